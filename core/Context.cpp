@@ -1,0 +1,42 @@
+#include "Context.h"
+
+#include "link/Global_Unit.h"
+#include "link/Port_3D_Connect.h"
+#include "link/Transmit_Unit.h"
+
+namespace bifuel {
+namespace {
+
+std::unique_ptr<Timer> makeTimer(Scheduler& scheduler, int intervalMs,
+                                 std::function<void()> onFire) {
+    auto timer = scheduler.createTimer(intervalMs);
+    timer->setOnFire(std::move(onFire));
+    return timer;
+}
+
+} // namespace
+
+Context::Context(Scheduler& sched, SerialPort& serial) : scheduler(sched), port(serial) {
+    timers.Timer_GEN_General = makeTimer(scheduler, 200, [this] { OnGeneralTimer(*this); });
+    timers.Timer_GEN_Connect_Stabil =
+        makeTimer(scheduler, 80, [this] { OnConnectStabilTimer(*this); });
+    timers.Timer_GEN_Transmit = makeTimer(scheduler, 2000, [this] { OnTransmitTimer(*this); });
+    timers.Timer_Countner = makeTimer(scheduler, 100, [this] { OnCountnerTimer(*this); });
+    timers.Timer_Wait = makeTimer(scheduler, 1000, [this] { OnWaitTimer(*this); });
+    timers.Timer_Connect = makeTimer(scheduler, 5000, [this] { OnLinkLost(*this); });
+    timers.Timer_Sending = makeTimer(scheduler, 1000, [this] { SendArmed(*this); });
+    timers.Timer_Reply_Gap = makeTimer(scheduler, kReadGapMs, [this] { OnReplyGap(*this); });
+
+    view.HudLabel_Port_Connect_Stabil.colour = colours.ColourOf(Colour::Port_Close);
+    view.HudLabel_Port_Name.colour = colours.ColourOf(Colour::Port_Close);
+
+    port.setEvents({
+        [this] { OnBytesArrived(*this); },
+        [this] { OnPortOpened(*this); },
+        [this] { OnPortClosed(*this); },
+    });
+}
+
+Context::~Context() { port.setEvents({}); }
+
+} // namespace bifuel

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "data/Config_Unit.h"
+#include "files/Colors_3D_Unit.h"
+#include "files/Language.h"
+#include "files/Settings_3D_Unit.h"
+#include "link/Link_Hooks.h"
+#include "link/Link_State.h"
+#include "link/Link_View.h"
+#include "runtime/Scheduler.h"
+#include "runtime/SerialPort.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace bifuel {
+
+// One entry of the main window's deferred-action queue.
+struct DeferredAction {
+    std::uint8_t action = 0;
+    int delayMs = 0;
+};
+
+// The timers of the link, named as the user-visible behaviour they drive.
+struct LinkTimers {
+    std::unique_ptr<Timer> Timer_GEN_General;        // deferred actions
+    std::unique_ptr<Timer> Timer_GEN_Connect_Stabil; // link quality
+    std::unique_ptr<Timer> Timer_GEN_Transmit;       // debounced writes
+    std::unique_ptr<Timer> Timer_Countner;           // tenths counter of the programs
+    std::unique_ptr<Timer> Timer_Wait;               // program waits
+    std::unique_ptr<Timer> Timer_Connect;            // link loss
+    std::unique_ptr<Timer> Timer_Sending;            // send delay and reply timeout
+    std::unique_ptr<Timer> Timer_Reply_Gap;          // 500 ms without a byte ends a reply
+};
+
+// Everything the program holds for its whole run. main() makes one; tests make as many
+// as they like. The scheduler and the port belong to the caller and must outlive it.
+class Context {
+public:
+    Context(Scheduler& scheduler, SerialPort& port);
+    ~Context();
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    Scheduler& scheduler;
+    SerialPort& port;
+    PortLister* lister = nullptr; // the system's ports; none: the configured port is not listed
+
+    Settings_Class settings;
+    Configuration_Class config;
+    Language language;
+    ColourTable colours;
+    LinkState link;
+    LinkView view;
+    LinkHooks hooks;
+    LinkTimers timers;
+    std::vector<DeferredAction> deferred;
+
+    std::string LangText(std::string_view key) const { return language.LangText(key); }
+};
+
+} // namespace bifuel

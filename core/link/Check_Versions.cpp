@@ -1,0 +1,188 @@
+#include "link/Check_Versions.h"
+
+#include "Context.h"
+#include "data/Calc_Unit.h"
+#include "link/Global_Unit.h"
+#include "link/Instruction_Unit.h"
+#include "link/Port_3D_Connect.h"
+
+#include <array>
+#include <cctype>
+
+namespace bifuel {
+namespace {
+
+struct ModelRow {
+    std::string_view identifier;
+    std::string_view displayName;
+};
+
+constexpr std::array<ModelRow, 3> kModels{{
+    {"KestraLX", "Kestra LX"},
+    {"VoltigonRA", "Voltigon RA"},
+    {"VoltigonRB", "Voltigon RB"},
+}};
+
+bool isBlankOrControl(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u <= 0x20 || u == 0x7F;
+}
+
+std::string trimmed(std::string_view s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && isBlankOrControl(s[b])) ++b;
+    while (e > b && isBlankOrControl(s[e - 1])) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string blanklessUpper(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        if (c != ' ') out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    }
+    return out;
+}
+
+// An ECU whose block we cannot size safely: say so once the window is up, and send it
+// nothing more, so no reply length that can never match is armed.
+void refuseEcu(Context& ctx) {
+    ShowMessageWindow(ctx, kMessageNewerVersion, ctx.LangText("Error_Version"));
+    ctx.link.Halted = true;
+    ctx.timers.Timer_Sending->stop();
+    ctx.timers.Timer_Connect->stop();
+}
+
+void layoutIndicator(IndicatorView& v, int m, int y) {
+    v.panel.y = y;
+    v.panel.height = 50 * m;
+    v.name.y = 2 * m;
+    v.name.height = 20 * m;
+    v.data.y = 18 * m;
+    v.data.height = 30 * m;
+}
+
+} // namespace
+
+void ProbeStep(Context& ctx) {
+    LinkState& link = ctx.link;
+    ctx.timers.Timer_Connect->stop();
+    if (link.Probe_Rounds > 1) {
+        if (link.Port_Window_Shown) {
+            if (ctx.hooks.TryNextPort) ctx.hooks.TryNextPort();
+            return;
+        }
+        const bool opened =
+            ctx.hooks.OpenConfiguredPort ? ctx.hooks.OpenConfiguredPort() : OpenPort(ctx);
+        if (!opened) {
+            link.Probe_Rounds = 0;
+        } else if (ctx.settings.Search_Port) {
+            if (ctx.hooks.StartPortSearch) ctx.hooks.StartPortSearch();
+            return;
+        }
+    }
+    const std::uint8_t last = link.Sent_Frame[0];
+    const std::uint8_t next = last == 26 ? 25 : last == 25 ? 23 : 26;
+    if (last == 26) link.Probe_Rounds += 1;
+    link.Probe_Code = next;
+    link.Sent_Frame[0] = next;
+    ArmProbe(ctx, next);
+}
+
+void ArmIdentRead(Context& ctx) {
+    const std::uint8_t n = ctx.link.RX_Frame[2];
+    if (n > kMaxReportedLength) {
+        refuseEcu(ctx);
+        return;
+    }
+    ArmRead(ctx, Command::READ_IDENT, static_cast<std::uint8_t>(n + 3));
+}
+
+void DecodeIdentification(Context& ctx) {
+    LinkState& link = ctx.link;
+    const auto& rx = link.RX_Frame;
+    EcuIdentity& id = link.Ident;
+    id.N = rx[2];
+
+    const std::string_view text(reinterpret_cast<const char*>(rx.data() + 3), 30);
+    ctx.config.ECU_Model = trimmed(text.substr(0, 16));
+    ctx.config.ECU_Date = std::string(text.substr(16, 10));
+    ctx.config.ECU_Version = std::string(text.substr(26, 4));
+    id.Firmware_Version = NumericFirmwareVersion(ctx.config.ECU_Version);
+
+    ctx.config.Work_Gas = (rx[33] << 16) | (rx[34] << 8) | rx[35];
+    ctx.config.Work_Petrol = (rx[36] << 16) | (rx[37] << 8) | rx[38];
+
+    for (int i = 39; i <= 43; ++i) {
+        if (rx[static_cast<std::size_t>(i)] > kMaxReportedLength) {
+            refuseEcu(ctx);
+            return;
+        }
+    }
+    id.L1 = rx[39];
+    id.L2 = rx[40];
+    id.L3 = rx[41];
+    id.L4 = rx[42];
+    id.L5 = rx[43];
+
+    if (id.N > kKnownIdentLength) {
+        ShowMessageWindow(ctx, kMessageNewerVersion, ctx.LangText("Error_Version"));
+        return;
+    }
+    ApplyFirmwareLayout(ctx);
+    id.Innovational_Capable = IsInnovationalCapable(id.Firmware_Version);
+    ctx.settings.ACB_SCR_Type = id.Innovational_Capable ? "Innovational" : "Fast calibration";
+}
+
+std::int32_t NumericFirmwareVersion(std::string_view versionText) {
+    const std::optional<double> value = TextToFloat(versionText);
+    if (!value) return 0;
+    // "2.55" x 100 is 254.99999999999997 in binary floating point; the small nudge keeps
+    // every two-decimal version at its own number.
+    return TruncToInt(*value * 100.0 + (*value >= 0 ? 1e-7 : -1e-7));
+}
+
+bool HasNoPressureSensors(std::int32_t fw) { return fw >= 155 && fw <= 199; }
+
+bool IsInnovationalCapable(std::int32_t fw) {
+    return (fw >= 163 && fw <= 199) || (fw >= 363 && fw <= 399);
+}
+
+bool HasFreeMidPoints(std::int32_t fw) { return fw >= 156 && fw <= 199; }
+
+std::string ModelDisplayName(std::string_view identifier) {
+    const std::string key = blanklessUpper(identifier);
+    if (key.empty()) return "Unknow";
+    for (const ModelRow& row : kModels) {
+        if (blanklessUpper(row.identifier) == key) return std::string(row.displayName);
+    }
+    return "Unknow";
+}
+
+void ApplyFirmwareLayout(Context& ctx) {
+    const bool sensors = !HasNoPressureSensors(ctx.link.Ident.Firmware_Version);
+    const int m = sensors ? 1 : 2;
+    LinkView& v = ctx.view;
+    if (ctx.hooks.ClearErrorFlags) ctx.hooks.ClearErrorFlags();
+
+    v.HudButton_CLB_MAP_Start.enabled = sensors;
+    v.HudButton_CLB_MAP_Stop.enabled = sensors;
+    for (IndicatorView* p : {&v.HudPanel_IND_PressVap, &v.HudPanel_IND_PressColl,
+                             &v.HudPanel_IND_PressDiff, &v.HudPanel_IND_TempGas}) {
+        p->panel.visible = sensors;
+        p->panel.height = 50;
+    }
+    layoutIndicator(v.HudPanel_IND_Petrol, m, 0);
+    layoutIndicator(v.HudPanel_IND_Gas, m, 50 * m);
+    layoutIndicator(v.HudPanel_IND_RPM, m, 100 * m);
+    layoutIndicator(v.HudPanel_IND_TempVap, m, 150 * m);
+    if (sensors) {
+        v.HudPanel_IND_PressVap.panel.y = 250;
+        v.HudPanel_IND_PressColl.panel.y = 300;
+        v.HudPanel_IND_PressDiff.panel.y = 350;
+        v.HudPanel_IND_TempGas.panel.y = 200;
+    }
+    v.IND_Size_Factor = m;
+}
+
+} // namespace bifuel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bifuel {
+
+class Context;
+
+inline constexpr std::size_t kDeferredQueueSize = 20;
+inline constexpr std::uint8_t kActionOpenPort = 7;
+
+// The main window's queue of numbered actions, each run after its own delay.
+void QueueDeferredAction(Context& ctx, std::uint8_t action, int delayMs);
+void OnGeneralTimer(Context& ctx);
+
+// Debounced write of the configuration (2), the diagram (3) or the RPM map (4).
+void ScheduleWrite(Context& ctx, std::uint8_t kind);
+void OnTransmitTimer(Context& ctx);
+
+void OnConnected(Context& ctx);
+void OnDisconnected(Context& ctx);
+// Timer_Connect: five seconds without a valid reply.
+void OnLinkLost(Context& ctx);
+
+// Asks for the message window; it opens shortly after, on its own timer.
+void ShowMessageWindow(Context& ctx, int type, std::string text);
+
+// Message types used by the link.
+inline constexpr int kMessageScriptError = 13;
+inline constexpr int kMessageNewerVersion = 15;
+
+} // namespace bifuel

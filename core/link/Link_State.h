@@ -1,0 +1,82 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bifuel {
+
+inline constexpr int kProgramWords = 150;
+inline constexpr int kFrameSize = 256;
+
+// What the ECU reported in its identification block, and what follows from it.
+struct EcuIdentity {
+    std::uint8_t N = 0;    // identification block length
+    std::uint8_t L1 = 0;   // live-data reply data bytes
+    std::uint8_t L2 = 0;   // parameter reply data bytes
+    std::uint8_t L3 = 0;   // diagram reply data bytes
+    std::uint8_t L4 = 0;   // reported, unused
+    std::uint8_t L5 = 32;  // MAP points per list
+    std::int32_t Firmware_Version = 0; // version text x 100, 0 when it is not a number
+    bool Innovational_Capable = false;
+};
+
+// The RPM map as a byte stream on its way to or from the ECU.
+struct MapTransfer {
+    std::vector<std::uint8_t> Read_Stream;  // bytes received so far
+    std::size_t Read_Length = 0;            // bytes the ECU announced
+    std::uint8_t Read_Cols = 8;
+    std::uint8_t Read_Rows = 12;
+    std::vector<std::uint8_t> Write_Stream; // the stream being written
+    std::size_t Write_Offset = 0;           // bytes already sent
+    std::size_t Chunk_Length = 0;           // bytes of the chunk being sent
+};
+
+// The process-wide record of the link to the ECU.
+struct LinkState {
+    bool Main_Shown = false;
+    bool Port_Opened = false;
+    bool Port_Error = false;
+    bool ECU_Connected = false;
+    bool Port_Window_Shown = false;
+    bool Request_Armed = false;
+    bool Write_Running = false;
+    bool CFG_Autosave = false;
+    std::uint8_t Pending_Request = 0;
+    std::uint8_t Write_Kind = 0;
+    std::uint8_t Mode_Bits = 0;
+    std::uint8_t Probe_Code = 0;
+    std::uint8_t Probe_Rounds = 0;
+    bool Wide_Gas_Mask = false;
+
+    // The loaded request program: words 1..kProgramWords (index 0 is unused).
+    std::array<std::int32_t, kProgramWords + 1> Program_Words{};
+    std::int32_t Program_Length = 0;
+    std::int32_t Program_Counter = 0;
+    bool Script_Error_Shown = false;
+
+    std::int32_t Tenths_Counter = 0;
+    bool Count_Up = false;
+
+    // Frames.
+    std::array<std::uint8_t, kFrameSize> TX_Frame{};
+    std::array<std::uint8_t, kFrameSize> Sent_Frame{};
+    std::array<std::uint8_t, kFrameSize> RX_Frame{};
+    std::uint8_t TX_Length = 0;
+    std::uint8_t Data_Length = 0;
+    std::uint8_t Reply_Length = 0;
+    std::size_t RX_Count = 0;   // bytes of the reply collected so far
+    bool RX_Collecting = false; // a reply is being collected
+
+    // Link quality.
+    std::int32_t Link_Quality = 0;
+    std::int32_t Link_Step = 0;
+    bool Link_Decaying = false; // the first tick after a reply has set the decay pace
+    bool Halted = false;        // an ECU we cannot talk to safely: no more requests
+
+    EcuIdentity Ident;
+    MapTransfer Map;
+};
+
+} // namespace bifuel

@@ -1,0 +1,257 @@
+#include "link/Port_3D_Connect.h"
+
+#include "Context.h"
+#include "link/Check_Versions.h"
+#include "link/Global_Unit.h"
+#include "link/Instruction_Unit.h"
+#include "link/Transmit_Unit.h"
+
+#include <algorithm>
+
+namespace bifuel {
+namespace {
+
+// Every port operation is skipped while a port error waits to be handled; a failing one
+// records the error.
+bool portOk(Context& ctx, bool succeeded) {
+    if (!succeeded) ctx.link.Port_Error = true;
+    return succeeded;
+}
+
+bool purgePort(Context& ctx) {
+    if (ctx.link.Port_Error) return false;
+    return portOk(ctx, ctx.port.purge());
+}
+
+void endCollection(Context& ctx) {
+    ctx.link.RX_Collecting = false;
+    ctx.timers.Timer_Reply_Gap->stop();
+}
+
+void finishRead(Context& ctx) {
+    const std::size_t count = ctx.link.RX_Count;
+    endCollection(ctx);
+    CheckReply(ctx, count);
+    // Whatever came beyond the expected length is discarded.
+    purgePort(ctx);
+    if (ctx.link.Port_Error) HandlePortError(ctx);
+}
+
+void showQuality(Context& ctx) {
+    ViewControl& label = ctx.view.HudLabel_Port_Connect_Stabil;
+    label.text = std::to_string(ctx.link.Link_Quality) + "%";
+    label.colour = LinkQualityColour(ctx, ctx.link.Link_Quality);
+}
+
+void restartLinkQuality(Context& ctx) {
+    Timer& timer = *ctx.timers.Timer_GEN_Connect_Stabil;
+    timer.stop();
+    timer.setInterval(ctx.settings.Reply_Delay + 20);
+    timer.start();
+    ctx.link.Link_Decaying = false;
+    ctx.link.Link_Quality = 100;
+    showQuality(ctx);
+}
+
+void showPortClosedLook(Context& ctx) {
+    ctx.view.HudButton_Port_Search.visible = true;
+    ctx.view.HudLabel_DynamicIND.visible = false;
+    const std::string& closed = ctx.colours.ColourOf(Colour::Port_Close);
+    ctx.view.HudLabel_Port_Name.colour = closed;
+    ctx.view.HudLabel_Port_Connect_Stabil.colour = closed;
+    ctx.view.HudLabel_Port_Connect_Stabil.text = "0%";
+}
+
+} // namespace
+
+void ArmRequest(Context& ctx) {
+    LinkState& link = ctx.link;
+    const std::size_t n = std::clamp<std::size_t>(link.TX_Length, 3, kFrameSize);
+    link.TX_Length = static_cast<std::uint8_t>(n);
+    link.TX_Frame[n - 1] = FrameChecksum(link.TX_Frame.data(), n - 1);
+    Timer& sending = *ctx.timers.Timer_Sending;
+    sending.setInterval(ctx.settings.Reply_Delay);
+    sending.start();
+    link.Request_Armed = true;
+}
+
+void SendArmed(Context& ctx) {
+    LinkState& link = ctx.link;
+    if (!link.Request_Armed && link.TX_Frame[1] == static_cast<std::uint8_t>(Command::PROBE)) {
+        ProbeStep(ctx);
+    }
+    std::copy_n(link.TX_Frame.begin(), link.TX_Length, link.Sent_Frame.begin());
+    if (link.Port_Error) {
+        HandlePortError(ctx);
+        return;
+    }
+    link.Request_Armed = false;
+    ctx.view.HudButton_3D_GEN_Connect_Condition.visible = true;
+    // A reply can only answer the request about to go out: a fragment still being
+    // collected is stale, and must not be glued to the coming reply.
+    if (link.RX_Collecting) {
+        endCollection(ctx);
+        purgePort(ctx);
+    }
+    if (!link.Port_Error) portOk(ctx, ctx.port.write(link.Sent_Frame.data(), link.TX_Length));
+    if (link.Port_Error) {
+        HandlePortError(ctx);
+        return;
+    }
+    Timer& sending = *ctx.timers.Timer_Sending;
+    sending.setInterval(kReplyTimeoutMs);
+    sending.start();
+}
+
+void OnBytesArrived(Context& ctx) {
+    LinkState& link = ctx.link;
+    if (link.Port_Error) return;
+    if (!link.RX_Collecting) {
+        link.RX_Collecting = true;
+        link.RX_Count = 0;
+    }
+    const std::size_t expected = link.Reply_Length;
+    if (link.RX_Count < expected) {
+        const std::size_t got =
+            ctx.port.read(link.RX_Frame.data() + link.RX_Count, expected - link.RX_Count);
+        // The event comes only while bytes wait, so reading none means the device failed.
+        if (got == 0 && (ctx.port.bytesAvailable() > 0 || !ctx.port.isOpen())) {
+            link.Port_Error = true;
+            endCollection(ctx);
+            HandlePortError(ctx);
+            return;
+        }
+        link.RX_Count += got;
+        if (link.RX_Count == expected) {
+            finishRead(ctx);
+            return;
+        }
+    }
+    // Bytes beyond an empty expectation stay in the port until the read ends and purges.
+    Timer& gap = *ctx.timers.Timer_Reply_Gap;
+    gap.setInterval(kReadGapMs);
+    gap.start();
+}
+
+void OnReplyGap(Context& ctx) {
+    if (!ctx.link.RX_Collecting) {
+        ctx.timers.Timer_Reply_Gap->stop();
+        return;
+    }
+    finishRead(ctx);
+}
+
+bool CheckReply(Context& ctx, std::size_t count) {
+    LinkState& link = ctx.link;
+    const auto& rx = link.RX_Frame;
+    const bool valid = count >= 3 && count == link.Reply_Length &&
+                       rx[0] == link.Sent_Frame[0] && rx[0] == link.Probe_Code &&
+                       rx[1] == link.Sent_Frame[1] &&
+                       rx[count - 1] == FrameChecksum(rx.data(), count - 1);
+    if (!valid) return false;
+    ctx.view.HudButton_3D_GEN_Connect_Condition.visible = false;
+    restartLinkQuality(ctx);
+    RunSequencer(ctx);
+    if (ctx.hooks.ACB_Tick) ctx.hooks.ACB_Tick();
+    return true;
+}
+
+void OnConnectStabilTimer(Context& ctx) {
+    LinkState& link = ctx.link;
+    Timer& timer = *ctx.timers.Timer_GEN_Connect_Stabil;
+    if (!link.Link_Decaying) {
+        // First tick after a reply: spread the fall from 100 % to 0 % over the time left
+        // before the link is dropped, in ticks of at least 60 ms.
+        timer.stop();
+        const std::int64_t k = ctx.timers.Timer_Connect->interval();
+        const std::int64_t delay = ctx.settings.Reply_Delay;
+        std::int64_t s = 1;
+        std::int64_t t = 0;
+        std::int64_t v = 0;
+        for (; s <= 100; ++s) {
+            t = k - delay - 600 / s;
+            v = (t * s) / 100;
+            if (v >= 60) break;
+        }
+        s = std::min<std::int64_t>(s, 100);
+        while ((v * 100) / s < t) ++v;
+        link.Link_Step = static_cast<std::int32_t>(s);
+        link.Link_Decaying = true;
+        timer.setInterval(static_cast<int>(std::max<std::int64_t>(v, 1)));
+        timer.start();
+        return;
+    }
+    link.Link_Quality = std::max(0, link.Link_Quality - link.Link_Step);
+    showQuality(ctx);
+}
+
+std::string LinkQualityColour(const Context& ctx, std::int32_t q) {
+    if (q <= 30) return ctx.colours.ColourOf(Colour::Port_Close);
+    if (q <= 50) return "#FFE7A327";
+    if (q <= 60) return "#FFE7C227";
+    if (q <= 70) return "#FFFFFF00";
+    if (q <= 80) return "#FFDEE727";
+    if (q <= 90) return "#FFBFE727";
+    return ctx.colours.ColourOf(Colour::Port_Open);
+}
+
+void OnPortOpened(Context& ctx) {
+    OnDisconnected(ctx);
+    ctx.link.Port_Opened = true;
+    ctx.view.HudLabel_Port_Name.text = ctx.port.portName();
+    ctx.view.HudLabel_Port_Name.colour = ctx.colours.ColourOf(Colour::Port_Open);
+    ctx.view.HudButton_Port_Search.visible = !ctx.link.Port_Window_Shown;
+    ctx.view.HudLabel_DynamicIND.visible = false;
+    StartConnection(ctx);
+}
+
+void OnPortClosed(Context& ctx) {
+    OnDisconnected(ctx);
+    ctx.link.Port_Opened = false;
+    ctx.timers.Timer_Connect->stop();
+    // Each tick tries the write again; on a closed port it fails and the error handling
+    // decides whether the port is kept, searched or probed blindly.
+    ctx.timers.Timer_Sending->start();
+    showPortClosedLook(ctx);
+}
+
+void OnPortFailed(Context& ctx) {
+    OnPortClosed(ctx);
+    ctx.timers.Timer_GEN_Connect_Stabil->stop();
+    ctx.link.Link_Decaying = false;
+    ctx.view.HudLabel_Port_Connect_Stabil.text = "0%";
+    ctx.view.HudLabel_Port_Connect_Stabil.colour = ctx.colours.ColourOf(Colour::Port_Close);
+}
+
+bool ConfiguredPortListed(const Context& ctx) {
+    if (ctx.lister == nullptr) return false;
+    const auto ports = ctx.lister->listPorts();
+    return std::find(ports.begin(), ports.end(), ctx.settings.Port_Name) != ports.end();
+}
+
+bool OpenPort(Context& ctx) {
+    if (ctx.link.Port_Error) return false;
+    return portOk(ctx, ctx.port.open());
+}
+
+void HandlePortError(Context& ctx) {
+    endCollection(ctx);
+    OnPortFailed(ctx);
+    ctx.link.Port_Error = false;
+    // The failure dropped the link: whenever the port answers again, the connection
+    // starts over instead of polling on as if nothing had happened.
+    LoadProgram(ctx, ConnectionProgram());
+    ctx.link.Program_Counter = 0;
+    if (ConfiguredPortListed(ctx)) return; // kept: Timer_Sending retries
+    if (!ctx.port.isOpen()) return;
+    ctx.port.close();
+    ctx.port.setPortName(ctx.settings.Port_Name);
+    if (ctx.settings.Search_Port && ctx.hooks.StartPortSearch) {
+        ctx.timers.Timer_Sending->stop();
+        ctx.hooks.StartPortSearch();
+    } else {
+        StartConnection(ctx);
+    }
+}
+
+} // namespace bifuel

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace bifuel {
+
+class Context;
+
+// Program words: 1..9 move the counter, 0 is the yield point, 20..199 are request steps,
+// 200..254 are conditions followed by a relative target.
+namespace word {
+inline constexpr std::int32_t Yield = 0;
+inline constexpr std::int32_t Jump = 1;
+inline constexpr std::int32_t JumpRelative = 2;
+inline constexpr std::int32_t Loop = 3;
+inline constexpr std::int32_t Wait = 4;
+inline constexpr std::int32_t LoadProgram = 5;
+inline constexpr std::int32_t Prompt = 7;
+inline constexpr std::int32_t CountUp = 8;
+inline constexpr std::int32_t CountDown = 9;
+} // namespace word
+
+// Program numbers that word 5 loads.
+inline constexpr int kPollingProgram = 0;
+
+// Words of the program a pending request (16..30) loads; empty when it names none.
+std::vector<std::int32_t> ProgramForRequest(const Context& ctx, int request);
+// Words of the program that word 5 loads by number; empty when the number names none.
+std::vector<std::int32_t> ProgramByNumber(const Context& ctx, int number);
+const std::vector<std::int32_t>& ConnectionProgram();
+const std::vector<std::int32_t>& PollingProgram();
+
+// Replaces the loaded program. Words past the table's end are refused as a script error.
+void LoadProgram(Context& ctx, std::span<const std::int32_t> words);
+// Appends one word; false (and a script error) when the table is full.
+bool AppendProgramWord(Context& ctx, std::int32_t word);
+
+// Restarts the connection program from its first probe.
+void StartConnection(Context& ctx);
+// Runs program words until one arms a request.
+void RunSequencer(Context& ctx);
+
+void OnCountnerTimer(Context& ctx);
+void OnWaitTimer(Context& ctx);
+
+// Opens the script-error message, once in the life of the program.
+void ReportScriptError(Context& ctx, std::int32_t counter, std::int32_t word);
+
+} // namespace bifuel

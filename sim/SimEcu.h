@@ -1,0 +1,106 @@
+#pragma once
+
+#include "runtime/Scheduler.h"
+#include "runtime/SerialPort.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace bifuel::sim {
+
+// One diagram point as the ECU holds it: three raw 16-bit words, as they travel.
+struct DiagramItem {
+    std::uint16_t slope = 0;
+    std::uint16_t gas = 0;
+    std::uint16_t petrol = 0; // bit 15 marks the idle point
+};
+
+// Everything the simulated ECU answers from. Raw values, exactly as they go on the wire.
+struct EcuState {
+    std::uint8_t programCode = 25;          // 23, 25 or 26: the only code it answers
+    std::uint8_t identLength = 42;          // N, reported by the probe and in the block
+    std::string model = "KestraLX";         // identification text chars 1..16
+    std::string firmwareDate = "2014.03.12"; // chars 17..26
+    std::string firmwareVersion = "2.54";   // chars 27..30
+    std::uint32_t workGasMinutes = 12345;   // 24 bits
+    std::uint32_t workPetrolMinutes = 6789; // 24 bits
+    std::uint8_t liveLength = 0;            // L1; 0 = the size of `live`
+    std::uint8_t paramLength = 0;           // L2; 0 = 2 x entries of the read list
+    std::uint8_t diagramLength = 54;        // L3
+    std::uint8_t reservedLength = 0;        // L4
+    std::uint8_t mapPointCount = 32;        // L5
+
+    std::map<std::uint8_t, std::uint16_t> params;  // by parameter code
+    std::array<DiagramItem, 9> diagram{};
+    std::array<std::uint8_t, 8> name{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<std::uint8_t> mapGas;     // mapPointCount raw bytes
+    std::vector<std::uint8_t> mapPetrol;  // mapPointCount raw bytes
+    std::array<std::uint8_t, 2> rpmMapSize{8, 12};
+    // The map stream as the host writes it: column and row counts, two period bytes per
+    // column, one byte per row header, factors column by column (126 bytes for 8 x 12).
+    // Reads serve it from byte 2 on, since READ_MAP_SIZE already carries the counts.
+    std::vector<std::uint8_t> rpmMap;
+    std::vector<std::uint8_t> live;       // the live-data reply's data bytes (L1 of them)
+    std::uint8_t lastModeByte = 0;        // d2 of the last SET_MODE
+    std::vector<std::uint8_t> lastAcb;    // data bytes of the last WRITE_ACB
+};
+
+// Scripted faults. "Every k-th" counts replies the ECU would send; 0 = never.
+struct Faults {
+    int dropEvery = 0;       // send nothing
+    int corruptEvery = 0;    // wrong checksum
+    int wrongEchoEvery = 0;  // command byte of the reply off by one
+    int splitEvery = 0;      // reply in two halves, splitGapMs apart
+    int splitGapMs = 600;
+    int surplusEvery = 0;    // surplusBytes extra bytes after the reply
+    int surplusBytes = 3;
+    std::uint32_t seed = 1;  // for the contents of surplus bytes
+};
+
+enum class Fault { None, Drop, Corrupt, WrongEcho, Split, Surplus };
+
+// A simulated ECU on the device end of a serial line. It frames requests by length (5
+// bytes, or the length announced by ANNOUNCE), ignores frames with a wrong checksum or
+// another program code, answers every command of the catalogue from its state, applies
+// writes and acknowledges them.
+class SimEcu {
+public:
+    SimEcu(Scheduler& scheduler, SerialPort& device, EcuState state = defaultState());
+    ~SimEcu();
+    SimEcu(const SimEcu&) = delete;
+    SimEcu& operator=(const SimEcu&) = delete;
+
+    // A plausible ECU: firmware 2.54, code 25, default diagram, map and parameters.
+    static EcuState defaultState();
+    // Read-list codes for a firmware version text, in the order the ECU sends them.
+    static std::vector<std::uint8_t> readListFor(const std::string& firmwareVersion);
+
+    EcuState& state();
+    const EcuState& state() const;
+    Faults& faults();
+
+    // The next reply gets this fault, whatever `faults()` says.
+    void injectOnce(Fault fault);
+
+    // Time between the last request byte and the first reply byte (default 0).
+    void setTurnaroundUs(std::int64_t us);
+
+    struct Counters {
+        int framesReceived = 0;     // well-formed requests, any code
+        int badChecksums = 0;       // requests whose checksum was wrong
+        int repliesSent = 0;
+        std::map<std::uint8_t, int> byCommand; // well-formed requests by command byte
+    };
+    const Counters& counters() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace bifuel::sim

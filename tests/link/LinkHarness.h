@@ -1,0 +1,92 @@
+#pragma once
+
+#include "Context.h"
+#include "MemoryLine.h"
+#include "SimEcu.h"
+#include "link/Global_Unit.h"
+#include "link/Instruction_Unit.h"
+#include "link/Transmit_Unit.h"
+#include "runtime/VirtualScheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bifuel::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A link on a virtual clock, wired to a simulated ECU through a line paced at 9600 baud.
+class LinkHarness : public ::testing::Test {
+protected:
+    explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState())
+        : ecu(clock, line.device(), std::move(state)) {
+        ctx.settings.Search_Port = false;
+        ctx.settings.Port_Name = "ttyTEST0";
+        line.host().setPortName("ttyTEST0");
+        ctx.hooks.AddStatus = [this](Colour, const std::string& text) {
+            statusLog.push_back("+" + text);
+        };
+        ctx.hooks.RemoveStatus = [this](const std::string& text) {
+            statusLog.push_back("-" + text);
+        };
+        ctx.hooks.ShowStatusNow = [this](Colour, const std::string& text) {
+            statusLog.push_back("!" + text);
+        };
+    }
+
+    // Opens the port (which starts probing) and runs until the polling program is loaded.
+    void connect() {
+        line.host().open();
+        ASSERT_TRUE(clock.runUntil([this] { return polling(); }, 10000)) << "never connected";
+    }
+
+    bool polling() const {
+        const auto& p = PollingProgram();
+        return ctx.link.ECU_Connected &&
+               std::equal(p.begin(), p.end(), ctx.link.Program_Words.begin() + 1);
+    }
+
+    // Requests the PC sent, in order, with the time each left.
+    std::vector<sim::WireWrite> requests() const {
+        std::vector<sim::WireWrite> out;
+        for (const auto& w : line.wireLog()) {
+            if (w.fromHost) out.push_back(w);
+        }
+        return out;
+    }
+    std::vector<sim::WireWrite> replies() const {
+        std::vector<sim::WireWrite> out;
+        for (const auto& w : line.wireLog()) {
+            if (!w.fromHost) out.push_back(w);
+        }
+        return out;
+    }
+    std::vector<std::uint8_t> commandsSent() const {
+        std::vector<std::uint8_t> out;
+        for (const auto& w : requests()) out.push_back(w.bytes.at(1));
+        return out;
+    }
+
+    // Runs until the PC has sent `n` more requests than now.
+    bool runRequests(std::size_t n, std::int64_t limitMs = 20000) {
+        const std::size_t target = requests().size() + n;
+        return clock.runUntil([&] { return requests().size() >= target; }, limitMs);
+    }
+
+    static Bytes withChecksum(Bytes frame) {
+        frame.push_back(FrameChecksum(frame.data(), frame.size()));
+        return frame;
+    }
+
+    VirtualScheduler clock;
+    sim::MemoryLine line{clock, sim::MemoryLine::kByteTimeUs9600};
+    sim::SimEcu ecu;
+    Context ctx{clock, line.host()};
+    std::vector<std::string> statusLog;
+};
+
+} // namespace bifuel::test

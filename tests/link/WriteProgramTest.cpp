@@ -1,0 +1,165 @@
+#include "LinkHarness.h"
+
+namespace bifuel::test {
+namespace {
+
+class WriteProgram : public LinkHarness {
+protected:
+    WriteProgram() {
+        // Stand-in encoders: each code carries itself and its complement, so every triple
+        // on the wire can be checked against its code.
+        ctx.hooks.EncodeParameter = [](std::uint8_t code) {
+            return std::array<std::uint8_t, 2>{code, static_cast<std::uint8_t>(~code)};
+        };
+        ctx.hooks.EncodeDiagramItem = [](std::uint8_t code) {
+            return std::array<std::uint8_t, 2>{0x01, code};
+        };
+        ctx.hooks.ComputeSlopes = [this] { ++slopesComputed; };
+        ctx.hooks.ACB_On_Write_End = [this] { ++writeEnds; };
+    }
+
+    // Commands sent from request `from` on.
+    std::vector<std::uint8_t> commandsFrom(std::size_t from) const {
+        const auto all = commandsSent();
+        return {all.begin() + static_cast<std::ptrdiff_t>(from), all.end()};
+    }
+
+    int slopesComputed = 0;
+    int writeEnds = 0;
+};
+
+TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
+    ctx.config.CFG_Name = "CAR7";
+    connect();
+    const std::vector<std::uint8_t> mapRead = ctx.link.Map.Read_Stream;
+    const auto start = requests().size();
+    ctx.link.Pending_Request = 21;
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
+    EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Large);
+    ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 10000));
+    ASSERT_TRUE(runRequests(1));
+
+    const std::vector<std::uint8_t> expected{0x31, 0x2D, 0x31, 0x32, 0x31, 0x33, 0x2E,
+                                             0x31, 0x36, 0x31, 0x36, 0x23};
+    auto cmds = commandsFrom(start);
+    // The write starts at the yield point, after the polling requests in flight.
+    const auto first = std::find(cmds.begin(), cmds.end(), 0x31);
+    ASSERT_NE(first, cmds.end());
+    EXPECT_EQ(std::vector<std::uint8_t>(first, first + static_cast<std::ptrdiff_t>(
+                                                   std::min(expected.size(),
+                                                            std::size_t(cmds.end() - first)))),
+              expected);
+
+    const auto req = requests();
+    const std::size_t at = start + static_cast<std::size_t>(first - cmds.begin());
+    EXPECT_EQ(req[at].bytes, withChecksum({0x19, 0x31, 0x31, 11}));
+    EXPECT_EQ(req[at + 1].bytes, withChecksum({0x19, 0x2D, 'C', 'A', 'R', '7', 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(req[at + 2].bytes, (Bytes{0x19, 0x31, 0x31, 0x45, 0xC0}));
+    const Bytes& params = req[at + 3].bytes;
+    ASSERT_EQ(params.size(), 69u);
+    for (std::size_t i = 0; i < 22; ++i) {
+        const std::uint8_t code = ParameterWriteList()[i];
+        EXPECT_EQ(params[2 + 3 * i], code);
+        EXPECT_EQ(params[3 + 3 * i], code);
+        EXPECT_EQ(params[4 + 3 * i], static_cast<std::uint8_t>(~code));
+    }
+    EXPECT_EQ(req[at + 4].bytes, withChecksum({0x19, 0x31, 0x31, 84}));
+    ASSERT_EQ(req[at + 5].bytes.size(), 84u);
+    EXPECT_EQ(slopesComputed, 1);
+    EXPECT_EQ(req[at + 6].bytes, withChecksum({0x19, 0x2E, 8, 12}));
+    EXPECT_EQ(req[at + 7].bytes, withChecksum({0x19, 0x31, 0x31, 67}));
+    EXPECT_EQ(req[at + 8].bytes.size(), 67u);
+    EXPECT_EQ(req[at + 9].bytes, withChecksum({0x19, 0x31, 0x31, 65}));
+    EXPECT_EQ(req[at + 10].bytes.size(), 65u);
+
+    // The ECU now holds what was sent, and the map went back byte for byte.
+    const auto& s = ecu.state();
+    EXPECT_EQ(s.params.at(0x5A), 0x5AA5);
+    EXPECT_EQ(s.name[3], '7');
+    EXPECT_EQ(s.name[4], 0xFF);
+    Bytes written{8, 12};
+    written.insert(written.end(), mapRead.begin(), mapRead.end());
+    EXPECT_EQ(s.rpmMap, written);
+    EXPECT_EQ(writeEnds, 1);
+    EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Corner);
+    EXPECT_EQ(std::count(statusLog.begin(), statusLog.end(), "+Data transmission"), 5);
+    EXPECT_EQ(statusLog.back(), "-Data transmission");
+}
+
+TEST_F(WriteProgram, TenQuickEditsMakeOneWriteAfterTheLastOne) {
+    connect();
+    for (int i = 0; i < 10; ++i) {
+        ScheduleWrite(ctx, 2);
+        clock.advance(100);
+    }
+    const std::int64_t lastEdit = clock.nowUs() - 100'000;
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Pending_Request == 22; }, 5000));
+    EXPECT_EQ(clock.nowUs() - lastEdit, 1'500'000);
+    clock.advance(5000);
+    const auto cmds = commandsSent();
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0x32), 1);
+    EXPECT_FALSE(ctx.link.Write_Running);
+}
+
+TEST_F(WriteProgram, WritesAreNotScheduledWhileDisconnected) {
+    ScheduleWrite(ctx, 3);
+    EXPECT_FALSE(ctx.timers.Timer_GEN_Transmit->isRunning());
+    clock.advance(5000);
+    EXPECT_EQ(ctx.link.Pending_Request, 0);
+}
+
+TEST_F(WriteProgram, ModeSwitchDuringADiagramWriteWaitsForTheWriteToEnd) {
+    connect();
+    ctx.link.Pending_Request = 23;
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
+    ctx.link.Pending_Request = 18; // the mode button in gas mode
+    ASSERT_TRUE(clock.runUntil([&] { return ecu.state().lastModeByte == 0x01; }, 5000));
+    const auto cmds = commandsSent();
+    const auto diagram = std::find(cmds.begin(), cmds.end(), 0x33);
+    const auto mode = std::find(cmds.begin(), cmds.end(), 0x22);
+    ASSERT_NE(diagram, cmds.end());
+    ASSERT_NE(mode, cmds.end());
+    EXPECT_LT(diagram, mode);
+    EXPECT_EQ(requests().back().bytes, withChecksum({0x19, 0x22, 0x00, 0x01}));
+}
+
+TEST_F(WriteProgram, OneShotRequestsSendTheirCommands) {
+    struct Case {
+        std::uint8_t request;
+        Bytes frame;
+    };
+    const Case cases[] = {
+        {17, withChecksum({0x19, 0x22, 0x00, 0xF4})}, // gas, all cylinders
+        {19, withChecksum({0x19, 0x22, 0x00, 0x02})}, // automatic
+        {25, withChecksum({0x19, 0x26, 0x26, 0x26})}, // clear errors
+        {27, withChecksum({0x19, 0x29, 0x29, 0x29})}, // erase gas MAP points
+        {28, withChecksum({0x19, 0x2A, 0x2A, 0x2A})}, // erase petrol MAP points
+    };
+    connect();
+    ctx.link.Mode_Bits = 0xF0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.request));
+        ctx.link.Pending_Request = c.request;
+        const auto before = requests().size();
+        ASSERT_TRUE(clock.runUntil(
+            [&] {
+                const auto r = requests();
+                return std::any_of(r.begin() + static_cast<std::ptrdiff_t>(before), r.end(),
+                                   [&](const sim::WireWrite& w) { return w.bytes == c.frame; });
+            },
+            5000));
+        ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 5000));
+    }
+}
+
+TEST_F(WriteProgram, DisconnectDropsAPendingRequest) {
+    connect();
+    ecu.faults().dropEvery = 1;
+    clock.advance(100);
+    ctx.link.Pending_Request = 25;
+    ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.ECU_Connected; }, 10000));
+    EXPECT_EQ(ctx.link.Pending_Request, 0);
+}
+
+} // namespace
+} // namespace bifuel::test
