@@ -119,6 +119,28 @@ TEST_F(Sequencer, ScriptErrorIsShownOnceAndTheWordSkipped) {
     EXPECT_EQ(ctx.view.Messages.size(), 1u);
 }
 
+// Steps that hand over to the data, calibration, map and auto-calibration units call
+// their hooks; without a hook a step does nothing, which is how the link runs on its own.
+TEST_F(Sequencer, HandOverStepsCallTheirHooksAndDoNothingWithout) {
+    std::vector<std::string> called;
+    auto note = [&](const char* name) { return [&called, name] { called.push_back(name); }; };
+    run({35, 37, 39, 41, 43, 45, 60, 67, 79, 55});
+    EXPECT_TRUE(ctx.view.Messages.empty());
+    EXPECT_EQ(ctx.link.Program_Counter, 10);
+
+    ctx.hooks.DecodeLiveData = note("live");
+    ctx.hooks.DecodeName = note("name");
+    ctx.hooks.DecodeParams = note("params");
+    ctx.hooks.DecodeDiagram = note("diagram");
+    ctx.hooks.DecodeMapGas = note("map gas");
+    ctx.hooks.DecodeMapPetrol = note("map petrol");
+    ctx.hooks.BuildMap = note("build map");
+    ctx.hooks.InnovationalStep = [&](int step) { called.push_back(std::to_string(step)); };
+    run({35, 37, 39, 41, 43, 45, 60, 67, 79, 55});
+    EXPECT_EQ(called, (std::vector<std::string>{"live", "name", "params", "diagram", "map gas",
+                                                "map petrol", "build map", "67", "79"}));
+}
+
 TEST_F(Sequencer, ControlWordLandingOnAControlWordIsAScriptError) {
     run({1, 3, 1, 24, 55});
     ASSERT_EQ(ctx.view.Messages.size(), 1u);
