@@ -1,5 +1,7 @@
 #include "Context.h"
 
+#include "data/Dynamic_IND_Unit.h"
+#include "data/Live_Data.h"
 #include "link/Global_Unit.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Transmit_Unit.h"
@@ -16,7 +18,16 @@ std::unique_ptr<Timer> makeTimer(Scheduler& scheduler, int intervalMs,
 
 } // namespace
 
-Context::Context(Scheduler& sched, SerialPort& serial) : scheduler(sched), port(serial) {
+Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
+    : scheduler(sched), port(serial), paths(std::move(where)),
+      temperatures_(paths.Dat_Name, [this] {
+          if (!link.Main_Shown) return false;
+          ShowMessageWindow(*this, kMessageTemperatureTable,
+                            "\"" + paths.Dat_Name.filename().string() + "\" " +
+                                LangText("Error_File_not_found") + ". " +
+                                LangText("Error_Temperature"));
+          return true;
+      }) {
     timers.Timer_GEN_General = makeTimer(scheduler, 200, [this] { OnGeneralTimer(*this); });
     timers.Timer_GEN_Connect_Stabil =
         makeTimer(scheduler, 80, [this] { OnConnectStabilTimer(*this); });
@@ -26,6 +37,18 @@ Context::Context(Scheduler& sched, SerialPort& serial) : scheduler(sched), port(
     timers.Timer_Connect = makeTimer(scheduler, 5000, [this] { OnLinkLost(*this); });
     timers.Timer_Sending = makeTimer(scheduler, 1000, [this] { SendArmed(*this); });
     timers.Timer_Reply_Gap = makeTimer(scheduler, kReadGapMs, [this] { OnReplyGap(*this); });
+    timers.Timer_DynamicIND =
+        makeTimer(scheduler, kStatusRotateMs, [this] { RotateStatus(*this); });
+    timers.Timer_LevelGas = makeTimer(scheduler, kLevelBlinkMs, [this] { OnLevelGasTimer(*this); });
+
+    // The units the link hands over to.
+    hooks.AddStatus = [this](Colour c, const std::string& text) { AddStatus(*this, c, text); };
+    hooks.RemoveStatus = [this](const std::string& text) { RemoveStatus(*this, text); };
+    hooks.ShowStatusNow = [this](Colour c, const std::string& text) {
+        ShowStatusNow(*this, c, text);
+    };
+    hooks.ClearErrorFlags = [this] { ClearErrorFlags(*this); };
+    hooks.DecodeLiveData = [this] { DecodeLiveData(*this); };
 
     view.HudLabel_Port_Connect_Stabil.colour = colours.ColourOf(Colour::Port_Close);
     view.HudLabel_Port_Name.colour = colours.ColourOf(Colour::Port_Close);

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "data/Config_Unit.h"
+#include "data/Dynamic_IND_Unit.h"
+#include "data/Live_Data.h"
+#include "data/Temperature_Table.h"
 #include "files/Colors_3D_Unit.h"
 #include "files/Language.h"
+#include "files/Paths.h"
 #include "files/Settings_3D_Unit.h"
 #include "link/Link_Hooks.h"
 #include "link/Link_State.h"
@@ -32,13 +36,15 @@ struct LinkTimers {
     std::unique_ptr<Timer> Timer_Connect;            // link loss
     std::unique_ptr<Timer> Timer_Sending;            // send delay and reply timeout
     std::unique_ptr<Timer> Timer_Reply_Gap;          // 500 ms without a byte ends a reply
+    std::unique_ptr<Timer> Timer_DynamicIND;         // status line rotation
+    std::unique_ptr<Timer> Timer_LevelGas;           // level lamp blink
 };
 
 // Everything the program holds for its whole run. main() makes one; tests make as many
 // as they like. The scheduler and the port belong to the caller and must outlive it.
 class Context {
 public:
-    Context(Scheduler& scheduler, SerialPort& port);
+    Context(Scheduler& scheduler, SerialPort& port, Paths paths = {});
     ~Context();
     Context(const Context&) = delete;
     Context& operator=(const Context&) = delete;
@@ -47,17 +53,25 @@ public:
     SerialPort& port;
     PortLister* lister = nullptr; // the system's ports; none: the configured port is not listed
 
+    const Paths paths;
     Settings_Class settings;
     Configuration_Class config;
+    LiveData live;
+    DynamicIND_Class dynamicInd;
     Language language;
     ColourTable colours;
     LinkState link;
     LinkView view;
+    DataView dataView;
     LinkHooks hooks;
     LinkTimers timers;
     std::vector<DeferredAction> deferred;
 
     std::string LangText(std::string_view key) const { return language.LangText(key); }
+    TemperatureTable& temperatureTable() { return temperatures_; }
+
+private:
+    TemperatureTable temperatures_;
 };
 
 } // namespace bifuel

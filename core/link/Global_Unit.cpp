@@ -108,6 +108,7 @@ void OnLinkLost(Context& ctx) {
 }
 
 void ShowMessageWindow(Context& ctx, int type, std::string text) {
+    if (!ctx.link.Main_Shown) return; // no window to show it over yet
     if (type == kMessageNewerVersion) ctx.view.TForm_3D_GEN_Enabled = false;
     ctx.view.Messages.push_back({type, std::move(text)});
 }

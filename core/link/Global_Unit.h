@@ -23,10 +23,12 @@ void OnDisconnected(Context& ctx);
 // Timer_Connect: five seconds without a valid reply.
 void OnLinkLost(Context& ctx);
 
-// Asks for the message window; it opens shortly after, on its own timer.
+// Asks for the message window; it opens shortly after, on its own timer. Nothing is
+// shown while the main window is not.
 void ShowMessageWindow(Context& ctx, int type, std::string text);
 
 // Message types used by the link.
+inline constexpr int kMessageTemperatureTable = 12;
 inline constexpr int kMessageScriptError = 13;
 inline constexpr int kMessageNewerVersion = 15;
 

@@ -36,6 +36,12 @@ struct LinkHooks {
     // The RPM map stream to write (counts, headers, cells). Empty hook: the stream read.
     std::function<std::vector<std::uint8_t>()> EncodeMapStream;
 
+    // Hand-overs after every live reply.
+    std::function<void()> DiagramLivePoint;
+    std::function<void()> MapLiveCell;
+    std::function<void()> ACB_Refresh;
+    std::function<void()> Innov_Refresh;
+
     // Configuration file saved after a write.
     std::function<void()> SaveConfigFile;
 

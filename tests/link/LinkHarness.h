@@ -25,6 +25,7 @@ protected:
     explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState())
         : ecu(clock, line.device(), std::move(state)) {
         ctx.settings.Search_Port = false;
+        ctx.link.Main_Shown = true;
         ctx.settings.Port_Name = "ttyTEST0";
         line.host().setPortName("ttyTEST0");
         ctx.hooks.AddStatus = [this](Colour, const std::string& text) {

@@ -14,6 +14,7 @@ protected:
             ran.push_back(24);
         };
         ctx.hooks.RemoveStatus = [this](const std::string&) { ran.push_back(25); };
+        ctx.link.Main_Shown = true;
         line.host().open(); // starts probing; tests load their own programs after it
         ctx.link.Sent_Frame[0] = 25;
     }
@@ -124,6 +125,7 @@ TEST_F(Sequencer, ScriptErrorIsShownOnceAndTheWordSkipped) {
 TEST_F(Sequencer, HandOverStepsCallTheirHooksAndDoNothingWithout) {
     std::vector<std::string> called;
     auto note = [&](const char* name) { return [&called, name] { called.push_back(name); }; };
+    ctx.hooks = {};
     run({35, 37, 39, 41, 43, 45, 60, 67, 79, 55});
     EXPECT_TRUE(ctx.view.Messages.empty());
     EXPECT_EQ(ctx.link.Program_Counter, 10);

@@ -1,0 +1,60 @@
+#include "data/Config_Unit.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace bifuel {
+
+void ResetConfiguration(Configuration_Class& cfg, const ConfigResetHooks& hooks) {
+    Configuration_Class fresh;
+    fresh.ECU_Model = std::move(cfg.ECU_Model);
+    fresh.ECU_Version = std::move(cfg.ECU_Version);
+    fresh.ECU_Date = std::move(cfg.ECU_Date);
+    fresh.Work_Gas = cfg.Work_Gas;
+    fresh.Work_Petrol = cfg.Work_Petrol;
+    fresh.CFG_Name = std::move(cfg.CFG_Name);
+    cfg = std::move(fresh);
+
+    if (hooks.ResetDiagram) hooks.ResetDiagram();
+    if (hooks.ResetMap) hooks.ResetMap();
+}
+
+std::int32_t LevelTypeIndex(std::string_view name) {
+    for (std::size_t i = 0; i < kLevelSensorBoxes.size(); ++i) {
+        if (kLevelSensorBoxes[i].Name == name) return static_cast<std::int32_t>(i + 1);
+    }
+    return 0;
+}
+
+const Level_Sensor_Box_Class* LevelSensorBox(std::int32_t index) {
+    if (index < 1 || index > static_cast<std::int32_t>(kLevelSensorBoxes.size())) return nullptr;
+    return &kLevelSensorBoxes[static_cast<std::size_t>(index - 1)];
+}
+
+std::string_view LevelTypeName(std::int32_t index) {
+    const Level_Sensor_Box_Class* box = LevelSensorBox(index);
+    return box != nullptr ? box->Name : kLevelTypeError;
+}
+
+std::int32_t ComboIndex(std::string_view text, std::span<const std::string_view> list) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i] == text) return static_cast<std::int32_t>(i + 1);
+    }
+    return 0;
+}
+
+void DecodePreScaler(Configuration_Class& cfg, std::uint8_t position) {
+    cfg.RPM_PreScaler_Raw = position;
+    if (position >= 1 && position <= kPreScalerList.size()) {
+        cfg.RPM_PreScaler = kPreScalerList[position - 1u];
+    } else {
+        cfg.RPM_PreScaler.clear();
+    }
+}
+
+std::uint8_t PreScalerPosition(const Configuration_Class& cfg) {
+    const std::int32_t listed = ComboIndex(cfg.RPM_PreScaler, kPreScalerList);
+    return listed > 0 ? static_cast<std::uint8_t>(listed) : cfg.RPM_PreScaler_Raw;
+}
+
+} // namespace bifuel
