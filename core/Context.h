@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calibration/Calibr_Unit.h"
 #include "data/Config_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
@@ -58,6 +59,8 @@ public:
     Configuration_Class config;
     LiveData live;
     DynamicIND_Class dynamicInd;
+    DiagramModel diagram;
+    MapPoints mapPoints;
     Language language;
     ColourTable colours;
     LinkState link;

@@ -540,7 +540,7 @@ EcuState SimEcu::defaultState() {
     for (const std::uint8_t code : readListFor("3.62"))
         s.params[code] = 0;
     s.params[0x5A] = 1315;   // pressure scale
-    s.params[0x41] = 0x01C2; // switch-over temperature code
+    s.params[0x41] = 0x0323; // switch-over temperature: the shipped table's code for 30 C
     s.params[0x43] = 50000;  // 600 rpm as an ignition period
     s.params[0x52] = 0x1408; // 2.0 s, flag bit 3
     s.params[0x5C] = 0x0512; // raw 5; flags 1 and 4; LPG
@@ -556,7 +556,7 @@ EcuState SimEcu::defaultState() {
     s.params[0x92] = 0x00E4; // 1.00 bar
     s.params[0x93] = 0x4047; // 50 %
     s.params[0x94] = 0x4047; // 50 %
-    s.params[0x95] = 0x01A0; // auto-calibration temperature code
+    s.params[0x95] = 0x02D3; // auto-calibration temperature: the table's code for 40 C
     s.params[0x96] = 0x0D0A; // 10 %
     s.params[0x97] = 0x0D0A; // 10 %
     s.params[0x98] = 700;    // 1400 after doubling

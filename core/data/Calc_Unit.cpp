@@ -187,6 +187,25 @@ std::optional<WordBytes> TemperatureToBytes(TemperatureTable& table, std::int32_
         best = d;
         code = static_cast<std::int32_t>(i);
     }
+    // The nearest entry may lie just below the whole degree (29.9 for 30), which reads back
+    // a degree lower, and every write and read would then lose a degree. Prefer the
+    // nearest neighbouring code that reads back as the degree asked for.
+    const auto readsBack = [&](std::int32_t c) { return (*entries)[static_cast<std::size_t>(c)] / 10 == degrees; };
+    if (!readsBack(code)) {
+        constexpr std::int32_t kReach = 16;
+        std::int32_t chosen = -1;
+        std::int64_t chosenDistance = 0;
+        for (std::int32_t c = std::max(0, code - kReach);
+             c <= std::min<std::int32_t>(kMaxSensorCode, code + kReach); ++c) {
+            if (!readsBack(c)) continue;
+            const std::int64_t d = std::llabs((*entries)[static_cast<std::size_t>(c)] - target);
+            if (chosen < 0 || d < chosenDistance) {
+                chosen = c;
+                chosenDistance = d;
+            }
+        }
+        if (chosen >= 0) code = chosen;
+    }
     return WordToBytes(code);
 }
 

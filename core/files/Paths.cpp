@@ -8,6 +8,16 @@ std::string BaseNameOf(std::string_view executableName) {
     return dot == std::string::npos ? file : file.substr(0, dot);
 }
 
+bool IsSafeFileName(std::string_view name) {
+    if (name.empty() || name.find("..") != std::string_view::npos) return false;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) return false;
+        if (std::string_view("/\\:*?\"<>|").find(ch) != std::string_view::npos) return false;
+    }
+    return true;
+}
+
 Paths MakePaths(const std::filesystem::path& workDir, const std::string& baseName) {
     Paths p;
     p.Work_Dir = workDir;

@@ -21,6 +21,11 @@ struct Paths {
 // name when there is none.
 std::string BaseNameOf(std::string_view executableName);
 
+// Whether a name (of a configuration or a language) may become part of a path: not empty,
+// no folder separators, no "..", no control characters, none of the characters that
+// file systems refuse.
+bool IsSafeFileName(std::string_view name);
+
 // The paths for a working directory and a base name.
 Paths MakePaths(const std::filesystem::path& workDir, const std::string& baseName);
 

@@ -28,6 +28,9 @@ struct LinkHooks {
     std::function<void()> DecodeMapPetrol;
     std::function<void()> DecodeMapStream; // the whole RPM map stream has arrived
     std::function<void()> BuildMap;        // after the map was read: rebuild its grid
+    std::function<void()> SetupPageFill;   // the configuration was read: refresh the page
+    std::function<void()> AfterDiagramRead;
+    std::function<void()> LoadInstallerDetail; // the ECU named its configuration file
 
     // Encoders for the write frames: (high, low) for one parameter or diagram code.
     std::function<std::array<std::uint8_t, 2>(std::uint8_t code)> EncodeParameter;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,9 @@ struct LinkState {
 
     EcuIdentity Ident;
     MapTransfer Map;
+    // The raw value of every parameter the ECU reported, by code: what a write falls back
+    // to when a value cannot be encoded (a temperature without its table).
+    std::map<std::uint8_t, std::uint16_t> Raw_Params;
 };
 
 } // namespace bifuel

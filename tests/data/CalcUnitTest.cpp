@@ -437,7 +437,7 @@ TEST_F(TemperatureTableTest, TemperatureToBytesFindsTheNearestEntry) {
     TemperatureTable table(file_, count_);
     const std::pair<std::int32_t, int> cases[] = {
         {50, 125},              // exact entry
-        {1, 248},               // 10 lies between 12 and 8: the later code
+        {1, 247},               // 10 lies between 12 and 8; 8 would read back as 0 degrees
         {100, 0},     {200, 0}, // beyond the start
         {-400, 1023},           // beyond the end
     };
@@ -537,7 +537,10 @@ TEST(TemperatureTableShipped, IsMonotonicAndPlausible) {
         ASSERT_TRUE(b.has_value());
         EXPECT_GT(Word(*b), 100);
         EXPECT_LT(Word(*b), 1010);
-        EXPECT_NEAR(RawToTemperature(table, (*b)[0], (*b)[1]), degrees * 10, 5) << degrees;
+        // Within the resolution of the table, and always reading back as the same degree.
+        const std::int32_t tenths = RawToTemperature(table, (*b)[0], (*b)[1]);
+        EXPECT_NEAR(tenths, degrees * 10, 9) << degrees;
+        EXPECT_EQ(tenths / 10, degrees);
     }
 }
 

@@ -20,10 +20,13 @@ namespace bifuel::test {
 using Bytes = std::vector<std::uint8_t>;
 
 // A link on a virtual clock, wired to a simulated ECU through a line paced at 9600 baud.
+// The shipped temperature table, for tests whose values pass through it.
+inline Paths ShippedDataPaths() { return MakePaths(BIFUEL_SOURCE_DIR "/data", "bifuel-studio"); }
+
 class LinkHarness : public ::testing::Test {
 protected:
-    explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState())
-        : ecu(clock, line.device(), std::move(state)) {
+    explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState(), Paths paths = {})
+        : ecu(clock, line.device(), std::move(state)), ctx(clock, line.host(), std::move(paths)) {
         ctx.settings.Search_Port = false;
         ctx.link.Main_Shown = true;
         ctx.settings.Port_Name = "ttyTEST0";
@@ -86,7 +89,7 @@ protected:
     VirtualScheduler clock;
     sim::MemoryLine line{clock, sim::MemoryLine::kByteTimeUs9600};
     sim::SimEcu ecu;
-    Context ctx{clock, line.host()};
+    Context ctx;
     std::vector<std::string> statusLog;
 };
 

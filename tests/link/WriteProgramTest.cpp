@@ -29,8 +29,9 @@ protected:
 };
 
 TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
-    ctx.config.CFG_Name = "CAR7";
     connect();
+    EXPECT_EQ(ctx.config.CFG_Name, "CAR01"); // read from the ECU
+    ctx.config.CFG_Name = "CAR7";
     const std::vector<std::uint8_t> mapRead = ctx.link.Map.Read_Stream;
     const auto start = requests().size();
     ctx.link.Pending_Request = 21;
