@@ -260,6 +260,24 @@ TEST_F(LiveDataTest, AutomaticModeBlinksTheSwitchLamp) {
     EXPECT_EQ(lamp5.colour, ctx.dataView.Form_Fill_Colour);
 }
 
+TEST_F(LiveDataTest, MissingTemperatureTableGivesZeroAndOneMessagePerOutage) {
+    const auto table = ctx.paths.Dat_Name;
+    const auto kept = dir / "kept.dat";
+    std::filesystem::rename(table, kept);
+    decode(running().word(4, 0x190));
+    decode(running().word(4, 0x190));
+    EXPECT_EQ(ctx.live.Live_TempVap, 0);
+    ASSERT_EQ(ctx.view.Messages.size(), 1u);
+    EXPECT_EQ(ctx.view.Messages[0].type, 12);
+    EXPECT_EQ(ctx.view.Messages[0].text, "\"bifuel-studio.dat\" file not found. Temperature ERROR");
+    std::filesystem::rename(kept, table);
+    decode(running().word(4, 0x190));
+    EXPECT_EQ(ctx.live.Live_TempVap, 0x190);
+    std::filesystem::remove(table);
+    decode(running().word(4, 0x190));
+    EXPECT_EQ(ctx.view.Messages.size(), 2u);
+}
+
 TEST(StatusRing, AddRemoveAndRotate) {
     VirtualScheduler clock;
     sim::MemoryLine line(clock);
