@@ -4,6 +4,7 @@
 #include "data/Live_Data.h"
 #include "link/Global_Unit.h"
 #include "link/Port_3D_Connect.h"
+#include "files/SaveLoad_3D_Unit.h"
 #include "link/Receiver_Unit.h"
 #include "link/Transmit_Unit.h"
 
@@ -50,7 +51,7 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
     };
     hooks.ClearErrorFlags = [this] { ClearErrorFlags(*this); };
     hooks.DecodeLiveData = [this] { DecodeLiveData(*this); };
-    hooks.DecodeName = [this] { DecodeName(*this); };
+    hooks.DecodeName = [this] { OnNameReply(*this); };
     hooks.DecodeParams = [this] { DecodeParams(*this); };
     hooks.DecodeDiagram = [this] { DecodeDiagram(*this); };
     hooks.DecodeMapGas = [this] { DecodeMapGas(*this); };
@@ -58,7 +59,10 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
     hooks.EncodeParameter = [this](std::uint8_t code) { return EncodeParameter(*this, code); };
     hooks.EncodeDiagramItem = [this](std::uint8_t code) { return EncodeDiagramItem(*this, code); };
     hooks.ComputeSlopes = [this] { ComputeSlopes(diagram); };
+    hooks.SaveConfigFile = [this] { SaveConfigFile(*this); };
+    hooks.LoadInstallerDetail = [this] { LoadInstallerDetail(*this); };
 
+    language.setLanguageDir(paths.Language_Dir);
     view.HudLabel_Port_Connect_Stabil.colour = colours.ColourOf(Colour::Port_Close);
     view.HudLabel_Port_Name.colour = colours.ColourOf(Colour::Port_Close);
 

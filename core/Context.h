@@ -6,9 +6,13 @@
 #include "data/Live_Data.h"
 #include "data/Temperature_Table.h"
 #include "files/Colors_3D_Unit.h"
+#include "files/FindUnit.h"
 #include "files/Language.h"
+#include "files/Language_View.h"
 #include "files/Paths.h"
+#include "files/SaveLoad_3D_Unit.h"
 #include "files/Settings_3D_Unit.h"
+#include "files/Skin_3D_Unit.h"
 #include "link/Link_Hooks.h"
 #include "link/Link_State.h"
 #include "link/Link_View.h"
@@ -66,6 +70,12 @@ public:
     LinkState link;
     LinkView view;
     DataView dataView;
+    SaveLoadView saveLoad;
+    SettingsView settingsView;
+    LanguageView languageView;
+    WindowSkin skin;
+    WindowLayout layout;
+    KeyFile keyFile; // the one key-value file open at a time
     LinkHooks hooks;
     LinkTimers timers;
     std::vector<DeferredAction> deferred;

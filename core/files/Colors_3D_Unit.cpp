@@ -1,5 +1,9 @@
 #include "files/Colors_3D_Unit.h"
 
+#include "files/FindUnit.h"
+
+#include <cctype>
+
 namespace bifuel {
 
 const std::array<ColourEntry, kColourCount>& ColourEntries() {
@@ -50,6 +54,28 @@ void ColourTable::ResetColours(const std::string& fontColour) {
     const auto& entries = ColourEntries();
     for (int i = 0; i < kColourCount; ++i) texts_[i] = std::string(entries[i].defaultText);
     texts_[0] = fontColour;
+}
+
+bool IsColourText(std::string_view text) {
+    if (text.size() != 9 || text[0] != '#') return false;
+    for (const char c : text.substr(1)) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+void LoadColours(KeyFile& file, ColourTable& colours) {
+    const auto& entries = ColourEntries();
+    for (int i = 0; i < kColourCount; ++i) {
+        if (file.FindKey(entries[i].key) && IsColourText(file.Found_Value))
+            colours.set(static_cast<Colour>(i), file.Found_Value);
+    }
+}
+
+void SaveColours(KeyFile& file, const ColourTable& colours) {
+    const auto& entries = ColourEntries();
+    for (int i = 0; i < kColourCount; ++i)
+        file.SetKey(entries[i].key, colours.ColourOf(i));
 }
 
 } // namespace bifuel

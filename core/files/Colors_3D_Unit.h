@@ -3,8 +3,11 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace bifuel {
+
+class KeyFile;
 
 // The 38 named display colours. The numbers are their places in the settings file
 // and in the skin window's list.
@@ -42,5 +45,13 @@ public:
 private:
     std::array<std::string, kColourCount> texts_;
 };
+
+// "#" and eight hexadecimal digits (alpha, red, green, blue), either case.
+bool IsColourText(std::string_view text);
+
+// Every colour key of the open file that holds a colour text; other entries keep theirs.
+void LoadColours(KeyFile& file, ColourTable& colours);
+// All 38 colour keys, in table order.
+void SaveColours(KeyFile& file, const ColourTable& colours);
 
 } // namespace bifuel

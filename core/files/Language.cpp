@@ -1,13 +1,420 @@
 #include "files/Language.h"
 
-#include "files/Language_En.h"
+#include "files/Paths.h"
+
+#include "files/FindUnit.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <fstream>
+#include <system_error>
 
 namespace bifuel {
+namespace {
+
+constexpr std::string_view kCodePageKey = "SINGLE_BYTE_CHARACTER";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::uint16_t kUtf8CodePage = 65001;
+// Language files are a few kilobytes; anything this big is not one.
+constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
+
+bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string_view trimLeft(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    return s;
+}
+
+std::string_view trim(std::string_view s) {
+    s = trimLeft(s);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = AsciiUpper(c);
+    return out;
+}
+
+// The iconv name of a Windows code page number.
+std::string iconvName(std::uint16_t codePage) {
+    if (codePage == kUtf8CodePage) return "UTF-8";
+    if (codePage == 20866) return "KOI8-R";
+    if (codePage == 21866) return "KOI8-U";
+    if (codePage >= 28591 && codePage <= 28599) return "ISO-8859-" + std::to_string(codePage - 28590);
+    if (codePage == 28603) return "ISO-8859-13";
+    if (codePage == 28605) return "ISO-8859-15";
+    return "CP" + std::to_string(codePage);
+}
+
+// 8-bit text in a Windows code page to UTF-8, one iconv descriptor for a whole file's
+// texts. A code page the system cannot convert falls back to 1250; a byte the code page
+// does not define becomes U+FFFD.
+class Utf8Converter {
+public:
+    explicit Utf8Converter(std::uint16_t codePage)
+        : codePage_(codePage), cd_(iconv_open("UTF-8", iconvName(codePage).c_str())) {
+        if (cd_ == invalid() && codePage != Language::kDefaultCodePage) {
+            codePage_ = Language::kDefaultCodePage;
+            cd_ = iconv_open("UTF-8", iconvName(codePage_).c_str());
+        }
+    }
+    ~Utf8Converter() {
+        if (cd_ != invalid()) iconv_close(cd_);
+    }
+    Utf8Converter(const Utf8Converter&) = delete;
+    Utf8Converter& operator=(const Utf8Converter&) = delete;
+
+    std::uint16_t codePage() const { return codePage_; }
+
+    std::string convert(std::string_view bytes) {
+        if (cd_ == invalid()) return asciiOnly(bytes);
+        std::string out(bytes.size() * 3 + 8, '\0'); // room for any single-byte code page
+        std::size_t used = 0;
+        // iconv takes a non-const input pointer but only reads through it.
+        char* in = const_cast<char*>(bytes.data());
+        std::size_t inLeft = bytes.size();
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        while (inLeft > 0) {
+            char* outPtr = out.data() + used;
+            std::size_t outLeft = out.size() - used;
+            const std::size_t result = iconv(cd_, &in, &inLeft, &outPtr, &outLeft);
+            used = static_cast<std::size_t>(outPtr - out.data());
+            if (result != static_cast<std::size_t>(-1)) break;
+            if (errno == E2BIG) {
+                out.resize(out.size() * 2);
+                continue;
+            }
+            // A byte the code page lacks, or a sequence cut short: mark it and go on.
+            if (out.size() - used < kReplacement.size()) out.resize(out.size() * 2);
+            out.replace(used, kReplacement.size(), kReplacement);
+            used += kReplacement.size();
+            ++in;
+            --inLeft;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        }
+        out.resize(used);
+        return out;
+    }
+
+private:
+    // iconv_open's failure value.
+    static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
+
+    // Without any usable converter the ASCII part still reads.
+    static std::string asciiOnly(std::string_view bytes) {
+        std::string out;
+        for (const char c : bytes) {
+            if (static_cast<unsigned char>(c) < 0x80) out += c;
+            else out += kReplacement;
+        }
+        return out;
+    }
+
+    std::uint16_t codePage_;
+    iconv_t cd_;
+};
+
+// The code page a file names: a decimal number 1..65535. Anything else, a number too
+// big for 16 bits included, is not taken, so that it cannot wrap to another code page.
+std::uint16_t parseCodePage(std::string_view text) {
+    unsigned long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value == 0 || value > 0xFFFF) {
+        return Language::kDefaultCodePage;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+bool readWholeFile(const std::filesystem::path& path, std::string& bytes) {
+    std::error_code ec;
+    // Only a plain file: a pipe or device of that name would block or never end.
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxFileBytes) return false;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return true;
+}
+
+
+// Directory order differs between systems; name order keeps the list the same
+// everywhere (case-insensitive first, as Windows lists them).
+bool fileNameBefore(const std::string& a, const std::string& b) {
+    const auto ci = [](char x, char y) { return AsciiUpper(x) < AsciiUpper(y); };
+    if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), ci)) return true;
+    if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), ci)) return false;
+    return a < b;
+}
+
+} // namespace
+
+
+bool Language::setCurrent(std::string name) {
+    if (!IsSafeFileName(name)) return false;
+    if (name != current_) {
+        current_ = std::move(name);
+        dropTexts();
+    }
+    return true;
+}
+
+void Language::BuildLanguageList() {
+    list_.assign(1, std::string(kEnglish));
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir_, ec);
+    if (ec) return; // no folder: English only
+    std::vector<std::string> files;
+    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError)) continue;
+        std::string fileName = it->path().filename().string();
+        if (fileName.size() > 4 && fileName.ends_with(".lng")) files.push_back(std::move(fileName));
+    }
+    std::sort(files.begin(), files.end(), fileNameBefore);
+    for (const std::string& fileName : files) {
+        if (list_.size() == kListSlots) break;
+        std::string name = fileName.substr(0, fileName.find('.'));
+        // A name that cannot be chosen, or one listed already, would only waste a slot.
+        if (!IsSafeFileName(name)) continue;
+        if (std::find(list_.begin(), list_.end(), name) != list_.end()) continue;
+        list_.push_back(std::move(name));
+    }
+}
+
+void Language::OpenLanguage() {
+    if (current_ != kEnglish && (depth_ == 0 || !haveTexts_)) readFile();
+    ++depth_;
+}
+
+void Language::CloseLanguage() {
+    if (depth_ > 0) --depth_;
+}
 
 std::string Language::LangText(std::string_view key) const {
-    const std::string_view english = EnglishText(key);
-    if (!english.empty()) return std::string(english);
-    return std::string(key);
+    std::string_view text;
+    if (haveTexts_) {
+        const auto it = index_.find(key);
+        if (it != index_.end()) text = texts_[it->second];
+    }
+    if (text.empty()) text = EnglishText(key);
+    if (text.empty()) text = key;
+    return std::string(text);
+}
+
+std::string Language::LangTextOnce(std::string_view key) {
+    OpenLanguage();
+    std::string text = LangText(key);
+    CloseLanguage();
+    return text;
+}
+
+void Language::dropTexts() {
+    haveTexts_ = false;
+    codePage_ = kDefaultCodePage;
+    keys_.clear();
+    texts_.clear();
+    index_.clear();
+}
+
+void Language::readFile() {
+    dropTexts();
+    haveTexts_ = true; // an absent or unreadable file gives no texts: English throughout
+    std::string bytes;
+    if (IsSafeFileName(current_)) readWholeFile(dir_ / (current_ + ".lng"), bytes);
+
+    std::string_view rest = bytes;
+    // A file saved by an editor as UTF-8 with a byte-order mark is UTF-8, whatever it says.
+    const bool utf8 = rest.starts_with(kUtf8Bom);
+    if (utf8) rest.remove_prefix(kUtf8Bom.size());
+
+    std::vector<std::string_view> rawTexts;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find_first_of("\r\n");
+        const std::string_view line = trimLeft(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (line.empty()) continue;
+        if (line.front() == '{') { // a comment: kept, but never found
+            keys_.emplace_back(line);
+            rawTexts.emplace_back();
+            continue;
+        }
+        const std::size_t stop = line.find_first_of(" \t");
+        keys_.push_back(upper(trim(line.substr(0, stop))));
+        rawTexts.push_back(stop == std::string_view::npos ? std::string_view{} : trim(line.substr(stop)));
+        index_.emplace(keys_.back(), keys_.size() - 1); // a repeated key keeps its first line
+    }
+
+    std::uint16_t wanted = kDefaultCodePage;
+    if (utf8) {
+        wanted = kUtf8CodePage;
+    } else if (const auto it = index_.find(kCodePageKey); it != index_.end()) {
+        wanted = parseCodePage(rawTexts[it->second]);
+    }
+    Utf8Converter converter(wanted);
+    codePage_ = converter.codePage();
+    texts_.reserve(rawTexts.size());
+    for (const std::string_view raw : rawTexts) texts_.push_back(converter.convert(raw));
+}
+
+void BuildLanguageList(Language& language, LanguageView& view) {
+    language.BuildLanguageList();
+    view.HudStringListBox_Menu_LNG = language.Language_List();
+}
+
+namespace {
+
+struct SharedText {
+    std::string SharedUnitTexts::*text;
+    std::string_view key;
+};
+
+constexpr std::array kSharedTexts{
+    SharedText{&SharedUnitTexts::Dim_Hour_Long, "Dim_Hour_Long"},
+    SharedText{&SharedUnitTexts::Dim_MS_Short, "Dim_MS_Short"},
+    SharedText{&SharedUnitTexts::Dim_Bar_Long, "Dim_Bar_Long"},
+    SharedText{&SharedUnitTexts::Dim_RPM_Short, "Dim_RPM_Short"},
+    SharedText{&SharedUnitTexts::Dim_Volt_Long, "Dim_Volt_Long"},
+    SharedText{&SharedUnitTexts::Dim_Sec_Long, "Dim_Sec_Long"},
+    SharedText{&SharedUnitTexts::Start, "Start"},
+    SharedText{&SharedUnitTexts::Stop, "Stop"},
+    SharedText{&SharedUnitTexts::Gas, "Gas"},
+    SharedText{&SharedUnitTexts::Petrol, "Petrol"},
+    SharedText{&SharedUnitTexts::Automat, "Automat"},
+    SharedText{&SharedUnitTexts::RPM, "RPM"},
+    SharedText{&SharedUnitTexts::Manifuld, "Manifuld"},
+    SharedText{&SharedUnitTexts::Save, "Save"},
+    SharedText{&SharedUnitTexts::Load, "Load"},
+    SharedText{&SharedUnitTexts::CFG_User, "CFG_User"},
+    SharedText{&SharedUnitTexts::File, "File"},
+    SharedText{&SharedUnitTexts::Point, "Point"},
+    SharedText{&SharedUnitTexts::Factor, "Factor"},
+    SharedText{&SharedUnitTexts::Table, "Table"},
+    SharedText{&SharedUnitTexts::Range, "Range"},
+    SharedText{&SharedUnitTexts::Date, "Date"},
+    SharedText{&SharedUnitTexts::Firmware, "Firmware"},
+    SharedText{&SharedUnitTexts::CFG_Config, "CFG_Config"},
+    SharedText{&SharedUnitTexts::CLB_History_Diagram, "CLB_History_Diagram"},
+    SharedText{&SharedUnitTexts::CLB_History_Back, "CLB_History_Back"},
+    SharedText{&SharedUnitTexts::CLB_History_Forward, "CLB_History_Forward"},
+};
+
+// A control's text: the key's text, then either ", " and a unit word or a fixed suffix.
+struct ControlText {
+    std::string LanguageView::*text;
+    std::string_view key;
+    std::string_view unitKey = {};
+    std::string_view suffix = {};
+};
+
+constexpr std::string_view kMs = "Dim_MS_Short";
+constexpr std::string_view kBar = "Dim_Bar_Long";
+constexpr std::string_view kVolt = "Dim_Volt_Long";
+constexpr std::string_view kKm = "Dim_KM_Short";
+constexpr std::string_view kMm = "Dim_MM_Short";
+constexpr std::string_view kSec = "Dim_Sec_Long";
+constexpr std::string_view kDegrees = ",\xC2\xB0" "C"; // ",°C"
+
+using V = LanguageView;
+constexpr std::array kControlTexts{
+    ControlText{&V::HudLabel_Work_Mode, "Automat"},
+    ControlText{&V::HudButton_Work_Mode, "Mode"},
+    ControlText{&V::HudButton_Menu_File, "File"},
+    ControlText{&V::HudButton_Menu_LNG, "Language"},
+    ControlText{&V::HudButton_3D_GEN_Flip, "Flip"},
+    ControlText{&V::HudButton_3D_GEN_Settings, "Settings"},
+    ControlText{&V::HudLabel_IND_Petrol_Name, "Petrol", kMs},
+    ControlText{&V::HudLabel_IND_Gas_Name, "Gas", kMs},
+    ControlText{&V::HudLabel_IND_RPM_Name, "IND_RPM"},
+    ControlText{&V::HudLabel_IND_PressVap_Name, "IND_PressVap", kBar},
+    ControlText{&V::HudLabel_IND_PressColl_Name, "IND_PressColl", kBar},
+    ControlText{&V::HudLabel_IND_PressDiff_Name, "IND_PressDiff", kBar},
+    ControlText{&V::HudLabel_IND_TempVap_Name, "IND_TempVap", {}, kDegrees},
+    ControlText{&V::HudLabel_IND_TempGas_Name, "IND_TempGas", {}, kDegrees},
+    ControlText{&V::HudButton_Port_Search, "IND_Port_Search"},
+    ControlText{&V::HudTabItem_CFG, "Page_CFG"},
+    ControlText{&V::HudGroupBox_CFG, "CFG_Config"},
+    ControlText{&V::HudLabel_CFG_RPM_Prescaler, "CFG_Config_RPM_Prescaler"},
+    ControlText{&V::HudLabel_CFG_PG_Temper, "CFG_Config_PG_Temper", {}, ",\xC2\xB0" "C >"},
+    ControlText{&V::HudLabel_CFG_PG_RPM, "CFG_Config_PG_RPM", {}, " >"},
+    ControlText{&V::HudLabel_CFG_Injection, "CFG_Config_Injection"},
+    ControlText{&V::HudLabel_CFG_Gas_Type, "CFG_Config_Gas_Type"},
+    ControlText{&V::HudLabel_CFG_Level_Sensor, "Type"},
+    ControlText{&V::HudCheckBox_CFG_LevelGas_Buzzer, "CFG_Config_LevelGas_Buzzer"},
+    ControlText{&V::HudCheckBox_CFG_GP_Buzzer, "CFG_Config_GP_Buzzer"},
+    ControlText{&V::HudCheckBox_CFG_PG_GAS_Hot_Engine, "CFG_Config_PG_GAS_Hot_Engine"},
+    ControlText{&V::HudGroupBox_CFG_LevelSensor, "CFG_LevelSensor"},
+    ControlText{&V::HudLabel_CFG_LevelGas_Current, "CFG_LevelSensor_Current", kVolt},
+    ControlText{&V::HudGroupBox_CFG_Errors, "CFG_Errors"},
+    ControlText{&V::HudButton_CFG_Errors_Clear, "Clear"},
+    ControlText{&V::HudLabel_CFG_User_Name, "CFG_User_Name"},
+    ControlText{&V::HudLabel_CFG_User_Phone, "CFG_User_Phone"},
+    ControlText{&V::HudLabel_CFG_User_Install_Date, "CFG_User_Install_Date"},
+    ControlText{&V::HudLabel_CFG_User_Install_KM, "CFG_User_Install_KM", kKm},
+    ControlText{&V::HudLabel_CFG_User_Gas_Jets, "CFG_User_Gas_Jets", kMm},
+    ControlText{&V::HudLabel_CFG_User_Notice, "CFG_User_Notice"},
+    ControlText{&V::HudTabItem_ACB, "Page_ACB"},
+    ControlText{&V::HudButton_ACB_Start, "Start"},
+    ControlText{&V::HudLabel_3D_ACB_Prompt, "ACB_Prompt_Start"},
+    ControlText{&V::HudTabItem_CLB, "Page_CLB"},
+    ControlText{&V::HudLabel_CLB_Gas, "Gas"},
+    ControlText{&V::HudLabel_CLB_Manifuld, "Manifuld"},
+    ControlText{&V::HudLabel_CLB_Scale_Gas, "Gas", kMs},
+    ControlText{&V::HudLabel_CLB_Scale_Manifuld, "Manifuld", kBar},
+    ControlText{&V::HudLabel_CLB_Scale_Petrol, "Petrol", kMs},
+    ControlText{&V::HudLabel_CLB_MAP_Collection, "MAP_Collection"},
+    ControlText{&V::HudButton_CLB_MAP_Start, "Start"},
+    ControlText{&V::HudButton_CLB_MAP_Stop, "Stop"},
+    ControlText{&V::HudButton_CLB_MAP_To_Count, "MAP_To_Count"},
+    ControlText{&V::HudLabel_CLB_MAP_Delete, "MAP_Delete"},
+    ControlText{&V::HudButton_CLB_MAP_Del_Gas, "Gas"},
+    ControlText{&V::HudButton_CLB_MAP_Del_Petrol, "Petrol"},
+    ControlText{&V::HudTabItem_MAP, "Page_RPM"},
+    ControlText{&V::HudButton_3D_MapRPM_Clear, "Clear"},
+    ControlText{&V::HudButton_3D_MapRPM_Default, "Default"},
+    ControlText{&V::HudLabel_CFG_PG_Time, "CFG_Config_PG_Time", kSec},
+    ControlText{&V::HudCheckBox_CLB_Idle_Run, "CLB_Idle_Run_Points"},
+};
+
+constexpr std::array<std::string_view, 4> kFileMenu{"Save", "Load", "Default", "Exit"};
+
+} // namespace
+
+void ApplyLanguage(Language& language, LanguageView& view, const LanguageHooks& hooks) {
+    language.OpenLanguage();
+    for (const SharedText& s : kSharedTexts) view.Shared.*s.text = language.LangText(s.key);
+    if (hooks.Update_Title) hooks.Update_Title();
+
+    for (const ControlText& c : kControlTexts) {
+        std::string text = language.LangText(c.key);
+        if (!c.unitKey.empty()) text += ", " + language.LangText(c.unitKey);
+        text += c.suffix;
+        view.*c.text = std::move(text);
+    }
+    view.HudStringListBox_Menu_File.clear();
+    for (const std::string_view key : kFileMenu) view.HudStringListBox_Menu_File.push_back(language.LangText(key));
+
+    if (hooks.RefreshColourTexts) hooks.RefreshColourTexts();
+    language.CloseLanguage();
+}
+
+bool SelectLanguage(Language& language, LanguageView& view, std::string_view itemText,
+                    const LanguageHooks& hooks) {
+    const std::string name = StripExtension(itemText);
+    const bool taken = !name.empty() && language.setCurrent(name);
+    ApplyLanguage(language, view, hooks);
+    if (hooks.CloseMenus) hooks.CloseMenus();
+    return taken;
 }
 
 } // namespace bifuel

@@ -1,18 +1,12 @@
 #include "files/Language_En.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
-#include <string>
-#include <unordered_map>
+#include <cstdint>
 
 namespace bifuel {
 namespace {
 
-struct Entry {
-    std::string_view key;
-    std::string_view text;
-};
+using Entry = EnglishEntry;
 
 // Every built-in text, in lookup order; for a key listed twice the first one wins.
 constexpr std::array kEntries{
@@ -213,28 +207,41 @@ constexpr std::array kEntries{
     Entry{"Color_3D_MapRPM_Select_Cell", "Table of R.P.M.: selected cell or group"},
 };
 
-std::string upper(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return out;
-}
+// Open-addressing index over kEntries, built at compile time: a lookup hashes the key
+// once and compares a slot or two, with no allocation and no start-up work.
+constexpr std::size_t kSlots = 512; // a power of two, over twice the entry count
+static_assert(kEntries.size() * 2 <= kSlots);
 
-const std::unordered_map<std::string, std::string_view>& index() {
-    static const auto* const kIndex = [] {
-        auto* map = new std::unordered_map<std::string, std::string_view>();
-        for (const Entry& e : kEntries) map->emplace(upper(e.key), e.text); // first one wins
-        return map;
-    }();
-    return *kIndex;
-}
+constexpr std::array<std::int16_t, kSlots> kSlotOf = [] {
+    std::array<std::int16_t, kSlots> slots{};
+    slots.fill(-1);
+    for (std::size_t i = 0; i < kEntries.size(); ++i) {
+        std::size_t s = KeyHash(kEntries[i].key) & (kSlots - 1);
+        bool taken = false;
+        while (slots[s] >= 0) {
+            // A key listed twice keeps its first entry.
+            if (KeysEqual(kEntries[static_cast<std::size_t>(slots[s])].key, kEntries[i].key)) {
+                taken = true;
+                break;
+            }
+            s = (s + 1) & (kSlots - 1);
+        }
+        if (!taken) slots[s] = static_cast<std::int16_t>(i);
+    }
+    return slots;
+}();
 
 } // namespace
 
+std::span<const EnglishEntry> EnglishEntries() { return kEntries; }
+
 std::string_view EnglishText(std::string_view key) {
-    const auto& map = index();
-    const auto it = map.find(upper(key));
-    return it == map.end() ? std::string_view{} : it->second;
+    for (std::size_t s = KeyHash(key) & (kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
+        const std::int16_t entry = kSlotOf[s];
+        if (entry < 0) return {};
+        const Entry& e = kEntries[static_cast<std::size_t>(entry)];
+        if (KeysEqual(e.key, key)) return e.text;
+    }
 }
 
 } // namespace bifuel

@@ -22,8 +22,8 @@ struct Paths {
 std::string BaseNameOf(std::string_view executableName);
 
 // Whether a name (of a configuration or a language) may become part of a path: not empty,
-// no folder separators, no "..", no control characters, none of the characters that
-// file systems refuse.
+// no folder separators, no "..", no control characters, none of the characters or device
+// names that file systems refuse, no leading dot, no trailing dot or blank.
 bool IsSafeFileName(std::string_view name);
 
 // The paths for a working directory and a base name.

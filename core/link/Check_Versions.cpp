@@ -6,6 +6,7 @@
 #include "link/Instruction_Unit.h"
 #include "link/Port_3D_Connect.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -124,6 +125,7 @@ void DecodeIdentification(Context& ctx) {
     id.L3 = rx[41];
     id.L4 = rx[42];
     id.L5 = rx[43];
+    ctx.mapPoints.MAP_Point_Count = std::min<std::uint8_t>(id.L5, kMapPointsMax);
 
     if (id.N > kKnownIdentLength) {
         ShowMessageWindow(ctx, kMessageNewerVersion, ctx.LangText("Error_Version"));

@@ -73,7 +73,7 @@ void OnConnected(Context& ctx) {
     ctx.link.ECU_Connected = true;
     view.HudButton_Port_Search.visible = false;
     view.HudLabel_DynamicIND.visible = true;
-    if (view.TForm_3D_SET_Shown) view.HudTextBox_3D_SET_Port_Name.text = ctx.port.portName();
+    if (ctx.settingsView.Shown) ctx.settingsView.HudTextBox_3D_SET_Port_Name = ctx.port.portName();
     ctx.timers.Timer_Connect->start();
     if (view.HudButton_ACB_Start.pressed) {
         view.HudButton_ACB_Start.pressed = false;

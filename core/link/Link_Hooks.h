@@ -10,6 +10,8 @@
 
 namespace bifuel {
 
+class KeyFile;
+
 // Where the link hands over to the other subsystems. Each hook is optional: an empty
 // hook means that subsystem does nothing at that point (its defaults are noted below).
 struct LinkHooks {
@@ -45,8 +47,15 @@ struct LinkHooks {
     std::function<void()> ACB_Refresh;
     std::function<void()> Innov_Refresh;
 
-    // Configuration file saved after a write.
-    std::function<void()> SaveConfigFile;
+    // Configuration files and the views that show what they change.
+    std::function<void()> SaveConfigFile; // after a write to the ECU
+    std::function<void(KeyFile&)> SaveMapKeys;
+    std::function<void(KeyFile&)> LoadMapKeys;
+    std::function<void()> ResetDiagram;
+    std::function<void()> ResetMap;
+    std::function<void()> DiagramRefresh;
+    std::function<void()> UpdateTitle;
+    std::function<void()> CloseMenus;
 
     // Auto-calibration.
     std::function<void()> ACB_Tick; // after every valid reply

@@ -68,8 +68,6 @@ struct LinkView {
     int IND_Size_Factor = 1; // 2 when the pressure panels are hidden and the others grow
 
     WaitForm TForm_3D_Wait = WaitForm::Hidden;
-    bool TForm_3D_SET_Shown = false;
-    ViewControl HudTextBox_3D_SET_Port_Name;
     bool TForm_3D_GEN_Enabled = true;
 
     std::vector<MessageRequest> Messages; // message window requests, oldest first

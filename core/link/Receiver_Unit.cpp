@@ -238,7 +238,7 @@ WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code) {
 void DecodeMapGas(Context& ctx) { decodeMapList(ctx, ctx.mapPoints.MAP_Gas); }
 void DecodeMapPetrol(Context& ctx) { decodeMapList(ctx, ctx.mapPoints.MAP_Petrol); }
 
-void DecodeName(Context& ctx) {
+void OnNameReply(Context& ctx) {
     Configuration_Class& c = ctx.config;
     Settings_Class& s = ctx.settings;
     const auto& rx = ctx.link.RX_Frame;

@@ -26,6 +26,6 @@ void DecodeMapGas(Context& ctx);
 void DecodeMapPetrol(Context& ctx);
 
 // The configuration name the ECU stores, and the file names that follow from it.
-void DecodeName(Context& ctx);
+void OnNameReply(Context& ctx);
 
 } // namespace bifuel

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <unistd.h>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,12 +23,42 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A link on a virtual clock, wired to a simulated ECU through a line paced at 9600 baud.
 // The shipped temperature table, for tests whose values pass through it.
-inline Paths ShippedDataPaths() { return MakePaths(BIFUEL_SOURCE_DIR "/data", "bifuel-studio"); }
+inline std::filesystem::path ShippedTable() { return BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat"; }
+
+// A fresh working folder for one test, removed with it.
+class TempWorkDir {
+public:
+    TempWorkDir() {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("bifuel-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempWorkDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempWorkDir(const TempWorkDir&) = delete;
+    TempWorkDir& operator=(const TempWorkDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+    // The program's paths in this folder, optionally with the shipped temperature table.
+    Paths paths(bool shippedTable) const {
+        Paths p = MakePaths(path_, "bifuel-studio");
+        if (shippedTable) p.Dat_Name = ShippedTable();
+        return p;
+    }
+
+private:
+    std::filesystem::path path_;
+};
 
 class LinkHarness : public ::testing::Test {
 protected:
-    explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState(), Paths paths = {})
-        : ecu(clock, line.device(), std::move(state)), ctx(clock, line.host(), std::move(paths)) {
+    explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState(),
+                         bool shippedTable = false)
+        : ecu(clock, line.device(), std::move(state)),
+          ctx(clock, line.host(), work.paths(shippedTable)) {
         ctx.settings.Search_Port = false;
         ctx.link.Main_Shown = true;
         ctx.settings.Port_Name = "ttyTEST0";
@@ -86,6 +118,7 @@ protected:
         return frame;
     }
 
+    TempWorkDir work;
     VirtualScheduler clock;
     sim::MemoryLine line{clock, sim::MemoryLine::kByteTimeUs9600};
     sim::SimEcu ecu;

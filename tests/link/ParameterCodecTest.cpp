@@ -92,9 +92,10 @@ protected:
         return ctx.config;
     }
 
+    TempWorkDir work;
     VirtualScheduler clock;
     sim::MemoryLine line{clock};
-    Context ctx{clock, line.host(), ShippedDataPaths()};
+    Context ctx{clock, line.host(), work.paths(true)};
 };
 
 TEST_F(ParameterCodec, EveryFieldReadsBackAsWritten) {

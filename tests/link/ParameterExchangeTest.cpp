@@ -7,7 +7,7 @@ namespace {
 
 class ParameterExchange : public LinkHarness {
 protected:
-    ParameterExchange() : LinkHarness(sim::SimEcu::defaultState(), ShippedDataPaths()) {}
+    ParameterExchange() : LinkHarness(sim::SimEcu::defaultState(), true) {}
 
     std::map<std::uint8_t, std::uint16_t> writeListValues() const {
         std::map<std::uint8_t, std::uint16_t> out;
@@ -66,7 +66,7 @@ TEST_F(ParameterExchange, ValuesThatCannotGoBackAsTheyCameAreNormalised) {
     EXPECT_EQ(ecu.state().params.at(0x9F), 0x4200);
     const std::uint16_t temp = ecu.state().params.at(0x41);
     EXPECT_NE(temp, 0x0324);
-    TemperatureTable table(ShippedDataPaths().Dat_Name);
+    TemperatureTable table(ShippedTable());
     EXPECT_EQ(RawToTemperature(table, temp >> 8, temp & 0xFF) / 10, degrees);
 }
 
@@ -118,7 +118,7 @@ TEST_F(ParameterExchange, NameRepliesWithoutAUsableName) {
         ctx.settings.CFG_File_Name = "old";
         ctx.settings.CFG_Full_File_Name = "old";
         std::copy(c.bytes.begin(), c.bytes.end(), ctx.link.RX_Frame.begin() + 2);
-        DecodeName(ctx);
+        OnNameReply(ctx);
         EXPECT_EQ(ctx.config.CFG_Name, c.name);
         EXPECT_EQ(ctx.settings.CFG_File_Name, c.name);
         if (*c.name == 0) {

@@ -65,9 +65,10 @@ TEST(RandomReplies, NeverBreakTheLinkNorItsFrames) {
     int seedsConnected = 0;
     for (std::uint32_t seed = 1; seed <= 24; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
+        TempWorkDir work; // a random full write saves a configuration file
         VirtualScheduler clock;
         sim::MemoryLine line(clock, seed % 2 ? sim::MemoryLine::kByteTimeUs9600 : 0);
-        Context ctx(clock, line.host());
+        Context ctx(clock, line.host(), work.paths(false));
         ctx.settings.Reply_Delay = static_cast<std::int32_t>((seed * 37) % 200);
         ctx.settings.Search_Port = seed % 3 == 0;
         ctx.hooks.EncodeMapStream = [seed] { return Bytes(seed * 11 % 300, 0x80); };

@@ -1,0 +1,330 @@
+#include "files/SaveLoad_3D_Unit.h"
+
+#include "Context.h"
+#include "data/Calc_Unit.h"
+#include "data/Config_Unit.h"
+#include "data/Dynamic_IND_Unit.h"
+#include "files/Paths.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace bifuel {
+namespace {
+
+// A field of the record and its key in the configuration file.
+struct TextField {
+    const char* key;
+    std::string Configuration_Class::*field;
+};
+struct IntField {
+    const char* key;
+    std::int32_t Configuration_Class::*field;
+};
+struct BoolField {
+    const char* key;
+    bool Configuration_Class::*field;
+};
+
+using C = Configuration_Class;
+
+constexpr TextField kInstallerKeys[] = {
+    {"User_Name", &C::User_Name},         {"User_Phone", &C::User_Phone},
+    {"Date_Mounting", &C::Date_Mounting}, {"Data_KM", &C::Data_KM},
+    {"Car_Jet", &C::Car_Jet},             {"Car_Comments", &C::Car_Comments},
+};
+
+// One entry of the file's fixed keys, in the order they are written.
+struct FileKey {
+    const char* key;
+    enum Kind { Text, Int, Bool } kind;
+    std::string C::*text = nullptr;
+    std::int32_t C::*number = nullptr;
+    bool C::*flag = nullptr;
+};
+
+const std::vector<FileKey>& settingKeys() {
+    static const std::vector<FileKey> kKeys = {
+        {"Save_Map", FileKey::Bool, nullptr, nullptr, &C::Save_Map},
+        {"RPM_PreScaler", FileKey::Text, &C::RPM_PreScaler},
+        {"PG_RPM", FileKey::Int, nullptr, &C::PG_RPM},
+        {"PG_Temper", FileKey::Int, nullptr, &C::PG_Temper},
+        {"PG_GAS_Hot_Engine", FileKey::Bool, nullptr, nullptr, &C::PG_GAS_Hot_Engine},
+        {"GP_Buzzer", FileKey::Bool, nullptr, nullptr, &C::GP_Buzzer},
+        {"NoSequentInject", FileKey::Bool, nullptr, nullptr, &C::NoSequentInject},
+        {"MonoInject", FileKey::Bool, nullptr, nullptr, &C::MonoInject},
+        {"LPG_on", FileKey::Bool, nullptr, nullptr, &C::LPG_on},
+        {"Level_Type", FileKey::Text, &C::Level_Type},
+        {"Level_Buzzer", FileKey::Bool, nullptr, nullptr, &C::Level_Buzzer},
+        {"Level_Invert", FileKey::Bool, nullptr, nullptr, &C::Level_Invert},
+        {"Level_90", FileKey::Bool, nullptr, nullptr, &C::Level_90},
+        {"Level1", FileKey::Int, nullptr, &C::Level1},
+        {"Level2", FileKey::Int, nullptr, &C::Level2},
+        {"Level3", FileKey::Int, nullptr, &C::Level3},
+        {"Level4", FileKey::Int, nullptr, &C::Level4},
+        {"Level5", FileKey::Int, nullptr, &C::Level5},
+    };
+    return kKeys;
+}
+
+std::string pointKey(const char* prefix, std::size_t n) { return prefix + std::to_string(n); }
+
+std::size_t mapPointCount(const Context& ctx) {
+    return std::min<std::size_t>(ctx.mapPoints.MAP_Point_Count, kMapPointsMax);
+}
+
+// A key without a value reads as " ": for a text field that is nothing.
+std::string textOf(const std::string& value) { return value == " " ? std::string() : value; }
+
+void readInstallerKeys(KeyFile& file, Configuration_Class& c) {
+    for (const TextField& f : kInstallerKeys) {
+        if (!file.FindKey(f.key)) continue;
+        const std::string value = textOf(file.Found_Value);
+        c.*f.field = f.field == &C::Car_Comments ? UnescapeComments(value) : value;
+    }
+}
+
+std::string fullFileName(const Context& ctx, const std::string& name) {
+    return (ctx.paths.Config_Dir / (name + ".cfg")).string();
+}
+
+
+} // namespace
+
+bool IsValidConfigName(std::string_view name) {
+    if (name.size() > kConfigNameMax || !IsSafeFileName(name)) return false;
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string EscapeComments(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i; // CR LF is one break
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string UnescapeComments(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
+            out += text[i + 1] == 'n' ? '\n' : '\\';
+            ++i;
+        } else {
+            out += text[i]; // a lone backslash from an older file stays as it was
+        }
+    }
+    return out;
+}
+
+WriteResult SaveConfigFile(Context& ctx) {
+    const Configuration_Class& c = ctx.config;
+    KeyFile& file = ctx.keyFile;
+    const std::filesystem::path path = ctx.settings.CFG_Full_File_Name;
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    file.OpenKeyFileForUpdate(path);
+    for (const TextField& f : kInstallerKeys) {
+        const std::string& v = c.*f.field;
+        file.SetKey(f.key, f.field == &C::Car_Comments ? EscapeComments(v) : v);
+    }
+    file.SetKey("Work_Gas", std::to_string(c.Work_Gas));
+    file.SetKey("Work_Petrol", std::to_string(c.Work_Petrol));
+    for (const FileKey& k : settingKeys()) {
+        switch (k.kind) {
+        case FileKey::Text: file.SetKey(k.key, c.*k.text); break;
+        case FileKey::Int: file.SetKey(k.key, std::to_string(c.*k.number)); break;
+        case FileKey::Bool: file.SetKey(k.key, BoolToText(c.*k.flag)); break;
+        }
+    }
+    const DiagramModel& d = ctx.diagram;
+    for (std::size_t n = 0; n < kDiagramPoints; ++n) {
+        file.SetKey(pointKey("Gas_Point_", n), std::to_string(d.Gas_Point[n]));
+        file.SetKey(pointKey("Petrol_Point_", n), std::to_string(d.Petrol_Point[n]));
+    }
+    const MapPoints& m = ctx.mapPoints;
+    for (std::size_t n = 1; n <= mapPointCount(ctx); ++n) {
+        for (const auto& [prefix, list] : {std::pair{"MAP_Gas_", &m.MAP_Gas}, {"MAP_Petrol_", &m.MAP_Petrol}}) {
+            const std::int32_t v = (*list)[n - 1];
+            if (v != 0) {
+                file.SetKey(pointKey(prefix, n), std::to_string(v));
+            } else {
+                file.DeleteKey(pointKey(prefix, n));
+            }
+        }
+    }
+    if (ctx.hooks.SaveMapKeys) ctx.hooks.SaveMapKeys(file);
+    const WriteResult result = file.SaveKeyFile(path);
+    ctx.diagram.End_On_Petrol_Max = d.Petrol_Point[8] >= d.Petrol_Axis_Max;
+    if (!result.ok) AddStatus(ctx, Colour::Txt_Error, result.message);
+    return result;
+}
+
+bool LoadConfigFile(Context& ctx) {
+    KeyFile& file = ctx.keyFile;
+    if (!file.OpenKeyFile(ctx.settings.CFG_Full_File_Name)) return false;
+    Configuration_Class& c = ctx.config;
+    c.CFG_Name = ctx.settings.CFG_File_Name;
+    c.Work_Gas = file.GetKeyInt("Work_Gas") ? file.Found_Int : 0;
+    c.Work_Petrol = file.GetKeyInt("Work_Petrol") ? file.Found_Int : 0;
+    for (const FileKey& k : settingKeys()) {
+        switch (k.kind) {
+        case FileKey::Text:
+            if (file.FindKey(k.key)) c.*k.text = textOf(file.Found_Value);
+            break;
+        case FileKey::Int:
+            if (file.GetKeyInt(k.key)) c.*k.number = file.Found_Int;
+            break;
+        case FileKey::Bool:
+            if (file.GetKeyBool(k.key)) c.*k.flag = file.Found_Bool;
+            break;
+        }
+    }
+    DiagramModel& d = ctx.diagram;
+    for (std::size_t n = 0; n < kDiagramPoints; ++n) {
+        if (file.GetKeyInt(pointKey("Gas_Point_", n))) d.Gas_Point[n] = file.Found_Int;
+        if (file.GetKeyInt(pointKey("Petrol_Point_", n))) d.Petrol_Point[n] = file.Found_Int;
+    }
+    MapPoints& m = ctx.mapPoints;
+    for (std::size_t n = 1; n <= mapPointCount(ctx); ++n) {
+        m.MAP_Gas[n - 1] = file.GetKeyInt(pointKey("MAP_Gas_", n)) ? file.Found_Int : 0;
+        m.MAP_Petrol[n - 1] = file.GetKeyInt(pointKey("MAP_Petrol_", n)) ? file.Found_Int : 0;
+    }
+    readInstallerKeys(file, c);
+    if (ctx.hooks.LoadMapKeys) ctx.hooks.LoadMapKeys(file);
+    file.CloseKeyFile();
+    if (ctx.hooks.UpdateTitle) ctx.hooks.UpdateTitle();
+    return true;
+}
+
+void LoadInstallerDetail(Context& ctx) {
+    KeyFile& file = ctx.keyFile;
+    Configuration_Class& c = ctx.config;
+    if (!file.OpenKeyFile(ctx.settings.CFG_Full_File_Name)) {
+        for (const TextField& f : kInstallerKeys) (c.*f.field).clear();
+    } else {
+        readInstallerKeys(file, c);
+        file.CloseKeyFile();
+    }
+    if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+}
+
+void ResetConfiguration(Context& ctx) {
+    ResetConfiguration(ctx.config, {ctx.hooks.ResetDiagram, ctx.hooks.ResetMap});
+}
+
+void ResetFileFields(Configuration_Class& cfg) {
+    const Configuration_Class defaults = [] {
+        Configuration_Class d;
+        ResetConfiguration(d);
+        return d;
+    }();
+    for (const TextField& f : kInstallerKeys) cfg.*f.field = defaults.*f.field;
+    cfg.Work_Gas = defaults.Work_Gas;
+    cfg.Work_Petrol = defaults.Work_Petrol;
+    for (const FileKey& k : settingKeys()) {
+        switch (k.kind) {
+        case FileKey::Text: cfg.*k.text = defaults.*k.text; break;
+        case FileKey::Int: cfg.*k.number = defaults.*k.number; break;
+        case FileKey::Bool: cfg.*k.flag = defaults.*k.flag; break;
+        }
+    }
+    cfg.RPM_PreScaler_Raw = defaults.RPM_PreScaler_Raw;
+}
+
+void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
+    SaveLoadView& v = ctx.saveLoad;
+    if (mode == SaveLoadMode::Default) {
+        ctx.settings.CFG_File_Name.clear();
+        ctx.config.CFG_Name.clear();
+        ctx.settings.CFG_Full_File_Name.clear();
+        ResetConfiguration(ctx);
+        if (ctx.hooks.DiagramRefresh) ctx.hooks.DiagramRefresh();
+        if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+        ctx.link.Pending_Request = 21;
+    } else {
+        v.shown = true;
+        v.mode = mode;
+        if (mode == SaveLoadMode::Save) {
+            v.HudButton_3D_SL_Run_Text = ctx.LangText("Save");
+            SaveLoadNameChanged(ctx, ctx.config.CFG_Name);
+        } else {
+            v.HudButton_3D_SL_Run_Text = ctx.LangText("Load");
+            SaveLoadNameChanged(ctx, v.HudTextBox_3D_SL_Name);
+        }
+        v.HudStringListBox_3D_SL_List.clear();
+        std::error_code ec;
+        const auto& dir = ctx.paths.Config_Dir;
+        if (!std::filesystem::is_directory(dir, ec)) {
+            std::filesystem::create_directories(dir, ec);
+        } else {
+            for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+                if (entry.is_regular_file(ec)) {
+                    v.HudStringListBox_3D_SL_List.push_back(
+                        StripExtension(entry.path().filename().string()));
+                }
+            }
+            std::sort(v.HudStringListBox_3D_SL_List.begin(), v.HudStringListBox_3D_SL_List.end());
+        }
+    }
+    if (ctx.hooks.CloseMenus) ctx.hooks.CloseMenus();
+}
+
+void SaveLoadListClick(Context& ctx, std::size_t index) {
+    const auto& list = ctx.saveLoad.HudStringListBox_3D_SL_List;
+    if (index < list.size()) SaveLoadNameChanged(ctx, list[index]);
+}
+
+void SaveLoadNameChanged(Context& ctx, std::string_view text) {
+    SaveLoadView& v = ctx.saveLoad;
+    v.HudTextBox_3D_SL_Name = std::string(text.substr(0, kConfigNameMax));
+    const std::string& name = v.HudTextBox_3D_SL_Name;
+    v.Name_Refused.clear();
+    if (!name.empty() && !IsValidConfigName(name)) {
+        v.Name_Refused = "A configuration name may hold letters, digits and - _ . only";
+    }
+    v.HudButton_3D_SL_Run_Enabled = !name.empty() && v.Name_Refused.empty();
+}
+
+void SaveLoadRun(Context& ctx) {
+    SaveLoadView& v = ctx.saveLoad;
+    if (!v.shown || !v.HudButton_3D_SL_Run_Enabled) return;
+    const std::string name = v.HudTextBox_3D_SL_Name;
+    ctx.config.CFG_Name = name;
+    ctx.settings.CFG_Full_File_Name = fullFileName(ctx, name);
+    ctx.settings.CFG_File_Name = name;
+    if (v.mode == SaveLoadMode::Load) {
+        // Connected, the ECU's own values that no file holds must survive the load:
+        // writing defaults for them would erase what the ECU has measured.
+        if (ctx.link.ECU_Connected) {
+            ResetFileFields(ctx.config);
+            if (ctx.hooks.ResetDiagram) ctx.hooks.ResetDiagram();
+            if (ctx.hooks.ResetMap) ctx.hooks.ResetMap();
+        } else {
+            ResetConfiguration(ctx);
+        }
+        ctx.config.CFG_Name = name;
+        LoadConfigFile(ctx);
+        if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+    } else {
+        const WriteResult saved = SaveConfigFile(ctx);
+        v.Last_Error = saved.ok ? std::string() : saved.message;
+        if (!saved.ok) return; // the window stays open with the reason
+    }
+    if (ctx.hooks.UpdateTitle) ctx.hooks.UpdateTitle();
+    if (ctx.link.ECU_Connected) ctx.link.Pending_Request = 21;
+    CloseSaveLoad(ctx);
+}
+
+void CloseSaveLoad(Context& ctx) { ctx.saveLoad.shown = false; }
+
+} // namespace bifuel

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "files/FindUnit.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bifuel {
+
+class Context;
+struct Configuration_Class;
+
+inline constexpr std::size_t kConfigNameMax = 8;
+
+// Whether a configuration name can be stored in the ECU and used as a file name: 1..8
+// printable ASCII characters that a file name can hold.
+bool IsValidConfigName(std::string_view name);
+
+// Car_Comments may hold line breaks; in the file they travel as "\n" (and "\" as "\\").
+std::string EscapeComments(std::string_view text);
+std::string UnescapeComments(std::string_view text);
+
+// Writes the configuration file named by CFG_Full_File_Name. A failed write keeps the old
+// file and tells the user on the status line.
+WriteResult SaveConfigFile(Context& ctx);
+// Reads the configuration file named by CFG_Full_File_Name; false when it does not exist.
+bool LoadConfigFile(Context& ctx);
+// Reads only the installer's notes of that file; clears them when there is no file.
+void LoadInstallerDetail(Context& ctx);
+
+// The record back to its defaults, with the diagram and the RPM map.
+void ResetConfiguration(Context& ctx);
+// The fields a configuration file holds, back to their defaults; the rest (what only the
+// ECU knows) stays as it is.
+void ResetFileFields(Configuration_Class& cfg);
+
+// The Save/Load window.
+enum class SaveLoadMode { Save = 0, Load = 1, Default = 2 };
+
+struct SaveLoadView {
+    bool shown = false;
+    SaveLoadMode mode = SaveLoadMode::Save;
+    std::string HudButton_3D_SL_Run_Text;
+    bool HudButton_3D_SL_Run_Enabled = false;
+    std::string HudTextBox_3D_SL_Name;
+    std::vector<std::string> HudStringListBox_3D_SL_List;
+    std::string Name_Refused; // why the name cannot be used, empty when it can
+    std::string Last_Error;   // the last failed save, for the window to show
+};
+
+// The File menu's entry point: 0 save, 1 load, 2 back to defaults.
+void ShowSaveLoad(Context& ctx, SaveLoadMode mode);
+void SaveLoadListClick(Context& ctx, std::size_t index);
+void SaveLoadNameChanged(Context& ctx, std::string_view text);
+void SaveLoadRun(Context& ctx);
+void CloseSaveLoad(Context& ctx);
+
+} // namespace bifuel

@@ -1,0 +1,264 @@
+#include "LinkHarness.h"
+
+#include "files/SaveLoad_3D_Unit.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace bifuel::test {
+namespace {
+
+std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::filesystem::path& p, const std::string& text) {
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+// A program with its working directory in a fresh temporary folder.
+class ConfigFiles : public ::testing::Test {
+protected:
+    std::filesystem::path cfg(const std::string& name) const { return ctx.paths.Config_Dir / (name + ".cfg"); }
+    void useName(const std::string& name) {
+        ctx.config.CFG_Name = name;
+        ctx.settings.CFG_File_Name = name;
+        ctx.settings.CFG_Full_File_Name = cfg(name).string();
+    }
+
+    TempWorkDir work;
+    VirtualScheduler clock;
+    sim::MemoryLine line{clock};
+    Context ctx{clock, line.host(), work.paths(false)};
+};
+
+TEST_F(ConfigFiles, SaveWritesTheKeysInOrderAndASecondSaveChangesNothing) {
+    useName("CAR01");
+    ctx.config.User_Name = "Jan Nowak";
+    ctx.config.PG_RPM = 1500;
+    ctx.diagram.Gas_Point[3] = 7520;
+    ctx.mapPoints.MAP_Gas[0] = 123;
+    ctx.mapPoints.MAP_Petrol[4] = 77;
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    const std::string first = readFile(cfg("CAR01"));
+    EXPECT_EQ(first.rfind("User_Name                    Jan Nowak {}\r\n", 0), 0u) << first.substr(0, 80);
+    EXPECT_LT(first.find("PG_RPM "), first.find("Level5 "));
+    EXPECT_LT(first.find("Gas_Point_8 "), first.find("MAP_Gas_1 "));
+    EXPECT_NE(first.find("MAP_Petrol_5                 77 {}\r\n"), std::string::npos);
+    EXPECT_EQ(first.find("MAP_Gas_2 "), std::string::npos) << "zero points are not written";
+
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    EXPECT_EQ(readFile(cfg("CAR01")), first);
+
+    ctx.mapPoints.MAP_Gas[0] = 0; // a point that became 0 loses its key
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    EXPECT_EQ(readFile(cfg("CAR01")).find("MAP_Gas_1 "), std::string::npos);
+}
+
+TEST_F(ConfigFiles, SaveThenLoadRestoresEverythingTheFileHolds) {
+    useName("VAN");
+    Configuration_Class& c = ctx.config;
+    c.User_Phone = "+48 600 000 000";
+    c.Car_Comments = "line one\r\nline two \\ with a backslash\nKEY 5";
+    c.Work_Gas = 4321;
+    c.Save_Map = true;
+    c.RPM_PreScaler = "1:3";
+    c.LPG_on = false;
+    c.Level_Type = "AEB 806";
+    c.Level3 = 634;
+    for (std::size_t i = 0; i < kDiagramPoints; ++i) {
+        ctx.diagram.Gas_Point[i] = 2000 + 1000 * static_cast<int>(i);
+        ctx.diagram.Petrol_Point[i] = 3000 * static_cast<int>(i);
+    }
+    ctx.mapPoints.MAP_Gas[31] = 900;
+    const Configuration_Class saved = c;
+    const DiagramModel savedDiagram = ctx.diagram;
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+
+    ResetConfiguration(ctx);
+    ctx.diagram = DiagramModel{};
+    ctx.mapPoints = MapPoints{};
+    ASSERT_TRUE(LoadConfigFile(ctx));
+    Configuration_Class expected = saved;
+    expected.Car_Comments = "line one\nline two \\ with a backslash\nKEY 5";
+    EXPECT_TRUE(c == expected);
+    EXPECT_EQ(c.Car_Comments, expected.Car_Comments);
+    EXPECT_EQ(ctx.diagram.Gas_Point, savedDiagram.Gas_Point);
+    EXPECT_EQ(ctx.diagram.Petrol_Point, savedDiagram.Petrol_Point);
+    EXPECT_EQ(ctx.mapPoints.MAP_Gas[31], 900);
+    // The comment stays one line in the file.
+    const std::string text = readFile(cfg("VAN"));
+    EXPECT_NE(text.find("line one\\nline two \\\\ with a backslash\\nKEY 5 {}"), std::string::npos);
+}
+
+TEST_F(ConfigFiles, FilesFromAWindowsInstallLoad) {
+    writeFile(cfg("OLD"), "User_Name                    Kowalski\xB3 {}\r\n"
+                          "Car_Comments                 C:\\cars\\old {}\r\n"
+                          "LPG_on=false\r\n"
+                          "[Main]\r\n"
+                          "Level1   248  {threshold}\r\n"
+                          "PG_RPM                       abc {}\r\n"
+                          "MAP_Gas_3                    55 {}\r\n");
+    useName("OLD");
+    ctx.config.PG_RPM = 900;
+    ctx.mapPoints.MAP_Gas[7] = 99;
+    ASSERT_TRUE(LoadConfigFile(ctx));
+    EXPECT_EQ(ctx.config.User_Name, "Kowalski\xB3");
+    EXPECT_EQ(ctx.config.Car_Comments, "C:\\cars\\old") << "an old comment without escapes";
+    EXPECT_FALSE(ctx.config.LPG_on);
+    EXPECT_EQ(ctx.config.Level1, 248);
+    EXPECT_EQ(ctx.config.PG_RPM, 900) << "a value that is not a number leaves the field";
+    EXPECT_EQ(ctx.mapPoints.MAP_Gas[2], 55);
+    EXPECT_EQ(ctx.mapPoints.MAP_Gas[7], 0) << "absent MAP points read as none";
+    // Written back, then written again: the second save changes no byte.
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    const std::string once = readFile(cfg("OLD"));
+    ASSERT_TRUE(LoadConfigFile(ctx));
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    EXPECT_EQ(readFile(cfg("OLD")), once);
+}
+
+TEST_F(ConfigFiles, FailedSaveKeepsTheOldFileAndSaysWhy) {
+    useName("CAR01");
+    ctx.config.User_Name = "first";
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    const std::string before = readFile(cfg("CAR01"));
+    ctx.config.User_Name = "second";
+    ctx.keyFile.renameFile = [](const std::filesystem::path&, const std::filesystem::path&,
+                                std::string& error) {
+        error = "simulated crash before the rename";
+        return false;
+    };
+    const WriteResult r = SaveConfigFile(ctx);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("CAR01.cfg"), std::string::npos) << r.message;
+    EXPECT_EQ(readFile(cfg("CAR01")), before);
+    EXPECT_EQ(ctx.config.User_Name, "second") << "the record is left as it was";
+    EXPECT_EQ(ctx.dynamicInd.Texts[ctx.dynamicInd.Count], r.message);
+    for (const auto& e : std::filesystem::directory_iterator(ctx.paths.Config_Dir)) {
+        EXPECT_EQ(e.path().filename(), "CAR01.cfg") << "no temporary file is left";
+    }
+}
+
+TEST_F(ConfigFiles, SaveLoadWindowNameRules) {
+    writeFile(ctx.paths.Config_Dir / "notes.txt", "x");
+    writeFile(cfg("CAR01"), "");
+    ShowSaveLoad(ctx, SaveLoadMode::Load);
+    const SaveLoadView& v = ctx.saveLoad;
+    EXPECT_TRUE(v.shown);
+    EXPECT_EQ(v.HudButton_3D_SL_Run_Text, "Load");
+    EXPECT_EQ(v.HudStringListBox_3D_SL_List, (std::vector<std::string>{"CAR01", "notes"}));
+    EXPECT_FALSE(v.HudButton_3D_SL_Run_Enabled);
+    const std::pair<const char*, const char*> names[] = {
+        {"ABCDEFGHIJ", "ABCDEFGH"}, {"../etc", ""}, {"a/b", ""}, {"a\\b", ""},
+        {"M\xC3\xBCller", ""},      {"CAR-01_x", "CAR-01_x"},
+    };
+    for (const auto& [typed, usable] : names) {
+        SaveLoadNameChanged(ctx, typed);
+        EXPECT_EQ(v.HudButton_3D_SL_Run_Enabled, *usable != 0) << typed;
+        if (*usable) {
+            EXPECT_EQ(v.HudTextBox_3D_SL_Name, usable);
+        } else {
+            EXPECT_FALSE(v.Name_Refused.empty()) << typed;
+        }
+    }
+    SaveLoadNameChanged(ctx, "../etc");
+    SaveLoadRun(ctx);
+    EXPECT_TRUE(v.shown) << "a refused name cannot run";
+    EXPECT_TRUE(ctx.settings.CFG_Full_File_Name.empty());
+}
+
+TEST_F(ConfigFiles, LoadingAMissingFileLeavesTheDefaults) {
+    std::filesystem::create_directories(ctx.paths.Config_Dir);
+    writeFile(ctx.paths.Config_Dir / "notes.txt", "x");
+    ctx.config.PG_RPM = 1900;
+    ShowSaveLoad(ctx, SaveLoadMode::Load);
+    SaveLoadListClick(ctx, 0);
+    EXPECT_EQ(ctx.saveLoad.HudTextBox_3D_SL_Name, "notes");
+    SaveLoadRun(ctx);
+    EXPECT_FALSE(ctx.saveLoad.shown);
+    EXPECT_EQ(ctx.config.PG_RPM, Configuration_Class{}.PG_RPM);
+    EXPECT_EQ(ctx.settings.CFG_Full_File_Name, cfg("notes").string());
+    EXPECT_EQ(ctx.link.Pending_Request, 0) << "nothing is sent without an ECU";
+}
+
+TEST_F(ConfigFiles, ConfigFolderIsCreatedWhenMissing) {
+    ShowSaveLoad(ctx, SaveLoadMode::Save);
+    EXPECT_TRUE(std::filesystem::is_directory(ctx.paths.Config_Dir));
+    EXPECT_TRUE(ctx.saveLoad.HudStringListBox_3D_SL_List.empty());
+    EXPECT_EQ(ctx.saveLoad.HudButton_3D_SL_Run_Text, "Save");
+}
+
+TEST_F(ConfigFiles, DefaultModeResetsAndAsksForAFullWrite) {
+    useName("CAR01");
+    ctx.config.PG_RPM = 1900;
+    ShowSaveLoad(ctx, SaveLoadMode::Default);
+    EXPECT_FALSE(ctx.saveLoad.shown);
+    EXPECT_TRUE(ctx.config.CFG_Name.empty());
+    EXPECT_TRUE(ctx.settings.CFG_Full_File_Name.empty());
+    EXPECT_EQ(ctx.config.PG_RPM, Configuration_Class{}.PG_RPM);
+    EXPECT_EQ(ctx.link.Pending_Request, 21);
+}
+
+// With the ECU connected through the simulator.
+class ConfigFilesWithEcu : public LinkHarness {};
+
+TEST_F(ConfigFilesWithEcu, EcuNameBringsTheInstallerNotesOnly) {
+    writeFile(ctx.paths.Config_Dir / "CAR01.cfg",
+              "User_Name                    Jan {}\r\nPG_RPM                       1900 {}\r\n");
+    connect();
+    EXPECT_EQ(ctx.config.User_Name, "Jan");
+    EXPECT_EQ(ctx.config.PG_RPM, 600) << "the ECU's value";
+}
+
+TEST_F(ConfigFilesWithEcu, EmptyEcuNameKeepsTheInstallerNotes) {
+    ecu.state().name.fill(0xFF);
+    ctx.config.User_Name = "typed before";
+    ctx.settings.CFG_File_Name = "LAST";
+    connect();
+    EXPECT_EQ(ctx.config.User_Name, "typed before");
+    EXPECT_TRUE(ctx.settings.CFG_File_Name.empty());
+}
+
+TEST_F(ConfigFilesWithEcu, WriteToTheEcuSavesTheFileOnce) {
+    connect();
+    ctx.link.Pending_Request = 22;
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
+    ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
+    ASSERT_TRUE(runRequests(1));
+    EXPECT_TRUE(std::filesystem::exists(ctx.paths.Config_Dir / "CAR01.cfg"));
+    EXPECT_FALSE(ctx.link.CFG_Autosave);
+}
+
+TEST_F(ConfigFilesWithEcu, LoadingWhileConnectedKeepsWhatOnlyTheEcuKnows) {
+    writeFile(ctx.paths.Config_Dir / "OTHER.cfg",
+              "PG_RPM                       1900 {}\r\nLPG_on                       False {}\r\n");
+    ecu.state().params[0x5A] = 1400;   // pressure scale
+    ecu.state().params[0x45] = 0x2103; // 0x21 and prescaler 1:3
+    ecu.state().params[0x93] = 0x2647; // a measured correction
+    connect();
+    const Configuration_Class fromEcu = ctx.config;
+    ShowSaveLoad(ctx, SaveLoadMode::Load);
+    SaveLoadNameChanged(ctx, "OTHER");
+    SaveLoadRun(ctx);
+    const Configuration_Class& c = ctx.config;
+    EXPECT_EQ(c.PG_RPM, 1900);
+    EXPECT_FALSE(c.LPG_on);
+    EXPECT_EQ(c.Level1, Configuration_Class{}.Level1) << "held by files: back to its default";
+    EXPECT_EQ(c.Press_Scale, 1400);
+    EXPECT_EQ(c.Param45, 0x21);
+    EXPECT_EQ(c.ACB_Corr_93, fromEcu.ACB_Corr_93);
+    EXPECT_EQ(ctx.link.Pending_Request, 21);
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
+    ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 10000));
+    EXPECT_EQ(ecu.state().params.at(0x5A), 1400);
+    // The measured correction goes back; its second byte follows the pressure scale.
+    EXPECT_EQ(ecu.state().params.at(0x93) >> 8, 0x26);
+}
+
+} // namespace
+} // namespace bifuel::test
