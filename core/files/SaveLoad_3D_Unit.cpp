@@ -7,6 +7,8 @@
 #include "files/Paths.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace bifuel {
@@ -126,13 +128,8 @@ std::string UnescapeComments(std::string_view text) {
     return out;
 }
 
-WriteResult SaveConfigFile(Context& ctx) {
+void PutConfigKeys(Context& ctx, KeyFile& file) {
     const Configuration_Class& c = ctx.config;
-    KeyFile& file = ctx.keyFile;
-    const std::filesystem::path path = ctx.settings.CFG_Full_File_Name;
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    file.OpenKeyFileForUpdate(path);
     for (const TextField& f : kInstallerKeys) {
         const std::string& v = c.*f.field;
         file.SetKey(f.key, f.field == &C::Car_Comments ? EscapeComments(v) : v);
@@ -163,8 +160,17 @@ WriteResult SaveConfigFile(Context& ctx) {
         }
     }
     if (ctx.hooks.SaveMapKeys) ctx.hooks.SaveMapKeys(file);
-    const WriteResult result = file.SaveKeyFile(path);
     ctx.diagram.End_On_Petrol_Max = d.Petrol_Point[8] >= d.Petrol_Axis_Max;
+}
+
+WriteResult SaveConfigFile(Context& ctx) {
+    KeyFile& file = ctx.keyFile;
+    const std::filesystem::path path = ctx.settings.CFG_Full_File_Name;
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    file.OpenKeyFileForUpdate(path);
+    PutConfigKeys(ctx, file);
+    const WriteResult result = file.SaveKeyFile(path);
     if (!result.ok) AddStatus(ctx, Colour::Txt_Error, result.message);
     return result;
 }
@@ -241,6 +247,63 @@ void ResetFileFields(Configuration_Class& cfg) {
     cfg.RPM_PreScaler_Raw = defaults.RPM_PreScaler_Raw;
 }
 
+bool LoadConfigForEcu(Context& ctx) {
+    const std::string name = ctx.config.CFG_Name;
+    // Connected, the ECU's own values that no file holds must survive the load: writing
+    // defaults for them would erase what the ECU has measured.
+    if (ctx.link.ECU_Connected) {
+        ResetFileFields(ctx.config);
+        if (ctx.hooks.ResetDiagram) ctx.hooks.ResetDiagram();
+        if (ctx.hooks.ResetMap) ctx.hooks.ResetMap();
+    } else {
+        ResetConfiguration(ctx);
+    }
+    ctx.config.CFG_Name = name;
+    return LoadConfigFile(ctx);
+}
+
+std::string CheckConfigFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::string shown = "\"" + path.string() + "\"";
+    if (!std::filesystem::exists(path, ec)) return shown + " does not exist";
+    if (!std::filesystem::is_regular_file(path, ec)) return shown + " is not a file";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return shown + " cannot be read";
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return shown + " cannot be read";
+    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return shown + " is empty";
+    if (bytes.find('\0') != std::string::npos) return shown + " is not a text file";
+    KeyFile file;
+    file.OpenFromText(bytes);
+    bool known = false;
+    for (const TextField& f : kInstallerKeys) known = known || file.FindKey(f.key);
+    for (const char* key : {"Work_Gas", "Work_Petrol"}) {
+        if (!file.FindKey(key)) continue;
+        known = true;
+        if (!file.GetKeyInt(key)) return shown + ": " + key + " is not a whole number";
+    }
+    for (const FileKey& k : settingKeys()) {
+        if (!file.FindKey(k.key)) continue;
+        known = true;
+        if (k.kind == FileKey::Int && !file.GetKeyInt(k.key)) {
+            return shown + ": " + k.key + " is not a whole number";
+        }
+        if (k.kind == FileKey::Bool && !file.GetKeyBool(k.key)) {
+            return shown + ": " + k.key + " is not True or False";
+        }
+    }
+    for (std::size_t n = 0; n < kDiagramPoints; ++n) {
+        for (const std::string& key : {pointKey("Gas_Point_", n), pointKey("Petrol_Point_", n)}) {
+            if (!file.FindKey(key)) continue;
+            known = true;
+            if (!file.GetKeyInt(key)) return shown + ": " + key + " is not a whole number";
+        }
+    }
+    file.CloseKeyFile();
+    if (!known) return shown + " holds no configuration keys";
+    return {};
+}
+
 void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
     SaveLoadView& v = ctx.saveLoad;
     if (mode == SaveLoadMode::Default) {
@@ -303,17 +366,7 @@ void SaveLoadRun(Context& ctx) {
     ctx.settings.CFG_Full_File_Name = fullFileName(ctx, name);
     ctx.settings.CFG_File_Name = name;
     if (v.mode == SaveLoadMode::Load) {
-        // Connected, the ECU's own values that no file holds must survive the load:
-        // writing defaults for them would erase what the ECU has measured.
-        if (ctx.link.ECU_Connected) {
-            ResetFileFields(ctx.config);
-            if (ctx.hooks.ResetDiagram) ctx.hooks.ResetDiagram();
-            if (ctx.hooks.ResetMap) ctx.hooks.ResetMap();
-        } else {
-            ResetConfiguration(ctx);
-        }
-        ctx.config.CFG_Name = name;
-        LoadConfigFile(ctx);
+        LoadConfigForEcu(ctx);
         if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
     } else {
         const WriteResult saved = SaveConfigFile(ctx);

@@ -24,6 +24,14 @@ std::string UnescapeComments(std::string_view text);
 // Writes the configuration file named by CFG_Full_File_Name. A failed write keeps the old
 // file and tells the user on the status line.
 WriteResult SaveConfigFile(Context& ctx);
+// Sets every key of the configuration in an open key file, as a save writes them.
+void PutConfigKeys(Context& ctx, KeyFile& file);
+// Loads a configuration file as the Save/Load window does: the record is reset first,
+// except, while the ECU is connected, for what only the ECU knows.
+bool LoadConfigForEcu(Context& ctx);
+// Why a file cannot be a configuration file (missing, unreadable, binary, empty, no known
+// key, a key with a value of the wrong type); empty when it can.
+std::string CheckConfigFile(const std::filesystem::path& path);
 // Reads the configuration file named by CFG_Full_File_Name; false when it does not exist.
 bool LoadConfigFile(Context& ctx);
 // Reads only the installer's notes of that file; clears them when there is no file.

@@ -204,6 +204,31 @@ TEST_F(ConfigFiles, DefaultModeResetsAndAsksForAFullWrite) {
     EXPECT_EQ(ctx.link.Pending_Request, 21);
 }
 
+TEST_F(ConfigFiles, FilesThatAreNoConfigurationAreRecognised) {
+    const auto dir = work.path();
+    writeFile(dir / "empty.cfg", "\r\n  \r\n");
+    writeFile(dir / "binary.cfg", std::string("PG_RPM 600\0\x01\x02", 13));
+    writeFile(dir / "unknown.cfg", "Colour=blue\r\nSize 5\r\n");
+    writeFile(dir / "badint.cfg", "PG_RPM                       fast {}\r\n");
+    writeFile(dir / "badbool.cfg", "LPG_on                       1 {}\r\n");
+    writeFile(dir / "good.cfg", "User_Name Jan\r\nLPG_on=false\r\nGas_Point_3 7520\r\n");
+    std::filesystem::create_directories(dir / "folder.cfg");
+    const std::pair<const char*, const char*> cases[] = {
+        {"missing.cfg", "does not exist"}, {"folder.cfg", "is not a file"},
+        {"empty.cfg", "is empty"},         {"binary.cfg", "is not a text file"},
+        {"unknown.cfg", "no configuration keys"}, {"badint.cfg", "PG_RPM is not a whole number"},
+        {"badbool.cfg", "LPG_on is not True or False"}, {"good.cfg", ""},
+    };
+    for (const auto& [file, problem] : cases) {
+        const std::string found = CheckConfigFile(dir / file);
+        if (*problem == 0) {
+            EXPECT_EQ(found, "") << file;
+        } else {
+            EXPECT_NE(found.find(problem), std::string::npos) << file << ": " << found;
+        }
+    }
+}
+
 // With the ECU connected through the simulator.
 class ConfigFilesWithEcu : public LinkHarness {};
 
