@@ -4,7 +4,7 @@ RELEASE_DIR ?= build-release
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: test deps build bench format clean
+.PHONY: test deps build bench format clean run
 
 deps:
 	scripts/install-deps
@@ -23,6 +23,23 @@ bench: deps
 		-DBIFUEL_SANITIZE=OFF -DBIFUEL_WERROR=$(WERROR)
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	bench/run-all $(RELEASE_DIR)
+
+# Builds everything and starts the desktop program in a demo folder (build/run) against the
+# simulated ECU. Without a display it says how to watch the simulator from the terminal.
+RUN_DIR := $(BUILD_DIR)/run
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so bifuel-studio cannot open its window."; \
+	  echo "Watch the simulated ECU with the command-line tool instead:"; \
+	  echo "  $(BUILD_DIR)/cli/bifuel-cli --port sim live --seconds 10"; \
+	  exit 0; \
+	fi
+	mkdir -p $(RUN_DIR)/Config $(RUN_DIR)/Language
+	cp data/bifuel-studio.dat $(RUN_DIR)/
+	cp data/Language/*.lng $(RUN_DIR)/Language/
+	@# Settings are kept between runs; the first run talks to the simulator.
+	@[ -f $(RUN_DIR)/bifuel-studio.ini ] || printf 'Port_Name=sim\r\n' > $(RUN_DIR)/bifuel-studio.ini
+	cd $(RUN_DIR) && ASAN_OPTIONS=detect_leaks=0 ../ui/bifuel-studio
 
 format:
 	find core sim tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "autocalibration/AutoCLB_Script.h"
+#include "autocalibration/AutoCLB_Unit.h"
+#include "autocalibration/Veltra_ACB_Innov.h"
+#include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Unit.h"
 #include "data/Config_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
@@ -16,6 +20,9 @@
 #include "link/Link_Hooks.h"
 #include "link/Link_State.h"
 #include "link/Link_View.h"
+#include "link/Port_3D_Unit.h"
+#include "rpm_map/MapRPM_Unit.h"
+#include "rpm_map/MapRPM_View.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialPort.h"
 
@@ -43,6 +50,9 @@ struct LinkTimers {
     std::unique_ptr<Timer> Timer_Reply_Gap;          // 500 ms without a byte ends a reply
     std::unique_ptr<Timer> Timer_DynamicIND;         // status line rotation
     std::unique_ptr<Timer> Timer_LevelGas;           // level lamp blink
+    std::unique_ptr<Timer> Timer_3D_MapRPM_Tail;     // RPM map trace
+    std::unique_ptr<Timer> Timer_Select_ComPort;     // port search steps
+    std::unique_ptr<Timer> Timer_CLB_3D_Btn;         // diagram key repeat
 };
 
 // Everything the program holds for its whole run. main() makes one; tests make as many
@@ -56,7 +66,7 @@ public:
 
     Scheduler& scheduler;
     SerialPort& port;
-    PortLister* lister = nullptr; // the system's ports; none: the configured port is not listed
+    PortLister* lister = nullptr; // the system's ports; none: only the configured port
 
     const Paths paths;
     Settings_Class settings;
@@ -79,6 +89,15 @@ public:
     LinkHooks hooks;
     LinkTimers timers;
     std::vector<DeferredAction> deferred;
+    ACB_State acb;
+    Innov_State innov;
+    ACBView acbView;
+    std::vector<ACB_SCR_Class> acbRecords;
+    RpmMap rpmMap;
+    MapView mapView;
+    PortSearch portSearch;
+    PortView portView;
+    DiagramView diagramView;
 
     std::string LangText(std::string_view key) const { return language.LangText(key); }
     TemperatureTable& temperatureTable() { return temperatures_; }

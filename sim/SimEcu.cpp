@@ -146,6 +146,9 @@ struct SimEcu::Impl {
     Faults faults;
     Counters counters;
     std::int64_t turnaroundUs = 0;
+    LiveModel* model = nullptr;
+    // A storing write not yet reported through the data-saved bit of a live reply.
+    bool saveUnreported = false;
 
     // Framing.
     Bytes rx;
@@ -243,18 +246,16 @@ struct SimEcu::Impl {
             break;
         case kSetMode:
             state.lastModeByte = d2;
-            applyMode(d2);
+            if (model) {
+                model->setMode(d2);
+            } else {
+                applyMode(d2);
+            }
             reply(cmd, {});
             break;
-        case kReadLive: {
-            Bytes payload = state.live;
-            payload.resize(liveLen(), 0);
-            // The saved flag is a one-shot: it goes out in one live reply, then clears.
-            if (reply(cmd, payload) && state.live.size() > kLiveStatus) {
-                state.live[kLiveStatus] &= static_cast<std::uint8_t>(~kStatusDataSaved);
-            }
+        case kReadLive:
+            replyLive();
             break;
-        }
         case kReadParams:
             reply(cmd, paramValues());
             break;
@@ -262,6 +263,7 @@ struct SimEcu::Impl {
             reply(cmd, diagramBytes());
             break;
         case kClearErrors:
+            if (model) model->clearErrors();
             if (state.live.size() > kLiveErrors1) state.live[kLiveErrors1] = 0;
             if (state.live.size() > kLiveErrors2) state.live[kLiveErrors2] = 0;
             reply(cmd, {});
@@ -345,6 +347,7 @@ struct SimEcu::Impl {
         case kWriteAcb:
             // Adjustments for a running calibration: applied, not stored, so no saved flag.
             state.lastAcb.assign(data, data + dataLen);
+            if (model) model->autoCalibration(data, dataLen);
             reply(cmd, {});
             break;
         default:
@@ -354,8 +357,26 @@ struct SimEcu::Impl {
 
     // ---- state updates -----------------------------------------------------------------
 
-    void markSaved() {
-        if (state.live.size() > kLiveStatus) state.live[kLiveStatus] |= kStatusDataSaved;
+    void markSaved() { saveUnreported = true; }
+
+    // The data-saved bit is a one-shot: it goes out in one live reply after a storing
+    // write, then clears. While the engine says nothing can be stored now, it waits.
+    void replyLive() {
+        Bytes payload = model ? model->liveData() : state.live;
+        payload.resize(liveLen(), 0);
+        const bool canSave = !model || model->canSaveNow();
+        const bool plainSaved = !model && state.live.size() > kLiveStatus &&
+                                (state.live[kLiveStatus] & kStatusDataSaved);
+        const bool saved = (saveUnreported && canSave) || plainSaved;
+        if (payload.size() > kLiveStatus) {
+            payload[kLiveStatus] = static_cast<std::uint8_t>(
+                (payload[kLiveStatus] & ~kStatusDataSaved) | (saved ? kStatusDataSaved : 0));
+        }
+        if (reply(kReadLive, payload) && saved) {
+            saveUnreported = false;
+            if (state.live.size() > kLiveStatus)
+                state.live[kLiveStatus] &= static_cast<std::uint8_t>(~kStatusDataSaved);
+        }
     }
 
     // The working mode follows the last switch, so a host sees its mode change take effect.
@@ -640,6 +661,9 @@ void SimEcu::injectOnce(Fault fault) {
 }
 void SimEcu::setTurnaroundUs(std::int64_t us) {
     impl_->turnaroundUs = us;
+}
+void SimEcu::setModel(LiveModel* model) {
+    impl_->model = model;
 }
 const SimEcu::Counters& SimEcu::counters() const {
     return impl_->counters;

@@ -45,7 +45,9 @@ struct EcuState {
     // column, one byte per row header, factors column by column (126 bytes for 8 x 12).
     // Reads serve it from byte 2 on, since READ_MAP_SIZE already carries the counts.
     std::vector<std::uint8_t> rpmMap;
-    std::vector<std::uint8_t> live;       // the live-data reply's data bytes (L1 of them)
+    // The live-data reply's data bytes (L1 of them). With an engine model attached, the
+    // model fills the bytes it drives; the others are served from here.
+    std::vector<std::uint8_t> live;
     std::uint8_t lastModeByte = 0;        // d2 of the last SET_MODE
     std::vector<std::uint8_t> lastAcb;    // data bytes of the last WRITE_ACB
 };
@@ -63,6 +65,25 @@ struct Faults {
 };
 
 enum class Fault { None, Drop, Corrupt, WrongEcho, Split, Surplus };
+
+// The engine behind the ECU. Without one the ECU answers from the fixed bytes of
+// EcuState::live; with one, the live reply, the working mode and the error flags are the
+// model's (EngineModel).
+class LiveModel {
+public:
+    virtual ~LiveModel() = default;
+    // The data bytes of a live reply as they are now, without the data-saved bit, which
+    // the ECU adds itself.
+    virtual std::vector<std::uint8_t> liveData() const = 0;
+    // d2 of SET_MODE.
+    virtual void setMode(std::uint8_t modeByte) = 0;
+    virtual void clearErrors() = 0;
+    // The data bytes of WRITE_ACB.
+    virtual void autoCalibration(const std::uint8_t* data, std::size_t n) = 0;
+    // False while the ECU cannot store data ("data cannot be saved now"); a write then
+    // waits with its data-saved report until it can.
+    virtual bool canSaveNow() const = 0;
+};
 
 // A simulated ECU on the device end of a serial line. It frames requests by length (5
 // bytes, or the length announced by ANNOUNCE), ignores frames with a wrong checksum or
@@ -89,6 +110,10 @@ public:
 
     // Time between the last request byte and the first reply byte (default 0).
     void setTurnaroundUs(std::int64_t us);
+
+    // Lets a model answer for the engine; nullptr goes back to the fixed live bytes. The
+    // model must outlive the attachment.
+    void setModel(LiveModel* model);
 
     struct Counters {
         int framesReceived = 0;     // well-formed requests, any code

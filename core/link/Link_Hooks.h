@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/Colors_3D_Unit.h"
+#include "link/Port_3D_Unit.h"
 
 #include <array>
 #include <cstdint>
@@ -71,9 +72,14 @@ struct LinkHooks {
     std::function<bool()> OpenConfiguredPort;
     std::function<void()> StartPortSearch;
     std::function<void()> TryNextPort;
+    // The manual port dialog's line settings, for the port to run with.
+    std::function<void(const PortLineSettings&)> ApplyLineSettings;
 
     // Main window refreshes run by the deferred-action queue (all but opening the port).
     std::function<void(int action)> RunDeferredAction;
+
+    // The Setup page's values into the configuration, then its debounced write.
+    std::function<void()> ReadSetupPage;
 };
 
 } // namespace bifuel

@@ -1,9 +1,11 @@
 #include "link/Port_3D_Connect.h"
 
 #include "Context.h"
+#include "data/Dynamic_IND_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
 #include "link/Instruction_Unit.h"
+#include "link/Port_3D_Unit.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
@@ -223,15 +225,28 @@ void OnPortFailed(Context& ctx) {
     ctx.view.HudLabel_Port_Connect_Stabil.colour = ctx.colours.ColourOf(Colour::Port_Close);
 }
 
-bool ConfiguredPortListed(const Context& ctx) {
-    if (ctx.lister == nullptr) return false;
-    const auto ports = ctx.lister->listPorts();
-    return std::find(ports.begin(), ports.end(), ctx.settings.Port_Name) != ports.end();
-}
+bool ConfiguredPortListed(const Context& ctx) { return PortListed(ctx, ctx.settings.Port_Name); }
 
 bool OpenPort(Context& ctx) {
     if (ctx.link.Port_Error) return false;
-    return portOk(ctx, ctx.port.open());
+    const bool wasOpen = ctx.port.isOpen();
+    if (!portOk(ctx, ctx.port.open())) {
+        // Say which port and why, once; the status line drops repeats of the same text.
+        const std::string text =
+            PortOpenFailureText(ctx, ctx.port.portName(), ctx.port.errorText());
+        if (text != ctx.portView.Port_Open_Error) {
+            RemoveStatus(ctx, ctx.portView.Port_Open_Error);
+            ctx.portView.Port_Open_Error = text;
+        }
+        AddStatus(ctx, Colour::Txt_Error, text);
+        return false;
+    }
+    // Opening an open port does nothing, and tells nothing about the device.
+    if (!wasOpen && !ctx.portView.Port_Open_Error.empty()) {
+        RemoveStatus(ctx, ctx.portView.Port_Open_Error);
+        ctx.portView.Port_Open_Error.clear();
+    }
+    return true;
 }
 
 void HandlePortError(Context& ctx) {
@@ -246,9 +261,9 @@ void HandlePortError(Context& ctx) {
     if (!ctx.port.isOpen()) return;
     ctx.port.close();
     ctx.port.setPortName(ctx.settings.Port_Name);
-    if (ctx.settings.Search_Port && ctx.hooks.StartPortSearch) {
+    if (ctx.settings.Search_Port) {
         ctx.timers.Timer_Sending->stop();
-        ctx.hooks.StartPortSearch();
+        StartPortSearch(ctx);
     } else {
         StartConnection(ctx);
     }

@@ -32,7 +32,8 @@ void OnPortOpened(Context& ctx);
 void OnPortClosed(Context& ctx);
 void OnPortFailed(Context& ctx);
 void HandlePortError(Context& ctx);
-// Opens the port; false (and a port error) when it could not be opened.
+// Opens the port; false (and a port error) when it could not be opened, with the port and
+// the system's reason on the status line and in the port view.
 bool OpenPort(Context& ctx);
 // Whether the configured port is among the ports the system lists.
 bool ConfiguredPortListed(const Context& ctx);

@@ -1,0 +1,180 @@
+// Figures of the desktop program, measured on the real event loop against the in-process
+// simulated ECU (one measurement per process; bench/ui_figures runs it):
+//   ui_figures start          prints the wall-clock time (ns) when the main window first painted
+//   ui_figures poll SECONDS   polls for SECONDS with the window open and prints CPU share,
+//                             peak memory and the delay from the last byte of each live reply
+//                             to the indicators painted
+
+#include "Global_Window.h"
+#include "OpenGL_MSG.h"
+#include "ProgramPort.h"
+#include "QtPortLister.h"
+#include "QtScheduler.h"
+#include "SimEcu.h"
+#include "Single_Instance.h"
+#include "Studio_App.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace bifuel;
+
+// The program's port, with the time of every delivery of bytes.
+class TimedPort final : public SerialPort {
+public:
+    TimedPort(SerialPort& inner, Scheduler& clock) : inner_(inner), clock_(clock) {}
+    void setEvents(Events e) override {
+        auto bytes = e.bytesArrived;
+        e.bytesArrived = [this, bytes] {
+            lastBytesUs = clock_.nowUs();
+            if (bytes) bytes();
+        };
+        inner_.setEvents(std::move(e));
+    }
+    void setPortName(const std::string& name) override { inner_.setPortName(name); }
+    std::string portName() const override { return inner_.portName(); }
+    bool open() override { return inner_.open(); }
+    void close() override { inner_.close(); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    bool write(const std::uint8_t* d, std::size_t n) override { return inner_.write(d, n); }
+    std::size_t read(std::uint8_t* b, std::size_t m) override { return inner_.read(b, m); }
+    std::size_t bytesAvailable() const override { return inner_.bytesAvailable(); }
+    bool purge() override { return inner_.purge(); }
+    std::string errorText() const override { return inner_.errorText(); }
+    std::int64_t lastBytesUs = 0;
+
+private:
+    SerialPort& inner_;
+    Scheduler& clock_;
+};
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long peakKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+std::filesystem::path prepareWorkDir() {
+    const auto dir = std::filesystem::temp_directory_path() / ("bifuel-ui-figures-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat", dir / "bifuel-studio.dat",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::ofstream(dir / "bifuel-studio.ini", std::ios::binary) << "Port_Name=sim\r\n";
+    return dir;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "start";
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    const auto dir = prepareWorkDir();
+    const Paths paths = MakePaths(dir, "bifuel-studio");
+
+    // The same steps as the program's start.
+    ui::SingleInstance instance(ui::InstanceServerName("figures", dir));
+    instance.closeRunningCopy();
+    ui::RealOpenGLCheck check;
+    const auto noGl = ui::CheckOpenGL(check, paths); // measured either way; offscreen has no GL
+    platform::QtScheduler scheduler;
+    platform::ProgramPort programPort(scheduler);
+    TimedPort port(programPort, scheduler);
+    ui::StudioApp studio(scheduler, port, paths);
+    platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });
+    studio.context().lister = &lister;
+    instance.listen([&studio] { studio.main().close(); });
+
+    int status = 0;
+    if (mode == "start") {
+        bool done = false;
+        studio.main().onIndicatorsPainted = [&done] {
+            if (done) return;
+            done = true;
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::printf("%lld\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+            QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+        };
+        studio.Show();
+        app.exec();
+    } else {
+        const double seconds = argc > 2 ? std::stod(argv[2]) : 20.0;
+        Context& ctx = studio.context();
+        std::vector<double> latencyMs;
+        std::int64_t pendingFromUs = -1;
+        std::uint16_t period = 37500;
+        auto decode = ctx.hooks.DecodeLiveData;
+        ctx.hooks.DecodeLiveData = [&] {
+            pendingFromUs = port.lastBytesUs;
+            if (decode) decode();
+            // A new engine speed for the next reply, so that every reply repaints.
+            if (sim::SimEcu* ecu = programPort.simulatedEcu()) {
+                period = period == 37500 ? 36000 : 37500;
+                ecu->state().live[0] = static_cast<std::uint8_t>(period >> 8);
+                ecu->state().live[1] = static_cast<std::uint8_t>(period & 0xFF);
+            }
+        };
+        studio.main().onIndicatorsPainted = [&] {
+            if (pendingFromUs < 0) return;
+            latencyMs.push_back(double(scheduler.nowUs() - pendingFromUs) / 1000.0);
+            pendingFromUs = -1;
+        };
+        studio.Show();
+        double cpuStart = 0;
+        std::size_t samplesStart = 0;
+        // Measure from the first live replies on, once the start-up work is over.
+        bool connectedAtStart = false;
+        bool connectedAtEnd = false;
+        QTimer::singleShot(4000, [&] {
+            connectedAtStart = ctx.link.ECU_Connected;
+            cpuStart = cpuSeconds();
+            samplesStart = latencyMs.size();
+            QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
+                // Quitting closes the windows, and the main window's close closes the port.
+                connectedAtEnd = ctx.link.ECU_Connected;
+                QCoreApplication::quit();
+            });
+        });
+        const auto wallStart = std::chrono::steady_clock::now();
+        app.exec();
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count() - 4.0;
+        const double cpu = cpuSeconds() - cpuStart;
+        std::vector<double> lat(latencyMs.begin() + static_cast<std::ptrdiff_t>(samplesStart), latencyMs.end());
+        std::sort(lat.begin(), lat.end());
+        auto pct = [&lat](double p) {
+            return lat.empty() ? -1.0 : lat[std::min(lat.size() - 1, static_cast<std::size_t>(p * double(lat.size())))];
+        };
+        std::printf("connected at the start %d and at the end %d, live replies painted %zu\n", connectedAtStart ? 1 : 0,
+                    connectedAtEnd ? 1 : 0, lat.size());
+        std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
+        std::printf("last live byte to indicators painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n", pct(0.5),
+                    pct(0.99), lat.empty() ? -1.0 : lat.back());
+        std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
+        status = connectedAtStart && connectedAtEnd && !lat.empty() ? 0 : 1;
+    }
+    studio.onEnd = nullptr;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return status;
+}

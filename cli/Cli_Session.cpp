@@ -1,0 +1,471 @@
+#include "Cli_Session.h"
+
+#include "autocalibration/AutoCLB_Unit.h"
+
+#include "data/Calc_Unit.h"
+#include "files/SaveLoad_3D_Unit.h"
+#include "link/Check_Versions.h"
+#include "link/Global_Unit.h"
+#include "link/Port_3D_Connect.h"
+#include "link/Transmit_Unit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
+namespace bifuel::cli {
+namespace {
+
+constexpr int kWatchMs = 20;
+constexpr std::uint8_t kModeSwitchCommand = 0x22;
+constexpr std::uint8_t kClearErrorsCommand = 0x26;
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string modeName(std::uint8_t mode) {
+    switch (mode) {
+    case 1: return "petrol";
+    case 2: return "auto";
+    case 4: return "gas";
+    default: return "-";
+    }
+}
+
+std::string hexByte(std::uint8_t b) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    return buf;
+}
+
+bool isPolling(const Context& ctx) {
+    const auto& p = PollingProgram();
+    return ctx.link.ECU_Connected && std::equal(p.begin(), p.end(), ctx.link.Program_Words.begin() + 1);
+}
+
+} // namespace
+
+std::string UsageText() {
+    return "usage: bifuel-cli [--port NAME|PATH|sim] [--reply-delay MS] [--timeout S] [--json]\n"
+           "                  [--virtual-time] [--sim-option KEY=VALUE]... COMMAND\n"
+           "commands:\n"
+           "  ports                          list the serial ports, one per line\n"
+           "  identify                       connect and show what the ECU is\n"
+           "  read [-o FILE]                 read the whole configuration as a file\n"
+           "  write FILE                     write a configuration file to the ECU\n"
+           "  live [--seconds N] [--csv FILE] show live data, one line per reply\n"
+           "  mode petrol|auto|gas           switch the fuel mode\n"
+           "  clear-errors                   clear the errors stored in the ECU\n"
+           "  autocal [--algorithm NAME]     run an auto-calibration (Default, \"Only OFFSET\n"
+           "                                 calibration\", \"Fast calibration\", \"High R.P.M.\n"
+           "                                 calibration\", Innovational); Ctrl+C stops it\n"
+           "exit status: 0 done, 1 no ECU or no acknowledgement, 2 wrong usage, 3 port failed\n";
+}
+
+struct Session::Impl {
+    enum class Phase { Connecting, Acting, Writing, WaitingSaved, Live, Switching, Autocal, Done };
+
+    Impl(Session& owner, Context& c, SessionOptions o, std::ostream& output, std::ostream& errors)
+        : self(owner), ctx(c), options(std::move(o)), out(output), err(errors),
+          watch(c.scheduler.createTimer(kWatchMs)) {
+        watch->setOnFire([this] { onWatch(); });
+    }
+
+    void start(const Command& cmd, std::function<void(int)> done) {
+        command = cmd;
+        finished = std::move(done);
+        startedUs = ctx.scheduler.nowUs();
+        if (command.name == "ports") {
+            if (ctx.lister != nullptr) {
+                for (const std::string& p : ctx.lister->listPorts()) out << p << "\n";
+            }
+            finish(kDone);
+            return;
+        }
+        if (command.name == "write") {
+            writeFile = command.args.empty() ? std::string() : command.args[0];
+            const std::string problem = CheckConfigFile(writeFile);
+            if (!problem.empty()) {
+                err << "bifuel-cli: " << problem << "; nothing was written to the ECU\n";
+                finish(kUsage);
+                return;
+            }
+        }
+        hookIntoTheProgram();
+        ctx.link.Main_Shown = true; // messages are printed, as the window would show them
+        watch->start();
+        if (!ctx.port.open() || ctx.link.Port_Error) {
+            err << "bifuel-cli: cannot open port " << ctx.port.portName() << ": "
+                << ctx.port.errorText() << "\n";
+            finish(kPortFailed);
+            return;
+        }
+    }
+
+    void hookIntoTheProgram() {
+        // Status-line messages go to standard error.
+        auto status = [this](const std::string& text) {
+            if (text != lastStatus) err << "status: " << text << "\n";
+            lastStatus = text;
+        };
+        auto add = ctx.hooks.AddStatus;
+        ctx.hooks.AddStatus = [add, status](Colour c, const std::string& text) {
+            if (add) add(c, text);
+            status(text);
+        };
+        auto now = ctx.hooks.ShowStatusNow;
+        ctx.hooks.ShowStatusNow = [now, status](Colour c, const std::string& text) {
+            if (now) now(c, text);
+            status(text);
+        };
+        // The tool writes only what it is asked to: no configuration file after a write.
+        ctx.hooks.SaveConfigFile = nullptr;
+        auto live = ctx.hooks.DecodeLiveData;
+        ctx.hooks.DecodeLiveData = [this, live] {
+            if (live) live();
+            if (phase == Phase::Live) printLive();
+        };
+        auto tick = ctx.hooks.ACB_Tick;
+        ctx.hooks.ACB_Tick = [this, tick] {
+            if (tick) tick();
+            // A valid reply to the command we asked for: the ECU acknowledged it.
+            if (phase == Phase::Switching && ctx.link.Sent_Frame[1] == awaitedCommand) acknowledged = true;
+        };
+    }
+
+    void onWatch() {
+        if (self.done_) return;
+        printMessages();
+        const std::int64_t elapsedMs = (ctx.scheduler.nowUs() - startedUs) / 1000;
+        const std::int64_t timeoutMs = std::int64_t{options.timeoutS} * 1000;
+        if (!ctx.view.TForm_3D_GEN_Enabled) {
+            finish(kNoEcu); // an ECU this program cannot work with
+            return;
+        }
+        if (phase != Phase::Connecting && !ctx.link.ECU_Connected) {
+            if (phase == Phase::Autocal) printAutocal();
+            err << "bifuel-cli: the link to the ECU was lost\n";
+            finish(kNoEcu);
+            return;
+        }
+        switch (phase) {
+        case Phase::Connecting:
+            showProgress("reading", ctx.link.Program_Counter, 24);
+            if (isPolling(ctx)) {
+                act();
+            } else if (elapsedMs > timeoutMs) {
+                err << "bifuel-cli: no ECU answered on " << ctx.port.portName() << " within "
+                    << options.timeoutS << " s\n";
+                finish(kNoEcu);
+            }
+            break;
+        case Phase::Writing:
+            showProgress("writing", ctx.link.Program_Counter, 17);
+            if (ctx.link.Write_Running) writeSeen = true;
+            if (writeSeen && !ctx.link.Write_Running && ctx.link.Pending_Request == 0) {
+                phase = Phase::WaitingSaved;
+                phaseStartUs = ctx.scheduler.nowUs();
+            }
+            break;
+        case Phase::WaitingSaved:
+            if (ctx.view.TForm_3D_Wait == WaitForm::Hidden) {
+                if (options.progress && !options.json) err << "written and saved by the ECU\n";
+                finish(kDone);
+            } else if (ctx.scheduler.nowUs() - phaseStartUs > timeoutMs * 1000) {
+                err << "bifuel-cli: the ECU did not report the data saved\n";
+                finish(kNoEcu);
+            }
+            break;
+        case Phase::Live:
+            if (ctx.scheduler.nowUs() - phaseStartUs >= static_cast<std::int64_t>(options.liveSeconds * 1e6)) {
+                finish(kDone);
+            }
+            break;
+        case Phase::Switching:
+            if (acknowledged) {
+                finish(kDone);
+            } else if (ctx.scheduler.nowUs() - phaseStartUs > timeoutMs * 1000) {
+                err << "bifuel-cli: the ECU did not acknowledge\n";
+                finish(kNoEcu);
+            }
+            break;
+        case Phase::Autocal:
+            printAutocal();
+            if (autocalEnded()) finishAutocal();
+            break;
+        case Phase::Acting:
+        case Phase::Done: break;
+        }
+    }
+
+    // The connection program has read everything: do the command.
+    void act() {
+        phase = Phase::Acting;
+        phaseStartUs = ctx.scheduler.nowUs();
+        if (command.name == "identify") {
+            printIdentity();
+            finish(kDone);
+        } else if (command.name == "read") {
+            finish(writeConfiguration() ? kDone : kUsage);
+        } else if (command.name == "write") {
+            ctx.settings.CFG_Full_File_Name = writeFile;
+            if (!LoadConfigForEcu(ctx)) {
+                err << "bifuel-cli: \"" << writeFile << "\" cannot be read\n";
+                finish(kUsage);
+                return;
+            }
+            ctx.link.Pending_Request = 21;
+            phase = Phase::Writing;
+        } else if (command.name == "live") {
+            openCsv();
+            phase = Phase::Live;
+        } else if (command.name == "mode" || command.name == "clear-errors") {
+            requestSwitch();
+        } else if (command.name == "autocal") {
+            startAutocal();
+        }
+    }
+
+    // ---- autocal ----------------------------------------------------------------------
+
+    // The algorithm named, or the one the identification chose for this ECU. The question
+    // the page asks on an ECU with the innovational algorithm is answered by the name.
+    void startAutocal() {
+        if (!command.args.empty()) ctx.settings.ACB_SCR_Type = command.args[0];
+        const std::string& name = ctx.settings.ACB_SCR_Type;
+        if (name == kAlgorithmInnovational && !ctx.link.Ident.Innovational_Capable) {
+            err << "bifuel-cli: this ECU (firmware " << ctx.config.ECU_Version
+                << ") has no innovational auto-calibration\n";
+            finish(kUsage);
+            return;
+        }
+        ctx.view.Messages.clear();
+        messagesShown = 0;
+        ctx.acbView.Bar_Scale = 0;
+        ACB_Begin(ctx);
+        out << "algorithm: " << ctx.acb.Algorithm << "\n";
+        phase = Phase::Autocal;
+    }
+
+    void printAutocal() {
+        const std::string& label = ctx.view.HudLabel_3D_ACB_Prompt.text;
+        if (label != lastPrompt) {
+            if (!label.empty()) out << "prompt: " << label << "\n";
+            lastPrompt = label;
+        }
+        const ViewProgress& bar = ctx.view.ProgressBar_3D_ACB;
+        const int percent = bar.max > 0 ? std::clamp(bar.value * 100 / bar.max, 0, 100) : 0;
+        if (percent / 10 != lastPercent / 10) {
+            out << "progress: " << percent << "%\n";
+            lastPercent = percent;
+        }
+    }
+
+    bool autocalEnded() const {
+        return !ctx.acb.ACB_Running && !ctx.view.HudButton_ACB_Start.pressed &&
+               ctx.link.Pending_Request == 0 && !ctx.link.Write_Running && isPolling(ctx);
+    }
+
+    void finishAutocal() {
+        const std::string& result = ctx.view.HudLabel_3D_ACB_Prompt.text;
+        out << "result: " << result << "\n";
+        const bool completed = result == ACB_Prompt_Text(ctx, 23);
+        const bool advised = result.starts_with(ACB_Prompt_Text(ctx, 22) + " ");
+        finish(!stopRequested && (completed || advised) ? kDone : kNoEcu);
+    }
+
+    // Ctrl+C: as the Stop button; the restore tail runs before the program ends.
+    bool stopAutocal() {
+        if (phase != Phase::Autocal || stopRequested || autocalEnded()) return false;
+        stopRequested = true;
+        if (ctx.view.HudButton_ACB_Start.pressed) {
+            HudButton_ACB_StartClick(ctx);
+        } else {
+            ctx.view.HudButton_ACB_Start.pressed = true;
+            HudButton_ACB_StartClick(ctx);
+        }
+        err << "bifuel-cli: stopping, restoring what the ECU had\n";
+        return true;
+    }
+
+    void requestSwitch() {
+        if (command.name == "clear-errors") {
+            ctx.link.Pending_Request = 25;
+            awaitedCommand = kClearErrorsCommand;
+        } else {
+            const std::string& m = command.args.at(0);
+            ctx.link.Mode_Bits = 0xF0;
+            ctx.link.Pending_Request = m == "gas" ? 17 : m == "petrol" ? 18 : 19;
+            awaitedCommand = kModeSwitchCommand;
+        }
+        phase = Phase::Switching;
+    }
+
+    void printIdentity() {
+        const Configuration_Class& c = ctx.config;
+        const std::pair<const char*, std::string> fields[] = {
+            {"port", ctx.port.portName()},
+            {"program_code", std::to_string(ctx.link.Probe_Code)},
+            {"model", c.ECU_Model},
+            {"model_name", ModelDisplayName(c.ECU_Model)},
+            {"firmware", c.ECU_Version},
+            {"firmware_date", c.ECU_Date},
+            {"work_gas_minutes", std::to_string(c.Work_Gas)},
+            {"work_petrol_minutes", std::to_string(c.Work_Petrol)},
+        };
+        if (options.json) {
+            out << "{";
+            bool first = true;
+            for (const auto& [key, value] : fields) {
+                const bool number = std::string(key).find("minutes") != std::string::npos ||
+                                    std::string(key) == "program_code";
+                out << (first ? "" : ", ") << jsonString(key) << ": "
+                    << (number ? value : jsonString(value));
+                first = false;
+            }
+            out << "}\n";
+        } else {
+            for (const auto& [key, value] : fields) out << key << ": " << value << "\n";
+        }
+    }
+
+    bool writeConfiguration() {
+        KeyFile file;
+        file.OpenFromText("");
+        PutConfigKeys(ctx, file);
+        if (options.outputFile.empty()) {
+            out << file.ToText();
+            file.CloseKeyFile();
+            return true;
+        }
+        const WriteResult r = file.SaveKeyFile(options.outputFile);
+        if (!r.ok) {
+            err << "bifuel-cli: " << r.message << "\n";
+            return false;
+        }
+        if (options.progress && !options.json) err << "written " << options.outputFile << "\n";
+        return true;
+    }
+
+    void openCsv() {
+        if (options.csvFile.empty()) return;
+        csv.open(options.csvFile, std::ios::binary | std::ios::trunc);
+        if (!csv) {
+            err << "bifuel-cli: cannot write \"" << options.csvFile << "\"\n";
+            return;
+        }
+        csv << "time_s,rpm,petrol_ms,gas_ms,reducer_bar,manifold_bar,reducer_c,gas_c,level_v,mode,"
+               "error1,error2\n";
+    }
+
+    void printLive() {
+        const LiveData& l = ctx.live;
+        const double t = static_cast<double>(ctx.scheduler.nowUs() - phaseStartUs) / 1e6;
+        const std::string fields[] = {
+            FixedText(t, 3), std::to_string(l.Live_RPM), InjTimeToText(l.Live_Petrol_Avg),
+            InjTimeToText(l.Live_Gas_Avg), HundredthsToText(l.Live_PressVap),
+            HundredthsToText(l.Live_PressColl), TenthsToText(l.Live_TempVap),
+            TenthsToText(l.Live_TempGas), AdcToVoltText(l.Live_Level), modeName(l.Work_Mode),
+            hexByte(ctx.link.RX_Frame[36]), hexByte(ctx.link.RX_Frame[37])};
+        const char* names[] = {"t", "rpm", "petrol", "gas", "reducer", "manifold", "t_reducer",
+                               "t_gas", "level", "mode", "err1", "err2"};
+        std::string line;
+        std::string row;
+        for (std::size_t i = 0; i < std::size(fields); ++i) {
+            line += (i ? " " : "") + std::string(names[i]) + "=" + fields[i];
+            row += (i ? "," : "") + fields[i];
+        }
+        out << line << "\n";
+        if (csv) csv << row << "\n";
+    }
+
+    void printMessages() {
+        const auto& m = ctx.view.Messages;
+        for (; messagesShown < m.size(); ++messagesShown) {
+            err << "message: " << m[messagesShown].text << "\n";
+        }
+    }
+
+    void showProgress(const char* what, int counter, int total) {
+        if (!options.progress || options.json) return;
+        if (command.name != "read" && command.name != "write") return;
+        const int percent = std::clamp(counter * 100 / std::max(total, 1), 0, 100) / 10 * 10;
+        if (percent > lastPercent || what != lastWhat) {
+            err << what << " " << percent << "%\n";
+            lastPercent = percent;
+            lastWhat = what;
+        }
+    }
+
+    void finish(int code) {
+        if (self.done_) return;
+        printMessages();
+        self.done_ = true;
+        self.exitCode_ = code;
+        phase = Phase::Done;
+        watch->stop();
+        // Nothing more goes out once the command is over.
+        ctx.timers.Timer_Sending->stop();
+        ctx.timers.Timer_Connect->stop();
+        ctx.timers.Timer_GEN_Transmit->stop();
+        if (csv) csv.flush();
+        out.flush();
+        if (finished) finished(code);
+    }
+
+    Session& self;
+    Context& ctx;
+    SessionOptions options;
+    std::ostream& out;
+    std::ostream& err;
+    std::unique_ptr<Timer> watch;
+    Command command;
+    std::function<void(int)> finished;
+    Phase phase = Phase::Connecting;
+    std::int64_t startedUs = 0;
+    std::int64_t phaseStartUs = 0;
+    std::string writeFile;
+    bool writeSeen = false;
+    bool acknowledged = false;
+    std::uint8_t awaitedCommand = 0;
+    std::ofstream csv;
+    std::size_t messagesShown = 0;
+    std::string lastStatus;
+    int lastPercent = -1;
+    std::string lastWhat;
+    std::string lastPrompt;
+    bool stopRequested = false;
+};
+
+Session::Session(Context& ctx, SessionOptions options, std::ostream& out, std::ostream& err)
+    : impl_(std::make_unique<Impl>(*this, ctx, std::move(options), out, err)) {}
+
+Session::~Session() = default;
+
+void Session::start(const Command& command, std::function<void(int)> finished) {
+    impl_->start(command, std::move(finished));
+}
+
+void Session::interrupt() {
+    if (impl_->stopAutocal()) return;
+    // Ending a live log by hand is the normal way to stop it.
+    impl_->finish(impl_->phase == Impl::Phase::Live ? kDone : kNoEcu);
+}
+
+} // namespace bifuel::cli

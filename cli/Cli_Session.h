@@ -1,0 +1,64 @@
+#pragma once
+
+#include "Context.h"
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace bifuel::cli {
+
+// Exit statuses of the command-line tool.
+enum Exit : int {
+    kDone = 0,
+    kNoEcu = 1,       // no ECU answered in time, or it did not acknowledge
+    kUsage = 2,       // wrong usage or unusable input
+    kPortFailed = 3,  // the port cannot be opened
+};
+
+struct Command {
+    std::string name;              // ports, identify, read, write, live, mode, clear-errors
+    std::vector<std::string> args; // what follows the command
+};
+
+struct SessionOptions {
+    int timeoutS = 10;
+    bool json = false;
+    bool progress = true; // progress on standard error while reading or writing
+    double liveSeconds = 10.0;
+    std::string outputFile; // read -o
+    std::string csvFile;    // live --csv
+};
+
+// One command against the ECU: drives the program's link through its core operations,
+// renders what the program shows as text, and finishes with an exit status. It only
+// reacts to the link's hooks and a watch timer, so it runs on any scheduler.
+class Session {
+public:
+    Session(Context& ctx, SessionOptions options, std::ostream& out, std::ostream& err);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Starts the command; `finished` is called once with the exit status.
+    void start(const Command& command, std::function<void(int)> finished);
+    bool done() const { return done_; }
+    int exitCode() const { return exitCode_; }
+
+    // Stops at once (Ctrl+C): nothing more is sent.
+    void interrupt();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    bool done_ = false;
+    int exitCode_ = 0;
+    friend struct Impl;
+};
+
+// The usage text.
+std::string UsageText();
+
+} // namespace bifuel::cli

@@ -1,0 +1,257 @@
+// bifuel-cli: the program's core without windows. It finds and talks to the ECU exactly as
+// the desktop application does, and prints what the application would show.
+#include "Cli_Session.h"
+
+#include "Context.h"
+#include "MemoryLine.h"
+#include "ProgramPort.h"
+#include "QtPortLister.h"
+#include "QtScheduler.h"
+#include "SimCar.h"
+#include "SimOptions.h"
+#include "files/FindUnit.h"
+#include "files/Paths.h"
+#include "runtime/VirtualScheduler.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+using namespace bifuel;
+
+struct Arguments {
+    std::string port;
+    std::optional<int> replyDelay;
+    bool virtualTime = false;
+    std::vector<std::string> simOptions;
+    cli::SessionOptions session;
+    cli::Command command;
+};
+
+// Parses the command line; an error text when it is wrong.
+std::string parse(int argc, char** argv, Arguments& a) {
+    std::vector<std::string> words(argv + 1, argv + argc);
+    std::size_t i = 0;
+    auto value = [&](const std::string& option) -> std::optional<std::string> {
+        if (i + 1 >= words.size()) return std::nullopt;
+        (void)option;
+        return words[++i];
+    };
+    auto number = [](const std::string& text, int lo, int hi) -> std::optional<int> {
+        try {
+            std::size_t used = 0;
+            const int n = std::stoi(text, &used);
+            if (used != text.size() || n < lo || n > hi) return std::nullopt;
+            return n;
+        } catch (...) {
+            return std::nullopt;
+        }
+    };
+    for (; i < words.size() && words[i].rfind("--", 0) == 0; ++i) {
+        const std::string& w = words[i];
+        if (w == "--port") {
+            const auto v = value(w);
+            if (!v) return "--port needs a port name";
+            a.port = *v;
+        } else if (w == "--reply-delay") {
+            const auto v = value(w);
+            const auto n = v ? number(*v, 0, 1000) : std::nullopt;
+            if (!n) return "--reply-delay needs milliseconds 0..1000";
+            a.replyDelay = *n;
+        } else if (w == "--timeout") {
+            const auto v = value(w);
+            const auto n = v ? number(*v, 1, 3600) : std::nullopt;
+            if (!n) return "--timeout needs seconds 1..3600";
+            a.session.timeoutS = *n;
+        } else if (w == "--json") {
+            a.session.json = true;
+        } else if (w == "--virtual-time") {
+            a.virtualTime = true;
+        } else if (w == "--sim-option") {
+            const auto v = value(w);
+            if (!v) return "--sim-option needs KEY=VALUE";
+            a.simOptions.push_back(*v);
+        } else if (w == "--help") {
+            return "help";
+        } else {
+            return "unknown option " + w;
+        }
+    }
+    if (i >= words.size()) return "no command given";
+    a.command.name = words[i++];
+    for (; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (a.command.name == "read" && w == "-o") {
+            const auto v = value(w);
+            if (!v) return "-o needs a file name";
+            a.session.outputFile = *v;
+        } else if (a.command.name == "live" && w == "--seconds") {
+            const auto v = value(w);
+            const auto n = v ? number(*v, 1, 24 * 3600) : std::nullopt;
+            if (!n) return "--seconds needs a number of seconds";
+            a.session.liveSeconds = *n;
+        } else if (a.command.name == "autocal" && w == "--algorithm") {
+            const auto v = value(w);
+            if (!v) return "--algorithm needs a name";
+            a.command.args.push_back(*v);
+        } else if (a.command.name == "live" && w == "--csv") {
+            const auto v = value(w);
+            if (!v) return "--csv needs a file name";
+            a.session.csvFile = *v;
+        } else {
+            a.command.args.push_back(w);
+        }
+    }
+    const std::string& c = a.command.name;
+    if (c == "ports" || c == "identify" || c == "read" || c == "live" || c == "clear-errors") {
+        if (!a.command.args.empty()) return "unexpected " + a.command.args[0];
+    } else if (c == "write") {
+        if (a.command.args.size() != 1) return "write needs one FILE";
+    } else if (c == "autocal") {
+        if (a.command.args.size() > 1 ||
+            (a.command.args.size() == 1 && ACB_Algorithm_Index(a.command.args[0]) == 0)) {
+            return "autocal --algorithm needs one of: Default, \"Only OFFSET calibration\", "
+                   "\"Fast calibration\", \"High R.P.M. calibration\", Innovational";
+        }
+    } else if (c == "mode") {
+        if (a.command.args.size() != 1 ||
+            (a.command.args[0] != "petrol" && a.command.args[0] != "auto" && a.command.args[0] != "gas")) {
+            return "mode needs petrol, auto or gas";
+        }
+    } else {
+        return "unknown command " + c;
+    }
+    if (a.virtualTime && a.port != "sim") return "--virtual-time needs --port sim";
+    return {};
+}
+
+// The port: --port, else Port_Name of the settings file here, else the only port there is.
+std::string choosePort(const Arguments& a, const Paths& paths, PortLister& lister, std::string& error) {
+    if (!a.port.empty()) return a.port;
+    KeyFile ini;
+    if (ini.OpenKeyFile(paths.Ini_Name)) {
+        const bool found = ini.FindKey("Port_Name");
+        const std::string name = found ? ini.Found_Value : std::string();
+        ini.CloseKeyFile();
+        if (found && !name.empty() && name != " ") return name;
+    }
+    const auto ports = lister.listPorts();
+    if (ports.size() == 1) return ports[0];
+    error = ports.empty() ? "no serial port found; give one with --port"
+                          : "several serial ports; choose one with --port";
+    return {};
+}
+
+sim::SimOptions simOptions(const Arguments& a, std::string& error) {
+    sim::SimOptions options;
+    for (const std::string& kv : a.simOptions) {
+        const std::string problem = sim::ApplySimOption(options, kv);
+        if (!problem.empty()) {
+            error = problem;
+            break;
+        }
+    }
+    return options;
+}
+
+void prepare(Context& ctx, const Arguments& a, const std::string& port) {
+    ctx.settings.Port_Name = port;
+    ctx.settings.Search_Port = false; // the tool talks to the port it is given
+    if (a.replyDelay) ctx.settings.Reply_Delay = *a.replyDelay;
+    ctx.port.setPortName(port);
+}
+
+// The virtual clock: the core and the in-process car run as fast as the processor allows.
+int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& options) {
+    VirtualScheduler clock;
+    sim::MemoryLine line(clock, sim::MemoryLine::kByteTimeUs9600);
+    sim::SimCar car(clock, line.device(), options);
+    Context ctx(clock, line.host(), paths);
+    prepare(ctx, a, "sim");
+    cli::Session session(ctx, a.session, std::cout, std::cerr);
+    session.start(a.command, [](int) {});
+    while (!session.done()) {
+        const std::int64_t next = clock.nextDueUs();
+        if (next < 0) break;
+        clock.advanceUs(next - clock.nowUs());
+    }
+    return session.exitCode();
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+int runRealTime(int argc, char** argv, const Arguments& a, const Paths& paths,
+                const sim::SimOptions& options) {
+    QCoreApplication app(argc, argv);
+    platform::QtScheduler scheduler;
+    platform::ProgramPort port(scheduler);
+    port.setSimOptions(options);
+    std::string configured;
+    platform::QtPortLister lister([&configured] { return configured; });
+    std::string error;
+    configured = choosePort(a, paths, lister, error);
+    if (configured.empty() && a.command.name != "ports") {
+        std::cerr << "bifuel-cli: " << error << "\n";
+        return cli::kUsage;
+    }
+    Context ctx(scheduler, port, paths);
+    ctx.lister = &lister;
+    prepare(ctx, a, configured);
+    cli::Session session(ctx, a.session, std::cout, std::cerr);
+
+    // Ctrl+C ends the command the way its Stop button would, on the event loop.
+    if (::pipe(signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char c;
+        [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
+        session.interrupt();
+    });
+    session.start(a.command, [&app](int code) {
+        QMetaObject::invokeMethod(&app, [&app, code] { app.exit(code); }, Qt::QueuedConnection);
+    });
+    if (session.done()) return session.exitCode();
+    app.exec();
+    return session.exitCode();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Arguments a;
+    const std::string problem = parse(argc, argv, a);
+    if (problem == "help") {
+        std::cout << cli::UsageText() << "\nsimulator options (--sim-option KEY=VALUE):\n"
+                  << sim::SimOptionHelp();
+        return cli::kDone;
+    }
+    if (!problem.empty()) {
+        std::cerr << "bifuel-cli: " << problem << "\n" << cli::UsageText();
+        return cli::kUsage;
+    }
+    std::string error;
+    const sim::SimOptions options = simOptions(a, error);
+    if (!error.empty()) {
+        std::cerr << "bifuel-cli: " << error << "\n";
+        return cli::kUsage;
+    }
+    // The tool shares the application's files, whatever its own name.
+    const Paths paths = MakePaths(std::filesystem::current_path(), "bifuel-studio");
+    if (a.virtualTime) return runVirtual(a, paths, options);
+    return runRealTime(argc, argv, a, paths, options);
+}

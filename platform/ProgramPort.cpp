@@ -1,0 +1,87 @@
+#include "ProgramPort.h"
+
+#include "Context.h"
+#include "MemoryLine.h"
+#include "SimCar.h"
+#include "SimEcu.h"
+#include "SimOptions.h"
+
+namespace bifuel::platform {
+namespace {
+
+void fire(const std::function<void()>& handler) {
+    if (!handler) return;
+    const auto call = handler;
+    call();
+}
+
+} // namespace
+
+ProgramPort::ProgramPort(Scheduler& scheduler)
+    : scheduler_(scheduler), options_(std::make_unique<sim::SimOptions>()) {
+    serial_.setEvents(forwarders());
+}
+
+ProgramPort::~ProgramPort() {
+    // The simulated car listens on the line: it goes first.
+    car_.reset();
+    line_.reset();
+}
+
+void ProgramPort::setSimOptions(const sim::SimOptions& options) {
+    *options_ = options;
+    const bool inUse = name_ == kSimPortName && line_ && line_->host().isOpen();
+    if (car_ && !inUse) makeCar();
+}
+
+sim::SimEcu* ProgramPort::simulatedEcu() { return car_ ? &car_->ecu() : nullptr; }
+
+void ProgramPort::makeCar() {
+    car_.reset();
+    car_ = std::make_unique<sim::SimCar>(scheduler_, line_->device(), *options_);
+}
+
+// Both ports report through the events the user set last; only the active one is ever open.
+SerialPort::Events ProgramPort::forwarders() {
+    return {
+        [this] { fire(events_.bytesArrived); },
+        [this] { fire(events_.opened); },
+        [this] { fire(events_.closed); },
+    };
+}
+
+void ProgramPort::setEvents(Events events) { events_ = std::move(events); }
+
+void ProgramPort::setPortName(const std::string& name) {
+    if (name == name_) return;
+    const bool wasOpen = isOpen();
+    if (wasOpen) close();
+    name_ = name;
+    if (name_ == kSimPortName && !line_) {
+        // Made once and kept: its timers may be on the stack of a firing handler.
+        line_ = std::make_unique<sim::MemoryLine>(scheduler_, sim::MemoryLine::kByteTimeUs9600);
+        line_->host().setEvents(forwarders());
+        makeCar();
+    }
+    active().setPortName(name_);
+    if (wasOpen) open();
+}
+
+SerialPort& ProgramPort::active() {
+    if (name_ == kSimPortName) return line_->host();
+    return serial_;
+}
+
+const SerialPort& ProgramPort::active() const {
+    if (name_ == kSimPortName) return line_->host();
+    return serial_;
+}
+
+void ConnectToContext(Context& ctx, ProgramPort& port, PortLister& lister) {
+    ctx.lister = &lister;
+    ctx.hooks.ApplyLineSettings = [&port](const PortLineSettings& settings) {
+        port.setLineSettings(settings);
+    };
+}
+
+} // namespace bifuel::platform

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "QtSerialPort.h"
+#include "link/Port_3D_Unit.h"
+#include "runtime/Scheduler.h"
+#include "runtime/SerialPort.h"
+
+#include <memory>
+#include <string>
+
+namespace bifuel {
+class Context;
+} // namespace bifuel
+
+namespace bifuel::sim {
+class MemoryLine;
+class SimCar;
+class SimEcu;
+struct SimOptions;
+} // namespace bifuel::sim
+
+namespace bifuel::platform {
+
+// The port the programs give to the core. Under the name "sim" it is the in-process
+// simulated ECU (in its simulated car), on a line paced at 9600 baud and on the program's
+// own scheduler; under any other name a serial device. Renaming closes, switches and
+// reopens as any port does.
+class ProgramPort final : public SerialPort {
+public:
+    explicit ProgramPort(Scheduler& scheduler);
+    ~ProgramPort() override;
+    ProgramPort(const ProgramPort&) = delete;
+    ProgramPort& operator=(const ProgramPort&) = delete;
+
+    void setEvents(Events events) override;
+    void setPortName(const std::string& name) override;
+    std::string portName() const override { return name_; }
+
+    bool open() override { return active().open(); }
+    void close() override { active().close(); }
+    bool isOpen() const override { return active().isOpen(); }
+
+    bool write(const std::uint8_t* data, std::size_t n) override { return active().write(data, n); }
+    std::size_t read(std::uint8_t* buffer, std::size_t max) override {
+        return active().read(buffer, max);
+    }
+    std::size_t bytesAvailable() const override { return active().bytesAvailable(); }
+    bool purge() override { return active().purge(); }
+    std::string errorText() const override { return active().errorText(); }
+
+    // For the serial device; the simulated line has no line settings.
+    void setLineSettings(const PortLineSettings& settings) { serial_.setLineSettings(settings); }
+
+    // What the simulated car is made from. Used when it is made, the first time the port
+    // is named "sim"; a car not in use is made again with them.
+    void setSimOptions(const sim::SimOptions& options);
+
+    // The simulated ECU and its car, made the first time the port is named "sim"; null
+    // before.
+    sim::SimEcu* simulatedEcu();
+    sim::SimCar* simulatedCar() { return car_.get(); }
+
+private:
+    SerialPort& active();
+    const SerialPort& active() const;
+    Events forwarders();
+
+    Scheduler& scheduler_;
+    Events events_;
+    std::string name_;
+    QtSerialPort serial_;
+    void makeCar();
+
+    std::unique_ptr<sim::SimOptions> options_;
+    std::unique_ptr<sim::MemoryLine> line_;
+    std::unique_ptr<sim::SimCar> car_;
+};
+
+// What a program hands the core besides the port itself: the system's port list, and the
+// manual port dialog's line settings on their way to the device.
+void ConnectToContext(Context& ctx, ProgramPort& port, PortLister& lister);
+
+} // namespace bifuel::platform

@@ -1,0 +1,262 @@
+#include "link/LinkHarness.h"
+
+#include "SimCar.h"
+#include "autocalibration/AutoCLB_Unit.h"
+#include "link/Port_3D_Connect.h"
+
+#include <cmath>
+#include <functional>
+#include <numeric>
+
+namespace bifuel::test {
+namespace {
+
+// Whole runs against the simulated car, in virtual time: the ECU at 9600 baud and an
+// engine whose petrol ECU corrects the mixture by a hidden true gas curve that differs from
+// the default diagram.
+class SimRun : public ::testing::Test {
+public: // the stop cases below act on the fixture from their tables
+    void start(sim::SimOptions options = {}) {
+        options.engine.warm = true;
+        car = std::make_unique<sim::SimCar>(clock, line.device(), options);
+        ctx = std::make_unique<Context>(clock, line.host(), work.paths(true));
+        ctx->settings.Search_Port = false;
+        ctx->link.Main_Shown = true;
+        ctx->settings.Port_Name = "ttyTEST0";
+        line.host().setPortName("ttyTEST0");
+        // The driver does what the prompt asks.
+        auto tick = ctx->hooks.ACB_Tick;
+        ctx->hooks.ACB_Tick = [this, tick] {
+            if (tick) tick();
+            const std::string& label = ctx->view.HudLabel_3D_ACB_Prompt.text;
+            if (label.starts_with(ACB_Prompt_Text(*ctx, 14))) {
+                car->engine().requestRpm(0);
+            } else if (label.starts_with(ACB_Prompt_Text(*ctx, 12))) {
+                car->engine().requestRpm(2500);
+            }
+        };
+        line.host().open();
+        ASSERT_TRUE(clock.runUntil([this] { return polling(); }, 20000)) << "never connected";
+        clock.advance(2000); // a few polling rounds: live values and smoothing filled
+    }
+
+    bool polling() const {
+        const auto& p = PollingProgram();
+        return ctx->link.ECU_Connected &&
+               std::equal(p.begin(), p.end(), ctx->link.Program_Words.begin() + 1);
+    }
+
+    // Presses Start as the user would and answers the question on an ECU that asks it.
+    void press(const std::string& algorithm) {
+        ctx->settings.ACB_SCR_Type = algorithm;
+        HudButton_ACB_StartClick(*ctx);
+        if (ctx->link.Ident.Innovational_Capable) {
+            ASSERT_FALSE(ctx->view.Messages.empty());
+            EXPECT_EQ(ctx->view.Messages.back().type, kMessageInnovationalQuestion);
+            ACB_Innovational_Answer(*ctx, algorithm == "Innovational");
+        }
+        ASSERT_TRUE(ctx->view.HudButton_ACB_Start.pressed);
+    }
+
+    bool ended() const {
+        return !ctx->acb.ACB_Running && !ctx->view.HudButton_ACB_Start.pressed &&
+               ctx->link.Pending_Request == 0 && !ctx->link.Write_Running && polling();
+    }
+
+    bool runToEnd(std::int64_t limitMs = 600000) {
+        return clock.runUntil([this] { return ended(); }, limitMs);
+    }
+
+    // Mean petrol time the petrol ECU commands with all cylinders on gas, against the mean
+    // the engine needs (which is what it commands on petrol), after settling.
+    std::int32_t petrolDifferenceOnGas() {
+        ctx->link.Mode_Bits = 0xF0;
+        ctx->link.Pending_Request = 17;
+        clock.advance(4000);
+        const sim::EngineSnapshot& s = car->engine().snapshot();
+        EXPECT_EQ(s.mode, 4);
+        const int onGas = std::accumulate(s.petrolUs.begin(), s.petrolUs.end(), 0) / 4;
+        const int onPetrol = std::accumulate(s.neededUs.begin(), s.neededUs.end(), 0) / 4;
+        return onGas - onPetrol;
+    }
+
+    std::array<std::int32_t, 5> correctionsNow() const {
+        const Configuration_Class& c = ctx->config;
+        return {c.ACB_Corr_93, c.ACB_Corr_94, c.ACB_Corr_96, c.ACB_Corr_97, c.ACB_Corr_99};
+    }
+
+    // The diagram the ECU holds, as the tool reads it.
+    std::array<std::int32_t, 9> ecuGas() const {
+        std::array<std::int32_t, 9> g{};
+        for (std::size_t i = 0; i < 9; ++i) g[i] = car->ecu().state().diagram[i].gas;
+        return g;
+    }
+
+    TempWorkDir work;
+    VirtualScheduler clock;
+    sim::MemoryLine line{clock, sim::MemoryLine::kByteTimeUs9600};
+    std::unique_ptr<sim::SimCar> car;
+    std::unique_ptr<Context> ctx;
+};
+
+TEST_F(SimRun, EveryAlgorithmCalibratesTheEngine) {
+    struct Case {
+        std::string algorithm;
+        std::string firmware;
+        std::int32_t tolerance; // of the last group, microseconds
+    };
+    const std::vector<Case> cases = {
+        {"Default", "2.54", 50},
+        {"Only OFFSET calibration", "2.54", 50},
+        {"Fast calibration", "2.54", 150},
+        {"High R.P.M. calibration", "2.54", 100},
+        {"Innovational", "1.63", 100},
+        // A classic run on an ECU that also knows the innovational algorithm.
+        {"Fast calibration", "1.63", 150},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.algorithm + " on firmware " + c.firmware);
+        sim::SimOptions options;
+        options.firmware = c.firmware;
+        start(options);
+        const auto corrections = correctionsNow();
+        press(c.algorithm);
+        ASSERT_TRUE(runToEnd()) << ctx->view.HudLabel_3D_ACB_Prompt.text;
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text, ACB_Prompt_Text(*ctx, 23));
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour,
+                  ctx->colours.ColourOf(Colour::Txt_Complete));
+        EXPECT_EQ(ecuGas(), ctx->diagram.Gas_Point) << "the diagram was not written";
+        EXPECT_EQ(correctionsNow(), corrections) << "corrections not restored";
+        EXPECT_TRUE(ctx->settings.Idle_Points || c.algorithm != "Innovational");
+        EXPECT_EQ(car->engine().snapshot().mode, 1) << "left on gas";
+        if (c.algorithm == "High R.P.M. calibration") car->engine().requestRpm(2500);
+        EXPECT_LE(std::abs(petrolDifferenceOnGas()), c.tolerance);
+        ctx.reset();
+        car.reset();
+        line.host().close();
+    }
+}
+
+TEST_F(SimRun, JetsOfTheWrongSizeGetAdvice) {
+    struct Case {
+        double jet;
+        int advice;
+    };
+    for (const Case& c : std::vector<Case>{{0.8, 18}, {1.25, 19}}) {
+        SCOPED_TRACE(c.jet);
+        sim::SimOptions options;
+        options.engine.jet = c.jet;
+        start(options);
+        press("Fast calibration");
+        ASSERT_TRUE(runToEnd());
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text,
+                  ACB_Prompt_Text(*ctx, 22) + " " + ACB_Prompt_Text(*ctx, c.advice));
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour, ctx->colours.ColourOf(Colour::Txt_Recomm));
+        EXPECT_EQ(ecuGas(), ctx->diagram.Gas_Point);
+        ctx.reset();
+        car.reset();
+        line.host().close();
+    }
+}
+
+TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
+    // Each way a run can be stopped, at a point in the run (replies after the start).
+    struct Case {
+        const char* what;
+        int afterReplies;
+        std::function<void(SimRun&)> stop;
+        std::function<void(SimRun&)> resume; // after a while, where the stop needs one
+        std::string result;
+    };
+    const std::string stopped = "Autocalibration stopped.";
+    const std::vector<Case> cases = {
+        {"button released while preparing", 2, [](SimRun& t) { HudButton_ACB_StartClick(*t.ctx); },
+         nullptr, stopped},
+        {"button released while measuring", 60, [](SimRun& t) { HudButton_ACB_StartClick(*t.ctx); },
+         nullptr, stopped},
+        {"engine stopped", 60, [](SimRun& t) { t.car->engine().setRunning(false); }, nullptr, stopped},
+        {"no pulses from the petrol injectors", 60,
+         [](SimRun& t) {
+             auto decode = t.ctx->hooks.DecodeLiveData;
+             t.ctx->hooks.DecodeLiveData = [&t, decode] {
+                 decode();
+                 t.ctx->live.Live_Petrol_Inj = {};
+             };
+         },
+         nullptr, "Autocalibration failed. No pulse from petrol injectors."},
+        {"link lost", 60, [](SimRun& t) { t.car->ecu().faults().dropEvery = 1; },
+         [](SimRun& t) {
+             EXPECT_EQ(t.ctx->view.HudLabel_3D_ACB_Prompt.text,
+                       "Autocalibration failed. No connection with ECU");
+             EXPECT_TRUE(t.ctx->view.HudButton_ACB_Start.pressed);
+             t.car->ecu().faults().dropEvery = 0;
+         },
+         stopped},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start();
+        const auto gasBefore = ecuGas();
+        const auto corrections = correctionsNow();
+        press("Default");
+        int replies = 0;
+        auto tick = ctx->hooks.ACB_Tick;
+        ctx->hooks.ACB_Tick = [&replies, tick] {
+            ++replies;
+            tick();
+        };
+        ASSERT_TRUE(clock.runUntil([&] { return replies >= c.afterReplies; }, 60000));
+        c.stop(*this);
+        if (c.resume) {
+            clock.advance(7000);
+            c.resume(*this);
+        }
+        ASSERT_TRUE(clock.runUntil([&] { return !ctx->acb.ACB_Running; }, 120000));
+        clock.advance(3000);
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text, c.result);
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour, ctx->colours.ColourOf(Colour::Txt_Error));
+        EXPECT_FALSE(ctx->view.HudButton_ACB_Start.pressed);
+        EXPECT_EQ(ecuGas(), gasBefore) << "the diagram of the start was not written back";
+        EXPECT_EQ(correctionsNow(), corrections);
+        EXPECT_EQ(car->engine().snapshot().mode, 1);
+        ctx.reset();
+        car.reset();
+        line.host().close();
+    }
+}
+
+TEST_F(SimRun, InnovationalStopRunsTheStopProgram) {
+    sim::SimOptions options;
+    options.firmware = "1.63";
+    start(options);
+    const auto gasBefore = ecuGas();
+    press("Innovational");
+    clock.advance(8000); // into the search, all cylinders on gas
+    EXPECT_EQ(car->engine().snapshot().mode, 4);
+    HudButton_ACB_StartClick(*ctx);
+    ASSERT_TRUE(runToEnd(20000));
+    clock.advance(500); // the engine follows the switch at its next tick
+    EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text, "Autocalibration stopped.");
+    EXPECT_EQ(car->engine().snapshot().mode, 1);
+    EXPECT_FALSE(ctx->link.Wide_Gas_Mask);
+    EXPECT_EQ(ecuGas(), gasBefore) << "a stopped innovational run writes no diagram";
+}
+
+TEST_F(SimRun, StopWithoutTheEcuEndsAtOnce) {
+    start();
+    ctx->settings.Idle_Points = true;
+    press("Default");
+    EXPECT_FALSE(ctx->settings.Idle_Points);
+    clock.advance(3000);
+    line.host().close(); // the port goes away: the link is down
+    ASSERT_FALSE(ctx->link.ECU_Connected);
+    ctx->view.HudButton_ACB_Start.pressed = true; // still pressed from the run
+    HudButton_ACB_StartClick(*ctx);
+    EXPECT_FALSE(ctx->acb.ACB_Running);
+    EXPECT_FALSE(ctx->view.HudButton_ACB_Start.pressed);
+    EXPECT_TRUE(ctx->settings.Idle_Points);
+    EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text, "Autocalibration stopped.");
+}
+
+} // namespace
+} // namespace bifuel::test

@@ -1,0 +1,53 @@
+#include "UiHarness.h"
+
+#include "link/Global_Unit.h"
+
+#include <QDir>
+
+namespace bifuel::test {
+namespace {
+
+// Pictures of the windows as a user sees them, for a person to look at.
+class Screenshots : public StudioHarness {
+protected:
+    static void save(QWidget& w, const char* name) {
+        QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
+        const QString path = QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
+        ASSERT_TRUE(w.grab().save(path)) << path.toStdString();
+    }
+};
+
+TEST_F(Screenshots, MainWindowConnectedMessageAndPortWindows) {
+    connectToSimulator();
+    run(2500); // past the splash
+    save(main(), "main_windowed.png");
+
+    QTest::keyClick(&main(), Qt::Key_F);
+    ASSERT_TRUE(runUntil([this] { return ctx().settings.Full_Screen; }, 2000));
+    run(200);
+    save(main(), "main_full_screen.png");
+
+    ShowMessageWindow(ctx(), 3, "");
+    ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 1000));
+    run(200);
+    save(app->message(), "message_question.png");
+    app->message().close();
+    ShowMessageWindow(ctx(), 13, "Error In Script\n\rScript number : 12\n\rScript : 250");
+    ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 1000));
+    run(200);
+    save(app->message(), "message_script_error.png");
+    app->message().close();
+
+    // The port window while searching, then with the list.
+    ctx().settings.Port_Name = "ttyNONE";
+    ctx().settings.Search_Port = true;
+    StartPortSearch(ctx());
+    ASSERT_TRUE(runUntil([this] { return app->port().isVisible(); }, 1000));
+    save(app->port(), "port_searching.png");
+    ASSERT_TRUE(runUntil([this] { return ctx().portView.HudMemo_3D_Port.visible; }, 3000));
+    run(200);
+    save(app->port(), "port_list.png");
+}
+
+} // namespace
+} // namespace bifuel::test

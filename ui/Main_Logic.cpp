@@ -1,0 +1,195 @@
+#include "Main_Logic.h"
+
+#include "Context.h"
+#include "data/Live_Data.h"
+#include "files/Language.h"
+#include "files/SaveLoad_3D_Unit.h"
+#include "files/Settings_3D_Unit.h"
+#include "files/Skin_3D_Unit.h"
+#include "link/Check_Versions.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace bifuel::ui {
+
+Scale LayoutScale(int windowWidth, int windowHeight) {
+    return {double(windowWidth - (kDesignWidth - kLayoutWidth)) / kLayoutWidth,
+            double(windowHeight - (kDesignHeight - kLayoutHeight)) / kLayoutHeight};
+}
+
+Rect CentredOn(const Rect& area, int width, int height) {
+    return {area.left + (area.width - width) / 2, area.top + (area.height - height) / 2, width, height};
+}
+
+Rect HeldToMinimum(Rect window) {
+    window.width = std::max(window.width, kMinWidth);
+    window.height = std::max(window.height, kMinHeight);
+    return window;
+}
+
+Rect FullScreenGeometry(const Rect& workArea) {
+    return {workArea.left - kFullScreenMargin, workArea.top - kFullScreenMargin,
+            workArea.width + 2 * kFullScreenMargin, workArea.height + 2 * kFullScreenMargin};
+}
+
+bool FullScreenLost(int width, int height, const Rect& workArea) {
+    return width < workArea.width + 2 * kFullScreenMargin || height < workArea.height + 2 * kFullScreenMargin;
+}
+
+bool ColumnWidthAccepted(double width) {
+    return width > kColumnMinExclusive && width < kColumnMaxExclusive;
+}
+
+void HudButton_Work_ModeClick(Context& ctx) {
+    ctx.link.Mode_Bits = 0;
+    switch (ctx.live.Work_Mode) {
+    case kModePetrol: ctx.link.Pending_Request = 19; break;
+    case kModeAutomatic: SwitchToGas(ctx); break;
+    case kModeGas: ctx.link.Pending_Request = 18; break;
+    default: break; // no live data yet: nothing to switch from
+    }
+}
+
+void SwitchToGas(Context& ctx) {
+    ctx.link.Mode_Bits = 0xF0;
+    ctx.link.Pending_Request = 17;
+}
+
+void SwitchToPetrol(Context& ctx) { ctx.link.Pending_Request = 18; }
+
+std::string TitleText(const Context& ctx) {
+    const SharedUnitTexts& t = ctx.languageView.Shared;
+    std::string title = "     " + ctx.paths.Base_Name + " : 2.04  " + t.Date + " 2015.05.14";
+    if (ctx.link.ECU_Connected) {
+        title += "     " + t.Firmware + " : " + ModelDisplayName(ctx.config.ECU_Model) + " " +
+                 ctx.config.ECU_Version + "  " + t.Date + " " + ctx.config.ECU_Date;
+    }
+    if (!ctx.config.CFG_Name.empty()) title += "     " + t.File + " : " + ctx.config.CFG_Name + ".cfg";
+    if (ctx.settings.Port_Name == kSimulatedPort) title += "     [" + SimulatedEcuNote(ctx) + "]";
+    return title;
+}
+
+std::string SimulatedEcuNote(const Context& ctx) {
+    // No text key exists for this note yet; the English text stands in until one does.
+    std::string note = ctx.LangText("Simulated_ECU");
+    return note == "Simulated_ECU" ? "simulated ECU" : note;
+}
+
+std::string InstallerGroupCaption(const Context& ctx) {
+    const SharedUnitTexts& t = ctx.languageView.Shared;
+    std::string caption = t.CFG_User;
+    if (!ctx.config.CFG_Name.empty()) caption += " (" + t.File + " : " + ctx.config.CFG_Name + ".cfg) ";
+    return caption;
+}
+
+namespace {
+
+LanguageHooks languageHooks(Context& ctx, const CreateHooks& hooks) {
+    LanguageHooks h;
+    h.Update_Title = hooks.UpdateTitle;
+    h.CloseMenus = hooks.CloseMenus;
+    (void)ctx;
+    return h;
+}
+
+} // namespace
+
+void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
+    ctx.link.Port_Error = false;
+    ctx.link.Port_Opened = false;
+    ctx.link.ECU_Connected = false;
+    ctx.link.Main_Shown = false;
+
+    // Settings first: they name the language, the font, the port and the last file.
+    const LanguageListBuilder buildList = [&ctx](Settings_Class& s) {
+        ctx.language.BuildLanguageList();
+        const auto& names = ctx.language.Language_List();
+        s.Language_List.fill({});
+        for (std::size_t i = 0; i < names.size() && i + 1 < s.Language_List.size(); ++i)
+            s.Language_List[i + 1] = names[i];
+    };
+    Settings_Create(ctx.keyFile, ctx.paths.Ini_Name,
+                    SettingsRecords{ctx.settings, ctx.colours, ctx.skin, ctx.layout}, buildList);
+    ctx.port.setPortName(ctx.settings.Port_Name);
+
+    if (!ctx.language.setCurrent(ctx.settings.Language)) ctx.language.setCurrent(std::string(Language::kEnglish));
+    BuildLanguageList(ctx.language, ctx.languageView);
+    ApplyLanguage(ctx.language, ctx.languageView, languageHooks(ctx, hooks));
+
+    // The configuration record starts at its defaults; the last file the user had, if any.
+    LoadConfigFile(ctx);
+    if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+
+    // The status line starts from "engine running, pressure normal", and every indicator
+    // shows its zero value.
+    ctx.dynamicInd.Flags = 0xC0;
+    ctx.dataView.Form_Fill_Colour = ctx.skin.Color;
+    if (ctx.hooks.DecodeLiveData) ctx.hooks.DecodeLiveData();
+    if (hooks.UpdateTitle) hooks.UpdateTitle();
+}
+
+bool PickLanguage(Context& ctx, const std::string& itemText, const CreateHooks& hooks) {
+    const std::string name = StripExtension(itemText);
+    if (name.empty() || !IsUsableLanguageName(name)) return false;
+    const WriteResult written = SwitchLanguage(ctx.keyFile, ctx.paths.Ini_Name, ctx.settings, ctx.colours, name);
+    (void)written; // the settings are written again at exit; a failure here loses nothing
+    SelectLanguage(ctx.language, ctx.languageView, name, languageHooks(ctx, hooks));
+    return true;
+}
+
+std::string MainWindow_Close(Context& ctx, bool settingsWindowShown) {
+    ctx.link.Main_Shown = false;
+    ctx.timers.Timer_GEN_General->stop();
+    ctx.timers.Timer_Connect->stop();
+    ctx.timers.Timer_Sending->stop();
+    if (ctx.port.isOpen()) ctx.port.close();
+    const WriteResult saved = Settings_Save(ctx.keyFile, ctx.paths.Ini_Name,
+                                            SettingsRecords{ctx.settings, ctx.colours, ctx.skin, ctx.layout},
+                                            settingsWindowShown);
+    return saved.ok ? std::string() : saved.message;
+}
+
+NoOpenGLTexts ReadNoOpenGLTexts(const std::filesystem::path& workDir, const std::string& baseName) {
+    NoOpenGLTexts t;
+    KeyFile file;
+    if (file.OpenKeyFile(workDir / (baseName + ".ini"))) {
+        if (file.FindKey("Language")) t.language = file.Found_Value;
+        if (file.FindKey(FontKey(t.language, "_Name"))) t.font = file.Found_Value;
+        file.CloseKeyFile();
+    }
+    // A language name that could leave the folder is not looked up.
+    if (t.language != "English" && IsSafeFileName(t.language) &&
+        file.OpenKeyFile(workDir / "Language" / (t.language + ".lng"))) {
+        if (file.FindKey("Error_OpenGL_Not_Work")) t.message = file.Found_Value;
+        file.CloseKeyFile();
+    }
+    return t;
+}
+
+ButtonRow MessageButtonRow(int buttons, double panelWidth) {
+    ButtonRow row;
+    if (buttons <= 0) return row;
+    row.width = (panelWidth - (5.0 * buttons + 5.0)) * 30.0 / 100.0;
+    const double first = (panelWidth - (buttons * row.width + 5.0 * (buttons - 1))) / 2.0;
+    for (int i = 0; i < buttons; ++i) row.x.push_back(first + i * (row.width + 5.0));
+    return row;
+}
+
+Rect WaitLarge(const Rect& main) {
+    return {main.left + (main.width - 150) / 2, main.top + (main.height - 150) / 2, 150, 150};
+}
+
+Rect WaitCorner(const Rect& main) { return {main.left + main.width - 50 - 7, main.top + 27, 50, 50}; }
+
+std::string InstanceServerName(const std::string& user, const std::filesystem::path& workDir) {
+    // Local socket names are short on some systems: a hash of the folder keeps it short.
+    const std::size_t folder = std::hash<std::string>{}(std::filesystem::absolute(workDir).lexically_normal().string());
+    std::string safeUser;
+    for (const char c : user) safeUser += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016zx", folder);
+    return "bifuel-studio-" + safeUser + "-" + hex;
+}
+
+} // namespace bifuel::ui

@@ -1,0 +1,65 @@
+#include "Studio_App.h"
+
+#include "Global_Window.h"
+#include "Message_3D_Unit.h"
+#include "OpenGL_MSG.h"
+#include "Port_3D_Unit.h"
+#include "Wait_3D_Unit.h"
+#include "link/Port_3D_Unit.h"
+
+namespace bifuel::ui {
+
+std::unique_ptr<TForm_No_OpenGL> CheckOpenGL(OpenGLCheck& check, const Paths& paths) {
+    if (check.run()) return nullptr;
+    auto window = std::make_unique<TForm_No_OpenGL>(ReadNoOpenGLTexts(paths.Work_Dir, paths.Base_Name));
+    window->show();
+    return window;
+}
+
+StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_(scheduler, port, std::move(paths)) {
+    main_ = std::make_unique<TForm_3D_GEN>(ctx_);
+    main_->FormCreate();
+    port_ = std::make_unique<TForm_3D_Port>(ctx_, main_.get());
+    message_ = std::make_unique<TForm_3D_MSG>(ctx_, main_.get());
+    wait_ = std::make_unique<TForm_3D_Wait>(main_.get());
+
+    main_->onRefresh = [this] {
+        message_->TakeRequests();
+        port_->Refresh();
+        wait_->Follow(ctx_.view.TForm_3D_Wait);
+    };
+    main_->onFontsApplied = [this] {
+        if (message_->Message_Shown()) message_->ApplyFonts();
+        port_->ApplyFonts();
+    };
+    main_->onSkinChanged = [this] {
+        message_->update();
+        port_->update();
+    };
+    main_->onPortSearch = [this] { StartPortSearch(ctx_); };
+    main_->onClosed = [this] {
+        message_->hide();
+        port_->hide();
+        wait_->hide();
+        if (onEnd) onEnd();
+    };
+    message_->onEndProgram = [this] { main_->close(); };
+    // Messages raised while a reply is handled reach the window's start timer at once.
+    auto tick = ctx_.hooks.ACB_Tick;
+    ctx_.hooks.ACB_Tick = [this, tick] {
+        if (tick) tick();
+        message_->TakeRequests();
+    };
+}
+
+StudioApp::~StudioApp() {
+    main_->onClosed = nullptr;
+    main_->onRefresh = nullptr;
+}
+
+void StudioApp::Show() {
+    main_->show();
+    main_->activateWindow();
+}
+
+} // namespace bifuel::ui

@@ -1,0 +1,53 @@
+// bifuel-studio: the desktop program.
+
+#include "Global_Window.h"
+#include "Main_Logic.h"
+#include "OpenGL_MSG.h"
+#include "ProgramPort.h"
+#include "QtPortLister.h"
+#include "QtScheduler.h"
+#include "Single_Instance.h"
+#include "Studio_App.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <cstdlib>
+#include <filesystem>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    using namespace bifuel;
+
+    // Files live in the folder the program was started in, named after the program.
+    const Paths paths = MakePaths(std::filesystem::current_path(), BaseNameOf(argc > 0 ? argv[0] : "bifuel-studio"));
+    const char* user = std::getenv("USER");
+    ui::SingleInstance instance(ui::InstanceServerName(user != nullptr ? user : "", paths.Work_Dir));
+    instance.closeRunningCopy();
+    // From here a later copy closes this one, whichever window it shows.
+    QWidget* programWindow = nullptr;
+    instance.listen([&programWindow] {
+        if (programWindow != nullptr) programWindow->close();
+        QCoreApplication::quit();
+    });
+
+    ui::RealOpenGLCheck check;
+    if (auto failed = ui::CheckOpenGL(check, paths)) {
+        programWindow = failed.get();
+        QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+        return app.exec();
+    }
+
+    platform::QtScheduler scheduler;
+    platform::ProgramPort port(scheduler);
+    ui::StudioApp studio(scheduler, port, paths);
+    platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });
+    studio.context().lister = &lister;
+    programWindow = &studio.main();
+    studio.onEnd = [] { QCoreApplication::quit(); };
+    app.setQuitOnLastWindowClosed(false);
+    studio.Show();
+    const int status = app.exec();
+    programWindow = nullptr;
+    return status;
+}
