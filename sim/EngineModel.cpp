@@ -1,5 +1,7 @@
 #include "EngineModel.h"
 
+#include "LiveFrame.h"
+
 #include "data/Calc_Unit.h"
 
 #include <algorithm>
@@ -13,22 +15,6 @@ namespace {
 
 constexpr int kCylinders = EngineSnapshot::kCylinders;
 
-// Live data bytes (data indexes; the reply byte is two further on).
-constexpr std::size_t kLiveLength = 37;
-constexpr std::size_t kPeriod = 0;
-constexpr std::size_t kReducerTemp = 2;
-constexpr std::size_t kGasTemp = 4; // its high nibble carries the status bits
-constexpr std::size_t kLevel = 6;
-constexpr std::size_t kReducerPress = 8;
-constexpr std::size_t kManifoldPress = 10;
-constexpr std::size_t kPetrolTimes = 18;
-constexpr std::size_t kGasTimes = 26;
-constexpr std::size_t kErrors1 = 34;
-constexpr std::size_t kErrors2 = 35;
-constexpr std::size_t kMode = 36;
-
-constexpr std::uint8_t kStatusRunning = 0x80;
-constexpr std::uint8_t kStatusPressureNormal = 0x40;
 constexpr std::uint8_t kStatusCannotSave = 0x20;
 constexpr std::uint8_t kError2Jets = 0x02; // gas injectors cannot deliver enough
 
@@ -587,27 +573,27 @@ void EngineModel::step(double dtS) {
 std::vector<std::uint8_t> EngineModel::liveData() const {
     // Bytes the engine does not drive keep what the ECU state holds.
     std::vector<std::uint8_t> out = state_.live;
-    out.resize(std::max(out.size(), kLiveLength), 0);
+    out.resize(std::max(out.size(), live::kLength), 0);
     const bool sensors = hasPressureSensors();
 
-    putWord(out, kPeriod,
+    putWord(out, live::kPeriod,
             now_.running ? static_cast<int>(std::lround(30e6 / std::max(now_.rpm, 1))) : 0);
-    putWord(out, kReducerTemp, temperatureCode(now_.reducerTempTenths / 10.0));
-    putWord(out, kGasTemp, sensors ? temperatureCode(now_.gasTempTenths / 10.0) : 0);
-    out[kGasTemp] =
-        static_cast<std::uint8_t>((out[kGasTemp] & 0x03) | (now_.running ? kStatusRunning : 0) |
-                                  (now_.pressureNormal ? kStatusPressureNormal : 0) |
+    putWord(out, live::kReducerTemp, temperatureCode(now_.reducerTempTenths / 10.0));
+    putWord(out, live::kGasTemp, sensors ? temperatureCode(now_.gasTempTenths / 10.0) : 0);
+    out[live::kGasTemp] =
+        static_cast<std::uint8_t>((out[live::kGasTemp] & 0x03) | (now_.running ? live::kStatusEngineRunning : 0) |
+                                  (now_.pressureNormal ? live::kStatusPressureNormal : 0) |
                                   (now_.cannotSave ? kStatusCannotSave : 0));
-    putWord(out, kLevel, now_.levelCode);
-    putWord(out, kReducerPress, sensors ? PressureToRaw(1, now_.reducerHundredths, 0) : 0);
-    putWord(out, kManifoldPress, sensors ? PressureToRaw(1, now_.manifoldHundredths, 0) : 0);
+    putWord(out, live::kLevel, now_.levelCode);
+    putWord(out, live::kReducerPress, sensors ? PressureToRaw(1, now_.reducerHundredths, 0) : 0);
+    putWord(out, live::kManifoldPress, sensors ? PressureToRaw(1, now_.manifoldHundredths, 0) : 0);
     for (std::size_t c = 0; c < kCylinders; ++c) {
-        putWord(out, kPetrolTimes + 2 * c, now_.petrolUs[c]);
-        putWord(out, kGasTimes + 2 * c, now_.gasUs[c]);
+        putWord(out, live::kPetrolTimes + 2 * c, now_.petrolUs[c]);
+        putWord(out, live::kGasTimes + 2 * c, now_.gasUs[c]);
     }
-    out[kErrors1] = now_.errors1;
-    out[kErrors2] = now_.errors2;
-    out[kMode] = static_cast<std::uint8_t>((out[kMode] & ~0x07) | now_.mode);
+    out[live::kErrors1] = now_.errors1;
+    out[live::kErrors2] = now_.errors2;
+    out[live::kMode] = static_cast<std::uint8_t>((out[live::kMode] & ~0x07) | now_.mode);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "SimEcu.h"
 
+#include "LiveFrame.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -49,16 +51,6 @@ constexpr std::size_t kDateChars = 10;
 constexpr std::size_t kVersionChars = 4;
 constexpr std::size_t kKnownIdentLength = 42;
 
-// Live data, as data indexes (the reply byte is two further on).
-constexpr std::size_t kLiveLength = 37;
-constexpr std::size_t kLiveStatus = 4; // high nibble of the gas temperature word
-constexpr std::uint8_t kStatusEngineRunning = 0x80;
-constexpr std::uint8_t kStatusPressureNormal = 0x40;
-// "DynamicIND_Save_Data": bit 4 of the status byte, raised once after the ECU stored data.
-constexpr std::uint8_t kStatusDataSaved = 0x10;
-constexpr std::size_t kLiveErrors1 = 34;
-constexpr std::size_t kLiveErrors2 = 35;
-constexpr std::size_t kLiveMode = 36;
 constexpr std::uint8_t kModeMask = 0x07;
 
 // The leading column and row counts of the map stream; a read starts after them.
@@ -264,8 +256,8 @@ struct SimEcu::Impl {
             break;
         case kClearErrors:
             if (model) model->clearErrors();
-            if (state.live.size() > kLiveErrors1) state.live[kLiveErrors1] = 0;
-            if (state.live.size() > kLiveErrors2) state.live[kLiveErrors2] = 0;
+            if (state.live.size() > live::kErrors1) state.live[live::kErrors1] = 0;
+            if (state.live.size() > live::kErrors2) state.live[live::kErrors2] = 0;
             reply(cmd, {});
             break;
         case kReadMapGas:
@@ -365,23 +357,23 @@ struct SimEcu::Impl {
         Bytes payload = model ? model->liveData() : state.live;
         payload.resize(liveLen(), 0);
         const bool canSave = !model || model->canSaveNow();
-        const bool plainSaved = !model && state.live.size() > kLiveStatus &&
-                                (state.live[kLiveStatus] & kStatusDataSaved);
+        const bool plainSaved = !model && state.live.size() > live::kStatus &&
+                                (state.live[live::kStatus] & live::kStatusDataSaved);
         const bool saved = (saveUnreported && canSave) || plainSaved;
-        if (payload.size() > kLiveStatus) {
-            payload[kLiveStatus] = static_cast<std::uint8_t>(
-                (payload[kLiveStatus] & ~kStatusDataSaved) | (saved ? kStatusDataSaved : 0));
+        if (payload.size() > live::kStatus) {
+            payload[live::kStatus] = static_cast<std::uint8_t>(
+                (payload[live::kStatus] & ~live::kStatusDataSaved) | (saved ? live::kStatusDataSaved : 0));
         }
         if (reply(kReadLive, payload) && saved) {
             saveUnreported = false;
-            if (state.live.size() > kLiveStatus)
-                state.live[kLiveStatus] &= static_cast<std::uint8_t>(~kStatusDataSaved);
+            if (state.live.size() > live::kStatus)
+                state.live[live::kStatus] &= static_cast<std::uint8_t>(~live::kStatusDataSaved);
         }
     }
 
     // The working mode follows the last switch, so a host sees its mode change take effect.
     void applyMode(std::uint8_t modeByte) {
-        if (state.live.size() <= kLiveMode) return;
+        if (state.live.size() <= live::kMode) return;
         std::uint8_t mode = 0;
         if (modeByte & 0x04) {
             mode = 4;
@@ -392,7 +384,7 @@ struct SimEcu::Impl {
         } else {
             return;
         }
-        std::uint8_t& b = state.live[kLiveMode];
+        std::uint8_t& b = state.live[live::kMode];
         b = static_cast<std::uint8_t>((b & ~kModeMask) | mode);
     }
 
@@ -620,7 +612,7 @@ EcuState SimEcu::defaultState() {
     s.rpmMap.insert(s.rpmMap.end(), rpm.size() * rows.size(), 128);
 
     // Engine idling at 800 rpm on petrol, warm, no errors.
-    s.live.assign(kLiveLength, 0);
+    s.live.assign(live::kLength, 0);
     const auto setWord = [&s](std::size_t at, std::uint16_t v) {
         s.live[at] = static_cast<std::uint8_t>(v >> 8);
         s.live[at + 1] = static_cast<std::uint8_t>(v & 0xFF);
@@ -628,14 +620,14 @@ EcuState SimEcu::defaultState() {
     setWord(0, 37500);  // 800 rpm as a period
     setWord(2, 0x0190); // reducer temperature code
     setWord(4, 0x01A0); // gas temperature code
-    s.live[kLiveStatus] |= kStatusEngineRunning | kStatusPressureNormal;
+    s.live[live::kStatus] |= live::kStatusEngineRunning | live::kStatusPressureNormal;
     setWord(6, 150);     // level sensor
     setWord(8, 0x01F4);  // reducer pressure
     setWord(10, 0x0050); // manifold pressure
     setWord(16, 700);    // 1400 after doubling
     for (std::size_t c = 0; c < 4; ++c)
         setWord(18 + 2 * c, 2800); // petrol times, us
-    s.live[kLiveMode] = 1;         // petrol
+    s.live[live::kMode] = 1;         // petrol
     return s;
 }
 
