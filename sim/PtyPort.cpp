@@ -15,8 +15,6 @@ namespace bifuel::sim {
 namespace {
 
 constexpr int kHangUpCheckMs = 200;
-// Two bytes never leave closer than one byte time: a late loop sends late, never faster.
-constexpr double kMinGap = 1.0;
 // A burst larger than this is cut, oldest bytes first: the ECU never sends that much.
 constexpr std::size_t kMaxOutput = 64 * 1024;
 
@@ -147,35 +145,37 @@ bool PtyPort::purge() {
     return true;
 }
 
-// The next byte goes at its time on the line, and never sooner than a byte time after the
-// one before: a loop that woke late does not catch up with a burst.
+// The next byte goes at its time on the line. Bytes are due back to back, as a UART
+// shifts them out, so a loop that woke late hands over every byte already due at once:
+// a reply never takes longer than the line needs, and never comes sooner.
 void PtyPort::armPacing() {
     if (output_.empty()) {
         pacing_->stop();
         return;
     }
-    const double at = std::max(output_.front().dueUs, lastWriteUs_ + kMinGap * byteTimeUs_);
-    const double wait = at - static_cast<double>(loop_.nowUs());
+    const double wait = output_.front().dueUs - static_cast<double>(loop_.nowUs());
     pacing_->setIntervalUs(std::max<std::int64_t>(static_cast<std::int64_t>(std::ceil(wait)), 1));
     pacing_->start();
 }
 
 void PtyPort::flushDue() {
     const double now = static_cast<double>(loop_.nowUs());
-    if (!output_.empty() && output_.front().dueUs <= now &&
-        now >= lastWriteUs_ + kMinGap * byteTimeUs_) {
-        const std::uint8_t byte = output_.front().byte;
+    std::uint8_t due[256];
+    std::size_t n = 0;
+    while (!output_.empty() && output_.front().dueUs <= now && n < sizeof due) {
+        due[n++] = output_.front().byte;
         output_.pop_front();
+    }
+    if (n > 0) {
         ssize_t written = -1;
         do {
-            written = ::write(fd_, &byte, 1);
+            written = ::write(fd_, due, n);
         } while (written < 0 && errno == EINTR);
+        // A line does not wait for its listener: bytes the terminal does not take now (its
+        // queue is full because nobody reads) are lost, as on a real wire.
         if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EIO) {
             error_ = systemError("write");
         }
-        // A line does not wait for its listener: a byte the terminal does not take now
-        // (its queue is full because nobody reads) is lost, as on a real wire.
-        lastWriteUs_ = now;
     }
     armPacing();
 }

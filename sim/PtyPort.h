@@ -84,7 +84,6 @@ class PtyPort final : public SerialPort {
     std::deque<std::uint8_t> input_;
     std::deque<Outgoing> output_;
     double lineFreeUs_ = 0;      // when the last queued byte has left
-    double lastWriteUs_ = -1e18; // when the last byte was written
     std::unique_ptr<Timer> pacing_;
     std::unique_ptr<Timer> hangUpCheck_;
 };

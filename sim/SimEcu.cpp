@@ -139,8 +139,11 @@ struct SimEcu::Impl {
     Counters counters;
     std::int64_t turnaroundUs = 0;
     LiveModel* model = nullptr;
-    // A storing write not yet reported through the data-saved bit of a live reply.
+    // A storing write not yet reported through the data-saved bit of a live reply, and
+    // the live replies that still carry the bit.
+    static constexpr int kSavedReplies = 3;
     bool saveUnreported = false;
+    int savedRepliesLeft = 0;
 
     // Framing.
     Bytes rx;
@@ -351,22 +354,27 @@ struct SimEcu::Impl {
 
     void markSaved() { saveUnreported = true; }
 
-    // The data-saved bit is a one-shot: it goes out in one live reply after a storing
-    // write, then clears. While the engine says nothing can be stored now, it waits.
+    // The data-saved bit goes out in the next few live replies after a storing write, then
+    // clears, so a host that lost one of them on the line still sees it. While the engine
+    // says nothing can be stored now, it waits.
     void replyLive() {
         Bytes payload = model ? model->liveData() : state.live;
         payload.resize(liveLen(), 0);
         const bool canSave = !model || model->canSaveNow();
+        if (saveUnreported && canSave) {
+            saveUnreported = false;
+            savedRepliesLeft = kSavedReplies;
+        }
         const bool plainSaved = !model && state.live.size() > live::kStatus &&
                                 (state.live[live::kStatus] & live::kStatusDataSaved);
-        const bool saved = (saveUnreported && canSave) || plainSaved;
+        const bool saved = savedRepliesLeft > 0 || plainSaved;
         if (payload.size() > live::kStatus) {
             payload[live::kStatus] = static_cast<std::uint8_t>(
                 (payload[live::kStatus] & ~live::kStatusDataSaved) | (saved ? live::kStatusDataSaved : 0));
         }
         if (reply(kReadLive, payload) && saved) {
-            saveUnreported = false;
-            if (state.live.size() > live::kStatus)
+            if (savedRepliesLeft > 0) --savedRepliesLeft;
+            if (savedRepliesLeft == 0 && state.live.size() > live::kStatus)
                 state.live[live::kStatus] &= static_cast<std::uint8_t>(~live::kStatusDataSaved);
         }
     }

@@ -18,6 +18,7 @@ struct DiagramItem {
     std::uint16_t slope = 0;
     std::uint16_t gas = 0;
     std::uint16_t petrol = 0; // bit 15 marks the idle point
+    bool operator==(const DiagramItem&) const = default;
 };
 
 // Everything the simulated ECU answers from. Raw values, exactly as they go on the wire.

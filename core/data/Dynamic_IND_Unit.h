@@ -12,6 +12,8 @@ class Context;
 
 inline constexpr int kStatusRingSize = 10;
 inline constexpr int kStatusRotateMs = 2000;
+// The status bit of a live reply by which the ECU reports written data stored.
+inline constexpr std::uint8_t kStatusDataSavedBit = 0x10;
 
 // The status line's ring of messages, shown one after another every two seconds.
 struct DynamicIND_Class {

@@ -213,7 +213,7 @@ void handleStatusBits(Context& ctx) {
             RemoveStatus(ctx, ctx.LangText("DynamicIND_Not_Save_Data"));
         }
     }
-    if ((changed & 0x10) && (bits & 0x10)) {
+    if ((changed & kStatusDataSavedBit) && (bits & kStatusDataSavedBit)) {
         ShowStatusNow(ctx, Colour::Txt_Complete, ctx.LangText("DynamicIND_Save_Data"));
         ctx.view.TForm_3D_Wait = WaitForm::Hidden;
     }

@@ -175,13 +175,22 @@ WriteResult SaveConfigFile(Context& ctx) {
     return result;
 }
 
-bool LoadConfigFile(Context& ctx) {
+bool LoadConfigFile(Context& ctx, MissingKeys missing) {
     KeyFile& file = ctx.keyFile;
     if (!file.OpenKeyFile(ctx.settings.CFG_Full_File_Name)) return false;
+    const bool clear = missing == MissingKeys::Clear;
+    // A key the file does not hold: zero, or the value the record already has.
+    const auto number = [&file, clear](const std::string& key, std::int32_t& field) {
+        if (file.GetKeyInt(key)) {
+            field = file.Found_Int;
+        } else if (clear) {
+            field = 0;
+        }
+    };
     Configuration_Class& c = ctx.config;
     c.CFG_Name = ctx.settings.CFG_File_Name;
-    c.Work_Gas = file.GetKeyInt("Work_Gas") ? file.Found_Int : 0;
-    c.Work_Petrol = file.GetKeyInt("Work_Petrol") ? file.Found_Int : 0;
+    number("Work_Gas", c.Work_Gas);
+    number("Work_Petrol", c.Work_Petrol);
     for (const FileKey& k : settingKeys()) {
         switch (k.kind) {
         case FileKey::Text:
@@ -202,8 +211,8 @@ bool LoadConfigFile(Context& ctx) {
     }
     MapPoints& m = ctx.mapPoints;
     for (std::size_t n = 1; n <= mapPointCount(ctx); ++n) {
-        m.MAP_Gas[n - 1] = file.GetKeyInt(pointKey("MAP_Gas_", n)) ? file.Found_Int : 0;
-        m.MAP_Petrol[n - 1] = file.GetKeyInt(pointKey("MAP_Petrol_", n)) ? file.Found_Int : 0;
+        number(pointKey("MAP_Gas_", n), m.MAP_Gas[n - 1]);
+        number(pointKey("MAP_Petrol_", n), m.MAP_Petrol[n - 1]);
     }
     readInstallerKeys(file, c);
     if (ctx.hooks.LoadMapKeys) ctx.hooks.LoadMapKeys(file);
@@ -228,36 +237,12 @@ void ResetConfiguration(Context& ctx) {
     ResetConfiguration(ctx.config, {ctx.hooks.ResetDiagram, ctx.hooks.ResetMap});
 }
 
-void ResetFileFields(Configuration_Class& cfg) {
-    const Configuration_Class defaults = [] {
-        Configuration_Class d;
-        ResetConfiguration(d);
-        return d;
-    }();
-    for (const TextField& f : kInstallerKeys) cfg.*f.field = defaults.*f.field;
-    cfg.Work_Gas = defaults.Work_Gas;
-    cfg.Work_Petrol = defaults.Work_Petrol;
-    for (const FileKey& k : settingKeys()) {
-        switch (k.kind) {
-        case FileKey::Text: cfg.*k.text = defaults.*k.text; break;
-        case FileKey::Int: cfg.*k.number = defaults.*k.number; break;
-        case FileKey::Bool: cfg.*k.flag = defaults.*k.flag; break;
-        }
-    }
-    cfg.RPM_PreScaler_Raw = defaults.RPM_PreScaler_Raw;
-}
-
 bool LoadConfigForEcu(Context& ctx) {
+    // Connected, the file only changes what it holds: every other field keeps the value
+    // read from the ECU, so a partial file can never put defaults over the car's setup.
+    if (ctx.link.ECU_Connected) return LoadConfigFile(ctx, MissingKeys::Keep);
     const std::string name = ctx.config.CFG_Name;
-    // Connected, the ECU's own values that no file holds must survive the load: writing
-    // defaults for them would erase what the ECU has measured.
-    if (ctx.link.ECU_Connected) {
-        ResetFileFields(ctx.config);
-        if (ctx.hooks.ResetDiagram) ctx.hooks.ResetDiagram();
-        if (ctx.hooks.ResetMap) ctx.hooks.ResetMap();
-    } else {
-        ResetConfiguration(ctx);
-    }
+    ResetConfiguration(ctx);
     ctx.config.CFG_Name = name;
     return LoadConfigFile(ctx);
 }

@@ -26,22 +26,25 @@ std::string UnescapeComments(std::string_view text);
 WriteResult SaveConfigFile(Context& ctx);
 // Sets every key of the configuration in an open key file, as a save writes them.
 void PutConfigKeys(Context& ctx, KeyFile& file);
-// Loads a configuration file as the Save/Load window does: the record is reset first,
-// except, while the ECU is connected, for what only the ECU knows.
+// Loads a configuration file as the Save/Load window does: without an ECU over the
+// defaults; while the ECU is connected only the keys the file holds replace the values
+// read from the ECU.
 bool LoadConfigForEcu(Context& ctx);
 // Why a file cannot be a configuration file (missing, unreadable, binary, empty, no known
 // key, a key with a value of the wrong type); empty when it can.
 std::string CheckConfigFile(const std::filesystem::path& path);
+// What a load does with a field whose key the file does not hold.
+enum class MissingKeys {
+    Clear, // counters and MAP points become 0 (the file is the whole configuration)
+    Keep,  // the field keeps its value
+};
 // Reads the configuration file named by CFG_Full_File_Name; false when it does not exist.
-bool LoadConfigFile(Context& ctx);
+bool LoadConfigFile(Context& ctx, MissingKeys missing = MissingKeys::Clear);
 // Reads only the installer's notes of that file; clears them when there is no file.
 void LoadInstallerDetail(Context& ctx);
 
 // The record back to its defaults, with the diagram and the RPM map.
 void ResetConfiguration(Context& ctx);
-// The fields a configuration file holds, back to their defaults; the rest (what only the
-// ECU knows) stays as it is.
-void ResetFileFields(Configuration_Class& cfg);
 
 // The Save/Load window.
 enum class SaveLoadMode { Save = 0, Load = 1, Default = 2 };

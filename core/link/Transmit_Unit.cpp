@@ -105,6 +105,9 @@ void endOfWrite(Context& ctx) {
     if (ctx.hooks.ACB_On_Write_End) ctx.hooks.ACB_On_Write_End();
     removeStatus(ctx, "DynamicIND_Transmission");
     ctx.view.TForm_3D_Wait = WaitForm::Corner;
+    // The window waits for the report of this write. An ECU that still shows the saved bit
+    // of an earlier write in its replies must not hide that report from us.
+    ctx.dynamicInd.Flags &= static_cast<std::uint8_t>(~kStatusDataSavedBit);
 }
 
 void showCountdown(Context& ctx) {
@@ -387,6 +390,9 @@ bool AppendProgramWord(Context& ctx, std::int32_t w) {
 void StartConnection(Context& ctx) {
     ctx.link.Halted = false;
     ctx.link.Probe_Rounds = 0;
+    // A data frame held for its repeat belongs to the link that was lost.
+    ctx.link.Announce_Acked = false;
+    ctx.link.Reannouncing = false;
     LoadProgram(ctx, kConnection);
     ctx.link.Program_Counter = 0;
     RunSequencer(ctx);

@@ -259,21 +259,29 @@ TEST_F(ConfigFilesWithEcu, WriteToTheEcuSavesTheFileOnce) {
     EXPECT_FALSE(ctx.link.CFG_Autosave);
 }
 
-TEST_F(ConfigFilesWithEcu, LoadingWhileConnectedKeepsWhatOnlyTheEcuKnows) {
+TEST_F(ConfigFilesWithEcu, LoadingWhileConnectedChangesOnlyWhatTheFileHolds) {
     writeFile(ctx.paths.Config_Dir / "OTHER.cfg",
               "PG_RPM                       1900 {}\r\nLPG_on                       False {}\r\n");
     ecu.state().params[0x5A] = 1400;   // pressure scale
     ecu.state().params[0x45] = 0x2103; // 0x21 and prescaler 1:3
     ecu.state().params[0x93] = 0x2647; // a measured correction
+    ecu.state().params[0x54] = 77;     // Level1, as the installer set it on the car
+    ecu.state().diagram[4].gas = 9999;
     connect();
     const Configuration_Class fromEcu = ctx.config;
+    const auto gasFromEcu = ctx.diagram.Gas_Point;
+    const auto mapGasFromEcu = ctx.mapPoints.MAP_Gas;
     ShowSaveLoad(ctx, SaveLoadMode::Load);
     SaveLoadNameChanged(ctx, "OTHER");
     SaveLoadRun(ctx);
     const Configuration_Class& c = ctx.config;
     EXPECT_EQ(c.PG_RPM, 1900);
     EXPECT_FALSE(c.LPG_on);
-    EXPECT_EQ(c.Level1, Configuration_Class{}.Level1) << "held by files: back to its default";
+    EXPECT_EQ(c.Level1, fromEcu.Level1) << "not in the file: as read from the ECU";
+    EXPECT_NE(c.Level1, Configuration_Class{}.Level1);
+    EXPECT_EQ(ctx.diagram.Gas_Point, gasFromEcu);
+    EXPECT_EQ(ctx.mapPoints.MAP_Gas, mapGasFromEcu);
+    EXPECT_EQ(c.Work_Gas, fromEcu.Work_Gas);
     EXPECT_EQ(c.Press_Scale, 1400);
     EXPECT_EQ(c.Param45, 0x21);
     EXPECT_EQ(c.ACB_Corr_93, fromEcu.ACB_Corr_93);

@@ -153,6 +153,102 @@ TEST_F(WriteProgram, OneShotRequestsSendTheirCommands) {
     }
 }
 
+// The ECU takes a data frame and then expects short frames again, so a data frame whose
+// acknowledgement was lost is announced again before it is repeated.
+TEST_F(WriteProgram, ALostAcknowledgementOfADataFrameRepeatsItWithItsAnnouncement) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> dropRepliesTo; // in order, from the start of the write
+        std::vector<std::uint8_t> wire;          // commands of the write up to the parameters
+    };
+    const Case cases[] = {
+        {"the name's acknowledgement", {0x2D}, {0x31, 0x2D, 0x31, 0x2D, 0x31, 0x32}},
+        {"the name's and then the new announcement's", {0x2D, 0x31},
+         // The ECU took the lost announcement and waits for a long frame: the repeat of
+         // the announcement goes unanswered until it gives up on the stalled frame.
+         {0x31, 0x2D, 0x31, 0x31, 0x31, 0x2D, 0x31, 0x32}},
+    };
+    connect();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ctx.config.CFG_Name = "VAN3";
+        ctx.link.Pending_Request = 21;
+        ASSERT_TRUE(clock.runUntil([&] { return commandsSent().back() == 0x31; }, 5000));
+        const std::size_t start = requests().size() - 1;
+        // Each reply is dropped while its request is still on the line.
+        for (const std::uint8_t command : c.dropRepliesTo) {
+            const std::size_t seen = requests().size();
+            ASSERT_TRUE(clock.runUntil(
+                [&] { return requests().size() > seen && commandsSent().back() == command; }, 5000));
+            ecu.injectOnce(sim::Fault::Drop);
+        }
+        ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running && polling(); }, 20000));
+        auto cmds = commandsFrom(start);
+        cmds.resize(c.wire.size());
+        EXPECT_EQ(cmds, c.wire);
+        const auto req = requests();
+        EXPECT_EQ(req[start + 2].bytes, req[start].bytes) << "the same announcement";
+        EXPECT_EQ(req[start + c.wire.size() - 3].bytes, req[start + 1].bytes) << "the same data frame";
+        EXPECT_TRUE(ctx.link.ECU_Connected);
+        EXPECT_EQ(ecu.state().name[2], 'N');
+        EXPECT_EQ(ecu.state().name[3], '3');
+        EXPECT_EQ(ecu.state().params.at(0x5A), 0x5AA5) << "the write went on to its end";
+        ctx.link.Pending_Request = 0;
+    }
+}
+
+// The ECU steps its map offset on even when its reply is lost, so a chunk exchange that
+// has to be repeated starts the whole map transfer over, reading and writing.
+TEST_F(WriteProgram, AMapChunkThatMustBeRepeatedStartsTheTransferOver) {
+    // The first chunk's reply is lost, on the way in and on the way out.
+    const auto dropReplyTo = [this](std::uint8_t command) {
+        const auto before = requests().size();
+        ASSERT_TRUE(clock.runUntil(
+            [&] {
+                const auto r = requests();
+                return r.size() > before && r.back().bytes[1] == command;
+            },
+            10000));
+        ecu.injectOnce(sim::Fault::Drop);
+    };
+    ecu.state().rpmMap[40] = 0x77; // a factor somewhere in the first chunk
+    line.host().open();
+    dropReplyTo(0x37);
+    ASSERT_TRUE(clock.runUntil([this] { return polling(); }, 20000));
+    const Bytes& ecuMap = ecu.state().rpmMap;
+    EXPECT_EQ(ctx.link.Map.Read_Stream, Bytes(ecuMap.begin() + 2, ecuMap.end()));
+    auto cmds = commandsSent();
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0x2F), 2) << "the size read again";
+
+    ctx.hooks.EncodeMapStream = [this] {
+        Bytes stream{8, 12};
+        stream.insert(stream.end(), ctx.link.Map.Read_Stream.begin(), ctx.link.Map.Read_Stream.end());
+        stream[50] = 0x55;
+        return stream;
+    };
+    ctx.link.Pending_Request = 24;
+    dropReplyTo(0x36);
+    ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running && polling(); }, 20000));
+    EXPECT_EQ(ecu.state().rpmMap, ctx.hooks.EncodeMapStream());
+    cmds = commandsSent();
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0x2E), 2) << "the size written again";
+}
+
+// The ECU keeps the saved bit up for a few live replies. A second write soon after the
+// first starts while the bit of the first still shows; its own report must still close
+// the wait window.
+TEST_F(WriteProgram, EachWriteWaitsForItsOwnSavedReport) {
+    connect();
+    for (int write = 0; write < 2; ++write) {
+        SCOPED_TRACE(write);
+        ctx.link.Pending_Request = 23;
+        ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 5000));
+        ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
+        EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Corner);
+        ASSERT_TRUE(clock.runUntil([&] { return ctx.view.TForm_3D_Wait == WaitForm::Hidden; }, 5000));
+    }
+}
+
 TEST_F(WriteProgram, DisconnectDropsAPendingRequest) {
     connect();
     ecu.faults().dropEvery = 1;

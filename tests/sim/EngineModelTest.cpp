@@ -451,8 +451,8 @@ TEST(EngineModel, NothingIsSavedOnGasAboveIdleUntilTheEngineIdlesAgain) {
 
     car.car.engine().requestRpm(0);
     car.runSeconds(3);
-    EXPECT_EQ(car.live().status & (kCannotSave | kSaved), kSaved);
-    EXPECT_EQ(car.live().status & (kCannotSave | kSaved), 0) << "reported once";
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(car.live().status & (kCannotSave | kSaved), kSaved);
+    EXPECT_EQ(car.live().status & (kCannotSave | kSaved), 0) << "reported in three replies";
 }
 
 TEST(EngineModel, TimedScenarioStopsAndRestartsTheEngine) {
