@@ -167,9 +167,16 @@ struct Session::Impl {
         switch (phase) {
         case Phase::Connecting:
             showProgress("reading", ctx.link.Program_Counter, 24);
+            // The timeout is for finding the ECU; once it answers, reading takes as long
+            // as the line needs, and the link's own loss detection watches it.
+            if (ctx.link.ECU_Connected) ecuAnswered = true;
             if (isPolling(ctx)) {
+                showProgress("reading", 1, 1);
                 act();
-            } else if (elapsedMs > timeoutMs) {
+            } else if (ecuAnswered && !ctx.link.ECU_Connected) {
+                err << "bifuel-cli: the link to the ECU was lost\n";
+                finish(kNoEcu);
+            } else if (!ecuAnswered && elapsedMs > timeoutMs) {
                 err << "bifuel-cli: no ECU answered on " << ctx.port.portName() << " within "
                     << options.timeoutS << " s\n";
                 finish(kNoEcu);
@@ -266,13 +273,13 @@ struct Session::Impl {
     void printAutocal() {
         const std::string& label = ctx.view.HudLabel_3D_ACB_Prompt.text;
         if (label != lastPrompt) {
-            if (!label.empty()) out << "prompt: " << label << "\n";
+            if (!label.empty()) out << "prompt: " << label << std::endl;
             lastPrompt = label;
         }
         const ViewProgress& bar = ctx.view.ProgressBar_3D_ACB;
         const int percent = bar.max > 0 ? std::clamp(bar.value * 100 / bar.max, 0, 100) : 0;
         if (percent / 10 != lastPercent / 10) {
-            out << "progress: " << percent << "%\n";
+            out << "progress: " << percent << "%" << std::endl;
             lastPercent = percent;
         }
     }
@@ -303,6 +310,8 @@ struct Session::Impl {
         err << "bifuel-cli: stopping, restoring what the ECU had\n";
         return true;
     }
+
+    bool restoring() const { return phase == Phase::Autocal && stopRequested; }
 
     void requestSwitch() {
         if (command.name == "clear-errors") {
@@ -391,7 +400,7 @@ struct Session::Impl {
             line += (i ? " " : "") + std::string(names[i]) + "=" + fields[i];
             row += (i ? "," : "") + fields[i];
         }
-        out << line << "\n";
+        out << line << std::endl; // a reader at the other end of a pipe sees each reply
         if (csv) csv << row << "\n";
     }
 
@@ -442,6 +451,7 @@ struct Session::Impl {
     std::int64_t phaseStartUs = 0;
     std::string writeFile;
     bool writeSeen = false;
+    bool ecuAnswered = false;
     bool acknowledged = false;
     std::uint8_t awaitedCommand = 0;
     std::ofstream csv;
@@ -464,6 +474,11 @@ void Session::start(const Command& command, std::function<void(int)> finished) {
 
 void Session::interrupt() {
     if (impl_->stopAutocal()) return;
+    if (impl_->restoring()) {
+        // Leaving now would leave the ECU with the calibration's trial values.
+        impl_->err << "bifuel-cli: still restoring what the ECU had, please wait\n";
+        return;
+    }
     // Ending a live log by hand is the normal way to stop it.
     impl_->finish(impl_->phase == Impl::Phase::Live ? kDone : kNoEcu);
 }

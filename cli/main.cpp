@@ -169,7 +169,20 @@ void prepare(Context& ctx, const Arguments& a, const std::string& port) {
 }
 
 // The virtual clock: the core and the in-process car run as fast as the processor allows.
+volatile std::sig_atomic_t interrupted = 0;
+int signalPipe[2] = {-1, -1};
+
+// Ctrl+C and SIGTERM: noted here, acted on by the loop that runs the session.
+void onSignal(int) {
+    interrupted = 1;
+    if (signalPipe[1] < 0) return;
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
 int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& options) {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
     VirtualScheduler clock;
     sim::MemoryLine line(clock, sim::MemoryLine::kByteTimeUs9600);
     sim::SimCar car(clock, line.device(), options);
@@ -178,18 +191,16 @@ int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& op
     cli::Session session(ctx, a.session, std::cout, std::cerr);
     session.start(a.command, [](int) {});
     while (!session.done()) {
+        if (interrupted) {
+            interrupted = 0;
+            session.interrupt();
+            continue;
+        }
         const std::int64_t next = clock.nextDueUs();
         if (next < 0) break;
         clock.advanceUs(next - clock.nowUs());
     }
     return session.exitCode();
-}
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
 }
 
 int runRealTime(int argc, char** argv, const Arguments& a, const Paths& paths,

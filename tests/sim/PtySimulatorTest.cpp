@@ -1,6 +1,7 @@
 // Runs the real bifuel-sim on a pseudo-terminal and talks to it as a program would.
 #ifdef BIFUEL_SIM_PATH
 
+#include "ChildProcess.h"
 #include "link/LinkHarness.h"
 
 #include <gtest/gtest.h>
@@ -15,15 +16,11 @@
 #include <numeric>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace bifuel::sim {
 namespace {
@@ -39,81 +36,6 @@ int msLeft(Clock::time_point deadline) {
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return std::max<int>(0, static_cast<int>(left.count()));
 }
-
-// The simulator as a child process; killed and reaped if a test leaves it running.
-class SimProcess {
-  public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int out[2];
-        if (::pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, out[1]);
-        std::vector<std::string> all{BIFUEL_SIM_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, BIFUEL_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = out[0];
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) ::close(stdout_);
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    bool started() const { return pid_ > 0; }
-
-    // The first line of standard output, without its line end.
-    std::optional<std::string> firstLine() {
-        std::string line;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kDeadlineMs);
-        for (;;) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (::poll(&p, 1, msLeft(deadline)) <= 0) return std::nullopt;
-            char c = 0;
-            if (::read(stdout_, &c, 1) != 1) return std::nullopt;
-            if (c == '\n') return line;
-            line += c;
-        }
-    }
-
-    // Sends the signal and waits for the exit; the wait status, or none on a hang.
-    std::optional<int> stop(int signal) {
-        ::kill(pid_, signal);
-        int status = 0;
-#ifdef SYS_pidfd_open
-        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-#else
-        const int pidfd = -1;
-#endif
-        if (pidfd >= 0) {
-            pollfd p{pidfd, POLLIN, 0};
-            const int ready = ::poll(&p, 1, kDeadlineMs);
-            ::close(pidfd);
-            if (ready <= 0) return std::nullopt;
-        }
-        if (::waitpid(pid_, &status, 0) != pid_) return std::nullopt;
-        pid_ = -1;
-        return status;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-};
 
 // The program side of the terminal: raw, as a serial port is opened.
 class Terminal {
@@ -172,9 +94,10 @@ TEST(PtySimulator, AnswersOnItsTerminalAtTheLinePaceAndLeavesCleanly) {
     // A stale link from an earlier run is replaced.
     std::filesystem::create_symlink("/nonexistent", link);
 
-    SimProcess sim({"--link", link.string(), "--seed", "3"});
+    test::ChildProcess sim(BIFUEL_SIM_PATH, {"--link", link.string(), "--seed", "3"}, work.path(),
+                           work.path());
     ASSERT_TRUE(sim.started());
-    const auto path = sim.firstLine();
+    const auto path = sim.firstLine(std::chrono::milliseconds(kDeadlineMs));
     ASSERT_TRUE(path.has_value()) << "no terminal path on standard output";
     ASSERT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), *path);
@@ -210,7 +133,8 @@ TEST(PtySimulator, AnswersOnItsTerminalAtTheLinePaceAndLeavesCleanly) {
                   (Bytes{0x19, 0x21, 0x2A, 0x64}));
     }
 
-    const auto status = sim.stop(SIGTERM);
+    sim.signal(SIGTERM);
+    const auto status = sim.wait(std::chrono::milliseconds(kDeadlineMs));
     ASSERT_TRUE(status.has_value()) << "did not exit on SIGTERM";
     EXPECT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
@@ -233,12 +157,10 @@ TEST(PtySimulator, RefusesBadOptionsAndAFileInPlaceOfTheLink) {
         {{"--link", file.string()}, 1},
     };
     for (const auto& c : cases) {
-        SimProcess sim(c.args);
+        test::ChildProcess sim(BIFUEL_SIM_PATH, c.args, work.path(), work.path());
         ASSERT_TRUE(sim.started());
-        EXPECT_FALSE(sim.firstLine().has_value()) << c.args[0];
-        const auto status = sim.stop(0); // signal 0: only wait
-        ASSERT_TRUE(status.has_value()) << c.args[0];
-        EXPECT_EQ(WEXITSTATUS(*status), c.exitCode) << c.args[0];
+        EXPECT_EQ(sim.exitCode(std::chrono::milliseconds(kDeadlineMs)), c.exitCode) << c.args[0];
+        EXPECT_EQ(sim.out(), "") << c.args[0];
     }
     EXPECT_TRUE(std::filesystem::is_regular_file(file)) << "a file is never replaced";
 }

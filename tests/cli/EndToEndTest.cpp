@@ -1,0 +1,378 @@
+// The real bifuel-cli against the real bifuel-sim over a pseudo-terminal, as an installer's
+// script would run them.
+#if defined(BIFUEL_CLI_PATH) && defined(BIFUEL_SIM_PATH)
+
+#include "ChildProcess.h"
+#include "link/LinkHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <poll.h>
+#include <regex>
+#include <sstream>
+#include <stdlib.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace bifuel::cli {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+// Guards against a hang only; a command over a line with faults takes a few seconds.
+constexpr auto kCommandDeadline = 120s;
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// Key -> value of a configuration file ("Key   value {}" lines).
+std::map<std::string, std::string> keysOf(const std::string& text) {
+    std::map<std::string, std::string> keys;
+    std::istringstream in(text);
+    std::string line;
+    const std::regex entry(R"(^(\S+)\s+(.*?)\s*\{\}\s*$)");
+    for (std::smatch m; std::getline(in, line);) {
+        if (std::regex_match(line, m, entry)) keys[m[1]] = m[2];
+    }
+    return keys;
+}
+
+// The keys whose values differ, for the failure message.
+std::string differences(const std::map<std::string, std::string>& a,
+                        const std::map<std::string, std::string>& b) {
+    std::string out;
+    for (const auto& [key, value] : a) {
+        const auto other = b.find(key);
+        if (other == b.end()) out += key + " only before; ";
+        else if (other->second != value) out += key + ": " + value + " -> " + other->second + "; ";
+    }
+    for (const auto& [key, value] : b) {
+        if (!a.count(key)) out += key + " only after; ";
+    }
+    return out;
+}
+
+// Replaces the value of one key, keeping the file's layout.
+std::string withValue(const std::string& text, const std::string& key, const std::string& value) {
+    std::istringstream in(text);
+    std::string out;
+    for (std::string line; std::getline(in, line);) {
+        const bool ofKey = line.starts_with(key) && line.size() > key.size() &&
+                           (line[key.size()] == ' ' || line[key.size()] == '\t');
+        const auto braces = line.rfind("{}");
+        if (ofKey && braces != std::string::npos) {
+            line = line.substr(0, line.find_first_not_of(" \t", key.size())) + value + " " +
+                   line.substr(braces);
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+// A working folder like an installer's: the temperature table beside the program's files.
+class CliFixture {
+protected:
+    CliFixture() {
+        std::filesystem::copy_file(test::ShippedTable(), work.path() / "bifuel-studio.dat");
+    }
+
+    CliRun cli(std::vector<std::string> args) {
+        ChildProcess p(BIFUEL_CLI_PATH, args, work.path(), work.path());
+        const int code = p.exitCode(kCommandDeadline);
+        return {code, p.out(), p.err()};
+    }
+
+    test::TempWorkDir work;
+};
+
+struct LineFaults {
+    const char* name;
+    std::vector<std::string> simArgs;
+};
+
+void PrintTo(const LineFaults& line, std::ostream* os) { *os << line.name; }
+
+// Every fault the simulator can put on the line, each now and then.
+const LineFaults kLines[] = {
+    {"clean", {}},
+    {"faulty", {"--drop", "23", "--corrupt", "29", "--echo", "31", "--split", "37", "--surplus", "41"}},
+};
+
+class CliAgainstSimulator : public CliFixture, public ::testing::TestWithParam<LineFaults> {
+protected:
+    void SetUp() override {
+        std::vector<std::string> args = GetParam().simArgs;
+        args.insert(args.end(), {"--sim-option", "warm=1", "--seed", "5"});
+        sim = std::make_unique<ChildProcess>(BIFUEL_SIM_PATH, args, work.path(), work.path());
+        const auto path = sim->firstLine(10s);
+        ASSERT_TRUE(path.has_value()) << "the simulator did not start: " << sim->err();
+        port = *path;
+    }
+
+    CliRun onPort(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", port, "--timeout", "20"});
+        return cli(args);
+    }
+
+    std::unique_ptr<ChildProcess> sim;
+    std::string port;
+};
+
+TEST_P(CliAgainstSimulator, IdentifiesTheEcuAsTextAndAsJson) {
+    const CliRun text = onPort({"identify"});
+    ASSERT_EQ(text.code, 0) << text.err;
+    for (const std::string& line : {"port: " + port, std::string("program_code: 25"),
+                                   std::string("model: KestraLX"), std::string("firmware: 2.54"),
+                                   std::string("firmware_date: 2014.03.12"),
+                                   std::string("work_gas_minutes: 12345"),
+                                   std::string("work_petrol_minutes: 6789")}) {
+        EXPECT_NE(text.out.find(line + "\n"), std::string::npos) << line << " in\n" << text.out;
+    }
+    EXPECT_NE(text.out.find("model_name: "), std::string::npos);
+
+    const CliRun json = onPort({"--json", "identify"});
+    ASSERT_EQ(json.code, 0) << json.err;
+    EXPECT_EQ(json.out.front(), '{');
+    EXPECT_NE(json.out.find("\"firmware\": \"2.54\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"program_code\": 25"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"work_gas_minutes\": 12345"), std::string::npos) << json.out;
+    EXPECT_EQ(json.err.find('%'), std::string::npos) << "no progress with --json";
+}
+
+TEST_P(CliAgainstSimulator, WritesAFileReadBackAndTheEcuHoldsExactlyWhatWasWritten) {
+    const CliRun first = onPort({"read", "-o", "car.cfg"});
+    ASSERT_EQ(first.code, 0) << first.err;
+    EXPECT_NE(first.err.find("reading 100%"), std::string::npos) << first.err;
+    const std::string read = readText(work.path() / "car.cfg");
+    const auto before = keysOf(read);
+    ASSERT_GT(before.size(), 150u) << read;
+    for (const char* key : {"PG_RPM", "Gas_Point_4", "MAP_Gas_10", "Cell_3_5", "Level_Type"}) {
+        EXPECT_TRUE(before.count(key)) << key;
+    }
+
+    // Writing back what was read changes nothing.
+    const CliRun same = onPort({"write", "car.cfg"});
+    ASSERT_EQ(same.code, 0) << same.err;
+    EXPECT_NE(same.err.find("written and saved by the ECU"), std::string::npos) << same.err;
+    ASSERT_EQ(onPort({"read", "-o", "again.cfg"}).code, 0);
+    const auto again = keysOf(readText(work.path() / "again.cfg"));
+    EXPECT_EQ(again, before) << differences(before, again);
+
+    // An edited file: a setting, a diagram point and an RPM map cell reach the ECU; a file
+    // that holds only some keys leaves the others as the ECU had them.
+    std::string edited = withValue(read, "PG_RPM", "1500");
+    edited = withValue(edited, "Gas_Point_4", "10600");
+    edited = withValue(edited, "Cell_3_5", "1.12");
+    writeText(work.path() / "edited.cfg", edited);
+    writeText(work.path() / "partial.cfg", "PG_Temper                    35 {}\r\n");
+    const CliRun edit = onPort({"write", "edited.cfg"});
+    ASSERT_EQ(edit.code, 0) << edit.err;
+    const CliRun partial = onPort({"write", "partial.cfg"});
+    ASSERT_EQ(partial.code, 0) << partial.err;
+    ASSERT_EQ(onPort({"read", "-o", "after.cfg"}).code, 0);
+    auto expected = keysOf(edited);
+    expected["PG_Temper"] = "35";
+    const auto after = keysOf(readText(work.path() / "after.cfg"));
+    EXPECT_EQ(after, expected) << differences(expected, after);
+}
+
+TEST_P(CliAgainstSimulator, LogsLiveDataToTheScreenAndToCsv) {
+    const CliRun live = onPort({"live", "--seconds", "3", "--csv", "live.csv"});
+    ASSERT_EQ(live.code, 0) << live.err;
+    const std::string csv = readText(work.path() / "live.csv");
+    std::istringstream rows(csv);
+    std::string header;
+    std::getline(rows, header);
+    EXPECT_EQ(header, "time_s,rpm,petrol_ms,gas_ms,reducer_bar,manifold_bar,reducer_c,gas_c,"
+                      "level_v,mode,error1,error2");
+    int count = 0;
+    for (std::string row; std::getline(rows, row); ++count) {
+        std::vector<std::string> f;
+        std::istringstream cells(row);
+        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
+        ASSERT_EQ(f.size(), 12u) << row;
+        const int rpm = std::stoi(f[1]);
+        EXPECT_TRUE(rpm > 650 && rpm < 950) << "idle speed " << row;
+        EXPECT_GT(std::stod(f[2]), 1.0) << "petrol time " << row;
+        EXPECT_EQ(f[9], "petrol") << row;
+    }
+    EXPECT_GE(count, 4) << csv;
+    // The screen shows the same replies, one line each.
+    std::size_t lines = 0;
+    for (std::size_t at = live.out.find(" rpm="); at != std::string::npos; at = live.out.find(" rpm=", at + 1)) ++lines;
+    EXPECT_EQ(lines, static_cast<std::size_t>(count));
+}
+
+TEST_P(CliAgainstSimulator, SwitchesTheEcuToGasAndBack) {
+    const CliRun gas = onPort({"mode", "gas"});
+    ASSERT_EQ(gas.code, 0) << gas.err;
+    const CliRun onGas = onPort({"live", "--seconds", "2"});
+    ASSERT_EQ(onGas.code, 0) << onGas.err;
+    EXPECT_NE(onGas.out.find("mode=gas"), std::string::npos) << onGas.out;
+    EXPECT_EQ(onGas.out.find("mode=petrol"), std::string::npos) << onGas.out;
+
+    ASSERT_EQ(onPort({"mode", "petrol"}).code, 0);
+    const CliRun onPetrol = onPort({"live", "--seconds", "2"});
+    EXPECT_EQ(onPetrol.out.find("mode=gas"), std::string::npos) << onPetrol.out;
+    EXPECT_NE(onPetrol.out.find("mode=petrol"), std::string::npos) << onPetrol.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, CliAgainstSimulator, ::testing::ValuesIn(kLines),
+                         [](const auto& line) { return std::string(line.param.name); });
+
+// A terminal nobody answers on: the test sees every byte a program sends to it.
+class SilentTerminal {
+public:
+    SilentTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) path_ = ::ptsname(master_);
+    }
+    ~SilentTerminal() {
+        if (master_ >= 0) ::close(master_);
+    }
+    SilentTerminal(const SilentTerminal&) = delete;
+    SilentTerminal& operator=(const SilentTerminal&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Bytes that arrived so far.
+    std::size_t received() const {
+        std::size_t total = 0;
+        char buffer[256];
+        for (;;) {
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) return total;
+            total += static_cast<std::size_t>(n);
+        }
+    }
+
+private:
+    int master_;
+    std::string path_;
+};
+
+class CliInput : public CliFixture, public ::testing::Test {};
+
+TEST_F(CliInput, AFileThatIsNoConfigurationIsRefusedBeforeAnythingIsSent) {
+    SilentTerminal ecu;
+    ASSERT_FALSE(ecu.path().empty());
+    std::filesystem::create_directory(work.path() / "folder.cfg");
+    writeText(work.path() / "empty.cfg", " \r\n");
+    writeText(work.path() / "binary.cfg", std::string("PG_RPM 600 {}\0\x01\x02", 17));
+    writeText(work.path() / "words.cfg", "PG_RPM                       fast {}\r\n");
+    writeText(work.path() / "flag.cfg", "LPG_on                       maybe {}\r\n");
+    writeText(work.path() / "point.cfg", "Gas_Point_3                  7.5e3 {}\r\n");
+    writeText(work.path() / "other.txt", "shopping list: bread, milk\n");
+    const struct {
+        const char* file;
+        const char* says;
+    } cases[] = {
+        {"missing.cfg", "does not exist"},
+        {"folder.cfg", "is not a file"},
+        {"empty.cfg", "is empty"},
+        {"binary.cfg", "is not a text file"},
+        {"words.cfg", "PG_RPM is not a whole number"},
+        {"flag.cfg", "LPG_on is not True or False"},
+        {"point.cfg", "Gas_Point_3 is not a whole number"},
+        {"other.txt", "holds no configuration keys"},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = cli({"--port", ecu.path(), "write", c.file});
+        EXPECT_EQ(r.code, 2) << c.file << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.file << ": " << r.err;
+        EXPECT_NE(r.err.find("nothing was written to the ECU"), std::string::npos) << r.err;
+        EXPECT_EQ(ecu.received(), 0u) << c.file << ": bytes went to the ECU";
+    }
+    // A file the user may not read; root reads everything, so only as another user.
+    if (::geteuid() != 0) {
+        writeText(work.path() / "locked.cfg", "PG_RPM                       600 {}\r\n");
+        std::filesystem::permissions(work.path() / "locked.cfg", std::filesystem::perms::none);
+        const CliRun r = cli({"--port", ecu.path(), "write", "locked.cfg"});
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_NE(r.err.find("cannot be read"), std::string::npos) << r.err;
+        EXPECT_EQ(ecu.received(), 0u);
+    }
+}
+
+TEST_F(CliInput, ExitStatusSaysWhatWentWrong) {
+    SilentTerminal nobody;
+    ASSERT_FALSE(nobody.path().empty());
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    } cases[] = {
+        {{"--port", "/dev/ttyNOWHERE9", "identify"}, 3, "cannot open port /dev/ttyNOWHERE9"},
+        {{"--port", nobody.path(), "--timeout", "2", "identify"}, 1, "no ECU answered"},
+        {{"--port", "/dev/null", "fly"}, 2, "unknown command fly"},
+        {{"--port", "/dev/null", "mode", "diesel"}, 2, "mode needs petrol, auto or gas"},
+        {{"--port", "/dev/null", "--virtual-time", "identify"}, 2, "--virtual-time needs --port sim"},
+        {{"--port", "sim", "--sim-option", "load=200", "identify"}, 2, "load=200"},
+        {{"--timeout", "0", "identify"}, 2, "--timeout needs seconds"},
+    };
+    for (const auto& c : cases) {
+        const CliRun r = cli(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.back() << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(CliInput, WithoutPortItTakesThePortOfTheSettingsFile) {
+    writeText(work.path() / "bifuel-studio.ini", "Port_Name=sim\r\n");
+    const CliRun r = cli({"identify"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("port: sim\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readText(work.path() / "bifuel-studio.ini"), "Port_Name=sim\r\n") << "never written";
+}
+
+// A whole auto-calibration in virtual time takes the real program a few seconds.
+TEST_F(CliInput, RunsAWholeAutoCalibrationInVirtualTime) {
+    const CliRun r = cli({"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "autocal",
+                          "--algorithm", "Fast calibration"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("result: Autocalibration successfully completed.\n"), std::string::npos) << r.out;
+}
+
+// Ctrl+C stops a run in virtual time too, and the restore tail runs before the exit. The
+// run waits for the driver to raise the speed, which nobody does here, so it is surely
+// still running when the signal comes.
+TEST_F(CliInput, CtrlCStopsAnAutoCalibrationAndRestoresBeforeExiting) {
+    ChildProcess p(BIFUEL_CLI_PATH,
+                   {"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "autocal",
+                    "--algorithm", "High R.P.M. calibration"},
+                   work.path(), work.path());
+    ASSERT_TRUE(p.waitForOutput("progress: ", 60s)) << p.out() << p.err();
+    p.signal(SIGINT);
+    EXPECT_EQ(p.exitCode(kCommandDeadline), 1) << p.out() << p.err();
+    EXPECT_NE(p.err().find("stopping, restoring what the ECU had"), std::string::npos) << p.err();
+    const std::string out = p.out();
+    EXPECT_NE(out.find("prompt: Measurement support parameters."), std::string::npos) << out;
+    EXPECT_NE(out.find("result: Autocalibration stopped.\n"), std::string::npos) << out;
+}
+
+} // namespace
+} // namespace bifuel::cli
+
+#endif
