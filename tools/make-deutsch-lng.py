@@ -170,6 +170,7 @@ GERMAN = {
     "CLB_Idle_Run_Points": "Leerlaufpunkte",
     "Run_ACB_SCR_Innovational": "Innovative Autokalibrierung starten?",
     "Msg_Close_Window_After": "Das Fenster schließt in",
+    "Simulated_ECU": "simuliertes Steuergerät",
     # Main-window buttons
     "Button_GEN_Flip": "Drehen",
     "Button_GEN_Settings": "Einstellungen",

@@ -1,4 +1,5 @@
 #include "Global_Window.h"
+#include "Hud_Window.h"
 
 #include "Context.h"
 #include "link/Global_Unit.h"
@@ -471,10 +472,14 @@ void TForm_3D_GEN::HudStringListBox_Menu_FileChange(int index) {
 void TForm_3D_GEN::HudStringListBox_Menu_LNGChange(int index) {
     if (index < 0 || index >= menuLngList_->count()) return;
     const QByteArray name = menuLngList_->item(index).toUtf8();
+    TakeLanguage(std::string(name.constData(), static_cast<std::size_t>(name.size())));
+}
+
+void TForm_3D_GEN::TakeLanguage(const std::string& name) {
     CreateHooks hooks;
     hooks.UpdateTitle = [this] { Update_Title(); };
     hooks.CloseMenus = [this] { CloseMenus(); };
-    if (PickLanguage(ctx_, std::string(name.constData(), static_cast<std::size_t>(name.size())), hooks)) {
+    if (PickLanguage(ctx_, name, hooks)) {
         QueueDeferredAction(ctx_, kActionFonts, 100);
         Refresh();
     }
@@ -677,7 +682,7 @@ void TForm_3D_GEN::closeEvent(QCloseEvent* event) {
         ctx_.layout.Form_3D_GEN_Height = height();
     }
     ctx_.layout.Panel_IND_Width = columnWidth_;
-    MainWindow_Close(ctx_, false);
+    MainWindow_Close(ctx_, ctx_.settingsView.Shown);
     event->accept();
     if (onClosed) onClosed();
 }
@@ -768,17 +773,7 @@ void TForm_3D_GEN::mousePressEvent(QMouseEvent* event) {
 
 void TForm_3D_GEN::mouseMoveEvent(QMouseEvent* event) {
     const Qt::Edges e = edgesAt(event->position().toPoint());
-    if (e == (Qt::LeftEdge | Qt::TopEdge) || e == (Qt::RightEdge | Qt::BottomEdge)) {
-        setCursor(Qt::SizeFDiagCursor);
-    } else if (e == (Qt::RightEdge | Qt::TopEdge) || e == (Qt::LeftEdge | Qt::BottomEdge)) {
-        setCursor(Qt::SizeBDiagCursor);
-    } else if (e & (Qt::LeftEdge | Qt::RightEdge)) {
-        setCursor(Qt::SizeHorCursor);
-    } else if (e & (Qt::TopEdge | Qt::BottomEdge)) {
-        setCursor(Qt::SizeVerCursor);
-    } else {
-        unsetCursor();
-    }
+    ShowEdgeCursor(*this, e);
     if (moving_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - dragOffset_);
 }
 

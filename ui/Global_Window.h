@@ -132,6 +132,8 @@ public:
     // File menu items and the mode/keyboard actions, as the controls call them.
     void HudStringListBox_Menu_FileChange(int index);
     void HudStringListBox_Menu_LNGChange(int index);
+    // A language picked by name (menu or Settings window): every text follows.
+    void TakeLanguage(const std::string& name);
     void HudButton_Work_ModeClick();
     void ToggleFullScreen();
     // The page panels' opacity (the Panels_Opacity setting).

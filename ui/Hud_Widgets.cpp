@@ -129,10 +129,14 @@ void HudLabel::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::TextAntialiasing);
     QFont f = scaledFont();
     const int flags = static_cast<int>(alignment_) | (wrap_ ? Qt::TextWordWrap : 0);
-    if (shrink_ && !text_.isEmpty()) {
+    QString shown = text_;
+    // Texts set a question or exclamation mark apart by a blank: the mark stays with its
+    // word when the text wraps.
+    if (wrap_) shown.replace(QStringLiteral(" ?"), QStringLiteral("\u00A0?")).replace(QStringLiteral(" !"), QStringLiteral("\u00A0!"));
+    if (shrink_ && !shown.isEmpty()) {
         // Largest size at or below the set size whose text fits.
         for (int i = 0; i < 12; ++i) {
-            const QRect need = QFontMetrics(f).boundingRect(rect(), flags, text_);
+            const QRect need = QFontMetrics(f).boundingRect(rect(), flags, shown);
             if (need.width() <= width() && need.height() <= height()) break;
             const int px = f.pixelSize();
             if (px <= 6) break;
@@ -141,7 +145,7 @@ void HudLabel::paintEvent(QPaintEvent*) {
     }
     p.setFont(f);
     p.setPen(colour_);
-    p.drawText(rect(), flags, text_);
+    p.drawText(rect(), flags, shown);
     p.end();
     if (onPainted) onPainted();
 }
@@ -193,7 +197,13 @@ void HudButton::paintEvent(QPaintEvent*) {
     QColor textColour = textColour_;
     if (!isEnabled()) textColour.setAlpha(90);
     p.setPen(textColour);
-    p.setFont(scaledFont());
+    // The text scales with the layout's height; on a wide, low window it would outgrow
+    // the button, so it shrinks to the button's width.
+    QFont f = scaledFont();
+    const int room = std::max(1, width() - 6);
+    for (int i = 0; i < 12 && f.pixelSize() > 6 && QFontMetrics(f).horizontalAdvance(text()) > room; ++i)
+        f.setPixelSize(std::max(6, static_cast<int>(f.pixelSize() * 0.9)));
+    p.setFont(f);
     p.drawText(rect(), Qt::AlignCenter, text());
 }
 
@@ -466,5 +476,84 @@ void DesignLayout::relayout() {
 }
 
 void DesignLayout::resizeEvent(QResizeEvent*) { relayout(); }
+
+// ---- HudGroupBox ------------------------------------------------------------------------
+
+HudGroupBox::HudGroupBox(QSizeF designSize, QWidget* parent) : DesignLayout(designSize, parent) {}
+
+void HudGroupBox::setCaption(const QString& caption) {
+    if (caption == caption_) return;
+    caption_ = caption;
+    update();
+}
+
+void HudGroupBox::setCaptionFont(const QFont& font) {
+    font_ = font;
+    update();
+}
+
+void HudGroupBox::setCaptionColour(QColor colour) {
+    colour_ = colour;
+    update();
+}
+
+void HudGroupBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont f = font_;
+    const double size = font_.pointSizeF() > 0 ? font_.pointSizeF() : 12.0;
+    f.setPixelSize(std::max(6, static_cast<int>(std::lround(size * fontScale()))));
+    const QFontMetrics m(f);
+    // The rim starts half a text line down, so that the caption sits on it.
+    const double top = m.height() / 2.0;
+    const QRectF r = QRectF(rect()).adjusted(0.5, top, -0.5, -0.5);
+    p.setPen(QPen(QColor(255, 255, 255, 80), 1));
+    p.setBrush(QColor(0, 0, 0, 40));
+    p.drawRoundedRect(r, 5, 5);
+    if (caption_.isEmpty()) return;
+    const int textWidth = std::min(m.horizontalAdvance(caption_) + 8, std::max(0, width() - 16));
+    const QRectF band(8, 0, textWidth, m.height());
+    // The caption's band hides the rim behind it: a dark plate under the text.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(24, 29, 36, 235));
+    p.drawRoundedRect(band, 3, 3);
+    p.setFont(f);
+    p.setPen(colour_);
+    p.drawText(band, Qt::AlignCenter, m.elidedText(caption_, Qt::ElideRight, textWidth - 4));
+}
+
+// ---- HudSwatch --------------------------------------------------------------------------
+
+HudSwatch::HudSwatch(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void HudSwatch::setColour(QColor colour) {
+    if (colour == colour_) return;
+    colour_ = colour;
+    update();
+}
+
+void HudSwatch::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double side = std::min(width(), height()) - 2.0;
+    const QRectF r(QRectF(rect()).center().x() - side / 2, QRectF(rect()).center().y() - side / 2, side, side);
+    QPainterPath circle;
+    circle.addEllipse(r);
+    p.setClipPath(circle);
+    const double cell = std::max(2.0, side / 4);
+    for (int i = 0; i * cell < side; ++i) {
+        for (int j = 0; j * cell < side; ++j) {
+            p.fillRect(QRectF(r.left() + i * cell, r.top() + j * cell, cell, cell), (i + j) % 2 ? QColor(90, 90, 90) : QColor(200, 200, 200));
+        }
+    }
+    p.fillRect(r, colour_);
+    p.setClipping(false);
+    p.setPen(QPen(QColor(255, 255, 255, 160), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(r);
+}
 
 } // namespace bifuel::ui

@@ -234,4 +234,37 @@ private:
     std::vector<Entry> entries_;
 };
 
+// A group of controls: a rim with its caption on the top edge; children are placed in
+// design units like any layout.
+class HudGroupBox : public DesignLayout {
+public:
+    HudGroupBox(QSizeF designSize, QWidget* parent = nullptr);
+    void setCaption(const QString& caption);
+    const QString& caption() const { return caption_; }
+    void setCaptionFont(const QFont& font); // at design size
+    void setCaptionColour(QColor colour);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString caption_;
+    QFont font_;
+    QColor colour_ = Qt::white;
+};
+
+// A round colour sample, with a checker behind it so that transparent colours show.
+class HudSwatch : public QWidget {
+public:
+    explicit HudSwatch(QWidget* parent = nullptr);
+    void setColour(QColor colour);
+    QColor colour() const { return colour_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor colour_ = Qt::white;
+};
+
 } // namespace bifuel::ui

@@ -7,6 +7,8 @@
 #include "files/Settings_3D_Unit.h"
 #include "files/Skin_3D_Unit.h"
 #include "link/Check_Versions.h"
+#include "link/Global_Unit.h"
+#include "link/Transmit_Unit.h"
 
 #include <algorithm>
 #include <functional>
@@ -70,11 +72,7 @@ std::string TitleText(const Context& ctx) {
     return title;
 }
 
-std::string SimulatedEcuNote(const Context& ctx) {
-    // No text key exists for this note yet; the English text stands in until one does.
-    std::string note = ctx.LangText("Simulated_ECU");
-    return note == "Simulated_ECU" ? "simulated ECU" : note;
-}
+std::string SimulatedEcuNote(const Context& ctx) { return ctx.LangText("Simulated_ECU"); }
 
 std::string InstallerGroupCaption(const Context& ctx) {
     const SharedUnitTexts& t = ctx.languageView.Shared;
@@ -138,12 +136,32 @@ bool PickLanguage(Context& ctx, const std::string& itemText, const CreateHooks& 
     return true;
 }
 
+SettingsHooks SettingsWindowHooks(Context& ctx) {
+    SettingsHooks h;
+    h.ECU_Connected = [&ctx] { return ctx.link.ECU_Connected; };
+    // The restarted connection goes on with the probe rotation from the last code tried.
+    h.RestoreProbeCode = [&ctx] { ctx.link.Sent_Frame[0] = ctx.link.Probe_Code; };
+    h.SetPendingRequest = [&ctx](std::uint8_t request) { ctx.link.Pending_Request = request; };
+    h.StartConnection = [&ctx] { StartConnection(ctx); };
+    h.QueueDeferredAction = [&ctx](int action, int delayMs) {
+        QueueDeferredAction(ctx, static_cast<std::uint8_t>(action), delayMs);
+    };
+    return h;
+}
+
 std::string MainWindow_Close(Context& ctx, bool settingsWindowShown) {
     ctx.link.Main_Shown = false;
+    // Nothing may run against the closing windows: no deferred action, no request, no
+    // map trace and no port search step.
     ctx.timers.Timer_GEN_General->stop();
     ctx.timers.Timer_Connect->stop();
     ctx.timers.Timer_Sending->stop();
+    ctx.timers.Timer_3D_MapRPM_Tail->stop();
+    ctx.timers.Timer_Select_ComPort->stop();
     if (ctx.port.isOpen()) ctx.port.close();
+    // The closed port's handling starts the send timer for its retries; the program ends,
+    // so there is nothing left to retry.
+    ctx.timers.Timer_Sending->stop();
     const WriteResult saved = Settings_Save(ctx.keyFile, ctx.paths.Ini_Name,
                                             SettingsRecords{ctx.settings, ctx.colours, ctx.skin, ctx.layout},
                                             settingsWindowShown);

@@ -3,6 +3,8 @@
 // The main window's rules that need no display: geometry, scaling, the title, the mode
 // keys, start-up and shutdown over the context. The Qt windows call these.
 
+#include "files/Settings_3D_Unit.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -98,6 +100,10 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks);
 // The language menu's pick: the name before the last "." becomes the language (with its
 // own font) and every text follows. An empty or unusable name changes nothing.
 bool PickLanguage(Context& ctx, const std::string& itemText, const CreateHooks& hooks);
+
+// How the Settings window reaches the link and the main window's queue. The window adds
+// the hooks that need its own controls (panel opacity, the diagram).
+SettingsHooks SettingsWindowHooks(Context& ctx);
 
 // Main window closing over the context: timers stopped, the port closed, the settings
 // saved. Returns the reason when the settings file could not be written.

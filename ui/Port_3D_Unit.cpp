@@ -169,17 +169,19 @@ void TForm_3D_Port::mouseMoveEvent(QMouseEvent* event) {
 
 // ---- PortSetupDialog --------------------------------------------------------------------
 
-PortSetupDialog::PortSetupDialog(const std::string& portName, const PortLineSettings& line, QWidget* parent)
+PortSetupDialog::PortSetupDialog(const std::vector<std::string>& ports, const std::string& portName,
+                                 const PortLineSettings& line, QWidget* parent)
     : QDialog(parent) {
+    setObjectName(QStringLiteral("PortSetupDialog"));
     setWindowTitle(QStringLiteral("Setup"));
     setModal(true);
     auto* group = new QGroupBox(QStringLiteral(" Settings "), this);
     auto* form = new QFormLayout(group);
     port_ = new QComboBox(group);
     port_->setEditable(true);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) port_->addItem(info.systemLocation());
+    for (const std::string& p : ports) port_->addItem(FromUtf8(p));
     const QString current = FromUtf8(portName);
-    if (port_->findText(current) < 0) port_->addItem(current);
+    if (!current.isEmpty() && port_->findText(current) < 0) port_->addItem(current);
     port_->setCurrentText(current);
     baud_ = new QComboBox(group);
     for (const qint32 rate : QSerialPortInfo::standardBaudRates()) baud_->addItem(QString::number(rate), rate);
@@ -231,9 +233,10 @@ PortLineSettings PortSetupDialog::lineSettings() const {
     return s;
 }
 
-std::optional<PortSetupDialog::Choice> PortSetupDialog::Ask(const std::string& portName, const PortLineSettings& line,
+std::optional<PortSetupDialog::Choice> PortSetupDialog::Ask(const std::vector<std::string>& ports,
+                                                            const std::string& portName, const PortLineSettings& line,
                                                             QWidget* parent) {
-    PortSetupDialog dialog(portName, line, parent);
+    PortSetupDialog dialog(ports, portName, line, parent);
     if (dialog.exec() != QDialog::Accepted || dialog.portName().empty()) return std::nullopt;
     return Choice{dialog.portName(), dialog.lineSettings()};
 }

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class QComboBox;
 
@@ -62,21 +63,28 @@ private:
 };
 
 // The manual port dialog "Setup": port, baud rate, data bits, stop bits, parity and flow
-// control, preset from the current port.
+// control, preset from the current port. It offers the ports the program lists, and a
+// name typed by hand.
 class PortSetupDialog : public QDialog {
 public:
-    PortSetupDialog(const std::string& portName, const PortLineSettings& line, QWidget* parent = nullptr);
+    PortSetupDialog(const std::vector<std::string>& ports, const std::string& portName, const PortLineSettings& line,
+                    QWidget* parent = nullptr);
     std::string portName() const;
     PortLineSettings lineSettings() const;
     QComboBox* portBox() { return port_; }
     QComboBox* baudBox() { return baud_; }
+    QComboBox* dataBitsBox() { return dataBits_; }
+    QComboBox* stopBitsBox() { return stopBits_; }
+    QComboBox* parityBox() { return parity_; }
+    QComboBox* flowBox() { return flow_; }
 
     // Runs the dialog; the choice, or nothing when cancelled.
     struct Choice {
         std::string name;
         PortLineSettings line;
     };
-    static std::optional<Choice> Ask(const std::string& portName, const PortLineSettings& line, QWidget* parent);
+    static std::optional<Choice> Ask(const std::vector<std::string>& ports, const std::string& portName,
+                                     const PortLineSettings& line, QWidget* parent);
 
 private:
     QComboBox* port_;

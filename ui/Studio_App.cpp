@@ -4,6 +4,8 @@
 #include "Message_3D_Unit.h"
 #include "OpenGL_MSG.h"
 #include "Port_3D_Unit.h"
+#include "Settings_3D_Unit.h"
+#include "Skin_3D_Unit.h"
 #include "Wait_3D_Unit.h"
 #include "link/Port_3D_Unit.h"
 
@@ -22,22 +24,38 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
     port_ = std::make_unique<TForm_3D_Port>(ctx_, main_.get());
     message_ = std::make_unique<TForm_3D_MSG>(ctx_, main_.get());
     wait_ = std::make_unique<TForm_3D_Wait>(main_.get());
+    settings_ = std::make_unique<TForm_3D_SET>(ctx_, *main_);
+    skin_ = std::make_unique<TForm_3D_Skin>(ctx_, main_.get());
 
     main_->onRefresh = [this] {
         message_->TakeRequests();
         port_->Refresh();
         wait_->Follow(ctx_.view.TForm_3D_Wait);
+        settings_->Refresh();
     };
     main_->onFontsApplied = [this] {
         if (message_->Message_Shown()) message_->ApplyFonts();
         port_->ApplyFonts();
+        if (settings_->isVisible()) settings_->ApplyFonts();
+        if (skin_->isVisible()) skin_->ApplyFonts();
     };
     main_->onSkinChanged = [this] {
         message_->update();
         port_->update();
+        settings_->update();
+        skin_->RefreshSwatches();
     };
     main_->onPortSearch = [this] { StartPortSearch(ctx_); };
+    main_->onSettingsButton = [this] { settings_->Show_Settings_Window(); };
+    main_->onFlipButton = [this](Qt::MouseButton button) {
+        if (button == Qt::RightButton) skin_->ShowSkinWindow();
+    };
+    settings_->onSkinButton = [this] { skin_->ShowSkinWindow(); };
+    settings_->onPanelsOpacity = [this](double opacity) { skin_->ApplyPanelsOpacity(opacity); };
     main_->onClosed = [this] {
+        // The settings are saved by now: the Settings window only records its place.
+        settings_->CloseByMainWindow();
+        skin_->hide();
         message_->hide();
         port_->hide();
         wait_->hide();
@@ -60,6 +78,8 @@ StudioApp::~StudioApp() {
 void StudioApp::Show() {
     main_->show();
     main_->activateWindow();
+    // Open when the program last ended: it opens again, where it was.
+    if (ctx_.layout.Form_3D_SET_Show) settings_->Show_Settings_Window();
 }
 
 } // namespace bifuel::ui

@@ -10,6 +10,8 @@ namespace bifuel::ui {
 class TForm_3D_GEN;
 class TForm_3D_MSG;
 class TForm_3D_Port;
+class TForm_3D_SET;
+class TForm_3D_Skin;
 class TForm_3D_Wait;
 class TForm_No_OpenGL;
 class OpenGLCheck;
@@ -35,6 +37,8 @@ public:
     TForm_3D_MSG& message() { return *message_; }
     TForm_3D_Port& port() { return *port_; }
     TForm_3D_Wait& wait() { return *wait_; }
+    TForm_3D_SET& settings() { return *settings_; }
+    TForm_3D_Skin& skin() { return *skin_; }
 
     // The main window closed: the program ends (main() quits the event loop).
     std::function<void()> onEnd;
@@ -45,6 +49,8 @@ private:
     std::unique_ptr<TForm_3D_Port> port_;
     std::unique_ptr<TForm_3D_MSG> message_;
     std::unique_ptr<TForm_3D_Wait> wait_;
+    std::unique_ptr<TForm_3D_SET> settings_;
+    std::unique_ptr<TForm_3D_Skin> skin_;
 };
 
 } // namespace bifuel::ui

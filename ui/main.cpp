@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     platform::ProgramPort port(scheduler);
     ui::StudioApp studio(scheduler, port, paths);
     platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });
-    studio.context().lister = &lister;
+    // The system's ports, and the line settings of the manual port choice to the port.
+    platform::ConnectToContext(studio.context(), port, lister);
     programWindow = &studio.main();
     studio.onEnd = [] { QCoreApplication::quit(); };
     app.setQuitOnLastWindowClosed(false);

@@ -152,6 +152,7 @@ constexpr std::array kEntries{
     Entry{"CLB_Idle_Run_Points", "Idle run points"},
     Entry{"Run_ACB_SCR_Innovational", "Launch an innovative auto-calibration ?"},
     Entry{"Msg_Close_Window_After", "The window will be closed after"},
+    Entry{"Simulated_ECU", "simulated ECU"},
     Entry{"Button_GEN_Flip", "Flip"},
     Entry{"Button_GEN_Settings", "Setting"},
     Entry{"SET_Program_Code", "Program code"},

@@ -2,6 +2,7 @@
 
 #include "Context.h"
 #include "link/Port_3D_Connect.h"
+#include "link/Port_3D_Unit.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
@@ -68,7 +69,11 @@ void OnTransmitTimer(Context& ctx) {
 
 void OnConnected(Context& ctx) {
     LinkView& view = ctx.view;
+    // Cleared before the window closes, so that closing it only ends the search: a close
+    // by the user would also stop the traffic the ECU has just answered.
+    const bool portWindowShown = ctx.link.Port_Window_Shown;
     ctx.link.Port_Window_Shown = false;
+    if (portWindowShown) ClosePortWindow(ctx);
     ctx.link.Port_Error = false;
     ctx.link.ECU_Connected = true;
     view.HudButton_Port_Search.visible = false;

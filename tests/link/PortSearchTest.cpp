@@ -211,6 +211,32 @@ TEST(PortSearch, FindsTheEcuOnTheOnePortWithIt) {
     EXPECT_FALSE(rig.ctx.timers.Timer_Select_ComPort->isRunning());
 }
 
+TEST(PortSearch, AnAnswerDuringTheAnnouncedSearchClosesThePortWindowAndKeepsTheLink) {
+    Rig rig;
+    rig.attachEcu("COM1");
+    rig.lister.ports = {"COM1", "COM2"};
+    rig.ctx.settings.Port_Name = "COM1";
+    ASSERT_TRUE(OpenConfiguredPort(rig.ctx));
+    StartPortSearch(rig.ctx); // "Auto search port" while the open port is still probed
+    ASSERT_TRUE(rig.ctx.timers.Timer_Select_ComPort->isRunning());
+    ASSERT_TRUE(rig.ctx.portView.HudLabel_3D_Port_Search.visible);
+
+    ASSERT_TRUE(rig.clock.runUntil([&] { return rig.ctx.link.ECU_Connected; }, 900));
+    // The window closes with the answer; the search it showed ends with it.
+    EXPECT_FALSE(rig.ctx.link.Port_Window_Shown);
+    EXPECT_FALSE(rig.ctx.portView.HudLabel_3D_Port_Search.visible);
+    EXPECT_FALSE(rig.ctx.portView.AniIndicator_3D_Port_Animate);
+    EXPECT_FALSE(rig.ctx.timers.Timer_Select_ComPort->isRunning());
+    // Unlike a close by the user, the traffic goes on.
+    EXPECT_FALSE(rig.ctx.view.HudButton_Port_Search.visible);
+    EXPECT_TRUE(rig.ctx.timers.Timer_Connect->isRunning());
+    const std::size_t sent = rig.hostWrites("COM1");
+    rig.clock.advance(10000);
+    EXPECT_TRUE(rig.ctx.link.ECU_Connected);
+    EXPECT_GT(rig.hostWrites("COM1"), sent);
+    EXPECT_EQ(rig.port.opens, Names{"COM1"});
+}
+
 TEST(PortSearch, OpeningTheConfiguredPortSearchesOnlyWhenItIsMissingAndSearchIsOn) {
     struct Case {
         Names listed;

@@ -128,6 +128,28 @@ TEST_F(MainWindow, FileMenuExitClosesTheProgramAndWritesTheSettings) {
     EXPECT_FALSE(app->message().isVisible());
 }
 
+TEST_F(MainWindow, ClosingStopsTheLinkTheSearchAndTheMapTrace) {
+    connectToSimulator();
+    StartPortSearch(ctx()); // no port to search: it reads the list every 100 ms
+    ctx().timers.Timer_3D_MapRPM_Tail->start();
+    ASSERT_TRUE(ctx().timers.Timer_Select_ComPort->isRunning());
+    main().close();
+    const LinkTimers& t = ctx().timers;
+    for (const auto& [name, timer] : {std::pair{"Timer_GEN_General", t.Timer_GEN_General.get()},
+                                      {"Timer_Connect", t.Timer_Connect.get()},
+                                      {"Timer_Sending", t.Timer_Sending.get()},
+                                      {"Timer_3D_MapRPM_Tail", t.Timer_3D_MapRPM_Tail.get()},
+                                      {"Timer_Select_ComPort", t.Timer_Select_ComPort.get()}}) {
+        EXPECT_FALSE(timer->isRunning()) << name;
+    }
+    EXPECT_FALSE(line.host().isOpen());
+    const std::size_t sent = line.hostWrites().size();
+    run(10000);
+    EXPECT_EQ(line.hostWrites().size(), sent);
+    EXPECT_FALSE(line.host().isOpen());
+    EXPECT_FALSE(app->port().isVisible());
+}
+
 TEST_F(MainWindow, MenuClosesAfterTheMouseLeavesIt) {
     start();
     run(300);

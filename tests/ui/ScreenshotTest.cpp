@@ -1,8 +1,14 @@
 #include "UiHarness.h"
 
+#include "Settings_3D_Unit.h"
+#include "Skin_3D_Unit.h"
 #include "link/Global_Unit.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QTimer>
+
+#include <filesystem>
 
 namespace bifuel::test {
 namespace {
@@ -47,6 +53,40 @@ TEST_F(Screenshots, MainWindowConnectedMessageAndPortWindows) {
     ASSERT_TRUE(runUntil([this] { return ctx().portView.HudMemo_3D_Port.visible; }, 3000));
     run(200);
     save(app->port(), "port_list.png");
+}
+
+TEST_F(Screenshots, SettingsSetupDialogAndSkinWindows) {
+    std::filesystem::create_directories(work.path() / "Language");
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+                               work.path() / "Language" / "Deutsch.lng");
+    connectToSimulator();
+    run(2500);
+    app->settings().Show_Settings_Window();
+    run(300);
+    save(app->settings(), "settings.png");
+
+    // The manual port dialog, as its button opens it.
+    bool saved = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr) return;
+        save(*dialog, "port_setup.png");
+        saved = true;
+        dialog->close();
+    });
+    QTest::mouseClick(app->settings().manualButton(), Qt::LeftButton);
+    EXPECT_TRUE(saved);
+
+    QTest::mouseClick(app->settings().skinButton(), Qt::LeftButton);
+    run(300);
+    save(app->skin(), "skin.png");
+
+    // German texts run longest.
+    app->main().TakeLanguage("Deutsch");
+    app->skin().ApplyTexts(); // as on its next activation
+    run(300);
+    save(app->settings(), "settings_deutsch.png");
+    save(app->skin(), "skin_deutsch.png");
 }
 
 } // namespace
