@@ -46,6 +46,7 @@ public:
     }
     std::size_t bytesAvailable() const override { return active().bytesAvailable(); }
     bool purge() override { return active().purge(); }
+    void expectBytes(std::size_t n) override { active().expectBytes(n); }
     std::string errorText() const override { return active().errorText(); }
 
     // For the serial device; the simulated line has no line settings.

@@ -2,8 +2,10 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cerrno>
 #if defined(Q_OS_UNIX)
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -164,6 +166,24 @@ bool QtSerialPort::purge() {
     // Also empties what Qt has buffered on either side.
     if (!device_->clear(QSerialPort::AllDirections)) return fail("purge failed");
     return true;
+}
+
+// At 9600 baud a byte comes every millisecond; waking for each costs more than all the
+// rest of the polling. The terminal's minimum read count makes the system report the
+// descriptor readable only once the whole reply is there. A reply that stays short is
+// never reported and ends as an unanswered request, as it would anyway.
+void QtSerialPort::expectBytes(std::size_t n) {
+#if defined(Q_OS_UNIX)
+    if (!usable()) return;
+    const auto fd = static_cast<int>(device_->handle());
+    termios tio{};
+    if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return;
+    tio.c_cc[VMIN] = static_cast<cc_t>(std::clamp<std::size_t>(n, 1, 255));
+    tio.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &tio);
+#else
+    (void)n;
+#endif
 }
 
 void QtSerialPort::setLineSettings(const PortLineSettings& settings) {

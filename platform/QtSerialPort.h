@@ -43,6 +43,7 @@ public:
     std::size_t read(std::uint8_t* buffer, std::size_t max) override;
     std::size_t bytesAvailable() const override;
     bool purge() override;
+    void expectBytes(std::size_t n) override;
     std::string errorText() const override { return error_; }
 
     // Used from the next open on; an open device takes them at once.

@@ -141,12 +141,12 @@ void SendArmed(Context& ctx) {
     link.Request_Armed = false;
     ctx.view.HudButton_3D_GEN_Connect_Condition.visible = true;
     // A reply can only answer the request about to go out: a fragment still being
-    // collected is stale, and must not be glued to the coming reply.
-    if (link.RX_Collecting) {
-        endCollection(ctx);
-        purgePort(ctx);
-    }
+    // collected, or one the port never reported, is stale and must not be glued to the
+    // coming reply.
+    if (link.RX_Collecting) endCollection(ctx);
+    purgePort(ctx);
     if (!link.Port_Error) portOk(ctx, ctx.port.write(link.Sent_Frame.data(), link.TX_Length));
+    if (!link.Port_Error) ctx.port.expectBytes(link.Reply_Length);
     if (link.Port_Error) {
         HandlePortError(ctx);
         return;
@@ -179,6 +179,7 @@ void OnBytesArrived(Context& ctx) {
             finishRead(ctx);
             return;
         }
+        ctx.port.expectBytes(expected - link.RX_Count);
     }
     // Bytes beyond an empty expectation stay in the port until the read ends and purges.
     Timer& gap = *ctx.timers.Timer_Reply_Gap;

@@ -46,6 +46,9 @@ public:
     virtual std::size_t bytesAvailable() const = 0;
     // Discards everything received and not yet read, and everything not yet sent.
     virtual bool purge() = 0;
+    // The reply now expected is n bytes long. A port may hold back `bytesArrived` until
+    // that many have come, instead of waking its user for every byte of a slow line.
+    virtual void expectBytes(std::size_t n) { (void)n; }
 
     // The system's reason for the last failure, empty when none.
     virtual std::string errorText() const = 0;

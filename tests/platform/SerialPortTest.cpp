@@ -63,6 +63,29 @@ TEST_F(QtPort, CarriesBytesBothWaysAndReportsArrivalsFromTheEventLoop) {
     EXPECT_EQ(port.bytesAvailable(), 0u);
 }
 
+// On a slow line the port reports a reply once, when it is complete, not byte by byte.
+TEST_F(QtPort, AnExpectedReplyIsReportedWhenItIsComplete) {
+    PseudoTerminal pty;
+    QtSerialPort port;
+    int arrivals = 0;
+    port.setEvents({[&] { ++arrivals; }, {}, {}});
+    port.setPortName(pty.path());
+    ASSERT_TRUE(port.open()) << port.errorText();
+    port.expectBytes(6);
+    pty.write({0x19, 0x21, 0x2A});
+    RunLoopUntil([] { return false; }, 200);
+    EXPECT_EQ(arrivals, 0) << "half a reply woke the program";
+    pty.write({0x64, 0x00, 0xFF});
+    ASSERT_TRUE(RunLoopUntil([&] { return arrivals > 0; }));
+    EXPECT_EQ(port.bytesAvailable(), 6u);
+    // The next exchange expects its own length; a purge leaves nothing behind.
+    EXPECT_TRUE(port.purge());
+    port.expectBytes(1);
+    pty.write({0x42});
+    ASSERT_TRUE(RunLoopUntil([&] { return arrivals > 1; }));
+    EXPECT_EQ(port.bytesAvailable(), 1u);
+}
+
 TEST_F(QtPort, OpensAt9600_8N1WithoutFlowControlAndTakesTheManualLineSettings) {
     TempWorkDir work;
     PseudoTerminal pty;
