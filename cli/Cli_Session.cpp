@@ -18,6 +18,7 @@ namespace bifuel::cli {
 namespace {
 
 constexpr int kWatchMs = 20;
+constexpr int kLiveWatchMs = 100;
 constexpr std::uint8_t kModeSwitchCommand = 0x22;
 constexpr std::uint8_t kClearErrorsCommand = 0x26;
 
@@ -242,6 +243,10 @@ struct Session::Impl {
         } else if (command.name == "live") {
             openCsv();
             phase = Phase::Live;
+            // Lines are printed as replies come; the watch only ends the log on time, and a
+            // long log should not wake the machine fifty times a second for that.
+            watch->setInterval(kLiveWatchMs);
+            watch->start();
         } else if (command.name == "mode" || command.name == "clear-errors") {
             requestSwitch();
         } else if (command.name == "autocal") {
@@ -278,7 +283,8 @@ struct Session::Impl {
         }
         const ViewProgress& bar = ctx.view.ProgressBar_3D_ACB;
         const int percent = bar.max > 0 ? std::clamp(bar.value * 100 / bar.max, 0, 100) : 0;
-        if (percent / 10 != lastPercent / 10) {
+        // The bar goes back to 0 when the run is over; that is no progress to report.
+        if (ctx.view.HudButton_ACB_Start.pressed && percent / 10 != lastPercent / 10) {
             out << "progress: " << percent << "%" << std::endl;
             lastPercent = percent;
         }
@@ -397,8 +403,12 @@ struct Session::Impl {
         std::string line;
         std::string row;
         for (std::size_t i = 0; i < std::size(fields); ++i) {
-            line += (i ? " " : "") + std::string(names[i]) + "=" + fields[i];
-            row += (i ? "," : "") + fields[i];
+            if (i > 0) {
+                line += ' ';
+                row += ',';
+            }
+            line.append(names[i]).append("=").append(fields[i]);
+            row += fields[i];
         }
         out << line << std::endl; // a reader at the other end of a pipe sees each reply
         if (csv) csv << row << "\n";

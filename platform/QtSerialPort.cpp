@@ -2,10 +2,12 @@
 
 #include <QMetaObject>
 
+#include <QSocketNotifier>
+
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #if defined(Q_OS_UNIX)
-#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -81,8 +83,13 @@ std::string PortFailureReason(QSerialPort::SerialPortError error, const std::str
 
 QtSerialPort::QtSerialPort() : device_(std::make_unique<QSerialPort>()) {
     QObject::connect(device_.get(), &QSerialPort::readyRead, &context_, [this] {
-        if (usable()) fire(events_.bytesArrived);
+        if (!usable()) return;
+        fire(events_.bytesArrived);
+        restUntilReplyDue();
     });
+    resume_.setSingleShot(true);
+    resume_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&resume_, &QTimer::timeout, &context_, [this] { wake(); });
     QObject::connect(device_.get(), &QSerialPort::errorOccurred, &context_,
                      [this](QSerialPort::SerialPortError error) { onError(error); });
 }
@@ -128,6 +135,8 @@ bool QtSerialPort::open() {
 
 void QtSerialPort::close() {
     if (!open_) return;
+    awaited_ = 0;
+    resume_.stop();
     open_ = false;
     failed_ = false;
     ++generation_;
@@ -163,27 +172,42 @@ std::size_t QtSerialPort::bytesAvailable() const {
 
 bool QtSerialPort::purge() {
     if (!usable()) return fail("purge failed: the port is not usable");
+    awaited_ = 0;
+    wake();
     // Also empties what Qt has buffered on either side.
     if (!device_->clear(QSerialPort::AllDirections)) return fail("purge failed");
     return true;
 }
 
-// At 9600 baud a byte comes every millisecond; waking for each costs more than all the
-// rest of the polling. The terminal's minimum read count makes the system report the
-// descriptor readable only once the whole reply is there. A reply that stays short is
-// never reported and ends as an unanswered request, as it would anyway.
-void QtSerialPort::expectBytes(std::size_t n) {
-#if defined(Q_OS_UNIX)
-    if (!usable()) return;
-    const auto fd = static_cast<int>(device_->handle());
-    termios tio{};
-    if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return;
-    tio.c_cc[VMIN] = static_cast<cc_t>(std::clamp<std::size_t>(n, 1, 255));
-    tio.c_cc[VTIME] = 0;
-    ::tcsetattr(fd, TCSANOW, &tio);
-#else
-    (void)n;
-#endif
+void QtSerialPort::expectBytes(std::size_t n) { awaited_ = n; }
+
+// At 9600 baud a byte comes every millisecond, and waking for each costs more than all
+// the rest of the polling. While a reply is still coming, the device's read notifier
+// rests until the rest of it can be there; bytes wait in the system meanwhile, and the
+// notifier reports them at once when it is on again.
+void QtSerialPort::restUntilReplyDue() {
+    if (awaited_ == 0 || !usable()) return;
+    QSocketNotifier* notifier = readNotifier();
+    if (notifier == nullptr || !notifier->isEnabled()) return;
+    notifier->setEnabled(false);
+    const int bits = 1 + line_.Data_Bits + (line_.Parity == PortParity::None ? 0 : 1) +
+                     (line_.Stop_Bits == PortStopBits::One ? 1 : 2);
+    const double ms = static_cast<double>(awaited_) * bits * 1000.0 / std::max(line_.Baud_Rate, 1);
+    resume_.start(static_cast<int>(std::ceil(ms)));
+}
+
+void QtSerialPort::wake() {
+    resume_.stop();
+    if (QSocketNotifier* notifier = readNotifier(); notifier != nullptr && device_->isOpen()) {
+        notifier->setEnabled(true);
+    }
+}
+
+QSocketNotifier* QtSerialPort::readNotifier() const {
+    for (QSocketNotifier* n : device_->findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly)) {
+        if (n->type() == QSocketNotifier::Read) return n;
+    }
+    return nullptr;
 }
 
 void QtSerialPort::setLineSettings(const PortLineSettings& settings) {

@@ -5,6 +5,9 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
+
+class QSocketNotifier;
 
 #include <cstdint>
 #include <memory>
@@ -55,6 +58,9 @@ private:
     bool fail(const char* what);
     bool applyLineSettings();
     void onError(QSerialPort::SerialPortError error);
+    void restUntilReplyDue();
+    void wake();
+    QSocketNotifier* readNotifier() const;
 
     QObject context_; // receiver of the device's signals and of deferred calls
     std::unique_ptr<QSerialPort> device_;
@@ -66,6 +72,8 @@ private:
     bool failed_ = false;
     bool configuring_ = false; // errors of our own settings calls are handled there
     std::uint64_t generation_ = 0; // counts opens and closes, for deferred releases
+    std::size_t awaited_ = 0;      // bytes of the expected reply still to come
+    QTimer resume_;                // ends the notifier's rest while a reply comes
 };
 
 } // namespace bifuel::platform

@@ -77,8 +77,9 @@ bool PseudoTerminal::open() {
 
 PtyPort::PtyPort(PollLoop& loop, int masterFd, double byteTimeUs)
     : loop_(loop), fd_(masterFd), byteTimeUs_(byteTimeUs), pacing_(loop.createTimer()),
-      hangUpCheck_(loop.createTimer(kHangUpCheckMs)) {
+      delivery_(loop.createTimer()), hangUpCheck_(loop.createTimer(kHangUpCheckMs)) {
     pacing_->setOnFire([this] { flushDue(); });
+    delivery_->setOnFire([this] { deliverDue(); });
     hangUpCheck_->setOnFire([this] { checkHangUp(); });
 }
 
@@ -106,8 +107,10 @@ void PtyPort::close() {
     open_ = false;
     loop_.unwatch(fd_);
     pacing_->stop();
+    delivery_->stop();
     hangUpCheck_->stop();
     input_.clear();
+    incoming_.clear();
     output_.clear();
     fire(events_.closed);
 }
@@ -139,6 +142,8 @@ std::size_t PtyPort::read(std::uint8_t* buffer, std::size_t max) {
 
 bool PtyPort::purge() {
     input_.clear();
+    incoming_.clear();
+    delivery_->stop();
     output_.clear();
     lineFreeUs_ = static_cast<double>(loop_.nowUs());
     pacing_->stop();
@@ -187,7 +192,14 @@ void PtyPort::onReady(short revents) {
         for (;;) {
             const ssize_t n = ::read(fd_, buffer, sizeof buffer);
             if (n > 0) {
-                input_.insert(input_.end(), buffer, buffer + n);
+                // The terminal hands the program's bytes over at once; on a wire the ECU
+                // has each only when its ten bits are through.
+                double t = std::max(static_cast<double>(loop_.nowUs()), inLineFreeUs_);
+                for (ssize_t i = 0; i < n; ++i) {
+                    t += byteTimeUs_;
+                    incoming_.push_back({t, buffer[i]});
+                }
+                inLineFreeUs_ = t;
                 got = true;
                 continue;
             }
@@ -198,7 +210,29 @@ void PtyPort::onReady(short revents) {
     } else if (revents & (POLLHUP | POLLERR)) {
         pauseReading();
     }
+    if (got && !delivery_->isRunning()) armDelivery();
+}
+
+void PtyPort::deliverDue() {
+    const double now = static_cast<double>(loop_.nowUs());
+    bool got = false;
+    while (!incoming_.empty() && incoming_.front().dueUs <= now) {
+        input_.push_back(incoming_.front().byte);
+        incoming_.pop_front();
+        got = true;
+    }
+    armDelivery();
     if (got) fire(events_.bytesArrived);
+}
+
+void PtyPort::armDelivery() {
+    if (incoming_.empty()) {
+        delivery_->stop();
+        return;
+    }
+    const double wait = incoming_.front().dueUs - static_cast<double>(loop_.nowUs());
+    delivery_->setIntervalUs(std::max<std::int64_t>(static_cast<std::int64_t>(std::ceil(wait)), 1));
+    delivery_->start();
 }
 
 // With no program on the slave the master reports a hang-up at every poll; watching it

@@ -70,6 +70,8 @@ class PtyPort final : public SerialPort {
     void onReady(short revents);
     void flushDue();
     void armPacing();
+    void deliverDue();
+    void armDelivery();
     void pauseReading();
     void checkHangUp();
     static void fire(const std::function<void()>& handler);
@@ -82,9 +84,12 @@ class PtyPort final : public SerialPort {
     std::string error_;
     bool open_ = false;
     std::deque<std::uint8_t> input_;
+    std::deque<Outgoing> incoming_; // read from the terminal, not yet through the line
     std::deque<Outgoing> output_;
     double lineFreeUs_ = 0;      // when the last queued byte has left
+    double inLineFreeUs_ = 0;    // when the last incoming byte is through
     std::unique_ptr<Timer> pacing_;
+    std::unique_ptr<Timer> delivery_;
     std::unique_ptr<Timer> hangUpCheck_;
 };
 
