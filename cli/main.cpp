@@ -168,7 +168,6 @@ void prepare(Context& ctx, const Arguments& a, const std::string& port) {
     ctx.port.setPortName(port);
 }
 
-// The virtual clock: the core and the in-process car run as fast as the processor allows.
 volatile std::sig_atomic_t interrupted = 0;
 int signalPipe[2] = {-1, -1};
 
@@ -180,6 +179,7 @@ void onSignal(int) {
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
 }
 
+// The virtual clock: the core and the in-process car run as fast as the processor allows.
 int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& options) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);

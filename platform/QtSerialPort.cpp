@@ -1,7 +1,6 @@
 #include "QtSerialPort.h"
 
 #include <QMetaObject>
-
 #include <QSocketNotifier>
 
 #include <algorithm>

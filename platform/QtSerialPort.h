@@ -7,11 +7,11 @@
 #include <QSerialPort>
 #include <QTimer>
 
-class QSocketNotifier;
-
 #include <cstdint>
 #include <memory>
 #include <string>
+
+class QSocketNotifier;
 
 namespace bifuel::platform {
 

@@ -120,13 +120,7 @@ bool PtyPort::write(const std::uint8_t* data, std::size_t n) {
         error_ = "write failed: port not open";
         return false;
     }
-    // A byte has left when its ten bits are on the wire: one byte time after the one before.
-    double t = std::max(static_cast<double>(loop_.nowUs()), lineFreeUs_);
-    for (std::size_t i = 0; i < n; ++i) {
-        t += byteTimeUs_;
-        output_.push_back({t, data[i]});
-    }
-    lineFreeUs_ = t;
+    queueOnLine(output_, lineFreeUs_, data, n);
     while (output_.size() > kMaxOutput)
         output_.pop_front();
     if (!pacing_->isRunning()) armPacing();
@@ -153,14 +147,29 @@ bool PtyPort::purge() {
 // The next byte goes at its time on the line. Bytes are due back to back, as a UART
 // shifts them out, so a loop that woke late hands over every byte already due at once:
 // a reply never takes longer than the line needs, and never comes sooner.
-void PtyPort::armPacing() {
-    if (output_.empty()) {
-        pacing_->stop();
+void PtyPort::armPacing() { armFor(*pacing_, output_); }
+
+// A byte is through when its ten bits are on the wire: one byte time after the one before,
+// from when the line is free.
+void PtyPort::queueOnLine(std::deque<TimedByte>& queue, double& lineFreeUs,
+                          const std::uint8_t* data, std::size_t n) const {
+    double t = std::max(static_cast<double>(loop_.nowUs()), lineFreeUs);
+    for (std::size_t i = 0; i < n; ++i) {
+        t += byteTimeUs_;
+        queue.push_back({t, data[i]});
+    }
+    lineFreeUs = t;
+}
+
+// Starts `timer` for the first byte of `queue`, or stops it when there is none.
+void PtyPort::armFor(Timer& timer, const std::deque<TimedByte>& queue) const {
+    if (queue.empty()) {
+        timer.stop();
         return;
     }
-    const double wait = output_.front().dueUs - static_cast<double>(loop_.nowUs());
-    pacing_->setIntervalUs(std::max<std::int64_t>(static_cast<std::int64_t>(std::ceil(wait)), 1));
-    pacing_->start();
+    const double wait = queue.front().dueUs - static_cast<double>(loop_.nowUs());
+    timer.setIntervalUs(std::max<std::int64_t>(static_cast<std::int64_t>(std::ceil(wait)), 1));
+    timer.start();
 }
 
 void PtyPort::flushDue() {
@@ -194,12 +203,7 @@ void PtyPort::onReady(short revents) {
             if (n > 0) {
                 // The terminal hands the program's bytes over at once; on a wire the ECU
                 // has each only when its ten bits are through.
-                double t = std::max(static_cast<double>(loop_.nowUs()), inLineFreeUs_);
-                for (ssize_t i = 0; i < n; ++i) {
-                    t += byteTimeUs_;
-                    incoming_.push_back({t, buffer[i]});
-                }
-                inLineFreeUs_ = t;
+                queueOnLine(incoming_, inLineFreeUs_, buffer, static_cast<std::size_t>(n));
                 got = true;
                 continue;
             }
@@ -225,15 +229,7 @@ void PtyPort::deliverDue() {
     if (got) fire(events_.bytesArrived);
 }
 
-void PtyPort::armDelivery() {
-    if (incoming_.empty()) {
-        delivery_->stop();
-        return;
-    }
-    const double wait = incoming_.front().dueUs - static_cast<double>(loop_.nowUs());
-    delivery_->setIntervalUs(std::max<std::int64_t>(static_cast<std::int64_t>(std::ceil(wait)), 1));
-    delivery_->start();
-}
+void PtyPort::armDelivery() { armFor(*delivery_, incoming_); }
 
 // With no program on the slave the master reports a hang-up at every poll; watching it
 // then would spin. Check a few times a second whether a program has opened it again.

@@ -62,7 +62,7 @@ class PtyPort final : public SerialPort {
     std::size_t pendingBytes() const { return output_.size(); }
 
   private:
-    struct Outgoing {
+    struct TimedByte {
         double dueUs;
         std::uint8_t byte;
     };
@@ -72,6 +72,9 @@ class PtyPort final : public SerialPort {
     void armPacing();
     void deliverDue();
     void armDelivery();
+    void armFor(Timer& timer, const std::deque<TimedByte>& queue) const;
+    void queueOnLine(std::deque<TimedByte>& queue, double& lineFreeUs, const std::uint8_t* data,
+                     std::size_t n) const;
     void pauseReading();
     void checkHangUp();
     static void fire(const std::function<void()>& handler);
@@ -84,8 +87,8 @@ class PtyPort final : public SerialPort {
     std::string error_;
     bool open_ = false;
     std::deque<std::uint8_t> input_;
-    std::deque<Outgoing> incoming_; // read from the terminal, not yet through the line
-    std::deque<Outgoing> output_;
+    std::deque<TimedByte> incoming_; // read from the terminal, not yet through the line
+    std::deque<TimedByte> output_;
     double lineFreeUs_ = 0;      // when the last queued byte has left
     double inLineFreeUs_ = 0;    // when the last incoming byte is through
     std::unique_ptr<Timer> pacing_;

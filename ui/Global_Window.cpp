@@ -29,7 +29,6 @@ constexpr double kSliderHeight = 10;
 constexpr double kMenuItemHeight = 21;
 constexpr int kRefreshMs = 200;
 constexpr int kMenuCloseMs = 300;
-constexpr int kEdge = 6; // mouse band along the border that resizes the window
 constexpr const char* kAccessCode = "kirvel4815";
 
 // The program's emblem: a gas drop with a flame in it.
@@ -749,13 +748,8 @@ void TForm_3D_GEN::paintEvent(QPaintEvent*) {
 }
 
 Qt::Edges TForm_3D_GEN::edgesAt(QPoint p) const {
-    Qt::Edges e;
-    if (ctx_.settings.Full_Screen) return e;
-    if (p.x() < kEdge) e |= Qt::LeftEdge;
-    if (p.x() >= width() - kEdge) e |= Qt::RightEdge;
-    if (p.y() < kEdge) e |= Qt::TopEdge;
-    if (p.y() >= height() - kEdge) e |= Qt::BottomEdge;
-    return e;
+    // Full screen has no borders to drag.
+    return ctx_.settings.Full_Screen ? Qt::Edges() : EdgesAt(*this, p);
 }
 
 void TForm_3D_GEN::mousePressEvent(QMouseEvent* event) {

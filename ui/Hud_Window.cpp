@@ -162,12 +162,12 @@ void HudToolWindow::paintEvent(QPaintEvent*) {
                QFontMetrics(title).elidedText(windowTitle(), Qt::ElideRight, room));
 }
 
-Qt::Edges HudToolWindow::edgesAt(QPoint p) const {
+Qt::Edges EdgesAt(const QWidget& window, QPoint p) {
     Qt::Edges e;
     if (p.x() < kEdge) e |= Qt::LeftEdge;
-    if (p.x() >= width() - kEdge) e |= Qt::RightEdge;
+    if (p.x() >= window.width() - kEdge) e |= Qt::RightEdge;
     if (p.y() < kEdge) e |= Qt::TopEdge;
-    if (p.y() >= height() - kEdge) e |= Qt::BottomEdge;
+    if (p.y() >= window.height() - kEdge) e |= Qt::BottomEdge;
     return e;
 }
 
@@ -189,14 +189,14 @@ void HudToolWindow::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     const QPoint pos = event->position().toPoint();
     QWindow* handle = windowHandle();
-    if (const Qt::Edges edges = edgesAt(pos); edges && handle != nullptr && handle->startSystemResize(edges)) return;
+    if (const Qt::Edges edges = EdgesAt(*this, pos); edges && handle != nullptr && handle->startSystemResize(edges)) return;
     if (handle != nullptr && handle->startSystemMove()) return;
     moving_ = true;
     dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
 }
 
 void HudToolWindow::mouseMoveEvent(QMouseEvent* event) {
-    const Qt::Edges e = edgesAt(event->position().toPoint());
+    const Qt::Edges e = EdgesAt(*this, event->position().toPoint());
     ShowEdgeCursor(*this, e);
     if (moving_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - dragOffset_);
 }

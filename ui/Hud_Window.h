@@ -28,6 +28,8 @@ FontPicker SystemFontPicker(QWidget* parent);
 // font (the font colour stays) and the fonts action is queued. False when nothing changed.
 bool ChooseProgramFont(Context& ctx, const FontPicker& pick, const QString& title);
 
+// The borders of a frameless window under `p`: the band along each that resizes it.
+Qt::Edges EdgesAt(const QWidget& window, QPoint p);
 // The mouse cursor over a frameless window: a resize arrow on its edges and corners.
 void ShowEdgeCursor(QWidget& window, Qt::Edges edges);
 
@@ -60,7 +62,6 @@ protected:
     Context& ctx_;
 
 private:
-    Qt::Edges edgesAt(QPoint p) const;
 
     QSize design_;
     DesignLayout* content_ = nullptr;

@@ -8,6 +8,8 @@
 namespace bifuel {
 namespace {
 
+constexpr std::uint8_t kAckLength = 3;
+
 void beginFrame(Context& ctx, Command command) {
     ctx.link.TX_Frame[0] = ctx.link.Sent_Frame[0];
     ctx.link.TX_Frame[1] = static_cast<std::uint8_t>(command);

@@ -32,9 +32,6 @@ enum class Command : std::uint8_t {
     WRITE_ACB = 0x3C,
 };
 
-// Length of the acknowledgement of a write, a mode switch or an ANNOUNCE.
-inline constexpr std::uint8_t kAckLength = 3;
-
 inline constexpr std::uint8_t kMapWriteCols = 8;
 inline constexpr std::uint8_t kMapWriteRows = 12;
 inline constexpr std::size_t kMapChunkMax = 64;

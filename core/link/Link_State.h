@@ -70,16 +70,6 @@ struct LinkState {
     std::size_t RX_Count = 0;   // bytes of the reply collected so far
     bool RX_Collecting = false; // a reply is being collected
 
-    // A data frame goes out right after its ANNOUNCE was acknowledged. When its own
-    // acknowledgement does not come, the ECU may have taken the frame already and be back
-    // to short frames, so the frame is announced again before it is repeated; meanwhile it
-    // waits here.
-    bool Announce_Acked = false; // the last valid reply acknowledged an ANNOUNCE
-    bool Reannouncing = false;   // an ANNOUNCE for the held data frame is out
-    std::array<std::uint8_t, kFrameSize> Held_Frame{};
-    std::uint8_t Held_Length = 0;
-    std::uint8_t Held_Reply_Length = 0;
-
     // Link quality.
     std::int32_t Link_Quality = 0;
     std::int32_t Link_Step = 0;

@@ -64,49 +64,32 @@ void showPortClosedLook(Context& ctx) {
     ctx.view.HudLabel_Port_Connect_Stabil.text = "0%";
 }
 
-// A repeat of an announced data frame: the ANNOUNCE goes out first, the frame waits.
-void reannounceHeldFrame(Context& ctx) {
+// Some exchanges cannot simply be sent again when their reply did not come, because the
+// ECU may have acted on the request already:
+// - a data frame: the ECU took it and expects a short frame again, so the frame alone
+//   would never be understood; it goes again behind its ANNOUNCE;
+// - an RPM map chunk: the ECU steps its offset on whether or not the reply arrived, so a
+//   repeated chunk would land at the wrong place; the transfer starts over from its size
+//   exchange, which resets the offset on both sides.
+// The sequencer then goes back to that earlier step of the program. Returns whether it did.
+bool resumeFromEarlierStep(Context& ctx) {
     LinkState& link = ctx.link;
-    std::copy_n(link.TX_Frame.begin(), link.TX_Length, link.Held_Frame.begin());
-    link.Held_Length = link.TX_Length;
-    link.Held_Reply_Length = link.Reply_Length;
-    link.Announce_Acked = false;
-    link.Reannouncing = true;
-    auto& tx = link.TX_Frame;
-    tx[1] = tx[2] = static_cast<std::uint8_t>(Command::ANNOUNCE);
-    tx[3] = link.Held_Length;
-    tx[4] = FrameChecksum(tx.data(), 4);
-    link.TX_Length = 5;
-    link.Reply_Length = kAckLength;
-}
-
-// The ANNOUNCE of a repeat was acknowledged: the held data frame goes out again, after
-// Reply_Delay as every request.
-void sendHeldFrame(Context& ctx) {
-    LinkState& link = ctx.link;
-    link.Reannouncing = false;
-    std::copy_n(link.Held_Frame.begin(), link.Held_Length, link.TX_Frame.begin());
-    link.TX_Length = link.Held_Length;
-    link.Reply_Length = link.Held_Reply_Length;
-    link.Announce_Acked = true;
-    ArmRequest(ctx);
-    ctx.timers.Timer_Connect->start();
-}
-
-// The RPM map moves in chunks at an offset the ECU keeps by itself, and the offset steps
-// on whether or not the reply arrived. A chunk repeated as it stands would land at the
-// wrong place, so a chunk exchange that failed starts its transfer over from the size
-// exchange, which resets the offset on both sides.
-bool restartMapTransfer(Context& ctx) {
-    LinkState& link = ctx.link;
-    int sizeStep = 0;
-    if (link.TX_Frame[1] == static_cast<std::uint8_t>(Command::READ_MAP_CHUNK)) sizeStep = 56;
-    if (link.TX_Frame[1] == static_cast<std::uint8_t>(Command::WRITE_MAP_CHUNK)) sizeStep = 61;
-    if (sizeStep == 0) return false;
-    for (std::int32_t p = std::min(link.Program_Counter, kProgramWords); p >= 1; --p) {
-        if (link.Program_Words[static_cast<std::size_t>(p)] != sizeStep) continue;
+    const std::uint8_t command = link.TX_Frame[1];
+    const std::int32_t at = std::min(link.Program_Counter, kProgramWords);
+    std::int32_t step = 0;
+    if (command == static_cast<std::uint8_t>(Command::READ_MAP_CHUNK)) {
+        step = word::ReadMapSizeStep;
+    } else if (command == static_cast<std::uint8_t>(Command::WRITE_MAP_CHUNK)) {
+        step = word::WriteMapSizeStep;
+    } else if (command != static_cast<std::uint8_t>(Command::ANNOUNCE) && at >= 2 &&
+               link.Program_Words[static_cast<std::size_t>(at - 1)] == word::AnnounceStep) {
+        step = word::AnnounceStep;
+    } else {
+        return false;
+    }
+    for (std::int32_t p = at; p >= 1; --p) {
+        if (link.Program_Words[static_cast<std::size_t>(p)] != step) continue;
         link.Program_Counter = p - 1;
-        link.Announce_Acked = false;
         RunSequencer(ctx);
         return true;
     }
@@ -131,8 +114,7 @@ void SendArmed(Context& ctx) {
     if (!link.Request_Armed && link.TX_Frame[1] == static_cast<std::uint8_t>(Command::PROBE)) {
         ProbeStep(ctx);
     }
-    if (!link.Request_Armed && restartMapTransfer(ctx)) return;
-    if (!link.Request_Armed && link.Announce_Acked) reannounceHeldFrame(ctx);
+    if (!link.Request_Armed && resumeFromEarlierStep(ctx)) return;
     std::copy_n(link.TX_Frame.begin(), link.TX_Length, link.Sent_Frame.begin());
     if (link.Port_Error) {
         HandlePortError(ctx);
@@ -141,10 +123,11 @@ void SendArmed(Context& ctx) {
     link.Request_Armed = false;
     ctx.view.HudButton_3D_GEN_Connect_Condition.visible = true;
     // A reply can only answer the request about to go out: a fragment still being
-    // collected, or one the port never reported, is stale and must not be glued to the
-    // coming reply.
-    if (link.RX_Collecting) endCollection(ctx);
-    purgePort(ctx);
+    // collected is stale, and must not be glued to the coming reply.
+    if (link.RX_Collecting) {
+        endCollection(ctx);
+        purgePort(ctx);
+    }
     if (!link.Port_Error) portOk(ctx, ctx.port.write(link.Sent_Frame.data(), link.TX_Length));
     if (!link.Port_Error) ctx.port.expectBytes(link.Reply_Length);
     if (link.Port_Error) {
@@ -205,11 +188,6 @@ bool CheckReply(Context& ctx, std::size_t count) {
     if (!valid) return false;
     ctx.view.HudButton_3D_GEN_Connect_Condition.visible = false;
     restartLinkQuality(ctx);
-    if (link.Reannouncing) {
-        sendHeldFrame(ctx);
-        return true;
-    }
-    link.Announce_Acked = rx[1] == static_cast<std::uint8_t>(Command::ANNOUNCE);
     RunSequencer(ctx);
     if (ctx.hooks.ACB_Tick) ctx.hooks.ACB_Tick();
     return true;

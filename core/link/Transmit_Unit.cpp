@@ -158,7 +158,7 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 43: if (ctx.hooks.DecodeMapGas) ctx.hooks.DecodeMapGas(); return true;
     case 44: ArmRead(ctx, Command::READ_MAP_PETROL, lengthPlusFrame(id.L5)); return true;
     case 45: if (ctx.hooks.DecodeMapPetrol) ctx.hooks.DecodeMapPetrol(); return true;
-    case 46:
+    case word::AnnounceStep:
         addStatus(ctx, Colour::Txt_Information, "DynamicIND_Transmission");
         ArmAnnounce(ctx);
         return true;
@@ -179,12 +179,12 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 53: ArmRead(ctx, Command::ERASE_MAP_GAS, lengthPlusFrame(id.L5)); return true;
     case 54: ArmRead(ctx, Command::ERASE_MAP_PETROL, lengthPlusFrame(id.L5)); return true;
     case 55: ArmRead(ctx, Command::CLEAR_ERRORS, 3); return true;
-    case 56: ArmRead(ctx, Command::READ_MAP_SIZE, 5); return true;
+    case word::ReadMapSizeStep: ArmRead(ctx, Command::READ_MAP_SIZE, 5); return true;
     case 57: decodeMapSize(ctx); return true;
     case 58: armMapChunkRead(ctx); return true;
     case 59: storeMapChunk(ctx); return true;
     case 60: if (ctx.hooks.BuildMap) ctx.hooks.BuildMap(); return true;
-    case 61:
+    case word::WriteMapSizeStep:
         link.Map.Write_Offset = 0;
         ArmShortRequest(ctx, Command::WRITE_MAP_SIZE, kMapWriteCols, kMapWriteRows, 3);
         return true;
@@ -390,9 +390,6 @@ bool AppendProgramWord(Context& ctx, std::int32_t w) {
 void StartConnection(Context& ctx) {
     ctx.link.Halted = false;
     ctx.link.Probe_Rounds = 0;
-    // A data frame held for its repeat belongs to the link that was lost.
-    ctx.link.Announce_Acked = false;
-    ctx.link.Reannouncing = false;
     LoadProgram(ctx, kConnection);
     ctx.link.Program_Counter = 0;
     RunSequencer(ctx);

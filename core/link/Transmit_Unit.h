@@ -20,6 +20,11 @@ inline constexpr std::int32_t LoadProgram = 5;
 inline constexpr std::int32_t Prompt = 7;
 inline constexpr std::int32_t CountUp = 8;
 inline constexpr std::int32_t CountDown = 9;
+
+// Request steps the frame exchange goes back to when an exchange must start over.
+inline constexpr std::int32_t AnnounceStep = 46;     // ANNOUNCE of the data frame that follows
+inline constexpr std::int32_t ReadMapSizeStep = 56;  // READ_MAP_SIZE, start of a map read
+inline constexpr std::int32_t WriteMapSizeStep = 61; // WRITE_MAP_SIZE, start of a map write
 } // namespace word
 
 // Program numbers that word 5 loads.

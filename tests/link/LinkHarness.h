@@ -26,6 +26,13 @@ using Bytes = std::vector<std::uint8_t>;
 inline std::filesystem::path ShippedTable() { return BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat"; }
 
 // A fresh working folder for one test, removed with it.
+// A port list the test sets.
+class FakeLister final : public PortLister {
+public:
+    std::vector<std::string> ports;
+    std::vector<std::string> listPorts() const override { return ports; }
+};
+
 class TempWorkDir {
 public:
     TempWorkDir() {

@@ -9,12 +9,6 @@
 namespace bifuel::test {
 namespace {
 
-class FakeLister final : public PortLister {
-public:
-    std::vector<std::string> ports;
-    std::vector<std::string> listPorts() const override { return ports; }
-};
-
 // The link's port as a machine with several serial ports: each name is its own line, and
 // a simulated ECU answers on the line it is attached to. Records every open that found
 // the port closed, in order.

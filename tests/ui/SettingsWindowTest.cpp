@@ -19,12 +19,6 @@
 namespace bifuel::test {
 namespace {
 
-class FakeLister final : public PortLister {
-public:
-    std::vector<std::string> ports;
-    std::vector<std::string> listPorts() const override { return ports; }
-};
-
 class SettingsWindow : public StudioHarness {
 protected:
     ui::TForm_3D_SET& settings() { return app->settings(); }
