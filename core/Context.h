@@ -17,6 +17,7 @@
 #include "files/SaveLoad_3D_Unit.h"
 #include "files/Settings_3D_Unit.h"
 #include "files/Skin_3D_Unit.h"
+#include "link/Link_Events.h"
 #include "link/Link_Hooks.h"
 #include "link/Link_State.h"
 #include "link/Link_View.h"
@@ -87,6 +88,7 @@ public:
     WindowLayout layout;
     KeyFile keyFile; // the one key-value file open at a time
     LinkHooks hooks;
+    LinkEvents events;
     LinkTimers timers;
     std::vector<DeferredAction> deferred;
     ACB_State acb;

@@ -87,10 +87,12 @@ void OnConnected(Context& ctx) {
     view.HudButton_ACB_Start.enabled = true;
     view.HudButton_CLB_MAP_Start.enabled = true;
     view.HudButton_CLB_MAP_Stop.enabled = true;
+    ctx.events.connected.notify();
 }
 
 void OnDisconnected(Context& ctx) {
     LinkView& view = ctx.view;
+    const bool wasConnected = ctx.link.ECU_Connected;
     ctx.link.ECU_Connected = false;
     ctx.timers.Timer_Connect->stop();
     ctx.link.Pending_Request = 0;
@@ -104,6 +106,7 @@ void OnDisconnected(Context& ctx) {
     view.HudButton_ACB_Start.enabled = false;
     view.HudButton_CLB_MAP_Start.enabled = false;
     view.HudButton_CLB_MAP_Stop.enabled = false;
+    if (wasConnected) ctx.events.disconnected.notify();
 }
 
 void OnLinkLost(Context& ctx) {

@@ -134,6 +134,7 @@ void SendArmed(Context& ctx) {
         HandlePortError(ctx);
         return;
     }
+    ctx.events.frameSent.notify(std::span(link.Sent_Frame.data(), link.TX_Length));
     Timer& sending = *ctx.timers.Timer_Sending;
     sending.setInterval(kReplyTimeoutMs);
     sending.start();
@@ -186,6 +187,7 @@ bool CheckReply(Context& ctx, std::size_t count) {
                        rx[1] == link.Sent_Frame[1] &&
                        rx[count - 1] == FrameChecksum(rx.data(), count - 1);
     if (!valid) return false;
+    ctx.events.replyAccepted.notify(std::span(rx.data(), count));
     ctx.view.HudButton_3D_GEN_Connect_Condition.visible = false;
     restartLinkQuality(ctx);
     RunSequencer(ctx);
