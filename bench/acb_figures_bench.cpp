@@ -6,6 +6,7 @@
 #include "MemoryLine.h"
 #include "SimCar.h"
 #include "autocalibration/AutoCLB_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Transmit_Unit.h"
 #include "runtime/VirtualScheduler.h"
 
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <filesystem>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -54,9 +56,7 @@ Figures runOnce(const std::string& algorithm, const std::string& firmware) {
     ctx.settings.Port_Name = "sim";
     line.host().setPortName("sim");
     long replies = 0;
-    auto tick = ctx.hooks.ACB_Tick;
-    ctx.hooks.ACB_Tick = [&] {
-        tick();
+    const Subscription counted = ctx.events.replyAccepted.subscribe([&](std::span<const std::uint8_t>) {
         ++replies;
         const std::string& label = ctx.view.HudLabel_3D_ACB_Prompt.text;
         if (label.starts_with(ACB_Prompt_Text(ctx, 14))) {
@@ -64,7 +64,10 @@ Figures runOnce(const std::string& algorithm, const std::string& firmware) {
         } else if (label.starts_with(ACB_Prompt_Text(ctx, 12))) {
             car.engine().requestRpm(2500);
         }
-    };
+    });
+    std::optional<AutoCalibrationEnd> ended;
+    const Subscription end =
+        ctx.events.autoCalibrationEnded.subscribe([&](const AutoCalibrationEnd& e) { ended = e; });
     line.host().open();
     clock.runUntil([&] { return polling(ctx); }, 20000);
     clock.advance(2000);
@@ -76,18 +79,17 @@ Figures runOnce(const std::string& algorithm, const std::string& firmware) {
     const std::int64_t startUs = clock.nowUs();
     clock.runUntil(
         [&] {
-            return !ctx.acb.ACB_Running && !ctx.view.HudButton_ACB_Start.pressed &&
-                   ctx.link.Pending_Request == 0 && !ctx.link.Write_Running && polling(ctx);
+            return ended && ctx.link.Pending_Request == Request::None && !ctx.link.Write_Running &&
+                   polling(ctx);
         },
         900000);
     f.replies = static_cast<double>(replies - startReplies);
     f.seconds = static_cast<double>(clock.nowUs() - startUs) / 1e6;
-    f.completed = ctx.view.HudLabel_3D_ACB_Prompt.text == ACB_Prompt_Text(ctx, 23);
+    f.completed = ended && ended->result == AutoCalibrationResult::Success;
 
     // The engine where the run measured: idle, or 2500 rpm for the speed program.
     if (algorithm == "High R.P.M. calibration") car.engine().requestRpm(2500);
-    ctx.link.Mode_Bits = 0xF0;
-    ctx.link.Pending_Request = 17;
+    SwitchToGas(ctx);
     clock.advance(4000);
     const sim::EngineSnapshot& s = car.engine().snapshot();
     f.meanDiffUs = (std::accumulate(s.petrolUs.begin(), s.petrolUs.end(), 0.0) -

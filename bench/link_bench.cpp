@@ -69,7 +69,7 @@ void BM_ConnectionProgramVirtualTime(benchmark::State& state) {
         Context ctx(clock, line.host());
         ctx.settings.Search_Port = false;
         std::int64_t loadedUs = -1;
-        ctx.hooks.ShowStatusNow = [&](Colour, const std::string&) { loadedUs = clock.nowUs(); };
+        const Subscription loaded = ctx.events.dataLoaded.subscribe([&] { loadedUs = clock.nowUs(); });
         line.host().open();
         clock.runUntil([&] { return loadedUs >= 0; }, 60000);
         virtualMs = static_cast<double>(loadedUs) / 1000.0;

@@ -124,17 +124,15 @@ int main(int argc, char** argv) {
         std::vector<double> latencyMs;
         std::int64_t pendingFromUs = -1;
         std::uint16_t period = 37500;
-        auto decode = ctx.hooks.DecodeLiveData;
-        ctx.hooks.DecodeLiveData = [&] {
+        const Subscription live = ctx.events.liveData.subscribe([&] {
             pendingFromUs = port.lastBytesUs;
-            if (decode) decode();
             // A new engine speed for the next reply, so that every reply repaints.
             if (sim::SimEcu* ecu = programPort.simulatedEcu()) {
                 period = period == 37500 ? 36000 : 37500;
                 ecu->state().live[0] = static_cast<std::uint8_t>(period >> 8);
                 ecu->state().live[1] = static_cast<std::uint8_t>(period & 0xFF);
             }
-        };
+        });
         studio.main().onIndicatorsPainted = [&] {
             if (pendingFromUs < 0) return;
             latencyMs.push_back(double(scheduler.nowUs() - pendingFromUs) / 1000.0);

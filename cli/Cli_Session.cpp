@@ -6,6 +6,7 @@
 #include "files/SaveLoad_3D_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Transmit_Unit.h"
 
@@ -17,10 +18,7 @@
 namespace bifuel::cli {
 namespace {
 
-constexpr int kWatchMs = 20;
-constexpr int kLiveWatchMs = 100;
-constexpr std::uint8_t kModeSwitchCommand = 0x22;
-constexpr std::uint8_t kClearErrorsCommand = 0x26;
+constexpr int kRenderMs = 100;
 
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
@@ -55,11 +53,6 @@ std::string hexByte(std::uint8_t b) {
     return buf;
 }
 
-bool isPolling(const Context& ctx) {
-    const auto& p = PollingProgram();
-    return ctx.link.ECU_Connected && std::equal(p.begin(), p.end(), ctx.link.Program_Words.begin() + 1);
-}
-
 } // namespace
 
 std::string UsageText() {
@@ -80,18 +73,18 @@ std::string UsageText() {
 }
 
 struct Session::Impl {
-    enum class Phase { Connecting, Acting, Writing, WaitingSaved, Live, Switching, Autocal, Done };
+    enum class Phase { Connecting, Acting, Writing, Live, Switching, Autocal, Done };
 
     Impl(Session& owner, Context& c, SessionOptions o, std::ostream& output, std::ostream& errors)
         : self(owner), ctx(c), options(std::move(o)), out(output), err(errors),
-          watch(c.scheduler.createTimer(kWatchMs)) {
-        watch->setOnFire([this] { onWatch(); });
+          deadline(c.scheduler.createTimer()), render(c.scheduler.createTimer(kRenderMs)) {
+        deadline->setOnFire([this] { onDeadline(); });
+        render->setOnFire([this] { printAutocal(); });
     }
 
     void start(const Command& cmd, std::function<void(int)> done) {
         command = cmd;
         finished = std::move(done);
-        startedUs = ctx.scheduler.nowUs();
         if (command.name == "ports") {
             if (ctx.lister != nullptr) {
                 for (const std::string& p : ctx.lister->listPorts()) out << p << "\n";
@@ -108,124 +101,112 @@ struct Session::Impl {
                 return;
             }
         }
-        hookIntoTheProgram();
+        watchTheProgram();
         ctx.link.Main_Shown = true; // messages are printed, as the window would show them
-        watch->start();
+        // The tool writes only what it is asked to: no configuration file after a write.
+        ctx.link.Autosave_Enabled = false;
+        // The timeout is for finding the ECU; once it answers, reading takes as long as
+        // the line needs, and the link's own loss detection watches it.
+        armDeadline(std::int64_t{options.timeoutS} * 1000);
+        readOp = ReadEverything(ctx);
         if (!ctx.port.open() || ctx.link.Port_Error) {
             err << "bifuel-cli: cannot open port " << ctx.port.portName() << ": "
                 << ctx.port.errorText() << "\n";
             finish(kPortFailed);
-            return;
         }
     }
 
-    void hookIntoTheProgram() {
-        // Status-line messages go to standard error.
-        auto status = [this](const std::string& text) {
-            if (text != lastStatus) err << "status: " << text << "\n";
-            lastStatus = text;
-        };
-        auto add = ctx.hooks.AddStatus;
-        ctx.hooks.AddStatus = [add, status](Colour c, const std::string& text) {
-            if (add) add(c, text);
-            status(text);
-        };
-        auto now = ctx.hooks.ShowStatusNow;
-        ctx.hooks.ShowStatusNow = [now, status](Colour c, const std::string& text) {
-            if (now) now(c, text);
-            status(text);
-        };
-        // The tool writes only what it is asked to: no configuration file after a write.
-        ctx.hooks.SaveConfigFile = nullptr;
-        auto live = ctx.hooks.DecodeLiveData;
-        ctx.hooks.DecodeLiveData = [this, live] {
-            if (live) live();
+    void watchTheProgram() {
+        subscriptions.push_back(ctx.events.status.subscribe([this](const StatusChange& change) {
+            if (change.kind == StatusChange::Kind::Removed || change.text == lastStatus) return;
+            err << "status: " << change.text << "\n";
+            lastStatus = change.text;
+        }));
+        subscriptions.push_back(ctx.events.message.subscribe([this](const MessageRequest& m) {
+            // A write cut off is said with the operation's own result.
+            if (m.type != kMessageWriteCutOff) err << "message: " << m.text << "\n";
+        }));
+        subscriptions.push_back(ctx.events.connected.subscribe([this] { ecuAnswered = true; }));
+        subscriptions.push_back(ctx.events.liveData.subscribe([this] {
             if (phase == Phase::Live) printLive();
-        };
-        auto tick = ctx.hooks.ACB_Tick;
-        ctx.hooks.ACB_Tick = [this, tick] {
-            if (tick) tick();
-            // A valid reply to the command we asked for: the ECU acknowledged it.
-            if (phase == Phase::Switching && ctx.link.Sent_Frame[1] == awaitedCommand) acknowledged = true;
-        };
+        }));
+        subscriptions.push_back(ctx.events.operationProgress.subscribe(
+            [this](const OperationProgress& p) { onProgress(p); }));
+        subscriptions.push_back(
+            ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { onOperationEnd(e); }));
+        subscriptions.push_back(ctx.events.autoCalibrationEnded.subscribe(
+            [this](const AutoCalibrationEnd& e) { onAutocalEnd(e); }));
+        subscriptions.push_back(ctx.events.disconnected.subscribe([this] {
+            // An auto-calibration waits for the link to come back; the tool does not.
+            if (phase == Phase::Autocal) {
+                printAutocal();
+                err << "bifuel-cli: the link to the ECU was lost\n";
+                finish(kNoEcu);
+            }
+        }));
     }
 
-    void onWatch() {
-        if (self.done_) return;
-        printMessages();
-        const std::int64_t elapsedMs = (ctx.scheduler.nowUs() - startedUs) / 1000;
-        const std::int64_t timeoutMs = std::int64_t{options.timeoutS} * 1000;
-        if (!ctx.view.TForm_3D_GEN_Enabled) {
-            finish(kNoEcu); // an ECU this program cannot work with
-            return;
+    void armDeadline(std::int64_t ms) {
+        deadline->setInterval(static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)));
+        deadline->start();
+    }
+
+    void onDeadline() {
+        deadline->stop();
+        if (phase == Phase::Live) {
+            finish(kDone);
+        } else if (phase == Phase::Connecting && !ecuAnswered) {
+            err << "bifuel-cli: no ECU answered on " << ctx.port.portName() << " within "
+                << options.timeoutS << " s\n";
+            finish(kNoEcu);
         }
-        if (phase != Phase::Connecting && !ctx.link.ECU_Connected) {
-            if (phase == Phase::Autocal) printAutocal();
-            err << "bifuel-cli: the link to the ECU was lost\n";
+    }
+
+    void onProgress(const OperationProgress& p) {
+        if (p.id == readOp) showProgress("reading", p.percent);
+        if (p.id == actionOp && phase == Phase::Writing) showProgress("writing", p.percent);
+    }
+
+    void onOperationEnd(const OperationEnd& e) {
+        if (e.id == readOp) {
+            readOp = 0;
+            if (e.result == OperationResult::Done) {
+                act();
+                return;
+            }
+            err << "bifuel-cli: " << (e.result == OperationResult::Refused ? e.reason : failureText(e)) << "\n";
             finish(kNoEcu);
             return;
         }
-        switch (phase) {
-        case Phase::Connecting:
-            showProgress("reading", ctx.link.Program_Counter, 24);
-            // The timeout is for finding the ECU; once it answers, reading takes as long
-            // as the line needs, and the link's own loss detection watches it.
-            if (ctx.link.ECU_Connected) ecuAnswered = true;
-            if (isPolling(ctx)) {
-                showProgress("reading", 1, 1);
-                act();
-            } else if (ecuAnswered && !ctx.link.ECU_Connected) {
-                err << "bifuel-cli: the link to the ECU was lost\n";
-                finish(kNoEcu);
-            } else if (!ecuAnswered && elapsedMs > timeoutMs) {
-                err << "bifuel-cli: no ECU answered on " << ctx.port.portName() << " within "
-                    << options.timeoutS << " s\n";
-                finish(kNoEcu);
+        if (e.id != actionOp) return;
+        actionOp = 0;
+        if (e.result == OperationResult::Done) {
+            if (phase == Phase::Writing && options.progress && !options.json) {
+                err << "written and saved by the ECU\n";
             }
-            break;
-        case Phase::Writing:
-            showProgress("writing", ctx.link.Program_Counter, 17);
-            if (ctx.link.Write_Running) writeSeen = true;
-            if (writeSeen && !ctx.link.Write_Running && ctx.link.Pending_Request == 0) {
-                phase = Phase::WaitingSaved;
-                phaseStartUs = ctx.scheduler.nowUs();
-            }
-            break;
-        case Phase::WaitingSaved:
-            if (ctx.view.TForm_3D_Wait == WaitForm::Hidden) {
-                if (options.progress && !options.json) err << "written and saved by the ECU\n";
-                finish(kDone);
-            } else if (ctx.scheduler.nowUs() - phaseStartUs > timeoutMs * 1000) {
-                err << "bifuel-cli: the ECU did not report the data saved\n";
-                finish(kNoEcu);
-            }
-            break;
-        case Phase::Live:
-            if (ctx.scheduler.nowUs() - phaseStartUs >= static_cast<std::int64_t>(options.liveSeconds * 1e6)) {
-                finish(kDone);
-            }
-            break;
-        case Phase::Switching:
-            if (acknowledged) {
-                finish(kDone);
-            } else if (ctx.scheduler.nowUs() - phaseStartUs > timeoutMs * 1000) {
-                err << "bifuel-cli: the ECU did not acknowledge\n";
-                finish(kNoEcu);
-            }
-            break;
-        case Phase::Autocal:
-            printAutocal();
-            if (autocalEnded()) finishAutocal();
-            break;
-        case Phase::Acting:
-        case Phase::Done: break;
+            finish(kDone);
+            return;
         }
+        err << "bifuel-cli: " << failureText(e) << "\n";
+        finish(kNoEcu);
+    }
+
+    std::string failureText(const OperationEnd& e) const {
+        switch (e.result) {
+        case OperationResult::NotSaved: return "the ECU did not report the data saved";
+        case OperationResult::Replaced: return "another request took the place of this one";
+        case OperationResult::Done: return {};
+        default: break;
+        }
+        const std::string what = e.request == Request::None ? std::string("the link to the ECU was lost")
+                                                            : e.reason;
+        return what.empty() ? std::string("the link to the ECU was lost") : what;
     }
 
     // The connection program has read everything: do the command.
     void act() {
         phase = Phase::Acting;
-        phaseStartUs = ctx.scheduler.nowUs();
+        deadline->stop();
         if (command.name == "identify") {
             printIdentity();
             finish(kDone);
@@ -238,15 +219,14 @@ struct Session::Impl {
                 finish(kUsage);
                 return;
             }
-            ctx.link.Pending_Request = 21;
             phase = Phase::Writing;
+            lastPercent = -1;
+            actionOp = WriteEverything(ctx);
         } else if (command.name == "live") {
             openCsv();
             phase = Phase::Live;
-            // Lines are printed as replies come; the watch only ends the log on time, and a
-            // long log should not wake the machine fifty times a second for that.
-            watch->setInterval(kLiveWatchMs);
-            watch->start();
+            liveStartUs = ctx.scheduler.nowUs();
+            armDeadline(static_cast<std::int64_t>(options.liveSeconds * 1000));
         } else if (command.name == "mode" || command.name == "clear-errors") {
             requestSwitch();
         } else if (command.name == "autocal") {
@@ -267,15 +247,16 @@ struct Session::Impl {
             finish(kUsage);
             return;
         }
-        ctx.view.Messages.clear();
-        messagesShown = 0;
         ctx.acbView.Bar_Scale = 0;
+        phase = Phase::Autocal;
         ACB_Begin(ctx);
         out << "algorithm: " << ctx.acb.Algorithm << "\n";
-        phase = Phase::Autocal;
+        render->start();
     }
 
+    // The page's prompt line and bar, as the page would show them.
     void printAutocal() {
+        if (phase != Phase::Autocal) return;
         const std::string& label = ctx.view.HudLabel_3D_ACB_Prompt.text;
         if (label != lastPrompt) {
             if (!label.empty()) out << "prompt: " << label << std::endl;
@@ -290,22 +271,18 @@ struct Session::Impl {
         }
     }
 
-    bool autocalEnded() const {
-        return !ctx.acb.ACB_Running && !ctx.view.HudButton_ACB_Start.pressed &&
-               ctx.link.Pending_Request == 0 && !ctx.link.Write_Running && isPolling(ctx);
-    }
-
-    void finishAutocal() {
-        const std::string& result = ctx.view.HudLabel_3D_ACB_Prompt.text;
-        out << "result: " << result << "\n";
-        const bool completed = result == ACB_Prompt_Text(ctx, 23);
-        const bool advised = result.starts_with(ACB_Prompt_Text(ctx, 22) + " ");
-        finish(!stopRequested && (completed || advised) ? kDone : kNoEcu);
+    void onAutocalEnd(const AutoCalibrationEnd& end) {
+        if (phase != Phase::Autocal) return;
+        printAutocal();
+        out << "result: " << end.text << "\n";
+        const bool calibrated =
+            end.result == AutoCalibrationResult::Success || end.result == AutoCalibrationResult::Advised;
+        finish(!stopRequested && calibrated ? kDone : kNoEcu);
     }
 
     // Ctrl+C: as the Stop button; the restore tail runs before the program ends.
     bool stopAutocal() {
-        if (phase != Phase::Autocal || stopRequested || autocalEnded()) return false;
+        if (phase != Phase::Autocal || stopRequested || !ctx.acb.ACB_Running) return false;
         stopRequested = true;
         if (ctx.view.HudButton_ACB_Start.pressed) {
             HudButton_ACB_StartClick(ctx);
@@ -320,16 +297,13 @@ struct Session::Impl {
     bool restoring() const { return phase == Phase::Autocal && stopRequested; }
 
     void requestSwitch() {
-        if (command.name == "clear-errors") {
-            ctx.link.Pending_Request = 25;
-            awaitedCommand = kClearErrorsCommand;
-        } else {
-            const std::string& m = command.args.at(0);
-            ctx.link.Mode_Bits = 0xF0;
-            ctx.link.Pending_Request = m == "gas" ? 17 : m == "petrol" ? 18 : 19;
-            awaitedCommand = kModeSwitchCommand;
-        }
         phase = Phase::Switching;
+        if (command.name == "clear-errors") {
+            actionOp = ClearErrors(ctx);
+            return;
+        }
+        const std::string& m = command.args.at(0);
+        actionOp = m == "gas" ? SwitchToGas(ctx) : m == "petrol" ? SwitchToPetrol(ctx) : SwitchToAutomatic(ctx);
     }
 
     void printIdentity() {
@@ -391,7 +365,7 @@ struct Session::Impl {
 
     void printLive() {
         const LiveData& l = ctx.live;
-        const double t = static_cast<double>(ctx.scheduler.nowUs() - phaseStartUs) / 1e6;
+        const double t = static_cast<double>(ctx.scheduler.nowUs() - liveStartUs) / 1e6;
         const std::string fields[] = {
             FixedText(t, 3), std::to_string(l.Live_RPM), InjTimeToText(l.Live_Petrol_Avg),
             InjTimeToText(l.Live_Gas_Avg), HundredthsToText(l.Live_PressVap),
@@ -414,17 +388,10 @@ struct Session::Impl {
         if (csv) csv << row << "\n";
     }
 
-    void printMessages() {
-        const auto& m = ctx.view.Messages;
-        for (; messagesShown < m.size(); ++messagesShown) {
-            err << "message: " << m[messagesShown].text << "\n";
-        }
-    }
-
-    void showProgress(const char* what, int counter, int total) {
+    void showProgress(const char* what, int percent) {
         if (!options.progress || options.json) return;
         if (command.name != "read" && command.name != "write") return;
-        const int percent = std::clamp(counter * 100 / std::max(total, 1), 0, 100) / 10 * 10;
+        percent = std::clamp(percent, 0, 100) / 10 * 10;
         if (percent > lastPercent || what != lastWhat) {
             err << what << " " << percent << "%\n";
             lastPercent = percent;
@@ -434,11 +401,12 @@ struct Session::Impl {
 
     void finish(int code) {
         if (self.done_) return;
-        printMessages();
         self.done_ = true;
         self.exitCode_ = code;
         phase = Phase::Done;
-        watch->stop();
+        deadline->stop();
+        render->stop();
+        subscriptions.clear();
         // Nothing more goes out once the command is over.
         ctx.timers.Timer_Sending->stop();
         ctx.timers.Timer_Connect->stop();
@@ -453,19 +421,18 @@ struct Session::Impl {
     SessionOptions options;
     std::ostream& out;
     std::ostream& err;
-    std::unique_ptr<Timer> watch;
+    std::unique_ptr<Timer> deadline; // finding the ECU, or the end of a live log
+    std::unique_ptr<Timer> render;   // the auto-calibration page's prompt and bar
+    std::vector<Subscription> subscriptions;
     Command command;
     std::function<void(int)> finished;
     Phase phase = Phase::Connecting;
-    std::int64_t startedUs = 0;
-    std::int64_t phaseStartUs = 0;
+    OperationId readOp = 0;
+    OperationId actionOp = 0;
+    std::int64_t liveStartUs = 0;
     std::string writeFile;
-    bool writeSeen = false;
     bool ecuAnswered = false;
-    bool acknowledged = false;
-    std::uint8_t awaitedCommand = 0;
     std::ofstream csv;
-    std::size_t messagesShown = 0;
     std::string lastStatus;
     int lastPercent = -1;
     std::string lastWhat;

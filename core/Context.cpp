@@ -46,76 +46,19 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
         makeTimer(scheduler, kStatusRotateMs, [this] { RotateStatus(*this); });
     timers.Timer_LevelGas = makeTimer(scheduler, kLevelBlinkMs, [this] { OnLevelGasTimer(*this); });
 
-    // The units the link hands over to.
-    hooks.AddStatus = [this](Colour c, const std::string& text) { AddStatus(*this, c, text); };
-    hooks.RemoveStatus = [this](const std::string& text) { RemoveStatus(*this, text); };
-    hooks.ShowStatusNow = [this](Colour c, const std::string& text) {
-        ShowStatusNow(*this, c, text);
-    };
-    hooks.ClearErrorFlags = [this] { ClearErrorFlags(*this); };
-    hooks.DecodeLiveData = [this] { DecodeLiveData(*this); };
-    hooks.DecodeName = [this] { OnNameReply(*this); };
-    hooks.DecodeParams = [this] { DecodeParams(*this); };
-    hooks.DecodeDiagram = [this] { DecodeDiagram(*this); };
-    hooks.DecodeMapGas = [this] { DecodeMapGas(*this); };
-    hooks.DecodeMapPetrol = [this] { DecodeMapPetrol(*this); };
-    hooks.EncodeParameter = [this](std::uint8_t code) { return EncodeParameter(*this, code); };
-    hooks.EncodeDiagramItem = [this](std::uint8_t code) { return EncodeDiagramItem(*this, code); };
-    hooks.ComputeSlopes = [this] { ComputeSlopes(diagram); };
-    hooks.SaveConfigFile = [this] { SaveConfigFile(*this); };
-    hooks.LoadInstallerDetail = [this] { LoadInstallerDetail(*this); };
-
-    // The RPM map.
     timers.Timer_3D_MapRPM_Tail = makeTimer(scheduler, kMapTailMs, [this] { TailTick(*this); });
-    hooks.DecodeMapStream = [this] { DecodeMapStream(*this); };
-    hooks.BuildMap = [this] { BuildMap(*this); };
-    hooks.EncodeMapStream = [this] { return EncodeMapStream(*this); };
-    hooks.SaveMapKeys = [this](KeyFile& file) { SaveMapKeys(*this, file); };
-    hooks.LoadMapKeys = [this](KeyFile& file) { LoadMapKeys(*this, file); };
-    hooks.ResetMap = [this] { ResetMap(*this); };
-    hooks.MapLiveCell = [this] { UpdateLiveCell(*this); };
 
-    // The port and its search.
     timers.Timer_Select_ComPort =
         makeTimer(scheduler, kSelectFirstMs, [this] { OnSelectComPortTimer(*this); });
-    hooks.OpenConfiguredPort = [this] { return OpenConfiguredPort(*this); };
-    hooks.StartPortSearch = [this] { StartPortSearch(*this); };
-    hooks.TryNextPort = [this] { TryNextPort(*this); };
 
     language.setLanguageDir(paths.Language_Dir);
     view.HudLabel_Port_Connect_Stabil.colour = colours.ColourOf(Colour::Port_Close);
     view.HudLabel_Port_Name.colour = colours.ColourOf(Colour::Port_Close);
 
-    // Auto-calibration.
-    hooks.ACB_Tick = [this] { ACB_Tick(*this); };
-    hooks.ACB_Stop = [this] { ACB_Stop(*this); };
-    hooks.ACB_On_Write_End = [this] { ACB_On_Write_End(*this); };
-    hooks.ACB_Prompt_Text = [this](int n) { return bifuel::ACB_Prompt_Text(*this, n); };
-    hooks.ACB_Refresh = [this] { ACB_Refresh(*this, acb.Group_Text); };
-    // A classic run on an ECU that also knows the innovational algorithm still needs
-    // its samples.
-    hooks.Innov_Refresh = [this] {
-        if (acb.ACB_Running) {
-            ACB_Refresh(*this, acb.Group_Text);
-        } else {
-            Innov_Refresh(*this);
-        }
-    };
-    hooks.InnovationalProgram = [] { return InnovationalProgram(); };
-    hooks.InnovationalStep = [this](int step) { Innov_Instruction(*this, step); };
-    hooks.InnovationalCondition = [this](int condition) {
-        return Innov_Condition(*this, condition);
-    };
-    hooks.ACB_Frame_Data = [this] { return Innov_Frame_Data(*this); };
     ACB_Init(*this);
 
-    // The calibration diagram.
     timers.Timer_CLB_3D_Btn =
         makeTimer(scheduler, kKeyRepeatMs, [this] { OnKeyRepeatTimer(*this); });
-    hooks.AfterDiagramRead = [this] { AfterDiagramRead(*this); };
-    hooks.DiagramLivePoint = [this] { RefreshDiagram(*this); };
-    hooks.ResetDiagram = [this] { ResetDiagram(*this); };
-    hooks.DiagramRefresh = [this] { RefreshDiagram(*this); };
     BuildDiagramScales(diagramView, diagram);
 
     port.setEvents({

@@ -18,7 +18,6 @@
 #include "files/Settings_3D_Unit.h"
 #include "files/Skin_3D_Unit.h"
 #include "link/Link_Events.h"
-#include "link/Link_Hooks.h"
 #include "link/Link_State.h"
 #include "link/Link_View.h"
 #include "link/Port_3D_Unit.h"
@@ -87,8 +86,8 @@ public:
     WindowSkin skin;
     WindowLayout layout;
     KeyFile keyFile; // the one key-value file open at a time
-    LinkHooks hooks;
     LinkEvents events;
+    LinkOperations ops;
     LinkTimers timers;
     std::vector<DeferredAction> deferred;
     ACB_State acb;

@@ -77,11 +77,10 @@ const SerialPort& ProgramPort::active() const {
     return serial_;
 }
 
-void ConnectToContext(Context& ctx, ProgramPort& port, PortLister& lister) {
+Subscription ConnectToContext(Context& ctx, ProgramPort& port, PortLister& lister) {
     ctx.lister = &lister;
-    ctx.hooks.ApplyLineSettings = [&port](const PortLineSettings& settings) {
-        port.setLineSettings(settings);
-    };
+    return ctx.events.lineSettings.subscribe(
+        [&port](const PortLineSettings& settings) { port.setLineSettings(settings); });
 }
 
 } // namespace bifuel::platform

@@ -3,6 +3,7 @@
 #include "QtSerialPort.h"
 #include "link/Port_3D_Unit.h"
 #include "runtime/Scheduler.h"
+#include "runtime/Signal.h"
 #include "runtime/SerialPort.h"
 
 #include <memory>
@@ -79,6 +80,7 @@ private:
 
 // What a program hands the core besides the port itself: the system's port list, and the
 // manual port dialog's line settings on their way to the device.
-void ConnectToContext(Context& ctx, ProgramPort& port, PortLister& lister);
+// The manual port dialog's line settings reach the port for as long as the result is kept.
+Subscription ConnectToContext(Context& ctx, ProgramPort& port, PortLister& lister);
 
 } // namespace bifuel::platform

@@ -3,6 +3,7 @@
 
 #include "Context.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -206,23 +207,16 @@ TForm_3D_GEN::TForm_3D_GEN(Context& ctx) : QWidget(nullptr), ctx_(ctx) {
     refreshTimer_->setOnFire([this] { Refresh(); });
 
     // The live values reach the screen with the reply that carries them, not a refresh later.
-    auto decode = ctx_.hooks.DecodeLiveData;
-    ctx_.hooks.DecodeLiveData = [this, decode] {
-        if (decode) decode();
-        refreshIndicators();
-    };
-    ctx_.hooks.UpdateTitle = [this] { Update_Title(); };
-    ctx_.hooks.CloseMenus = [this] { CloseMenus(); };
-    ctx_.hooks.RunDeferredAction = [this](int action) { RunDeferredAction(action); };
+    subscriptions_.push_back(ctx_.events.liveData.subscribe([this] { refreshIndicators(); }));
+    subscriptions_.push_back(ctx_.events.titleChanged.subscribe([this] { Update_Title(); }));
+    subscriptions_.push_back(ctx_.events.menusClose.subscribe([this] { CloseMenus(); }));
+    subscriptions_.push_back(
+        ctx_.events.deferredAction.subscribe([this](int action) { RunDeferredAction(action); }));
     qApp->installEventFilter(this);
 }
 
 TForm_3D_GEN::~TForm_3D_GEN() {
     qApp->removeEventFilter(this);
-    ctx_.hooks.RunDeferredAction = nullptr;
-    ctx_.hooks.UpdateTitle = nullptr;
-    ctx_.hooks.CloseMenus = nullptr;
-    ctx_.hooks.DecodeLiveData = [&ctx = ctx_] { DecodeLiveData(ctx); };
 }
 
 void TForm_3D_GEN::buildControls() {
@@ -811,8 +805,8 @@ bool TForm_3D_GEN::eventFilter(QObject* watched, QEvent* event) {
 void TForm_3D_GEN::FormKeyDown(int key) {
     switch (key) {
     case Qt::Key_F: QueueDeferredAction(ctx_, kActionFullScreen, 100); break;
-    case Qt::Key_G: SwitchToGas(ctx_); break;
-    case Qt::Key_P: SwitchToPetrol(ctx_); break;
+    case Qt::Key_G: bifuel::SwitchToGas(ctx_); break;
+    case Qt::Key_P: bifuel::SwitchToPetrol(ctx_); break;
     default: break;
     }
 }
@@ -828,7 +822,7 @@ void TForm_3D_GEN::passwordEnter() {
     QueueDeferredAction(ctx_, kActionFonts, 100);
 }
 
-void TForm_3D_GEN::HudButton_Work_ModeClick() { ui::HudButton_Work_ModeClick(ctx_); }
+void TForm_3D_GEN::HudButton_Work_ModeClick() { bifuel::HudButton_Work_ModeClick(ctx_); }
 
 void TForm_3D_GEN::Update_Title() {
     title_ = FromUtf8(TitleText(ctx_));

@@ -5,6 +5,7 @@
 #include "data/Live_Data.h"
 #include "files/Language_View.h"
 #include "link/Link_View.h"
+#include "runtime/Signal.h"
 
 #include <QWidget>
 
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QLineEdit;
 
@@ -204,6 +206,7 @@ private:
 
     std::unique_ptr<Timer> menuTimer_;    // Timer_Menu
     std::unique_ptr<Timer> refreshTimer_; // view state to controls between live replies
+    std::vector<Subscription> subscriptions_; // what the core tells this window
     bool menuOpen_ = false;
     int pageIndex_ = 0;
     double columnWidth_ = kColumnDesignWidth;

@@ -8,6 +8,7 @@
 #include "files/Skin_3D_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
@@ -42,23 +43,6 @@ bool FullScreenLost(int width, int height, const Rect& workArea) {
 bool ColumnWidthAccepted(double width) {
     return width > kColumnMinExclusive && width < kColumnMaxExclusive;
 }
-
-void HudButton_Work_ModeClick(Context& ctx) {
-    ctx.link.Mode_Bits = 0;
-    switch (ctx.live.Work_Mode) {
-    case kModePetrol: ctx.link.Pending_Request = 19; break;
-    case kModeAutomatic: SwitchToGas(ctx); break;
-    case kModeGas: ctx.link.Pending_Request = 18; break;
-    default: break; // no live data yet: nothing to switch from
-    }
-}
-
-void SwitchToGas(Context& ctx) {
-    ctx.link.Mode_Bits = 0xF0;
-    ctx.link.Pending_Request = 17;
-}
-
-void SwitchToPetrol(Context& ctx) { ctx.link.Pending_Request = 18; }
 
 std::string TitleText(const Context& ctx) {
     const SharedUnitTexts& t = ctx.languageView.Shared;
@@ -117,13 +101,14 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
 
     // The configuration record starts at its defaults; the last file the user had, if any.
     LoadConfigFile(ctx);
-    if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+    ctx.events.setupPageFill.notify();
 
     // The status line starts from "engine running, pressure normal", and every indicator
     // shows its zero value.
     ctx.dynamicInd.Flags = 0xC0;
     ctx.dataView.Form_Fill_Colour = ctx.skin.Color;
-    if (ctx.hooks.DecodeLiveData) ctx.hooks.DecodeLiveData();
+    DecodeLiveData(ctx);
+    ctx.events.liveData.notify();
     if (hooks.UpdateTitle) hooks.UpdateTitle();
 }
 
@@ -141,7 +126,7 @@ SettingsHooks SettingsWindowHooks(Context& ctx) {
     h.ECU_Connected = [&ctx] { return ctx.link.ECU_Connected; };
     // The restarted connection goes on with the probe rotation from the last code tried.
     h.RestoreProbeCode = [&ctx] { ctx.link.Sent_Frame[0] = ctx.link.Probe_Code; };
-    h.SetPendingRequest = [&ctx](std::uint8_t request) { ctx.link.Pending_Request = request; };
+    h.Reconnect = [&ctx] { SetPendingRequest(ctx, Request::Reconnect); };
     h.StartConnection = [&ctx] { StartConnection(ctx); };
     h.QueueDeferredAction = [&ctx](int action, int delayMs) {
         QueueDeferredAction(ctx, static_cast<std::uint8_t>(action), delayMs);

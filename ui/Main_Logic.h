@@ -73,12 +73,6 @@ bool FullScreenLost(int width, int height, const Rect& workArea);
 // Whether the splitter may give the indicator column this width.
 bool ColumnWidthAccepted(double width);
 
-// The mode button: petrol -> automatic, automatic -> gas on all cylinders, gas -> petrol.
-void HudButton_Work_ModeClick(Context& ctx);
-// Keys G and P.
-void SwitchToGas(Context& ctx);
-void SwitchToPetrol(Context& ctx);
-
 // The window title: program, version and date; the ECU once connected; the file; and a
 // note when the ECU is the simulator.
 std::string TitleText(const Context& ctx);

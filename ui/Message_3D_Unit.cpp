@@ -93,7 +93,8 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
     case 3: kinds = {{kKindYes, yes}, {kKindNo, no}}; break;
     case 12:
     case 13:
-    case 15: kinds = {{kKindOk, QStringLiteral("OK")}}; break;
+    case 15:
+    case kMessageWriteCutOff: kinds = {{kKindOk, QStringLiteral("OK")}}; break;
     default:
         // Nothing to show for an unknown type: the window goes again at once.
         close();
@@ -132,7 +133,8 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
         text = FromUtf8("\"" + ctx_.paths.Dat_Name.filename().string() + "\" " + ctx_.LangText("Error_File_not_found") + ". " +
                         ctx_.LangText("Error_Temperature"));
         break;
-    case 13: text = FromUtf8(text_); break;
+    case 13:
+    case kMessageWriteCutOff: text = FromUtf8(text_); break;
     case 15:
         text = FromUtf8(ctx_.LangText("Error_Version"));
         ctx_.view.TForm_3D_GEN_Enabled = false;

@@ -63,11 +63,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
     };
     message_->onEndProgram = [this] { main_->close(); };
     // Messages raised while a reply is handled reach the window's start timer at once.
-    auto tick = ctx_.hooks.ACB_Tick;
-    ctx_.hooks.ACB_Tick = [this, tick] {
-        if (tick) tick();
-        message_->TakeRequests();
-    };
+    messages_ = ctx_.events.message.subscribe([this](const MessageRequest&) { message_->TakeRequests(); });
 }
 
 StudioApp::~StudioApp() {

@@ -49,6 +49,7 @@ private:
     std::unique_ptr<TForm_3D_Port> port_;
     std::unique_ptr<TForm_3D_MSG> message_;
     std::unique_ptr<TForm_3D_Wait> wait_;
+    Subscription messages_;
     std::unique_ptr<TForm_3D_SET> settings_;
     std::unique_ptr<TForm_3D_Skin> skin_;
 };

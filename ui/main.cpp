@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     ui::StudioApp studio(scheduler, port, paths);
     platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });
     // The system's ports, and the line settings of the manual port choice to the port.
-    platform::ConnectToContext(studio.context(), port, lister);
+    const Subscription lineSettings = platform::ConnectToContext(studio.context(), port, lister);
     programWindow = &studio.main();
     studio.onEnd = [] { QCoreApplication::quit(); };
     app.setQuitOnLastWindowClosed(false);

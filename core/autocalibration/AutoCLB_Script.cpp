@@ -1,6 +1,7 @@
 #include "autocalibration/AutoCLB_Script.h"
 
 #include "Context.h"
+#include "link/Link_Operations.h"
 #include "autocalibration/AutoCLB_Unit.h"
 #include "autocalibration/Veltra_ACB_Innov.h"
 #include "link/Global_Unit.h"
@@ -202,7 +203,7 @@ void ACB_Choose_Program(Context& ctx) {
 void ACB_Load_Tail(Context& ctx) {
     ACB_State& s = st(ctx);
     if (s.Algorithm == kAlgorithmInnovational) {
-        ctx.link.Pending_Request = kRequestInnovationalStop;
+        SetPendingRequest(ctx, kRequestInnovationalStop);
         return;
     }
     // Only the first words are replaced; the rest of the old program stays behind them.

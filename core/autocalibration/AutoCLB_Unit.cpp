@@ -1,6 +1,10 @@
 #include "autocalibration/AutoCLB_Unit.h"
 
 #include "Context.h"
+#include "calibration/Calibr_Create.h"
+#include "calibration/Calibr_Unit.h"
+#include "link/Link_Operations.h"
+#include "rpm_map/MapRPM_Unit.h"
 #include "autocalibration/AutoCLB_Script.h"
 #include "autocalibration/Veltra_ACB_Innov.h"
 #include "data/Calc_Unit.h"
@@ -55,7 +59,7 @@ void setProgressRange(Context& ctx, std::int32_t value, std::int32_t max) {
     ACB_Set_Progress(ctx, value);
 }
 
-void queue(Context& ctx, std::uint8_t request) { ctx.link.Pending_Request = request; }
+void queue(Context& ctx, Request request) { SetPendingRequest(ctx, request); }
 
 void yield(Context& ctx) { st(ctx).Yield = true; }
 
@@ -67,7 +71,7 @@ void releaseButton(Context& ctx) {
 
 void redrawDiagram(Context& ctx) {
     ctx.diagram.Selected_Point = -1;
-    if (ctx.hooks.DiagramRefresh) ctx.hooks.DiagramRefresh();
+    RefreshDiagram(ctx);
 }
 
 std::array<std::int32_t*, 5> corrections(Configuration_Class& c) {
@@ -385,6 +389,7 @@ void ACB_Begin(Context& ctx) {
     s.Prompt_Text = prompt(ctx, 2);
     s.Petrol_Phase = true;
     s.Result_Text.clear();
+    s.Outcome.reset();
     queue(ctx, kRequestAllToPetrol);
     s.Saved_Idle_Points = ctx.settings.Idle_Points;
     ctx.settings.Idle_Points = false;
@@ -400,6 +405,7 @@ void ACB_Stop(Context& ctx) {
     ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
     ctx.settings.Idle_Points = s.Saved_Idle_Points;
     s.Result_Text = prompt(ctx, 21);
+    s.Outcome = AutoCalibrationResult::Stopped;
     ACB_Show(ctx, s.Result_Text);
     colourPrompt(ctx, Colour::Txt_Error);
     if (ctx.link.ECU_Connected) {
@@ -410,8 +416,17 @@ void ACB_Stop(Context& ctx) {
         s.ACB_Running = false;
         ctx.view.HudButton_ACB_Start.pressed = false;
         ctx.link.Wide_Gas_Mask = false;
+        ACB_Finished(ctx);
     }
     ctx.language.CloseLanguage();
+}
+
+void ACB_Finished(Context& ctx) {
+    ACB_State& s = st(ctx);
+    if (!s.Outcome) return; // told already
+    const AutoCalibrationEnd end{*s.Outcome, s.Result_Text};
+    s.Outcome.reset();
+    ctx.events.autoCalibrationEnded.notify(end);
 }
 
 void ACB_Tick(Context& ctx) {
@@ -424,6 +439,7 @@ void ACB_Tick(Context& ctx) {
         ctx.view.HudButton_ACB_Start.pressed = false;
         ACB_Stop(ctx);
         s.Result_Text = two(ctx, 20, 16);
+        s.Outcome = AutoCalibrationResult::Failed;
         return;
     }
     s.Reply_Countdown -= 1;
@@ -504,6 +520,7 @@ void ACB_Result(Context& ctx) {
     DiagramModel& d = ctx.diagram;
     if (s.Failed) {
         s.Result_Text = two(ctx, 20, s.Gas_Mean > s.Petrol_Mean ? 18 : 19);
+        s.Outcome = AutoCalibrationResult::Failed;
         colourPrompt(ctx, Colour::Txt_Error);
         return;
     }
@@ -520,6 +537,7 @@ void ACB_Result(Context& ctx) {
     }
     if (!s.Result_Text.empty()) {
         s.Result_Text = prompt(ctx, 22) + " " + s.Result_Text;
+        s.Outcome = AutoCalibrationResult::Advised;
         colourPrompt(ctx, Colour::Txt_Recomm);
     }
     s.Post_Wait = s.Ticks.Tick_500;
@@ -536,12 +554,12 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         s.Group_Index = 0;
         s.Shift_Count = 0;
         if (ctx.settings.ACB_Reset_Diagram) {
-            if (ctx.hooks.ResetDiagram) ctx.hooks.ResetDiagram();
+            ResetDiagram(ctx);
             if (!offsetOnly(ctx) && d.Gas_Point[8] != 0) {
                 ACB_Scale(ctx, s.Top_Target * 1000.0 / d.Gas_Point[8]);
             }
         }
-        if (ctx.hooks.ResetMap) ctx.hooks.ResetMap();
+        ResetMap(ctx);
         saveCorrections(ctx);
         for (std::int32_t* c : corrections(ctx.config)) *c = 0;
         s.Sampling_Off = true;
@@ -648,6 +666,7 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
     case 55:
         if (s.Result_Text.empty()) {
             s.Result_Text = prompt(ctx, 23);
+            s.Outcome = AutoCalibrationResult::Success;
             colourPrompt(ctx, Colour::Txt_Complete);
         }
         return true;
@@ -688,6 +707,7 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         ACB_Set_Progress(ctx, 0);
         releaseButton(ctx);
         s.ACB_Running = false;
+        ACB_Finished(ctx);
         yield(ctx);
         return true;
     default: return false;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "files/Settings_3D_Unit.h"
+#include "link/Link_Operations.h"
+#include "link/Link_State.h"
 #include "link/Link_View.h"
 
 #include <array>
@@ -30,12 +32,12 @@ inline constexpr std::string_view kAlgorithmHighRpm = "High R.P.M. calibration";
 inline constexpr std::string_view kAlgorithmInnovational = "Innovational";
 
 // Pending requests an auto-calibration raises.
-inline constexpr std::uint8_t kRequestGroupToGas = 17;
-inline constexpr std::uint8_t kRequestAllToPetrol = 18;
-inline constexpr std::uint8_t kRequestWriteAll = 21;
-inline constexpr std::uint8_t kRequestWriteDiagram = 23;
-inline constexpr std::uint8_t kRequestInnovational = 29;
-inline constexpr std::uint8_t kRequestInnovationalStop = 30;
+inline constexpr Request kRequestGroupToGas = Request::ModeGas;
+inline constexpr Request kRequestAllToPetrol = Request::ModePetrol;
+inline constexpr Request kRequestWriteAll = Request::WriteAll;
+inline constexpr Request kRequestWriteDiagram = Request::WriteDiagram;
+inline constexpr Request kRequestInnovational = Request::InnovationalRun;
+inline constexpr Request kRequestInnovationalStop = Request::InnovationalStop;
 
 inline constexpr int kMessageInnovationalQuestion = 3;
 
@@ -82,6 +84,7 @@ struct ACB_State {
     bool Hold_Progress = false;
     std::string Prompt_Text;
     std::string Result_Text;
+    std::optional<AutoCalibrationResult> Outcome; // what the run comes to, once known
     ACB_TimeBase Ticks;
     std::string Algorithm; // the algorithm of the run, fixed at its start
 
@@ -155,6 +158,8 @@ void ACB_Innovational_Answer(Context& ctx, bool yes);
 
 void ACB_Begin(Context& ctx);
 void ACB_Stop(Context& ctx);
+// The run is over: tells how it ended, once.
+void ACB_Finished(Context& ctx);
 void ACB_Tick(Context& ctx);
 void ACB_Refresh(Context& ctx, const std::string& groupText);
 // Bar_Scale and the bars and boxes from the stored per-cylinder values.

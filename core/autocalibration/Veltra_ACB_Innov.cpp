@@ -1,6 +1,7 @@
 #include "autocalibration/Veltra_ACB_Innov.h"
 
 #include "Context.h"
+#include "link/Link_Operations.h"
 #include "autocalibration/AutoCLB_Unit.h"
 #include "data/Calc_Unit.h"
 #include "data/Gas_Injectors_Unit.h"
@@ -53,6 +54,7 @@ void clearHistory(Innov_State& s) {
 // Ends the run as failed: petrol, completion showing the failure.
 void fail(Context& ctx) {
     ctx.acb.Result_Text = ACB_Prompt_Text(ctx, 20);
+    ctx.acb.Outcome = AutoCalibrationResult::Failed;
     ctx.view.HudLabel_3D_ACB_Prompt.colour = ctx.colours.ColourOf(Colour::Txt_Error);
     LoadProgram(ctx, kStopProgram);
     ctx.link.Program_Counter = 0;
@@ -68,7 +70,7 @@ void Innov_Start(Context& ctx) {
     ctx.acb.ACB_Running = false;
     s = Innov_State{};
     ACB_Show(ctx, ACB_Prompt_Text(ctx, 0));
-    ctx.link.Pending_Request = kRequestInnovational;
+    SetPendingRequest(ctx, kRequestInnovational);
 }
 
 void Innov_Stage_Start(Context& ctx) {
@@ -159,6 +161,7 @@ void Innov_Result(Context& ctx) {
     }
     ctx.view.HudLabel_3D_ACB_Prompt.colour =
         ctx.colours.ColourOf(acb.Result_Text.empty() ? Colour::Txt_Complete : Colour::Txt_Recomm);
+    if (!acb.Result_Text.empty()) acb.Outcome = AutoCalibrationResult::Advised;
 
     auto& p = d.Petrol_Point;
     p[1] = c - PercentOf(c, kIdleSpread);
@@ -178,12 +181,14 @@ void Innov_Completion(Context& ctx) {
     s.Flag_A = s.Flag_B = false;
     acb.ACB_Running = false;
     if (acb.Result_Text.empty()) acb.Result_Text = ACB_Prompt_Text(ctx, 23);
+    if (!acb.Outcome) acb.Outcome = AutoCalibrationResult::Success;
     ctx.diagram.Idle_Point = 2;
     ctx.settings.Idle_Points = true;
     ACB_Show(ctx, acb.Result_Text);
     ACB_Set_Progress(ctx, ctx.view.ProgressBar_3D_ACB.max);
     ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
     ctx.view.HudButton_ACB_Start.pressed = false;
+    ACB_Finished(ctx);
 }
 
 void Innov_Instruction(Context& ctx, int code) {
@@ -249,6 +254,7 @@ bool Innov_Condition(Context& ctx, int code) {
         ctx.view.HudLabel_3D_ACB_Prompt.colour = ctx.colours.ColourOf(Colour::Txt_Error);
         ACB_Show(ctx, ACB_Prompt_Text(ctx, 20));
         ctx.acb.Result_Text = ACB_Prompt_Text(ctx, 20) + " " + ACB_Prompt_Text(ctx, 16);
+        ctx.acb.Outcome = AutoCalibrationResult::Failed;
         return true;
     }
     default: return false; // 207 never holds

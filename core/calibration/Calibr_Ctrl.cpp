@@ -1,6 +1,7 @@
 #include "calibration/Calibr_Ctrl.h"
 
 #include "Context.h"
+#include "link/Link_Operations.h"
 #include "calibration/Calibr_Create.h"
 #include "data/Calc_Unit.h"
 #include "link/Check_Versions.h"
@@ -17,9 +18,6 @@ constexpr int kLast = kDiagramPoints - 1;
 constexpr std::int32_t kMinEndPetrolUs = 10000; // the end does not slide further left
 constexpr std::int32_t kMapAgreementUs = 1000;  // MAP pairs closer than this need nothing
 constexpr std::int32_t kExtrapolateFromUs = 12000;
-constexpr std::uint8_t kRequestEraseAndWrite = 26;
-constexpr std::uint8_t kRequestEraseGas = 27;
-constexpr std::uint8_t kRequestErasePetrol = 28;
 
 std::size_t at(int i) {
     return static_cast<std::size_t>(i);
@@ -167,8 +165,8 @@ void closePrompt(Context& ctx) {
 }
 
 void readSetupPage(Context& ctx) {
-    if (ctx.hooks.ReadSetupPage) {
-        ctx.hooks.ReadSetupPage();
+    if (!ctx.events.setupPageRead.empty()) {
+        ctx.events.setupPageRead.notify();
     } else {
         ScheduleWrite(ctx, 2);
     }
@@ -257,7 +255,7 @@ void applyProposal(Context& ctx) {
     d.Committed_Petrol = d.Petrol_Point;
     d.Committed_Gas = d.Gas_Point;
     RefreshDiagram(ctx);
-    ctx.link.Pending_Request = kRequestEraseAndWrite;
+    SetPendingRequest(ctx, Request::EraseGasAndWriteDiagram);
     closePrompt(ctx);
 }
 
@@ -552,12 +550,12 @@ void HudButton_CLB_MAP_StopClick(Context& ctx) {
 
 void HudButton_CLB_MAP_Del_GasClick(Context& ctx) {
     if (ctx.diagramView.HudButton_CLB_MAP_Del_Gas.enabled)
-        ctx.link.Pending_Request = kRequestEraseGas;
+        SetPendingRequest(ctx, Request::EraseMapGas);
 }
 
 void HudButton_CLB_MAP_Del_PetrolClick(Context& ctx) {
     if (ctx.diagramView.HudButton_CLB_MAP_Del_Petrol.enabled) {
-        ctx.link.Pending_Request = kRequestErasePetrol;
+        SetPendingRequest(ctx, Request::EraseMapPetrol);
     }
 }
 

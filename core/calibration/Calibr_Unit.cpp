@@ -1,6 +1,7 @@
 #include "calibration/Calibr_Unit.h"
 
 #include "Context.h"
+#include "link/Link_Operations.h"
 #include "calibration/Calibr_Create.h"
 #include "data/Calc_Unit.h"
 #include "data/Config_Unit.h"
@@ -14,7 +15,6 @@
 namespace bifuel {
 namespace {
 
-constexpr std::uint8_t kRequestDiagramWrite = 23;
 
 void setPoints(DiagramModel& d, const DiagramEntry& e) {
     d.Petrol_Point = e.Petrol;
@@ -32,7 +32,7 @@ void afterHistoryStep(Context& ctx) {
     DiagramModel& d = ctx.diagram;
     setPoints(d, d.Diagram_History[d.History_Count - 1u]);
     adoptAsCommitted(d);
-    ctx.link.Pending_Request = kRequestDiagramWrite;
+    SetPendingRequest(ctx, Request::WriteDiagram);
     CloseHistoryPanel(ctx);
     RepositionDiagram(ctx);
 }

@@ -21,11 +21,13 @@ void restartRotation(Context& ctx) {
 } // namespace
 
 void ShowStatusNow(Context& ctx, Colour colour, const std::string& text) {
+    ctx.events.status.notify(StatusChange{StatusChange::Kind::ShownNow, colour, text});
     show(ctx, ctx.colours.ColourOf(colour), text);
     restartRotation(ctx);
 }
 
 void AddStatus(Context& ctx, Colour colour, const std::string& text) {
+    ctx.events.status.notify(StatusChange{StatusChange::Kind::Added, colour, text});
     DynamicIND_Class& ring = ctx.dynamicInd;
     if (text.empty() || ring.Count >= kStatusRingSize) return;
     for (int i = 1; i <= ring.Count; ++i) {
@@ -35,10 +37,12 @@ void AddStatus(Context& ctx, Colour colour, const std::string& text) {
     ring.Colors[ring.Count] = ctx.colours.ColourOf(colour);
     ring.Texts[ring.Count] = text;
     ring.Current = ring.Count;
-    ShowStatusNow(ctx, colour, text);
+    show(ctx, ctx.colours.ColourOf(colour), text);
+    restartRotation(ctx);
 }
 
 void RemoveStatus(Context& ctx, const std::string& text) {
+    ctx.events.status.notify(StatusChange{StatusChange::Kind::Removed, Colour::General, text});
     DynamicIND_Class& ring = ctx.dynamicInd;
     if (ring.Count == 0 || text.empty()) return;
     ctx.timers.Timer_DynamicIND->stop();

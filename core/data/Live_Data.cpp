@@ -1,9 +1,13 @@
 #include "data/Live_Data.h"
 
 #include "Context.h"
+#include "autocalibration/AutoCLB_Unit.h"
+#include "autocalibration/Veltra_ACB_Innov.h"
+#include "calibration/Calibr_Create.h"
 #include "data/Calc_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "link/Check_Versions.h"
+#include "rpm_map/MapRPM_Unit.h"
 
 namespace bifuel {
 namespace {
@@ -196,7 +200,7 @@ void handleStatusBits(Context& ctx) {
             AddStatus(ctx, Colour::Txt_Error, ctx.LangText("DynamicIND_Engine_off"));
             if (ctx.view.HudButton_ACB_Start.pressed) {
                 ctx.view.HudButton_ACB_Start.pressed = false;
-                if (ctx.hooks.ACB_Stop) ctx.hooks.ACB_Stop();
+                ACB_Stop(ctx);
             }
         }
     }
@@ -270,12 +274,14 @@ void DecodeLiveData(Context& ctx) {
         handleStatusBits(ctx);
         handleErrorBytes(ctx);
     }
-    if (ctx.hooks.DiagramLivePoint) ctx.hooks.DiagramLivePoint();
-    if (ctx.hooks.MapLiveCell) ctx.hooks.MapLiveCell();
-    if (ctx.link.Ident.Innovational_Capable) {
-        if (ctx.hooks.Innov_Refresh) ctx.hooks.Innov_Refresh();
-    } else if (ctx.hooks.ACB_Refresh) {
-        ctx.hooks.ACB_Refresh();
+    RefreshDiagram(ctx);
+    UpdateLiveCell(ctx);
+    // A classic run on an ECU that also knows the innovational algorithm still needs
+    // its samples.
+    if (ctx.link.Ident.Innovational_Capable && !ctx.acb.ACB_Running) {
+        Innov_Refresh(ctx);
+    } else {
+        ACB_Refresh(ctx, ctx.acb.Group_Text);
     }
 }
 

@@ -1,6 +1,10 @@
 #include "files/SaveLoad_3D_Unit.h"
 
 #include "Context.h"
+#include "calibration/Calibr_Create.h"
+#include "calibration/Calibr_Unit.h"
+#include "link/Link_Operations.h"
+#include "rpm_map/MapRPM_Unit.h"
 #include "data/Calc_Unit.h"
 #include "data/Config_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
@@ -159,7 +163,7 @@ void PutConfigKeys(Context& ctx, KeyFile& file) {
             }
         }
     }
-    if (ctx.hooks.SaveMapKeys) ctx.hooks.SaveMapKeys(file);
+    SaveMapKeys(ctx, file);
     ctx.diagram.End_On_Petrol_Max = d.Petrol_Point[8] >= d.Petrol_Axis_Max;
 }
 
@@ -215,9 +219,9 @@ bool LoadConfigFile(Context& ctx, MissingKeys missing) {
         number(pointKey("MAP_Petrol_", n), m.MAP_Petrol[n - 1]);
     }
     readInstallerKeys(file, c);
-    if (ctx.hooks.LoadMapKeys) ctx.hooks.LoadMapKeys(file);
+    LoadMapKeys(ctx, file);
     file.CloseKeyFile();
-    if (ctx.hooks.UpdateTitle) ctx.hooks.UpdateTitle();
+    ctx.events.titleChanged.notify();
     return true;
 }
 
@@ -230,11 +234,11 @@ void LoadInstallerDetail(Context& ctx) {
         readInstallerKeys(file, c);
         file.CloseKeyFile();
     }
-    if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+    ctx.events.setupPageFill.notify();
 }
 
 void ResetConfiguration(Context& ctx) {
-    ResetConfiguration(ctx.config, {ctx.hooks.ResetDiagram, ctx.hooks.ResetMap});
+    ResetConfiguration(ctx.config, {[&ctx] { ResetDiagram(ctx); }, [&ctx] { ResetMap(ctx); }});
 }
 
 bool LoadConfigForEcu(Context& ctx) {
@@ -296,9 +300,9 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
         ctx.config.CFG_Name.clear();
         ctx.settings.CFG_Full_File_Name.clear();
         ResetConfiguration(ctx);
-        if (ctx.hooks.DiagramRefresh) ctx.hooks.DiagramRefresh();
-        if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
-        ctx.link.Pending_Request = 21;
+        RefreshDiagram(ctx);
+        ctx.events.setupPageFill.notify();
+        SetPendingRequest(ctx, Request::WriteAll);
     } else {
         v.shown = true;
         v.mode = mode;
@@ -324,7 +328,7 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
             std::sort(v.HudStringListBox_3D_SL_List.begin(), v.HudStringListBox_3D_SL_List.end());
         }
     }
-    if (ctx.hooks.CloseMenus) ctx.hooks.CloseMenus();
+    ctx.events.menusClose.notify();
 }
 
 void SaveLoadListClick(Context& ctx, std::size_t index) {
@@ -352,14 +356,14 @@ void SaveLoadRun(Context& ctx) {
     ctx.settings.CFG_File_Name = name;
     if (v.mode == SaveLoadMode::Load) {
         LoadConfigForEcu(ctx);
-        if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+        ctx.events.setupPageFill.notify();
     } else {
         const WriteResult saved = SaveConfigFile(ctx);
         v.Last_Error = saved.ok ? std::string() : saved.message;
         if (!saved.ok) return; // the window stays open with the reason
     }
-    if (ctx.hooks.UpdateTitle) ctx.hooks.UpdateTitle();
-    if (ctx.link.ECU_Connected) ctx.link.Pending_Request = 21;
+    ctx.events.titleChanged.notify();
+    if (ctx.link.ECU_Connected) SetPendingRequest(ctx, Request::WriteAll);
     CloseSaveLoad(ctx);
 }
 

@@ -410,7 +410,7 @@ ProgramCodeResult HudTextBox_SET_Program_CodeEnter(SettingsView& view, Settings_
     view.HudTextBox_SET_Program_Code = std::to_string(*code);
     if (hooks.RestoreProbeCode) hooks.RestoreProbeCode();
     if (hooks.ECU_Connected && hooks.ECU_Connected()) {
-        if (hooks.SetPendingRequest) hooks.SetPendingRequest(kRequestReconnect);
+        if (hooks.Reconnect) hooks.Reconnect();
     } else if (hooks.StartConnection) {
         hooks.StartConnection();
     }

@@ -160,7 +160,7 @@ struct SettingsHooks {
     // Byte 0 of the last sent frame back to the code of the last probe, so that the
     // restarted connection goes on with the probe rotation from there.
     std::function<void()> RestoreProbeCode;
-    std::function<void(std::uint8_t request)> SetPendingRequest;
+    std::function<void()> Reconnect; // drop the link and probe again
     std::function<void()> StartConnection;
     // The port list of the system, the port the link opens next, and reopening it
     // (close, clear the port error, open).
@@ -175,8 +175,6 @@ struct SettingsHooks {
 // Main window deferred actions the Settings and skin windows ask for.
 inline constexpr int kActionPropagateSkin = 5;
 inline constexpr int kActionApplyFonts = 6;
-// Pending request that drops the link and probes again.
-inline constexpr std::uint8_t kRequestReconnect = 16;
 
 // What the Settings window shows. The user interface draws it and passes user input to
 // the operations below.

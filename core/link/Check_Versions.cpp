@@ -1,8 +1,11 @@
 #include "link/Check_Versions.h"
 
 #include "Context.h"
+#include "data/Live_Data.h"
+#include "link/Port_3D_Unit.h"
 #include "data/Calc_Unit.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Instruction_Unit.h"
 #include "link/Port_3D_Connect.h"
 
@@ -49,6 +52,7 @@ std::string blanklessUpper(std::string_view s) {
 // nothing more, so no reply length that can never match is armed.
 void refuseEcu(Context& ctx) {
     ShowMessageWindow(ctx, kMessageNewerVersion, ctx.LangText("Error_Version"));
+    OperationsRefusedEcu(ctx, ctx.LangText("Error_Version"));
     ctx.link.Halted = true;
     ctx.timers.Timer_Sending->stop();
     ctx.timers.Timer_Connect->stop();
@@ -70,15 +74,15 @@ void ProbeStep(Context& ctx) {
     ctx.timers.Timer_Connect->stop();
     if (link.Probe_Rounds > 1) {
         if (link.Port_Window_Shown) {
-            if (ctx.hooks.TryNextPort) ctx.hooks.TryNextPort();
+            TryNextPort(ctx);
             return;
         }
         const bool opened =
-            ctx.hooks.OpenConfiguredPort ? ctx.hooks.OpenConfiguredPort() : OpenPort(ctx);
+            OpenConfiguredPort(ctx);
         if (!opened) {
             link.Probe_Rounds = 0;
         } else if (ctx.settings.Search_Port) {
-            if (ctx.hooks.StartPortSearch) ctx.hooks.StartPortSearch();
+            StartPortSearch(ctx);
             return;
         }
     }
@@ -129,6 +133,7 @@ void DecodeIdentification(Context& ctx) {
 
     if (id.N > kKnownIdentLength) {
         ShowMessageWindow(ctx, kMessageNewerVersion, ctx.LangText("Error_Version"));
+        OperationsRefusedEcu(ctx, ctx.LangText("Error_Version"));
         return;
     }
     ApplyFirmwareLayout(ctx);
@@ -165,7 +170,7 @@ void ApplyFirmwareLayout(Context& ctx) {
     const bool sensors = !HasNoPressureSensors(ctx.link.Ident.Firmware_Version);
     const int m = sensors ? 1 : 2;
     LinkView& v = ctx.view;
-    if (ctx.hooks.ClearErrorFlags) ctx.hooks.ClearErrorFlags();
+    ClearErrorFlags(ctx);
 
     v.HudButton_CLB_MAP_Start.enabled = sensors;
     v.HudButton_CLB_MAP_Stop.enabled = sensors;

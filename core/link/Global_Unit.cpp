@@ -1,11 +1,15 @@
 #include "link/Global_Unit.h"
 
 #include "Context.h"
+#include "autocalibration/AutoCLB_Unit.h"
+#include "data/Dynamic_IND_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Port_3D_Unit.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace bifuel {
 
@@ -29,13 +33,9 @@ void OnGeneralTimer(Context& ctx) {
     if (!ctx.link.Main_Shown || ctx.deferred.empty()) return;
     const std::uint8_t action = ctx.deferred.front().action;
     if (action == kActionOpenPort) {
-        if (ctx.hooks.OpenConfiguredPort) {
-            ctx.hooks.OpenConfiguredPort();
-        } else {
-            OpenPort(ctx);
-        }
-    } else if (action >= 1 && action <= 17 && ctx.hooks.RunDeferredAction) {
-        ctx.hooks.RunDeferredAction(action);
+        OpenConfiguredPort(ctx);
+    } else if (action >= 1 && action <= 17) {
+        ctx.events.deferredAction.notify(action);
     }
     // The action may have queued others; remove the one that ran, wherever it now is.
     auto& queue = ctx.deferred;
@@ -51,19 +51,23 @@ void OnGeneralTimer(Context& ctx) {
 void ScheduleWrite(Context& ctx, std::uint8_t kind) {
     Timer& timer = *ctx.timers.Timer_GEN_Transmit;
     timer.stop();
-    if (!ctx.link.ECU_Connected) return;
-    ctx.link.Write_Kind = kind;
+    if (!ctx.link.ECU_Connected || kind < 2 || kind > 4) return;
+    // Every kind edited within the delay is written: an edit of the configuration followed
+    // by one of the diagram must not leave the configuration behind.
+    ctx.link.Write_Kinds |= static_cast<std::uint8_t>(1u << kind);
     timer.setInterval(ctx.settings.CFG_Transmit_Delay);
     timer.start();
 }
 
 void OnTransmitTimer(Context& ctx) {
     ctx.timers.Timer_GEN_Transmit->stop();
-    switch (ctx.link.Write_Kind) {
-    case 2: ctx.link.Pending_Request = 22; break;
-    case 3: ctx.link.Pending_Request = 23; break;
-    case 4: ctx.link.Pending_Request = 24; break;
-    default: break;
+    const std::uint8_t kinds = std::exchange(ctx.link.Write_Kinds, 0);
+    switch (kinds) {
+    case 0: break;
+    case 1u << 2: SetPendingRequest(ctx, Request::WriteConfig); break;
+    case 1u << 3: SetPendingRequest(ctx, Request::WriteDiagram); break;
+    case 1u << 4: SetPendingRequest(ctx, Request::WriteMap); break;
+    default: SetPendingRequest(ctx, Request::WriteAll); break;
     }
 }
 
@@ -82,11 +86,14 @@ void OnConnected(Context& ctx) {
     ctx.timers.Timer_Connect->start();
     if (view.HudButton_ACB_Start.pressed) {
         view.HudButton_ACB_Start.pressed = false;
-        if (ctx.hooks.ACB_Stop) ctx.hooks.ACB_Stop();
+        ACB_Stop(ctx);
     }
     view.HudButton_ACB_Start.enabled = true;
     view.HudButton_CLB_MAP_Start.enabled = true;
     view.HudButton_CLB_MAP_Stop.enabled = true;
+    if (std::exchange(ctx.link.Line_Loses_Replies, false)) {
+        RemoveStatus(ctx, ctx.LangText("Operation_Line_Loses_Replies"));
+    }
     ctx.events.connected.notify();
 }
 
@@ -95,7 +102,19 @@ void OnDisconnected(Context& ctx) {
     const bool wasConnected = ctx.link.ECU_Connected;
     ctx.link.ECU_Connected = false;
     ctx.timers.Timer_Connect->stop();
-    ctx.link.Pending_Request = 0;
+    ctx.link.Pending_Request = Request::None;
+    // A write cut off here never reaches its end step: without this the link would wait
+    // for it for the rest of the run, and every later request with it.
+    if (ctx.link.Write_Running) {
+        ctx.link.Write_Running = false;
+        RemoveStatus(ctx, ctx.LangText("DynamicIND_Transmission"));
+    }
+    ctx.view.TForm_3D_Wait = WaitForm::Hidden;
+    // Edits that waited for their debounced write are not written now; the reconnection
+    // reads what the ECU holds.
+    const bool editsWaited = ctx.link.Write_Kinds != 0 && ctx.timers.Timer_GEN_Transmit->isRunning();
+    ctx.timers.Timer_GEN_Transmit->stop();
+    ctx.link.Write_Kinds = 0;
     view.HudButton_Port_Search.visible = true;
     view.HudLabel_DynamicIND.visible = false;
     if (view.HudButton_ACB_Start.pressed) {
@@ -106,7 +125,19 @@ void OnDisconnected(Context& ctx) {
     view.HudButton_ACB_Start.enabled = false;
     view.HudButton_CLB_MAP_Start.enabled = false;
     view.HudButton_CLB_MAP_Stop.enabled = false;
-    if (wasConnected) ctx.events.disconnected.notify();
+    if (!wasConnected) return;
+    const std::string cause = ctx.link.Line_Loses_Replies ? ctx.LangText("Operation_Line_Loses_Replies")
+                                                          : ctx.LangText("Operation_Link_Lost");
+    if (editsWaited) {
+        ShowMessageWindow(ctx, kMessageWriteCutOff,
+                          cause + "\n" + ctx.LangText("Operation_Edits_Not_Written") + "\n" +
+                              ctx.LangText("Operation_Values_Read_Again"));
+    }
+    OperationsLinkEnded(ctx,
+                        ctx.link.Line_Loses_Replies ? OperationResult::NotAcknowledged
+                                                    : OperationResult::LinkLost,
+                        cause);
+    ctx.events.disconnected.notify();
 }
 
 void OnLinkLost(Context& ctx) {
@@ -115,10 +146,17 @@ void OnLinkLost(Context& ctx) {
     StartConnection(ctx);
 }
 
+void DropLineLosingReplies(Context& ctx) {
+    ctx.link.Line_Loses_Replies = true;
+    AddStatus(ctx, Colour::Txt_Error, ctx.LangText("Operation_Line_Loses_Replies"));
+    OnLinkLost(ctx);
+}
+
 void ShowMessageWindow(Context& ctx, int type, std::string text) {
     if (!ctx.link.Main_Shown) return; // no window to show it over yet
     if (type == kMessageNewerVersion) ctx.view.TForm_3D_GEN_Enabled = false;
     ctx.view.Messages.push_back({type, std::move(text)});
+    ctx.events.message.notify(ctx.view.Messages.back());
 }
 
 } // namespace bifuel

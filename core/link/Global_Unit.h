@@ -22,6 +22,9 @@ void OnConnected(Context& ctx);
 void OnDisconnected(Context& ctx);
 // Timer_Connect: five seconds without a valid reply.
 void OnLinkLost(Context& ctx);
+// An exchange kept failing past its bound: the link is dropped, and the user told that the
+// line loses replies.
+void DropLineLosingReplies(Context& ctx);
 
 // Asks for the message window; it opens shortly after, on its own timer. Nothing is
 // shown while the main window is not.
@@ -31,5 +34,7 @@ void ShowMessageWindow(Context& ctx, int type, std::string text);
 inline constexpr int kMessageTemperatureTable = 12;
 inline constexpr int kMessageScriptError = 13;
 inline constexpr int kMessageNewerVersion = 15;
+// A write cut off by the end of the link, or edits never written: the caller's text, OK.
+inline constexpr int kMessageWriteCutOff = 16;
 
 } // namespace bifuel

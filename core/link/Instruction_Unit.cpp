@@ -1,6 +1,8 @@
 #include "link/Instruction_Unit.h"
 
 #include "Context.h"
+#include "autocalibration/Veltra_ACB_Innov.h"
+#include "link/Receiver_Unit.h"
 #include "link/Port_3D_Connect.h"
 
 #include <algorithm>
@@ -102,15 +104,14 @@ void ArmWriteName(Context& ctx) {
 }
 
 void ArmWriteList(Context& ctx, Command command, const std::vector<std::uint8_t>& codes) {
-    const auto& encode = (command == Command::WRITE_DIAGRAM) ? ctx.hooks.EncodeDiagramItem
-                                                             : ctx.hooks.EncodeParameter;
+    const bool diagram = command == Command::WRITE_DIAGRAM;
     beginFrame(ctx, command);
     const std::size_t length = dataFrameLength(ctx);
     std::size_t at = 2;
     for (std::uint8_t code : codes) {
         if (at + 3 > length - 1) break; // the announced length bounds the payload
         const std::array<std::uint8_t, 2> value =
-            encode ? encode(code) : std::array<std::uint8_t, 2>{0, 0};
+            diagram ? EncodeDiagramItem(ctx, code) : EncodeParameter(ctx, code);
         ctx.link.TX_Frame[at++] = code;
         ctx.link.TX_Frame[at++] = value[0];
         ctx.link.TX_Frame[at++] = value[1];
@@ -137,7 +138,7 @@ void ArmWriteMapChunk(Context& ctx) {
 void ArmWriteAcb(Context& ctx) {
     beginFrame(ctx, Command::WRITE_ACB);
     const std::array<std::uint8_t, 8> data =
-        ctx.hooks.ACB_Frame_Data ? ctx.hooks.ACB_Frame_Data() : std::array<std::uint8_t, 8>{};
+        Innov_Frame_Data(ctx);
     std::copy(data.begin(), data.end(), ctx.link.TX_Frame.begin() + 2);
     ctx.link.TX_Length = 11;
     ctx.link.Reply_Length = kAckLength;

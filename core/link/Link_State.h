@@ -11,6 +11,28 @@ namespace bifuel {
 inline constexpr int kProgramWords = 150;
 inline constexpr int kFrameSize = 256;
 
+// The one-shot programs a user action or a unit asks the link for. They are not queued:
+// the latest one set before the polling program's yield point wins.
+enum class Request : std::uint8_t {
+    None = 0,
+    Reconnect = 16,
+    ModeGas = 17,
+    ModePetrol = 18,
+    ModeAuto = 19,
+    WriteAll = 21,       // name, parameters, diagram and RPM map
+    WriteConfig = 22,    // parameters
+    WriteDiagram = 23,
+    WriteMap = 24,
+    ClearErrors = 25,
+    EraseGasAndWriteDiagram = 26, // the MAP correction's result
+    EraseMapGas = 27,
+    EraseMapPetrol = 28,
+    InnovationalRun = 29,
+    InnovationalStop = 30,
+};
+
+constexpr bool IsWriteRequest(Request r) { return r >= Request::WriteAll && r <= Request::WriteMap; }
+
 // What the ECU reported in its identification block, and what follows from it.
 struct EcuIdentity {
     std::uint8_t N = 0;    // identification block length
@@ -44,8 +66,9 @@ struct LinkState {
     bool Request_Armed = false;
     bool Write_Running = false;
     bool CFG_Autosave = false;
-    std::uint8_t Pending_Request = 0;
-    std::uint8_t Write_Kind = 0;
+    Request Pending_Request = Request::None;
+    std::uint8_t Write_Kinds = 0; // bit k: a debounced write of kind k (2..4) waits
+    bool Autosave_Enabled = true; // a write saves the configuration file (not in the tool)
     std::uint8_t Mode_Bits = 0;
     std::uint8_t Probe_Code = 0;
     std::uint8_t Probe_Rounds = 0;
@@ -69,6 +92,19 @@ struct LinkState {
     std::uint8_t Reply_Length = 0;
     std::size_t RX_Count = 0;   // bytes of the reply collected so far
     bool RX_Collecting = false; // a reply is being collected
+    // A request went out and its reply may come. Bytes that arrive at any other time (in
+    // the Reply_Delay window before the next request) answer nothing and are dropped.
+    bool Awaiting_Reply = false;
+    // The length of the data frame the ECU has just acknowledged the ANNOUNCE of; 0 when
+    // no data frame may go out.
+    std::uint8_t Announced_Length = 0;
+
+    // How an exchange that must start over is bounded: restarts since the last real
+    // progress, and when that progress was.
+    std::int32_t Exchange_Restarts = 0;
+    bool Restarting = false;            // the exchange went back to an earlier step
+    std::int64_t Last_Progress_Us = 0;  // scheduler time of the last reply that moved on
+    bool Line_Loses_Replies = false;    // the last link loss came from the bound
 
     // Link quality.
     std::int32_t Link_Quality = 0;

@@ -4,11 +4,14 @@
 #include "data/Dynamic_IND_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
+#include "autocalibration/AutoCLB_Unit.h"
 #include "link/Instruction_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Port_3D_Unit.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace bifuel {
 namespace {
@@ -64,6 +67,20 @@ void showPortClosedLook(Context& ctx) {
     ctx.view.HudLabel_Port_Connect_Stabil.text = "0%";
 }
 
+// The connection program from its probe, sent by the next tick of Timer_Sending. Nothing
+// that was armed before goes out.
+void restartWithProbe(Context& ctx) {
+    LinkState& link = ctx.link;
+    link.Request_Armed = false;
+    link.Awaiting_Reply = false;
+    link.Announced_Length = 0;
+    link.Restarting = false;
+    link.Exchange_Restarts = 0;
+    LoadProgram(ctx, ConnectionProgram());
+    link.Program_Counter = 1; // the probe step itself; an answer goes on with word 2
+    link.TX_Frame[1] = static_cast<std::uint8_t>(Command::PROBE);
+}
+
 // Some exchanges cannot simply be sent again when their reply did not come, because the
 // ECU may have acted on the request already:
 // - a data frame: the ECU took it and expects a short frame again, so the frame alone
@@ -74,6 +91,7 @@ void showPortClosedLook(Context& ctx) {
 // The sequencer then goes back to that earlier step of the program. Returns whether it did.
 bool resumeFromEarlierStep(Context& ctx) {
     LinkState& link = ctx.link;
+    if (!link.ECU_Connected) return false;
     const std::uint8_t command = link.TX_Frame[1];
     const std::int32_t at = std::min(link.Program_Counter, kProgramWords);
     std::int32_t step = 0;
@@ -89,6 +107,13 @@ bool resumeFromEarlierStep(Context& ctx) {
     }
     for (std::int32_t p = at; p >= 1; --p) {
         if (link.Program_Words[static_cast<std::size_t>(p)] != step) continue;
+        // Bounded: an ECU that acknowledges the ANNOUNCE but never the frame behind it
+        // would otherwise keep the link busy for ever.
+        link.Restarting = true;
+        if (++link.Exchange_Restarts > kExchangeRestartsMax || progressOverdue(ctx)) {
+            DropLineLosingReplies(ctx);
+            return true;
+        }
         link.Program_Counter = p - 1;
         RunSequencer(ctx);
         return true;
@@ -96,10 +121,53 @@ bool resumeFromEarlierStep(Context& ctx) {
     return false;
 }
 
+bool isDataFrame(std::uint8_t command) {
+    switch (static_cast<Command>(command)) {
+    case Command::WRITE_NAME:
+    case Command::WRITE_PARAMS:
+    case Command::WRITE_DIAGRAM:
+    case Command::WRITE_MAP_CHUNK:
+    case Command::WRITE_ACB: return true;
+    default: return false;
+    }
+}
+
+// Replies that belong to an exchange being started over; they are no progress of it.
+bool restartsAnExchange(std::uint8_t command) {
+    switch (static_cast<Command>(command)) {
+    case Command::ANNOUNCE:
+    case Command::READ_MAP_SIZE:
+    case Command::WRITE_MAP_SIZE:
+    case Command::READ_MAP_CHUNK:
+    case Command::WRITE_MAP_CHUNK: return true;
+    default: return false;
+    }
+}
+
+void noteAcceptedReply(Context& ctx) {
+    LinkState& link = ctx.link;
+    const std::uint8_t command = link.Sent_Frame[1];
+    link.Awaiting_Reply = false;
+    link.Announced_Length =
+        command == static_cast<std::uint8_t>(Command::ANNOUNCE) ? link.Sent_Frame[3] : std::uint8_t{0};
+    if (!link.Restarting || !restartsAnExchange(command)) {
+        link.Restarting = false;
+        link.Exchange_Restarts = 0;
+        link.Last_Progress_Us = ctx.scheduler.nowUs();
+    }
+}
+
 } // namespace
+
+bool progressOverdue(const Context& ctx) {
+    const LinkState& link = ctx.link;
+    return link.Restarting &&
+           ctx.scheduler.nowUs() - link.Last_Progress_Us >= std::int64_t{kExchangeProgressMs} * 1000;
+}
 
 void ArmRequest(Context& ctx) {
     LinkState& link = ctx.link;
+    link.Awaiting_Reply = false;
     const std::size_t n = std::clamp<std::size_t>(link.TX_Length, 3, kFrameSize);
     link.TX_Length = static_cast<std::uint8_t>(n);
     link.TX_Frame[n - 1] = FrameChecksum(link.TX_Frame.data(), n - 1);
@@ -115,6 +183,18 @@ void SendArmed(Context& ctx) {
         ProbeStep(ctx);
     }
     if (!link.Request_Armed && resumeFromEarlierStep(ctx)) return;
+    // A data frame goes out only right behind the acknowledged ANNOUNCE of its length;
+    // anywhere else the ECU would take it for garbage, or worse.
+    if (isDataFrame(link.TX_Frame[1]) && link.Announced_Length != link.TX_Length) {
+        const bool armed = std::exchange(link.Request_Armed, false);
+        if (armed && resumeFromEarlierStep(ctx)) return;
+        if (link.ECU_Connected) {
+            OnLinkLost(ctx);
+        } else {
+            restartWithProbe(ctx);
+        }
+        return;
+    }
     std::copy_n(link.TX_Frame.begin(), link.TX_Length, link.Sent_Frame.begin());
     if (link.Port_Error) {
         HandlePortError(ctx);
@@ -128,12 +208,14 @@ void SendArmed(Context& ctx) {
         endCollection(ctx);
         purgePort(ctx);
     }
+    link.Announced_Length = 0;
     if (!link.Port_Error) portOk(ctx, ctx.port.write(link.Sent_Frame.data(), link.TX_Length));
     if (!link.Port_Error) ctx.port.expectBytes(link.Reply_Length);
     if (link.Port_Error) {
         HandlePortError(ctx);
         return;
     }
+    link.Awaiting_Reply = true;
     ctx.events.frameSent.notify(std::span(link.Sent_Frame.data(), link.TX_Length));
     Timer& sending = *ctx.timers.Timer_Sending;
     sending.setInterval(kReplyTimeoutMs);
@@ -143,6 +225,14 @@ void SendArmed(Context& ctx) {
 void OnBytesArrived(Context& ctx) {
     LinkState& link = ctx.link;
     if (link.Port_Error) return;
+    // No request is out: these bytes answer nothing that was sent (a late reply, an
+    // echo, noise) and must not be taken for the reply to the request about to go.
+    if (!link.Awaiting_Reply) {
+        if (link.RX_Collecting) endCollection(ctx);
+        purgePort(ctx);
+        if (link.Port_Error) HandlePortError(ctx);
+        return;
+    }
     if (!link.RX_Collecting) {
         link.RX_Collecting = true;
         link.RX_Count = 0;
@@ -186,12 +276,21 @@ bool CheckReply(Context& ctx, std::size_t count) {
                        rx[0] == link.Sent_Frame[0] && rx[0] == link.Probe_Code &&
                        rx[1] == link.Sent_Frame[1] &&
                        rx[count - 1] == FrameChecksum(rx.data(), count - 1);
-    if (!valid) return false;
+    if (!valid || !link.Awaiting_Reply) return false;
+    noteAcceptedReply(ctx);
     ctx.events.replyAccepted.notify(std::span(rx.data(), count));
     ctx.view.HudButton_3D_GEN_Connect_Condition.visible = false;
     restartLinkQuality(ctx);
+    OperationReplyAccepted(ctx);
+    // A run started while this reply was handled counts from the next reply on.
+    const bool calibrating = ctx.acb.ACB_Running;
     RunSequencer(ctx);
-    if (ctx.hooks.ACB_Tick) ctx.hooks.ACB_Tick();
+    // Replies that only start an exchange over do not keep a failing link alive.
+    if (progressOverdue(ctx)) {
+        DropLineLosingReplies(ctx);
+        return true;
+    }
+    if (calibrating) ACB_Tick(ctx);
     return true;
 }
 
@@ -250,6 +349,7 @@ void OnPortClosed(Context& ctx) {
     ctx.timers.Timer_Connect->stop();
     // Each tick tries the write again; on a closed port it fails and the error handling
     // decides whether the port is kept, searched or probed blindly.
+    ctx.timers.Timer_Sending->setInterval(kReplyTimeoutMs);
     ctx.timers.Timer_Sending->start();
     showPortClosedLook(ctx);
 }
@@ -291,9 +391,8 @@ void HandlePortError(Context& ctx) {
     OnPortFailed(ctx);
     ctx.link.Port_Error = false;
     // The failure dropped the link: whenever the port answers again, the connection
-    // starts over instead of polling on as if nothing had happened.
-    LoadProgram(ctx, ConnectionProgram());
-    ctx.link.Program_Counter = 0;
+    // starts over with a probe instead of sending what was armed before.
+    restartWithProbe(ctx);
     if (ConfiguredPortListed(ctx)) return; // kept: Timer_Sending retries
     if (!ctx.port.isOpen()) return;
     ctx.port.close();

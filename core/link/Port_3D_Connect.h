@@ -20,6 +20,8 @@ void SendArmed(Context& ctx);
 void OnBytesArrived(Context& ctx);
 // 500 ms without a byte: the reply ends short.
 void OnReplyGap(Context& ctx);
+// Whether an exchange being started over has gone too long without progress.
+bool progressOverdue(const Context& ctx);
 // Checks a reply of `count` bytes; a valid one runs the sequencer.
 bool CheckReply(Context& ctx, std::size_t count);
 

@@ -250,7 +250,7 @@ void ClosePortWindow(Context& ctx) {
 
 void ApplyManualPort(Context& ctx, const std::string& name, const PortLineSettings& line) {
     ctx.portSearch.Line_Settings = line;
-    if (ctx.hooks.ApplyLineSettings) ctx.hooks.ApplyLineSettings(line);
+    ctx.events.lineSettings.notify(line);
     SettingsHooks hooks;
     hooks.SetPortToOpen = [&ctx](const std::string& chosen) {
         ctx.portSearch.Startup_Port_Name = chosen;

@@ -1,6 +1,7 @@
 #include "link/Receiver_Unit.h"
 
 #include "Context.h"
+#include "files/SaveLoad_3D_Unit.h"
 #include "calibration/Calibr_Unit.h"
 #include "data/Config_Unit.h"
 #include "files/Paths.h"
@@ -143,7 +144,7 @@ void DecodeParams(Context& ctx) {
         ctx.link.Raw_Params[list[i]] = static_cast<std::uint16_t>(BytesToWord(h, l));
         decodeOne(ctx, list[i], h, l);
     }
-    if (ctx.hooks.SetupPageFill) ctx.hooks.SetupPageFill();
+    ctx.events.setupPageFill.notify();
 }
 
 WordBytes EncodeParameter(Context& ctx, std::uint8_t code) {
@@ -214,7 +215,7 @@ void DecodeDiagram(Context& ctx) {
         if (rx[at + 4] & 0x80) d.Idle_Point = static_cast<std::uint8_t>(i);
     }
     d.Selected_Point = -1;
-    if (ctx.hooks.AfterDiagramRead) ctx.hooks.AfterDiagramRead();
+    AfterDiagramRead(ctx);
 }
 
 WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code) {
@@ -256,7 +257,7 @@ void OnNameReply(Context& ctx) {
     c.CFG_Name = name;
     s.CFG_File_Name = name;
     s.CFG_Full_File_Name = (ctx.paths.Config_Dir / (name + ".cfg")).string();
-    if (ctx.hooks.LoadInstallerDetail) ctx.hooks.LoadInstallerDetail();
+    LoadInstallerDetail(ctx);
 }
 
 } // namespace bifuel

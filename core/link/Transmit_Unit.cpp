@@ -1,10 +1,19 @@
 #include "link/Transmit_Unit.h"
 
 #include "Context.h"
+#include "autocalibration/AutoCLB_Unit.h"
+#include "autocalibration/Veltra_ACB_Innov.h"
+#include "calibration/Calibr_Unit.h"
+#include "data/Dynamic_IND_Unit.h"
+#include "data/Live_Data.h"
+#include "files/SaveLoad_3D_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
 #include "link/Instruction_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Port_3D_Connect.h"
+#include "link/Receiver_Unit.h"
+#include "rpm_map/MapRPM_Unit.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,44 +34,52 @@ std::uint8_t lengthPlusFrame(std::uint8_t dataBytes) {
     return static_cast<std::uint8_t>(dataBytes + 3);
 }
 
-// The RPM map stream a write sends: the map unit's, or else the one last read, behind
-// its two dimension bytes.
+// The RPM map stream a write sends.
 void prepareMapWrite(Context& ctx) {
     MapTransfer& map = ctx.link.Map;
-    if (ctx.hooks.EncodeMapStream) {
-        map.Write_Stream = ctx.hooks.EncodeMapStream();
-    } else {
-        map.Write_Stream.assign({map.Read_Cols, map.Read_Rows});
-        map.Write_Stream.insert(map.Write_Stream.end(), map.Read_Stream.begin(),
-                                map.Read_Stream.end());
-    }
+    map.Write_Stream = EncodeMapStream(ctx);
     map.Write_Offset = 0;
     map.Chunk_Length = 0;
 }
 
+// Requests a program sends, for its progress: every step that arms one, and each further
+// chunk of an RPM map write (ANNOUNCE and the chunk).
+int framesOf(const Context& ctx, std::span<const std::int32_t> words) {
+    static constexpr std::int32_t kArming[] = {21, 22, 23, 30, 32, 34, 36, 38, 40, 42, 44, 46,
+                                               48, 50, 52, 53, 54, 55, 56, 58, 61, 63, 65};
+    int frames = 0;
+    bool mapWrite = false;
+    for (const std::int32_t w : words) {
+        if (std::find(std::begin(kArming), std::end(kArming), w) != std::end(kArming)) ++frames;
+        if (w == 63) mapWrite = true;
+    }
+    if (mapWrite) {
+        const std::size_t chunks = (ctx.link.Map.Write_Stream.size() + kMapChunkMax - 1) / kMapChunkMax;
+        if (chunks > 1) frames += 2 * static_cast<int>(chunks - 1);
+    }
+    return frames;
+}
+
 // Loads the program of a request or program number; false when there is none.
-bool loadProgramOf(Context& ctx, const std::vector<std::int32_t>& words, int request) {
+bool loadProgramOf(Context& ctx, const std::vector<std::int32_t>& words, Request request) {
     if (words.empty()) return false;
     LoadProgram(ctx, words);
-    if (request == 21 || request == 24) prepareMapWrite(ctx);
+    if (request == Request::WriteAll || request == Request::WriteMap) prepareMapWrite(ctx);
     return true;
 }
 
-int requestOfProgramNumber(int number) {
-    if (number >= 1 && number <= 3) return 16 + number;
-    if (number >= 4 && number <= 7) return 17 + number;
-    if (number == 21) return 29;
-    if (number == 22) return 30;
-    return number == kPollingProgram ? 0 : -1;
+std::optional<Request> requestOfProgramNumber(int number) {
+    if (number >= 1 && number <= 3) return static_cast<Request>(16 + number);
+    if (number >= 4 && number <= 7) return static_cast<Request>(17 + number);
+    if (number == 21) return Request::InnovationalRun;
+    if (number == 22) return Request::InnovationalStop;
+    if (number == kPollingProgram) return Request::None;
+    return std::nullopt;
 }
 
-void addStatus(Context& ctx, Colour colour, const char* key) {
-    if (ctx.hooks.AddStatus) ctx.hooks.AddStatus(colour, ctx.LangText(key));
-}
+void addStatus(Context& ctx, Colour colour, const char* key) { AddStatus(ctx, colour, ctx.LangText(key)); }
 
-void removeStatus(Context& ctx, const char* key) {
-    if (ctx.hooks.RemoveStatus) ctx.hooks.RemoveStatus(ctx.LangText(key));
-}
+void removeStatus(Context& ctx, const char* key) { RemoveStatus(ctx, ctx.LangText(key)); }
 
 void decodeMapSize(Context& ctx) {
     MapTransfer& map = ctx.link.Map;
@@ -102,7 +119,8 @@ void setChunkLength(Context& ctx) {
 
 void endOfWrite(Context& ctx) {
     ctx.link.Write_Running = false;
-    if (ctx.hooks.ACB_On_Write_End) ctx.hooks.ACB_On_Write_End();
+    OperationWriteEnded(ctx);
+    ACB_On_Write_End(ctx);
     removeStatus(ctx, "DynamicIND_Transmission");
     ctx.view.TForm_3D_Wait = WaitForm::Corner;
     // The window waits for the report of this write. An ECU that still shows the saved bit
@@ -132,9 +150,8 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 24: addStatus(ctx, Colour::Txt_Information, "DynamicIND_Receiv_On"); return true;
     case 25:
         removeStatus(ctx, "DynamicIND_Receiv_On");
-        if (ctx.hooks.ShowStatusNow) {
-            ctx.hooks.ShowStatusNow(Colour::Txt_Complete, ctx.LangText("DynamicIND_Receiv_Off"));
-        }
+        ShowStatusNow(ctx, Colour::Txt_Complete, ctx.LangText("DynamicIND_Receiv_Off"));
+        OperationDataLoaded(ctx);
         return true;
     case 30: ProbeStep(ctx); return true;
     case 31: OnConnected(ctx); return true;
@@ -144,20 +161,24 @@ bool runStep(Context& ctx, std::int32_t step) {
         ArmRead(ctx, Command::READ_LIVE, lengthPlusFrame(id.L1));
         if (!ctx.config.CFG_Name.empty() && link.CFG_Autosave) {
             link.CFG_Autosave = false;
-            if (ctx.hooks.SaveConfigFile) ctx.hooks.SaveConfigFile();
+            if (link.Autosave_Enabled) SaveConfigFile(ctx);
         }
         return true;
-    case 35: if (ctx.hooks.DecodeLiveData) ctx.hooks.DecodeLiveData(); return true;
+    case 35:
+        DecodeLiveData(ctx);
+        ctx.events.liveData.notify();
+        OperationLiveReply(ctx);
+        return true;
     case 36: ArmShortRequest(ctx, Command::READ_NAME, 0x08, 0x08, 11); return true;
-    case 37: if (ctx.hooks.DecodeName) ctx.hooks.DecodeName(); return true;
+    case 37: OnNameReply(ctx); return true;
     case 38: ArmRead(ctx, Command::READ_PARAMS, lengthPlusFrame(id.L2)); return true;
-    case 39: if (ctx.hooks.DecodeParams) ctx.hooks.DecodeParams(); return true;
+    case 39: DecodeParams(ctx); return true;
     case 40: ArmRead(ctx, Command::READ_DIAGRAM, lengthPlusFrame(id.L3)); return true;
-    case 41: if (ctx.hooks.DecodeDiagram) ctx.hooks.DecodeDiagram(); return true;
+    case 41: DecodeDiagram(ctx); return true;
     case 42: ArmRead(ctx, Command::READ_MAP_GAS, lengthPlusFrame(id.L5)); return true;
-    case 43: if (ctx.hooks.DecodeMapGas) ctx.hooks.DecodeMapGas(); return true;
+    case 43: DecodeMapGas(ctx); return true;
     case 44: ArmRead(ctx, Command::READ_MAP_PETROL, lengthPlusFrame(id.L5)); return true;
-    case 45: if (ctx.hooks.DecodeMapPetrol) ctx.hooks.DecodeMapPetrol(); return true;
+    case 45: DecodeMapPetrol(ctx); return true;
     case word::AnnounceStep:
         addStatus(ctx, Colour::Txt_Information, "DynamicIND_Transmission");
         ArmAnnounce(ctx);
@@ -173,7 +194,7 @@ bool runStep(Context& ctx, std::int32_t step) {
         link.Data_Length = static_cast<std::uint8_t>(3 * DiagramWriteList().size() + 3);
         return true;
     case 52:
-        if (ctx.hooks.ComputeSlopes) ctx.hooks.ComputeSlopes();
+        ComputeSlopes(ctx.diagram);
         ArmWriteList(ctx, Command::WRITE_DIAGRAM, DiagramWriteList());
         return true;
     case 53: ArmRead(ctx, Command::ERASE_MAP_GAS, lengthPlusFrame(id.L5)); return true;
@@ -183,7 +204,7 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 57: decodeMapSize(ctx); return true;
     case 58: armMapChunkRead(ctx); return true;
     case 59: storeMapChunk(ctx); return true;
-    case 60: if (ctx.hooks.BuildMap) ctx.hooks.BuildMap(); return true;
+    case 60: BuildMap(ctx); return true;
     case word::WriteMapSizeStep:
         link.Map.Write_Offset = 0;
         ArmShortRequest(ctx, Command::WRITE_MAP_SIZE, kMapWriteCols, kMapWriteRows, 3);
@@ -199,7 +220,7 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 100: endOfWrite(ctx); return true;
     default:
         if (step >= 67 && step <= 79) {
-            if (ctx.hooks.InnovationalStep) ctx.hooks.InnovationalStep(step);
+            Innov_Instruction(ctx, step);
             return true;
         }
         return false;
@@ -212,14 +233,14 @@ std::optional<bool> evaluateCondition(Context& ctx, std::int32_t condition) {
     switch (condition) {
     case 200:
         if (map.Read_Stream.size() < map.Read_Length) return false;
-        if (ctx.hooks.DecodeMapStream) ctx.hooks.DecodeMapStream();
+        DecodeMapStream(ctx);
         return true;
     case 201: return map.Write_Offset >= map.Write_Stream.size();
     case 202: return !ctx.timers.Timer_Countner->isRunning();
     case 203: return !ctx.timers.Timer_Wait->isRunning();
     default:
         if (condition >= 204 && condition <= 207) {
-            return ctx.hooks.InnovationalCondition && ctx.hooks.InnovationalCondition(condition);
+            return Innov_Condition(ctx, condition);
         }
         return std::nullopt;
     }
@@ -228,19 +249,22 @@ std::optional<bool> evaluateCondition(Context& ctx, std::int32_t condition) {
 void yieldPoint(Context& ctx) {
     LinkState& link = ctx.link;
     if (link.Write_Running) return;
-    const int request = link.Pending_Request;
-    if (request >= 21 && request <= 24) {
+    const Request request = std::exchange(link.Pending_Request, Request::None);
+    if (request == Request::None) return;
+    if (IsWriteRequest(request)) {
         link.Write_Running = true;
         link.CFG_Autosave = true;
         ctx.view.TForm_3D_Wait = WaitForm::Large;
     }
-    link.Pending_Request = 0;
-    if (request == 16) {
+    if (request == Request::Reconnect) {
+        OperationStarted(ctx, request, 0);
         StartConnection(ctx);
         return;
     }
-    if (request != 0 && loadProgramOf(ctx, ProgramForRequest(ctx, request), request)) {
+    if (loadProgramOf(ctx, ProgramForRequest(request), request)) {
         link.Program_Counter = 0;
+        OperationStarted(ctx, request,
+                         framesOf(ctx, std::span(link.Program_Words).subspan(1, link.Program_Length)));
     }
 }
 
@@ -296,8 +320,11 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
     case word::LoadProgram: {
         const auto number = operand(1);
         if (!number) return false;
-        if (loadProgramOf(ctx, ProgramByNumber(ctx, *number), requestOfProgramNumber(*number))) {
+        const std::optional<Request> request = requestOfProgramNumber(*number);
+        if (request && loadProgramOf(ctx, ProgramByNumber(*number), *request)) {
             link.Program_Counter = 1;
+            // Back to polling: the one-shot program that ran has ended.
+            if (*request == Request::None) OperationProgramEnded(ctx);
         } else {
             ReportScriptError(ctx, p, op);
             link.Program_Counter = p + 2;
@@ -307,7 +334,7 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
     case word::Prompt: {
         const auto n = operand(1);
         if (!n) return false;
-        const std::string text = ctx.hooks.ACB_Prompt_Text ? ctx.hooks.ACB_Prompt_Text(*n) : "";
+        const std::string text = ACB_Prompt_Text(ctx, *n);
         ctx.view.ACB_Current_Prompt = text;
         ctx.view.HudLabel_3D_ACB_Prompt.text = text;
         link.Program_Counter = p + 2;
@@ -340,32 +367,32 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
 const std::vector<std::int32_t>& ConnectionProgram() { return kConnection; }
 const std::vector<std::int32_t>& PollingProgram() { return kPolling; }
 
-std::vector<std::int32_t> ProgramForRequest(const Context& ctx, int request) {
+std::vector<std::int32_t> ProgramForRequest(Request request) {
     switch (request) {
-    case 16: return kConnection;
-    case 17: return {21, 5, 0};
-    case 18: return {22, 5, 0};
-    case 19: return {23, 5, 0};
-    case 21: return {47, 46, 48, 49, 46, 50, 51, 46, 52, 61, 62, 46, 63, 201, -4, 100, 5, 0};
-    case 22: return {49, 46, 50, 100, 5, 0};
-    case 23: return {51, 46, 52, 100, 5, 0};
-    case 24: return {61, 62, 46, 63, 201, -4, 100, 5, 0};
-    case 25: return {55, 5, 0};
-    case 26: return {53, 51, 46, 52, 100, 5, 0};
-    case 27: return {53, 43, 5, 0};
-    case 28: return {54, 45, 5, 0};
-    case 29:
-        return ctx.hooks.InnovationalProgram ? ctx.hooks.InnovationalProgram()
-                                             : std::vector<std::int32_t>{};
-    case 30: return {98, 22, 79, 5, 0};
-    default: return {};
+    case Request::None: return {};
+    case Request::Reconnect: return kConnection;
+    case Request::ModeGas: return {21, 5, 0};
+    case Request::ModePetrol: return {22, 5, 0};
+    case Request::ModeAuto: return {23, 5, 0};
+    case Request::WriteAll:
+        return {47, 46, 48, 49, 46, 50, 51, 46, 52, 61, 62, 46, 63, 201, -4, 100, 5, 0};
+    case Request::WriteConfig: return {49, 46, 50, 100, 5, 0};
+    case Request::WriteDiagram: return {51, 46, 52, 100, 5, 0};
+    case Request::WriteMap: return {61, 62, 46, 63, 201, -4, 100, 5, 0};
+    case Request::ClearErrors: return {55, 5, 0};
+    case Request::EraseGasAndWriteDiagram: return {53, 51, 46, 52, 100, 5, 0};
+    case Request::EraseMapGas: return {53, 43, 5, 0};
+    case Request::EraseMapPetrol: return {54, 45, 5, 0};
+    case Request::InnovationalRun: return InnovationalProgram();
+    case Request::InnovationalStop: return {98, 22, 79, 5, 0};
     }
+    return {};
 }
 
-std::vector<std::int32_t> ProgramByNumber(const Context& ctx, int number) {
+std::vector<std::int32_t> ProgramByNumber(int number) {
     if (number == kPollingProgram) return kPolling;
-    const int request = requestOfProgramNumber(number);
-    return request > 0 ? ProgramForRequest(ctx, request) : std::vector<std::int32_t>{};
+    const std::optional<Request> request = requestOfProgramNumber(number);
+    return request ? ProgramForRequest(*request) : std::vector<std::int32_t>{};
 }
 
 void LoadProgram(Context& ctx, std::span<const std::int32_t> words) {

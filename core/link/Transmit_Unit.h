@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/Link_State.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -30,10 +32,10 @@ inline constexpr std::int32_t WriteMapSizeStep = 61; // WRITE_MAP_SIZE, start of
 // Program numbers that word 5 loads.
 inline constexpr int kPollingProgram = 0;
 
-// Words of the program a pending request (16..30) loads; empty when it names none.
-std::vector<std::int32_t> ProgramForRequest(const Context& ctx, int request);
+// Words of the program a pending request loads; empty for none.
+std::vector<std::int32_t> ProgramForRequest(Request request);
 // Words of the program that word 5 loads by number; empty when the number names none.
-std::vector<std::int32_t> ProgramByNumber(const Context& ctx, int number);
+std::vector<std::int32_t> ProgramByNumber(int number);
 const std::vector<std::int32_t>& ConnectionProgram();
 const std::vector<std::int32_t>& PollingProgram();
 

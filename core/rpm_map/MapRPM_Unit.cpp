@@ -1,6 +1,7 @@
 #include "rpm_map/MapRPM_Unit.h"
 
 #include "Context.h"
+#include "link/Link_Operations.h"
 #include "data/Calc_Unit.h"
 #include "files/FindUnit.h"
 #include "link/Global_Unit.h"
@@ -345,14 +346,14 @@ void HudButton_3D_MapRPM_ClearClick(Context& ctx) {
     if (ctx.link.Write_Running || !ctx.rpmMap.Grid_Built) return;
     ClearFactors(ctx);
     UpdateMarks(ctx);
-    ctx.link.Pending_Request = 24;
+    SetPendingRequest(ctx, Request::WriteMap);
 }
 
 void HudButton_3D_MapRPM_DefaultClick(Context& ctx) {
     if (ctx.link.Write_Running) return;
     ResetMap(ctx);
     UpdateMarks(ctx);
-    ctx.link.Pending_Request = 24;
+    SetPendingRequest(ctx, Request::WriteMap);
 }
 
 } // namespace bifuel

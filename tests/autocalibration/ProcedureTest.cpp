@@ -12,6 +12,7 @@ class Procedure : public ::testing::Test {
 protected:
     Procedure() {
         ctx.link.Main_Shown = true;
+        ctx.link.ECU_Connected = true; // requests are taken only from a connected ECU
         ctx.acb.Ticks = ComputeTimeBase(ctx.settings);
         ctx.acb.Best_Diff = 32000;
     }
@@ -185,7 +186,7 @@ TEST_F(Procedure, SupportValuesAreMeansOverThirtyOneSamples) {
         EXPECT_EQ(ctx.config.ACB_Value_98, 1400);
         EXPECT_EQ(ctx.config.ACB_Corr_93, 11);
         EXPECT_EQ(ctx.config.ACB_Corr_99, 15);
-        ctx.link.Pending_Request = 0;
+        ctx.link.Pending_Request = Request::None;
     }
 }
 

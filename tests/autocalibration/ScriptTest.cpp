@@ -12,6 +12,7 @@ class Script : public ::testing::Test {
 protected:
     Script() {
         ctx.link.Main_Shown = true;
+        ctx.link.ECU_Connected = true; // requests are taken only from a connected ECU
         ctx.acb.ACB_Running = true;
         ctx.acb.Ticks = ComputeTimeBase(ctx.settings);
     }

@@ -19,22 +19,21 @@ public: // the stop cases below act on the fixture from their tables
     void start(sim::SimOptions options = {}) {
         options.engine.warm = true;
         car = std::make_unique<sim::SimCar>(clock, line.device(), options);
+        keep.clear();
         ctx = std::make_unique<Context>(clock, line.host(), work.paths(true));
         ctx->settings.Search_Port = false;
         ctx->link.Main_Shown = true;
         ctx->settings.Port_Name = "ttyTEST0";
         line.host().setPortName("ttyTEST0");
         // The driver does what the prompt asks.
-        auto tick = ctx->hooks.ACB_Tick;
-        ctx->hooks.ACB_Tick = [this, tick] {
-            if (tick) tick();
+        driver = ctx->events.replyAccepted.subscribe([this](std::span<const std::uint8_t>) {
             const std::string& label = ctx->view.HudLabel_3D_ACB_Prompt.text;
             if (label.starts_with(ACB_Prompt_Text(*ctx, 14))) {
                 car->engine().requestRpm(0);
             } else if (label.starts_with(ACB_Prompt_Text(*ctx, 12))) {
                 car->engine().requestRpm(2500);
             }
-        };
+        });
         line.host().open();
         ASSERT_TRUE(clock.runUntil([this] { return polling(); }, 20000)) << "never connected";
         clock.advance(2000); // a few polling rounds: live values and smoothing filled
@@ -60,7 +59,7 @@ public: // the stop cases below act on the fixture from their tables
 
     bool ended() const {
         return !ctx->acb.ACB_Running && !ctx->view.HudButton_ACB_Start.pressed &&
-               ctx->link.Pending_Request == 0 && !ctx->link.Write_Running && polling();
+               ctx->link.Pending_Request == Request::None && !ctx->link.Write_Running && polling();
     }
 
     bool runToEnd(std::int64_t limitMs = 600000) {
@@ -70,8 +69,7 @@ public: // the stop cases below act on the fixture from their tables
     // Mean petrol time the petrol ECU commands with all cylinders on gas, against the mean
     // the engine needs (which is what it commands on petrol), after settling.
     std::int32_t petrolDifferenceOnGas() {
-        ctx->link.Mode_Bits = 0xF0;
-        ctx->link.Pending_Request = 17;
+        SwitchToGas(*ctx);
         clock.advance(4000);
         const sim::EngineSnapshot& s = car->engine().snapshot();
         EXPECT_EQ(s.mode, 4);
@@ -97,6 +95,8 @@ public: // the stop cases below act on the fixture from their tables
     sim::MemoryLine line{clock, sim::MemoryLine::kByteTimeUs9600};
     std::unique_ptr<sim::SimCar> car;
     std::unique_ptr<Context> ctx;
+    Subscription driver;
+    std::vector<Subscription> keep;
 };
 
 TEST_F(SimRun, EveryAlgorithmCalibratesTheEngine) {
@@ -177,11 +177,7 @@ TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
         {"engine stopped", 60, [](SimRun& t) { t.car->engine().setRunning(false); }, nullptr, stopped},
         {"no pulses from the petrol injectors", 60,
          [](SimRun& t) {
-             auto decode = t.ctx->hooks.DecodeLiveData;
-             t.ctx->hooks.DecodeLiveData = [&t, decode] {
-                 decode();
-                 t.ctx->live.Live_Petrol_Inj = {};
-             };
+             t.keep.push_back(t.ctx->events.liveData.subscribe([&t] { t.ctx->live.Live_Petrol_Inj = {}; }));
          },
          nullptr, "Autocalibration failed. No pulse from petrol injectors."},
         {"link lost", 60, [](SimRun& t) { t.car->ecu().faults().dropEvery = 1; },
@@ -200,11 +196,8 @@ TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
         const auto corrections = correctionsNow();
         press("Default");
         int replies = 0;
-        auto tick = ctx->hooks.ACB_Tick;
-        ctx->hooks.ACB_Tick = [&replies, tick] {
-            ++replies;
-            tick();
-        };
+        const Subscription counted =
+            ctx->events.replyAccepted.subscribe([&replies](std::span<const std::uint8_t>) { ++replies; });
         ASSERT_TRUE(clock.runUntil([&] { return replies >= c.afterReplies; }, 60000));
         c.stop(*this);
         if (c.resume) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Context.h"
+#include "link/Receiver_Unit.h"
 #include "MemoryLine.h"
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Ctrl.h"
@@ -41,12 +42,12 @@ class DiagramFixture : public ::testing::Test {
     }
     // The points a diagram write would carry, decoded from its 27 items.
     DiagramEntry writeNow() {
-        ctx.hooks.ComputeSlopes();
+        ComputeSlopes(ctx.diagram);
         DiagramEntry sent;
         const auto& codes = DiagramWriteList();
         for (std::size_t i = 0; i < kDiagramPoints; ++i) {
-            const auto gas = ctx.hooks.EncodeDiagramItem(codes[3 * i + 1]);
-            const auto petrol = ctx.hooks.EncodeDiagramItem(codes[3 * i + 2]);
+            const auto gas = EncodeDiagramItem(ctx, codes[3 * i + 1]);
+            const auto petrol = EncodeDiagramItem(ctx, codes[3 * i + 2]);
             sent.Gas[i] = gas[0] * 256 + gas[1];
             sent.Petrol[i] = (petrol[0] & 0x7F) * 256 + petrol[1];
         }

@@ -111,18 +111,18 @@ TEST_F(DiagramFixture, StepBackAndForwardMoveThroughTheHistoryAndWrite) {
     OpenHistoryPanel(ctx, 100, 100);
     HistoryBack(ctx);
     EXPECT_EQ((DiagramEntry{d().Petrol_Point, d().Gas_Point}), read);
-    EXPECT_EQ(ctx.link.Pending_Request, 23);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::WriteDiagram);
     EXPECT_FALSE(ctx.diagramView.History_Panel.open);
     EXPECT_FALSE(CanStepBack(d()));
     EXPECT_TRUE(CanStepForward(d()));
 
-    ctx.link.Pending_Request = 0;
+    ctx.link.Pending_Request = Request::None;
     HistoryBack(ctx); // nothing further back
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 
     HistoryForward(ctx);
     EXPECT_EQ((DiagramEntry{d().Petrol_Point, d().Gas_Point}), edited);
-    EXPECT_EQ(ctx.link.Pending_Request, 23);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::WriteDiagram);
 }
 
 TEST_F(DiagramFixture, HistoryStepsDoNothingWhileDisconnected) {
@@ -133,7 +133,7 @@ TEST_F(DiagramFixture, HistoryStepsDoNothingWhileDisconnected) {
     HistoryBack(ctx);
     EXPECT_EQ(d().Gas_Point, edited);
     EXPECT_EQ(d().History_Position, 2);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 }
 
 TEST_F(DiagramFixture, AnArmedPointEditsTheDiagramAStepBackBroughtNotTheOneBefore) {
@@ -167,12 +167,12 @@ TEST_F(DiagramFixture, AnEditIsPushedAtOnceAndWrittenAfterTheTransmitDelay) {
     EXPECT_EQ(d().History_Count, 2);
     EXPECT_EQ(d().Diagram_History[1].Gas[4], 10350);
     clock.advance(799);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
     clock.advance(1);
-    EXPECT_EQ(ctx.link.Pending_Request, 23);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::WriteDiagram);
 
     // No selection, or no ECU: no history entry and no write.
-    ctx.link.Pending_Request = 0;
+    ctx.link.Pending_Request = Request::None;
     Deselect(ctx, DiagramMouseButton::Left);
     SendDiagramAfterEdit(ctx);
     ctx.link.ECU_Connected = false;
@@ -180,7 +180,7 @@ TEST_F(DiagramFixture, AnEditIsPushedAtOnceAndWrittenAfterTheTransmitDelay) {
     SendDiagramAfterEdit(ctx);
     clock.advance(2000);
     EXPECT_EQ(d().History_Count, 2);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 }
 
 TEST_F(DiagramFixture, AnEditThatBrokeTheDiagramIsNeitherKeptNorSent) {
@@ -200,7 +200,7 @@ TEST_F(DiagramFixture, AnEditThatBrokeTheDiagramIsNeitherKeptNorSent) {
     KeyStep(ctx, DiagramKey::Up);
     const DiagramEntry last{d().Petrol_Point, d().Gas_Point};
     clock.advance(5000);
-    ctx.link.Pending_Request = 0;
+    ctx.link.Pending_Request = Request::None;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         select(4);

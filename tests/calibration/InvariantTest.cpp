@@ -90,8 +90,8 @@ TEST_F(Invariant, RandomEditsKeepTheDiagramSoundAndNeverWriteABrokenOne) {
             };
             ASSERT_TRUE(midDragSound) << "during the last of" << trace();
             ASSERT_TRUE(Sound(d().Petrol_Point, d().Gas_Point)) << "after" << trace();
-            if (ctx.link.Pending_Request == 23) {
-                ctx.link.Pending_Request = 0;
+            if (ctx.link.Pending_Request == Request::WriteDiagram) {
+                ctx.link.Pending_Request = Request::None;
                 const DiagramEntry sent = writeNow();
                 ASSERT_TRUE(Sound(sent.Petrol, sent.Gas)) << "written after" << trace();
             }

@@ -98,13 +98,13 @@ TEST_F(MapCorrection, TheWorkedExampleProposesThenAppliesAndWrites) {
     EXPECT_DOUBLE_EQ(ctx.diagramView.Y2[6], 377 - 377.0 / 32000 * 16886);
     EXPECT_EQ(prompt().text, ctx.LangText("MAP_Ctrl_Transmit"));
     EXPECT_EQ(prompt().mode, PromptMode::YesNo);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 
     yes();
     EXPECT_EQ(d().Gas_Point, proposal);
     EXPECT_EQ(ctx.mapPoints.Proposed_Gas, DiagramTimes{});
     EXPECT_FALSE(ctx.diagramView.Proposed_Visible);
-    EXPECT_EQ(ctx.link.Pending_Request, 26);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::EraseGasAndWriteDiagram);
     EXPECT_FALSE(prompt().open);
     EXPECT_EQ(d().History_Count, 1); // the history is not touched here
     EXPECT_EQ(writeNow().Gas, proposal);
@@ -119,7 +119,7 @@ TEST_F(MapCorrection, NoAfterTheProposalLeavesTheDiagramAsItWas) {
     EXPECT_EQ(ctx.mapPoints.Proposed_Gas, DiagramTimes{});
     EXPECT_FALSE(ctx.diagramView.Proposed_Visible);
     EXPECT_FALSE(prompt().open);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 }
 
 TEST_F(MapCorrection, IdleRunPointsCollectButAreNeverCorrectedWhileShown) {
@@ -171,7 +171,7 @@ TEST_F(MapCorrection, AProposalThatWouldTakeTheEndOffTheCeilingIsNotApplied) {
     ASSERT_EQ(ctx.mapPoints.Proposed_Gas[8], 30600);
     yes();
     EXPECT_EQ(d().Gas_Point, gas);
-    EXPECT_EQ(ctx.link.Pending_Request, 0); // the MAP points are not erased either
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None); // the MAP points are not erased either
     EXPECT_TRUE(prompt().open);
     EXPECT_EQ(prompt().mode, PromptMode::Ok);
     EXPECT_EQ(prompt().text, ctx.LangText("MAP_Ctrl_No_Pair"));
@@ -219,7 +219,7 @@ TEST_F(MapCorrection, ThePromptSitsOnTheBottomEdgeOfTheDiagram) {
 
 TEST_F(MapCorrection, StartAndStopSwitchTheCollectionAndItsControls) {
     int setupReads = 0;
-    ctx.hooks.ReadSetupPage = [&] { ++setupReads; };
+    const Subscription page = ctx.events.setupPageRead.subscribe([&] { ++setupReads; });
     ctx.settings.Map_Point = true;
     HudButton_CLB_MAP_StartClick(ctx);
     EXPECT_TRUE(ctx.config.Save_Map);
@@ -234,9 +234,9 @@ TEST_F(MapCorrection, StartAndStopSwitchTheCollectionAndItsControls) {
     EXPECT_EQ(setupReads, 1);
 
     HudButton_CLB_MAP_Del_GasClick(ctx);
-    EXPECT_EQ(ctx.link.Pending_Request, 27);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::EraseMapGas);
     HudButton_CLB_MAP_Del_PetrolClick(ctx);
-    EXPECT_EQ(ctx.link.Pending_Request, 28);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::EraseMapPetrol);
 
     HudButton_CLB_MAP_StopClick(ctx);
     EXPECT_FALSE(ctx.config.Save_Map);
@@ -244,17 +244,17 @@ TEST_F(MapCorrection, StartAndStopSwitchTheCollectionAndItsControls) {
     EXPECT_FALSE(v.Image_CLB_Scale_Manifuld.visible);
     EXPECT_FALSE(v.HudButton_CLB_MAP_Del_Petrol.enabled);
     EXPECT_FALSE(v.Circle_CLB_Manifuld.visible);
-    ctx.link.Pending_Request = 0;
+    ctx.link.Pending_Request = Request::None;
     HudButton_CLB_MAP_Del_GasClick(ctx);
     HudButton_CLB_MAP_To_CountClick(ctx);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
     EXPECT_FALSE(prompt().open);
 }
 
 TEST_F(MapCorrection, StartWithoutASetupPageSchedulesTheConfigurationWrite) {
     HudButton_CLB_MAP_StartClick(ctx);
     EXPECT_TRUE(ctx.timers.Timer_GEN_Transmit->isRunning());
-    EXPECT_EQ(ctx.link.Write_Kind, 2);
+    EXPECT_EQ(ctx.link.Write_Kinds, 1u << 2);
     ctx.view.HudButton_CLB_MAP_Stop.enabled = false; // disconnected
     HudButton_CLB_MAP_StopClick(ctx);
     EXPECT_TRUE(ctx.config.Save_Map);

@@ -510,9 +510,7 @@ struct HookLog {
         SettingsHooks h;
         h.ECU_Connected = [this] { return connected; };
         h.RestoreProbeCode = [this] { calls.emplace_back("restore probe"); };
-        h.SetPendingRequest = [this](std::uint8_t r) {
-            calls.push_back("pending " + std::to_string(r));
-        };
+        h.Reconnect = [this] { calls.emplace_back("pending 16"); };
         h.StartConnection = [this] { calls.emplace_back("start"); };
         h.IsSystemPort = [this](const std::string& name) {
             return std::find(systemPorts.begin(), systemPorts.end(), name) != systemPorts.end();

@@ -183,7 +183,7 @@ TEST_F(ConfigFiles, LoadingAMissingFileLeavesTheDefaults) {
     EXPECT_FALSE(ctx.saveLoad.shown);
     EXPECT_EQ(ctx.config.PG_RPM, Configuration_Class{}.PG_RPM);
     EXPECT_EQ(ctx.settings.CFG_Full_File_Name, cfg("notes").string());
-    EXPECT_EQ(ctx.link.Pending_Request, 0) << "nothing is sent without an ECU";
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None) << "nothing is sent without an ECU";
 }
 
 TEST_F(ConfigFiles, ConfigFolderIsCreatedWhenMissing) {
@@ -196,12 +196,13 @@ TEST_F(ConfigFiles, ConfigFolderIsCreatedWhenMissing) {
 TEST_F(ConfigFiles, DefaultModeResetsAndAsksForAFullWrite) {
     useName("CAR01");
     ctx.config.PG_RPM = 1900;
+    ctx.link.ECU_Connected = true;
     ShowSaveLoad(ctx, SaveLoadMode::Default);
     EXPECT_FALSE(ctx.saveLoad.shown);
     EXPECT_TRUE(ctx.config.CFG_Name.empty());
     EXPECT_TRUE(ctx.settings.CFG_Full_File_Name.empty());
     EXPECT_EQ(ctx.config.PG_RPM, Configuration_Class{}.PG_RPM);
-    EXPECT_EQ(ctx.link.Pending_Request, 21);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::WriteAll);
 }
 
 TEST_F(ConfigFiles, FilesThatAreNoConfigurationAreRecognised) {
@@ -251,7 +252,7 @@ TEST_F(ConfigFilesWithEcu, EmptyEcuNameKeepsTheInstallerNotes) {
 
 TEST_F(ConfigFilesWithEcu, WriteToTheEcuSavesTheFileOnce) {
     connect();
-    ctx.link.Pending_Request = 22;
+    ctx.link.Pending_Request = Request::WriteConfig;
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
     ASSERT_TRUE(runRequests(1));
@@ -285,7 +286,7 @@ TEST_F(ConfigFilesWithEcu, LoadingWhileConnectedChangesOnlyWhatTheFileHolds) {
     EXPECT_EQ(c.Press_Scale, 1400);
     EXPECT_EQ(c.Param45, 0x21);
     EXPECT_EQ(c.ACB_Corr_93, fromEcu.ACB_Corr_93);
-    EXPECT_EQ(ctx.link.Pending_Request, 21);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::WriteAll);
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 10000));
     EXPECT_EQ(ecu.state().params.at(0x5A), 1400);

@@ -70,15 +70,10 @@ protected:
         ctx.link.Main_Shown = true;
         ctx.settings.Port_Name = "ttyTEST0";
         line.host().setPortName("ttyTEST0");
-        ctx.hooks.AddStatus = [this](Colour, const std::string& text) {
-            statusLog.push_back("+" + text);
-        };
-        ctx.hooks.RemoveStatus = [this](const std::string& text) {
-            statusLog.push_back("-" + text);
-        };
-        ctx.hooks.ShowStatusNow = [this](Colour, const std::string& text) {
-            statusLog.push_back("!" + text);
-        };
+        statusWatch = ctx.events.status.subscribe([this](const StatusChange& change) {
+            static constexpr const char* kMark[] = {"+", "-", "!"};
+            statusLog.push_back(kMark[static_cast<int>(change.kind)] + change.text);
+        });
     }
 
     // Opens the port (which starts probing) and runs until the polling program is loaded.
@@ -131,6 +126,7 @@ protected:
     sim::SimEcu ecu;
     Context ctx;
     std::vector<std::string> statusLog;
+    Subscription statusWatch;
 };
 
 } // namespace bifuel::test

@@ -15,7 +15,7 @@ protected:
         return out;
     }
     void writeParameters() {
-        ctx.link.Pending_Request = 22;
+        ctx.link.Pending_Request = Request::WriteConfig;
         ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
         ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
     }
@@ -84,7 +84,7 @@ TEST_F(ParameterExchange, EcuWithoutACorrectionGetsTheDefaultAfterTheTransmitDel
 TEST_F(ParameterExchange, IdlePointOneIsWrittenWithTheFlagOnPointsOneAndTwoAndReadsBackAsTwo) {
     connect();
     ctx.diagram.Idle_Point = 1;
-    ctx.link.Pending_Request = 23;
+    ctx.link.Pending_Request = Request::WriteDiagram;
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
     const auto& d = ecu.state().diagram;
@@ -92,7 +92,7 @@ TEST_F(ParameterExchange, IdlePointOneIsWrittenWithTheFlagOnPointsOneAndTwoAndRe
         EXPECT_EQ((d[i].petrol & 0x8000) != 0, i == 1 || i == 2) << i;
         EXPECT_EQ(d[i].slope, static_cast<std::uint16_t>(TruncToInt(ctx.diagram.Segment_Slope[i] * 128)));
     }
-    ctx.link.Pending_Request = 16;
+    ctx.link.Pending_Request = Request::Reconnect;
     ASSERT_TRUE(clock.runUntil([&] { return !polling(); }, 2000));
     ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 10000));
     EXPECT_EQ(ctx.diagram.Idle_Point, 2);

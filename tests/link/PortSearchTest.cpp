@@ -318,7 +318,8 @@ TEST(PortSearch, AVanishedPortIsClosedAndTheSearchMovesOn) {
 TEST(PortSearch, AManualChoiceBecomesThePreferredPortAndReopensAListedOne) {
     Rig rig;
     std::vector<PortLineSettings> applied;
-    rig.ctx.hooks.ApplyLineSettings = [&](const PortLineSettings& s) { applied.push_back(s); };
+    const Subscription watch =
+        rig.ctx.events.lineSettings.subscribe([&](const PortLineSettings& s) { applied.push_back(s); });
     rig.ctx.settings.Search_Port = false;
     rig.lister.ports = {"COM1", "COM2"};
     rig.ctx.settings.Port_Name = "COM1";

@@ -34,7 +34,7 @@ private:
             for (auto& b : junk) b = static_cast<std::uint8_t>(pick(0, 255));
             line_.device().write(junk.data(), junk.size());
         }
-        if (pick(0, 29) == 0) ctx_.link.Pending_Request = static_cast<std::uint8_t>(pick(0, 35));
+        if (pick(0, 29) == 0) ctx_.link.Pending_Request = static_cast<Request>(pick(0, 35));
         if (pick(0, 49) == 0) ScheduleWrite(ctx_, static_cast<std::uint8_t>(pick(0, 5)));
         if (pick(0, 199) == 0) line_.setUnplugged(!line_.unplugged());
         timer_->setInterval(pick(0, 800));
@@ -71,7 +71,6 @@ TEST(RandomReplies, NeverBreakTheLinkNorItsFrames) {
         Context ctx(clock, line.host(), work.paths(false));
         ctx.settings.Reply_Delay = static_cast<std::int32_t>((seed * 37) % 200);
         ctx.settings.Search_Port = seed % 3 == 0;
-        ctx.hooks.EncodeMapStream = [seed] { return Bytes(seed * 11 % 300, 0x80); };
         ChaosPeer peer(clock, line, ctx, seed);
         line.host().open();
         bool connected = false;

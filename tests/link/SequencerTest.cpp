@@ -1,19 +1,20 @@
 #include "LinkHarness.h"
 
+#include "autocalibration/AutoCLB_Unit.h"
 #include "link/Port_3D_Connect.h"
 
 namespace bifuel::test {
 namespace {
 
 // The sequencer on its own: programs are loaded by hand, steps are observed through the
-// status hooks (24 adds, 25 removes) and the frames they arm. No ECU answers.
+// status line (24 adds, 25 removes) and the frames they arm. No ECU answers.
 class Sequencer : public ::testing::Test {
 protected:
     Sequencer() {
-        ctx.hooks.AddStatus = [this](Colour, const std::string&) {
-            ran.push_back(24);
-        };
-        ctx.hooks.RemoveStatus = [this](const std::string&) { ran.push_back(25); };
+        statusWatch = ctx.events.status.subscribe([this](const StatusChange& change) {
+            if (change.kind == StatusChange::Kind::Added) ran.push_back(24);
+            if (change.kind == StatusChange::Kind::Removed) ran.push_back(25);
+        });
         ctx.link.Main_Shown = true;
         line.host().open(); // starts probing; tests load their own programs after it
         ctx.link.Sent_Frame[0] = 25;
@@ -30,6 +31,7 @@ protected:
     sim::MemoryLine line{clock};
     Context ctx{clock, line.host()};
     std::vector<int> ran;
+    Subscription statusWatch;
 };
 
 TEST_F(Sequencer, StopsAtTheFirstStepThatArmsARequest) {
@@ -80,18 +82,18 @@ TEST_F(Sequencer, LoopRunsTheStepBeforeItLimitPlusOneTimesAndRewinds) {
 }
 
 TEST_F(Sequencer, CountdownDrivesThePromptAndTheProgressBar) {
-    ctx.hooks.ACB_Prompt_Text = [](int n) { return "Prompt " + std::to_string(n); };
+    const std::string prompt = ACB_Prompt_Text(ctx, 3);
     run({7, 3, 24, 9, 500, 55});
-    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, "Prompt 3");
+    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, prompt);
     EXPECT_EQ(ctx.view.ProgressBar_3D_ACB.max, 5);
     clock.advance(100);
-    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, "Prompt 3 (0.4 sec)");
+    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, prompt + " (0.4 sec)");
     EXPECT_EQ(ctx.view.ProgressBar_3D_ACB.value, 1);
     clock.advance(500);
     EXPECT_FALSE(ctx.timers.Timer_Countner->isRunning());
     EXPECT_EQ(ctx.view.ProgressBar_3D_ACB.value, 5);
     EXPECT_EQ(ctx.link.Tenths_Counter, 0);
-    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, "Prompt 3 (0.0 sec)");
+    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, prompt + " (0.0 sec)");
 }
 
 TEST_F(Sequencer, CountUpAndWaitConditions) {
@@ -120,27 +122,16 @@ TEST_F(Sequencer, ScriptErrorIsShownOnceAndTheWordSkipped) {
     EXPECT_EQ(ctx.view.Messages.size(), 1u);
 }
 
-// Steps that hand over to the data, calibration, map and auto-calibration units call
-// their hooks; without a hook a step does nothing, which is how the link runs on its own.
-TEST_F(Sequencer, HandOverStepsCallTheirHooksAndDoNothingWithout) {
-    std::vector<std::string> called;
-    auto note = [&](const char* name) { return [&called, name] { called.push_back(name); }; };
-    ctx.hooks = {};
+// Steps that hand over to the data, calibration, map and auto-calibration units run in
+// one burst up to the next request, even over a reply buffer that holds nothing yet.
+TEST_F(Sequencer, HandOverStepsRunThroughToTheNextRequest) {
+    std::vector<int> live;
+    const Subscription watch = ctx.events.liveData.subscribe([&] { live.push_back(1); });
     run({35, 37, 39, 41, 43, 45, 60, 67, 79, 55});
-    EXPECT_TRUE(ctx.view.Messages.empty());
+    EXPECT_FALSE(ctx.link.Script_Error_Shown);
     EXPECT_EQ(ctx.link.Program_Counter, 10);
-
-    ctx.hooks.DecodeLiveData = note("live");
-    ctx.hooks.DecodeName = note("name");
-    ctx.hooks.DecodeParams = note("params");
-    ctx.hooks.DecodeDiagram = note("diagram");
-    ctx.hooks.DecodeMapGas = note("map gas");
-    ctx.hooks.DecodeMapPetrol = note("map petrol");
-    ctx.hooks.BuildMap = note("build map");
-    ctx.hooks.InnovationalStep = [&](int step) { called.push_back(std::to_string(step)); };
-    run({35, 37, 39, 41, 43, 45, 60, 67, 79, 55});
-    EXPECT_EQ(called, (std::vector<std::string>{"live", "name", "params", "diagram", "map gas",
-                                                "map petrol", "build map", "67", "79"}));
+    EXPECT_EQ(live.size(), 1u);
+    EXPECT_EQ(armedCommand(), 0x26);
 }
 
 TEST_F(Sequencer, ControlWordLandingOnAControlWordIsAScriptError) {
@@ -175,26 +166,26 @@ TEST_F(Sequencer, AppendingPastTheTableIsRefused) {
 
 TEST_F(Sequencer, YieldPointLoadsThePendingProgramUnlessAWriteRuns) {
     ctx.link.ECU_Connected = true;
-    ctx.link.Pending_Request = 23;
+    ctx.link.Pending_Request = Request::WriteDiagram;
     run(PollingProgram(), 6);
     EXPECT_TRUE(ctx.link.Write_Running);
     EXPECT_TRUE(ctx.link.CFG_Autosave);
     EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Large);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
     EXPECT_EQ(armedCommand(), 0x31); // ANNOUNCE of the diagram write
     EXPECT_EQ(ctx.link.TX_Frame[3], 84);
 
     // While the write runs, a new request waits at the yield point.
-    ctx.link.Pending_Request = 18;
+    ctx.link.Pending_Request = Request::ModePetrol;
     run(PollingProgram(), 6);
-    EXPECT_EQ(ctx.link.Pending_Request, 18);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::ModePetrol);
     EXPECT_EQ(armedCommand(), 0x23);
 }
 
 TEST_F(Sequencer, UnknownPendingRequestIsClearedAndPollingGoesOn) {
-    ctx.link.Pending_Request = 20;
+    ctx.link.Pending_Request = static_cast<Request>(20);
     run(PollingProgram(), 6);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
     EXPECT_EQ(armedCommand(), 0x23);
     EXPECT_TRUE(ctx.view.Messages.empty());
 }
@@ -211,15 +202,15 @@ TEST_F(Sequencer, WideGasMaskSetsTheWideModeBits) {
 class DeferredQueue : public ::testing::Test {
 protected:
     DeferredQueue() {
-        ctx.hooks.RunDeferredAction = [this](int action) {
-            actions.push_back({action, clock.nowMs()});
-        };
+        watch = ctx.events.deferredAction.subscribe(
+            [this](int action) { actions.push_back({action, clock.nowMs()}); });
         ctx.link.Main_Shown = true;
     }
     VirtualScheduler clock;
     sim::MemoryLine line{clock};
     Context ctx{clock, line.host()};
     std::vector<std::pair<int, std::int64_t>> actions;
+    Subscription watch;
 };
 
 TEST_F(DeferredQueue, RunsEntriesInOrderEachAfterItsDelayOnce) {

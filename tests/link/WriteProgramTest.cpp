@@ -1,21 +1,16 @@
 #include "LinkHarness.h"
 
+#include "link/Link_Operations.h"
+#include "link/Receiver_Unit.h"
+#include "rpm_map/MapRPM_Unit.h"
+
 namespace bifuel::test {
 namespace {
 
 class WriteProgram : public LinkHarness {
 protected:
     WriteProgram() {
-        // Stand-in encoders: each code carries itself and its complement, so every triple
-        // on the wire can be checked against its code.
-        ctx.hooks.EncodeParameter = [](std::uint8_t code) {
-            return std::array<std::uint8_t, 2>{code, static_cast<std::uint8_t>(~code)};
-        };
-        ctx.hooks.EncodeDiagramItem = [](std::uint8_t code) {
-            return std::array<std::uint8_t, 2>{0x01, code};
-        };
-        ctx.hooks.ComputeSlopes = [this] { ++slopesComputed; };
-        ctx.hooks.ACB_On_Write_End = [this] { ++writeEnds; };
+        ended = ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { ends.push_back(e); });
     }
 
     // Commands sent from request `from` on.
@@ -24,17 +19,18 @@ protected:
         return {all.begin() + static_cast<std::ptrdiff_t>(from), all.end()};
     }
 
-    int slopesComputed = 0;
-    int writeEnds = 0;
+    std::vector<OperationEnd> ends;
+    Subscription ended;
 };
 
 TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
     connect();
     EXPECT_EQ(ctx.config.CFG_Name, "CAR01"); // read from the ECU
     ctx.config.CFG_Name = "CAR7";
+    ctx.config.Level2 = 777;
     const std::vector<std::uint8_t> mapRead = ctx.link.Map.Read_Stream;
     const auto start = requests().size();
-    ctx.link.Pending_Request = 21;
+    const OperationId write = WriteEverything(ctx);
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
     EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Large);
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 10000));
@@ -60,13 +56,13 @@ TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
     ASSERT_EQ(params.size(), 69u);
     for (std::size_t i = 0; i < 22; ++i) {
         const std::uint8_t code = ParameterWriteList()[i];
+        const auto value = EncodeParameter(ctx, code);
         EXPECT_EQ(params[2 + 3 * i], code);
-        EXPECT_EQ(params[3 + 3 * i], code);
-        EXPECT_EQ(params[4 + 3 * i], static_cast<std::uint8_t>(~code));
+        EXPECT_EQ(params[3 + 3 * i], value[0]);
+        EXPECT_EQ(params[4 + 3 * i], value[1]);
     }
     EXPECT_EQ(req[at + 4].bytes, withChecksum({0x19, 0x31, 0x31, 84}));
     ASSERT_EQ(req[at + 5].bytes.size(), 84u);
-    EXPECT_EQ(slopesComputed, 1);
     EXPECT_EQ(req[at + 6].bytes, withChecksum({0x19, 0x2E, 8, 12}));
     EXPECT_EQ(req[at + 7].bytes, withChecksum({0x19, 0x31, 0x31, 67}));
     EXPECT_EQ(req[at + 8].bytes.size(), 67u);
@@ -75,16 +71,22 @@ TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
 
     // The ECU now holds what was sent, and the map went back byte for byte.
     const auto& s = ecu.state();
-    EXPECT_EQ(s.params.at(0x5A), 0x5AA5);
+    EXPECT_EQ(s.params.at(0x55), 777);
     EXPECT_EQ(s.name[3], '7');
     EXPECT_EQ(s.name[4], 0xFF);
     Bytes written{8, 12};
     written.insert(written.end(), mapRead.begin(), mapRead.end());
     EXPECT_EQ(s.rpmMap, written);
-    EXPECT_EQ(writeEnds, 1);
     EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Corner);
     EXPECT_EQ(std::count(statusLog.begin(), statusLog.end(), "+Data transmission"), 5);
-    EXPECT_EQ(statusLog.back(), "-Data transmission");
+    const auto last = std::find_if(statusLog.rbegin(), statusLog.rend(),
+                                   [](const std::string& s) { return s.ends_with("Data transmission"); });
+    EXPECT_EQ(*last, "-Data transmission");
+    // The write ends once the ECU reports the data saved.
+    ASSERT_TRUE(clock.runUntil([&] { return !ends.empty(); }, 5000));
+    EXPECT_EQ(ends.back().id, write);
+    EXPECT_EQ(ends.back().result, OperationResult::Done);
+    EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Hidden);
 }
 
 TEST_F(WriteProgram, TenQuickEditsMakeOneWriteAfterTheLastOne) {
@@ -94,7 +96,7 @@ TEST_F(WriteProgram, TenQuickEditsMakeOneWriteAfterTheLastOne) {
         clock.advance(100);
     }
     const std::int64_t lastEdit = clock.nowUs() - 100'000;
-    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Pending_Request == 22; }, 5000));
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Pending_Request == Request::WriteConfig; }, 5000));
     EXPECT_EQ(clock.nowUs() - lastEdit, 1'500'000);
     clock.advance(5000);
     const auto cmds = commandsSent();
@@ -106,14 +108,14 @@ TEST_F(WriteProgram, WritesAreNotScheduledWhileDisconnected) {
     ScheduleWrite(ctx, 3);
     EXPECT_FALSE(ctx.timers.Timer_GEN_Transmit->isRunning());
     clock.advance(5000);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 }
 
 TEST_F(WriteProgram, ModeSwitchDuringADiagramWriteWaitsForTheWriteToEnd) {
     connect();
-    ctx.link.Pending_Request = 23;
+    ctx.link.Pending_Request = Request::WriteDiagram;
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
-    ctx.link.Pending_Request = 18; // the mode button in gas mode
+    ctx.link.Pending_Request = Request::ModePetrol; // the mode button in gas mode
     ASSERT_TRUE(clock.runUntil([&] { return ecu.state().lastModeByte == 0x01; }, 5000));
     const auto cmds = commandsSent();
     const auto diagram = std::find(cmds.begin(), cmds.end(), 0x33);
@@ -126,21 +128,21 @@ TEST_F(WriteProgram, ModeSwitchDuringADiagramWriteWaitsForTheWriteToEnd) {
 
 TEST_F(WriteProgram, OneShotRequestsSendTheirCommands) {
     struct Case {
-        std::uint8_t request;
+        Request request;
         Bytes frame;
     };
     const Case cases[] = {
-        {17, withChecksum({0x19, 0x22, 0x00, 0xF4})}, // gas, all cylinders
-        {19, withChecksum({0x19, 0x22, 0x00, 0x02})}, // automatic
-        {25, withChecksum({0x19, 0x26, 0x26, 0x26})}, // clear errors
-        {27, withChecksum({0x19, 0x29, 0x29, 0x29})}, // erase gas MAP points
-        {28, withChecksum({0x19, 0x2A, 0x2A, 0x2A})}, // erase petrol MAP points
+        {Request::ModeGas, withChecksum({0x19, 0x22, 0x00, 0xF4})}, // gas, all cylinders
+        {Request::ModeAuto, withChecksum({0x19, 0x22, 0x00, 0x02})},
+        {Request::ClearErrors, withChecksum({0x19, 0x26, 0x26, 0x26})},
+        {Request::EraseMapGas, withChecksum({0x19, 0x29, 0x29, 0x29})},
+        {Request::EraseMapPetrol, withChecksum({0x19, 0x2A, 0x2A, 0x2A})},
     };
     connect();
     ctx.link.Mode_Bits = 0xF0;
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.request));
-        ctx.link.Pending_Request = c.request;
+        const OperationId op = SetPendingRequest(ctx, c.request);
         const auto before = requests().size();
         ASSERT_TRUE(clock.runUntil(
             [&] {
@@ -150,6 +152,9 @@ TEST_F(WriteProgram, OneShotRequestsSendTheirCommands) {
             },
             5000));
         ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 5000));
+        ASSERT_FALSE(ends.empty());
+        EXPECT_EQ(ends.back().id, op);
+        EXPECT_EQ(ends.back().result, OperationResult::Done);
     }
 }
 
@@ -172,7 +177,8 @@ TEST_F(WriteProgram, ALostAcknowledgementOfADataFrameRepeatsItWithItsAnnouncemen
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ctx.config.CFG_Name = "VAN3";
-        ctx.link.Pending_Request = 21;
+        ctx.config.Level2 = 321;
+        ctx.link.Pending_Request = Request::WriteAll;
         ASSERT_TRUE(clock.runUntil([&] { return commandsSent().back() == 0x31; }, 5000));
         const std::size_t start = requests().size() - 1;
         // Each reply is dropped while its request is still on the line.
@@ -192,8 +198,8 @@ TEST_F(WriteProgram, ALostAcknowledgementOfADataFrameRepeatsItWithItsAnnouncemen
         EXPECT_TRUE(ctx.link.ECU_Connected);
         EXPECT_EQ(ecu.state().name[2], 'N');
         EXPECT_EQ(ecu.state().name[3], '3');
-        EXPECT_EQ(ecu.state().params.at(0x5A), 0x5AA5) << "the write went on to its end";
-        ctx.link.Pending_Request = 0;
+        EXPECT_EQ(ecu.state().params.at(0x55), 321) << "the write went on to its end";
+        ctx.link.Pending_Request = Request::None;
     }
 }
 
@@ -220,16 +226,13 @@ TEST_F(WriteProgram, AMapChunkThatMustBeRepeatedStartsTheTransferOver) {
     auto cmds = commandsSent();
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0x2F), 2) << "the size read again";
 
-    ctx.hooks.EncodeMapStream = [this] {
-        Bytes stream{8, 12};
-        stream.insert(stream.end(), ctx.link.Map.Read_Stream.begin(), ctx.link.Map.Read_Stream.end());
-        stream[50] = 0x55;
-        return stream;
-    };
-    ctx.link.Pending_Request = 24;
+    ctx.rpmMap.Map_Value[2][3] = 155; // a factor in the first chunk
+    const Bytes edited = EncodeMapStream(ctx);
+    ASSERT_NE(edited, ecu.state().rpmMap);
+    ctx.link.Pending_Request = Request::WriteMap;
     dropReplyTo(0x36);
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running && polling(); }, 20000));
-    EXPECT_EQ(ecu.state().rpmMap, ctx.hooks.EncodeMapStream());
+    EXPECT_EQ(ecu.state().rpmMap, edited);
     cmds = commandsSent();
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0x2E), 2) << "the size written again";
 }
@@ -241,7 +244,7 @@ TEST_F(WriteProgram, EachWriteWaitsForItsOwnSavedReport) {
     connect();
     for (int write = 0; write < 2; ++write) {
         SCOPED_TRACE(write);
-        ctx.link.Pending_Request = 23;
+        ctx.link.Pending_Request = Request::WriteDiagram;
         ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 5000));
         ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
         EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Corner);
@@ -253,9 +256,9 @@ TEST_F(WriteProgram, DisconnectDropsAPendingRequest) {
     connect();
     ecu.faults().dropEvery = 1;
     clock.advance(100);
-    ctx.link.Pending_Request = 25;
+    ctx.link.Pending_Request = Request::ClearErrors;
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.ECU_Connected; }, 10000));
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 }
 
 } // namespace

@@ -95,7 +95,7 @@ TEST_F(QtPort, OpensAt9600_8N1WithoutFlowControlAndTakesTheManualLineSettings) {
     ProgramPort port(scheduler);
     Context ctx(scheduler, port, work.paths(false));
     QtPortLister lister([&ctx] { return ctx.settings.Port_Name; });
-    platform::ConnectToContext(ctx, port, lister);
+    const Subscription lineSettings = platform::ConnectToContext(ctx, port, lister);
     ctx.settings.Port_Name = pty.path();
     ASSERT_TRUE(OpenConfiguredPort(ctx)) << ctx.portView.Port_Open_Error;
 
@@ -228,7 +228,7 @@ TEST_F(QtPort, TheProgramPortRunsTheSimulatedEcuUnderTheNameSim) {
     port.setSimOptions(car);
     Context ctx(scheduler, port, work.paths(false));
     QtPortLister lister([&ctx] { return ctx.settings.Port_Name; });
-    platform::ConnectToContext(ctx, port, lister);
+    const Subscription lineSettings = platform::ConnectToContext(ctx, port, lister);
     ctx.link.Main_Shown = true;
     ctx.settings.Port_Name = std::string(kSimPortName);
     ASSERT_TRUE(OpenConfiguredPort(ctx));

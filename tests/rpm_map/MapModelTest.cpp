@@ -145,18 +145,19 @@ TEST_F(MapModel, ClearFactorsTouchesTheSelectionOrElseEveryFactor) {
 TEST_F(MapModel, ButtonsResetAndRequestAMapWriteButNotDuringAWrite) {
     for (const bool writing : {true, false}) {
         SCOPED_TRACE(writing);
-        ctx.link.Pending_Request = 0;
+        ctx.link.Pending_Request = Request::None;
+        ctx.link.ECU_Connected = true;
         ctx.link.Write_Running = writing;
         text(2, 2) = "1.50";
         text(4, 0) = "1600";
         HudButton_3D_MapRPM_ClearClick(ctx);
         EXPECT_EQ(text(2, 2), writing ? "1.50" : "1.00");
         EXPECT_EQ(text(4, 0), "1600");
-        EXPECT_EQ(ctx.link.Pending_Request, writing ? 0 : 24);
-        ctx.link.Pending_Request = 0;
+        EXPECT_EQ(ctx.link.Pending_Request, writing ? Request::None : Request::WriteMap);
+        ctx.link.Pending_Request = Request::None;
         HudButton_3D_MapRPM_DefaultClick(ctx);
         EXPECT_EQ(text(4, 0), writing ? "1600" : "1500");
-        EXPECT_EQ(ctx.link.Pending_Request, writing ? 0 : 24);
+        EXPECT_EQ(ctx.link.Pending_Request, writing ? Request::None : Request::WriteMap);
     }
 }
 

@@ -63,7 +63,7 @@ TEST_F(MapTransfer, AnEditedFactorReachesTheEcuOneTransmitDelayAfterTheEdit) {
     const std::size_t from = requests().size();
 
     clock.advance(ctx.settings.CFG_Transmit_Delay - 1);
-    EXPECT_EQ(ctx.link.Pending_Request, 0);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
     EXPECT_TRUE(chunksSince(from).empty());
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));

@@ -226,7 +226,7 @@ TEST_F(NewerEcu, DisablesTheWindowAndClosingTheMessageEndsTheProgram) {
     EXPECT_EQ(app->message().Message_Type(), 15);
     EXPECT_FALSE(main().isEnabled());
     QTest::keyClick(&main(), Qt::Key_G); // no input while it is shown
-    EXPECT_EQ(ctx().link.Pending_Request, 0);
+    EXPECT_EQ(ctx().link.Pending_Request, Request::None);
     ASSERT_EQ(app->message().buttons().size(), 1u);
     QTest::mouseClick(app->message().buttons().front(), Qt::LeftButton);
     EXPECT_FALSE(main().isVisible());

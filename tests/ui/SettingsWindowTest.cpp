@@ -69,7 +69,8 @@ TEST_F(SettingsWindow, ManualPortDialogIsReachedFromTheMainWindowAndOkHandsThePo
         ~Unhook() { c.lister = nullptr; } // the lister goes before the windows
     } unhook{ctx()};
     std::vector<PortLineSettings> applied;
-    ctx().hooks.ApplyLineSettings = [&applied](const PortLineSettings& s) { applied.push_back(s); };
+    const Subscription watch =
+        ctx().events.lineSettings.subscribe([&applied](const PortLineSettings& s) { applied.push_back(s); });
     openSettingsFromTheMainWindow();
     EXPECT_EQ(settings().portNameBox()->text(), "sim");
 
@@ -163,7 +164,7 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
     s.programCodeBox()->setText("23");
     QTest::keyClick(s.programCodeBox(), Qt::Key_Return);
     EXPECT_EQ(set.Program_Code, 23);
-    EXPECT_EQ(ctx().link.Pending_Request, kRequestReconnect);
+    EXPECT_EQ(ctx().link.Pending_Request, Request::Reconnect);
     s.programCodeBox()->setText("300");
     QTest::keyClick(s.programCodeBox(), Qt::Key_Return);
     EXPECT_EQ(set.Program_Code, 23);
