@@ -53,12 +53,12 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
         ShowStatusNow(*this, c, text);
     };
     hooks.ClearErrorFlags = [this] { ClearErrorFlags(*this); };
-    hooks.DecodeLiveData = [this] { DecodeLiveData(*this); };
-    hooks.DecodeName = [this] { OnNameReply(*this); };
-    hooks.DecodeParams = [this] { DecodeParams(*this); };
-    hooks.DecodeDiagram = [this] { DecodeDiagram(*this); };
-    hooks.DecodeMapGas = [this] { DecodeMapGas(*this); };
-    hooks.DecodeMapPetrol = [this] { DecodeMapPetrol(*this); };
+    hooks.DecodeLiveData = [this] { DecodeLiveData(*this, ReceivedReply(link)); };
+    hooks.DecodeName = [this] { OnNameReply(*this, ReceivedReply(link)); };
+    hooks.DecodeParams = [this] { DecodeParams(*this, ReceivedReply(link)); };
+    hooks.DecodeDiagram = [this] { DecodeDiagram(*this, ReceivedReply(link)); };
+    hooks.DecodeMapGas = [this] { DecodeMapGas(*this, ReceivedReply(link)); };
+    hooks.DecodeMapPetrol = [this] { DecodeMapPetrol(*this, ReceivedReply(link)); };
     hooks.EncodeParameter = [this](std::uint8_t code) { return EncodeParameter(*this, code); };
     hooks.EncodeDiagramItem = [this](std::uint8_t code) { return EncodeDiagramItem(*this, code); };
     hooks.ComputeSlopes = [this] { ComputeSlopes(diagram); };

@@ -222,7 +222,7 @@ TForm_3D_GEN::~TForm_3D_GEN() {
     ctx_.hooks.RunDeferredAction = nullptr;
     ctx_.hooks.UpdateTitle = nullptr;
     ctx_.hooks.CloseMenus = nullptr;
-    ctx_.hooks.DecodeLiveData = [&ctx = ctx_] { DecodeLiveData(ctx); };
+    ctx_.hooks.DecodeLiveData = [&ctx = ctx_] { DecodeLiveData(ctx, ReceivedReply(ctx.link)); };
 }
 
 void TForm_3D_GEN::buildControls() {

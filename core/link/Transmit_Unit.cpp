@@ -138,8 +138,8 @@ bool runStep(Context& ctx, std::int32_t step) {
         return true;
     case 30: ProbeStep(ctx); return true;
     case 31: OnConnected(ctx); return true;
-    case 32: ArmIdentRead(ctx); return true;
-    case 33: DecodeIdentification(ctx); return true;
+    case 32: ArmIdentRead(ctx, ReceivedReply(link)); return true;
+    case 33: DecodeIdentification(ctx, ReceivedReply(link)); return true;
     case 34:
         ArmRead(ctx, Command::READ_LIVE, lengthPlusFrame(id.L1));
         if (!ctx.config.CFG_Name.empty() && link.CFG_Autosave) {

@@ -88,7 +88,7 @@ protected:
         }
         ctx.link.Reply_Length = static_cast<std::uint8_t>(2 * list.size() + 3);
         ctx.config = over;
-        DecodeParams(ctx);
+        DecodeParams(ctx, ReceivedReply(ctx.link));
         return ctx.config;
     }
 
@@ -193,7 +193,7 @@ TEST_F(ParameterCodec, ShortReplyDecodesOnlyWhatArrived) {
     const auto at = static_cast<std::size_t>(std::find(list.begin(), list.end(), 0x58) - list.begin());
     ctx.link.RX_Frame.fill(0xEE);
     ctx.link.Reply_Length = static_cast<std::uint8_t>(2 * at + 3); // stops before 0x58
-    DecodeParams(ctx);
+    DecodeParams(ctx, ReceivedReply(ctx.link));
     EXPECT_EQ(ctx.config.Level5, 1234);
 }
 
