@@ -1,13 +1,13 @@
 #include "link/Transmit_Unit.h"
 
 #include "Context.h"
+#include "data/Calc_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
 #include "link/Instruction_Unit.h"
 #include "link/Port_3D_Connect.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
 namespace bifuel {
@@ -111,8 +111,8 @@ void endOfWrite(Context& ctx) {
 }
 
 void showCountdown(Context& ctx) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", ctx.link.Tenths_Counter / 10.0);
+    // Shown with a point whatever the locale, as every number.
+    const std::string seconds = TenthsToText(ctx.link.Tenths_Counter);
     ctx.view.HudLabel_3D_ACB_Prompt.text = ctx.view.ACB_Current_Prompt + " (" + seconds + " " +
                                            ctx.LangText("Dim_Sec_Long") + ")";
 }

@@ -1,6 +1,8 @@
 #include "data/Calc_Unit.h"
 #include "data/Temperature_Table.h"
 
+#include "CommaLocale.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -331,6 +333,30 @@ TEST(CalcUnit, NumberTextsUseAPoint) {
     EXPECT_EQ(CommaToPoint("1,5;2,5"), "1.5;2.5");
     EXPECT_EQ(BoolToText(true), "True");
     EXPECT_EQ(BoolToText(false), "False");
+}
+
+// Every number shown goes through these formatters; none of them may follow the locale.
+void ExpectPointsWhateverTheLocale() {
+    EXPECT_EQ(InjTimeToText(12345), "12.34");
+    EXPECT_EQ(TenthsToText(-125), "-12.5");
+    EXPECT_EQ(HundredthsToText(448), "4.48");
+    EXPECT_EQ(AdcToVoltText(512), "2.50");
+    EXPECT_EQ(FixedText(90 / 60.0, 2), "1.50");
+    EXPECT_EQ(TextToFloat("2.5"), 2.5);
+    EXPECT_EQ(TextToFloat("2,5"), 2.5);
+}
+
+TEST(CalcUnit, NumberTextsKeepTheirPointUnderAGermanLocale) {
+    test::GermanCNumbers german;
+    if (!german.active()) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    ASSERT_EQ(test::GermanCNumbers::Probe(), "0,5");
+    ExpectPointsWhateverTheLocale();
+}
+
+TEST(CalcUnit, NumberTextsKeepTheirPointUnderACommaGlobalLocale) {
+    test::CommaGlobalLocale comma;
+    ASSERT_EQ(test::CommaGlobalLocale::Probe(), "0,5");
+    ExpectPointsWhateverTheLocale();
 }
 
 TEST(CalcUnit, FontStylesByName) {
