@@ -199,8 +199,13 @@ WordBytes EncodeParameter(Context& ctx, std::uint8_t code) {
     case 0x97: return PercentToBytes(c.ACB_Corr_97, c.ACB_Temper, 4096);
     case 0x98: return HalfToBytes(c.ACB_Value_98);
     case 0x99: {
+        // Unsigned: 0x90 read as 113 % goes back as 0x90, not held to the signed 99 %.
         const WordBytes half = HalfToBytes(c.ACB_Value_98);
-        return PercentToBytes(c.ACB_Corr_99, BytesToWord(half[0], half[1]), 32768);
+        const auto raw = ctx.link.Raw_Params.find(code);
+        const std::optional<std::uint8_t> held =
+            raw == ctx.link.Raw_Params.end() ? std::nullopt
+                                             : std::optional<std::uint8_t>(raw->second >> 8);
+        return UnsignedPercentToBytes(c.ACB_Corr_99, BytesToWord(half[0], half[1]), 32768, held);
     }
     default: return {0, 0};
     }
