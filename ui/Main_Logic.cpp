@@ -107,7 +107,7 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
     // shows its zero value.
     ctx.dynamicInd.Flags = 0xC0;
     ctx.dataView.Form_Fill_Colour = ctx.skin.Color;
-    DecodeLiveData(ctx);
+    DecodeLiveData(ctx, ReceivedReply(ctx.link));
     ctx.events.liveData.notify();
     if (hooks.UpdateTitle) hooks.UpdateTitle();
 }

@@ -136,7 +136,7 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
     case 13:
     case kMessageWriteCutOff: text = FromUtf8(text_); break;
     case 15:
-        text = FromUtf8(ctx_.LangText("Error_Version"));
+        text = FromUtf8(text_.empty() ? ctx_.LangText("Error_Version") : text_);
         ctx_.view.TForm_3D_GEN_Enabled = false;
         if (main_ != nullptr) main_->setEnabled(false);
         break;

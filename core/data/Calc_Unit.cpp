@@ -245,6 +245,24 @@ std::optional<std::int32_t> PercentFromByte(std::uint8_t b) {
     return (b * 200 + 128) / 256;
 }
 
+WordBytes UnsignedPercentToBytes(std::int32_t percent, std::int32_t companion, std::int32_t scale,
+                                 std::optional<std::uint8_t> held) {
+    if (percent == 0 || companion == 0) return {kNoPercent, 0};
+    constexpr std::int32_t kMaxUnsignedPercent = 199; // byte 255
+    const std::int32_t p = std::clamp(percent, 1, kMaxUnsignedPercent);
+    std::int32_t count = 0;
+    if (held && PercentFromByte(*held) == p) {
+        count = *held;
+    } else {
+        // The byte nearest to p % of 128; it is off by at most half a byte, which reads
+        // as less than half a percent, so it always reads back as p.
+        count = (128 * p + 50) / 100;
+        if (count == kNoPercent) ++count;
+    }
+    const std::int64_t second = static_cast<std::int64_t>(count) * (scale / 128) / companion;
+    return {static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(second & 0xFF)};
+}
+
 // ---- Lines through diagram points ------------------------------------------------------
 
 std::optional<bool> MapLine9(std::span<std::int32_t, 9> x, std::span<std::int32_t, 9> y,

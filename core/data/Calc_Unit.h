@@ -77,6 +77,16 @@ std::optional<std::int32_t> SignedPercentFromByte(std::uint8_t b);
 // Unsigned percent from a byte, rounded half up; no value for 0 and 5.
 std::optional<std::int32_t> PercentFromByte(std::uint8_t b);
 
+// The unsigned form, for the code PercentFromByte reads: [0] the whole byte as a count of
+// 128ths (no sign bit), the one nearest to the percentage; [1] the companion byte as
+// PercentToBytes makes it. 0 % or a zero companion gives 5, 0. Percentages are held to
+// what a byte reads as, 1..199; 4 % alone has no byte of its own (it would be 5, "no
+// value") and goes as 6, which reads 5 %.
+// Some pairs of bytes read as one percentage; `held`, the byte the ECU reported, is kept
+// when it still reads as `percent`, so a value read goes back as the same byte.
+WordBytes UnsignedPercentToBytes(std::int32_t percent, std::int32_t companion, std::int32_t scale,
+                                 std::optional<std::uint8_t> held = std::nullopt);
+
 // ---- Lines through diagram points ------------------------------------------------------
 
 struct LinePoint {

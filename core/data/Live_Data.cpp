@@ -30,9 +30,9 @@ constexpr std::array<ErrorBit, 7> kErrorBits{{
     {2, 0x08, "DynamicIND_Error_ShortCircuit", false},
 }};
 
-std::int32_t word(const Context& ctx, std::size_t at) {
-    return BytesToWord(ctx.link.RX_Frame[at], ctx.link.RX_Frame[at + 1]);
-}
+using Reply = std::span<const std::uint8_t>;
+
+std::int32_t word(Reply rx, std::size_t at) { return BytesToWord(rx[at], rx[at + 1]); }
 
 // One sample into a cylinder's window. While it fills, zero samples are not kept and the
 // smoothed value is the sample itself; once full, it is the mean of the 20 kept samples,
@@ -68,9 +68,8 @@ Averages average(const std::array<std::int32_t, 5>& times, const std::array<Smoo
     return {static_cast<std::int32_t>(sum / nonZero), static_cast<std::int32_t>(smoothSum / nonZero)};
 }
 
-void decodeValues(Context& ctx) {
+void decodeValues(Context& ctx, Reply rx) {
     LiveData& live = ctx.live;
-    const auto& rx = ctx.link.RX_Frame;
     live.Live_RPM = PeriodToRpm(rx[2], rx[3]);
     live.Live_TempVap = RawToTemperature(ctx.temperatureTable(), rx[4], rx[5]);
     live.Live_TempGas = RawToTemperature(ctx.temperatureTable(), rx[6], rx[7]);
@@ -81,12 +80,12 @@ void decodeValues(Context& ctx) {
     live.Live_Value18 = RawTimesTwo(rx[18], rx[19]);
 }
 
-void decodeInjectionTimes(Context& ctx) {
+void decodeInjectionTimes(Context& ctx, Reply rx) {
     LiveData& live = ctx.live;
     const bool onGas = live.Work_Mode == kModeGas;
     for (int c = 1; c <= 4; ++c) {
         const auto i = static_cast<std::size_t>(c);
-        live.Live_Petrol_Inj[i] = word(ctx, 18 + 2 * i);
+        live.Live_Petrol_Inj[i] = word(rx, 18 + 2 * i);
         feed(live.Petrol_Windows[i - 1], live.Live_Petrol_Inj[i]);
     }
     const Averages petrol = average(live.Live_Petrol_Inj, live.Petrol_Windows);
@@ -96,7 +95,7 @@ void decodeInjectionTimes(Context& ctx) {
 
     for (int c = 1; c <= 4; ++c) {
         const auto i = static_cast<std::size_t>(c);
-        live.Live_Gas_Inj[i] = word(ctx, 26 + 2 * i);
+        live.Live_Gas_Inj[i] = word(rx, 26 + 2 * i);
         SmoothWindow& w = live.Gas_Windows[i - 1];
         if (onGas) {
             feed(w, live.Live_Gas_Inj[i]);
@@ -188,9 +187,9 @@ void refreshIndicators(Context& ctx) {
     if (onGas) v.Line_CFG_LevelSensor_Y = live.Live_Level * v.Image_CFG_LevelSensor_Height / 1023;
 }
 
-void handleStatusBits(Context& ctx) {
+void handleStatusBits(Context& ctx, Reply rx) {
     DynamicIND_Class& ring = ctx.dynamicInd;
-    const std::uint8_t bits = ctx.link.RX_Frame[6];
+    const std::uint8_t bits = rx[6];
     const std::uint8_t changed = bits ^ ring.Flags;
     if (changed & 0x80) {
         if (bits & 0x80) {
@@ -232,10 +231,10 @@ std::uint8_t evaluatedMask(const Context& ctx, int byte) {
     return mask;
 }
 
-void handleErrorBytes(Context& ctx) {
+void handleErrorBytes(Context& ctx, Reply rx) {
     LiveData& live = ctx.live;
-    const std::uint8_t e1 = ctx.link.RX_Frame[36];
-    const std::uint8_t e2 = ctx.link.RX_Frame[37];
+    const std::uint8_t e1 = rx[36];
+    const std::uint8_t e2 = rx[37];
     const std::uint8_t m1 = evaluatedMask(ctx, 1);
     const std::uint8_t m2 = evaluatedMask(ctx, 2);
     std::vector<std::string>& list = ctx.dataView.HudMemo_CFG_Errors;
@@ -264,15 +263,21 @@ bool HasPressureSensors(const Context& ctx) {
     return !HasNoPressureSensors(ctx.link.Ident.Firmware_Version);
 }
 
-void DecodeLiveData(Context& ctx) {
-    ctx.live.Work_Mode = ctx.link.RX_Frame[38] & 0x07;
-    decodeValues(ctx);
-    decodeInjectionTimes(ctx);
+void DecodeLiveData(Context& ctx, std::span<const std::uint8_t> reply) {
+    // The data bytes end before the checksum; a shorter reply would have the values of an
+    // older one read in its place.
+    const bool complete = reply.size() >= kLiveDataBytes + 3u;
+    if (complete) {
+        ctx.live.Work_Mode = reply[38] & 0x07;
+        decodeValues(ctx, reply);
+        decodeInjectionTimes(ctx, reply);
+    }
     refreshModeAndLamps(ctx);
     refreshIndicators(ctx);
+    if (!complete) return;
     if (ctx.link.ECU_Connected) {
-        handleStatusBits(ctx);
-        handleErrorBytes(ctx);
+        handleStatusBits(ctx, reply);
+        handleErrorBytes(ctx, reply);
     }
     RefreshDiagram(ctx);
     UpdateLiveCell(ctx);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ class Context;
 inline constexpr int kSmoothSamples = 20;
 inline constexpr int kLevelLamps = 7;
 inline constexpr int kLevelBlinkMs = 500;
+// Data bytes the live decoder reads: frame offsets 2..38, the working mode last. An ECU
+// that reports a shorter live reply (L1) is refused when it is identified.
+inline constexpr std::uint8_t kLiveDataBytes = 37;
 
 // Injection-time smoothing of one cylinder: the mean of the last 20 samples.
 struct SmoothWindow {
@@ -76,8 +80,12 @@ struct DataView {
     std::string Form_Fill_Colour = "#FFFFFFFF"; // the main window's fill: a lamp that is off
 };
 
-// Decodes the live-data reply in RX_Frame and refreshes everything that shows it.
-void DecodeLiveData(Context& ctx);
+// Decodes a live-data reply (the whole frame: program code, command, data, checksum) and
+// refreshes everything that shows it. A reply without all kLiveDataBytes data bytes
+// changes no value, status or error and is handed to nobody; only the indicators, the
+// mode label and the lamps are drawn again from the values held, which is how the call
+// over an empty reply at start-up puts zeros on them.
+void DecodeLiveData(Context& ctx, std::span<const std::uint8_t> reply);
 // Timer_LevelGas: blinks lamp 5 while the ECU waits to switch to gas.
 void OnLevelGasTimer(Context& ctx);
 // Clears both error bytes, the reported mark and the error list (a new ECU identified).

@@ -11,6 +11,7 @@
 #include "files/Paths.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -77,6 +78,25 @@ std::string pointKey(const char* prefix, std::size_t n) { return prefix + std::t
 
 std::size_t mapPointCount(const Context& ctx) {
     return std::min<std::size_t>(ctx.mapPoints.MAP_Point_Count, kMapPointsMax);
+}
+
+// The configuration files of the folder (regular files, or links to them), sorted; the
+// folder is made when it is missing. Entries that cannot be examined (a link loop, no
+// access) are left out and a folder that cannot be read lists nothing: the range-for
+// increment of a directory_iterator throws, so the iterator is stepped by hand.
+void listConfigFiles(const std::filesystem::path& dir, std::vector<std::string>& names) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) {
+        fs::create_directories(dir, ec);
+        return;
+    }
+    for (fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code entryError;
+        if (it->is_regular_file(entryError)) names.push_back(StripExtension(it->path().filename().string()));
+    }
+    std::sort(names.begin(), names.end());
 }
 
 // A key without a value reads as " ": for a text field that is nothing.
@@ -314,19 +334,7 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
             SaveLoadNameChanged(ctx, v.HudTextBox_3D_SL_Name);
         }
         v.HudStringListBox_3D_SL_List.clear();
-        std::error_code ec;
-        const auto& dir = ctx.paths.Config_Dir;
-        if (!std::filesystem::is_directory(dir, ec)) {
-            std::filesystem::create_directories(dir, ec);
-        } else {
-            for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-                if (entry.is_regular_file(ec)) {
-                    v.HudStringListBox_3D_SL_List.push_back(
-                        StripExtension(entry.path().filename().string()));
-                }
-            }
-            std::sort(v.HudStringListBox_3D_SL_List.begin(), v.HudStringListBox_3D_SL_List.end());
-        }
+        listConfigFiles(ctx.paths.Config_Dir, v.HudStringListBox_3D_SL_List);
     }
     ctx.events.menusClose.notify();
 }

@@ -8,6 +8,7 @@
 #include "link/Link_Operations.h"
 #include "link/Instruction_Unit.h"
 #include "link/Port_3D_Connect.h"
+#include "link/Receiver_Unit.h"
 
 #include <algorithm>
 #include <array>
@@ -48,14 +49,30 @@ std::string blanklessUpper(std::string_view s) {
     return out;
 }
 
-// An ECU whose block we cannot size safely: say so once the window is up, and send it
-// nothing more, so no reply length that can never match is armed.
-void refuseEcu(Context& ctx) {
-    ShowMessageWindow(ctx, kMessageNewerVersion, ctx.LangText("Error_Version"));
+// A length the ECU reports and the range its decoder can use.
+struct ReportedLength {
+    const char* name;
+    int value;
+    int minimum;
+};
+
+// An ECU whose replies we cannot size or decode safely: say so once the window is up,
+// naming the length, and send it nothing more, so no reply is armed that can never match
+// or that would be decoded from bytes of older replies.
+void refuseEcu(Context& ctx, const ReportedLength& length) {
+    ShowMessageWindow(ctx, kMessageNewerVersion,
+                      ctx.LangText("Error_Version") + "\n\r" + length.name + " = " +
+                          std::to_string(length.value) + " (usable: " +
+                          std::to_string(length.minimum) + " to " +
+                          std::to_string(kMaxReportedLength) + ")");
     OperationsRefusedEcu(ctx, ctx.LangText("Error_Version"));
     ctx.link.Halted = true;
     ctx.timers.Timer_Sending->stop();
     ctx.timers.Timer_Connect->stop();
+}
+
+bool usable(const ReportedLength& length) {
+    return length.value >= length.minimum && length.value <= kMaxReportedLength;
 }
 
 void layoutIndicator(IndicatorView& v, int m, int y) {
@@ -94,18 +111,23 @@ void ProbeStep(Context& ctx) {
     ArmProbe(ctx, next);
 }
 
-void ArmIdentRead(Context& ctx) {
-    const std::uint8_t n = ctx.link.RX_Frame[2];
-    if (n > kMaxReportedLength) {
-        refuseEcu(ctx);
+void ArmIdentRead(Context& ctx, std::span<const std::uint8_t> probeReply) {
+    // [code, 0x21, N, (x,) checksum]: without its N byte a reply announces nothing.
+    const ReportedLength n{"N", probeReply.size() >= 4 ? probeReply[2] : 0, kKnownIdentLength};
+    if (!usable(n)) {
+        refuseEcu(ctx, n);
         return;
     }
-    ArmRead(ctx, Command::READ_IDENT, static_cast<std::uint8_t>(n + 3));
+    ArmRead(ctx, Command::READ_IDENT, static_cast<std::uint8_t>(n.value + 3));
 }
 
-void DecodeIdentification(Context& ctx) {
+void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply) {
     LinkState& link = ctx.link;
-    const auto& rx = link.RX_Frame;
+    const std::span<const std::uint8_t> rx = reply;
+    if (rx.size() < kKnownIdentLength + 3u) {
+        refuseEcu(ctx, {"N", static_cast<int>(rx.size() >= 3 ? rx.size() - 3 : 0), kKnownIdentLength});
+        return;
+    }
     EcuIdentity& id = link.Ident;
     id.N = rx[2];
 
@@ -118,9 +140,16 @@ void DecodeIdentification(Context& ctx) {
     ctx.config.Work_Gas = (rx[33] << 16) | (rx[34] << 8) | rx[35];
     ctx.config.Work_Petrol = (rx[36] << 16) | (rx[37] << 8) | rx[38];
 
-    for (int i = 39; i <= 43; ++i) {
-        if (rx[static_cast<std::size_t>(i)] > kMaxReportedLength) {
-            refuseEcu(ctx);
+    // L4 sizes nothing; it only has to fit a reply length like the others. L5 needs no
+    // minimum: a MAP list decodes the points that came.
+    const ReportedLength lengths[] = {
+        {"L1", rx[39], kLiveDataBytes},   {"L2", rx[40], kParamsDataBytes},
+        {"L3", rx[41], kDiagramDataBytes}, {"L4", rx[42], 0},
+        {"L5", rx[43], 0},
+    };
+    for (const ReportedLength& length : lengths) {
+        if (!usable(length)) {
+            refuseEcu(ctx, length);
             return;
         }
     }

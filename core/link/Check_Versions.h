@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,10 +16,14 @@ inline constexpr std::uint8_t kMaxReportedLength = 252;
 // The next identification probe of the rotation 26, 25, 23, or the port decisions after
 // two unanswered rotations.
 void ProbeStep(Context& ctx);
-// Arms the identification read with the length the probe reply announced.
-void ArmIdentRead(Context& ctx);
-// Decodes the identification block in RX_Frame.
-void DecodeIdentification(Context& ctx);
+// Arms the identification read with the length the probe reply (the whole frame)
+// announced. A block shorter than the one this program decodes, or one too long for a
+// reply length, refuses the ECU instead.
+void ArmIdentRead(Context& ctx, std::span<const std::uint8_t> probeReply);
+// Decodes the identification block (the whole reply frame). Reply lengths the decoders
+// cannot use, too short for what they read or too long for a reply, refuse the ECU with
+// a message naming the length; nothing more is sent to it.
+void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply);
 
 // Version text x 100 ("2.54" gives 254); 0 when the text is not a number.
 std::int32_t NumericFirmwareVersion(std::string_view versionText);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -118,5 +119,11 @@ struct LinkState {
     // to when a value cannot be encoded (a temperature without its table).
     std::map<std::uint8_t, std::uint16_t> Raw_Params;
 };
+
+// The reply the decoders get: the bytes of the last valid reply (program code, command,
+// data, checksum), never the rest of RX_Frame, which still holds older replies.
+inline std::span<const std::uint8_t> ReceivedReply(const LinkState& link) {
+    return {link.RX_Frame.data(), link.Reply_Length};
+}
 
 } // namespace bifuel

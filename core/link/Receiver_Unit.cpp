@@ -109,12 +109,15 @@ WordBytes temperatureBytes(Context& ctx, std::uint8_t code, std::int32_t degrees
     return raw == ctx.link.Raw_Params.end() ? WordBytes{0, 0} : WordToBytes(raw->second);
 }
 
-void decodeMapList(Context& ctx, std::array<std::int32_t, kMapPointsMax>& list) {
-    const std::size_t length = ctx.link.Reply_Length;
-    if (length < 4) return;
-    const std::size_t points = std::min<std::size_t>(length - 3, kMapPointsMax);
+using Reply = std::span<const std::uint8_t>;
+
+// Data bytes of a reply: all but program code, command and checksum.
+std::size_t dataBytes(Reply reply) { return reply.size() >= 3 ? reply.size() - 3 : 0; }
+
+void decodeMapList(Reply reply, std::array<std::int32_t, kMapPointsMax>& list) {
+    const std::size_t points = std::min<std::size_t>(dataBytes(reply), kMapPointsMax);
     for (std::size_t k = 0; k < points; ++k) {
-        std::uint8_t b = ctx.link.RX_Frame[2 + k];
+        std::uint8_t b = reply[2 + k];
         if (k == 0) b &= 0x3F; // the first byte carries two flag bits on top
         list[k] = b * 128 / 10;
     }
@@ -133,14 +136,13 @@ bool diagramItem(std::uint8_t code, std::size_t& point, int& item) {
 
 } // namespace
 
-void DecodeParams(Context& ctx) {
+void DecodeParams(Context& ctx, std::span<const std::uint8_t> reply) {
     const std::vector<std::uint8_t> list = ReadList(ctx.link.Ident.Firmware_Version);
-    const auto& rx = ctx.link.RX_Frame;
     // Only entries whose two bytes came with the reply are decoded.
-    const std::size_t data = ctx.link.Reply_Length >= 3 ? ctx.link.Reply_Length - 3u : 0;
+    const std::size_t data = dataBytes(reply);
     for (std::size_t i = 0; i < list.size() && 2 * i + 1 < data; ++i) {
-        const std::uint8_t h = rx[2 + 2 * i];
-        const std::uint8_t l = rx[3 + 2 * i];
+        const std::uint8_t h = reply[2 + 2 * i];
+        const std::uint8_t l = reply[3 + 2 * i];
         ctx.link.Raw_Params[list[i]] = static_cast<std::uint16_t>(BytesToWord(h, l));
         decodeOne(ctx, list[i], h, l);
     }
@@ -198,16 +200,22 @@ WordBytes EncodeParameter(Context& ctx, std::uint8_t code) {
     case 0x97: return PercentToBytes(c.ACB_Corr_97, c.ACB_Temper, 4096);
     case 0x98: return HalfToBytes(c.ACB_Value_98);
     case 0x99: {
+        // Unsigned: 0x90 read as 113 % goes back as 0x90, not held to the signed 99 %.
         const WordBytes half = HalfToBytes(c.ACB_Value_98);
-        return PercentToBytes(c.ACB_Corr_99, BytesToWord(half[0], half[1]), 32768);
+        const auto raw = ctx.link.Raw_Params.find(code);
+        const std::optional<std::uint8_t> held =
+            raw == ctx.link.Raw_Params.end() ? std::nullopt
+                                             : std::optional<std::uint8_t>(raw->second >> 8);
+        return UnsignedPercentToBytes(c.ACB_Corr_99, BytesToWord(half[0], half[1]), 32768, held);
     }
     default: return {0, 0};
     }
 }
 
-void DecodeDiagram(Context& ctx) {
+void DecodeDiagram(Context& ctx, std::span<const std::uint8_t> reply) {
+    if (dataBytes(reply) < kDiagramDataBytes) return;
     DiagramModel& d = ctx.diagram;
-    const auto& rx = ctx.link.RX_Frame;
+    const Reply rx = reply;
     for (std::size_t i = 0; i < kDiagramPoints; ++i) {
         const std::size_t at = 2 + 6 * i; // slope (read past), gas, petrol with the idle flag
         d.Gas_Point[i] = BytesToWord(rx[at + 2], rx[at + 3]);
@@ -236,16 +244,22 @@ WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code) {
     }
 }
 
-void DecodeMapGas(Context& ctx) { decodeMapList(ctx, ctx.mapPoints.MAP_Gas); }
-void DecodeMapPetrol(Context& ctx) { decodeMapList(ctx, ctx.mapPoints.MAP_Petrol); }
+void DecodeMapGas(Context& ctx, std::span<const std::uint8_t> reply) {
+    decodeMapList(reply, ctx.mapPoints.MAP_Gas);
+}
+void DecodeMapPetrol(Context& ctx, std::span<const std::uint8_t> reply) {
+    decodeMapList(reply, ctx.mapPoints.MAP_Petrol);
+}
 
-void OnNameReply(Context& ctx) {
+void OnNameReply(Context& ctx, std::span<const std::uint8_t> reply) {
+    // A name cut short would name another file.
+    if (dataBytes(reply) < kNameDataBytes) return;
     Configuration_Class& c = ctx.config;
     Settings_Class& s = ctx.settings;
-    const auto& rx = ctx.link.RX_Frame;
+    const Reply rx = reply;
     c.CFG_Name.clear();
     std::string name;
-    for (std::size_t i = 0; i < 8 && rx[2 + i] != 0x00 && rx[2 + i] != 0xFF; ++i) {
+    for (std::size_t i = 0; i < kNameDataBytes && rx[2 + i] != 0x00 && rx[2 + i] != 0xFF; ++i) {
         name.push_back(static_cast<char>(rx[2 + i]));
     }
     // No name, or one that cannot be a file name: the ECU's set-up has no file.

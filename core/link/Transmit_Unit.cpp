@@ -7,6 +7,7 @@
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "files/SaveLoad_3D_Unit.h"
+#include "data/Calc_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
 #include "link/Instruction_Unit.h"
@@ -16,7 +17,6 @@
 #include "rpm_map/MapRPM_Unit.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
 namespace bifuel {
@@ -129,8 +129,8 @@ void endOfWrite(Context& ctx) {
 }
 
 void showCountdown(Context& ctx) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", ctx.link.Tenths_Counter / 10.0);
+    // Shown with a point whatever the locale, as every number.
+    const std::string seconds = TenthsToText(ctx.link.Tenths_Counter);
     ctx.view.HudLabel_3D_ACB_Prompt.text = ctx.view.ACB_Current_Prompt + " (" + seconds + " " +
                                            ctx.LangText("Dim_Sec_Long") + ")";
 }
@@ -155,8 +155,8 @@ bool runStep(Context& ctx, std::int32_t step) {
         return true;
     case 30: ProbeStep(ctx); return true;
     case 31: OnConnected(ctx); return true;
-    case 32: ArmIdentRead(ctx); return true;
-    case 33: DecodeIdentification(ctx); return true;
+    case 32: ArmIdentRead(ctx, ReceivedReply(link)); return true;
+    case 33: DecodeIdentification(ctx, ReceivedReply(link)); return true;
     case 34:
         ArmRead(ctx, Command::READ_LIVE, lengthPlusFrame(id.L1));
         if (!ctx.config.CFG_Name.empty() && link.CFG_Autosave) {
@@ -165,20 +165,20 @@ bool runStep(Context& ctx, std::int32_t step) {
         }
         return true;
     case 35:
-        DecodeLiveData(ctx);
+        DecodeLiveData(ctx, ReceivedReply(link));
         ctx.events.liveData.notify();
         OperationLiveReply(ctx);
         return true;
     case 36: ArmShortRequest(ctx, Command::READ_NAME, 0x08, 0x08, 11); return true;
-    case 37: OnNameReply(ctx); return true;
+    case 37: OnNameReply(ctx, ReceivedReply(link)); return true;
     case 38: ArmRead(ctx, Command::READ_PARAMS, lengthPlusFrame(id.L2)); return true;
-    case 39: DecodeParams(ctx); return true;
+    case 39: DecodeParams(ctx, ReceivedReply(link)); return true;
     case 40: ArmRead(ctx, Command::READ_DIAGRAM, lengthPlusFrame(id.L3)); return true;
-    case 41: DecodeDiagram(ctx); return true;
+    case 41: DecodeDiagram(ctx, ReceivedReply(link)); return true;
     case 42: ArmRead(ctx, Command::READ_MAP_GAS, lengthPlusFrame(id.L5)); return true;
-    case 43: DecodeMapGas(ctx); return true;
+    case 43: DecodeMapGas(ctx, ReceivedReply(link)); return true;
     case 44: ArmRead(ctx, Command::READ_MAP_PETROL, lengthPlusFrame(id.L5)); return true;
-    case 45: DecodeMapPetrol(ctx); return true;
+    case 45: DecodeMapPetrol(ctx, ReceivedReply(link)); return true;
     case word::AnnounceStep:
         addStatus(ctx, Colour::Txt_Information, "DynamicIND_Transmission");
         ArmAnnounce(ctx);

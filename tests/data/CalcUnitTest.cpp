@@ -1,6 +1,8 @@
 #include "data/Calc_Unit.h"
 #include "data/Temperature_Table.h"
 
+#include "CommaLocale.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -243,6 +245,41 @@ TEST(CalcUnit, PercentFromBytes) {
         EXPECT_EQ(PercentFromByte(static_cast<std::uint8_t>(b)), percent) << b;
 }
 
+// The unsigned code reads a whole byte, up to 199 %: its encoder keeps that range where
+// the signed one holds 113 % (0x90) to 99 % (0x7F).
+TEST(CalcUnit, UnsignedPercentBytesKeepTheWholeByte) {
+    struct Case {
+        std::int32_t percent, companion;
+        std::optional<std::uint8_t> held;
+        int first, second;
+    };
+    const Case cases[] = {
+        {113, 1, 0x90, 0x90, 0x00},        {113, 1, std::nullopt, 0x91, 0x00}, // both read 113
+        {125, 7, 0xA0, 0xA0, 0xDB},        // 160 * 256 / 7 = 5851 = 0x16DB
+        {156, 1, 0xC8, 0xC8, 0x00},        {120, 1, 0x90, 0x9A, 0x00}, // 0x90 no longer fits
+        {70, 1, std::nullopt, 90, 0x00},   {1, 1, std::nullopt, 1, 0x00},
+        {4, 1, std::nullopt, 6, 0x00},     // 5 is "no value"
+        {250, 1, std::nullopt, 0xFF, 0x00}, {-10, 1, std::nullopt, 1, 0x00},
+        {0, 7, 0x90, 5, 0},                {50, 0, std::nullopt, 5, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.percent << " held " << (c.held ? *c.held : -1));
+        const WordBytes b = UnsignedPercentToBytes(c.percent, c.companion, 32768, c.held);
+        EXPECT_EQ(b[0], c.first);
+        EXPECT_EQ(b[1], c.second);
+    }
+    // Every byte the ECU can report reads back as itself, and every percentage as itself.
+    for (int b = 1; b <= 255; ++b) {
+        if (b == kNoPercent) continue;
+        const auto held = static_cast<std::uint8_t>(b);
+        EXPECT_EQ(UnsignedPercentToBytes(*PercentFromByte(held), 100, 32768, held)[0], b);
+    }
+    for (std::int32_t percent = 1; percent <= 199; ++percent) {
+        if (percent == 4) continue;
+        EXPECT_EQ(PercentFromByte(UnsignedPercentToBytes(percent, 100, 32768)[0]), percent);
+    }
+}
+
 // ---- Lines ---------------------------------------------------------------------------
 
 using Nine = std::array<std::int32_t, 9>;
@@ -331,6 +368,30 @@ TEST(CalcUnit, NumberTextsUseAPoint) {
     EXPECT_EQ(CommaToPoint("1,5;2,5"), "1.5;2.5");
     EXPECT_EQ(BoolToText(true), "True");
     EXPECT_EQ(BoolToText(false), "False");
+}
+
+// Every number shown goes through these formatters; none of them may follow the locale.
+void ExpectPointsWhateverTheLocale() {
+    EXPECT_EQ(InjTimeToText(12345), "12.34");
+    EXPECT_EQ(TenthsToText(-125), "-12.5");
+    EXPECT_EQ(HundredthsToText(448), "4.48");
+    EXPECT_EQ(AdcToVoltText(512), "2.50");
+    EXPECT_EQ(FixedText(90 / 60.0, 2), "1.50");
+    EXPECT_EQ(TextToFloat("2.5"), 2.5);
+    EXPECT_EQ(TextToFloat("2,5"), 2.5);
+}
+
+TEST(CalcUnit, NumberTextsKeepTheirPointUnderAGermanLocale) {
+    test::GermanCNumbers german;
+    if (!german.active()) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    ASSERT_EQ(test::GermanCNumbers::Probe(), "0,5");
+    ExpectPointsWhateverTheLocale();
+}
+
+TEST(CalcUnit, NumberTextsKeepTheirPointUnderACommaGlobalLocale) {
+    test::CommaGlobalLocale comma;
+    ASSERT_EQ(test::CommaGlobalLocale::Probe(), "0,5");
+    ExpectPointsWhateverTheLocale();
 }
 
 TEST(CalcUnit, FontStylesByName) {

@@ -13,9 +13,10 @@
 namespace bifuel {
 namespace {
 
-// A live reply under construction; data bytes at their frame offsets.
+// A live reply under construction; data bytes at their frame offsets, the checksum last
+// (the decoder gets only valid replies and does not look at it).
 struct LiveFrame {
-    std::array<std::uint8_t, 39> bytes{25, 0x23};
+    std::array<std::uint8_t, kLiveDataBytes + 3> bytes{25, 0x23};
 
     LiveFrame& word(std::size_t at, int value) {
         bytes[at] = static_cast<std::uint8_t>(value >> 8);
@@ -59,10 +60,7 @@ protected:
     }
     ~LiveDataTest() override { std::filesystem::remove_all(dir); }
 
-    void decode(const LiveFrame& f) {
-        std::copy(f.bytes.begin(), f.bytes.end(), ctx.link.RX_Frame.begin());
-        DecodeLiveData(ctx);
-    }
+    void decode(const LiveFrame& f) { DecodeLiveData(ctx, f.bytes); }
     std::vector<std::string> ring() const {
         std::vector<std::string> out;
         for (int i = 1; i <= ctx.dynamicInd.Count; ++i) out.push_back(ctx.dynamicInd.Texts[i]);
@@ -96,6 +94,52 @@ TEST_F(LiveDataTest, DecodesTheValuesOfTheFrame) {
     EXPECT_EQ(live.Work_Mode, 1);
     EXPECT_EQ(ctx.dataView.HudLabel_IND_RPM_Data.text, "800");
     EXPECT_EQ(ctx.dataView.HudLabel_IND_TempVap_Data.text, "40.0");
+}
+
+// At start-up the decoder runs once over the empty reply: every indicator shows zero, and
+// nothing is read from the frame buffer, whatever it holds.
+TEST_F(LiveDataTest, EmptyReplyAtStartUpPutsZerosOnTheIndicators) {
+    ctx.link.RX_Frame.fill(0x5A);
+    DecodeLiveData(ctx, ReceivedReply(ctx.link));
+    const DataView& v = ctx.dataView;
+    for (const ViewControl* c : {&v.HudLabel_IND_Petrol_Data, &v.HudLabel_IND_Gas_Data,
+                                 &v.HudLabel_IND_PressVap_Data, &v.HudLabel_IND_PressColl_Data,
+                                 &v.HudLabel_IND_PressDiff_Data, &v.HudNumberBox_CFG_LevelGas}) {
+        EXPECT_EQ(c->text, "0.00");
+    }
+    EXPECT_EQ(v.HudLabel_IND_RPM_Data.text, "0");
+    EXPECT_EQ(v.HudLabel_IND_TempVap_Data.text, "0.0");
+    EXPECT_EQ(v.HudLabel_IND_TempGas_Data.text, "0.0");
+    EXPECT_EQ(ctx.live.Work_Mode, 0);
+    EXPECT_TRUE(ring().empty());
+    EXPECT_TRUE(v.HudMemo_CFG_Errors.empty());
+}
+
+// A reply that stops before the working mode (an ECU announcing a short L1) must not be
+// read at all: its values, status bits and error bytes stay as the last full reply left
+// them, and auto-calibration gets no sample from it.
+TEST_F(LiveDataTest, ReplyWithoutEveryValueChangesNothing) {
+    decode(running().mode(4).word(2, 37500).petrol(3000, 3000, 3000, 3000));
+    const LiveData before = ctx.live;
+    const auto listBefore = ctx.dataView.HudMemo_CFG_Errors;
+    const LiveFrame other =
+        running().status(0x20).mode(1).word(2, 7500).petrol(9000, 0, 0, 0).errors(0x01, 0x0C);
+    for (const std::size_t length : {std::size_t{0}, std::size_t{3}, std::size_t{13},
+                                     other.bytes.size() - 1}) {
+        SCOPED_TRACE(length);
+        DecodeLiveData(ctx, std::span(other.bytes.data(), length));
+        EXPECT_EQ(ctx.live.Live_RPM, before.Live_RPM);
+        EXPECT_EQ(ctx.live.Work_Mode, before.Work_Mode);
+        EXPECT_EQ(ctx.live.Live_Petrol_Avg, before.Live_Petrol_Avg);
+        EXPECT_EQ(ctx.live.Petrol_Windows[0].count, before.Petrol_Windows[0].count);
+        EXPECT_EQ(ctx.live.Error_Flags2, before.Error_Flags2);
+        EXPECT_EQ(ctx.dataView.HudMemo_CFG_Errors, listBefore);
+        EXPECT_TRUE(ring().empty());
+        EXPECT_EQ(ctx.dataView.HudLabel_IND_RPM_Data.text, "800");
+    }
+    decode(other);
+    EXPECT_EQ(ctx.live.Live_RPM, 4000);
+    EXPECT_EQ(ctx.live.Error_Flags2, 0x0C);
 }
 
 TEST_F(LiveDataTest, AveragesCountOnlyCylindersThatInject) {

@@ -172,6 +172,38 @@ TEST_F(ConfigFiles, SaveLoadWindowNameRules) {
     EXPECT_TRUE(ctx.settings.CFG_Full_File_Name.empty());
 }
 
+// The Config folder is the user's: links that loop, entries without access and a folder
+// that is itself a loop must neither throw out of the core nor hide the files that are fine.
+TEST_F(ConfigFiles, ListingSurvivesLoopsAndEntriesItCannotExamine) {
+    namespace fs = std::filesystem;
+    const fs::path dir = ctx.paths.Config_Dir;
+    const std::vector<std::string>& listed = ctx.saveLoad.HudStringListBox_3D_SL_List;
+    writeFile(cfg("CAR01"), "");
+    writeFile(cfg("locked"), "");
+    fs::permissions(cfg("locked"), fs::perms::none);
+    writeFile(dir / "private" / "inner.cfg", "");
+    fs::permissions(dir / "private", fs::perms::none);
+    fs::create_symlink("self.cfg", dir / "self.cfg");  // a link to itself
+    fs::create_symlink("pong.cfg", dir / "ping.cfg");  // two pointing at each other
+    fs::create_symlink("ping.cfg", dir / "pong.cfg");
+    fs::create_symlink(dir, dir / "up");               // a folder loop
+    fs::create_symlink("CAR01.cfg", dir / "alias.cfg"); // a link to a file is a file
+    ShowSaveLoad(ctx, SaveLoadMode::Load);
+    EXPECT_EQ(listed, (std::vector<std::string>{"CAR01", "alias", "locked"}));
+    fs::permissions(dir / "private", fs::perms::owner_all); // so that it can be removed
+
+    // The folder itself a loop: nothing to list, and a save fails with its reason.
+    fs::remove_all(dir);
+    fs::create_symlink(dir.filename(), dir);
+    ShowSaveLoad(ctx, SaveLoadMode::Save);
+    EXPECT_TRUE(listed.empty());
+    useName("CAR02");
+    const WriteResult saved = SaveConfigFile(ctx);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_FALSE(saved.message.empty());
+    EXPECT_FALSE(CheckConfigFile(cfg("CAR02")).empty());
+}
+
 TEST_F(ConfigFiles, LoadingAMissingFileLeavesTheDefaults) {
     std::filesystem::create_directories(ctx.paths.Config_Dir);
     writeFile(ctx.paths.Config_Dir / "notes.txt", "x");

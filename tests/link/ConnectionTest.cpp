@@ -156,6 +156,72 @@ TEST_F(Connection, LengthsThatCannotFitAReplyAreRefusedAndNothingMoreIsSent) {
     for (const auto& r : requests()) EXPECT_NE(r.bytes.at(1), 0x30) << "READ_IDENT armed";
 }
 
+// An ECU whose reported lengths are shorter than what the decoders read would have bytes
+// of older replies decoded as its values; it is refused like one whose lengths cannot fit
+// a reply, with the length named, and is sent nothing more.
+TEST_F(Connection, LengthsTheDecodersCannotUseAreRefusedByName) {
+    const struct {
+        void (*set)(sim::EcuState&);
+        const char* detail;
+    } cases[] = {
+        {[](sim::EcuState& s) { s.identLength = 41; }, "N = 41 (usable: 42 to 252)"},
+        {[](sim::EcuState& s) { s.identLength = 253; }, "N = 253 (usable: 42 to 252)"},
+        {[](sim::EcuState& s) { s.liveLength = 10; }, "L1 = 10 (usable: 37 to 252)"},
+        {[](sim::EcuState& s) { s.liveLength = 36; }, "L1 = 36 (usable: 37 to 252)"},
+        {[](sim::EcuState& s) { s.paramLength = 90; }, "L2 = 90 (usable: 92 to 252)"},
+        {[](sim::EcuState& s) { s.diagramLength = 48; }, "L3 = 48 (usable: 54 to 252)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.detail);
+        VirtualScheduler k;
+        sim::MemoryLine l(k, sim::MemoryLine::kByteTimeUs9600);
+        auto state = sim::SimEcu::defaultState();
+        c.set(state);
+        sim::SimEcu e(k, l.device(), state);
+        Context x(k, l.host());
+        x.link.Main_Shown = true;
+        l.host().open();
+        ASSERT_TRUE(k.runUntil([&] { return !x.view.Messages.empty(); }, 5000));
+        EXPECT_EQ(x.view.Messages[0].type, 15);
+        EXPECT_EQ(x.view.Messages[0].text,
+                  "To work correctly, please install a newer version of the program\n\r" +
+                      std::string(c.detail));
+        const std::size_t sent = l.hostWrites().size();
+        k.advance(20000);
+        EXPECT_EQ(l.hostWrites().size(), sent);
+        for (const auto& w : l.hostWrites()) EXPECT_NE(w.at(1), 0x23) << "live data asked for";
+    }
+}
+
+// The link never hands over a block shorter than its N announced; called with one, the
+// decoder still reads nothing past it.
+TEST_F(Connection, IdentificationBlockCutShortIsRefusedUndecoded) {
+    ctx.link.RX_Frame.fill('X');
+    ctx.config.ECU_Model = "before";
+    DecodeIdentification(ctx, std::span(ctx.link.RX_Frame.data(), kKnownIdentLength + 2u));
+    EXPECT_EQ(ctx.config.ECU_Model, "before");
+    EXPECT_TRUE(ctx.link.Halted);
+    ASSERT_EQ(ctx.view.Messages.size(), 1u);
+    EXPECT_NE(ctx.view.Messages[0].text.find("N = 41 (usable: 42 to 252)"), std::string::npos);
+}
+
+// The shortest lengths the decoders accept are enough: the parameter reply reaches the
+// last decoded code, and an ECU without MAP points polls without them.
+TEST_F(Connection, ShortestUsableLengthsConnectAndDecodeEveryField) {
+    auto& s = ecu.state();
+    s.paramLength = 92;
+    s.mapPointCount = 0;
+    s.mapGas.clear();
+    s.mapPetrol.clear();
+    s.params[0x99] = 0x4020; // 50 %, not the 70 % a missing value would give
+    connect();
+    for (const auto& m : ctx.view.Messages) EXPECT_NE(m.type, 15) << m.text;
+    EXPECT_EQ(ctx.config.ACB_Corr_99, 50);
+    EXPECT_EQ(ctx.mapPoints.MAP_Point_Count, 0);
+    ASSERT_TRUE(runRequests(6)) << "polling stopped";
+    EXPECT_TRUE(ctx.link.ECU_Connected);
+}
+
 TEST_F(Connection, ReconnectRequestRestartsTheConnectionProgram) {
     connect();
     const auto before = requests().size();

@@ -88,7 +88,7 @@ protected:
         }
         ctx.link.Reply_Length = static_cast<std::uint8_t>(2 * list.size() + 3);
         ctx.config = over;
-        DecodeParams(ctx);
+        DecodeParams(ctx, ReceivedReply(ctx.link));
         return ctx.config;
     }
 
@@ -187,13 +187,48 @@ TEST_F(ParameterCodec, LowByteOf52And9FCarryTheirFlags) {
     EXPECT_EQ(EncodeParameter(ctx, 0x5C), (WordBytes{7, 0x04}));
 }
 
+// A correction read from the ECU goes back on any parameter write as the byte it was:
+// 0x99 is unsigned and takes every byte but the no-value 5, bytes that read alike
+// included. The signed codes stay within -99..+99.
+TEST_F(ParameterCodec, CorrectionsKeepTheirOwnRange) {
+    const auto list = ReadList(ctx.link.Ident.Firmware_Version);
+    const auto entry = [&](std::uint8_t code) {
+        return 2 + 2 * static_cast<std::size_t>(std::find(list.begin(), list.end(), code) - list.begin());
+    };
+    auto& rx = ctx.link.RX_Frame;
+    rx.fill(0);
+    rx[entry(0x98)] = 0x02; // 0x99's companion: 700, read as 1400
+    rx[entry(0x98) + 1] = 0xBC;
+    ctx.link.Reply_Length = static_cast<std::uint8_t>(2 * list.size() + 3);
+    for (int b = 1; b <= 255; ++b) {
+        if (b == kNoPercent) continue;
+        rx[entry(0x99)] = static_cast<std::uint8_t>(b);
+        DecodeParams(ctx, ReceivedReply(ctx.link));
+        EXPECT_EQ(EncodeParameter(ctx, 0x99)[0], b) << "read as " << ctx.config.ACB_Corr_99 << " %";
+    }
+
+    using C = Configuration_Class;
+    ctx.config.ACB_Press = 100;
+    ctx.config.ACB_Temper = 40;
+    const std::pair<std::uint8_t, std::int32_t C::*> signedCodes[] = {
+        {0x93, &C::ACB_Corr_93}, {0x94, &C::ACB_Corr_94}, {0x96, &C::ACB_Corr_96}, {0x97, &C::ACB_Corr_97}};
+    const std::pair<std::int32_t, int> percentToByte[] = {
+        {150, 0x7F}, {99, 0x7F}, {50, 0x40}, {-10, 0x8D}, {-99, 0xFF}, {-150, 0xFF}};
+    for (const auto& [code, field] : signedCodes) {
+        for (const auto& [percent, first] : percentToByte) {
+            ctx.config.*field = percent;
+            EXPECT_EQ(EncodeParameter(ctx, code)[0], first) << std::hex << int(code) << std::dec << " " << percent;
+        }
+    }
+}
+
 TEST_F(ParameterCodec, ShortReplyDecodesOnlyWhatArrived) {
     ctx.config.Level5 = 1234;
     const auto list = ReadList(362);
     const auto at = static_cast<std::size_t>(std::find(list.begin(), list.end(), 0x58) - list.begin());
     ctx.link.RX_Frame.fill(0xEE);
     ctx.link.Reply_Length = static_cast<std::uint8_t>(2 * at + 3); // stops before 0x58
-    DecodeParams(ctx);
+    DecodeParams(ctx, ReceivedReply(ctx.link));
     EXPECT_EQ(ctx.config.Level5, 1234);
 }
 

@@ -118,7 +118,7 @@ TEST_F(ParameterExchange, NameRepliesWithoutAUsableName) {
         ctx.settings.CFG_File_Name = "old";
         ctx.settings.CFG_Full_File_Name = "old";
         std::copy(c.bytes.begin(), c.bytes.end(), ctx.link.RX_Frame.begin() + 2);
-        OnNameReply(ctx);
+        OnNameReply(ctx, std::span(ctx.link.RX_Frame.data(), 11));
         EXPECT_EQ(ctx.config.CFG_Name, c.name);
         EXPECT_EQ(ctx.settings.CFG_File_Name, c.name);
         if (*c.name == 0) {
@@ -134,13 +134,43 @@ TEST_F(ParameterExchange, GasMapReplyExample) {
     ctx.link.Reply_Length = 35;
     ctx.link.RX_Frame[2] = 0xC5;
     ctx.link.RX_Frame[3] = 0x10;
-    DecodeMapGas(ctx);
+    DecodeMapGas(ctx, ReceivedReply(ctx.link));
     EXPECT_EQ(ctx.mapPoints.MAP_Gas[0], 64);
     EXPECT_EQ(ctx.mapPoints.MAP_Gas[1], 204);
     const auto petrolBefore = ctx.mapPoints.MAP_Petrol;
     ctx.link.Reply_Length = 3; // nothing to store
-    DecodeMapPetrol(ctx);
+    DecodeMapPetrol(ctx, ReceivedReply(ctx.link));
     EXPECT_EQ(ctx.mapPoints.MAP_Petrol, petrolBefore);
+}
+
+// Replies shorter than a decoder needs, over a frame buffer still full of an older reply:
+// nothing of that older reply is decoded.
+TEST_F(ParameterExchange, ShortRepliesDecodeNothingBeyondWhatCame) {
+    auto& rx = ctx.link.RX_Frame;
+    rx.fill(0x33);
+
+    // MAP lists: the points that came, the places after them untouched.
+    ctx.mapPoints.MAP_Gas.fill(-1);
+    DecodeMapGas(ctx, std::span(rx.data(), 5)); // two points
+    EXPECT_EQ(ctx.mapPoints.MAP_Gas[1], 0x33 * 128 / 10);
+    EXPECT_EQ(ctx.mapPoints.MAP_Gas[2], -1);
+
+    // The diagram: all nine points or none.
+    const DiagramModel diagramBefore = ctx.diagram;
+    DecodeDiagram(ctx, std::span(rx.data(), kDiagramDataBytes + 2u));
+    EXPECT_EQ(ctx.diagram.Gas_Point, diagramBefore.Gas_Point);
+    EXPECT_EQ(ctx.diagram.Petrol_Point, diagramBefore.Petrol_Point);
+    DecodeDiagram(ctx, std::span(rx.data(), kDiagramDataBytes + 3u));
+    EXPECT_EQ(ctx.diagram.Gas_Point[8], 0x3333);
+
+    // The name: all eight bytes or nothing.
+    ctx.config.CFG_Name = "KEPT";
+    ctx.settings.CFG_File_Name = "KEPT";
+    OnNameReply(ctx, std::span(rx.data(), kNameDataBytes + 2u));
+    EXPECT_EQ(ctx.config.CFG_Name, "KEPT");
+    EXPECT_EQ(ctx.settings.CFG_File_Name, "KEPT");
+    OnNameReply(ctx, std::span(rx.data(), kNameDataBytes + 3u));
+    EXPECT_EQ(ctx.config.CFG_Name, "33333333");
 }
 
 } // namespace

@@ -48,8 +48,21 @@ private:
         frame[0] = request[0];
         if (frame.size() > 1) frame[1] = request[1];
         for (std::size_t i = 2; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(pick(0, 255));
+        // Lengths outside what the decoders can use get the ECU refused; half the time this
+        // peer reports usable ones, so that the link gets past identification and deep.
+        if (pick(0, 1) == 0) usableLengths(request[1], frame);
         if (frame.size() >= 3) frame.back() = FrameChecksum(frame.data(), frame.size() - 1);
         line_.device().write(frame.data(), frame.size());
+    }
+
+    void usableLengths(std::uint8_t command, Bytes& frame) {
+        const auto length = [this](int lo) { return static_cast<std::uint8_t>(pick(lo, 252)); };
+        if (command == 0x21 && frame.size() >= 4) frame[2] = length(42);
+        if (command == 0x30 && frame.size() >= 45) {
+            frame[39] = length(37);
+            frame[40] = length(92);
+            frame[41] = length(54);
+        }
     }
 
     sim::MemoryLine& line_;

@@ -1,6 +1,7 @@
 #include "LinkHarness.h"
 
 #include "autocalibration/AutoCLB_Unit.h"
+#include "CommaLocale.h"
 #include "link/Port_3D_Connect.h"
 
 namespace bifuel::test {
@@ -94,6 +95,26 @@ TEST_F(Sequencer, CountdownDrivesThePromptAndTheProgressBar) {
     EXPECT_EQ(ctx.view.ProgressBar_3D_ACB.value, 5);
     EXPECT_EQ(ctx.link.Tenths_Counter, 0);
     EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, prompt + " (0.0 sec)");
+}
+
+// The countdown is a number the user reads: a point, whatever the locale says.
+TEST_F(Sequencer, CountdownShowsAPointUnderAGermanLocale) {
+    GermanCNumbers german;
+    if (!german.active()) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    ASSERT_EQ(GermanCNumbers::Probe(), "0,5");
+    const std::string wait = ACB_Prompt_Text(ctx, 1);
+    run({7, 1, 24, 9, 1000, 55});
+    clock.advance(100);
+    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, wait + " (0.9 sec)");
+}
+
+TEST_F(Sequencer, CountdownShowsAPointUnderACommaGlobalLocale) {
+    CommaGlobalLocale comma;
+    ASSERT_EQ(CommaGlobalLocale::Probe(), "0,5");
+    const std::string wait = ACB_Prompt_Text(ctx, 1);
+    run({7, 1, 24, 9, 1000, 55});
+    clock.advance(100);
+    EXPECT_EQ(ctx.view.HudLabel_3D_ACB_Prompt.text, wait + " (0.9 sec)");
 }
 
 TEST_F(Sequencer, CountUpAndWaitConditions) {
