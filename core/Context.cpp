@@ -32,7 +32,7 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
                                 LangText("Error_File_not_found") + ". " +
                                 LangText("Error_Temperature"));
           return true;
-      }) {
+      }, &sched) {
     timers.Timer_GEN_General = makeTimer(scheduler, 200, [this] { OnGeneralTimer(*this); });
     timers.Timer_GEN_Connect_Stabil =
         makeTimer(scheduler, 80, [this] { OnConnectStabilTimer(*this); });

@@ -24,24 +24,25 @@ constexpr double kDefaultPressureDivisor = 228.1266471;
 constexpr std::int32_t kDefaultPressScale = 1315;
 constexpr std::int32_t kMaxPercent = 99; // 100 % would need 128/128, which has no 7-bit form
 
-// value / 10^decimals written out exactly, with a point.
+// value / 10^decimals written out exactly, with a point. Some twenty numbers are shown
+// per live reply, so the digits go into a buffer and become one string.
 std::string ScaledText(std::int64_t scaled, int decimals) {
+    decimals = std::clamp(decimals, 0, 17);
+    char buffer[48];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
     const bool negative = scaled < 0;
-    const std::uint64_t magnitude =
+    std::uint64_t magnitude =
         negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
-    char buffer[24];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, magnitude);
-    std::string digits(buffer, ec == std::errc() ? end : buffer);
-    if (digits.size() < static_cast<std::size_t>(decimals) + 1)
-        digits.insert(0, decimals + 1 - digits.size(), '0');
-    std::string text;
-    if (negative && magnitude != 0) text += '-';
-    text.append(digits, 0, digits.size() - decimals);
-    if (decimals > 0) {
-        text += '.';
-        text.append(digits, digits.size() - decimals, std::string::npos);
+    const bool nonZero = magnitude != 0;
+    // Right to left, with as many leading zeros as the decimals need ("0.05").
+    for (int written = 0; magnitude != 0 || written <= decimals; ++written) {
+        if (decimals > 0 && written == decimals) *--p = '.';
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
     }
-    return text;
+    if (negative && nonZero) *--p = '-';
+    return std::string(p, end);
 }
 
 // a / b rounded half away from zero, for b > 0.

@@ -1,30 +1,44 @@
 #include "data/Temperature_Table.h"
 
+#include "runtime/Scheduler.h"
+
 #include <fstream>
 #include <system_error>
 #include <utility>
 
 namespace bifuel {
 
-TemperatureTable::TemperatureTable(std::filesystem::path file, std::function<bool()> onMissing)
-    : file_(std::move(file)), onMissing_(std::move(onMissing)) {}
+std::optional<FileStamp> StampOnDisk(const std::filesystem::path& file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec) return std::nullopt;
+    const auto time = std::filesystem::last_write_time(file, ec);
+    if (ec) return std::nullopt;
+    return FileStamp{time, size};
+}
+
+TemperatureTable::TemperatureTable(std::filesystem::path file, std::function<bool()> onMissing,
+                                   const Scheduler* clock, FileProbe probe)
+    : file_(std::move(file)), onMissing_(std::move(onMissing)), clock_(clock),
+      probe_(std::move(probe)) {}
 
 const TemperatureTable::Entries* TemperatureTable::Load() {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file_, ec);
-    if (ec) {
-        ReportFailure();
-        return nullptr;
+    if (clock_ == nullptr) return Check();
+    const std::int64_t now = clock_->nowUs();
+    if (!lastCheckUs_ || now - *lastCheckUs_ >= kCheckEveryUs) {
+        lastCheckUs_ = now;
+        current_ = Check();
+    } else if (current_ == nullptr) {
+        ReportFailure(); // an outage the user could not be told about yet is told later
     }
-    const auto time = std::filesystem::last_write_time(file_, ec);
-    if (ec) {
-        ReportFailure();
-        return nullptr;
-    }
-    const Stamp stamp{time, size};
-    // Only a good read is kept: a failed one is retried at every call, so a file whose
+    return current_;
+}
+
+const TemperatureTable::Entries* TemperatureTable::Check() {
+    const std::optional<FileStamp> stamp = probe_ ? probe_(file_) : std::nullopt;
+    // Only a good read is kept: a failed one is retried at every look, so a file whose
     // access rights are repaired (which leaves its time alone) is picked up too.
-    if (!(cached_ && *cached_ == stamp) && !ReadFile(stamp)) {
+    if (!stamp || (!(cached_ && *cached_ == *stamp) && !ReadFile(*stamp))) {
         ReportFailure();
         return nullptr;
     }
@@ -32,7 +46,7 @@ const TemperatureTable::Entries* TemperatureTable::Load() {
     return &entries_;
 }
 
-bool TemperatureTable::ReadFile(const Stamp& stamp) {
+bool TemperatureTable::ReadFile(const FileStamp& stamp) {
     cached_.reset();
     if (stamp.size < kFileBytes) return false;
     std::ifstream in(file_, std::ios::binary);

@@ -1,5 +1,6 @@
 #include "data/Calc_Unit.h"
 #include "data/Temperature_Table.h"
+#include "runtime/VirtualScheduler.h"
 
 #include "CommaLocale.h"
 
@@ -574,6 +575,37 @@ TEST_F(TemperatureTableTest, AReplacedTableCountsFromTheNextConversion) {
     Write(LinearTable(500, -1)); // same size
     EXPECT_EQ(At(table, 10), 490);
     EXPECT_EQ(Word(TemperatureToBytes(table, 40).value()), 100);
+}
+
+// Two conversions run per live reply. With a clock the file is looked at once per second
+// of it, not twice per conversion, and a replaced or removed file counts after that second.
+TEST_F(TemperatureTableTest, WithAClockTheFileIsLookedAtOncePerSecond) {
+    Write(LinearTable(1000, -4));
+    Age();
+    VirtualScheduler clock;
+    int looks = 0;
+    TemperatureTable table(file_, count_, &clock, [&looks](const fs::path& p) {
+        ++looks;
+        return StampOnDisk(p);
+    });
+    EXPECT_EQ(At(table, 10), 960);
+    EXPECT_EQ(looks, 1);
+
+    Write(LinearTable(500, -1)); // replaced, same size
+    clock.advance(999);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(At(table, 10), 960);
+    EXPECT_TRUE(TemperatureToBytes(table, 40).has_value());
+    EXPECT_EQ(looks, 1);
+    clock.advance(1);
+    EXPECT_EQ(At(table, 10), 490);
+    EXPECT_EQ(looks, 2);
+
+    fs::remove(file_);
+    clock.advance(1000);
+    EXPECT_EQ(At(table, 10), 0);
+    EXPECT_EQ(TemperatureToBytes(table, 40), std::nullopt);
+    EXPECT_EQ(looks, 3);
+    EXPECT_EQ(reports_, 1);
 }
 
 TEST(TemperatureTableShipped, IsMonotonicAndPlausible) {

@@ -304,10 +304,16 @@ TEST_F(LiveDataTest, AutomaticModeBlinksTheSwitchLamp) {
     EXPECT_EQ(lamp5.colour, ctx.dataView.Form_Fill_Colour);
 }
 
+// The table file is looked at once per second of the link's clock: a change shows within
+// that second, not at the very next reply.
 TEST_F(LiveDataTest, MissingTemperatureTableGivesZeroAndOneMessagePerOutage) {
     const auto table = ctx.paths.Dat_Name;
     const auto kept = dir / "kept.dat";
+    decode(running().word(4, 0x190));
     std::filesystem::rename(table, kept);
+    decode(running().word(4, 0x190));
+    EXPECT_EQ(ctx.live.Live_TempVap, 0x190) << "looked at again within the second";
+    clock.advance(1000);
     decode(running().word(4, 0x190));
     decode(running().word(4, 0x190));
     EXPECT_EQ(ctx.live.Live_TempVap, 0);
@@ -315,9 +321,11 @@ TEST_F(LiveDataTest, MissingTemperatureTableGivesZeroAndOneMessagePerOutage) {
     EXPECT_EQ(ctx.view.Messages[0].type, 12);
     EXPECT_EQ(ctx.view.Messages[0].text, "\"bifuel-studio.dat\" file not found. Temperature ERROR");
     std::filesystem::rename(kept, table);
+    clock.advance(1000);
     decode(running().word(4, 0x190));
     EXPECT_EQ(ctx.live.Live_TempVap, 0x190);
     std::filesystem::remove(table);
+    clock.advance(1000);
     decode(running().word(4, 0x190));
     EXPECT_EQ(ctx.view.Messages.size(), 2u);
 }
