@@ -263,3 +263,36 @@ TEST_F(WriteProgram, DisconnectDropsAPendingRequest) {
 
 } // namespace
 } // namespace bifuel::test
+
+namespace bifuel::test {
+namespace {
+
+// A write cut off by the cable ends with a result that says so, and leaves nothing behind
+// that would hold up the requests after the reconnection.
+TEST_F(WriteProgram, AWriteCutOffByALinkLossEndsAndLaterRequestsGoOut) {
+    connect();
+    ctx.config.Level2 = 555;
+    const OperationId write = SetPendingRequest(ctx, Request::WriteConfig);
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 5000));
+    line.setUnplugged(true);
+    ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.ECU_Connected; }, 10000));
+    ASSERT_FALSE(ends.empty());
+    EXPECT_EQ(ends.back().id, write);
+    EXPECT_EQ(ends.back().result, OperationResult::LinkLost);
+    EXPECT_NE(ends.back().reason.find("may hold part of it"), std::string::npos) << ends.back().reason;
+    EXPECT_FALSE(ctx.link.Write_Running);
+    EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Hidden);
+    ASSERT_FALSE(ctx.view.Messages.empty());
+    EXPECT_EQ(ctx.view.Messages.back().type, kMessageWriteCutOff);
+
+    line.setUnplugged(false);
+    ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 20000));
+    EXPECT_NE(ctx.config.Level2, 555) << "the page shows what the ECU holds";
+    const OperationId mode = SwitchToPetrol(ctx);
+    ASSERT_TRUE(clock.runUntil([&] { return !ends.empty() && ends.back().id == mode; }, 5000));
+    EXPECT_EQ(ends.back().result, OperationResult::Done);
+    EXPECT_EQ(ecu.state().lastModeByte, 0x01);
+}
+
+} // namespace
+} // namespace bifuel::test
