@@ -161,5 +161,28 @@ TEST_F(AutocalSession, CtrlCStopsTheRunAndRestoresTheEcuBeforeExiting) {
     EXPECT_EQ(car->engine().snapshot().mode, 1) << "left on gas";
 }
 
+// The tool's session may end long before the program's context (a test, or a desktop
+// window that embeds it). What it watched must not call back into it afterwards.
+TEST_F(AutocalSession, ASessionThatEndsBeforeItsContextLeavesNothingBehind) {
+    sim::SimOptions options;
+    options.engine.warm = true;
+    start(options);
+    SessionOptions live;
+    live.liveSeconds = 1;
+    session = std::make_unique<Session>(*ctx, live, out, err);
+    session->start(Command{"live", {}}, [](int) {});
+    ASSERT_TRUE(clock.runUntil([&] { return session->done(); }, 20000));
+    EXPECT_EQ(session->exitCode(), kDone);
+    session.reset();
+    const std::string printed = out.str();
+    int replies = 0;
+    const Subscription counted =
+        ctx->events.replyAccepted.subscribe([&](std::span<const std::uint8_t>) { ++replies; });
+    ctx->timers.Timer_Sending->start(); // the program polls on without the session
+    clock.advance(10000);
+    EXPECT_GT(replies, 20);
+    EXPECT_EQ(out.str(), printed) << "nothing printed by a session that is gone";
+}
+
 } // namespace
 } // namespace bifuel::cli
