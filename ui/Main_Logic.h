@@ -4,6 +4,7 @@
 // keys, start-up and shutdown over the context. The Qt windows call these.
 
 #include "files/Settings_3D_Unit.h"
+#include "link/Main_Window.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -31,8 +32,6 @@ inline constexpr int kFullScreenMargin = 12;
 inline constexpr double kColumnMinExclusive = 60;
 inline constexpr double kColumnMaxExclusive = 300;
 inline constexpr double kColumnDesignWidth = 120;
-// The title says so when the ECU is the built-in simulator.
-inline constexpr const char* kSimulatedPort = "sim";
 
 // Deferred actions of the main window.
 enum Action : std::uint8_t {
@@ -73,43 +72,7 @@ bool FullScreenLost(int width, int height, const Rect& workArea);
 // Whether the splitter may give the indicator column this width.
 bool ColumnWidthAccepted(double width);
 
-// The window title: program, version and date; the ECU once connected; the file; and a
-// note when the ECU is the simulator.
-std::string TitleText(const Context& ctx);
-// The note the title carries while the ECU is the simulator.
-std::string SimulatedEcuNote(const Context& ctx);
-// The installer group's caption with the configuration file name.
-std::string InstallerGroupCaption(const Context& ctx);
 
-// What the window needs while the context creates itself.
-struct CreateHooks {
-    std::function<void()> UpdateTitle;
-    std::function<void()> CloseMenus;
-};
-
-// Main window creation over the context: settings, language, configuration, status line,
-// indicators at zero. Opens no port and sends nothing.
-void MainWindow_Create(Context& ctx, const CreateHooks& hooks);
-
-// The language menu's pick: the name before the last "." becomes the language (with its
-// own font) and every text follows. An empty or unusable name changes nothing.
-bool PickLanguage(Context& ctx, const std::string& itemText, const CreateHooks& hooks);
-
-// How the Settings window reaches the link and the main window's queue. The window adds
-// the hooks that need its own controls (panel opacity, the diagram).
-SettingsHooks SettingsWindowHooks(Context& ctx);
-
-// Main window closing over the context: timers stopped, the port closed, the settings
-// saved. Returns the reason when the settings file could not be written.
-std::string MainWindow_Close(Context& ctx, bool settingsWindowShown);
-
-// The message of the window shown when OpenGL does not work, and its font.
-struct NoOpenGLTexts {
-    std::string language = "English";
-    std::string font = "Tahoma";
-    std::string message = "The computer does not support the OpenGL video mode. The program can not be run.";
-};
-NoOpenGLTexts ReadNoOpenGLTexts(const std::filesystem::path& workDir, const std::string& baseName);
 
 // The button row of the message window.
 struct ButtonRow {

@@ -164,7 +164,7 @@ TEST(OpenGLCheck, TextsFollowTheSettingsAndLanguageFiles) {
         std::string message;
         std::string font;
     };
-    const std::string english = ui::NoOpenGLTexts{}.message;
+    const std::string english = NoOpenGLTexts{}.message;
     const std::vector<Case> cases{
         {"no settings file", "", "", english, "Tahoma"},
         {"English reads no file", "Language=English\r\n", "Error_OpenGL_Not_Work Nope\r\n", english, "Tahoma"},
@@ -183,7 +183,7 @@ TEST(OpenGLCheck, TextsFollowTheSettingsAndLanguageFiles) {
             std::filesystem::create_directories(work.path() / "Language");
             std::ofstream(work.path() / "Language" / (ini.Found_Value + ".lng"), std::ios::binary) << c.lng;
         }
-        const ui::NoOpenGLTexts t = ui::ReadNoOpenGLTexts(work.path(), "bifuel-studio");
+        const NoOpenGLTexts t = ReadNoOpenGLTexts(work.path(), "bifuel-studio");
         EXPECT_EQ(t.message, c.message);
         EXPECT_EQ(t.font, c.font);
     }
