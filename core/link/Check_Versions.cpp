@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <utility>
 
 namespace bifuel {
 namespace {
@@ -56,19 +57,25 @@ struct ReportedLength {
     int minimum;
 };
 
-// An ECU whose replies we cannot size or decode safely: say so once the window is up,
-// naming the length, and send it nothing more, so no reply is armed that can never match
-// or that would be decoded from bytes of older replies.
+// An ECU whose replies we cannot size or decode safely: say so once, naming the length,
+// and send it nothing more, so no reply is armed that can never match or that would be
+// decoded from bytes of older replies. The link counts as lost: after the link-loss delay
+// the probing starts over, so that another ECU plugged in meanwhile is found.
 void refuseEcu(Context& ctx, const ReportedLength& length) {
-    ShowMessageWindow(ctx, kMessageNewerVersion,
-                      ctx.LangText("Error_Version") + "\n\r" + length.name + " = " +
-                          std::to_string(length.value) + " (usable: " +
-                          std::to_string(length.minimum) + " to " +
-                          std::to_string(kMaxReportedLength) + ")");
+    if (!std::exchange(ctx.link.Refusal_Shown, true)) {
+        ShowMessageWindow(ctx, kMessageNewerVersion,
+                          ctx.LangText("Error_Version") + "\n\r" + length.name + " = " +
+                              std::to_string(length.value) + " (usable: " +
+                              std::to_string(length.minimum) + " to " +
+                              std::to_string(kMaxReportedLength) + ")");
+    }
     OperationsRefusedEcu(ctx, ctx.LangText("Error_Version"));
     ctx.link.Halted = true;
+    ctx.link.Request_Armed = false;
+    ctx.link.Awaiting_Reply = false;
     ctx.timers.Timer_Sending->stop();
-    ctx.timers.Timer_Connect->stop();
+    OnDisconnected(ctx);
+    ctx.timers.Timer_Connect->start();
 }
 
 bool usable(const ReportedLength& length) {

@@ -111,7 +111,8 @@ struct LinkState {
     std::int32_t Link_Quality = 0;
     std::int32_t Link_Step = 0;
     bool Link_Decaying = false; // the first tick after a reply has set the decay pace
-    bool Halted = false;        // an ECU we cannot talk to safely: no more requests
+    bool Halted = false;        // an ECU we cannot talk to safely: no requests until the next probe
+    bool Refusal_Shown = false; // the user was told once that this program cannot work with it
 
     EcuIdentity Ident;
     MapTransfer Map;

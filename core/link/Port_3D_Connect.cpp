@@ -71,6 +71,7 @@ void showPortClosedLook(Context& ctx) {
 // that was armed before goes out.
 void restartWithProbe(Context& ctx) {
     LinkState& link = ctx.link;
+    link.Halted = false; // whatever answers next is identified afresh
     link.Request_Armed = false;
     link.Awaiting_Reply = false;
     link.Announced_Length = 0;
@@ -115,7 +116,7 @@ bool resumeFromEarlierStep(Context& ctx) {
             return true;
         }
         link.Program_Counter = p - 1;
-        RunSequencer(ctx);
+        RunSequencer(ctx, SequencerRun::Resume);
         return true;
     }
     return false;
@@ -182,6 +183,11 @@ void SendArmed(Context& ctx) {
     if (!link.Request_Armed && link.TX_Frame[1] == static_cast<std::uint8_t>(Command::PROBE)) {
         ProbeStep(ctx);
     }
+    // A repeat inside an exchange being started over is bounded like the restart itself.
+    if (!link.Request_Armed && link.ECU_Connected && progressOverdue(ctx)) {
+        DropLineLosingReplies(ctx);
+        return;
+    }
     if (!link.Request_Armed && resumeFromEarlierStep(ctx)) return;
     // A data frame goes out only right behind the acknowledged ANNOUNCE of its length;
     // anywhere else the ECU would take it for garbage, or worse.
@@ -203,8 +209,9 @@ void SendArmed(Context& ctx) {
     link.Request_Armed = false;
     ctx.view.HudButton_3D_GEN_Connect_Condition.visible = true;
     // A reply can only answer the request about to go out: a fragment still being
-    // collected is stale, and must not be glued to the coming reply.
-    if (link.RX_Collecting) {
+    // collected, or bytes left in the port by a failed read, are stale and must not be
+    // glued to the coming reply.
+    if (link.RX_Collecting || ctx.port.bytesAvailable() > 0) {
         endCollection(ctx);
         purgePort(ctx);
     }

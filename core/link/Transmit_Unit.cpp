@@ -422,11 +422,12 @@ void StartConnection(Context& ctx) {
     RunSequencer(ctx);
 }
 
-void RunSequencer(Context& ctx) {
+void RunSequencer(Context& ctx, SequencerRun kind) {
     LinkState& link = ctx.link;
     Timer& sending = *ctx.timers.Timer_Sending;
+    const bool afterReply = kind == SequencerRun::AfterReply;
     sending.stop();
-    ctx.timers.Timer_Connect->stop();
+    if (afterReply) ctx.timers.Timer_Connect->stop();
     for (int run = 0; !sending.isRunning() && !link.Halted; ++run) {
         if (run == kMaxWordsPerRun) {
             ReportScriptError(ctx, link.Program_Counter, 0);
@@ -464,7 +465,7 @@ void RunSequencer(Context& ctx) {
             ReportScriptError(ctx, at, *op);
         }
     }
-    if (!link.Halted) ctx.timers.Timer_Connect->start();
+    if (!link.Halted && afterReply) ctx.timers.Timer_Connect->start();
 }
 
 void OnCountnerTimer(Context& ctx) {

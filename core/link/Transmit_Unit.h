@@ -46,8 +46,11 @@ bool AppendProgramWord(Context& ctx, std::int32_t word);
 
 // Restarts the connection program from its first probe.
 void StartConnection(Context& ctx);
-// Runs program words until one arms a request.
-void RunSequencer(Context& ctx);
+// Runs program words until one arms a request. After a valid reply (or at a connection
+// start) the link-loss timer starts afresh; an exchange that goes back to an earlier step
+// without a reply leaves it running, so a failing exchange cannot keep the link alive.
+enum class SequencerRun : std::uint8_t { AfterReply, Resume };
+void RunSequencer(Context& ctx, SequencerRun run = SequencerRun::AfterReply);
 
 void OnCountnerTimer(Context& ctx);
 void OnWaitTimer(Context& ctx);

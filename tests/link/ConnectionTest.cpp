@@ -145,15 +145,24 @@ TEST_F(Connection, NewerIdentificationBlockDisablesTheWindowAndKeepsTheLayout) {
     ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 10000));
 }
 
-TEST_F(Connection, LengthsThatCannotFitAReplyAreRefusedAndNothingMoreIsSent) {
+// A refused ECU is told once, counts as lost, and is only probed again after the
+// link-loss delay, so that another ECU plugged in meanwhile is found.
+TEST_F(Connection, LengthsThatCannotFitAReplyAreRefusedAndOnlyProbedAgainLater) {
     ecu.state().identLength = 253;
     line.host().open();
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.view.Messages.empty(); }, 5000));
     EXPECT_EQ(ctx.view.Messages[0].type, 15);
-    const auto sentBefore = requests().size();
+    EXPECT_FALSE(ctx.link.ECU_Connected);
     clock.advance(20000);
-    EXPECT_EQ(requests().size(), sentBefore);
+    EXPECT_EQ(ctx.view.Messages.size(), 1u) << "told once";
     for (const auto& r : requests()) EXPECT_NE(r.bytes.at(1), 0x30) << "READ_IDENT armed";
+    // Each answered probe is refused, and the next rotation waits for the loss delay: at
+    // most one refusal per five seconds.
+    const auto answers = replies();
+    const auto refusals = std::count_if(answers.begin(), answers.end(),
+                                        [](const sim::WireWrite& w) { return w.bytes.at(1) == 0x21; });
+    EXPECT_GE(refusals, 2);
+    EXPECT_LE(refusals, 5);
 }
 
 // An ECU whose reported lengths are shorter than what the decoders read would have bytes
@@ -186,10 +195,12 @@ TEST_F(Connection, LengthsTheDecodersCannotUseAreRefusedByName) {
         EXPECT_EQ(x.view.Messages[0].text,
                   "To work correctly, please install a newer version of the program\n\r" +
                       std::string(c.detail));
-        const std::size_t sent = l.hostWrites().size();
         k.advance(20000);
-        EXPECT_EQ(l.hostWrites().size(), sent);
-        for (const auto& w : l.hostWrites()) EXPECT_NE(w.at(1), 0x23) << "live data asked for";
+        EXPECT_FALSE(x.link.ECU_Connected);
+        EXPECT_EQ(x.view.Messages.size(), 1u) << "told once";
+        for (const auto& w : l.hostWrites()) {
+            EXPECT_TRUE(w.at(1) == 0x21 || w.at(1) == 0x30) << "more than the identification asked for";
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include "Context.h"
 #include "MemoryLine.h"
 #include "SimEcu.h"
+#include "WireMonitor.h"
 #include "link/Global_Unit.h"
 #include "link/Instruction_Unit.h"
 #include "link/Transmit_Unit.h"
@@ -65,7 +66,8 @@ protected:
     explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState(),
                          bool shippedTable = false)
         : ecu(clock, line.device(), std::move(state)),
-          ctx(clock, line.host(), work.paths(shippedTable)) {
+          ctx(clock, monitor, work.paths(shippedTable)) {
+        monitor.watch(ctx.events);
         ctx.settings.Search_Port = false;
         ctx.link.Main_Shown = true;
         ctx.settings.Port_Name = "ttyTEST0";
@@ -123,6 +125,7 @@ protected:
     TempWorkDir work;
     VirtualScheduler clock;
     sim::MemoryLine line{clock, sim::MemoryLine::kByteTimeUs9600};
+    WireMonitor monitor{clock, line.host()}; // the link's port: the line, watched
     sim::SimEcu ecu;
     Context ctx;
     std::vector<std::string> statusLog;

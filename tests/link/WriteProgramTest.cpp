@@ -80,7 +80,7 @@ TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
     EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Corner);
     EXPECT_EQ(std::count(statusLog.begin(), statusLog.end(), "+Data transmission"), 5);
     const auto last = std::find_if(statusLog.rbegin(), statusLog.rend(),
-                                   [](const std::string& s) { return s.ends_with("Data transmission"); });
+                                   [](const std::string& entry) { return entry.ends_with("Data transmission"); });
     EXPECT_EQ(*last, "-Data transmission");
     // The write ends once the ECU reports the data saved.
     ASSERT_TRUE(clock.runUntil([&] { return !ends.empty(); }, 5000));
