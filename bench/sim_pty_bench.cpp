@@ -26,13 +26,15 @@ constexpr std::chrono::milliseconds kDeadline{10000};
 
 // The simulator in a temporary folder, its terminal opened as a program opens a port.
 class RunningSimulator {
-public:
+  public:
     RunningSimulator()
-        : dir_(std::filesystem::temp_directory_path() / ("bifuel-pty-bench-" + std::to_string(::getpid()))) {
+        : dir_(std::filesystem::temp_directory_path() /
+               ("bifuel-pty-bench-" + std::to_string(::getpid()))) {
         std::filesystem::create_directories(dir_);
-        sim_ = std::make_unique<ChildProcess>(BIFUEL_SIM_PATH, std::vector<std::string>{"--seed", "3"},
-                                              dir_, dir_);
-        if (const auto path = sim_->firstLine(kDeadline)) terminal_ = std::make_unique<PtyTerminal>(*path);
+        sim_ = std::make_unique<ChildProcess>(BIFUEL_SIM_PATH,
+                                              std::vector<std::string>{"--seed", "3"}, dir_, dir_);
+        if (const auto path = sim_->firstLine(kDeadline))
+            terminal_ = std::make_unique<PtyTerminal>(*path);
     }
     ~RunningSimulator() {
         terminal_.reset();
@@ -44,9 +46,11 @@ public:
     RunningSimulator(const RunningSimulator&) = delete;
     RunningSimulator& operator=(const RunningSimulator&) = delete;
 
-    PtyTerminal* terminal() const { return terminal_ && terminal_->isOpen() ? terminal_.get() : nullptr; }
+    PtyTerminal* terminal() const {
+        return terminal_ && terminal_->isOpen() ? terminal_.get() : nullptr;
+    }
 
-private:
+  private:
     std::filesystem::path dir_;
     std::unique_ptr<ChildProcess> sim_;
     std::unique_ptr<PtyTerminal> terminal_;

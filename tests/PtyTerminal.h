@@ -16,7 +16,7 @@
 namespace bifuel::test {
 
 class PtyTerminal {
-public:
+  public:
     using Bytes = std::vector<std::uint8_t>;
     using Clock = std::chrono::steady_clock;
 
@@ -47,7 +47,8 @@ public:
             return r;
         const auto until = Clock::now() + deadline;
         while (r.bytes.size() < n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
             pollfd p{fd_, POLLIN, 0};
             if (::poll(&p, 1, std::max<int>(0, static_cast<int>(left.count()))) <= 0) break;
             std::uint8_t buffer[64];
@@ -67,7 +68,7 @@ public:
         return b;
     }
 
-private:
+  private:
     int fd_;
 };
 

@@ -59,8 +59,8 @@ struct ReportedLength {
 void refuseEcu(Context& ctx, const ReportedLength& length) {
     ShowMessageWindow(ctx, kMessageNewerVersion,
                       ctx.LangText("Error_Version") + "\n\r" + length.name + " = " +
-                          std::to_string(length.value) + " (usable: " +
-                          std::to_string(length.minimum) + " to " +
+                          std::to_string(length.value) +
+                          " (usable: " + std::to_string(length.minimum) + " to " +
                           std::to_string(kMaxReportedLength) + ")");
     ctx.link.Halted = true;
     ctx.timers.Timer_Sending->stop();
@@ -121,7 +121,8 @@ void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply) {
     LinkState& link = ctx.link;
     const std::span<const std::uint8_t> rx = reply;
     if (rx.size() < kKnownIdentLength + 3u) {
-        refuseEcu(ctx, {"N", static_cast<int>(rx.size() >= 3 ? rx.size() - 3 : 0), kKnownIdentLength});
+        refuseEcu(ctx,
+                  {"N", static_cast<int>(rx.size() >= 3 ? rx.size() - 3 : 0), kKnownIdentLength});
         return;
     }
     EcuIdentity& id = link.Ident;
@@ -139,8 +140,10 @@ void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply) {
     // L4 sizes nothing; it only has to fit a reply length like the others. L5 needs no
     // minimum: a MAP list decodes the points that came.
     const ReportedLength lengths[] = {
-        {"L1", rx[39], kLiveDataBytes},   {"L2", rx[40], kParamsDataBytes},
-        {"L3", rx[41], kDiagramDataBytes}, {"L4", rx[42], 0},
+        {"L1", rx[39], kLiveDataBytes},
+        {"L2", rx[40], kParamsDataBytes},
+        {"L3", rx[41], kDiagramDataBytes},
+        {"L4", rx[42], 0},
         {"L5", rx[43], 0},
     };
     for (const ReportedLength& length : lengths) {

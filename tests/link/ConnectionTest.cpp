@@ -183,7 +183,8 @@ TEST_F(Connection, LengthsTheDecodersCannotUseAreRefusedByName) {
         const std::size_t sent = l.hostWrites().size();
         k.advance(20000);
         EXPECT_EQ(l.hostWrites().size(), sent);
-        for (const auto& w : l.hostWrites()) EXPECT_NE(w.at(1), 0x23) << "live data asked for";
+        for (const auto& w : l.hostWrites())
+            EXPECT_NE(w.at(1), 0x23) << "live data asked for";
     }
 }
 
@@ -209,7 +210,8 @@ TEST_F(Connection, ShortestUsableLengthsConnectAndDecodeEveryField) {
     s.mapPetrol.clear();
     s.params[0x99] = 0x4020; // 50 %, not the 70 % a missing value would give
     connect();
-    for (const auto& m : ctx.view.Messages) EXPECT_NE(m.type, 15) << m.text;
+    for (const auto& m : ctx.view.Messages)
+        EXPECT_NE(m.type, 15) << m.text;
     EXPECT_EQ(ctx.config.ACB_Corr_99, 50);
     EXPECT_EQ(ctx.mapPoints.MAP_Point_Count, 0);
     ASSERT_TRUE(runRequests(6)) << "polling stopped";

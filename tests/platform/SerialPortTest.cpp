@@ -199,7 +199,9 @@ TEST_F(QtPort, AHungUpPortIsAVanishedPortToTheLink) {
     // any process opens, and the search would then open that one.
     bool pluggedIn = true;
     StaticLister lister;
-    lister.ports = [&] { return pluggedIn ? std::vector<std::string>{pty.path()} : std::vector<std::string>{}; };
+    lister.ports = [&] {
+        return pluggedIn ? std::vector<std::string>{pty.path()} : std::vector<std::string>{};
+    };
     ctx.lister = &lister;
     ctx.link.Main_Shown = true;
     ctx.settings.Search_Port = true;
