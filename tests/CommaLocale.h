@@ -14,7 +14,7 @@ namespace bifuel::test {
 // The C library's numbers in German (printf and everything built on it). active() is
 // false when the system has no German locale.
 class GermanCNumbers {
-public:
+  public:
     GermanCNumbers() {
         const char* now = std::setlocale(LC_NUMERIC, nullptr);
         saved_ = now != nullptr ? now : "C";
@@ -32,7 +32,7 @@ public:
         return text;
     }
 
-private:
+  private:
     std::string saved_;
     bool active_ = false;
 };
@@ -44,8 +44,9 @@ class CommaGlobalLocale {
         char do_decimal_point() const override { return ','; }
     };
 
-public:
-    CommaGlobalLocale() : saved_(std::locale::global(std::locale(std::locale::classic(), new Comma))) {}
+  public:
+    CommaGlobalLocale()
+        : saved_(std::locale::global(std::locale(std::locale::classic(), new Comma))) {}
     ~CommaGlobalLocale() { std::locale::global(saved_); }
     CommaGlobalLocale(const CommaGlobalLocale&) = delete;
     CommaGlobalLocale& operator=(const CommaGlobalLocale&) = delete;
@@ -57,7 +58,7 @@ public:
         return out.str();
     }
 
-private:
+  private:
     std::locale saved_;
 };
 

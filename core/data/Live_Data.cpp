@@ -32,7 +32,9 @@ constexpr std::array<ErrorBit, 7> kErrorBits{{
 
 using Reply = std::span<const std::uint8_t>;
 
-std::int32_t word(Reply rx, std::size_t at) { return BytesToWord(rx[at], rx[at + 1]); }
+std::int32_t word(Reply rx, std::size_t at) {
+    return BytesToWord(rx[at], rx[at + 1]);
+}
 
 // One sample into a cylinder's window. While it fills, zero samples are not kept and the
 // smoothed value is the sample itself; once full, it is the mean of the 20 kept samples,

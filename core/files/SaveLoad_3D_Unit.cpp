@@ -94,7 +94,8 @@ void listConfigFiles(const std::filesystem::path& dir, std::vector<std::string>&
     for (fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::error_code entryError;
-        if (it->is_regular_file(entryError)) names.push_back(StripExtension(it->path().filename().string()));
+        if (it->is_regular_file(entryError))
+            names.push_back(StripExtension(it->path().filename().string()));
     }
     std::sort(names.begin(), names.end());
 }

@@ -112,7 +112,9 @@ WordBytes temperatureBytes(Context& ctx, std::uint8_t code, std::int32_t degrees
 using Reply = std::span<const std::uint8_t>;
 
 // Data bytes of a reply: all but program code, command and checksum.
-std::size_t dataBytes(Reply reply) { return reply.size() >= 3 ? reply.size() - 3 : 0; }
+std::size_t dataBytes(Reply reply) {
+    return reply.size() >= 3 ? reply.size() - 3 : 0;
+}
 
 void decodeMapList(Reply reply, std::array<std::int32_t, kMapPointsMax>& list) {
     const std::size_t points = std::min<std::size_t>(dataBytes(reply), kMapPointsMax);

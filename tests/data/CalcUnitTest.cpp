@@ -255,13 +255,18 @@ TEST(CalcUnit, UnsignedPercentBytesKeepTheWholeByte) {
         int first, second;
     };
     const Case cases[] = {
-        {113, 1, 0x90, 0x90, 0x00},        {113, 1, std::nullopt, 0x91, 0x00}, // both read 113
-        {125, 7, 0xA0, 0xA0, 0xDB},        // 160 * 256 / 7 = 5851 = 0x16DB
-        {156, 1, 0xC8, 0xC8, 0x00},        {120, 1, 0x90, 0x9A, 0x00}, // 0x90 no longer fits
-        {70, 1, std::nullopt, 90, 0x00},   {1, 1, std::nullopt, 1, 0x00},
-        {4, 1, std::nullopt, 6, 0x00},     // 5 is "no value"
-        {250, 1, std::nullopt, 0xFF, 0x00}, {-10, 1, std::nullopt, 1, 0x00},
-        {0, 7, 0x90, 5, 0},                {50, 0, std::nullopt, 5, 0},
+        {113, 1, 0x90, 0x90, 0x00},
+        {113, 1, std::nullopt, 0x91, 0x00}, // both read 113
+        {125, 7, 0xA0, 0xA0, 0xDB},         // 160 * 256 / 7 = 5851 = 0x16DB
+        {156, 1, 0xC8, 0xC8, 0x00},
+        {120, 1, 0x90, 0x9A, 0x00}, // 0x90 no longer fits
+        {70, 1, std::nullopt, 90, 0x00},
+        {1, 1, std::nullopt, 1, 0x00},
+        {4, 1, std::nullopt, 6, 0x00}, // 5 is "no value"
+        {250, 1, std::nullopt, 0xFF, 0x00},
+        {-10, 1, std::nullopt, 1, 0x00},
+        {0, 7, 0x90, 5, 0},
+        {50, 0, std::nullopt, 5, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.percent << " held " << (c.held ? *c.held : -1));
@@ -593,7 +598,8 @@ TEST_F(TemperatureTableTest, WithAClockTheFileIsLookedAtOncePerSecond) {
 
     Write(LinearTable(500, -1)); // replaced, same size
     clock.advance(999);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(At(table, 10), 960);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(At(table, 10), 960);
     EXPECT_TRUE(TemperatureToBytes(table, 40).has_value());
     EXPECT_EQ(looks, 1);
     clock.advance(1);

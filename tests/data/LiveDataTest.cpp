@@ -124,8 +124,8 @@ TEST_F(LiveDataTest, ReplyWithoutEveryValueChangesNothing) {
     const auto listBefore = ctx.dataView.HudMemo_CFG_Errors;
     const LiveFrame other =
         running().status(0x20).mode(1).word(2, 7500).petrol(9000, 0, 0, 0).errors(0x01, 0x0C);
-    for (const std::size_t length : {std::size_t{0}, std::size_t{3}, std::size_t{13},
-                                     other.bytes.size() - 1}) {
+    for (const std::size_t length :
+         {std::size_t{0}, std::size_t{3}, std::size_t{13}, other.bytes.size() - 1}) {
         SCOPED_TRACE(length);
         DecodeLiveData(ctx, std::span(other.bytes.data(), length));
         EXPECT_EQ(ctx.live.Live_RPM, before.Live_RPM);

@@ -183,10 +183,10 @@ TEST_F(ConfigFiles, ListingSurvivesLoopsAndEntriesItCannotExamine) {
     fs::permissions(cfg("locked"), fs::perms::none);
     writeFile(dir / "private" / "inner.cfg", "");
     fs::permissions(dir / "private", fs::perms::none);
-    fs::create_symlink("self.cfg", dir / "self.cfg");  // a link to itself
-    fs::create_symlink("pong.cfg", dir / "ping.cfg");  // two pointing at each other
+    fs::create_symlink("self.cfg", dir / "self.cfg"); // a link to itself
+    fs::create_symlink("pong.cfg", dir / "ping.cfg"); // two pointing at each other
     fs::create_symlink("ping.cfg", dir / "pong.cfg");
-    fs::create_symlink(dir, dir / "up");               // a folder loop
+    fs::create_symlink(dir, dir / "up");                // a folder loop
     fs::create_symlink("CAR01.cfg", dir / "alias.cfg"); // a link to a file is a file
     ShowSaveLoad(ctx, SaveLoadMode::Load);
     EXPECT_EQ(listed, (std::vector<std::string>{"CAR01", "alias", "locked"}));

@@ -193,7 +193,8 @@ TEST_F(ParameterCodec, LowByteOf52And9FCarryTheirFlags) {
 TEST_F(ParameterCodec, CorrectionsKeepTheirOwnRange) {
     const auto list = ReadList(ctx.link.Ident.Firmware_Version);
     const auto entry = [&](std::uint8_t code) {
-        return 2 + 2 * static_cast<std::size_t>(std::find(list.begin(), list.end(), code) - list.begin());
+        return 2 + 2 * static_cast<std::size_t>(std::find(list.begin(), list.end(), code) -
+                                                list.begin());
     };
     auto& rx = ctx.link.RX_Frame;
     rx.fill(0);
@@ -210,14 +211,17 @@ TEST_F(ParameterCodec, CorrectionsKeepTheirOwnRange) {
     using C = Configuration_Class;
     ctx.config.ACB_Press = 100;
     ctx.config.ACB_Temper = 40;
-    const std::pair<std::uint8_t, std::int32_t C::*> signedCodes[] = {
-        {0x93, &C::ACB_Corr_93}, {0x94, &C::ACB_Corr_94}, {0x96, &C::ACB_Corr_96}, {0x97, &C::ACB_Corr_97}};
-    const std::pair<std::int32_t, int> percentToByte[] = {
-        {150, 0x7F}, {99, 0x7F}, {50, 0x40}, {-10, 0x8D}, {-99, 0xFF}, {-150, 0xFF}};
+    const std::pair<std::uint8_t, std::int32_t C::*> signedCodes[] = {{0x93, &C::ACB_Corr_93},
+                                                                      {0x94, &C::ACB_Corr_94},
+                                                                      {0x96, &C::ACB_Corr_96},
+                                                                      {0x97, &C::ACB_Corr_97}};
+    const std::pair<std::int32_t, int> percentToByte[] = {{150, 0x7F}, {99, 0x7F},  {50, 0x40},
+                                                          {-10, 0x8D}, {-99, 0xFF}, {-150, 0xFF}};
     for (const auto& [code, field] : signedCodes) {
         for (const auto& [percent, first] : percentToByte) {
             ctx.config.*field = percent;
-            EXPECT_EQ(EncodeParameter(ctx, code)[0], first) << std::hex << int(code) << std::dec << " " << percent;
+            EXPECT_EQ(EncodeParameter(ctx, code)[0], first)
+                << std::hex << int(code) << std::dec << " " << percent;
         }
     }
 }
