@@ -67,9 +67,9 @@ std::string OperationName(const Context& ctx, Request request) {
 }
 
 OperationId SetPendingRequest(Context& ctx, Request request) {
+    if (request == Request::None) return 0;
     LinkOperations& ops = ctx.ops;
     const OperationSlot slot{++ops.Last_Id, request};
-    if (request == Request::None) return 0;
     if (!ctx.link.ECU_Connected) {
         finish(ctx, slot, OperationResult::Refused, ctx.LangText("Operation_Not_Connected"));
         return slot.id;
