@@ -36,6 +36,7 @@ struct PollingLink {
     void rewind() {
         ctx.link.Program_Counter = 1;
         ctx.link.Reply_Length = 40;
+        ctx.link.Awaiting_Reply = true; // the live-data request is out
     }
 
     VirtualScheduler clock;
