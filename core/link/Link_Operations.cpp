@@ -208,26 +208,26 @@ void OperationsLinkEnded(Context& ctx, OperationResult result, const std::string
     const std::vector<OperationSlot> saving = std::exchange(ops.Saving, {});
     const OperationSlot reading{std::exchange(ops.Reading, 0), Request::None};
 
-    // What was cut off on its way to the ECU is said once, in the message window.
-    std::string cutOff;
-    auto note = [&](const OperationSlot& s, const std::string& state) {
-        cutOff += "\n" + OperationName(ctx, s.request) + ": " + state;
+    // What was cut off on its way to the ECU is said once, in the message window, and
+    // each operation's own result says what became of it ("The diagram write was not
+    // completed; the ECU may hold part of it.").
+    auto fate = [&](const OperationSlot& s, const char* key) {
+        return OperationName(ctx, s.request) + " " + ctx.LangText(key);
     };
-    if (running && IsWriteRequest(running.request)) note(running, ctx.LangText("Operation_Write_Partial"));
-    for (const OperationSlot& s : saving) note(s, ctx.LangText("Operation_Write_Unconfirmed"));
-    if (pending && IsWriteRequest(pending.request)) note(pending, ctx.LangText("Operation_Not_Sent"));
+    std::string cutOff;
+    if (running && IsWriteRequest(running.request)) cutOff += "\n" + fate(running, "Operation_Write_Partial");
+    for (const OperationSlot& s : saving) cutOff += "\n" + fate(s, "Operation_Write_Unconfirmed");
+    if (pending && IsWriteRequest(pending.request)) cutOff += "\n" + fate(pending, "Operation_Not_Sent");
     if (!cutOff.empty()) {
         ShowMessageWindow(ctx, kMessageWriteCutOff,
                           cause + cutOff + "\n" + ctx.LangText("Operation_Values_Read_Again"));
     }
 
-    const std::string notSent = cause + " " + ctx.LangText("Operation_Not_Sent");
-    finish(ctx, pending, OperationResult::LinkLost, notSent);
+    finish(ctx, pending, OperationResult::LinkLost, cause + " " + fate(pending, "Operation_Not_Sent"));
     const bool partial = running && IsWriteRequest(running.request);
-    finish(ctx, running, result,
-           cause + (partial ? " " + ctx.LangText("Operation_Write_Partial") : std::string()));
+    finish(ctx, running, result, partial ? cause + " " + fate(running, "Operation_Write_Partial") : cause);
     for (const OperationSlot& s : saving) {
-        finish(ctx, s, OperationResult::LinkLost, cause + " " + ctx.LangText("Operation_Write_Unconfirmed"));
+        finish(ctx, s, OperationResult::LinkLost, cause + " " + fate(s, "Operation_Write_Unconfirmed"));
     }
     finish(ctx, reading, OperationResult::LinkLost, cause);
 }
