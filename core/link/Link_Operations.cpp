@@ -119,6 +119,8 @@ OperationId ReadEverything(Context& ctx) {
     // Not connected: the read the connection program makes when the ECU answers.
     const OperationSlot earlier{ops.Reading, Request::None};
     ops.Reading = ++ops.Last_Id;
+    ops.Frames_Done = 0;
+    ops.Last_Percent = -1;
     finish(ctx, earlier, OperationResult::Replaced);
     return ops.Reading;
 }
