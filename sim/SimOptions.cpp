@@ -176,6 +176,11 @@ std::string ApplySimOption(SimOptions& o, std::string_view keyValue) {
         (key == "firmware" ? o.firmware : key == "model" ? o.model : o.date) = std::string(value);
         return {};
     }
+    if (key == "state") {
+        if (value.empty()) return bad(key, value, "a file name");
+        o.stateFile = std::string(value);
+        return {};
+    }
     if (key == "N") return takeInt(key, value, 1, 250, o.identLength);
     if (key == "drop") return takeInt(key, value, 0, 1000000, o.faults.dropEvery);
     if (key == "corrupt") return takeInt(key, value, 0, 1000000, o.faults.corruptEvery);
@@ -200,6 +205,9 @@ std::string SimOptionHelp() {
            "  model=TEXT          model text (KestraLX)\n"
            "  date=TEXT           firmware date text (2014.03.12)\n"
            "  N=LENGTH            identification block length reported (42)\n"
+           "  state=FILE          keep the ECU's memory (name, parameters, diagram, MAP lists,\n"
+           "                      RPM map) in FILE between runs; made from the defaults when\n"
+           "                      missing, saved after every write the ECU acknowledges\n"
            "Line faults (every K-th reply; 0 = never):\n"
            "  drop=K corrupt=K echo=K split=K surplus=K\n"
            "  split_gap=MS        gap between the halves of a split reply (600)\n"

@@ -56,6 +56,7 @@ struct SimOptions {
     std::string date = "2014.03.12"; // date=TEXT
     int identLength = 42;            // N=LENGTH of the identification block
     Faults faults;                   // drop, corrupt, echo, split, split_gap, surplus
+    std::string stateFile;           // state=FILE: the ECU's memory between runs
     EngineOptions engine;
 };
 

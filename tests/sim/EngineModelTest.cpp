@@ -586,6 +586,9 @@ TEST(SimOptions, KeyValueOptions) {
         {"at=1:bogus=1", false},
         {"at=1:load=200", false},
         {"at=rpm=2", false},
+        {"state=car.txt", true},
+        {"state=", false},
+        {"at=5:state=car.txt", false},
         {"bogus=1", false},
         {"load", false},
     };
