@@ -10,6 +10,13 @@ SimCar::SimCar(Scheduler& scheduler, SerialPort& device, const SimOptions& optio
     if (stateFile_) storedWatch_ = ecu_.onStored([this] { saveState(); });
 }
 
+SimCar::SimCar(Scheduler& scheduler, MemoryLine& line, const SimOptions& options,
+               std::ostream& messages)
+    : SimCar(scheduler, line.device(), options, messages) {
+    lineWatch_ = ecu_.onLineCut([&line](bool cut) { line.setUnplugged(cut); });
+    line.setUnplugged(ecu_.lineCut());
+}
+
 EcuState SimCar::initialState(const SimOptions& options) {
     EcuState state = MakeEcuState(options);
     if (options.stateFile.empty()) return state;

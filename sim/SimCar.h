@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EngineModel.h"
+#include "MemoryLine.h"
 #include "SimEcu.h"
 #include "SimOptions.h"
 #include "StateFile.h"
@@ -22,6 +23,10 @@ class SimCar {
   public:
     SimCar(Scheduler& scheduler, SerialPort& device, const SimOptions& options = {},
            std::ostream& messages = std::cerr);
+    // On the device end of an in-process line, which a cut of the line unplugs (as an
+    // adapter pulled out) until it is restored. The line must outlive the car.
+    SimCar(Scheduler& scheduler, MemoryLine& line, const SimOptions& options = {},
+           std::ostream& messages = std::cerr);
     SimCar(const SimCar&) = delete;
     SimCar& operator=(const SimCar&) = delete;
 
@@ -38,6 +43,7 @@ class SimCar {
     SimEcu ecu_;
     EngineModel engine_; // after the ECU: detaches from it first
     Subscription storedWatch_;
+    Subscription lineWatch_;
 };
 
 } // namespace bifuel::sim

@@ -137,6 +137,8 @@ struct SimEcu::Impl {
     std::int64_t turnaroundUs = 0;
     LiveModel* model = nullptr;
     Signal<> stored;
+    Signal<bool> lineCutChanged;
+    bool lineCut = false;
     // A storing write not yet reported through the data-saved bit of a live reply, and
     // the live replies that still carry the bit.
     static constexpr int kSavedReplies = 3;
@@ -187,6 +189,7 @@ struct SimEcu::Impl {
         for (;;) {
             const std::size_t n = device.read(buffer, sizeof buffer);
             if (n == 0) break;
+            if (lineCut) continue; // read only to drain the port: nothing gets through
             for (std::size_t i = 0; i < n; ++i)
                 feed(buffer[i]);
         }
@@ -358,6 +361,20 @@ struct SimEcu::Impl {
         stored.notify();
     }
 
+    // A cable pulled: the request half-received and every reply not yet out are lost.
+    void setLineCut(bool cut) {
+        if (cut == lineCut) return;
+        lineCut = cut;
+        if (cut) {
+            rx.clear();
+            expected = kShortFrame;
+            outbox.clear();
+            outTimer->stop();
+            device.purge();
+        }
+        lineCutChanged.notify(cut);
+    }
+
     // The data-saved bit goes out in the next few live replies after a storing write, then
     // clears, so a host that lost one of them on the line still sees it. While the engine
     // says nothing can be stored now, it waits.
@@ -511,6 +528,7 @@ struct SimEcu::Impl {
     }
 
     void send(std::int64_t dueUs, Bytes bytes) {
+        if (lineCut) return;
         const std::int64_t now = scheduler.nowUs();
         if (outbox.empty() && dueUs <= now) {
             device.write(bytes.data(), bytes.size());
@@ -671,6 +689,15 @@ void SimEcu::setModel(LiveModel* model) {
 }
 Subscription SimEcu::onStored(std::function<void()> handler) {
     return impl_->stored.subscribe(std::move(handler));
+}
+void SimEcu::setLineCut(bool cut) {
+    impl_->setLineCut(cut);
+}
+bool SimEcu::lineCut() const {
+    return impl_->lineCut;
+}
+Subscription SimEcu::onLineCut(std::function<void(bool)> handler) {
+    return impl_->lineCutChanged.subscribe(std::move(handler));
 }
 const SimEcu::Counters& SimEcu::counters() const {
     return impl_->counters;

@@ -127,6 +127,13 @@ public:
     // acknowledgement does not undo the write.
     Subscription onStored(std::function<void()> handler);
 
+    // The line cut (true) or restored. While cut the ECU drops what it receives and sends
+    // nothing; what it was still sending is lost. Whoever holds the other end of the line
+    // hears of it through onLineCut, with the new state.
+    void setLineCut(bool cut);
+    bool lineCut() const;
+    Subscription onLineCut(std::function<void(bool)> handler);
+
     struct Counters {
         int framesReceived = 0;     // well-formed requests, any code
         int badChecksums = 0;       // requests whose checksum was wrong
