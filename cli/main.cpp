@@ -185,7 +185,7 @@ int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& op
     std::signal(SIGTERM, onSignal);
     VirtualScheduler clock;
     sim::MemoryLine line(clock, sim::MemoryLine::kByteTimeUs9600);
-    sim::SimCar car(clock, line.device(), options);
+    sim::SimCar car(clock, line, options);
     Context ctx(clock, line.host(), paths);
     prepare(ctx, a, "sim");
     cli::Session session(ctx, a.session, std::cout, std::cerr);

@@ -38,7 +38,7 @@ sim::SimEcu* ProgramPort::simulatedEcu() { return car_ ? &car_->ecu() : nullptr;
 
 void ProgramPort::makeCar() {
     car_.reset();
-    car_ = std::make_unique<sim::SimCar>(scheduler_, line_->device(), *options_);
+    car_ = std::make_unique<sim::SimCar>(scheduler_, *line_, *options_);
 }
 
 // Both ports report through the events the user set last; only the active one is ever open.

@@ -146,6 +146,7 @@ EngineModel::EngineModel(Scheduler& scheduler, SimEcu& ecu, EngineOptions option
     timer_->setOnFire([this] { tick(); });
     timer_->start();
     ecu_.setModel(this);
+    if (options_.unplugged) ecu_.setLineCut(true);
 }
 
 EngineModel::~EngineModel() {
@@ -191,6 +192,8 @@ void EngineModel::applyChange(std::string_view key) {
         errors1_ |= options_.errors1;
     } else if (key == "errors2") {
         errors2_ |= options_.errors2;
+    } else if (key == "unplug") {
+        ecu_.setLineCut(options_.unplugged);
     }
 }
 

@@ -55,9 +55,6 @@ constexpr std::uint8_t kModeMask = 0x07;
 
 // The leading column and row counts of the map stream; a read starts after them.
 constexpr std::size_t kMapStreamCounts = 2;
-// Enough for the largest map the host can describe; chunks beyond it are acknowledged but
-// not stored, so a runaway writer cannot grow the state without bound.
-constexpr std::size_t kMaxMapStream = 512;
 
 constexpr std::array<std::uint8_t, 49> kBaseReadList{
     0x5F, 0x5A, 0x41, 0x42, 0x43, 0x9B, 0x52, 0x5C, 0x9F, 0x44, 0xA5, 0x9C, 0x45,
@@ -139,6 +136,9 @@ struct SimEcu::Impl {
     Counters counters;
     std::int64_t turnaroundUs = 0;
     LiveModel* model = nullptr;
+    Signal<> stored;
+    Signal<bool> lineCutChanged;
+    bool lineCut = false;
     // A storing write not yet reported through the data-saved bit of a live reply, and
     // the live replies that still carry the bit.
     static constexpr int kSavedReplies = 3;
@@ -189,6 +189,7 @@ struct SimEcu::Impl {
         for (;;) {
             const std::size_t n = device.read(buffer, sizeof buffer);
             if (n == 0) break;
+            if (lineCut) continue; // read only to drain the port: nothing gets through
             for (std::size_t i = 0; i < n; ++i)
                 feed(buffer[i]);
         }
@@ -271,10 +272,12 @@ struct SimEcu::Impl {
             break;
         case kEraseMapGas:
             state.mapGas.assign(state.mapPointCount, 0);
+            stored.notify();
             reply(cmd, state.mapGas);
             break;
         case kEraseMapPetrol:
             state.mapPetrol.assign(state.mapPointCount, 0);
+            stored.notify();
             reply(cmd, state.mapPetrol);
             break;
         case kReadName:
@@ -328,10 +331,11 @@ struct SimEcu::Impl {
         case kWriteMapSize:
             state.rpmMapSize = {d1, d2};
             mapWriteOffset = 0;
+            stored.notify();
             reply(cmd, {});
             break;
         case kWriteMapChunk:
-            for (std::size_t i = 0; i < dataLen && mapWriteOffset < kMaxMapStream; ++i) {
+            for (std::size_t i = 0; i < dataLen && mapWriteOffset < SimEcu::kMaxMapStream; ++i) {
                 if (state.rpmMap.size() <= mapWriteOffset)
                     state.rpmMap.resize(mapWriteOffset + 1, 0);
                 state.rpmMap[mapWriteOffset++] = data[i];
@@ -352,7 +356,24 @@ struct SimEcu::Impl {
 
     // ---- state updates -----------------------------------------------------------------
 
-    void markSaved() { saveUnreported = true; }
+    void markSaved() {
+        saveUnreported = true;
+        stored.notify();
+    }
+
+    // A cable pulled: the request half-received and every reply not yet out are lost.
+    void setLineCut(bool cut) {
+        if (cut == lineCut) return;
+        lineCut = cut;
+        if (cut) {
+            rx.clear();
+            expected = kShortFrame;
+            outbox.clear();
+            outTimer->stop();
+            device.purge();
+        }
+        lineCutChanged.notify(cut);
+    }
 
     // The data-saved bit goes out in the next few live replies after a storing write, then
     // clears, so a host that lost one of them on the line still sees it. While the engine
@@ -507,6 +528,7 @@ struct SimEcu::Impl {
     }
 
     void send(std::int64_t dueUs, Bytes bytes) {
+        if (lineCut) return;
         const std::int64_t now = scheduler.nowUs();
         if (outbox.empty() && dueUs <= now) {
             device.write(bytes.data(), bytes.size());
@@ -664,6 +686,18 @@ void SimEcu::setTurnaroundUs(std::int64_t us) {
 }
 void SimEcu::setModel(LiveModel* model) {
     impl_->model = model;
+}
+Subscription SimEcu::onStored(std::function<void()> handler) {
+    return impl_->stored.subscribe(std::move(handler));
+}
+void SimEcu::setLineCut(bool cut) {
+    impl_->setLineCut(cut);
+}
+bool SimEcu::lineCut() const {
+    return impl_->lineCut;
+}
+Subscription SimEcu::onLineCut(std::function<void(bool)> handler) {
+    return impl_->lineCutChanged.subscribe(std::move(handler));
 }
 const SimEcu::Counters& SimEcu::counters() const {
     return impl_->counters;

@@ -2,9 +2,11 @@
 
 #include "runtime/Scheduler.h"
 #include "runtime/SerialPort.h"
+#include "runtime/Signal.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -92,6 +94,10 @@ public:
 // writes and acknowledges them.
 class SimEcu {
 public:
+    // Enough for the largest map the host can describe; chunks beyond it are acknowledged
+    // but not stored, so a runaway writer cannot grow the state without bound.
+    static constexpr std::size_t kMaxMapStream = 512;
+
     SimEcu(Scheduler& scheduler, SerialPort& device, EcuState state = defaultState());
     ~SimEcu();
     SimEcu(const SimEcu&) = delete;
@@ -115,6 +121,18 @@ public:
     // Lets a model answer for the engine; nullptr goes back to the fixed live bytes. The
     // model must outlive the attachment.
     void setModel(LiveModel* model);
+
+    // Called after every write the ECU keeps in its memory (name, parameters, diagram, RPM
+    // map size and chunks, MAP erase), before it is acknowledged: a dropped
+    // acknowledgement does not undo the write.
+    Subscription onStored(std::function<void()> handler);
+
+    // The line cut (true) or restored. While cut the ECU drops what it receives and sends
+    // nothing; what it was still sending is lost. Whoever holds the other end of the line
+    // hears of it through onLineCut, with the new state.
+    void setLineCut(bool cut);
+    bool lineCut() const;
+    Subscription onLineCut(std::function<void(bool)> handler);
 
     struct Counters {
         int framesReceived = 0;     // well-formed requests, any code

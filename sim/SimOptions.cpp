@@ -135,6 +135,12 @@ std::string ApplyEngineOption(EngineOptions& o, std::string_view key, std::strin
     if (key == "true_curve") return takeCurve(key, value, o.trueCurve);
     if (key == "errors1") return takeInt(key, value, 0, 255, o.errors1);
     if (key == "errors2") return takeInt(key, value, 0, 255, o.errors2);
+    if (key == "unplug") {
+        const auto b = parseBool(value);
+        if (!b) return bad(key, value, "1 or 0");
+        o.unplugged = *b;
+        return {};
+    }
     if (key == "at") {
         // SECONDS:KEY=VALUE, a scenario change at that time.
         const auto colon = value.find(':');
@@ -176,6 +182,11 @@ std::string ApplySimOption(SimOptions& o, std::string_view keyValue) {
         (key == "firmware" ? o.firmware : key == "model" ? o.model : o.date) = std::string(value);
         return {};
     }
+    if (key == "state") {
+        if (value.empty()) return bad(key, value, "a file name");
+        o.stateFile = std::string(value);
+        return {};
+    }
     if (key == "N") return takeInt(key, value, 1, 250, o.identLength);
     if (key == "drop") return takeInt(key, value, 0, 1000000, o.faults.dropEvery);
     if (key == "corrupt") return takeInt(key, value, 0, 1000000, o.faults.corruptEvery);
@@ -200,12 +211,16 @@ std::string SimOptionHelp() {
            "  model=TEXT          model text (KestraLX)\n"
            "  date=TEXT           firmware date text (2014.03.12)\n"
            "  N=LENGTH            identification block length reported (42)\n"
+           "  state=FILE          keep the ECU's memory (name, parameters, diagram, MAP lists,\n"
+           "                      RPM map) in FILE between runs; made from the defaults when\n"
+           "                      missing, saved after every write the ECU acknowledges\n"
            "Line faults (every K-th reply; 0 = never):\n"
            "  drop=K corrupt=K echo=K split=K surplus=K\n"
            "  split_gap=MS        gap between the halves of a split reply (600)\n"
            "  surplus_bytes=N     extra bytes after a surplus reply (3)\n"
            "  seed=N              seed of the noise, the cylinder spread and surplus bytes (1)\n"
-           "Engine (also at run time, as KEY=VALUE lines on standard input):\n"
+           "Engine and line (also at run time, as KEY=VALUE lines on bifuel-sim's standard\n"
+           "input):\n"
            "  engine=on|off       engine running (on)\n"
            "  idle=RPM            idle speed (800)\n"
            "  rpm=RPM             speed the driver holds, 0 = idle (0)\n"
@@ -221,7 +236,11 @@ std::string SimOptionHelp() {
            " time (1.10, 1920)\n"
            "  true_curve=P:G,...  or 2..9 points petrol:gas in microseconds\n"
            "  errors1=BYTE errors2=BYTE   error flags raised at start (0)\n"
-           "  at=SECONDS:KEY=VALUE         change an engine key at that time (repeatable)\n";
+           "  unplug=1|0          cut the line or restore it: the in-process port vanishes\n"
+           "                      as an unplugged adapter; on a terminal the ECU falls silent\n"
+           "                      and drops what it receives (0)\n"
+           "  at=SECONDS:KEY=VALUE         change a key of this group at that time (repeatable),\n"
+           "                      e.g. at=30:engine=off, at=10:unplug=1 at=15:unplug=0\n";
 }
 
 EcuState MakeEcuState(const SimOptions& o) {

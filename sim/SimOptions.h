@@ -44,6 +44,7 @@ struct EngineOptions {
     double trueOffsetUs = 1920;        // true_offset=US
     std::uint8_t errors1 = 0;          // errors1=BYTE: error flags raised at start
     std::uint8_t errors2 = 0;          // errors2=BYTE
+    bool unplugged = false;            // unplug=1|0: the line cut or restored
     std::vector<TimedChange> timeline; // at=SECONDS:KEY=VALUE, repeatable
 };
 
@@ -56,6 +57,7 @@ struct SimOptions {
     std::string date = "2014.03.12"; // date=TEXT
     int identLength = 42;            // N=LENGTH of the identification block
     Faults faults;                   // drop, corrupt, echo, split, split_gap, surplus
+    std::string stateFile;           // state=FILE: the ECU's memory between runs
     EngineOptions engine;
 };
 

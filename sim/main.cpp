@@ -250,6 +250,10 @@ int main(int argc, char** argv) {
         port.setPortName(pty.slavePath());
         bifuel::sim::SimCar car(loop, port, args.options);
         Console console(loop, car);
+        const bifuel::Subscription lineNote = car.ecu().onLineCut([](bool cut) {
+            std::cerr << "bifuel-sim: " << (cut ? "line cut, not answering" : "line restored")
+                      << "\n";
+        });
 
         std::cout << pty.slavePath() << std::endl; // the first line: where to connect
         std::cerr << "bifuel-sim: ECU code " << int(args.options.code) << ", firmware "

@@ -6,6 +6,7 @@
 #include "ProgramPort.h"
 #include "QtPortLister.h"
 #include "QtScheduler.h"
+#include "SimOptions.h"
 #include "Single_Instance.h"
 #include "Studio_App.h"
 
@@ -14,10 +15,30 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <string_view>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     using namespace bifuel;
+
+    // --sim-option KEY=VALUE: the simulated ECU of the port "sim", as in bifuel-cli.
+    sim::SimOptions simOptions;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        std::string_view option;
+        if (arg == "--sim-option") {
+            option = i + 1 < argc ? argv[++i] : "";
+        } else if (arg.starts_with("--sim-option=")) {
+            option = arg.substr(arg.find('=') + 1);
+        } else {
+            continue;
+        }
+        if (const std::string error = sim::ApplySimOption(simOptions, option); !error.empty()) {
+            std::cerr << "bifuel-studio: " << error << "\n";
+            return 2;
+        }
+    }
 
     // Files live in the folder the program was started in, named after the program.
     const Paths paths = MakePaths(std::filesystem::current_path(), BaseNameOf(argc > 0 ? argv[0] : "bifuel-studio"));
@@ -40,6 +61,7 @@ int main(int argc, char** argv) {
 
     platform::QtScheduler scheduler;
     platform::ProgramPort port(scheduler);
+    port.setSimOptions(simOptions);
     ui::StudioApp studio(scheduler, port, paths);
     platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });
     // The system's ports, and the line settings of the manual port choice to the port.

@@ -347,6 +347,32 @@ TEST_F(CliInput, WithoutPortItTakesThePortOfTheSettingsFile) {
     EXPECT_EQ(readText(work.path() / "bifuel-studio.ini"), "Port_Name=sim\r\n") << "never written";
 }
 
+// The in-process car keeps its memory in a state file, so what one run of the tool writes
+// is what the next run reads.
+TEST_F(CliInput, TheSimulatedEcuKeepsWhatWasWrittenInItsStateFile) {
+    const auto onSim = [this](std::vector<std::string> args) {
+        args.insert(args.begin(),
+                    {"--port", "sim", "--virtual-time", "--sim-option", "state=car.txt"});
+        return cli(args);
+    };
+    const CliRun first = onSim({"read", "-o", "before.cfg"});
+    ASSERT_EQ(first.code, 0) << first.err;
+    ASSERT_TRUE(std::filesystem::exists(work.path() / "car.txt"));
+    std::string edited = withValue(readText(work.path() / "before.cfg"), "PG_RPM", "1500");
+    edited = withValue(edited, "Gas_Point_4", "10600");
+    edited = withValue(edited, "Cell_3_5", "1.12");
+    writeText(work.path() / "edited.cfg", edited);
+
+    const CliRun write = onSim({"write", "edited.cfg"});
+    ASSERT_EQ(write.code, 0) << write.err;
+    const CliRun read = onSim({"read", "-o", "out.cfg"});
+    ASSERT_EQ(read.code, 0) << read.err;
+    const auto expected = keysOf(edited);
+    const auto after = keysOf(readText(work.path() / "out.cfg"));
+    EXPECT_NE(expected, keysOf(readText(work.path() / "before.cfg")));
+    EXPECT_EQ(after, expected) << differences(expected, after);
+}
+
 // A whole auto-calibration in virtual time takes the real program a few seconds.
 TEST_F(CliInput, RunsAWholeAutoCalibrationInVirtualTime) {
     const CliRun r = cli({"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "autocal",

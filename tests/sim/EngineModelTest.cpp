@@ -586,6 +586,11 @@ TEST(SimOptions, KeyValueOptions) {
         {"at=1:bogus=1", false},
         {"at=1:load=200", false},
         {"at=rpm=2", false},
+        {"at=3:unplug=0", true},
+        {"unplug=maybe", false},
+        {"state=car.txt", true},
+        {"state=", false},
+        {"at=5:state=car.txt", false},
         {"bogus=1", false},
         {"load", false},
     };
