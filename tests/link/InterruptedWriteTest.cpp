@@ -42,7 +42,12 @@ TEST(InterruptedWrite, EveryWriteCutAtEachFrameEndsAndTheLinkGoesOn) {
     const Case cases[] = {
         {"configuration", 2, [](Context& c) { c.config.Level2 = 777; return SetPendingRequest(c, Request::WriteConfig); }},
         {"diagram", 2, [](Context& c) { c.diagram.Gas_Point[5] += 400; return SetPendingRequest(c, Request::WriteDiagram); }},
-        {"RPM map", 5, [](Context& c) { c.rpmMap.Map_Value[2][3] = 150; return SetPendingRequest(c, Request::WriteMap); }},
+        {"RPM map", 5,
+         [](Context& c) {
+             c.rpmMap.Map_Value[2][3] = 150;
+             ValuesToTexts(c); // the map page's texts are what a map write sends
+             return SetPendingRequest(c, Request::WriteMap);
+         }},
         {"whole set-up", 11, [](Context& c) { c.config.Level2 = 777; return WriteEverything(c); }},
         {"mode", 1, [](Context& c) { return SwitchToGas(c); }},
         {"clear errors", 1, [](Context& c) { return ClearErrors(c); }},

@@ -227,6 +227,7 @@ TEST_F(WriteProgram, AMapChunkThatMustBeRepeatedStartsTheTransferOver) {
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), 0x2F), 2) << "the size read again";
 
     ctx.rpmMap.Map_Value[2][3] = 155; // a factor in the first chunk
+    ValuesToTexts(ctx);
     const Bytes edited = EncodeMapStream(ctx);
     ASSERT_NE(edited, ecu.state().rpmMap);
     ctx.link.Pending_Request = Request::WriteMap;
