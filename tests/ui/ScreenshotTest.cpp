@@ -1,4 +1,5 @@
 #include "UiHarness.h"
+#include "link/Link_Operations.h"
 
 #include "Settings_3D_Unit.h"
 #include "Skin_3D_Unit.h"
@@ -42,6 +43,16 @@ TEST_F(Screenshots, MainWindowConnectedMessageAndPortWindows) {
     ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 1000));
     run(200);
     save(app->message(), "message_script_error.png");
+    app->message().close();
+    // The longest message a write cut off by the cable brings.
+    ShowMessageWindow(ctx(), kMessageWriteCutOff,
+                      ctx().LangText("Operation_Line_Loses_Replies") + "\n" +
+                          OperationName(ctx(), Request::WriteAll) + " " +
+                          ctx().LangText("Operation_Write_Partial") + "\n" +
+                          ctx().LangText("Operation_Values_Read_Again"));
+    ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 1000));
+    run(200);
+    save(app->message(), "message_write_cut_off.png");
     app->message().close();
 
     // The port window while searching, then with the list.
