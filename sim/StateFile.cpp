@@ -1,5 +1,7 @@
 #include "StateFile.h"
 
+#include "files/FindUnit.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -9,12 +11,6 @@
 #include <sstream>
 #include <system_error>
 #include <vector>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace bifuel::sim {
 
@@ -73,29 +69,6 @@ std::string systemReason(int error) {
     return std::error_code(error, std::generic_category()).message();
 }
 
-bool writeWhole(const std::filesystem::path& path, const std::string& text, std::string& error) {
-    errno = 0;
-    std::FILE* f = std::fopen(path.string().c_str(), "wb");
-    if (f == nullptr) {
-        error = systemReason(errno != 0 ? errno : EIO);
-        return false;
-    }
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = ok && std::fflush(f) == 0;
-    // On the disk before the rename, or a power cut could leave the new name on no data.
-#ifdef _WIN32
-    ok = ok && ::_commit(::_fileno(f)) == 0;
-#else
-    ok = ok && ::fsync(::fileno(f)) == 0;
-#endif
-    int e = ok ? 0 : errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        e = errno;
-    }
-    if (!ok) error = systemReason(e != 0 ? e : EIO);
-    return ok;
-}
 
 } // namespace
 
@@ -244,22 +217,7 @@ std::string StateFile::load(EcuState& state) {
 
 std::string StateFile::save(const EcuState& state) {
     if (!saving_) return {};
-    std::filesystem::path temporary = path_;
-    temporary += ".tmp";
-    std::string error;
-    if (!writeWhole(temporary, FormatEcuMemory(state), error)) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return error;
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path_, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return ec.message();
-    }
-    return {};
+    return ReplaceFile(path_, FormatEcuMemory(state));
 }
 
 } // namespace bifuel::sim

@@ -377,13 +377,20 @@ WriteResult KeyFile::SaveKeyFile(const std::filesystem::path& path) {
                                              "), so it was left as it was")};
     }
 
+    if (!renameFile) renameFile = KeyFile().renameFile;
+    const std::string error = ReplaceFile(path, text, renameFile);
+    if (!error.empty()) return {false, saveFailure(path, error)};
+    return {};
+}
+
+std::string ReplaceFile(const std::filesystem::path& path, std::string_view text, const RenameFunction& rename) {
     std::filesystem::path temporary = path;
     temporary += ".tmp";
     std::string error;
     if (!writeWholeFile(temporary, text, error)) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
-        return {false, saveFailure(path, error)};
+        return error;
     }
     // The new file keeps the old one's access rights.
     std::error_code ec;
@@ -391,11 +398,11 @@ WriteResult KeyFile::SaveKeyFile(const std::filesystem::path& path) {
     if (!ec && std::filesystem::exists(old)) {
         std::filesystem::permissions(temporary, old.permissions(), ec);
     }
-    if (!renameFile) renameFile = KeyFile().renameFile;
-    if (!renameFile(temporary, path, error)) {
+    const bool renamed = rename ? rename(temporary, path, error) : KeyFile().renameFile(temporary, path, error);
+    if (!renamed) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
-        return {false, saveFailure(path, error.empty() ? "the file could not be replaced" : error)};
+        return error.empty() ? "the file could not be replaced" : error;
     }
     return {};
 }

@@ -15,6 +15,15 @@ struct WriteResult {
     std::string message; // for the user when !ok: names the file and the system's reason
 };
 
+using RenameFunction =
+    std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to, std::string& error)>;
+
+// Writes `text` to a temporary file beside `path`, puts it on the disk and renames it over
+// the old one, which keeps its access rights; a crash or a full disk never leaves a
+// half-written file. Returns the system's reason on failure, the old file as it was.
+// `rename` defaults to the file system's.
+std::string ReplaceFile(const std::filesystem::path& path, std::string_view text, const RenameFunction& rename = {});
+
 // The program's key-value text files (configuration, settings): one file open at a time,
 // read into three parallel lists, looked up without regard to case, written back whole.
 // Calling order: an open, any lookups and changes, then one save or close.
@@ -58,9 +67,7 @@ class KeyFile {
     std::vector<std::string> Comment_List;
 
     // The rename step of a save; tests replace it to simulate a crash before it.
-    std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to,
-                       std::string& error)>
-        renameFile;
+    RenameFunction renameFile;
 
   private:
     void release();
