@@ -9,17 +9,9 @@ namespace bifuel::sim {
 
 namespace {
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Decimal, or hexadecimal with 0x.
 std::optional<long long> parseInt(std::string_view s) {
-    s = trim(s);
+    s = TrimBlanks(s);
     int base = 10;
     if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
         base = 16;
@@ -32,7 +24,7 @@ std::optional<long long> parseInt(std::string_view s) {
 }
 
 std::optional<double> parseDouble(std::string_view s) {
-    s = trim(s);
+    s = TrimBlanks(s);
     double v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (s.empty() || ec != std::errc{} || end != s.data() + s.size() || !std::isfinite(v))
@@ -41,7 +33,7 @@ std::optional<double> parseDouble(std::string_view s) {
 }
 
 std::optional<bool> parseBool(std::string_view s) {
-    s = trim(s);
+    s = TrimBlanks(s);
     if (s == "1" || s == "on" || s == "yes" || s == "true") return true;
     if (s == "0" || s == "off" || s == "no" || s == "false") return false;
     return std::nullopt;
@@ -78,7 +70,7 @@ std::string takeDouble(std::string_view key, std::string_view value, double lo, 
 // "P:G,P:G,..." with 2..9 points, both coordinates rising.
 std::string takeCurve(std::string_view key, std::string_view value, std::vector<CurvePoint>& out) {
     std::vector<CurvePoint> points;
-    std::string_view rest = trim(value);
+    std::string_view rest = TrimBlanks(value);
     const char* expected = "2..9 points P:G (microseconds), both rising, separated by commas";
     while (!rest.empty()) {
         const auto comma = rest.find(',');
@@ -102,7 +94,7 @@ std::string takeCurve(std::string_view key, std::string_view value, std::vector<
 } // namespace
 
 std::string ApplyEngineOption(EngineOptions& o, std::string_view key, std::string_view value) {
-    key = trim(key);
+    key = TrimBlanks(key);
     if (key == "seed") return takeInt(key, value, 0, 0xFFFFFFFFll, o.seed);
     if (key == "engine") {
         const auto b = parseBool(value);
@@ -151,8 +143,8 @@ std::string ApplyEngineOption(EngineOptions& o, std::string_view key, std::strin
         const auto seconds = parseDouble(value.substr(0, colon));
         if (!seconds || *seconds < 0 || *seconds > 1e6) return bad(key, value, expected);
         TimedChange change{static_cast<std::int64_t>(std::llround(*seconds * 1000)),
-                           std::string(trim(value.substr(colon + 1, eq - colon - 1))),
-                           std::string(trim(value.substr(eq + 1)))};
+                           std::string(TrimBlanks(value.substr(colon + 1, eq - colon - 1))),
+                           std::string(TrimBlanks(value.substr(eq + 1)))};
         if (change.key == "at" || change.key == "seed") return bad(key, value, expected);
         // Check the change now, so a mistake shows at start and not minutes later.
         EngineOptions probe = o;
@@ -168,8 +160,8 @@ std::string ApplySimOption(SimOptions& o, std::string_view keyValue) {
     const auto eq = keyValue.find('=');
     if (eq == std::string_view::npos)
         return "option " + std::string(keyValue) + ": expected KEY=VALUE";
-    const std::string_view key = trim(keyValue.substr(0, eq));
-    const std::string_view value = trim(keyValue.substr(eq + 1));
+    const std::string_view key = TrimBlanks(keyValue.substr(0, eq));
+    const std::string_view value = TrimBlanks(keyValue.substr(eq + 1));
 
     if (key == "code") {
         const auto v = parseInt(value);
@@ -250,6 +242,14 @@ EcuState MakeEcuState(const SimOptions& o) {
     s.model = o.model;
     s.firmwareDate = o.date;
     s.identLength = static_cast<std::uint8_t>(o.identLength);
+    return s;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 

@@ -16,6 +16,9 @@ struct CurvePoint {
 };
 
 // A change of the scenario at a given time after the start ("at=SECONDS:KEY=VALUE").
+// Blanks, tabs and a line's carriage return taken off both ends of a text.
+std::string_view TrimBlanks(std::string_view s);
+
 struct TimedChange {
     std::int64_t atMs = 0;
     std::string key;

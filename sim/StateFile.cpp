@@ -1,5 +1,6 @@
 #include "StateFile.h"
 
+#include "SimOptions.h"
 #include "files/FindUnit.h"
 
 #include <cerrno>
@@ -25,13 +26,6 @@ const char* const kHeader =
     "# Memory of a simulated ECU: bytes and 16-bit words in hexadecimal. The ECU's\n"
     "# identity (code, firmware, model) comes from the options of each run.\n";
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
 
 void putHex(std::string& out, unsigned value, int digits) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -52,7 +46,7 @@ template <typename Range> std::string byteList(const Range& bytes) {
 bool parseHexList(std::string_view text, int digits, std::vector<unsigned>& out) {
     out.clear();
     while (true) {
-        text = trim(text);
+        text = TrimBlanks(text);
         if (text.empty()) return true;
         const auto end = text.find_first_of(" \t");
         const std::string_view token = text.substr(0, end);
@@ -111,15 +105,15 @@ std::string ParseEcuMemory(std::string_view text, EcuState& state) {
     while (!text.empty()) {
         ++lineNo;
         const auto nl = text.find('\n');
-        const std::string_view line = trim(text.substr(0, nl));
+        const std::string_view line = TrimBlanks(text.substr(0, nl));
         text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
         if (line.empty() || line.front() == '#') continue;
 
         const auto at = "line " + std::to_string(lineNo) + ": ";
         const auto eq = line.find('=');
         if (eq == std::string_view::npos) return at + "expected KEY=VALUE";
-        const std::string key(trim(line.substr(0, eq)));
-        const std::string_view value = trim(line.substr(eq + 1));
+        const std::string key(TrimBlanks(line.substr(0, eq)));
+        const std::string_view value = TrimBlanks(line.substr(eq + 1));
         if (!seen.insert(key).second) return at + key + " given twice";
 
         // `count` numbers of at most `digits` hexadecimal digits; 0 = any count up to `most`.
