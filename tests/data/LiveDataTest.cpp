@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
+#include <unistd.h>
 
 namespace bifuel {
 namespace {
@@ -58,7 +60,10 @@ protected:
             out.write(le, 2);
         }
     }
-    ~LiveDataTest() override { std::filesystem::remove_all(dir); }
+    ~LiveDataTest() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
 
     void decode(const LiveFrame& f) { DecodeLiveData(ctx, f.bytes); }
     std::vector<std::string> ring() const {
@@ -70,7 +75,9 @@ protected:
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() /
-        ("bifuel-live-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        // Test programs run side by side: the process id keeps their folders apart.
+        ("bifuel-live-" + std::to_string(::getpid()) + "-" +
+         std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     VirtualScheduler clock;
     sim::MemoryLine line{clock};
     Context ctx{clock, line.host(), MakePaths(dir, "bifuel-studio")};
