@@ -94,7 +94,8 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
     case 12:
     case 13:
     case 15:
-    case kMessageWriteCutOff: kinds = {{kKindOk, QStringLiteral("OK")}}; break;
+    case kMessageWriteCutOff:
+    case kMessageCalibrationRestore: kinds = {{kKindOk, QStringLiteral("OK")}}; break;
     default:
         // Nothing to show for an unknown type: the window goes again at once.
         close();
@@ -134,7 +135,8 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
                         ctx_.LangText("Error_Temperature"));
         break;
     case 13:
-    case kMessageWriteCutOff: text = FromUtf8(text_); break;
+    case kMessageWriteCutOff:
+    case kMessageCalibrationRestore: text = FromUtf8(text_); break;
     case 15:
         text = FromUtf8(text_.empty() ? ctx_.LangText("Error_Version") : text_);
         ctx_.view.TForm_3D_GEN_Enabled = false;

@@ -38,7 +38,10 @@ const std::vector<std::int32_t> kSpeedProgram{
     204, -15, 206, -4, 4,  0,  38,  14, 34, 205, -2, 38, 15, 39, 28, 29, 201, 10, 203, 4,
     52, 2,   7,  51, 28, 2,  -10, 23, 54, 55, 56, 57, 3,  1,  30, 0,  58,  59, 60};
 
-const std::vector<std::int32_t> kTailProgram{50, 53, 56, 57, 3, 1, 30, 0, 58, 59, 60};
+// Put the target back, write it, petrol, end. The support sample is not taken here: a
+// stopped run gives the ECU back the support parameters it had, and a result stopped
+// during its sample keeps them too, since the engine may already be off.
+const std::vector<std::int32_t> kTailProgram{50, 53, 58, 59, 60};
 
 ACB_State& st(Context& ctx) { return ctx.acb; }
 
@@ -59,10 +62,22 @@ std::int32_t wordAt(const ACB_State& s, std::int32_t index) {
 bool inProgram(std::int32_t index) { return index >= 1 && index <= kACBProgramWords; }
 
 // The run cannot go on (a program without a yielding step, or one that ran off its end):
-// end it as its last step would, so nothing keeps waiting for a countdown.
+// it fails and the ending program gives the ECU back what it had. The ending program
+// itself always yields, so this cannot come round again.
 void abandon(Context& ctx, std::int32_t pc, std::int32_t w) {
     reportError(ctx, pc, w);
-    ACB_Run_Step(ctx, 60);
+    ACB_State& s = st(ctx);
+    s.Yield = true;
+    if (s.In_Tail) {
+        ACB_Run_Step(ctx, 60);
+        return;
+    }
+    s.Outcome = AutoCalibrationResult::Failed;
+    s.Result_Text = ACB_Prompt_Text(ctx, 20);
+    s.Target_Is_Result = false;
+    s.Target = s.Start_Copy;
+    s.Target_Version += 1;
+    ACB_Start_Tail(ctx);
 }
 
 } // namespace
@@ -201,15 +216,22 @@ void ACB_Choose_Program(Context& ctx) {
 }
 
 void ACB_Load_Tail(Context& ctx) {
-    ACB_State& s = st(ctx);
-    if (s.Algorithm == kAlgorithmInnovational) {
+    if (st(ctx).Algorithm == kAlgorithmInnovational && !st(ctx).In_Tail) {
+        // Its stop program switches to petrol and completes; the ending program follows.
         SetPendingRequest(ctx, kRequestInnovationalStop);
         return;
     }
+    ACB_Start_Tail(ctx);
+}
+
+void ACB_Start_Tail(Context& ctx) {
+    ACB_State& s = st(ctx);
     // Only the first words are replaced; the rest of the old program stays behind them.
     std::copy(kTailProgram.begin(), kTailProgram.end(), s.ACB_Program.begin() + 1);
     s.ACB_PC = 0;
     s.Reply_Countdown = s.Ticks.Tick_2000;
+    s.In_Tail = true;
+    s.ACB_Running = true;
 }
 
 void ACB_Interpret(Context& ctx) {

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace bifuel {
 namespace {
@@ -61,6 +62,14 @@ void setProgressRange(Context& ctx, std::int32_t value, std::int32_t max) {
 
 void queue(Context& ctx, Request request) { SetPendingRequest(ctx, request); }
 
+// A write of the run: from here on the ECU no longer holds only what it had at Start.
+OperationId queueWrite(Context& ctx, Request request) {
+    ACB_State& s = st(ctx);
+    s.Ecu_Changed = true;
+    s.Run_Write = SetPendingRequest(ctx, request);
+    return s.Run_Write;
+}
+
 void yield(Context& ctx) { st(ctx).Yield = true; }
 
 void releaseButton(Context& ctx) {
@@ -86,6 +95,68 @@ void saveCorrections(Context& ctx) {
 void restoreCorrections(Context& ctx) {
     const auto fields = corrections(ctx.config);
     for (std::size_t i = 0; i < fields.size(); ++i) *fields[i] = st(ctx).Saved_Corr[i];
+}
+
+} // namespace
+
+void ACB_Take_Result(Context& ctx) {
+    ACB_State& s = st(ctx);
+    s.Target = TakeImage(ctx);
+    const auto fields = corrections(s.Target.config);
+    for (std::size_t i = 0; i < fields.size(); ++i) *fields[i] = s.Saved_Corr[i];
+    s.Target_Is_Result = true;
+    s.Target_Version += 1;
+}
+
+namespace {
+
+void takeResult(Context& ctx) { ACB_Take_Result(ctx); }
+
+bool targetWritten(const ACB_State& s) {
+    return s.Final_Write != 0 && s.Final_Version == s.Target_Version &&
+           s.Final_Result == OperationResult::Done;
+}
+
+// Sends the target unless the ECU holds it already. The run goes on when the ECU has
+// reported the write saved (or the write has ended otherwise), not when its frames are
+// acknowledged: the end of the run says what the ECU holds.
+void writeTarget(Context& ctx) {
+    ACB_State& s = st(ctx);
+    yield(ctx);
+    const bool carried = s.Final_Write != 0 && s.Final_Version == s.Target_Version;
+    if (carried && !s.Final_Result) {
+        s.Reply_Countdown = -1; // on its way: its end lets the run go on
+        return;
+    }
+    if (targetWritten(s) || (!s.Ecu_Changed && !s.Target_Is_Result)) {
+        s.Reply_Countdown = s.Post_Wait;
+        return;
+    }
+    s.Final_Version = s.Target_Version;
+    s.Final_Result.reset();
+    s.Reply_Countdown = -1;
+    s.Final_Write = queueWrite(ctx, kRequestWriteAll);
+}
+
+// The run ends where it stands without the ECU: what it was to write waits for the same
+// ECU to answer again.
+void endWithoutLink(Context& ctx) {
+    ACB_State& s = st(ctx);
+    s.ACB_Running = false;
+    s.In_Tail = false;
+    ctx.view.HudButton_ACB_Start.pressed = false;
+    ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
+    ctx.link.Wide_Gas_Mask = false;
+    ctx.view.HudButton_ACB_Start.enabled = ctx.link.ECU_Connected;
+    ACB_Set_Progress(ctx, 0);
+    if (!s.Ecu_Changed) {
+        ACB_Finished(ctx);
+        return;
+    }
+    KeepRestorePending(ctx, s.Target, s.Run_Ecu, s.Target_Is_Result);
+    const std::string partial = PartialCalibrationText(ctx, s.Target_Is_Result);
+    ACB_Show(ctx, s.Result_Text + " " + partial);
+    ACB_Finished(ctx, partial, true);
 }
 
 void addToGas(Context& ctx, std::int32_t delta) {
@@ -327,9 +398,14 @@ void HudButton_ACB_StartClick(Context& ctx) {
     button.pressed = !button.pressed;
     if (button.pressed) {
         button.pressed = false;
-        // The restore tail of the last run is still writing: a new run would take its
-        // half-restored diagram as the values to come back to.
-        if (st(ctx).ACB_Running) return;
+        // The last run is still ending, or this ECU still waits for what a run took from
+        // it: a new run would take the half-written values as the ones to come back to.
+        if (st(ctx).In_Run) return;
+        const std::optional<PendingRestore>& pending = st(ctx).Pending_Restore;
+        if (pending && pending->ecu == FingerprintOf(ctx)) {
+            ACB_Show(ctx, PartialCalibrationText(ctx, pending->result));
+            return;
+        }
         ctx.acbView.Bar_Scale = 0;
         if (ctx.link.Ident.Innovational_Capable) {
             ShowMessageWindow(ctx, kMessageInnovationalQuestion,
@@ -378,6 +454,15 @@ void ACB_Begin(Context& ctx) {
     if (ACB_Algorithm_Index(s.Algorithm) == 0) s.Algorithm = std::string(kAlgorithmFast);
     ACB_Load_Params(ctx, ACB_Algorithm_Index(s.Algorithm));
     s.Start_Gas = ctx.diagram.Gas_Point;
+    s.Start_Copy = TakeImage(ctx);
+    s.Target = s.Start_Copy;
+    s.Target_Is_Result = false;
+    s.Target_Version += 1;
+    s.Run_Ecu = FingerprintOf(ctx);
+    s.Ecu_Changed = s.Support_Taken = s.Frozen = s.In_Tail = false;
+    s.Final_Write = 0;
+    s.Final_Result.reset();
+    s.In_Run = true;
     // Also taken here, so that a stop before the start step writes back what the ECU had.
     saveCorrections(ctx);
     s.Top_Target = ctx.settings.ACB_Top_20 ? 20 : 12;
@@ -401,32 +486,87 @@ void ACB_Begin(Context& ctx) {
 
 void ACB_Stop(Context& ctx) {
     ACB_State& s = st(ctx);
+    if (!s.In_Run) return;
     ctx.language.OpenLanguage();
     ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
     ctx.settings.Idle_Points = s.Saved_Idle_Points;
-    s.Result_Text = prompt(ctx, 21);
-    s.Outcome = AutoCalibrationResult::Stopped;
+    // A sample cut short is no sample.
+    s.Support_Taken = false;
+    // After the result step a stop keeps the result: it is what the run ends with. A run
+    // that failed keeps saying why.
+    if (!s.Target_Is_Result && s.Outcome != AutoCalibrationResult::Failed) {
+        s.Result_Text = prompt(ctx, 21);
+        s.Outcome = AutoCalibrationResult::Stopped;
+    }
+    if (!s.Target_Is_Result) colourPrompt(ctx, Colour::Txt_Error);
     ACB_Show(ctx, s.Result_Text);
-    colourPrompt(ctx, Colour::Txt_Error);
-    if (ctx.link.ECU_Connected) {
+    if (ctx.link.ECU_Connected && !s.Frozen) {
         ACB_Load_Tail(ctx);
     } else {
-        // Nothing can be restored without the ECU; the run ends here instead of resuming
-        // its old program when replies come back.
-        s.ACB_Running = false;
-        ctx.view.HudButton_ACB_Start.pressed = false;
-        ctx.link.Wide_Gas_Mask = false;
-        ACB_Finished(ctx);
+        endWithoutLink(ctx);
     }
     ctx.language.CloseLanguage();
 }
 
-void ACB_Finished(Context& ctx) {
+void ACB_Finished(Context& ctx, std::string reason, bool restorePending) {
     ACB_State& s = st(ctx);
-    if (!s.Outcome) return; // told already
-    const AutoCalibrationEnd end{*s.Outcome, s.Result_Text};
+    if (!s.In_Run) return; // told already
+    s.In_Run = false;
+    s.In_Tail = false;
+    s.Frozen = false;
+    AutoCalibrationEnd end{s.Outcome.value_or(AutoCalibrationResult::Failed), s.Result_Text,
+                           std::move(reason), restorePending};
     s.Outcome.reset();
+    if (!end.restorePending && s.Ecu_Changed && !targetWritten(s)) {
+        // The ECU did not confirm the last write: a result is not a success then.
+        if (end.reason.empty()) end.reason = ctx.LangText("ACB_Not_Confirmed");
+        if (end.result == AutoCalibrationResult::Success || end.result == AutoCalibrationResult::Advised) {
+            end.result = AutoCalibrationResult::Failed;
+        }
+        ACB_Show(ctx, s.Result_Text + " " + end.reason);
+        colourPrompt(ctx, Colour::Txt_Error);
+    }
+    if (!end.restorePending && ctx.link.ECU_Connected) {
+        RemoveStatus(ctx, ctx.LangText("ACB_Partial_Calibration"));
+    }
     ctx.events.autoCalibrationEnded.notify(end);
+}
+
+void ACB_Link_Lost(Context& ctx) {
+    ACB_State& s = st(ctx);
+    if (!s.In_Run || s.Frozen) return;
+    s.Frozen = true;
+    s.ACB_Running = false; // no countdown runs on the replies of the reconnection
+    s.Final_Write = 0;     // cut off with the link
+    ctx.link.Wide_Gas_Mask = false;
+    ACB_Set_Progress(ctx, 0);
+    std::string text = prompt(ctx, 17);
+    if (s.Ecu_Changed) {
+        AddStatus(ctx, Colour::Txt_Error, ctx.LangText("ACB_Partial_Calibration"));
+        text += " " + PartialCalibrationText(ctx, s.Target_Is_Result);
+    }
+    ACB_Show(ctx, text);
+    colourPrompt(ctx, Colour::Txt_Error);
+}
+
+void ACB_Resume_After_Link(Context& ctx) {
+    ACB_State& s = st(ctx);
+    if (!s.In_Run || !s.Frozen) return;
+    if (FingerprintOf(ctx) == s.Run_Ecu) {
+        s.Frozen = false;
+        ctx.view.HudButton_ACB_Start.pressed = false;
+        ACB_Stop(ctx);
+        return;
+    }
+    // Another ECU answers: nothing of the run goes to it.
+    ctx.view.HudButton_ACB_Start.pressed = false;
+    ACB_Stop(ctx);
+    if (s.Pending_Restore) {
+        s.Pending_Restore->otherEcuTold = true;
+        ShowMessageWindow(ctx, kMessageCalibrationRestore,
+                          ctx.LangText("ACB_Restore_Other_Ecu") + "\n" +
+                              PartialCalibrationText(ctx, s.Pending_Restore->result));
+    }
 }
 
 void ACB_Tick(Context& ctx) {
@@ -437,9 +577,11 @@ void ACB_Tick(Context& ctx) {
         std::all_of(live.Live_Petrol_Inj.begin() + 1, live.Live_Petrol_Inj.end(),
                     [](std::int32_t t) { return t == 0; })) {
         ctx.view.HudButton_ACB_Start.pressed = false;
+        if (!s.Target_Is_Result) {
+            s.Result_Text = two(ctx, 20, 16);
+            s.Outcome = AutoCalibrationResult::Failed;
+        }
         ACB_Stop(ctx);
-        s.Result_Text = two(ctx, 20, 16);
-        s.Outcome = AutoCalibrationResult::Failed;
         return;
     }
     s.Reply_Countdown -= 1;
@@ -450,6 +592,12 @@ void ACB_Tick(Context& ctx) {
 void ACB_On_Write_End(Context& ctx) {
     ACB_State& s = st(ctx);
     if (!s.ACB_Running) return;
+    // Only the end of the run's own write counts: a write of an edit, or of a default the
+    // ECU asked for, must not cut a wait short. The target's write lets the run go on at
+    // its end instead, once the ECU has saved it.
+    const std::vector<OperationSlot>& saving = ctx.ops.Saving;
+    if (s.Run_Write == 0 || saving.empty() || saving.back().id != s.Run_Write) return;
+    if (std::exchange(s.Run_Write, 0) == s.Final_Write) return;
     s.Sampling_Off = true;
     s.Reply_Countdown = s.Post_Wait;
 }
@@ -560,13 +708,15 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
             }
         }
         ResetMap(ctx);
+        // What the first group falls back to when its first adjustment fails.
+        s.Saved_Gas = d.Gas_Point;
         saveCorrections(ctx);
         for (std::int32_t* c : corrections(ctx.config)) *c = 0;
         s.Sampling_Off = true;
         s.Post_Wait = s.Ticks.Tick_500;
         s.Prompt_Text = two(ctx, 2, 6);
         showPromptText(ctx);
-        queue(ctx, kRequestWriteAll);
+        queueWrite(ctx, kRequestWriteAll);
         yield(ctx);
         return true;
     case 22:
@@ -644,7 +794,7 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
     case 50: setProgressRange(ctx, 0, 30); return true;
     case 51:
         s.Post_Wait = s.Ticks.Tick_500;
-        queue(ctx, kRequestWriteDiagram);
+        queueWrite(ctx, kRequestWriteDiagram);
         yield(ctx);
         return true;
     case 52:
@@ -656,13 +806,18 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         s.Best_Diff = d.Gas_Axis_Max;
         return ACB_Run_Step(ctx, 51);
     case 53:
+        // Everything the run may have changed, not only the gas values: the petrol points,
+        // the idle point, the map and the corrections went with the start step's reset.
         s.Sampling_Off = true;
-        d.Gas_Point = s.Start_Gas;
+        PutImage(ctx, s.Target);
         s.Post_Wait = s.Ticks.Tick_500;
-        ACB_Show(ctx, two(ctx, 2, 9));
+        ACB_Show(ctx, two(ctx, 2, s.Target_Is_Result ? 6 : 9));
         redrawDiagram(ctx);
         return true;
-    case 54: ACB_Result(ctx); return true;
+    case 54:
+        ACB_Result(ctx);
+        if (!s.Failed) takeResult(ctx);
+        return true;
     case 55:
         if (s.Result_Text.empty()) {
             s.Result_Text = prompt(ctx, 23);
@@ -672,6 +827,7 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         return true;
     case 56:
         s.Sampling_Off = true;
+        s.Support_Taken = true;
         s.Support_Sum = {};
         ACB_Show(ctx, prompt(ctx, 10));
         setProgressRange(ctx, 0, 30);
@@ -684,15 +840,20 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         yield(ctx);
         return true;
     case 58: {
-        Configuration_Class& c = ctx.config;
-        c.ACB_Press = s.Support_Sum[0] / kSupportSamples;
-        c.ACB_Temper = (s.Support_Sum[1] / kSupportSamples + 5) / 10;
-        c.ACB_Value_98 = s.Support_Sum[2] / kSupportSamples;
-        restoreCorrections(ctx);
+        if (s.Target_Is_Result && s.Support_Taken) {
+            Configuration_Class& c = ctx.config;
+            c.ACB_Press = s.Support_Sum[0] / kSupportSamples;
+            c.ACB_Temper = (s.Support_Sum[1] / kSupportSamples + 5) / 10;
+            c.ACB_Value_98 = s.Support_Sum[2] / kSupportSamples;
+            restoreCorrections(ctx);
+            takeResult(ctx);
+        } else {
+            // A failed run gives the ECU back what it had; so does a stop.
+            PutImage(ctx, s.Target);
+        }
         s.Post_Wait = s.Ticks.Tick_500;
         ACB_Show(ctx, prompt(ctx, 6));
-        queue(ctx, kRequestWriteAll);
-        yield(ctx);
+        writeTarget(ctx);
         return true;
     }
     case 59:

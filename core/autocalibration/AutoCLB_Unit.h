@@ -1,5 +1,6 @@
 #pragma once
 
+#include "autocalibration/AutoCLB_Restore.h"
 #include "files/Settings_3D_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Link_State.h"
@@ -85,6 +86,24 @@ struct ACB_State {
     std::string Prompt_Text;
     std::string Result_Text;
     std::optional<AutoCalibrationResult> Outcome; // what the run comes to, once known
+
+    // A run ends with the ECU holding either what it had at Start or the result, and
+    // nothing in between: the target is the one it is to hold.
+    bool In_Run = false;  // from Start until the end is told, for every algorithm
+    bool In_Tail = false; // the ending program runs
+    bool Frozen = false;  // the link went: nothing advances until the same ECU answers
+    EcuImage Start_Copy;
+    EcuFingerprint Run_Ecu;
+    EcuImage Target;
+    bool Target_Is_Result = false;
+    int Target_Version = 0; // counts changes of the target
+    bool Ecu_Changed = false;   // the run has sent a write
+    bool Support_Taken = false; // the support sample of the result is complete
+    OperationId Run_Write = 0;   // the run's last write, until its frames are acknowledged
+    OperationId Final_Write = 0; // the write of the target, and which target it carried
+    int Final_Version = 0;
+    std::optional<OperationResult> Final_Result;
+    std::optional<PendingRestore> Pending_Restore;
     ACB_TimeBase Ticks;
     std::string Algorithm; // the algorithm of the run, fixed at its start
 
@@ -158,8 +177,18 @@ void ACB_Innovational_Answer(Context& ctx, bool yes);
 
 void ACB_Begin(Context& ctx);
 void ACB_Stop(Context& ctx);
-// The run is over: tells how it ended, once.
-void ACB_Finished(Context& ctx);
+// The run is over: tells how it ended, once. `reason` says why the ECU may not hold what
+// the run ends with; `restorePending` that it is written when the ECU answers again.
+void ACB_Finished(Context& ctx, std::string reason = {}, bool restorePending = false);
+// The program's models, less the corrections the run zeroed, become what the run ends with.
+void ACB_Take_Result(Context& ctx);
+// The ending program: puts the target into the program, writes it unless the ECU holds it
+// already, switches to petrol and ends.
+void ACB_Start_Tail(Context& ctx);
+// The link went during a run: the run waits, frozen, for the same ECU.
+void ACB_Link_Lost(Context& ctx);
+// The ECU answered again and everything is read: a frozen run goes on to its end.
+void ACB_Resume_After_Link(Context& ctx);
 void ACB_Tick(Context& ctx);
 void ACB_Refresh(Context& ctx, const std::string& groupText);
 // Bar_Scale and the bars and boxes from the stored per-cylinder values.

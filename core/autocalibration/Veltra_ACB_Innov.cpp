@@ -181,6 +181,8 @@ void Innov_Completion(Context& ctx) {
     s.Flag_A = s.Flag_B = false;
     acb.ACB_Running = false;
     if (acb.Result_Text.empty()) acb.Result_Text = ACB_Prompt_Text(ctx, 23);
+    // Neither stopped nor failed: the diagram and support parameters are the result.
+    if (!acb.Outcome || *acb.Outcome == AutoCalibrationResult::Advised) ACB_Take_Result(ctx);
     if (!acb.Outcome) acb.Outcome = AutoCalibrationResult::Success;
     ctx.diagram.Idle_Point = 2;
     ctx.settings.Idle_Points = true;
@@ -188,7 +190,9 @@ void Innov_Completion(Context& ctx) {
     ACB_Set_Progress(ctx, ctx.view.ProgressBar_3D_ACB.max);
     ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
     ctx.view.HudButton_ACB_Start.pressed = false;
-    ACB_Finished(ctx);
+    // The ending program writes the result, or puts back what the ECU had, and checks
+    // that the ECU saved it.
+    ACB_Start_Tail(ctx);
 }
 
 void Innov_Instruction(Context& ctx, int code) {
@@ -231,6 +235,7 @@ void Innov_Instruction(Context& ctx, int code) {
         ACB_Add_Progress(ctx, 1);
         break;
     case 78: {
+        ctx.acb.Ecu_Changed = true; // the configuration write follows
         const auto& sum = ctx.acb.Support_Sum;
         ctx.config.ACB_Press = sum[0] / kSupportSamples;
         ctx.config.ACB_Temper = (sum[1] / kSupportSamples + 5) / 10;

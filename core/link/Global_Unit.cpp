@@ -84,10 +84,8 @@ void OnConnected(Context& ctx) {
     view.HudLabel_DynamicIND.visible = true;
     if (ctx.settingsView.Shown) ctx.settingsView.HudTextBox_3D_SET_Port_Name = ctx.port.portName();
     ctx.timers.Timer_Connect->start();
-    if (view.HudButton_ACB_Start.pressed) {
-        view.HudButton_ACB_Start.pressed = false;
-        ACB_Stop(ctx);
-    }
+    // A run the link left frozen goes on once everything is read and the ECU is known to
+    // be the same one.
     view.HudButton_ACB_Start.enabled = true;
     view.HudButton_CLB_MAP_Start.enabled = true;
     view.HudButton_CLB_MAP_Stop.enabled = true;
@@ -117,14 +115,11 @@ void OnDisconnected(Context& ctx) {
     ctx.link.Write_Kinds = 0;
     view.HudButton_Port_Search.visible = true;
     view.HudLabel_DynamicIND.visible = false;
-    if (view.HudButton_ACB_Start.pressed) {
-        view.ProgressBar_3D_ACB.value = 0;
-        view.HudLabel_3D_ACB_Prompt.text = ctx.LangText("ACB_Prompt_Connect");
-        view.HudLabel_3D_ACB_Prompt.colour = ctx.colours.ColourOf(Colour::Txt_Error);
-    }
-    view.HudButton_ACB_Start.enabled = false;
     view.HudButton_CLB_MAP_Start.enabled = false;
     view.HudButton_CLB_MAP_Stop.enabled = false;
+    ACB_Link_Lost(ctx);
+    // A frozen run can still be stopped; nothing else can start without the ECU.
+    view.HudButton_ACB_Start.enabled = ctx.acb.In_Run;
     if (!wasConnected) return;
     const std::string cause = ctx.link.Line_Loses_Replies ? ctx.LangText("Operation_Line_Loses_Replies")
                                                           : ctx.LangText("Operation_Link_Lost");

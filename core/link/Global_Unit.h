@@ -36,5 +36,7 @@ inline constexpr int kMessageScriptError = 13;
 inline constexpr int kMessageNewerVersion = 15;
 // A write cut off by the end of the link, or edits never written: the caller's text, OK.
 inline constexpr int kMessageWriteCutOff = 16;
+// What became of an auto-calibration's changes on an ECU: the caller's text, OK.
+inline constexpr int kMessageCalibrationRestore = 17;
 
 } // namespace bifuel

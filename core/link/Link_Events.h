@@ -40,6 +40,8 @@ struct LinkEvents {
     Signal<const OperationEnd&> operationEnded;
     // An auto-calibration run ended; once per run.
     Signal<const AutoCalibrationEnd&> autoCalibrationEnded;
+    // A calibration kept for an ECU that went away was written back, or could not be.
+    Signal<const RestoreEnd&> restoreEnded;
     // The status line and the message window.
     Signal<const StatusChange&> status;
     Signal<const MessageRequest&> message;

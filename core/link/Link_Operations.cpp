@@ -1,6 +1,7 @@
 #include "link/Link_Operations.h"
 
 #include "Context.h"
+#include "autocalibration/AutoCLB_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "link/Global_Unit.h"
@@ -16,7 +17,9 @@ constexpr int kReadRepliesBeforeMap = 8;
 
 void finish(Context& ctx, OperationSlot slot, OperationResult result, std::string reason = {}) {
     if (!slot) return;
-    ctx.events.operationEnded.notify(OperationEnd{slot.id, slot.request, result, std::move(reason)});
+    const OperationEnd end{slot.id, slot.request, result, std::move(reason)};
+    ACB_Operation_Ended(ctx, end);
+    ctx.events.operationEnded.notify(end);
 }
 
 void report(Context& ctx, OperationId id, Request request, int percent) {
@@ -194,6 +197,9 @@ void OperationLiveReply(Context& ctx) {
 
 void OperationDataLoaded(Context& ctx) {
     LinkOperations& ops = ctx.ops;
+    // What an auto-calibration left on the ECU is dealt with before anything else goes out.
+    ACB_Resume_After_Link(ctx);
+    ACB_On_Data_Loaded(ctx);
     ctx.events.dataLoaded.notify();
     const OperationSlot reading{std::exchange(ops.Reading, 0), Request::None};
     if (reading) {

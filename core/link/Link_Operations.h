@@ -35,6 +35,18 @@ enum class AutoCalibrationResult : std::uint8_t {
 struct AutoCalibrationEnd {
     AutoCalibrationResult result = AutoCalibrationResult::Success;
     std::string text; // the run's last prompt
+    // The ECU holds the result (success) or what it had at the start, confirmed by its
+    // acknowledgements and its saved report; when it does not, this says why.
+    std::string reason;
+    // The link went before the start's calibration could be put back: it is written when
+    // the same ECU answers again (`restoreEnded` tells how that went).
+    bool restorePending = false;
+};
+
+// What became of a calibration put back after its run had ended.
+struct RestoreEnd {
+    bool written = false; // the ECU holds what it had before the run
+    std::string text;     // what the user is told
 };
 
 struct OperationEnd {

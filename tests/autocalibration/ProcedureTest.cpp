@@ -167,6 +167,7 @@ TEST_F(Procedure, SupportValuesAreMeansOverThirtyOneSamples) {
     for (const Case& c : std::vector<Case>{{400, 40}, {395, 40}, {394, 39}}) {
         SCOPED_TRACE(c.tempGas);
         ctx.acb.ACB_Running = true;
+        ctx.acb.Target_Is_Result = true; // a result takes its support sample
         ctx.acb.Saved_Corr = {11, 12, 13, 14, 15};
         ctx.config.ACB_Corr_93 = 0;
         ctx.live.Live_TempGas = c.tempGas;

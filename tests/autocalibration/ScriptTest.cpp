@@ -132,15 +132,25 @@ TEST_F(Script, UndefinedWordsAreReportedOnceAndSkipped) {
     EXPECT_FALSE(ctx.acb.ACB_Running);
 }
 
-TEST_F(Script, AProgramWithoutAYieldingStepEndsTheRun) {
-    load({22, 23}); // runs off its end
-    expire();
-    EXPECT_FALSE(ctx.acb.ACB_Running);
-    EXPECT_EQ(ctx.view.Messages.size(), 1U);
-    ctx.acb.ACB_Running = true;
-    load({22, 2, -1}); // never yields
-    expire();
-    EXPECT_FALSE(ctx.acb.ACB_Running);
+TEST_F(Script, AProgramWithoutAYieldingStepFailsTheRunIntoItsEnding) {
+    for (const std::vector<std::int32_t>& words : {std::vector<std::int32_t>{22, 23}, // runs off its end
+                                                   std::vector<std::int32_t>{22, 2, -1}}) { // never yields
+        ctx.acb.In_Run = true;
+        ctx.acb.In_Tail = false;
+        load(words);
+        expire();
+        EXPECT_EQ(ctx.view.Messages.size(), 1U);
+        // The ending program gives the ECU back what it had, then ends the run.
+        EXPECT_TRUE(ctx.acb.In_Tail);
+        EXPECT_EQ(ctx.acb.Outcome, AutoCalibrationResult::Failed);
+        EXPECT_EQ(ctx.acb.ACB_Program[1], 50);
+        for (int i = 0; i < 40 && ctx.acb.ACB_Running; ++i) {
+            ctx.acb.Reply_Countdown = 0;
+            expire();
+        }
+        EXPECT_FALSE(ctx.acb.ACB_Running);
+        EXPECT_FALSE(ctx.acb.In_Run);
+    }
 }
 
 TEST_F(Script, GroupsAndTheirCylinderMasks) {

@@ -182,8 +182,8 @@ TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
          nullptr, "Autocalibration failed. No pulse from petrol injectors."},
         {"link lost", 60, [](SimRun& t) { t.car->ecu().faults().dropEvery = 1; },
          [](SimRun& t) {
-             EXPECT_EQ(t.ctx->view.HudLabel_3D_ACB_Prompt.text,
-                       "Autocalibration failed. No connection with ECU");
+             EXPECT_TRUE(t.ctx->view.HudLabel_3D_ACB_Prompt.text.starts_with(
+                 "Autocalibration failed. No connection with ECU"));
              EXPECT_TRUE(t.ctx->view.HudButton_ACB_Start.pressed);
              t.car->ecu().faults().dropEvery = 0;
          },
@@ -204,7 +204,7 @@ TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
             clock.advance(7000);
             c.resume(*this);
         }
-        ASSERT_TRUE(clock.runUntil([&] { return !ctx->acb.ACB_Running; }, 120000));
+        ASSERT_TRUE(clock.runUntil([&] { return !ctx->acb.In_Run; }, 120000));
         clock.advance(3000);
         EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text, c.result);
         EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour, ctx->colours.ColourOf(Colour::Txt_Error));
@@ -235,20 +235,28 @@ TEST_F(SimRun, InnovationalStopRunsTheStopProgram) {
     EXPECT_EQ(ecuGas(), gasBefore) << "a stopped innovational run writes no diagram";
 }
 
-TEST_F(SimRun, StopWithoutTheEcuEndsAtOnce) {
+TEST_F(SimRun, StopWithThePortClosedEndsAtOnceAndRestoresWhenItOpens) {
     start();
+    const auto gasBefore = ecuGas();
     ctx->settings.Idle_Points = true;
     press("Default");
     EXPECT_FALSE(ctx->settings.Idle_Points);
-    clock.advance(3000);
+    clock.advance(6000); // past the start step's write
     line.host().close(); // the port goes away: the link is down
     ASSERT_FALSE(ctx->link.ECU_Connected);
-    ctx->view.HudButton_ACB_Start.pressed = true; // still pressed from the run
+    ASSERT_TRUE(ctx->view.HudButton_ACB_Start.pressed); // still pressed from the run
     HudButton_ACB_StartClick(*ctx);
-    EXPECT_FALSE(ctx->acb.ACB_Running);
+    EXPECT_FALSE(ctx->acb.In_Run);
     EXPECT_FALSE(ctx->view.HudButton_ACB_Start.pressed);
     EXPECT_TRUE(ctx->settings.Idle_Points);
-    EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text, "Autocalibration stopped.");
+    EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text,
+              "Autocalibration stopped. " + PartialCalibrationText(*ctx, false));
+    EXPECT_NE(ecuGas(), gasBefore);
+    line.host().open();
+    ASSERT_TRUE(clock.runUntil([this] { return !ctx->acb.Pending_Restore && polling(); }, 30000));
+    clock.advance(2000);
+    EXPECT_EQ(ecuGas(), gasBefore);
+    EXPECT_EQ(ctx->diagram.Gas_Point, gasBefore);
 }
 
 } // namespace
