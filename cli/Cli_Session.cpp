@@ -73,7 +73,7 @@ std::string UsageText() {
 }
 
 struct Session::Impl {
-    enum class Phase { Connecting, Acting, Writing, Live, Switching, Autocal, Done };
+    enum class Phase { Connecting, Acting, Writing, Live, Switching, Autocal, Restoring, Done };
 
     Impl(Session& owner, Context& c, SessionOptions o, std::ostream& output, std::ostream& errors)
         : self(owner), ctx(c), options(std::move(o)), out(output), err(errors),
@@ -136,13 +136,20 @@ struct Session::Impl {
             ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { onOperationEnd(e); }));
         subscriptions.push_back(ctx.events.autoCalibrationEnded.subscribe(
             [this](const AutoCalibrationEnd& e) { onAutocalEnd(e); }));
+        subscriptions.push_back(
+            ctx.events.restoreEnded.subscribe([this](const RestoreEnd& e) { onRestoreEnd(e); }));
         subscriptions.push_back(ctx.events.disconnected.subscribe([this] {
-            // An auto-calibration waits for the link to come back; the tool does not.
+            // A run waits, frozen, for the same ECU; the tool waits with it as long as it
+            // waits for an ECU to answer at all.
             if (phase == Phase::Autocal) {
                 printAutocal();
-                err << "bifuel-cli: the link to the ECU was lost\n";
-                finish(kNoEcu);
+                err << "bifuel-cli: the link to the ECU was lost; waiting up to " << options.timeoutS
+                    << " s for it to answer again\n";
+                armDeadline(std::int64_t{options.timeoutS} * 1000);
             }
+        }));
+        subscriptions.push_back(ctx.events.connected.subscribe([this] {
+            if (phase == Phase::Autocal || phase == Phase::Restoring) deadline->stop();
         }));
     }
 
@@ -153,6 +160,21 @@ struct Session::Impl {
 
     void onDeadline() {
         deadline->stop();
+        if (phase == Phase::Autocal && !ctx.link.ECU_Connected) {
+            // The ECU did not come back: the run ends here, with what it was to write kept
+            // for that ECU, which only this process knows.
+            err << "bifuel-cli: the ECU did not answer again within " << options.timeoutS << " s\n";
+            gaveUp = true;
+            ctx.view.HudButton_ACB_Start.pressed = false;
+            ACB_Stop(ctx);
+            return;
+        }
+        if (phase == Phase::Restoring) {
+            err << "bifuel-cli: the ECU did not answer again within " << options.timeoutS
+                << " s; it still holds a partial calibration\n";
+            finish(kNoEcu);
+            return;
+        }
         if (phase == Phase::Live) {
             finish(kDone);
         } else if (phase == Phase::Connecting && !ecuAnswered) {
@@ -271,30 +293,53 @@ struct Session::Impl {
         }
     }
 
+    // The run's own end says what the ECU holds: the exit status is 0 only when it holds
+    // the new calibration and has confirmed it.
     void onAutocalEnd(const AutoCalibrationEnd& end) {
         if (phase != Phase::Autocal) return;
         printAutocal();
         out << "result: " << end.text << "\n";
+        if (!end.reason.empty()) err << "bifuel-cli: " << end.reason << "\n";
+        if (end.restorePending && !gaveUp) {
+            phase = Phase::Restoring;
+            err << "bifuel-cli: waiting up to " << options.timeoutS << " s for the ECU to answer again\n";
+            armDeadline(std::int64_t{options.timeoutS} * 1000);
+            return;
+        }
         const bool calibrated =
             end.result == AutoCalibrationResult::Success || end.result == AutoCalibrationResult::Advised;
-        finish(!stopRequested && calibrated ? kDone : kNoEcu);
+        finish(calibrated && end.reason.empty() && !end.restorePending ? kDone : kNoEcu);
     }
 
-    // Ctrl+C: as the Stop button; the restore tail runs before the program ends.
+    void onRestoreEnd(const RestoreEnd& end) {
+        if (phase != Phase::Restoring) return;
+        err << "bifuel-cli: " << end.text << "\n";
+        finish(kNoEcu); // the run itself did not calibrate
+    }
+
+    // Ctrl+C: as the Stop button; the run's ending goes out before the program ends.
     bool stopAutocal() {
-        if (phase != Phase::Autocal || stopRequested || !ctx.acb.ACB_Running) return false;
+        if (phase != Phase::Autocal || stopRequested || !ctx.acb.In_Run) return false;
         stopRequested = true;
-        if (ctx.view.HudButton_ACB_Start.pressed) {
-            HudButton_ACB_StartClick(ctx);
-        } else {
-            ctx.view.HudButton_ACB_Start.pressed = true;
-            HudButton_ACB_StartClick(ctx);
-        }
-        err << "bifuel-cli: stopping, restoring what the ECU had\n";
+        err << (ctx.acb.Target_Is_Result ? "bifuel-cli: stopping, the new calibration stays on the ECU\n"
+                                         : "bifuel-cli: stopping, restoring what the ECU had\n");
+        // A released button means the run is already ending.
+        if (ctx.view.HudButton_ACB_Start.pressed) HudButton_ACB_StartClick(ctx);
         return true;
     }
 
     bool restoring() const { return phase == Phase::Autocal && stopRequested; }
+
+    // Ctrl+C while the tool waits for the ECU to take back what it had: leaving is the
+    // user's choice, and what it leaves behind is said.
+    bool leaveRestore() {
+        if (phase != Phase::Restoring) return false;
+        err << "bifuel-cli: leaving; " << PartialCalibrationText(ctx, ctx.acb.Pending_Restore &&
+                                                                         ctx.acb.Pending_Restore->result)
+            << "\n";
+        finish(kNoEcu);
+        return true;
+    }
 
     void requestSwitch() {
         phase = Phase::Switching;
@@ -438,6 +483,7 @@ struct Session::Impl {
     std::string lastWhat;
     std::string lastPrompt;
     bool stopRequested = false;
+    bool gaveUp = false; // the ECU did not come back in time
 };
 
 Session::Session(Context& ctx, SessionOptions options, std::ostream& out, std::ostream& err)
@@ -451,6 +497,7 @@ void Session::start(const Command& command, std::function<void(int)> finished) {
 
 void Session::interrupt() {
     if (impl_->stopAutocal()) return;
+    if (impl_->leaveRestore()) return;
     if (impl_->restoring()) {
         // Leaving now would leave the ECU with the calibration's trial values.
         impl_->err << "bifuel-cli: still restoring what the ECU had, please wait\n";

@@ -20,7 +20,7 @@ namespace {
 class AutocalSession : public ::testing::Test {
 protected:
     void start(sim::SimOptions options) {
-        car = std::make_unique<sim::SimCar>(clock, line.device(), options);
+        car = std::make_unique<sim::SimCar>(clock, line, options);
         ctx = std::make_unique<Context>(clock, line.host(), work.paths(true));
         ctx->settings.Port_Name = "sim";
         ctx->settings.Search_Port = false;
@@ -53,15 +53,12 @@ protected:
         return session->exitCode();
     }
 
-    // What the ECU holds that a stopped calibration must give back: the diagram, every
-    // parameter, and of the corrections their percentages. The support values (0x92,
-    // 0x95, 0x98 and the companion bytes that go with them) are measured afresh by the
-    // restore tail and may differ.
-    std::pair<std::array<sim::DiagramItem, 9>, std::map<std::uint8_t, std::uint16_t>> ecuState() const {
-        auto params = car->ecu().state().params;
-        for (const std::uint8_t code : {0x92, 0x95, 0x98, 0x99}) params.erase(code);
-        for (const std::uint8_t code : {0x93, 0x94, 0x96, 0x97}) params[code] &= 0xFF00;
-        return {car->ecu().state().diagram, params};
+    // What the ECU holds that a stopped calibration must give back, byte for byte: the
+    // diagram, every parameter and the RPM map.
+    std::tuple<std::array<sim::DiagramItem, 9>, std::map<std::uint8_t, std::uint16_t>, std::vector<std::uint8_t>>
+    ecuState() const {
+        const sim::EcuState& s = car->ecu().state();
+        return {s.diagram, s.params, s.rpmMap};
     }
 
     test::TempWorkDir work;
@@ -159,6 +156,52 @@ TEST_F(AutocalSession, CtrlCStopsTheRunAndRestoresTheEcuBeforeExiting) {
     ASSERT_TRUE(before.has_value());
     EXPECT_EQ(ecuState(), *before) << "the ECU was left with the calibration's values";
     EXPECT_EQ(car->engine().snapshot().mode, 1) << "left on gas";
+}
+
+// The cable pulled during a run, then Ctrl+C while it is out: the run ends at once and the
+// tool waits for the ECU, as long as it waits for one to answer at all, to give it back
+// what it had. An ECU that does not come back is told as such.
+TEST_F(AutocalSession, ACablePulledThenCtrlCWaitsForTheEcuToGiveItBackWhatItHad) {
+    for (const bool comesBack : {true, false}) {
+        SCOPED_TRACE(comesBack ? "the cable comes back" : "the cable stays out");
+        sim::SimOptions options;
+        options.engine.warm = true;
+        start(options);
+        std::optional<decltype(ecuState())> before;
+        std::optional<decltype(ecuState())> cut;
+        const int code = run({"High R.P.M. calibration"},
+                             {{"algorithm: ", [&] { before = ecuState(); }},
+                              {"progress: ", [&] {
+                                   clock.advance(20000); // past the start step's write
+                                   line.setUnplugged(true);
+                                   clock.advance(8000);
+                                   cut = ecuState();
+                                   session->interrupt();
+                                   clock.advance(3000);
+                                   if (comesBack) line.setUnplugged(false);
+                               }}});
+        EXPECT_EQ(code, kNoEcu);
+        EXPECT_NE(out.str().find("result: Autocalibration stopped."), std::string::npos) << out.str();
+        EXPECT_NE(err.str().find("waiting up to 10 s for the ECU to answer again"), std::string::npos) << err.str();
+        ASSERT_TRUE(before && cut);
+        EXPECT_NE(*cut, *before) << "the cable was pulled before the run changed anything";
+        if (comesBack) {
+            EXPECT_NE(err.str().find(ctx->LangText("ACB_Restore_Done")), std::string::npos) << err.str();
+            EXPECT_EQ(ecuState(), *before) << "the ECU was left with the calibration's values";
+            EXPECT_EQ(car->engine().snapshot().mode, 1) << "left on gas";
+        } else {
+            EXPECT_NE(err.str().find("did not answer again within 10 s; it still holds a partial calibration"),
+                      std::string::npos)
+                << err.str();
+        }
+        session.reset();
+        ctx.reset();
+        car.reset();
+        line.host().close();
+        line.setUnplugged(false);
+        out.str({});
+        err.str({});
+    }
 }
 
 // The tool's session may end long before the program's context (a test, or a desktop

@@ -381,21 +381,75 @@ TEST_F(CliInput, RunsAWholeAutoCalibrationInVirtualTime) {
     EXPECT_NE(r.out.find("result: Autocalibration successfully completed.\n"), std::string::npos) << r.out;
 }
 
-// Ctrl+C stops a run in virtual time too, and the restore tail runs before the exit. The
-// run waits for the driver to raise the speed, which nobody does here, so it is surely
-// still running when the signal comes.
-TEST_F(CliInput, CtrlCStopsAnAutoCalibrationAndRestoresBeforeExiting) {
-    ChildProcess p(BIFUEL_CLI_PATH,
-                   {"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "autocal",
-                    "--algorithm", "High R.P.M. calibration"},
-                   work.path(), work.path());
-    ASSERT_TRUE(p.waitForOutput("progress: ", 60s)) << p.out() << p.err();
-    p.signal(SIGINT);
-    EXPECT_EQ(p.exitCode(kCommandDeadline), 1) << p.out() << p.err();
-    EXPECT_NE(p.err().find("stopping, restoring what the ECU had"), std::string::npos) << p.err();
-    const std::string out = p.out();
-    EXPECT_NE(out.find("prompt: Measurement support parameters."), std::string::npos) << out;
-    EXPECT_NE(out.find("result: Autocalibration stopped.\n"), std::string::npos) << out;
+// The simulated ECU's memory as its state file keeps it, less the MAP point lists, which
+// the ECU records from the running engine on its own.
+std::string memoryWithoutMapLists(const std::string& stateFile) {
+    std::istringstream in(stateFile);
+    std::string out;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("map_gas=") && !line.starts_with("map_petrol=")) out += line + "\n";
+    }
+    return out;
+}
+
+std::map<std::string, std::string> withoutMapLists(std::map<std::string, std::string> keys) {
+    std::erase_if(keys, [](const auto& k) { return k.first.starts_with("MAP_"); });
+    return keys;
+}
+
+// An auto-calibration cut short on a car that was set up before, by Ctrl+C (the run waits
+// for the driver to raise the speed, which nobody does here, so it is surely still running)
+// or by the engine going off at a set time: the ECU gets back everything it had before
+// the tool exits, and the next run of the tool reads the set-up back.
+TEST_F(CliInput, AnAutoCalibrationCutShortLeavesTheCarAsItWas) {
+    const auto onSim = [this](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", "sim", "--virtual-time", "--sim-option", "state=car.txt",
+                                   "--sim-option", "warm=1"});
+        return args;
+    };
+    ASSERT_EQ(cli(onSim({"read", "-o", "before.cfg"})).code, 0);
+    std::string edited = withValue(readText(work.path() / "before.cfg"), "Gas_Point_4", "10600");
+    edited = withValue(edited, "Petrol_Point_6", "11800");
+    edited = withValue(edited, "Cell_3_5", "1.12");
+    writeText(work.path() / "edited.cfg", edited);
+    ASSERT_EQ(cli(onSim({"write", "edited.cfg"})).code, 0);
+    ASSERT_EQ(cli(onSim({"read", "-o", "start.cfg"})).code, 0);
+    const auto start = withoutMapLists(keysOf(readText(work.path() / "start.cfg")));
+    const std::string memory = memoryWithoutMapLists(readText(work.path() / "car.txt"));
+
+    struct Way {
+        const char* what;
+        std::function<CliRun()> cut;
+    };
+    const Way ways[] = {
+        {"Ctrl+C",
+         [&] {
+             ChildProcess p(BIFUEL_CLI_PATH, onSim({"autocal", "--algorithm", "High R.P.M. calibration"}),
+                            work.path(), work.path());
+             EXPECT_TRUE(p.waitForOutput("progress: ", 60s)) << p.out() << p.err();
+             p.signal(SIGINT);
+             const int code = p.exitCode(kCommandDeadline);
+             CliRun r{code, p.out(), p.err()};
+             EXPECT_NE(r.err.find("stopping, restoring what the ECU had"), std::string::npos) << r.err;
+             return r;
+         }},
+        {"the engine going off",
+         [&] {
+             std::vector<std::string> args = onSim({"autocal", "--algorithm", "Fast calibration"});
+             args.insert(args.begin(), {"--sim-option", "at=40:engine=off"});
+             return cli(args);
+         }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.what);
+        const CliRun r = way.cut();
+        EXPECT_EQ(r.code, 1) << r.out << r.err;
+        EXPECT_NE(r.out.find("result: Autocalibration stopped.\n"), std::string::npos) << r.out << r.err;
+        ASSERT_EQ(cli(onSim({"read", "-o", "after.cfg"})).code, 0);
+        const auto after = withoutMapLists(keysOf(readText(work.path() / "after.cfg")));
+        EXPECT_EQ(after, start) << differences(start, after);
+        EXPECT_EQ(memoryWithoutMapLists(readText(work.path() / "car.txt")), memory);
+    }
 }
 
 } // namespace
