@@ -267,3 +267,28 @@ TEST_F(Procedure, PointSpacingPushesCrowdedPointsUp) {
 
 } // namespace
 } // namespace bifuel::test
+
+namespace bifuel::test {
+namespace {
+
+// An offset-only run whose first adjustment hits a limit falls back to the diagram the
+// start step wrote, not to gas values it never took; and the advice follows the means
+// (gas richer than petrol: the jets are too large).
+TEST_F(Procedure, AnOffsetRunWhoseFirstAdjustmentFailsFallsBackToTheStartDiagram) {
+    ctx.acb.Algorithm = "Only OFFSET calibration";
+    ctx.acb.ACB_Running = true;
+    ACB_Run_Step(ctx, 21);
+    const Gas written = ctx.diagram.Gas_Point;
+    ASSERT_NE(written, Gas{});
+    ctx.link.Pending_Request = Request::None;
+    ctx.acb.Best_Diff = 32000;
+    means(6000, 6000 - written[0] - 100); // the offset would take the first gas value below 0
+    EXPECT_FALSE(ACB_Adjust(ctx));
+    ACB_Run_Step(ctx, 52);
+    EXPECT_EQ(ctx.diagram.Gas_Point, written);
+    ACB_Result(ctx);
+    EXPECT_EQ(ctx.acb.Result_Text, ACB_Prompt_Text(ctx, 20) + " " + ACB_Prompt_Text(ctx, 19));
+}
+
+} // namespace
+} // namespace bifuel::test

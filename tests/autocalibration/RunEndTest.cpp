@@ -393,6 +393,62 @@ TEST_P(RunEnd, ACableCutAtEachWriteEndsWithTheStartOrTheResult) {
     }
 }
 
+// The cable is pulled mid-run, Stop is pressed, and another car's ECU answers on the
+// line: it gets nothing of the run and the user is told; the first car's ECU gets its
+// set-up back once it answers again.
+class RunEndOnce : public RunEnd {};
+
+TEST_P(RunEndOnce, AnotherEcuGetsNothingAndTheFirstGetsItsSetUpBack) {
+    const Baseline& b = baseline();
+    startCar();
+    press();
+    onWriteFrame = [this] {
+        if (writeFrames == 3) line.setUnplugged(true);
+    };
+    ASSERT_TRUE(clock.runUntil([&] { return !ctx->link.ECU_Connected; }, 900000));
+    HudButton_ACB_StartClick(*ctx);
+    ASSERT_EQ(ends.size(), 1U);
+    EXPECT_TRUE(ends.back().restorePending);
+    const sim::EcuState firstCar = car->ecu().state();
+    EXPECT_NE(memoryOf(firstCar), b.start);
+
+    // Another car of the same make: the same ECU type and firmware, its own set-up.
+    car.reset();
+    sim::SimOptions options;
+    options.firmware = GetParam().firmware;
+    options.engine.warm = true;
+    car = std::make_unique<sim::SimCar>(clock, line, options);
+    car->ecu().state().name = {'O', 'T', 'H', 'E', 'R', 0xFF, 0xFF, 0xFF};
+    const EcuMemory other = memory();
+    ctx->view.Messages.clear();
+    line.setUnplugged(false);
+    ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 30000));
+    clock.advance(10000);
+    EXPECT_EQ(memory(), other) << differences(memory(), other);
+    ASSERT_EQ(ctx->view.Messages.size(), 1U);
+    EXPECT_EQ(ctx->view.Messages[0].type, kMessageCalibrationRestore);
+    EXPECT_TRUE(ctx->view.Messages[0].text.starts_with(ctx->LangText("ACB_Restore_Other_Ecu")));
+    EXPECT_TRUE(restores.empty());
+    EXPECT_TRUE(ctx->acb.Pending_Restore.has_value());
+
+    // The first car again.
+    line.setUnplugged(true);
+    clock.advance(8000);
+    car.reset();
+    car = std::make_unique<sim::SimCar>(clock, line, options);
+    car->ecu().state() = firstCar;
+    line.setUnplugged(false);
+    ASSERT_TRUE(clock.runUntil([&] { return !restores.empty() && polling(); }, 60000));
+    EXPECT_TRUE(restores.back().written) << restores.back().text;
+    clock.advance(2000);
+    EXPECT_EQ(memory(), b.start) << differences(memory(), b.start);
+    EXPECT_FALSE(ctx->acb.Pending_Restore.has_value());
+    EXPECT_EQ(car->engine().snapshot().mode, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneAlgorithm, RunEndOnce, ::testing::Values(Algorithm{"Fast calibration", "2.54"}),
+                         [](const auto&) { return std::string("Fast"); });
+
 INSTANTIATE_TEST_SUITE_P(EveryAlgorithm, RunEnd,
                          ::testing::Values(Algorithm{"Default", "2.54"},
                                            Algorithm{"Only OFFSET calibration", "2.54"},
