@@ -1,7 +1,8 @@
 // Figures of whole auto-calibration runs on the simulated car, in virtual time: run length
 // in replies and simulated seconds, the mean petrol difference on gas against petrol after
 // the run, and the largest deviation of the resulting diagram from the car's hidden true
-// curve between 2 and 16 ms of petrol time. The CPU time is that of the whole run.
+// curve between 2 and 16 ms of petrol time, and the deviation relative to the true gas time
+// at 2, 4, 8, 12 and 16 ms. The CPU time is that of the whole run.
 #include "Context.h"
 #include "MemoryLine.h"
 #include "SimCar.h"
@@ -13,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <numeric>
@@ -28,8 +30,21 @@ struct Figures {
     double seconds = 0;
     double meanDiffUs = 0;
     double maxDeviationUs = 0;
+    std::array<double, 5> relativeDeviationPct{}; // at kRelativeAtUs
     bool completed = false;
 };
+
+constexpr std::array<int, 5> kRelativeAtUs = {2000, 4000, 8000, 12000, 16000};
+
+// The gas time the diagram gives for a petrol time, as the ECU interpolates it.
+double diagramGas(const DiagramModel& d, int petrolUs) {
+    const auto& p = d.Petrol_Point;
+    const auto& g = d.Gas_Point;
+    std::size_t k = 1;
+    while (k < 8 && p[k] < petrolUs) ++k;
+    const double span = p[k] - p[k - 1];
+    return span > 0 ? g[k - 1] + (petrolUs - p[k - 1]) * (g[k] - g[k - 1]) / span : g[k];
+}
 
 bool polling(const Context& ctx) {
     const auto& p = PollingProgram();
@@ -95,14 +110,13 @@ Figures runOnce(const std::string& algorithm, const std::string& firmware) {
     f.meanDiffUs = (std::accumulate(s.petrolUs.begin(), s.petrolUs.end(), 0.0) -
                     std::accumulate(s.neededUs.begin(), s.neededUs.end(), 0.0)) / 4;
 
-    const auto& p = ctx.diagram.Petrol_Point;
-    const auto& g = ctx.diagram.Gas_Point;
     for (int us = 2000; us <= 16000; us += 100) {
-        std::size_t k = 1;
-        while (k < 8 && p[k] < us) ++k;
-        const double span = p[k] - p[k - 1];
-        const double gas = span > 0 ? g[k - 1] + (us - p[k - 1]) * (g[k] - g[k - 1]) / span : g[k];
-        f.maxDeviationUs = std::max(f.maxDeviationUs, std::abs(gas - car.engine().trueGasUs(us)));
+        f.maxDeviationUs =
+            std::max(f.maxDeviationUs, std::abs(diagramGas(ctx.diagram, us) - car.engine().trueGasUs(us)));
+    }
+    for (std::size_t i = 0; i < kRelativeAtUs.size(); ++i) {
+        const double truth = car.engine().trueGasUs(kRelativeAtUs[i]);
+        f.relativeDeviationPct[i] = (diagramGas(ctx.diagram, kRelativeAtUs[i]) - truth) / truth * 100.0;
     }
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
@@ -117,6 +131,9 @@ void BM_AutoCalibration(benchmark::State& state, const std::string& algorithm,
     state.counters["sim_s"] = f.seconds;
     state.counters["mean_petrol_diff_us"] = f.meanDiffUs;
     state.counters["max_curve_dev_us"] = f.maxDeviationUs;
+    for (std::size_t i = 0; i < kRelativeAtUs.size(); ++i) {
+        state.counters["dev_pct_at_" + std::to_string(kRelativeAtUs[i] / 1000) + "ms"] = f.relativeDeviationPct[i];
+    }
     state.counters["completed"] = f.completed ? 1 : 0;
 }
 

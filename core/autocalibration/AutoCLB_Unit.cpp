@@ -453,7 +453,6 @@ void ACB_Begin(Context& ctx) {
     s.Algorithm = ctx.settings.ACB_SCR_Type;
     if (ACB_Algorithm_Index(s.Algorithm) == 0) s.Algorithm = std::string(kAlgorithmFast);
     ACB_Load_Params(ctx, ACB_Algorithm_Index(s.Algorithm));
-    s.Start_Gas = ctx.diagram.Gas_Point;
     s.Start_Copy = TakeImage(ctx);
     s.Target = s.Start_Copy;
     s.Target_Is_Result = false;

@@ -78,7 +78,6 @@ struct ACB_State {
     std::int32_t Best_Gas_Mean = 0;
     std::int32_t Top_Target = 20;
     std::array<std::int32_t, 9> Saved_Gas{};
-    std::array<std::int32_t, 9> Start_Gas{};
     bool Saved_Idle_Points = false;
     std::array<std::int32_t, 5> Saved_Corr{}; // 93, 94, 96, 97, 99
     std::array<std::int32_t, 3> Support_Sum{};

@@ -68,6 +68,8 @@ struct Algorithm {
     std::string firmware;
 };
 
+void PrintTo(const Algorithm& a, std::ostream* os) { *os << a.name << " on firmware " << a.firmware; }
+
 bool classic(const Algorithm& a) { return a.name != "Innovational"; }
 
 // Frames that carry what the ECU stores (WRITE_ACB does not: it steers the search).
