@@ -60,7 +60,7 @@ void KeepRestorePending(Context& ctx, const EcuImage& image, const EcuFingerprin
 
 void ACB_On_Data_Loaded(Context& ctx) {
     std::optional<PendingRestore>& pending = ctx.acb.Pending_Restore;
-    if (!pending || pending->write != 0) return;
+    if (!pending || pending->write != 0 || pending->petrol != 0) return;
     if (FingerprintOf(ctx) != pending->ecu) {
         // Another car: what the first one had must not land here. It waits for its own ECU.
         if (!std::exchange(pending->otherEcuTold, true)) {
@@ -80,7 +80,19 @@ void ACB_Operation_Ended(Context& ctx, const OperationEnd& end) {
         if (s.ACB_Running && ctx.link.ECU_Connected) s.Reply_Countdown = s.Post_Wait;
     }
     std::optional<PendingRestore>& pending = s.Pending_Restore;
-    if (!pending || end.id != pending->write) return;
+    if (!pending) return;
+    if (end.id == pending->petrol) {
+        // Written, and the petrol switch went out or the link went first: either way the
+        // ECU holds what it is to hold.
+        const bool result = pending->result;
+        pending.reset();
+        RemoveStatus(ctx, ctx.LangText("ACB_Partial_Calibration"));
+        const std::string text = ctx.LangText(result ? "ACB_Result_Written" : "ACB_Restore_Done");
+        tell(ctx, text);
+        restoreEnded(ctx, true, text);
+        return;
+    }
+    if (end.id != pending->write) return;
     if (end.result != OperationResult::Done) {
         // Cut off or not confirmed: it goes out again when the ECU next answers.
         pending->write = 0;
@@ -89,14 +101,7 @@ void ACB_Operation_Ended(Context& ctx, const OperationEnd& end) {
         }
         return;
     }
-    const bool result = pending->result;
-    pending.reset();
-    RemoveStatus(ctx, ctx.LangText("ACB_Partial_Calibration"));
-    // The run may have left cylinders on gas when the link went.
-    SwitchToPetrol(ctx);
-    const std::string text = ctx.LangText(result ? "ACB_Result_Written" : "ACB_Restore_Done");
-    tell(ctx, text);
-    restoreEnded(ctx, true, text);
+    pending->petrol = SwitchToPetrol(ctx);
 }
 
 } // namespace bifuel

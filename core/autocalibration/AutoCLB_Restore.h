@@ -52,6 +52,7 @@ struct PendingRestore {
     EcuFingerprint ecu;
     bool result = false;       // the image is the run's result, not what the ECU had
     OperationId write = 0;     // the write that puts it there, once sent
+    OperationId petrol = 0;    // then all cylinders back to petrol: the run may have left some on gas
     bool otherEcuTold = false; // the user knows this connection is to another ECU
 };
 

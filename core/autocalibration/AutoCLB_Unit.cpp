@@ -525,7 +525,7 @@ void ACB_Finished(Context& ctx, std::string reason, bool restorePending) {
         ACB_Show(ctx, s.Result_Text + " " + end.reason);
         colourPrompt(ctx, Colour::Txt_Error);
     }
-    if (!end.restorePending && ctx.link.ECU_Connected) {
+    if (!end.restorePending && ctx.link.ECU_Connected && !s.Pending_Restore) {
         RemoveStatus(ctx, ctx.LangText("ACB_Partial_Calibration"));
     }
     ctx.events.autoCalibrationEnded.notify(end);
