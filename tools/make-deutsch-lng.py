@@ -192,7 +192,7 @@ GERMAN = {
     "ACB_Partial_Calibration": "Das Steuergerät enthält eine unvollständige Kalibrierung.",
     "ACB_Restore_When_Back": "Was es vor der Autokalibrierung enthielt, wird zurückgeschrieben, sobald es wieder antwortet.",
     "ACB_Result_When_Back": "Die neue Kalibrierung wird vollständig geschrieben, sobald es wieder antwortet.",
-    "ACB_Restore_Other_Ecu": "Ein anderes Steuergerät hat geantwortet: Von der Autokalibrierung wurde nichts darauf geschrieben.",
+    "ACB_Restore_Other_Ecu": "Ein anderes Steuergerät hat geantwortet: Von der Autokalibrierung wurde nichts darauf geschrieben. Das Steuergerät der Autokalibrierung enthält weiter eine unvollständige Kalibrierung und erhält, was es enthalten soll, sobald es wieder antwortet.",
     "ACB_Restore_Done": "Was das Steuergerät vor der Autokalibrierung enthielt, wurde zurückgeschrieben.",
     "ACB_Result_Written": "Die neue Kalibrierung wurde vollständig in das Steuergerät geschrieben.",
     "ACB_Not_Confirmed": "Das Steuergerät hat das Speichern der Kalibrierung nicht bestätigt.",

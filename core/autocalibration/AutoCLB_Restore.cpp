@@ -64,7 +64,7 @@ void ACB_On_Data_Loaded(Context& ctx) {
     if (FingerprintOf(ctx) != pending->ecu) {
         // Another car: what the first one had must not land here. It waits for its own ECU.
         if (!std::exchange(pending->otherEcuTold, true)) {
-            tell(ctx, ctx.LangText("ACB_Restore_Other_Ecu") + "\n" + PartialCalibrationText(ctx, pending->result));
+            tell(ctx, ctx.LangText("ACB_Restore_Other_Ecu"));
         }
         return;
     }

@@ -562,9 +562,7 @@ void ACB_Resume_After_Link(Context& ctx) {
     ACB_Stop(ctx);
     if (s.Pending_Restore) {
         s.Pending_Restore->otherEcuTold = true;
-        ShowMessageWindow(ctx, kMessageCalibrationRestore,
-                          ctx.LangText("ACB_Restore_Other_Ecu") + "\n" +
-                              PartialCalibrationText(ctx, s.Pending_Restore->result));
+        ShowMessageWindow(ctx, kMessageCalibrationRestore, ctx.LangText("ACB_Restore_Other_Ecu"));
     }
 }
 

@@ -174,7 +174,7 @@ constexpr std::array kEntries{
     Entry{"ACB_Partial_Calibration", "The ECU holds a partial calibration."},
     Entry{"ACB_Restore_When_Back", "What it had before the auto-calibration is written back when it answers again."},
     Entry{"ACB_Result_When_Back", "The new calibration is written to it in full when it answers again."},
-    Entry{"ACB_Restore_Other_Ecu", "Another ECU answered: nothing of the auto-calibration was written to it."},
+    Entry{"ACB_Restore_Other_Ecu", "Another ECU answered: nothing of the auto-calibration was written to it. The ECU the auto-calibration ran on still holds a partial calibration and gets what it is to hold when it answers again."},
     Entry{"ACB_Restore_Done", "What the ECU had before the auto-calibration has been written back."},
     Entry{"ACB_Result_Written", "The new calibration has been written to the ECU in full."},
     Entry{"ACB_Not_Confirmed", "The ECU did not confirm that it saved the calibration."},

@@ -54,6 +54,12 @@ TEST_F(Screenshots, MainWindowConnectedMessageAndPortWindows) {
     run(200);
     save(app->message(), "message_write_cut_off.png");
     app->message().close();
+    // Another ECU answered while a run's write back waits for the first.
+    ShowMessageWindow(ctx(), kMessageCalibrationRestore, ctx().LangText("ACB_Restore_Other_Ecu"));
+    ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 1000));
+    run(200);
+    save(app->message(), "message_calibration_restore.png");
+    app->message().close();
 
     // The port window while searching, then with the list.
     ctx().settings.Port_Name = "ttyNONE";
