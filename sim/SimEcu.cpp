@@ -190,6 +190,10 @@ struct SimEcu::Impl {
             const std::size_t n = device.read(buffer, sizeof buffer);
             if (n == 0) break;
             if (lineCut) continue; // read only to drain the port: nothing gets through
+            if (faults.loopback) {
+                device.write(buffer, n);
+                continue;
+            }
             for (std::size_t i = 0; i < n; ++i)
                 feed(buffer[i]);
         }

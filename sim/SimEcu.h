@@ -60,6 +60,7 @@ struct Faults {
     int dropEvery = 0;       // send nothing
     int corruptEvery = 0;    // wrong checksum
     int wrongEchoEvery = 0;  // command byte of the reply off by one
+    bool loopback = false;   // no ECU at all: every byte sent comes straight back
     int splitEvery = 0;      // reply in two halves, splitGapMs apart
     int splitGapMs = 600;
     int surplusEvery = 0;    // surplusBytes extra bytes after the reply

@@ -183,6 +183,12 @@ std::string ApplySimOption(SimOptions& o, std::string_view keyValue) {
     if (key == "drop") return takeInt(key, value, 0, 1000000, o.faults.dropEvery);
     if (key == "corrupt") return takeInt(key, value, 0, 1000000, o.faults.corruptEvery);
     if (key == "echo") return takeInt(key, value, 0, 1000000, o.faults.wrongEchoEvery);
+    if (key == "loopback") {
+        int on = 0;
+        if (std::string error = takeInt(key, value, 0, 1, on); !error.empty()) return error;
+        o.faults.loopback = on == 1;
+        return {};
+    }
     if (key == "split") return takeInt(key, value, 0, 1000000, o.faults.splitEvery);
     if (key == "split_gap") return takeInt(key, value, 0, 60000, o.faults.splitGapMs);
     if (key == "surplus") return takeInt(key, value, 0, 1000000, o.faults.surplusEvery);
@@ -208,6 +214,7 @@ std::string SimOptionHelp() {
            "                      missing, saved after every write the ECU acknowledges\n"
            "Line faults (every K-th reply; 0 = never):\n"
            "  drop=K corrupt=K echo=K split=K surplus=K\n"
+           "  loopback=1          no ECU: the line returns every byte it is sent\n"
            "  split_gap=MS        gap between the halves of a split reply (600)\n"
            "  surplus_bytes=N     extra bytes after a surplus reply (3)\n"
            "  seed=N              seed of the noise, the cylinder spread and surplus bytes (1)\n"

@@ -162,6 +162,7 @@ GERMAN = {
     "Page_RPM": "Kennfeld",
     "Error_File_not_found": "Datei nicht gefunden",
     "Error_Temperature": "Temperaturfehler",
+    "Error_Port_Echoes": "Der Anschluss gibt zurück, was er erhält: eine Rückschleife oder ein Adapter mit Echo, kein Steuergerät.",
     "Error_Version": "Für einen fehlerfreien Betrieb bitte eine neuere Programmversion installieren",
     "No_Port": "Kein Port",
     "Search_Port": "Portverbindung wird gesucht",

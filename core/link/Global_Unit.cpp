@@ -89,6 +89,7 @@ void OnConnected(Context& ctx) {
     view.HudButton_ACB_Start.enabled = true;
     view.HudButton_CLB_MAP_Start.enabled = true;
     view.HudButton_CLB_MAP_Stop.enabled = true;
+    RemoveStatus(ctx, ctx.LangText("Error_Port_Echoes"));
     if (std::exchange(ctx.link.Line_Loses_Replies, false)) {
         RemoveStatus(ctx, ctx.LangText("Operation_Line_Loses_Replies"));
     }

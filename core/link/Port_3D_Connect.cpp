@@ -279,6 +279,13 @@ void OnReplyGap(Context& ctx) {
 bool CheckReply(Context& ctx, std::size_t count) {
     LinkState& link = ctx.link;
     const auto& rx = link.RX_Frame;
+    // A loop-back plug, or an adapter that echoes, returns the probe itself, which would
+    // pass as the wide probe's reply. No ECU answers with the request's own bytes.
+    if (!link.ECU_Connected && count >= 3 && count <= link.TX_Length &&
+        std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(count), link.Sent_Frame.begin())) {
+        AddStatus(ctx, Colour::Txt_Error, ctx.LangText("Error_Port_Echoes"));
+        return false;
+    }
     const bool valid = count >= 3 && count == link.Reply_Length &&
                        rx[0] == link.Sent_Frame[0] && rx[0] == link.Probe_Code &&
                        rx[1] == link.Sent_Frame[1] &&

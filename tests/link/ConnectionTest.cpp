@@ -250,3 +250,32 @@ TEST_F(Connection, ReconnectRequestRestartsTheConnectionProgram) {
 
 } // namespace
 } // namespace bifuel::test
+
+namespace bifuel::test {
+namespace {
+
+// A loop-back plug returns every probe as it was sent; the wide probe's echo has the
+// length and checksum of a reply. It is no ECU, and the user is told what the port does.
+TEST_F(Connection, APortThatEchoesIsNoEcuAndSaysSo) {
+    ecu.faults().loopback = true;
+    int connections = 0;
+    const Subscription counted = ctx.events.connected.subscribe([&connections] { ++connections; });
+    line.host().open();
+    clock.advance(8000);
+    EXPECT_EQ(connections, 0) << "an echo passed as the ECU's reply";
+    std::vector<std::uint8_t> codes;
+    for (const auto& w : requests()) codes.push_back(w.bytes.at(0));
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 26), codes.end()) << "the wide probe was never tried";
+    const std::string echoes = "+" + ctx.LangText("Error_Port_Echoes");
+    EXPECT_NE(std::find(statusLog.begin(), statusLog.end(), echoes), statusLog.end());
+
+    // Once an ECU answers, the note goes.
+    ecu.faults().loopback = false;
+    ASSERT_TRUE(clock.runUntil([this] { return polling(); }, 20000));
+    EXPECT_EQ(connections, 1);
+    EXPECT_NE(std::find(statusLog.begin(), statusLog.end(), "-" + ctx.LangText("Error_Port_Echoes")),
+              statusLog.end());
+}
+
+} // namespace
+} // namespace bifuel::test
