@@ -1,5 +1,6 @@
 #include "QtScheduler.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -55,5 +56,10 @@ std::unique_ptr<Timer> QtScheduler::createTimer(int intervalMs) {
 }
 
 std::int64_t QtScheduler::nowUs() const { return clock_.nsecsElapsed() / 1000; }
+
+std::int64_t QtScheduler::localSeconds() const {
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toSecsSinceEpoch() + now.offsetFromUtc();
+}
 
 } // namespace bifuel::platform

@@ -14,6 +14,7 @@ public:
     QtScheduler();
     std::unique_ptr<Timer> createTimer(int intervalMs = 0) override;
     std::int64_t nowUs() const override;
+    std::int64_t localSeconds() const override;
 
 private:
     QElapsedTimer clock_;

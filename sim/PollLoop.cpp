@@ -61,6 +61,13 @@ std::int64_t PollLoop::nowUs() const {
         .count();
 }
 
+std::int64_t PollLoop::localSeconds() const {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return static_cast<std::int64_t>(now) + local.tm_gmtoff;
+}
+
 void PollLoop::watch(int fd, short events, std::function<void(short)> handler) {
     auto shared = std::make_shared<std::function<void(short)>>(std::move(handler));
     for (Watch& w : watches_) {

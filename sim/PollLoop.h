@@ -22,6 +22,7 @@ class PollLoop final : public Scheduler {
 
     std::unique_ptr<Timer> createTimer(int intervalMs = 0) override;
     std::int64_t nowUs() const override;
+    std::int64_t localSeconds() const override;
 
     // Calls `handler` with the returned poll events whenever `fd` has any of `events`
     // (POLLIN, POLLOUT; errors and hang-ups are always reported). Watching a descriptor

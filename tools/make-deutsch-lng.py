@@ -163,6 +163,7 @@ GERMAN = {
     "Error_File_not_found": "Datei nicht gefunden",
     "Error_Temperature": "Temperaturfehler",
     "Error_Port_Echoes": "Der Anschluss gibt zurück, was er erhält: eine Rückschleife oder ein Adapter mit Echo, kein Steuergerät.",
+    "Backup_Not_Saved": "Die Sicherung der aus dem Steuergerät gelesenen Daten konnte nicht gespeichert werden:",
     "Error_Version": "Für einen fehlerfreien Betrieb bitte eine neuere Programmversion installieren",
     "No_Port": "Kein Port",
     "Search_Port": "Portverbindung wird gesucht",

@@ -4,6 +4,7 @@
 #include "autocalibration/AutoCLB_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
+#include "files/Backup_Unit.h"
 #include "link/Global_Unit.h"
 
 #include <algorithm>
@@ -197,6 +198,8 @@ void OperationLiveReply(Context& ctx) {
 
 void OperationDataLoaded(Context& ctx) {
     LinkOperations& ops = ctx.ops;
+    // What the car came in with is kept before anything can be written to it.
+    SaveBackup(ctx);
     // What an auto-calibration left on the ECU is dealt with before anything else goes out.
     ACB_Resume_After_Link(ctx);
     ACB_On_Data_Loaded(ctx);

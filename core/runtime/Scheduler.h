@@ -41,6 +41,11 @@ public:
 
     // Monotonic time in microseconds since the scheduler was made.
     virtual std::int64_t nowUs() const = 0;
+
+    // The calendar time on the user's clock, in seconds since 1970-01-01 00:00 of that
+    // clock (the time zone's offset included): for names and notes the user reads, never
+    // for measuring time.
+    virtual std::int64_t localSeconds() const = 0;
 };
 
 } // namespace bifuel

@@ -19,6 +19,10 @@ public:
 
     std::unique_ptr<Timer> createTimer(int intervalMs = 0) override;
     std::int64_t nowUs() const override { return nowUs_; }
+    // The calendar follows the virtual clock from a fixed start, so names made from it
+    // are the same on every run.
+    std::int64_t localSeconds() const override { return localStart_ + nowUs_ / 1000000; }
+    void setLocalStart(std::int64_t seconds) { localStart_ = seconds; }
     std::int64_t nowMs() const { return nowUs_ / 1000; }
 
     // Moves the clock forward, firing due timers on the way.
@@ -48,6 +52,7 @@ private:
     friend class VirtualTimer;
 
     std::int64_t nowUs_ = 0;
+    std::int64_t localStart_ = 1767225600; // 2026-01-01 00:00:00
     std::uint64_t nextSequence_ = 0;
     std::vector<VirtualTimer*> timers_;
 };
