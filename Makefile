@@ -4,7 +4,7 @@ RELEASE_DIR ?= build-release
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: test deps build bench format clean run
+.PHONY: test deps build bench fuzz format clean run
 
 deps:
 	scripts/install-deps
@@ -23,6 +23,17 @@ bench: deps
 		-DBIFUEL_SANITIZE=OFF -DBIFUEL_WERROR=$(WERROR)
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 	bench/run-all $(RELEASE_DIR)
+
+# Fuzzes every harness of tests/fuzz for FUZZ_SECONDS each on a clang libFuzzer build
+# (make test runs them once over their corpora instead).
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	scripts/install-fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DBIFUEL_SANITIZE=ON -DBIFUEL_FUZZ=ON -DBIFUEL_WERROR=$(WERROR)
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	tests/fuzz/run-all $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # Builds everything and starts the desktop program in a demo folder (build/run) against the
 # simulated ECU. Without a display it says how to watch the simulator from the terminal.
