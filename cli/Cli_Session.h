@@ -16,6 +16,8 @@ enum Exit : int {
     kNoEcu = 1,       // no ECU answered in time, or it did not acknowledge
     kUsage = 2,       // wrong usage or unusable input
     kPortFailed = 3,  // the port cannot be opened
+    kNoTemperatureTable = 4, // a command that converts temperatures found no usable table
+    kInterrupted = 130,      // Ctrl+C (128 + SIGINT, as shells report it)
 };
 
 struct Command {
@@ -47,7 +49,8 @@ public:
     bool done() const { return done_; }
     int exitCode() const { return exitCode_; }
 
-    // Stops at once (Ctrl+C): nothing more is sent.
+    // Ctrl+C: stops at once, nothing more is sent; a write is let finish the first time and
+    // stopped the second; an auto-calibration restores what the ECU had first.
     void interrupt();
 
 private:
