@@ -8,6 +8,7 @@
 #include "link/Global_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Port_3D_Connect.h"
+#include "link/Port_3D_Unit.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
@@ -79,21 +80,34 @@ std::string hexByte(std::uint8_t b) {
 
 } // namespace
 
+PortChoice ChoosePort(const std::string& given, const std::string& configured,
+                      const std::vector<std::string>& listed) {
+    if (!given.empty()) return {given};
+    if (!configured.empty() && configured != " ") return {configured};
+    if (listed.size() == 1) return {listed[0]};
+    if (listed.size() > 1) return {{}, true};
+    return {{}, false, "no serial port found; give one with --port"};
+}
+
 std::string UsageText() {
     return "usage: bifuel-cli [--port NAME|PATH|sim] [--reply-delay MS] [--timeout S] [--json]\n"
            "                  [--virtual-time] [--sim-option KEY=VALUE]... COMMAND\n"
+           "without --port: Port_Name of bifuel-studio.ini, else the only port, else a search of\n"
+           "all ports (each port tried is printed)\n"
            "commands:\n"
            "  ports                          list the serial ports, one per line\n"
            "  identify                       connect and show what the ECU is\n"
            "  read [-o FILE]                 read the whole configuration as a file\n"
            "  write FILE                     write a configuration file to the ECU\n"
            "  live [--seconds N] [--csv FILE] show live data, one line per reply\n"
-           "  mode petrol|auto|gas           switch the fuel mode\n"
+           "  mode petrol|auto|gas           switch the fuel mode; shows the mode the ECU reports\n"
            "  clear-errors                   clear the errors stored in the ECU\n"
            "  autocal [--algorithm NAME]     run an auto-calibration (Default, \"Only OFFSET\n"
            "                                 calibration\", \"Fast calibration\", \"High R.P.M.\n"
-           "                                 calibration\", Innovational); Ctrl+C stops it\n"
-           "exit status: 0 done, 1 no ECU or no acknowledgement, 2 wrong usage, 3 port failed,\n"
+           "                                 calibration\", Innovational); Ctrl+C stops it and\n"
+           "                                 puts back what the ECU had (exit status 1)\n"
+           "exit status: 0 done, 1 no ECU or no acknowledgement, 2 wrong usage or an output that\n"
+           "             cannot be written, 3 port failed,\n"
            "             4 no temperature table (read, write, live, autocal), 130 interrupted by\n"
            "             Ctrl+C (during a write the first Ctrl+C lets it finish, a second stops it)\n";
 }
@@ -152,6 +166,20 @@ struct Session::Impl {
         // the line needs, and the link's own loss detection watches it.
         armDeadline(std::int64_t{options.timeoutS} * 1000);
         readOp = ReadEverything(ctx);
+        if (options.searchPort) {
+            // As the program's "Auto search port": each listed port in turn, until one
+            // answers; the deadline covers the whole search.
+            subscriptions.push_back(ctx.events.frameSent.subscribe([this](std::span<const std::uint8_t>) {
+                if (phase != Phase::Connecting || ctx.port.portName() == lastTried) return;
+                lastTried = ctx.port.portName();
+                err << "trying " << lastTried << "\n";
+            }));
+            subscriptions.push_back(ctx.events.connected.subscribe([this] {
+                if (phase == Phase::Connecting) err << "the ECU answered on " << ctx.port.portName() << "\n";
+            }));
+            StartPortSearch(ctx);
+            return;
+        }
         if (!ctx.port.open() || ctx.link.Port_Error) {
             err << "bifuel-cli: cannot open port " << ctx.port.portName() << ": "
                 << ctx.port.errorText() << "\n";
@@ -597,6 +625,7 @@ struct Session::Impl {
     bool ecuAnswered = false;
     std::ofstream csv;
     std::string lastStatus;
+    std::string lastTried; // the port the search probes
     int lastPercent = -1;
     std::string lastWhat;
     std::string lastPrompt;

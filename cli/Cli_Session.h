@@ -32,7 +32,20 @@ struct SessionOptions {
     double liveSeconds = 10.0;
     std::string outputFile; // read -o
     std::string csvFile;    // live --csv
+    // No port given or configured and several listed: the program's port search finds
+    // the ECU, and each port it probes is printed.
+    bool searchPort = false;
 };
+
+// The port a command talks to: --port, else Port_Name of the settings, else the only
+// port listed; with several listed, a search (`search` set, no name).
+struct PortChoice {
+    std::string port;
+    bool search = false;
+    std::string error; // no port at all
+};
+PortChoice ChoosePort(const std::string& given, const std::string& configured,
+                      const std::vector<std::string>& listed);
 
 // One command against the ECU: drives the program's link through its core operations,
 // renders what the program shows as text, and finishes with an exit status. It only
