@@ -8,12 +8,15 @@
 #include "link/Global_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Port_3D_Connect.h"
+#include "link/Port_3D_Unit.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <unistd.h>
 
 namespace bifuel::cli {
 namespace {
@@ -47,6 +50,28 @@ std::string modeName(std::uint8_t mode) {
     }
 }
 
+// Why a file cannot be written at `path`, found before anything goes to the ECU; empty
+// when it can be.
+std::string outputProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file(path);
+    if (fs::is_directory(file, ec)) return "\"" + path + "\" is a folder";
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    if (!fs::is_directory(folder, ec)) return "the folder \"" + folder.string() + "\" does not exist";
+    if (::access(folder.c_str(), W_OK) != 0) return "the folder \"" + folder.string() + "\" is not writable";
+    if (fs::exists(file, ec) && ::access(file.c_str(), W_OK) != 0) return "\"" + path + "\" is not writable";
+    return {};
+}
+
+// Commands whose values pass through the temperature table. Without it a read would put
+// 0 °C into the file and a write would send it; a live log and an auto-calibration would
+// show and act on temperatures that are not the car's (the run waits for a warm engine and
+// ends by writing everything back). identify, mode and clear-errors carry no temperature.
+bool needsTemperatureTable(const std::string& command) {
+    return command == "read" || command == "write" || command == "live" || command == "autocal";
+}
+
 std::string hexByte(std::uint8_t b) {
     char buf[4];
     std::snprintf(buf, sizeof buf, "%02X", b);
@@ -55,25 +80,40 @@ std::string hexByte(std::uint8_t b) {
 
 } // namespace
 
+PortChoice ChoosePort(const std::string& given, const std::string& configured,
+                      const std::vector<std::string>& listed) {
+    if (!given.empty()) return {given};
+    if (!configured.empty() && configured != " ") return {configured};
+    if (listed.size() == 1) return {listed[0]};
+    if (listed.size() > 1) return {{}, true};
+    return {{}, false, "no serial port found; give one with --port"};
+}
+
 std::string UsageText() {
     return "usage: bifuel-cli [--port NAME|PATH|sim] [--reply-delay MS] [--timeout S] [--json]\n"
            "                  [--virtual-time] [--sim-option KEY=VALUE]... COMMAND\n"
+           "without --port: Port_Name of bifuel-studio.ini, else the only port, else a search of\n"
+           "all ports (each port tried is printed)\n"
            "commands:\n"
            "  ports                          list the serial ports, one per line\n"
            "  identify                       connect and show what the ECU is\n"
            "  read [-o FILE]                 read the whole configuration as a file\n"
            "  write FILE                     write a configuration file to the ECU\n"
            "  live [--seconds N] [--csv FILE] show live data, one line per reply\n"
-           "  mode petrol|auto|gas           switch the fuel mode\n"
+           "  mode petrol|auto|gas           switch the fuel mode; shows the mode the ECU reports\n"
            "  clear-errors                   clear the errors stored in the ECU\n"
            "  autocal [--algorithm NAME]     run an auto-calibration (Default, \"Only OFFSET\n"
            "                                 calibration\", \"Fast calibration\", \"High R.P.M.\n"
-           "                                 calibration\", Innovational); Ctrl+C stops it\n"
-           "exit status: 0 done, 1 no ECU or no acknowledgement, 2 wrong usage, 3 port failed\n";
+           "                                 calibration\", Innovational); Ctrl+C stops it and\n"
+           "                                 puts back what the ECU had (exit status 1)\n"
+           "exit status: 0 done, 1 no ECU or no acknowledgement, 2 wrong usage or an output that\n"
+           "             cannot be written, 3 port failed,\n"
+           "             4 no temperature table (read, write, live, autocal), 130 interrupted by\n"
+           "             Ctrl+C (during a write the first Ctrl+C lets it finish, a second stops it)\n";
 }
 
 struct Session::Impl {
-    enum class Phase { Connecting, Acting, Writing, Live, Switching, Autocal, Restoring, Done };
+    enum class Phase { Connecting, Acting, Writing, Live, Switching, ModeReport, Autocal, Restoring, Done };
 
     Impl(Session& owner, Context& c, SessionOptions o, std::ostream& output, std::ostream& errors)
         : self(owner), ctx(c), options(std::move(o)), out(output), err(errors),
@@ -101,6 +141,23 @@ struct Session::Impl {
                 return;
             }
         }
+        for (const std::string* output : {&options.outputFile, &options.csvFile}) {
+            if (output->empty()) continue;
+            const std::string problem = outputProblem(*output);
+            if (!problem.empty()) {
+                err << "bifuel-cli: cannot write \"" << *output << "\": " << problem
+                    << "; nothing was sent to the ECU\n";
+                finish(kUsage);
+                return;
+            }
+        }
+        if (needsTemperatureTable(command.name) && ctx.temperatureTable().Load() == nullptr) {
+            err << "bifuel-cli: the temperature table \"" << ctx.temperatureTable().path().string()
+                << "\" is missing, unreadable or incomplete; " << command.name
+                << " needs it to convert temperatures, so nothing was sent to the ECU\n";
+            finish(kNoTemperatureTable);
+            return;
+        }
         watchTheProgram();
         ctx.link.Main_Shown = true; // messages are printed, as the window would show them
         // The tool writes only what it is asked to: no configuration file after a write.
@@ -109,6 +166,20 @@ struct Session::Impl {
         // the line needs, and the link's own loss detection watches it.
         armDeadline(std::int64_t{options.timeoutS} * 1000);
         readOp = ReadEverything(ctx);
+        if (options.searchPort) {
+            // As the program's "Auto search port": each listed port in turn, until one
+            // answers; the deadline covers the whole search.
+            subscriptions.push_back(ctx.events.frameSent.subscribe([this](std::span<const std::uint8_t>) {
+                if (phase != Phase::Connecting || ctx.port.portName() == lastTried) return;
+                lastTried = ctx.port.portName();
+                err << "trying " << lastTried << "\n";
+            }));
+            subscriptions.push_back(ctx.events.connected.subscribe([this] {
+                if (phase == Phase::Connecting) err << "the ECU answered on " << ctx.port.portName() << "\n";
+            }));
+            StartPortSearch(ctx);
+            return;
+        }
         if (!ctx.port.open() || ctx.link.Port_Error) {
             err << "bifuel-cli: cannot open port " << ctx.port.portName() << ": "
                 << ctx.port.errorText() << "\n";
@@ -129,6 +200,10 @@ struct Session::Impl {
         subscriptions.push_back(ctx.events.connected.subscribe([this] { ecuAnswered = true; }));
         subscriptions.push_back(ctx.events.liveData.subscribe([this] {
             if (phase == Phase::Live) printLive();
+            if (phase == Phase::ModeReport) {
+                out << "mode: " << modeName(ctx.live.Work_Mode) << "\n";
+                finish(kDone);
+            }
         }));
         subscriptions.push_back(ctx.events.operationProgress.subscribe(
             [this](const OperationProgress& p) { onProgress(p); }));
@@ -175,7 +250,11 @@ struct Session::Impl {
             finish(kNoEcu);
             return;
         }
-        if (phase == Phase::Live) {
+        if (phase == Phase::ModeReport) {
+            err << "bifuel-cli: the ECU took the switch but reported no mode within " << options.timeoutS
+                << " s\n";
+            finish(kNoEcu);
+        } else if (phase == Phase::Live) {
             finish(kDone);
         } else if (phase == Phase::Connecting && !ecuAnswered) {
             err << "bifuel-cli: no ECU answered on " << ctx.port.portName() << " within "
@@ -186,7 +265,10 @@ struct Session::Impl {
 
     void onProgress(const OperationProgress& p) {
         if (p.id == readOp) showProgress("reading", p.percent);
-        if (p.id == actionOp && phase == Phase::Writing) showProgress("writing", p.percent);
+        if (p.id == actionOp && phase == Phase::Writing) {
+            writePercent = p.percent;
+            showProgress("writing", p.percent);
+        }
     }
 
     void onOperationEnd(const OperationEnd& e) {
@@ -205,6 +287,13 @@ struct Session::Impl {
         if (e.result == OperationResult::Done) {
             if (phase == Phase::Writing && options.progress && !options.json) {
                 err << "written and saved by the ECU\n";
+            }
+            if (phase == Phase::Switching && command.name == "mode") {
+                // The acknowledgement says the ECU took the request; the next live reply
+                // says which mode it is in now.
+                phase = Phase::ModeReport;
+                armDeadline(std::int64_t{options.timeoutS} * 1000);
+                return;
             }
             finish(kDone);
             return;
@@ -243,9 +332,10 @@ struct Session::Impl {
             }
             phase = Phase::Writing;
             lastPercent = -1;
+            writeStartUs = ctx.scheduler.nowUs();
             actionOp = WriteEverything(ctx);
         } else if (command.name == "live") {
-            openCsv();
+            if (!openCsv()) return;
             phase = Phase::Live;
             liveStartUs = ctx.scheduler.nowUs();
             armDeadline(static_cast<std::int64_t>(options.liveSeconds * 1000));
@@ -341,6 +431,50 @@ struct Session::Impl {
         return true;
     }
 
+    // ---- Ctrl+C ----------------------------------------------------------------------
+
+    // A write stopped halfway leaves the ECU with parts of two set-ups: the first Ctrl+C
+    // lets it finish, a second one stops it and says what the ECU got.
+    bool interruptWrite() {
+        if (phase != Phase::Writing) return false;
+        if (!interruptedOnce) {
+            interruptedOnce = true;
+            err << "bifuel-cli: the write goes on to its end so that the ECU is not left half-written";
+            const std::int64_t elapsedUs = ctx.scheduler.nowUs() - writeStartUs;
+            if (writePercent > 0 && writePercent < 100) {
+                const std::int64_t leftUs = elapsedUs * (100 - writePercent) / writePercent;
+                err << " (about " << (leftUs + 999'999) / 1'000'000 << " s left)";
+            }
+            err << "; Ctrl+C again stops it now\n";
+            return true;
+        }
+        err << "bifuel-cli: the write was stopped; the ECU holds part of it:\n" << writtenParts()
+            << "write the file again to give the ECU one whole set-up\n";
+        finish(kInterrupted);
+        return true;
+    }
+
+    // The parts of the whole write the ECU acknowledged, from the frames of the running
+    // program: name, parameters and diagram take an announcement and a data frame each,
+    // in that order; the RPM map takes its size, then an announcement and a chunk per
+    // chunk, so it can be partly on the ECU.
+    std::string writtenParts() const {
+        const LinkOperations& ops = ctx.ops;
+        const bool saving = std::any_of(ops.Saving.begin(), ops.Saving.end(),
+                                        [this](const OperationSlot& slot) { return slot.id == actionOp; });
+        const bool running = ops.Running.id == actionOp;
+        const int done = saving ? ops.Frames_Total : running ? ops.Frames_Done : 0;
+        const auto state = [done](int last) { return done >= last ? "written" : "not written"; };
+        const char* map = done >= ops.Frames_Total && done > 6 ? "written" : done > 6 ? "partly written" : "not written";
+        std::string text;
+        text += std::string("  name: ") + state(2) + "\n";
+        text += std::string("  parameters: ") + state(4) + "\n";
+        text += std::string("  diagram: ") + state(6) + "\n";
+        text += std::string("  RPM map: ") + map + "\n";
+        if (saving) text += "  (every frame was acknowledged; the ECU had not yet reported it saved)\n";
+        return text;
+    }
+
     void requestSwitch() {
         phase = Phase::Switching;
         if (command.name == "clear-errors") {
@@ -381,13 +515,23 @@ struct Session::Impl {
 
     bool writeConfiguration() {
         KeyFile file;
-        file.OpenFromText("");
-        PutConfigKeys(ctx, file);
         if (options.outputFile.empty()) {
+            file.OpenFromText("");
+            PutConfigKeys(ctx, file);
             out << file.ToText();
             file.CloseKeyFile();
             return true;
         }
+        // As the program's own save: an existing file is updated, so the installer's notes
+        // and keys this program does not know stay.
+        std::error_code ec;
+        if (std::filesystem::exists(options.outputFile, ec)) {
+            // The installer's details are the file's own, not the ECU's.
+            ctx.settings.CFG_Full_File_Name = options.outputFile;
+            LoadInstallerDetail(ctx);
+        }
+        file.OpenKeyFileForUpdate(options.outputFile);
+        PutConfigKeys(ctx, file);
         const WriteResult r = file.SaveKeyFile(options.outputFile);
         if (!r.ok) {
             err << "bifuel-cli: " << r.message << "\n";
@@ -397,15 +541,17 @@ struct Session::Impl {
         return true;
     }
 
-    void openCsv() {
-        if (options.csvFile.empty()) return;
+    bool openCsv() {
+        if (options.csvFile.empty()) return true;
         csv.open(options.csvFile, std::ios::binary | std::ios::trunc);
         if (!csv) {
             err << "bifuel-cli: cannot write \"" << options.csvFile << "\"\n";
-            return;
+            finish(kUsage);
+            return false;
         }
         csv << "time_s,rpm,petrol_ms,gas_ms,reducer_bar,manifold_bar,reducer_c,gas_c,level_v,mode,"
                "error1,error2\n";
+        return true;
     }
 
     void printLive() {
@@ -479,10 +625,14 @@ struct Session::Impl {
     bool ecuAnswered = false;
     std::ofstream csv;
     std::string lastStatus;
+    std::string lastTried; // the port the search probes
     int lastPercent = -1;
     std::string lastWhat;
     std::string lastPrompt;
     bool stopRequested = false;
+    bool interruptedOnce = false;
+    std::int64_t writeStartUs = 0;
+    int writePercent = 0;
     bool gaveUp = false; // the ECU did not come back in time
 };
 
@@ -503,8 +653,16 @@ void Session::interrupt() {
         impl_->err << "bifuel-cli: still restoring what the ECU had, please wait\n";
         return;
     }
+    if (impl_->interruptWrite()) return;
     // Ending a live log by hand is the normal way to stop it.
-    impl_->finish(impl_->phase == Impl::Phase::Live ? kDone : kNoEcu);
+    if (impl_->phase == Impl::Phase::Live) {
+        impl_->finish(kDone);
+        return;
+    }
+    if (impl_->phase == Impl::Phase::Done) return;
+    impl_->err << "bifuel-cli: interrupted"
+               << (impl_->command.name == "write" ? "; nothing was written to the ECU" : "") << "\n";
+    impl_->finish(kInterrupted);
 }
 
 } // namespace bifuel::cli

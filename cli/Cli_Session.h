@@ -16,6 +16,8 @@ enum Exit : int {
     kNoEcu = 1,       // no ECU answered in time, or it did not acknowledge
     kUsage = 2,       // wrong usage or unusable input
     kPortFailed = 3,  // the port cannot be opened
+    kNoTemperatureTable = 4, // a command that converts temperatures found no usable table
+    kInterrupted = 130,      // Ctrl+C (128 + SIGINT, as shells report it)
 };
 
 struct Command {
@@ -30,7 +32,20 @@ struct SessionOptions {
     double liveSeconds = 10.0;
     std::string outputFile; // read -o
     std::string csvFile;    // live --csv
+    // No port given or configured and several listed: the program's port search finds
+    // the ECU, and each port it probes is printed.
+    bool searchPort = false;
 };
+
+// The port a command talks to: --port, else Port_Name of the settings, else the only
+// port listed; with several listed, a search (`search` set, no name).
+struct PortChoice {
+    std::string port;
+    bool search = false;
+    std::string error; // no port at all
+};
+PortChoice ChoosePort(const std::string& given, const std::string& configured,
+                      const std::vector<std::string>& listed);
 
 // One command against the ECU: drives the program's link through its core operations,
 // renders what the program shows as text, and finishes with an exit status. It only
@@ -47,7 +62,8 @@ public:
     bool done() const { return done_; }
     int exitCode() const { return exitCode_; }
 
-    // Stops at once (Ctrl+C): nothing more is sent.
+    // Ctrl+C: stops at once, nothing more is sent; a write is let finish the first time and
+    // stopped the second; an auto-calibration restores what the ECU had first.
     void interrupt();
 
 private:

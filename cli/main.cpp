@@ -132,21 +132,14 @@ std::string parse(int argc, char** argv, Arguments& a) {
     return {};
 }
 
-// The port: --port, else Port_Name of the settings file here, else the only port there is.
-std::string choosePort(const Arguments& a, const Paths& paths, PortLister& lister, std::string& error) {
-    if (!a.port.empty()) return a.port;
+// The port of the settings file here, if it names one.
+std::string configuredPort(const Paths& paths) {
     KeyFile ini;
-    if (ini.OpenKeyFile(paths.Ini_Name)) {
-        const bool found = ini.FindKey("Port_Name");
-        const std::string name = found ? ini.Found_Value : std::string();
-        ini.CloseKeyFile();
-        if (found && !name.empty() && name != " ") return name;
-    }
-    const auto ports = lister.listPorts();
-    if (ports.size() == 1) return ports[0];
-    error = ports.empty() ? "no serial port found; give one with --port"
-                          : "several serial ports; choose one with --port";
-    return {};
+    if (!ini.OpenKeyFile(paths.Ini_Name)) return {};
+    const bool found = ini.FindKey("Port_Name");
+    std::string name = found ? ini.Found_Value : std::string();
+    ini.CloseKeyFile();
+    return name;
 }
 
 sim::SimOptions simOptions(const Arguments& a, std::string& error) {
@@ -161,11 +154,12 @@ sim::SimOptions simOptions(const Arguments& a, std::string& error) {
     return options;
 }
 
-void prepare(Context& ctx, const Arguments& a, const std::string& port) {
+void prepare(Context& ctx, const Arguments& a, const std::string& port, bool search = false) {
     ctx.settings.Port_Name = port;
-    ctx.settings.Search_Port = false; // the tool talks to the port it is given
+    // The tool talks to the port it is given; only without one does it search.
+    ctx.settings.Search_Port = search;
     if (a.replyDelay) ctx.settings.Reply_Delay = *a.replyDelay;
-    ctx.port.setPortName(port);
+    if (!search) ctx.port.setPortName(port);
 }
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -211,16 +205,23 @@ int runRealTime(int argc, char** argv, const Arguments& a, const Paths& paths,
     port.setSimOptions(options);
     std::string configured;
     platform::QtPortLister lister([&configured] { return configured; });
-    std::string error;
-    configured = choosePort(a, paths, lister, error);
-    if (configured.empty() && a.command.name != "ports") {
-        std::cerr << "bifuel-cli: " << error << "\n";
-        return cli::kUsage;
+    cli::PortChoice choice;
+    if (a.command.name != "ports") {
+        choice = cli::ChoosePort(a.port, a.port.empty() ? configuredPort(paths) : std::string(),
+                                 a.port.empty() ? lister.listPorts() : std::vector<std::string>{});
+        if (!choice.error.empty()) {
+            std::cerr << "bifuel-cli: " << choice.error << "\n";
+            return cli::kUsage;
+        }
     }
+    // "ports" lists the configured port too, as the program's list does.
+    configured = a.command.name == "ports" ? (a.port.empty() ? configuredPort(paths) : a.port) : choice.port;
     Context ctx(scheduler, port, paths);
     ctx.lister = &lister;
-    prepare(ctx, a, configured);
-    cli::Session session(ctx, a.session, std::cout, std::cerr);
+    prepare(ctx, a, configured, choice.search);
+    cli::SessionOptions sessionOptions = a.session;
+    sessionOptions.searchPort = choice.search;
+    cli::Session session(ctx, sessionOptions, std::cout, std::cerr);
 
     // Ctrl+C ends the command the way its Stop button would, on the event loop.
     if (::pipe(signalPipe) == 0) {

@@ -53,6 +53,47 @@ std::string iconvName(std::uint16_t codePage) {
     return "CP" + std::to_string(codePage);
 }
 
+// UTF-8 as it stands where it is well-formed; each ill-formed sequence (a stray
+// continuation byte, an overlong form, a surrogate, a code point above U+10FFFF, a lead
+// byte of a 5- or 6-byte form, a sequence cut short) becomes one U+FFFD, which takes the
+// longest start of a well-formed sequence it holds.
+std::string validUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 0;
+        unsigned char lo = 0x80;
+        unsigned char hi = 0xBF; // range of the second byte
+        if (b < 0x80) length = 1;
+        else if (b >= 0xC2 && b <= 0xDF) length = 2;
+        else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3;
+            if (b == 0xE0) lo = 0xA0;      // overlong below U+0800
+            else if (b == 0xED) hi = 0x9F; // surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4;
+            if (b == 0xF0) lo = 0x90;      // overlong below U+10000
+            else if (b == 0xF4) hi = 0x8F; // above U+10FFFF
+        }
+        std::size_t good = length == 0 ? 0 : 1;
+        while (good > 0 && good < length && i + good < bytes.size()) {
+            const auto c = static_cast<unsigned char>(bytes[i + good]);
+            if (c < (good == 1 ? lo : 0x80) || c > (good == 1 ? hi : 0xBF)) break;
+            ++good;
+        }
+        if (length > 0 && good == length) {
+            out.append(bytes.substr(i, length));
+            i += length;
+        } else {
+            out += kReplacement;
+            i += std::max<std::size_t>(good, 1);
+        }
+    }
+    return out;
+}
+
 // 8-bit text in a Windows code page to UTF-8, one iconv descriptor for a whole file's
 // texts. A code page the system cannot convert falls back to 1250; a byte the code page
 // does not define becomes U+FFFD.
@@ -74,6 +115,7 @@ public:
     std::uint16_t codePage() const { return codePage_; }
 
     std::string convert(std::string_view bytes) {
+        if (codePage_ == kUtf8CodePage) return validUtf8(bytes);
         if (cd_ == invalid()) return asciiOnly(bytes);
         std::string out(bytes.size() * 3 + 8, '\0'); // room for any single-byte code page
         std::size_t used = 0;
@@ -91,14 +133,16 @@ public:
                 out.resize(out.size() * 2);
                 continue;
             }
-            // A byte the code page lacks, or a sequence cut short: mark it and go on.
+            // A byte the code page lacks, or a sequence cut short: mark it and go on. What
+            // the converter holds back comes out before the mark.
+            flush(out, used);
             if (out.size() - used < kReplacement.size()) out.resize(out.size() * 2);
             out.replace(used, kReplacement.size(), kReplacement);
             used += kReplacement.size();
             ++in;
             --inLeft;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         }
+        flush(out, used);
         out.resize(used);
         return out;
     }
@@ -106,6 +150,21 @@ public:
 private:
     // iconv_open's failure value.
     static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
+
+    // Code pages 1255 and 1258 hold the last character back in case a combining mark
+    // follows; the call without input hands it over and resets the state.
+    void flush(std::string& out, std::size_t& used) {
+        for (;;) {
+            if (out.size() - used < 16) out.resize(out.size() * 2 + 16);
+            char* outPtr = out.data() + used;
+            std::size_t outLeft = out.size() - used;
+            const std::size_t result = iconv(cd_, nullptr, nullptr, &outPtr, &outLeft);
+            used = static_cast<std::size_t>(outPtr - out.data());
+            if (result != static_cast<std::size_t>(-1) || errno != E2BIG) break;
+            out.resize(out.size() * 2);
+        }
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    }
 
     // Without any usable converter the ASCII part still reads.
     static std::string asciiOnly(std::string_view bytes) {
@@ -147,6 +206,36 @@ bool readWholeFile(const std::filesystem::path& path, std::string& bytes) {
 }
 
 
+// ".lng" in any case: files copied from Windows often come as ".LNG".
+bool hasLanguageExtension(std::string_view fileName) {
+    constexpr std::string_view kExtension = ".LNG";
+    if (fileName.size() <= kExtension.size()) return false;
+    const std::string_view tail = fileName.substr(fileName.size() - kExtension.size());
+    return std::equal(tail.begin(), tail.end(), kExtension.begin(),
+                      [](char a, char b) { return AsciiUpper(a) == b; });
+}
+
+// The file of a language: "<name>.lng" when it exists, else the first "<name>.LNG" (any
+// case of the extension) in name order, so that the choice does not depend on the system.
+std::filesystem::path languageFile(const std::filesystem::path& dir, const std::string& name) {
+    std::filesystem::path exact = dir / (name + ".lng");
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(exact, ec)) return exact;
+    std::vector<std::string> found;
+    std::filesystem::directory_iterator it(dir, ec);
+    if (ec) return exact;
+    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        std::string fileName = it->path().filename().string();
+        if (fileName.size() == name.size() + 4 && fileName.starts_with(name) &&
+            hasLanguageExtension(fileName)) {
+            found.push_back(std::move(fileName));
+        }
+    }
+    if (found.empty()) return exact;
+    return dir / *std::min_element(found.begin(), found.end());
+}
+
 // Directory order differs between systems; name order keeps the list the same
 // everywhere (case-insensitive first, as Windows lists them).
 bool fileNameBefore(const std::string& a, const std::string& b) {
@@ -179,7 +268,7 @@ void Language::BuildLanguageList() {
         std::error_code typeError;
         if (!it->is_regular_file(typeError)) continue;
         std::string fileName = it->path().filename().string();
-        if (fileName.size() > 4 && fileName.ends_with(".lng")) files.push_back(std::move(fileName));
+        if (hasLanguageExtension(fileName)) files.push_back(std::move(fileName));
     }
     std::sort(files.begin(), files.end(), fileNameBefore);
     for (const std::string& fileName : files) {
@@ -231,7 +320,7 @@ void Language::readFile() {
     dropTexts();
     haveTexts_ = true; // an absent or unreadable file gives no texts: English throughout
     std::string bytes;
-    if (IsSafeFileName(current_)) readWholeFile(dir_ / (current_ + ".lng"), bytes);
+    if (IsSafeFileName(current_)) readWholeFile(languageFile(dir_, current_), bytes);
 
     std::string_view rest = bytes;
     // A file saved by an editor as UTF-8 with a byte-order mark is UTF-8, whatever it says.

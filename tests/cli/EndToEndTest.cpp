@@ -19,6 +19,7 @@
 #include <stdlib.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -229,12 +230,15 @@ TEST_P(CliAgainstSimulator, LogsLiveDataToTheScreenAndToCsv) {
 TEST_P(CliAgainstSimulator, SwitchesTheEcuToGasAndBack) {
     const CliRun gas = onPort({"mode", "gas"});
     ASSERT_EQ(gas.code, 0) << gas.err;
+    EXPECT_EQ(gas.out, "mode: gas\n") << "the mode the ECU reports after the switch";
     const CliRun onGas = onPort({"live", "--seconds", "2"});
     ASSERT_EQ(onGas.code, 0) << onGas.err;
     EXPECT_NE(onGas.out.find("mode=gas"), std::string::npos) << onGas.out;
     EXPECT_EQ(onGas.out.find("mode=petrol"), std::string::npos) << onGas.out;
 
-    ASSERT_EQ(onPort({"mode", "petrol"}).code, 0);
+    const CliRun petrol = onPort({"mode", "petrol"});
+    ASSERT_EQ(petrol.code, 0) << petrol.err;
+    EXPECT_EQ(petrol.out, "mode: petrol\n");
     const CliRun onPetrol = onPort({"live", "--seconds", "2"});
     EXPECT_EQ(onPetrol.out.find("mode=gas"), std::string::npos) << onPetrol.out;
     EXPECT_NE(onPetrol.out.find("mode=petrol"), std::string::npos) << onPetrol.out;
@@ -371,6 +375,156 @@ TEST_F(CliInput, TheSimulatedEcuKeepsWhatWasWrittenInItsStateFile) {
     const auto after = keysOf(readText(work.path() / "out.cfg"));
     EXPECT_NE(expected, keysOf(readText(work.path() / "before.cfg")));
     EXPECT_EQ(after, expected) << differences(expected, after);
+}
+
+// Reading over a file the installer keeps updates it as the program's own save does: the
+// installer's details and keys the program does not know stay, the ECU's values change.
+TEST_F(CliInput, ReadingOverAFileKeepsTheInstallersNotesAndUnknownKeys) {
+    writeText(work.path() / "car.cfg", "User_Name                    Ann {}\r\n"
+                                       "Car_Comments                 new filter at 30000 km {}\r\n"
+                                       "Workshop_Ticket              A-17 {kept by the workshop}\r\n"
+                                       "PG_RPM                       9999 {}\r\n");
+    const CliRun r = cli({"--port", "sim", "--virtual-time", "read", "-o", "car.cfg"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string text = readText(work.path() / "car.cfg");
+    const auto keys = keysOf(text);
+    EXPECT_EQ(keys.count("PG_RPM"), 1u);
+    EXPECT_NE(keys.at("PG_RPM"), "9999") << "the ECU's value is written";
+    EXPECT_EQ(keys.at("User_Name"), "Ann");
+    EXPECT_EQ(keys.at("Car_Comments"), "new filter at 30000 km");
+    // The key file keeps unknown keys upper-cased, as the program's own save does.
+    EXPECT_NE(text.find("WORKSHOP_TICKET              A-17 {kept by the workshop}\r\n"), std::string::npos) << text;
+}
+
+// An output the tool could not write is found before the port is even opened.
+TEST_F(CliInput, AnOutputThatCannotBeWrittenIsRefusedBeforeAnythingIsSent) {
+    SilentTerminal ecu;
+    ASSERT_FALSE(ecu.path().empty());
+    std::filesystem::create_directory(work.path() / "folder.cfg");
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"read", "-o", "missing/car.cfg"}, "the folder \"missing\" does not exist"},
+        {{"read", "-o", "folder.cfg"}, "is a folder"},
+        {{"live", "--seconds", "2", "--csv", "missing/live.csv"}, "the folder \"missing\" does not exist"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), {"--port", ecu.path()});
+        const CliRun r = cli(args);
+        EXPECT_EQ(r.code, 2) << c.args.back() << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("nothing was sent to the ECU"), std::string::npos) << r.err;
+        EXPECT_EQ(ecu.received(), 0u) << c.args.back() << ": bytes went to the ECU";
+    }
+}
+
+// Without the temperature table the commands that convert temperatures refuse to start,
+// naming the file they looked for; the others work as before.
+TEST_F(CliInput, CommandsWithTemperaturesNeedTheTable) {
+    std::filesystem::remove(work.path() / "bifuel-studio.dat");
+    writeText(work.path() / "partial.cfg", "PG_Temper                    35 {}\r\n");
+    SilentTerminal ecu;
+    ASSERT_FALSE(ecu.path().empty());
+    const std::string table = (work.path() / "bifuel-studio.dat").string();
+    const std::vector<std::string> commands[] = {
+        {"read", "-o", "car.cfg"}, {"read"}, {"write", "partial.cfg"}, {"live", "--seconds", "2"}, {"autocal"}};
+    for (const auto& command : commands) {
+        std::vector<std::string> args = command;
+        args.insert(args.begin(), {"--port", ecu.path()});
+        const CliRun r = cli(args);
+        EXPECT_EQ(r.code, 4) << command[0] << ": " << r.err;
+        EXPECT_NE(r.err.find("\"" + table + "\""), std::string::npos) << r.err;
+        EXPECT_EQ(ecu.received(), 0u) << command[0] << ": bytes went to the ECU";
+    }
+    EXPECT_FALSE(std::filesystem::exists(work.path() / "car.cfg"));
+    // A short file is no table either.
+    writeText(work.path() / "bifuel-studio.dat", std::string(100, '\0'));
+    EXPECT_EQ(cli({"--port", ecu.path(), "read"}).code, 4);
+
+    const CliRun identify = cli({"--port", "sim", "--virtual-time", "identify"});
+    EXPECT_EQ(identify.code, 0) << identify.err;
+    const CliRun mode = cli({"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "mode", "gas"});
+    EXPECT_EQ(mode.code, 0) << mode.err;
+    EXPECT_EQ(mode.out, "mode: gas\n");
+}
+
+// Waits for the tool to say something on its standard error.
+bool waitForErr(const ChildProcess& p, const std::string& text) {
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (p.err().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// Ctrl+C against the real simulator, with a reply delay that makes a write take seconds.
+class CliInterrupted : public CliFixture, public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim = std::make_unique<ChildProcess>(BIFUEL_SIM_PATH, std::vector<std::string>{"--sim-option", "warm=1"},
+                                             work.path(), work.path());
+        const auto path = sim->firstLine(10s);
+        ASSERT_TRUE(path.has_value()) << "the simulator did not start: " << sim->err();
+        port = *path;
+    }
+
+    std::unique_ptr<ChildProcess> start(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", port, "--reply-delay", "300"});
+        return std::make_unique<ChildProcess>(BIFUEL_CLI_PATH, args, work.path(), work.path());
+    }
+
+    std::unique_ptr<ChildProcess> sim;
+    std::string port;
+};
+
+TEST_F(CliInterrupted, AFirstCtrlCLetsTheWriteFinish) {
+    ASSERT_EQ(cli({"--port", port, "read", "-o", "car.cfg"}).code, 0);
+    const auto p = start({"write", "car.cfg"});
+    ASSERT_TRUE(waitForErr(*p, "writing 20%")) << p->err();
+    p->signal(SIGINT);
+    EXPECT_EQ(p->exitCode(kCommandDeadline), 0) << p->err();
+    const std::string err = p->err();
+    EXPECT_TRUE(std::regex_search(err, std::regex("goes on to its end .*\\(about [0-9]+ s left\\)"))) << err;
+    EXPECT_NE(err.find("written and saved by the ECU"), std::string::npos) << err;
+}
+
+// The second Ctrl+C stops the write, and what the tool says the ECU got is what it holds.
+TEST_F(CliInterrupted, ASecondCtrlCStopsTheWriteAndSaysWhatReachedTheEcu) {
+    ASSERT_EQ(cli({"--port", port, "read", "-o", "car.cfg"}).code, 0);
+    const std::string read = readText(work.path() / "car.cfg");
+    std::string edited = withValue(read, "Gas_Point_4", "10600");
+    edited = withValue(edited, "Cell_3_5", "1.12");
+    writeText(work.path() / "edited.cfg", edited);
+    const auto p = start({"write", "edited.cfg"});
+    ASSERT_TRUE(waitForErr(*p, "writing 20%")) << p->err();
+    p->signal(SIGINT);
+    ASSERT_TRUE(waitForErr(*p, "Ctrl+C again")) << p->err();
+    p->signal(SIGINT);
+    EXPECT_EQ(p->exitCode(kCommandDeadline), 130) << p->err();
+    const std::string err = p->err();
+    for (const char* line : {"the write was stopped; the ECU holds part of it:\n  name: written\n",
+                             "  diagram: not written\n  RPM map: not written\n"}) {
+        EXPECT_NE(err.find(line), std::string::npos) << err;
+    }
+    EXPECT_EQ(err.find("written and saved"), std::string::npos) << err;
+
+    ASSERT_EQ(cli({"--port", port, "read", "-o", "after.cfg"}).code, 0);
+    const auto before = keysOf(read);
+    const auto after = keysOf(readText(work.path() / "after.cfg"));
+    EXPECT_EQ(after.at("Gas_Point_4"), before.at("Gas_Point_4")) << "the diagram did not reach the ECU";
+    EXPECT_EQ(after.at("Cell_3_5"), before.at("Cell_3_5")) << "the map did not reach the ECU";
+}
+
+TEST_F(CliInterrupted, CtrlCDuringAReadWritesNoFile) {
+    const auto p = start({"read", "-o", "car.cfg"});
+    ASSERT_TRUE(waitForErr(*p, "reading 10%")) << p->err();
+    p->signal(SIGINT);
+    EXPECT_EQ(p->exitCode(kCommandDeadline), 130) << p->err();
+    EXPECT_NE(p->err().find("bifuel-cli: interrupted\n"), std::string::npos) << p->err();
+    EXPECT_FALSE(std::filesystem::exists(work.path() / "car.cfg"));
 }
 
 // A whole auto-calibration in virtual time takes the real program a few seconds.

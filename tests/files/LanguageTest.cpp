@@ -116,6 +116,14 @@ TEST_F(LanguageFolder, TextsAreConvertedFromTheFilesCodePage) {
         {"undefined byte", "Single_Byte_Character 1252\r\nPage_CFG a\x81z\r\n", "a\uFFFDz", 1252},
         {"UTF-8 with a byte-order mark", "\xEF\xBB\xBFSingle_Byte_Character 1251\r\nPage_CFG Gr\xC3\xBC\xC3\r\n",
          "Grü\uFFFD", 65001},
+        // Converters that wait for a combining mark give the last character back too.
+        {"1258 keeps the last character", "Single_Byte_Character 1258\r\nPage_CFG Bat dau\r\n", "Bat dau", 1258},
+        {"1258 one character", "Single_Byte_Character 1258\r\nPage_CFG \xC2\r\n", "Â", 1258},
+        {"1258 composes a mark", "Single_Byte_Character 1258\r\nPage_CFG Ba\xECt\r\n", "Bát", 1258},
+        {"1258 before an undefined byte", "Single_Byte_Character 1258\r\nPage_CFG \xC2\x81z\r\n", "Â\uFFFDz", 1258},
+        {"1255 one character", "Single_Byte_Character 1255\r\nPage_CFG \xE0\r\n", "א", 1255},
+        {"1255 keeps the last character", "Single_Byte_Character 1255\r\nPage_CFG \xF9\xEC\xE5\xED\r\n", "שלום", 1255},
+        {"65001 named", "Single_Byte_Character 65001\r\nPage_CFG Gr\xC3\xBC\xC3\x9F\r\n", "Grüß", 65001},
     };
     ASSERT_TRUE(lang.setCurrent("Test"));
     for (const auto& c : cases) {
@@ -123,6 +131,55 @@ TEST_F(LanguageFolder, TextsAreConvertedFromTheFilesCodePage) {
         writeLng("Test", c.bytes);
         EXPECT_EQ(lang.LangTextOnce("Page_CFG"), c.text);
         EXPECT_EQ(lang.Lang_CodePage(), c.codePage);
+    }
+}
+
+// Each ill-formed sequence of a UTF-8 file becomes one U+FFFD; well-formed text around it,
+// four-byte forms and the highest code point included, stays as it is.
+TEST_F(LanguageFolder, IllFormedUtf8BecomesReplacementCharacters) {
+    const struct {
+        const char* name;
+        std::string_view bytes;
+        std::string_view text;
+    } cases[] = {
+        {"well-formed", "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBFz", "aü€😀\U0010FFFFz"},
+        {"stray continuation bytes", "a\x80\xBFz", "a\uFFFD\uFFFDz"},
+        {"five-byte form", "a\xF8\x88\x80\x80\x80z", "a\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDz"},
+        {"above U+10FFFF", "a\xF4\x90\x80\x80z", "a\uFFFD\uFFFD\uFFFD\uFFFDz"},
+        {"overlong slash", "a\xC0\xAFz", "a\uFFFD\uFFFDz"},
+        {"overlong three bytes", "a\xE0\x80\xAFz", "a\uFFFD\uFFFD\uFFFDz"},
+        {"overlong four bytes", "a\xF0\x80\x80\xAFz", "a\uFFFD\uFFFD\uFFFD\uFFFDz"},
+        {"surrogate", "a\xED\xA0\x80z", "a\uFFFD\uFFFD\uFFFDz"},
+        {"cut short by a letter", "a\xE2\x82z", "a\uFFFDz"},
+        {"cut short at the end", "a\xF0\x9F\x98", "a\uFFFD"},
+        {"bytes never in UTF-8", "a\xFE\xFFz", "a\uFFFD\uFFFDz"},
+    };
+    ASSERT_TRUE(lang.setCurrent("Test"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeLng("Test", "\xEF\xBB\xBFPage_CFG " + std::string(c.bytes) + "\r\n");
+        EXPECT_EQ(lang.LangTextOnce("Page_CFG"), c.text);
+    }
+}
+
+// Files copied from other systems often carry ".LNG": listed and read like ".lng", and a
+// ".lng" of the same name is the one read.
+TEST_F(LanguageFolder, ExtensionMatchesInAnyCase) {
+    write(dir / "Polski.LNG", "Page_CFG Ustawienia\r\n");
+    write(dir / "Magyar.Lng", "Page_CFG Be\xE1ll\xEDt\xE1s\r\n");
+    write(dir / "Deutsch.LNG", "Page_CFG Falsch\r\n");
+    writeLng("Deutsch", "Page_CFG Einstellung\r\n");
+    write(dir / "Polski.LNGX", "");
+
+    lang.BuildLanguageList();
+    const std::vector<std::string> expected{"English", "Deutsch", "Magyar", "Polski"};
+    EXPECT_EQ(lang.Language_List(), expected);
+
+    const std::map<std::string, std::string> texts{
+        {"Polski", "Ustawienia"}, {"Magyar", "Beállítás"}, {"Deutsch", "Einstellung"}};
+    for (const auto& [name, text] : texts) {
+        ASSERT_TRUE(lang.setCurrent(name));
+        EXPECT_EQ(lang.LangTextOnce("Page_CFG"), text) << name;
     }
 }
 
