@@ -3,6 +3,7 @@
 #include "autocalibration/AutoCLB_Unit.h"
 
 #include "data/Calc_Unit.h"
+#include "files/Backup_Unit.h"
 #include "files/SaveLoad_3D_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
@@ -96,6 +97,8 @@ std::string UsageText() {
            "all ports (each port tried is printed)\n"
            "commands:\n"
            "  ports                          list the serial ports, one per line\n"
+           "  backups                        list the backups of ECUs read (Config/Backup): each\n"
+           "                                 complete read keeps what the ECU held, 50 per name\n"
            "  identify                       connect and show what the ECU is\n"
            "  read [-o FILE]                 read the whole configuration as a file\n"
            "  write FILE                     write a configuration file to the ECU\n"
@@ -125,6 +128,14 @@ struct Session::Impl {
     void start(const Command& cmd, std::function<void(int)> done) {
         command = cmd;
         finished = std::move(done);
+        if (command.name == "backups") {
+            // Every complete read of an ECU left one, by configuration name, oldest first.
+            for (const BackupEntry& e : ListBackups(ctx.paths)) {
+                out << e.name << "  " << e.stamp << "  " << e.path.string() << "\n";
+            }
+            finish(kDone);
+            return;
+        }
         if (command.name == "ports") {
             if (ctx.lister != nullptr) {
                 for (const std::string& p : ctx.lister->listPorts()) out << p << "\n";

@@ -110,7 +110,8 @@ std::string parse(int argc, char** argv, Arguments& a) {
         }
     }
     const std::string& c = a.command.name;
-    if (c == "ports" || c == "identify" || c == "read" || c == "live" || c == "clear-errors") {
+    if (c == "ports" || c == "backups" || c == "identify" || c == "read" || c == "live" ||
+        c == "clear-errors") {
         if (!a.command.args.empty()) return "unexpected " + a.command.args[0];
     } else if (c == "write") {
         if (a.command.args.size() != 1) return "write needs one FILE";
@@ -178,6 +179,8 @@ int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& op
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     VirtualScheduler clock;
+    // Only the pace is virtual: names the user reads (backups) carry today's date.
+    clock.setLocalStart(platform::QtScheduler().localSeconds());
     sim::MemoryLine line(clock, sim::MemoryLine::kByteTimeUs9600);
     sim::SimCar car(clock, line, options);
     Context ctx(clock, line.host(), paths);
@@ -206,7 +209,8 @@ int runRealTime(int argc, char** argv, const Arguments& a, const Paths& paths,
     std::string configured;
     platform::QtPortLister lister([&configured] { return configured; });
     cli::PortChoice choice;
-    if (a.command.name != "ports") {
+    // Listing ports or backups talks to no ECU.
+    if (a.command.name != "ports" && a.command.name != "backups") {
         choice = cli::ChoosePort(a.port, a.port.empty() ? configuredPort(paths) : std::string(),
                                  a.port.empty() ? lister.listPorts() : std::vector<std::string>{});
         if (!choice.error.empty()) {

@@ -535,6 +535,29 @@ TEST_F(CliInput, RunsAWholeAutoCalibrationInVirtualTime) {
     EXPECT_NE(r.out.find("result: Autocalibration successfully completed.\n"), std::string::npos) << r.out;
 }
 
+// A loop-back plug on the line: nothing passes as an ECU, and the tool says what the port does.
+TEST_F(CliInput, APortThatEchoesIsNoEcuAndTheToolSaysSo) {
+    const CliRun r = cli({"--port", "sim", "--virtual-time", "--sim-option", "loopback=1", "--timeout", "3",
+                          "identify"});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("status: The port returns what it is sent"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("model"), std::string::npos) << r.out;
+}
+
+// Every complete read keeps what the ECU held in Config/Backup; `backups` lists it.
+TEST_F(CliInput, EveryReadKeepsABackupThatBackupsLists) {
+    const CliRun none = cli({"backups"});
+    ASSERT_EQ(none.code, 0) << none.err;
+    EXPECT_EQ(none.out, "");
+    ASSERT_EQ(cli({"--port", "sim", "--virtual-time", "read", "-o", "read.cfg"}).code, 0);
+    const CliRun list = cli({"backups"});
+    ASSERT_EQ(list.code, 0) << list.err;
+    const std::regex line(R"(^CAR01  (\d{4}-\d\d-\d\d_\d{6})  (\S+)\n$)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(list.out, m, line)) << list.out;
+    EXPECT_EQ(keysOf(readText(m[2].str())), keysOf(readText(work.path() / "read.cfg")));
+}
+
 // The simulated ECU's memory as its state file keeps it, less the MAP point lists, which
 // the ECU records from the running engine on its own.
 std::string memoryWithoutMapLists(const std::string& stateFile) {
