@@ -42,6 +42,23 @@ std::string_view trimLeft(std::string_view s) {
 }
 
 // Only ASCII letters change case: the files are 8-bit text in an unknown code page.
+// Where a line's comment begins: at the brace that the closing brace at the end of the
+// line matches, so that a value keeps braces of its own ("Auto {Nord} Service {}") and a
+// comment may hold some; without a closing brace at the end, at the first brace.
+std::size_t commentBrace(std::string_view valuePart) {
+    if (!valuePart.empty() && valuePart.back() == '}') {
+        int depth = 0;
+        for (std::size_t i = valuePart.size(); i-- > 0;) {
+            if (valuePart[i] == '}') {
+                ++depth;
+            } else if (valuePart[i] == '{' && --depth == 0) {
+                return i;
+            }
+        }
+    }
+    return valuePart.find('{');
+}
+
 char upperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -137,6 +154,21 @@ void appendField(std::string& out, std::string_view field) {
         out.push_back(c == '\r' || c == '\n' ? ' ' : c);
 }
 
+// A comment's own braces must pair up, or the reader would take one of them for the
+// start of the comment; unpaired ones are written as parentheses.
+void appendComment(std::string& out, std::string_view comment) {
+    int depth = 0;
+    bool paired = true;
+    for (const char c : comment) {
+        if (c == '{') ++depth;
+        if (c == '}' && --depth < 0) paired = false;
+    }
+    paired = paired && depth == 0;
+    for (const char c : comment) {
+        out.push_back(c == '\r' || c == '\n' ? ' ' : paired ? c : c == '{' ? '(' : c == '}' ? ')' : c);
+    }
+}
+
 bool parseInt32(std::string_view s, std::int32_t& result) {
     std::size_t i = 0;
     while (i < s.size() && isBlank(s[i]))
@@ -228,12 +260,16 @@ void KeyFile::parse(std::string_view text) {
     Value_List.reserve(lines);
     Comment_List.reserve(lines);
 
+    // An editor's UTF-8 byte-order mark is no part of a key, at the start of the file or
+    // of a file pasted into another.
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = pos;
         while (end < text.size() && text[end] != '\r' && text[end] != '\n')
             ++end;
-        const std::string_view line = trimLeft(text.substr(pos, end - pos));
+        std::string_view line = trimLeft(text.substr(pos, end - pos));
+        while (line.starts_with(kByteOrderMark)) line = trimLeft(line.substr(kByteOrderMark.size()));
         // CR LF is one line end; a lone CR or LF is one too.
         pos = end + 1;
         if (end < text.size() && text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
@@ -251,6 +287,9 @@ void KeyFile::parse(std::string_view text) {
         }
         key = trim(key);
         valuePart = trim(valuePart);
+        // A line without a key ("= 248") can be looked up by no one; written back it
+        // would read as another key.
+        if (key.empty()) continue;
 
         std::string& k = Key_List.emplace_back(key);
         for (char& c : k)
@@ -261,7 +300,7 @@ void KeyFile::parse(std::string_view text) {
             Comment_List.emplace_back(" ");
             continue;
         }
-        const std::size_t brace = valuePart.find('{');
+        const std::size_t brace = commentBrace(valuePart);
         if (brace == std::string_view::npos) {
             Value_List.emplace_back(valuePart);
             Comment_List.emplace_back(" ");
@@ -336,12 +375,15 @@ void KeyFile::SetKey(std::string_view key, std::string_view value, std::string_v
 
 bool KeyFile::DeleteKey(std::string_view key) {
     if (!open_) return false;
-    const std::int32_t entry = indexFind(key);
-    if (entry < 0) return false;
-    Key_List.erase(Key_List.begin() + entry);
-    Value_List.erase(Value_List.begin() + entry);
-    Comment_List.erase(Comment_List.begin() + entry);
-    // Later entries moved down and a later duplicate may now be the first.
+    if (indexFind(key) < 0) return false;
+    // Every entry of the key goes: a repeated key left behind would come back as the
+    // key's value at the next read.
+    for (std::size_t i = Key_List.size(); i-- > 0;) {
+        if (!equalNoCase(Key_List[i], key)) continue;
+        Key_List.erase(Key_List.begin() + static_cast<std::ptrdiff_t>(i));
+        Value_List.erase(Value_List.begin() + static_cast<std::ptrdiff_t>(i));
+        Comment_List.erase(Comment_List.begin() + static_cast<std::ptrdiff_t>(i));
+    }
     rebuildIndex();
     return true;
 }
@@ -361,7 +403,7 @@ std::string KeyFile::ToText() const {
         out.append(key.size() < kKeyColumn ? kKeyColumn - key.size() : 1, ' ');
         appendField(out, Value_List[i]);
         out += " {";
-        appendField(out, Comment_List[i]);
+        appendComment(out, Comment_List[i]);
         out += "}\r\n";
     }
     return out;
