@@ -8,6 +8,7 @@
 #include "link/Global_Unit.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -189,22 +190,22 @@ void makeProposal(Context& ctx) {
     proposed = d.Gas_Point;
     const int b = ctx.settings.Idle_Points ? d.Idle_Point : 0;
     const int start = b + 1;
-    const std::int32_t limit = ctx.config.Inj_Time_Max * 1000;
+    const std::int64_t limit = std::int64_t{ctx.config.Inj_Time_Max} * 1000;
     for (int i = start; i < kDiagramPoints; ++i) {
         if (m.Correction_Hits[at(i)] == 0) continue;
         m.Correction_Sum[at(i)] /= m.Correction_Hits[at(i)];
-        const std::int32_t v = proposed[at(i)] + m.Correction_Sum[at(i)];
+        const std::int64_t v = std::int64_t{proposed[at(i)]} + m.Correction_Sum[at(i)];
         if (v >= limit) {
-            proposed[at(i)] = limit;
+            proposed[at(i)] = static_cast<std::int32_t>(std::clamp<std::int64_t>(limit, INT32_MIN, INT32_MAX));
         } else if (v < d.Gas_Point[0]) {
             proposed[at(i)] = proposed[0];
         } else {
-            proposed[at(i)] = v;
+            proposed[at(i)] = static_cast<std::int32_t>(v);
         }
     }
     m.Slope_Work[0] = 1.0;
     for (std::size_t k = 1; k < kDiagramPoints; ++k) {
-        const std::int32_t dx = petrol[k] - petrol[k - 1];
+        const double dx = static_cast<double>(petrol[k]) - petrol[k - 1];
         m.Slope_Work[k] = dx == 0 ? 1.0 : std::abs(double(proposed[k]) - proposed[k - 1]) / dx;
     }
 
@@ -217,7 +218,7 @@ void makeProposal(Context& ctx) {
     if (reach == petrol.end()) return;
     last = std::max(last, static_cast<int>(reach - petrol.begin()));
     if (last == kLast || last < start) return;
-    const std::int32_t span = petrol[at(kLast)] - petrol[at(last)];
+    const std::int64_t span = std::int64_t{petrol[at(kLast)]} - petrol[at(last)];
     if (span <= 0) return;
 
     double f = m.Slope_Work[at(last)];
@@ -228,12 +229,14 @@ void makeProposal(Context& ctx) {
         f = sum / (last - start + 2);
     }
     // The end lands between 12 ms and the limit.
-    const std::int64_t end = std::int64_t{proposed[at(last)]} + TruncToInt(span * f);
-    if (end > limit) f = std::abs(double(limit) - proposed[at(last)]) / span;
+    const double end = static_cast<double>(proposed[at(last)]) + static_cast<double>(span) * f;
+    if (end > static_cast<double>(limit)) f = std::abs(double(limit) - proposed[at(last)]) / static_cast<double>(span);
     if (end < kExtrapolateFromUs)
-        f = std::abs(double(kExtrapolateFromUs) - proposed[at(last)]) / span;
+        f = std::abs(double(kExtrapolateFromUs) - proposed[at(last)]) / static_cast<double>(span);
     for (int k = last + 1; k < kDiagramPoints; ++k) {
-        proposed[at(k)] = proposed[at(k - 1)] + TruncToInt((petrol[at(k)] - petrol[at(k - 1)]) * f);
+        const double step = (static_cast<double>(petrol[at(k)]) - petrol[at(k - 1)]) * f;
+        proposed[at(k)] = static_cast<std::int32_t>(
+            std::clamp<double>(proposed[at(k - 1)] + std::trunc(step), INT32_MIN, INT32_MAX));
     }
 }
 
@@ -578,8 +581,9 @@ void ToCount(Context& ctx) {
         const auto i = at(k);
         if (m.MAP_Gas[i] == 0 || m.MAP_Petrol[i] == 0) continue;
         anyPair = true;
-        std::int32_t g = m.MAP_Gas[i] * 10;
-        const std::int32_t p = m.MAP_Petrol[i] * 10;
+        // 64 bits: MAP points loaded from a file are not held to the ECU's byte.
+        std::int64_t g = std::int64_t{m.MAP_Gas[i]} * 10;
+        const std::int64_t p = std::int64_t{m.MAP_Petrol[i]} * 10;
         if (std::abs(p - g) <= kMapAgreementUs) continue;
         anyLarge = true;
         int j = kLast;
@@ -590,8 +594,8 @@ void ToCount(Context& ctx) {
             }
         }
         if (p <= petrol[0]) continue;
-        const std::int32_t low = petrol[at(j - 1)];
-        const std::int32_t high = petrol[at(j)];
+        const std::int64_t low = petrol[at(j - 1)];
+        const std::int64_t high = petrol[at(j)];
         if (g <= low || g >= high) {
             g = g > low ? high : low;
             if (std::abs(p - g) <= kMapAgreementUs) continue;
@@ -599,7 +603,8 @@ void ToCount(Context& ctx) {
         anyCorrection = true;
         for (int end : {j - 1, j}) {
             m.Correction_Hits[at(end)] += 1;
-            m.Correction_Sum[at(end)] += g - p;
+            m.Correction_Sum[at(end)] = static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(m.Correction_Sum[at(end)] + (g - p), INT32_MIN, INT32_MAX));
         }
     }
     if (!anyPair) {

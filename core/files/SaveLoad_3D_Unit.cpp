@@ -272,6 +272,122 @@ bool LoadConfigForEcu(Context& ctx) {
     return LoadConfigFile(ctx);
 }
 
+namespace {
+
+// What a configuration file may hold for a key, as the Setup page, the diagram and the map
+// allow it; a value outside this would reach the ECU wrong or spill into other settings.
+struct KeyRule {
+    enum Kind { Whole, Decimal, Boolean, OneOf } kind = Whole;
+    std::int64_t low = 0;  // Whole and Decimal: the range, in units of `scale`
+    std::int64_t high = 0;
+    std::int32_t scale = 1; // Decimal: 10 for tenths, 100 for hundredths
+    std::vector<std::string> texts; // OneOf
+    std::string describe() const {
+        const auto decimal = [this](std::int64_t v) {
+            if (scale == 1) return std::to_string(v);
+            const int places = scale == 10 ? 1 : 2;
+            std::string digits = std::to_string(v);
+            if (digits.size() <= static_cast<std::size_t>(places)) digits.insert(0, places + 1 - digits.size(), '0');
+            return digits.substr(0, digits.size() - places) + "." + digits.substr(digits.size() - places);
+        };
+        switch (kind) {
+        case Whole: return "a whole number " + std::to_string(low) + ".." + std::to_string(high);
+        case Decimal: return "a number " + decimal(low) + ".." + decimal(high);
+        case Boolean: return "True or False";
+        case OneOf: {
+            std::string list;
+            for (const std::string& t : texts) list += (list.empty() ? "\"" : ", \"") + t + "\"";
+            return "one of " + list;
+        }
+        }
+        return {};
+    }
+};
+
+KeyRule whole(std::int64_t low, std::int64_t high) { return {KeyRule::Whole, low, high}; }
+
+template <std::size_t N> KeyRule oneOf(const std::array<std::string_view, N>& list) {
+    KeyRule r{KeyRule::OneOf};
+    for (const std::string_view t : list) r.texts.emplace_back(t);
+    return r;
+}
+
+// Every key a configuration file may hold, with what it may be. Installer notes are free text.
+const std::vector<std::pair<std::string, KeyRule>>& configRules() {
+    static const std::vector<std::pair<std::string, KeyRule>> kRules = [] {
+        std::vector<std::pair<std::string, KeyRule>> r;
+        r.emplace_back("Work_Gas", whole(0, 0xFFFFFF)); // the ECU counts minutes in 24 bits
+        r.emplace_back("Work_Petrol", whole(0, 0xFFFFFF));
+        for (const FileKey& k : settingKeys()) {
+            if (k.kind == FileKey::Bool) r.emplace_back(k.key, KeyRule{KeyRule::Boolean});
+        }
+        r.emplace_back("RPM_PreScaler", oneOf(kPreScalerList));
+        r.emplace_back("PG_RPM", oneOf(kPGRpmList));
+        r.emplace_back("PG_Temper", oneOf(kPGTemperList));
+        KeyRule types{KeyRule::OneOf};
+        for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes) types.texts.emplace_back(box.Name);
+        types.texts.emplace_back(kLevelTypeError); // saved from an ECU that reported a type of its own
+        r.emplace_back("Level_Type", types);
+        for (int n = 1; n <= 5; ++n) r.emplace_back("Level" + std::to_string(n), whole(0, 1023)); // 10-bit sensor code
+        const DiagramModel axes;
+        for (std::size_t n = 0; n < kDiagramPoints; ++n) {
+            r.emplace_back(pointKey("Gas_Point_", n), whole(0, axes.Gas_Axis_Max));
+            r.emplace_back(pointKey("Petrol_Point_", n), whole(0, axes.Petrol_Axis_Max));
+        }
+        for (std::size_t n = 1; n <= kMapPointsMax; ++n) { // what one byte of the ECU's list gives
+            r.emplace_back(pointKey("MAP_Gas_", n), whole(0, 255 * 128 / 10));
+            r.emplace_back(pointKey("MAP_Petrol_", n), whole(0, 255 * 128 / 10));
+        }
+        r.emplace_back("Cols_Number", whole(kMapCols, kMapCols));
+        r.emplace_back("Rows_Number", whole(kMapRows, kMapRows));
+        for (int c = 1; c <= kMapCols; ++c) r.emplace_back("Cols_" + std::to_string(c), whole(0, kMapRpmMax));
+        for (int row = 1; row <= kMapRows; ++row) {
+            r.emplace_back("Rows_" + std::to_string(row), KeyRule{KeyRule::Decimal, 0, 0xFF, 10});
+        }
+        for (int c = 1; c <= kMapCols; ++c) {
+            for (int row = 1; row <= kMapRows; ++row) {
+                r.emplace_back("Cell_" + std::to_string(c) + "_" + std::to_string(row),
+                               KeyRule{KeyRule::Decimal, kMapFactorMin, kMapFactorMax, 100});
+            }
+        }
+        return r;
+    }();
+    return kRules;
+}
+
+bool allowed(KeyFile& file, const std::string& key, const KeyRule& rule) {
+    switch (rule.kind) {
+    case KeyRule::Whole: return file.GetKeyInt(key) && file.Found_Int >= rule.low && file.Found_Int <= rule.high;
+    case KeyRule::Decimal: {
+        const std::optional<std::int32_t> v = TextToScaled(file.Found_Value, rule.scale);
+        return v && *v >= rule.low && *v <= rule.high;
+    }
+    case KeyRule::Boolean: return file.GetKeyBool(key);
+    case KeyRule::OneOf:
+        return std::find(rule.texts.begin(), rule.texts.end(), file.Found_Value) != rule.texts.end();
+    }
+    return false;
+}
+
+// The line of the file where a key's first entry stands, counted from 1.
+std::size_t lineOf(std::string_view bytes, std::string_view key) {
+    std::size_t line = 1;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = bytes.size();
+        KeyFile one;
+        one.OpenFromText(bytes.substr(pos, end - pos));
+        if (!one.Key_List.empty() && one.FindKey(key)) return line;
+        pos = end + 1;
+        if (end < bytes.size() && bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
+        ++line;
+    }
+    return 0;
+}
+
+} // namespace
+
 std::string CheckConfigFile(const std::filesystem::path& path) {
     std::error_code ec;
     const std::string shown = "\"" + path.string() + "\"";
@@ -287,26 +403,29 @@ std::string CheckConfigFile(const std::filesystem::path& path) {
     file.OpenFromText(bytes);
     bool known = false;
     for (const TextField& f : kInstallerKeys) known = known || file.FindKey(f.key);
-    for (const char* key : {"Work_Gas", "Work_Petrol"}) {
+    // A file is refused whole at its first value out of bounds: nothing of it is loaded.
+    const auto refuse = [&](const std::string& key, const std::string& rule) {
+        return shown + ", line " + std::to_string(lineOf(bytes, key)) + ": " + key + " " + file.Found_Value +
+               " is not allowed; it must be " + rule;
+    };
+    for (const auto& [key, rule] : configRules()) {
         if (!file.FindKey(key)) continue;
         known = true;
-        if (!file.GetKeyInt(key)) return shown + ": " + key + " is not a whole number";
-    }
-    for (const FileKey& k : settingKeys()) {
-        if (!file.FindKey(k.key)) continue;
-        known = true;
-        if (k.kind == FileKey::Int && !file.GetKeyInt(k.key)) {
-            return shown + ": " + k.key + " is not a whole number";
-        }
-        if (k.kind == FileKey::Bool && !file.GetKeyBool(k.key)) {
-            return shown + ": " + k.key + " is not True or False";
+        if (!allowed(file, key, rule)) {
+            file.FindKey(key);
+            return refuse(key, rule.describe());
         }
     }
-    for (std::size_t n = 0; n < kDiagramPoints; ++n) {
-        for (const std::string& key : {pointKey("Gas_Point_", n), pointKey("Petrol_Point_", n)}) {
-            if (!file.FindKey(key)) continue;
-            known = true;
-            if (!file.GetKeyInt(key)) return shown + ": " + key + " is not a whole number";
+    // The diagram's own order: the points a file gives rise from point 0 to point 8.
+    for (const char* prefix : {"Petrol_Point_", "Gas_Point_"}) {
+        std::optional<std::int32_t> before;
+        for (std::size_t n = 0; n < kDiagramPoints; ++n) {
+            const std::string key = pointKey(prefix, n);
+            if (!file.GetKeyInt(key)) continue;
+            if (before && file.Found_Int < *before) {
+                return refuse(key, "at least " + std::to_string(*before) + ", the point before it");
+            }
+            before = file.Found_Int;
         }
     }
     file.CloseKeyFile();
@@ -364,6 +483,14 @@ void SaveLoadRun(Context& ctx) {
     ctx.settings.CFG_Full_File_Name = fullFileName(ctx, name);
     ctx.settings.CFG_File_Name = name;
     if (v.mode == SaveLoadMode::Load) {
+        // A file with a value out of bounds is refused whole, before anything changes.
+        // (A missing file loads as the defaults.)
+        std::error_code ec;
+        const std::string refused = std::filesystem::exists(ctx.settings.CFG_Full_File_Name, ec)
+                                        ? CheckConfigFile(ctx.settings.CFG_Full_File_Name)
+                                        : std::string();
+        v.Last_Error = refused;
+        if (!refused.empty()) return; // the window stays open with the reason
         LoadConfigForEcu(ctx);
         ctx.events.setupPageFill.notify();
     } else {

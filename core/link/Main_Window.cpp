@@ -1,6 +1,9 @@
 #include "link/Main_Window.h"
 
+#include <filesystem>
+
 #include "Context.h"
+#include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "files/Language.h"
 #include "files/SaveLoad_3D_Unit.h"
@@ -68,8 +71,14 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
     BuildLanguageList(ctx.language, ctx.languageView);
     ApplyLanguage(ctx.language, ctx.languageView, languageHooks(ctx, hooks));
 
-    // The configuration record starts at its defaults; the last file the user had, if any.
-    LoadConfigFile(ctx);
+    // The configuration record starts at its defaults; the last file the user had, if any,
+    // unless a value in it is out of bounds: then nothing of it, and the status line says why.
+    const std::string refused = CheckConfigFile(ctx.settings.CFG_Full_File_Name);
+    if (refused.empty()) {
+        LoadConfigFile(ctx);
+    } else if (std::filesystem::exists(ctx.settings.CFG_Full_File_Name)) {
+        AddStatus(ctx, Colour::Txt_Error, refused);
+    }
     ctx.events.setupPageFill.notify();
 
     // The status line starts from "engine running, pressure normal", and every indicator

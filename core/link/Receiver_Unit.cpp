@@ -8,11 +8,16 @@
 #include "link/Global_Unit.h"
 #include "link/Instruction_Unit.h"
 
+#include <algorithm>
+
 namespace bifuel {
 namespace {
 
 bool bit(std::uint8_t byte, int n) { return (byte >> n) & 1; }
 std::uint8_t setBit(bool on, int n) { return on ? static_cast<std::uint8_t>(1u << n) : 0; }
+
+// The first level threshold as the ECU takes it: a 10-bit sensor code under four flags.
+std::int32_t levelCode(std::int32_t value) { return value & 0x3FF; }
 
 // The byte the ECU uses for "0" in the first byte of codes 0x52 and 0x5C.
 std::int32_t zeroAs80(std::uint8_t h) { return h == 0x80 ? 0 : h; }
@@ -183,7 +188,9 @@ WordBytes EncodeParameter(Context& ctx, std::uint8_t code) {
         return {static_cast<std::uint8_t>(LevelTypeIndex(c.Level_Type)),
                 static_cast<std::uint8_t>(c.Level_Param)};
     case 0x54: {
-        WordBytes b = WordToBytes(c.Level1);
+        // The threshold has ten bits; the flags share its high byte and must not take any
+        // of a larger value.
+        WordBytes b = WordToBytes(levelCode(c.Level1));
         b[0] |= static_cast<std::uint8_t>(setBit(c.Level_Invert, 4) | setBit(c.Level_90, 5) |
                                           setBit(c.Level_Buzzer, 6) | setBit(c.GP_Buzzer, 7));
         return b;
@@ -234,10 +241,12 @@ WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code) {
     int item = 0;
     if (!diagramItem(code, i, item)) return {0, 0};
     switch (item) {
-    case 0: return WordToBytes(TruncToInt(d.Segment_Slope[i] * 128));
-    case 1: return WordToBytes(d.Gas_Point[i]);
+    // Each item held to its field: a word, and for the petrol time the 15 bits below the
+    // idle flag, so that no value can wrap round or set the flag.
+    case 0: return WordToBytes(std::clamp(TruncToInt(std::clamp(d.Segment_Slope[i] * 128, 0.0, 65535.0)), 0, 0xFFFF));
+    case 1: return WordToBytes(std::clamp(d.Gas_Point[i], 0, 0xFFFF));
     default: {
-        WordBytes b = WordToBytes(d.Petrol_Point[i]);
+        WordBytes b = WordToBytes(std::clamp(d.Petrol_Point[i], 0, 0x7FFF));
         // Points 1 and 2 always carry the idle flag, a later one when it is the idle point.
         const bool idle = i == 1 || i == 2 || (i >= 3 && i == d.Idle_Point);
         if (idle) b[0] |= 0x80;

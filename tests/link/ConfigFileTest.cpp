@@ -249,8 +249,8 @@ TEST_F(ConfigFiles, FilesThatAreNoConfigurationAreRecognised) {
     const std::pair<const char*, const char*> cases[] = {
         {"missing.cfg", "does not exist"}, {"folder.cfg", "is not a file"},
         {"empty.cfg", "is empty"},         {"binary.cfg", "is not a text file"},
-        {"unknown.cfg", "no configuration keys"}, {"badint.cfg", "PG_RPM is not a whole number"},
-        {"badbool.cfg", "LPG_on is not True or False"}, {"good.cfg", ""},
+        {"unknown.cfg", "no configuration keys"}, {"badint.cfg", "line 1: PG_RPM fast is not allowed"},
+        {"badbool.cfg", "line 1: LPG_on 1 is not allowed; it must be True or False"}, {"good.cfg", ""},
     };
     for (const auto& [file, problem] : cases) {
         const std::string found = CheckConfigFile(dir / file);
