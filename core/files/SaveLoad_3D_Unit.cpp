@@ -120,8 +120,10 @@ std::string fullFileName(const Context& ctx, const std::string& name) {
 
 bool IsValidConfigName(std::string_view name) {
     if (name.size() > kConfigNameMax || !IsSafeFileName(name)) return false;
-    return std::all_of(name.begin(), name.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    // Braces mark comments in the files that keep the name.
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && c != '{' && c != '}';
+    });
 }
 
 std::string EscapeComments(std::string_view text) {
@@ -470,7 +472,9 @@ void SaveLoadNameChanged(Context& ctx, std::string_view text) {
     const std::string& name = v.HudTextBox_3D_SL_Name;
     v.Name_Refused.clear();
     if (!name.empty() && !IsValidConfigName(name)) {
-        v.Name_Refused = "A configuration name may hold letters, digits and - _ . only";
+        v.Name_Refused = "A configuration name has 1 to 8 characters of the English alphabet, digits, "
+                         "blanks and punctuation, none of { } / \\ : * ? \" < > |, and does not "
+                         "start or end with a dot or end with a blank";
     }
     v.HudButton_3D_SL_Run_Enabled = !name.empty() && v.Name_Refused.empty();
 }

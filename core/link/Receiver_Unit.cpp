@@ -107,11 +107,18 @@ void decodeOne(Context& ctx, std::uint8_t code, std::uint8_t h, std::uint8_t l) 
     }
 }
 
+// A parameter as the ECU last sent it.
+WordBytes asSent(const Context& ctx, std::uint8_t code) {
+    const auto raw = ctx.link.Raw_Params.find(code);
+    return raw == ctx.link.Raw_Params.end() ? WordBytes{0, 0} : WordToBytes(raw->second);
+}
+
+bool haveTable(Context& ctx) { return ctx.temperatureTable().Load() != nullptr; }
+
 // A temperature goes back as the code nearest to it; without a table, as the ECU sent it.
 WordBytes temperatureBytes(Context& ctx, std::uint8_t code, std::int32_t degrees) {
     if (auto bytes = TemperatureToBytes(ctx.temperatureTable(), degrees)) return *bytes;
-    const auto raw = ctx.link.Raw_Params.find(code);
-    return raw == ctx.link.Raw_Params.end() ? WordBytes{0, 0} : WordToBytes(raw->second);
+    return asSent(ctx, code);
 }
 
 using Reply = std::span<const std::uint8_t>;
@@ -205,8 +212,9 @@ WordBytes EncodeParameter(Context& ctx, std::uint8_t code) {
     case 0x94:
         return PercentToBytes(c.ACB_Corr_94, PressureToRaw(1, c.ACB_Press, c.Press_Scale), 32768);
     case 0x95: return temperatureBytes(ctx, code, c.ACB_Temper);
-    case 0x96: return PercentToBytes(c.ACB_Corr_96, c.ACB_Temper, 4096);
-    case 0x97: return PercentToBytes(c.ACB_Corr_97, c.ACB_Temper, 4096);
+    // Scaled by a temperature: without the table they go back as the ECU sent them too.
+    case 0x96: return haveTable(ctx) ? PercentToBytes(c.ACB_Corr_96, c.ACB_Temper, 4096) : asSent(ctx, code);
+    case 0x97: return haveTable(ctx) ? PercentToBytes(c.ACB_Corr_97, c.ACB_Temper, 4096) : asSent(ctx, code);
     case 0x98: return HalfToBytes(c.ACB_Value_98);
     case 0x99: {
         // Unsigned: 0x90 read as 113 % goes back as 0x90, not held to the signed 99 %.

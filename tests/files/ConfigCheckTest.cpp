@@ -69,6 +69,10 @@ TEST(ConfigCheck, EncodersHoldEveryValueToItsField) {
     ctx.config.Level_Buzzer = false;
     ctx.config.GP_Buzzer = false;
     EXPECT_EQ(EncodeParameter(ctx, 0x54), (WordBytes{0x03, 0x88})) << "the low ten bits, no flag";
+    // No temperature table here: what is scaled by a temperature goes back as it came.
+    ctx.link.Raw_Params[0x96] = 0x1234;
+    ctx.config.ACB_Corr_96 = 5;
+    EXPECT_EQ(EncodeParameter(ctx, 0x96), (WordBytes{0x12, 0x34}));
     ctx.diagram.Gas_Point[3] = 99999;
     ctx.diagram.Petrol_Point[5] = 40000;
     ctx.diagram.Idle_Point = 2;
