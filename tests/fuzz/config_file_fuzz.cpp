@@ -13,18 +13,6 @@
 #include "runtime/VirtualScheduler.h"
 
 #include <fstream>
-#include <sstream>
-
-namespace {
-
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace bifuel;
@@ -50,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::filesystem::remove(path);
         ctx.settings.CFG_Full_File_Name = path.string();
         SaveConfigFile(ctx);
-        return readAll(path);
+        return fuzz::ReadAll(path);
     };
     const std::string once = saveTo("ONCE.cfg");
     ctx.settings.CFG_Full_File_Name = (dir / "Config" / "ONCE.cfg").string();

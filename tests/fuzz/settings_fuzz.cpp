@@ -8,18 +8,6 @@
 #include "runtime/VirtualScheduler.h"
 
 #include <fstream>
-#include <sstream>
-
-namespace {
-
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace bifuel;
@@ -39,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path once = dir / "once.ini";
     std::filesystem::remove(once);
     Settings_Save(file, once, records, false);
-    const std::string saved = readAll(once);
+    const std::string saved = fuzz::ReadAll(once);
     Settings_Load(file, once, records);
     const std::filesystem::path twice = dir / "twice.ini";
     std::filesystem::remove(twice);
     Settings_Save(file, twice, records, false);
-    fuzz::Require(readAll(twice) == saved, "saved settings load and save to the same text", saved);
+    fuzz::Require(fuzz::ReadAll(twice) == saved, "saved settings load and save to the same text", saved);
     return 0;
 }
