@@ -35,25 +35,31 @@ fuzz: deps
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 	tests/fuzz/run-all $(FUZZ_DIR) $(FUZZ_SECONDS)
 
-# Builds everything and starts the desktop program in a demo folder (build/run) against the
-# simulated ECU. Without a display it says how to watch the simulator from the terminal.
-RUN_DIR := $(BUILD_DIR)/run
-run: build
+# Builds the desktop program optimised and without sanitizers (the program a user starts is
+# the program we ship; the test build keeps them) and starts it in a demo folder
+# (build-run/run) against the simulated ECU. Without a display it says how to watch the
+# simulator from the terminal.
+RUN_BUILD_DIR ?= build-run
+RUN_DIR := $(RUN_BUILD_DIR)/run
+run: deps
+	cmake -S . -B $(RUN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+		-DBIFUEL_SANITIZE=OFF -DBIFUEL_WERROR=OFF -DBIFUEL_BUILD_BENCH=OFF
+	cmake --build $(RUN_BUILD_DIR) -j $(JOBS) --target bifuel-studio bifuel-cli
+	@# One shell for the rest: without a display nothing more is done.
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
 	  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so bifuel-studio cannot open its window."; \
 	  echo "Watch the simulated ECU with the command-line tool instead:"; \
-	  echo "  $(BUILD_DIR)/cli/bifuel-cli --port sim live --seconds 10"; \
-	  exit 0; \
+	  echo "  $(RUN_BUILD_DIR)/cli/bifuel-cli --port sim live --seconds 10"; \
+	else \
+	  mkdir -p $(RUN_DIR)/Config $(RUN_DIR)/Language && \
+	  cp data/bifuel-studio.dat $(RUN_DIR)/ && \
+	  cp data/Language/*.lng $(RUN_DIR)/Language/ && \
+	  { [ -f $(RUN_DIR)/bifuel-studio.ini ] || printf 'Port_Name=sim\r\n' > $(RUN_DIR)/bifuel-studio.ini; } && \
+	  cd $(RUN_DIR) && ../ui/bifuel-studio; \
 	fi
-	mkdir -p $(RUN_DIR)/Config $(RUN_DIR)/Language
-	cp data/bifuel-studio.dat $(RUN_DIR)/
-	cp data/Language/*.lng $(RUN_DIR)/Language/
-	@# Settings are kept between runs; the first run talks to the simulator.
-	@[ -f $(RUN_DIR)/bifuel-studio.ini ] || printf 'Port_Name=sim\r\n' > $(RUN_DIR)/bifuel-studio.ini
-	cd $(RUN_DIR) && ASAN_OPTIONS=detect_leaks=0 ../ui/bifuel-studio
 
 format:
 	find core sim tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(RELEASE_DIR)
+	rm -rf $(BUILD_DIR) $(RELEASE_DIR) $(RUN_BUILD_DIR) $(FUZZ_DIR)

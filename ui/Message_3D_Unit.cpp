@@ -2,6 +2,7 @@
 
 #include "Context.h"
 #include "Main_Logic.h"
+#include "autocalibration/AutoCLB_Unit.h"
 #include "link/Global_Unit.h"
 
 #include <QCloseEvent>
@@ -169,10 +170,8 @@ void TForm_3D_MSG::ApplyFonts() {
 }
 
 void TForm_3D_MSG::Answer(int kind) {
-    if (type_ == 3) {
-        ctx_.settings.ACB_SCR_Type = kind == kKindYes ? "Innovational" : "Fast calibration";
-        if (ACB_Begin) ACB_Begin();
-    }
+    // The answer to the innovational question starts the run it chose.
+    if (type_ == 3) ACB_Innovational_Answer(ctx_, kind == kKindYes);
     close();
 }
 

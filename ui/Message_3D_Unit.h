@@ -38,8 +38,6 @@ public:
     QWidget* textPanel() { return textPanel_; }
 
     void ApplyFonts();
-    // The type-3 answer starts the auto-calibration through this.
-    std::function<void()> ACB_Begin;
     // The type-15 message closed: the main window closes with it.
     std::function<void()> onEndProgram;
 

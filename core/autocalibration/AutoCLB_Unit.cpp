@@ -420,6 +420,7 @@ void HudButton_ACB_StartClick(Context& ctx) {
 
 void ACB_Innovational_Answer(Context& ctx, bool yes) {
     ctx.settings.ACB_SCR_Type = std::string(yes ? kAlgorithmInnovational : kAlgorithmFast);
+    if (st(ctx).In_Run) return; // a run already going is not started over
     ACB_Begin(ctx);
 }
 

@@ -2,6 +2,7 @@
 
 #include "OpenGL_MSG.h"
 #include "Single_Instance.h"
+#include "autocalibration/AutoCLB_Unit.h"
 #include "files/FindUnit.h"
 #include "link/Global_Unit.h"
 
@@ -68,12 +69,10 @@ TEST_F(MessageWindow, QuestionAnswerSetsTheAlgorithmAndTheCloseBoxDoesNot) {
     struct Case {
         int button; // -1: the title bar's close box
         std::string type;
-        int begun;
+        bool starts;
     };
-    int begun = 0;
-    app->message().ACB_Begin = [&begun] { ++begun; };
     ctx().settings.ACB_SCR_Type = "Default";
-    for (const Case& c : {Case{0, "Innovational", 1}, Case{1, "Fast calibration", 2}, Case{-1, "Fast calibration", 2}}) {
+    for (const Case& c : {Case{0, "Innovational", true}, Case{1, "Fast calibration", true}, Case{-1, "Fast calibration", false}}) {
         ShowMessageWindow(ctx(), 3, "");
         ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 500));
         QAbstractButton* b = c.button < 0 ? static_cast<QAbstractButton*>(app->message().closeButton())
@@ -81,7 +80,11 @@ TEST_F(MessageWindow, QuestionAnswerSetsTheAlgorithmAndTheCloseBoxDoesNot) {
         QTest::mouseClick(b, Qt::LeftButton);
         EXPECT_FALSE(app->message().isVisible());
         EXPECT_EQ(ctx().settings.ACB_SCR_Type, c.type);
-        EXPECT_EQ(begun, c.begun);
+        // The answer starts the run; the close box starts nothing.
+        EXPECT_EQ(ctx().acb.In_Run, c.starts);
+        EXPECT_EQ(ctx().acb.Algorithm, c.type);
+        if (ctx().acb.In_Run) ACB_Stop(ctx());
+        EXPECT_FALSE(ctx().acb.In_Run);
     }
 }
 
