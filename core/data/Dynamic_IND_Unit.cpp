@@ -72,6 +72,10 @@ void RotateStatus(Context& ctx) {
     restartRotation(ctx);
 }
 
+void RefreshStatusLine(Context& ctx) {
+    if (ctx.dynamicInd.Count == 0) show(ctx, ctx.colours.ColourOf(Colour::General), WorkTimeText(ctx));
+}
+
 std::string WorkTimeText(const Context& ctx) {
     const std::string hours = ctx.LangText("Dim_Hour_Long");
     return ctx.LangText("Gas") + " : " + FixedText(ctx.config.Work_Gas / 60.0, 2) + " " + hours +

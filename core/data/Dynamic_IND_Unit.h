@@ -33,6 +33,8 @@ void RemoveStatus(Context& ctx, const std::string& text);
 // Timer_DynamicIND: the next message, or the engine work hours when the ring is empty.
 void RotateStatus(Context& ctx);
 // "Gas : 1.50 hours" and "Petrol : ..." on two lines.
+// Shows the work hours again, in the current language, when no status text rotates.
+void RefreshStatusLine(Context& ctx);
 std::string WorkTimeText(const Context& ctx);
 
 } // namespace bifuel

@@ -493,7 +493,7 @@ void ApplyLanguage(Language& language, LanguageView& view, const LanguageHooks& 
     view.HudStringListBox_Menu_File.clear();
     for (const std::string_view key : kFileMenu) view.HudStringListBox_Menu_File.push_back(language.LangText(key));
 
-    if (hooks.RefreshColourTexts) hooks.RefreshColourTexts();
+    if (hooks.RefreshUnitTexts) hooks.RefreshUnitTexts();
     language.CloseLanguage();
 }
 

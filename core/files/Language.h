@@ -78,7 +78,7 @@ private:
 // What ApplyLanguage and SelectLanguage ask of other units; any may be empty.
 struct LanguageHooks {
     std::function<void()> Update_Title;       // after the shared texts are set
-    std::function<void()> RefreshColourTexts; // runs while the language file is open
+    std::function<void()> RefreshUnitTexts; // other units' texts; runs while the language file is open
     std::function<void()> CloseMenus;         // File and Language menus, after a pick
 };
 

@@ -43,7 +43,8 @@ LanguageHooks languageHooks(Context& ctx, const CreateHooks& hooks) {
     LanguageHooks h;
     h.Update_Title = hooks.UpdateTitle;
     h.CloseMenus = hooks.CloseMenus;
-    (void)ctx;
+    // The work hours on the status line follow the language too.
+    h.RefreshUnitTexts = [&ctx] { RefreshStatusLine(ctx); };
     return h;
 }
 

@@ -2,6 +2,7 @@
 #include "MemoryLine.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
+#include "files/Language.h"
 #include "runtime/VirtualScheduler.h"
 
 #include <gtest/gtest.h>
@@ -363,6 +364,28 @@ TEST(StatusRing, AddRemoveAndRotate) {
     for (int i = 0; i < 12; ++i) AddStatus(ctx, Colour::Txt_Error, "m" + std::to_string(i));
     EXPECT_EQ(ctx.dynamicInd.Count, kStatusRingSize);
     EXPECT_EQ(ctx.view.HudLabel_DynamicIND.text, "m9");
+}
+
+} // namespace
+} // namespace bifuel
+
+namespace bifuel {
+namespace {
+
+// The work hours shown while no status text rotates follow a change of language.
+TEST(StatusLine, WorkHoursFollowTheLanguage) {
+    VirtualScheduler clock;
+    sim::MemoryLine line{clock};
+    Context ctx{clock, line.host(), MakePaths(std::filesystem::temp_directory_path(), "bifuel-studio")};
+    ctx.config.Work_Gas = 90;
+    RefreshStatusLine(ctx);
+    EXPECT_NE(ctx.view.HudLabel_DynamicIND.text.find("hours"), std::string::npos);
+    ctx.language.setLanguageDir(BIFUEL_SOURCE_DIR "/data/Language");
+    ASSERT_TRUE(ctx.language.setCurrent("Deutsch"));
+    ApplyLanguage(ctx.language, ctx.languageView,
+                  LanguageHooks{.RefreshUnitTexts = [&ctx] { RefreshStatusLine(ctx); }});
+    EXPECT_NE(ctx.view.HudLabel_DynamicIND.text.find("1.50 Std."), std::string::npos)
+        << ctx.view.HudLabel_DynamicIND.text;
 }
 
 } // namespace

@@ -282,7 +282,7 @@ TEST_F(LanguageFolder, ApplyLanguageJoinsUnitWordsAndRunsTheHooksWithTheFileOpen
     std::vector<std::string> calls;
     LanguageHooks hooks;
     hooks.Update_Title = [&] { calls.push_back("title:" + view.Shared.Petrol); };
-    hooks.RefreshColourTexts = [&] { calls.push_back("colours:" + lang.LangText("Color_3D_Gas")); };
+    hooks.RefreshUnitTexts = [&] { calls.push_back("colours:" + lang.LangText("Color_3D_Gas")); };
     ApplyLanguage(lang, view, hooks);
 
     EXPECT_EQ(calls, (std::vector<std::string>{"title:Benzin", "colours:Farbe Gas"}));
