@@ -110,8 +110,6 @@ void ACB_Take_Result(Context& ctx) {
 
 namespace {
 
-void takeResult(Context& ctx) { ACB_Take_Result(ctx); }
-
 bool targetWritten(const ACB_State& s) {
     return s.Final_Write != 0 && s.Final_Version == s.Target_Version &&
            s.Final_Result == OperationResult::Done;
@@ -814,7 +812,7 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         return true;
     case 54:
         ACB_Result(ctx);
-        if (!s.Failed) takeResult(ctx);
+        if (!s.Failed) ACB_Take_Result(ctx);
         return true;
     case 55:
         if (s.Result_Text.empty()) {
@@ -844,7 +842,7 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
             c.ACB_Temper = (s.Support_Sum[1] / kSupportSamples + 5) / 10;
             c.ACB_Value_98 = s.Support_Sum[2] / kSupportSamples;
             restoreCorrections(ctx);
-            takeResult(ctx);
+            ACB_Take_Result(ctx);
         } else {
             // A failed run gives the ECU back what it had; so does a stop.
             PutImage(ctx, s.Target);

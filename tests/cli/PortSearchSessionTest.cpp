@@ -2,6 +2,7 @@
 // search, says which ports it tries, and works with the one the ECU answers on.
 #include "Cli_Session.h"
 #include "link/LinkHarness.h"
+#include "link/PortRouter.h"
 
 #include "MemoryLine.h"
 #include "SimEcu.h"
@@ -15,55 +16,7 @@
 namespace bifuel::cli {
 namespace {
 
-// Several serial ports, each its own line; an ECU answers only where one is attached.
-class PortRouter final : public SerialPort {
-public:
-    explicit PortRouter(VirtualScheduler& clock) : clock_(clock) {}
-
-    sim::MemoryLine& line(const std::string& name) {
-        auto& slot = lines_[name];
-        if (!slot) {
-            slot = std::make_unique<sim::MemoryLine>(clock_, sim::MemoryLine::kByteTimeUs9600);
-            slot->host().setPortName(name);
-            slot->host().setEvents({[this] { fire(events_.bytesArrived); }, [this] { fire(events_.opened); },
-                                    [this] { fire(events_.closed); }});
-        }
-        return *slot;
-    }
-
-    void setEvents(Events events) override { events_ = std::move(events); }
-    void setPortName(const std::string& name) override {
-        if (name == name_) return;
-        const bool wasOpen = isOpen();
-        if (wasOpen) close();
-        name_ = name;
-        if (wasOpen) open();
-    }
-    std::string portName() const override { return name_; }
-    bool open() override { return active().open(); }
-    void close() override { active().close(); }
-    bool isOpen() const override { return lines_.count(name_) && lines_.at(name_)->host().isOpen(); }
-    bool write(const std::uint8_t* d, std::size_t n) override { return active().write(d, n); }
-    std::size_t read(std::uint8_t* b, std::size_t max) override { return active().read(b, max); }
-    std::size_t bytesAvailable() const override {
-        return lines_.count(name_) ? lines_.at(name_)->host().bytesAvailable() : 0;
-    }
-    bool purge() override { return active().purge(); }
-    std::string errorText() const override {
-        return lines_.count(name_) ? lines_.at(name_)->host().errorText() : std::string();
-    }
-
-private:
-    static void fire(const std::function<void()>& handler) {
-        if (handler) handler();
-    }
-    SerialPort& active() { return line(name_).host(); }
-
-    VirtualScheduler& clock_;
-    std::map<std::string, std::unique_ptr<sim::MemoryLine>> lines_;
-    Events events_;
-    std::string name_;
-};
+using test::PortRouter;
 
 TEST(CliPortSearch, TriesThePortsInTurnAndWorksWithTheOneThatAnswers) {
     test::TempWorkDir work;
