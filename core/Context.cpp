@@ -3,6 +3,7 @@
 #include "calibration/Calibr_Ctrl.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
+#include "data/Setup_Page.h"
 #include "link/Global_Unit.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Port_3D_Unit.h"
@@ -60,6 +61,8 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
     timers.Timer_CLB_3D_Btn =
         makeTimer(scheduler, kKeyRepeatMs, [this] { OnKeyRepeatTimer(*this); });
     BuildDiagramScales(diagramView, diagram);
+    // The Setup page's controls hold the record from the start: an edit reads all of them.
+    FillSetupPage(*this);
 
     port.setEvents({
         [this] { OnBytesArrived(*this); },

@@ -8,6 +8,7 @@
 #include "data/Config_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
+#include "data/Setup_Page.h"
 #include "data/Temperature_Table.h"
 #include "files/Colors_3D_Unit.h"
 #include "files/FindUnit.h"
@@ -80,6 +81,7 @@ public:
     LinkState link;
     LinkView view;
     DataView dataView;
+    SetupView setupView;
     SaveLoadView saveLoad;
     SettingsView settingsView;
     LanguageView languageView;

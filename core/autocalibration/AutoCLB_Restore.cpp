@@ -1,6 +1,7 @@
 #include "autocalibration/AutoCLB_Restore.h"
 
 #include "Context.h"
+#include "data/Setup_Page.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "link/Global_Unit.h"
 
@@ -39,7 +40,7 @@ void PutImage(Context& ctx, const EcuImage& image) {
     // A map write sends the page's texts: they must say what the values say.
     ctx.rpmMap.Map_Value = image.map;
     BuildMap(ctx);
-    ctx.events.setupPageFill.notify();
+    FillSetupPage(ctx);
 }
 
 EcuFingerprint FingerprintOf(const Context& ctx) {

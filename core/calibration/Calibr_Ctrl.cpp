@@ -1,6 +1,7 @@
 #include "calibration/Calibr_Ctrl.h"
 
 #include "Context.h"
+#include "data/Setup_Page.h"
 #include "link/Link_Operations.h"
 #include "calibration/Calibr_Create.h"
 #include "data/Calc_Unit.h"
@@ -165,19 +166,11 @@ void closePrompt(Context& ctx) {
     ClosePromptPanel(ctx);
 }
 
-void readSetupPage(Context& ctx) {
-    if (!ctx.events.setupPageRead.empty()) {
-        ctx.events.setupPageRead.notify();
-    } else {
-        ScheduleWrite(ctx, 2);
-    }
-}
-
 void setSaveMap(Context& ctx, bool on) {
     if (ctx.config.Save_Map == on) return;
     ctx.config.Save_Map = on;
     UpdateMapControls(ctx);
-    readSetupPage(ctx);
+    ReadSetupPage(ctx);
 }
 
 // First Yes: the corrected gas times, and a straight continuation past the last corrected

@@ -1,6 +1,7 @@
 #include "files/SaveLoad_3D_Unit.h"
 
 #include "Context.h"
+#include "data/Setup_Page.h"
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Unit.h"
 #include "link/Link_Operations.h"
@@ -257,7 +258,7 @@ void LoadInstallerDetail(Context& ctx) {
         readInstallerKeys(file, c);
         file.CloseKeyFile();
     }
-    ctx.events.setupPageFill.notify();
+    FillInstallerBoxes(ctx);
 }
 
 void ResetConfiguration(Context& ctx) {
@@ -443,7 +444,7 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
         ctx.settings.CFG_Full_File_Name.clear();
         ResetConfiguration(ctx);
         RefreshDiagram(ctx);
-        ctx.events.setupPageFill.notify();
+        FillSetupPage(ctx);
         SetPendingRequest(ctx, Request::WriteAll);
     } else {
         v.shown = true;
@@ -496,7 +497,7 @@ void SaveLoadRun(Context& ctx) {
         v.Last_Error = refused;
         if (!refused.empty()) return; // the window stays open with the reason
         LoadConfigForEcu(ctx);
-        ctx.events.setupPageFill.notify();
+        FillSetupPage(ctx);
     } else {
         const WriteResult saved = SaveConfigFile(ctx);
         v.Last_Error = saved.ok ? std::string() : saved.message;

@@ -51,8 +51,7 @@ struct LinkEvents {
     Signal<> titleChanged;
     Signal<> menusClose;
     Signal<int> deferredAction;
-    Signal<> setupPageFill;
-    Signal<> setupPageRead;
+    Signal<> setupPageFilled; // the Setup page's view state was filled from the record
     Signal<const PortLineSettings&> lineSettings;
 };
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "Context.h"
+#include "data/Setup_Page.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "files/Language.h"
@@ -80,7 +81,7 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
     } else if (std::filesystem::exists(ctx.settings.CFG_Full_File_Name)) {
         AddStatus(ctx, Colour::Txt_Error, refused);
     }
-    ctx.events.setupPageFill.notify();
+    FillSetupPage(ctx);
 
     // The status line starts from "engine running, pressure normal", and every indicator
     // shows its zero value.

@@ -1,6 +1,7 @@
 #include "link/Receiver_Unit.h"
 
 #include "Context.h"
+#include "data/Setup_Page.h"
 #include "files/SaveLoad_3D_Unit.h"
 #include "calibration/Calibr_Unit.h"
 #include "data/Config_Unit.h"
@@ -160,7 +161,7 @@ void DecodeParams(Context& ctx, std::span<const std::uint8_t> reply) {
         ctx.link.Raw_Params[list[i]] = static_cast<std::uint16_t>(BytesToWord(h, l));
         decodeOne(ctx, list[i], h, l);
     }
-    ctx.events.setupPageFill.notify();
+    FillSetupPage(ctx);
 }
 
 WordBytes EncodeParameter(Context& ctx, std::uint8_t code) {

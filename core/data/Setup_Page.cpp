@@ -1,0 +1,195 @@
+#include "data/Setup_Page.h"
+
+#include "Context.h"
+#include "calibration/Calibr_Create.h"
+#include "calibration/Calibr_Ctrl.h"
+#include "data/Calc_Unit.h"
+#include "link/Global_Unit.h"
+#include "link/Main_Window.h"
+
+#include <utility>
+
+namespace bifuel {
+
+std::string DelayListText(std::int32_t tenths, char decimalSeparator) {
+    std::string text = FixedText(tenths / 10.0, 1);
+    for (char& c : text) {
+        if (c == '.') c = decimalSeparator;
+    }
+    return text;
+}
+
+std::string_view InjectionText(bool noSequentInject) { return kInjectionList[noSequentInject ? 1 : 0]; }
+std::string_view GasTypeText(bool lpgOn) { return kGasTypeList[lpgOn ? 0 : 1]; }
+
+namespace {
+
+using C = Configuration_Class;
+
+std::string checkText(const Context& ctx, bool on) { return ctx.LangText(on ? "Yes" : "No"); }
+
+template <std::int32_t C::*Level> std::string levelText(const C& c, const Context&) {
+    return AdcToVoltText(c.*Level);
+}
+
+constexpr std::array<SetupField, 15> kFields = {{
+    {"RPM_PreScaler", &LanguageView::HudLabel_CFG_RPM_Prescaler, nullptr,
+     [](const C& c, const Context&) { return c.RPM_PreScaler; }},
+    {"PG_RPM", &LanguageView::HudLabel_CFG_PG_RPM, nullptr,
+     [](const C& c, const Context&) { return std::to_string(c.PG_RPM); }},
+    {"PG_Temper", &LanguageView::HudLabel_CFG_PG_Temper, nullptr,
+     [](const C& c, const Context&) { return std::to_string(c.PG_Temper); }},
+    {"PG_Time", &LanguageView::HudLabel_CFG_PG_Time, nullptr,
+     [](const C& c, const Context& ctx) { return DelayListText(c.PG_Time, ctx.setupView.Decimal_Separator); }},
+    {"NoSequentInject", &LanguageView::HudLabel_CFG_Injection, nullptr,
+     [](const C& c, const Context&) { return std::string(InjectionText(c.NoSequentInject)); }},
+    {"LPG_on", &LanguageView::HudLabel_CFG_Gas_Type, nullptr,
+     [](const C& c, const Context&) { return std::string(GasTypeText(c.LPG_on)); }},
+    {"Level_Buzzer", &LanguageView::HudCheckBox_CFG_LevelGas_Buzzer, nullptr,
+     [](const C& c, const Context& ctx) { return checkText(ctx, c.Level_Buzzer); }},
+    {"GP_Buzzer", &LanguageView::HudCheckBox_CFG_GP_Buzzer, nullptr,
+     [](const C& c, const Context& ctx) { return checkText(ctx, c.GP_Buzzer); }},
+    {"PG_GAS_Hot_Engine", &LanguageView::HudCheckBox_CFG_PG_GAS_Hot_Engine, nullptr,
+     [](const C& c, const Context& ctx) { return checkText(ctx, c.PG_GAS_Hot_Engine); }},
+    {"Level_Type", &LanguageView::HudLabel_CFG_Level_Sensor, nullptr,
+     [](const C& c, const Context&) { return c.Level_Type; }},
+    {"Level1", nullptr, "CFG_LevelSensor", levelText<&C::Level1>},
+    {"Level2", nullptr, "CFG_LevelSensor", levelText<&C::Level2>},
+    {"Level3", nullptr, "CFG_LevelSensor", levelText<&C::Level3>},
+    {"Level4", nullptr, "CFG_LevelSensor", levelText<&C::Level4>},
+    {"Level5", nullptr, "CFG_LevelSensor", levelText<&C::Level5>},
+}};
+
+} // namespace
+
+std::span<const SetupField> SetupFields() { return kFields; }
+
+std::string SetupFieldCaption(const Context& ctx, const SetupField& field) {
+    if (field.caption != nullptr) return ctx.languageView.*field.caption;
+    return ctx.LangText(field.captionKey) + " " + std::string(field.key).substr(5);
+}
+
+namespace {
+
+std::array<std::int32_t*, 5> levels(Configuration_Class& c) { return {&c.Level1, &c.Level2, &c.Level3, &c.Level4, &c.Level5}; }
+
+// Integers of the read-only lists; they always parse, the fallback only guards the record.
+std::int32_t listNumber(const std::string& text, std::int32_t fallback) {
+    const std::optional<double> v = TextToFloat(text);
+    return v ? TruncToInt(*v) : fallback;
+}
+
+// Sets the filling flag for one fill, and clears it however the fill ends.
+class Filling {
+public:
+    explicit Filling(SetupView& v) : v_(v), was_(std::exchange(v.Setup_Filling, true)) {}
+    ~Filling() { v_.Setup_Filling = was_; }
+    Filling(const Filling&) = delete;
+    Filling& operator=(const Filling&) = delete;
+
+private:
+    SetupView& v_;
+    bool was_;
+};
+
+void fillInstaller(Context& ctx) {
+    const Configuration_Class& c = ctx.config;
+    SetupView& v = ctx.setupView;
+    v.HudTextBox_CFG_User_Name = c.User_Name;
+    v.HudTextBox_CFG_User_Phone = c.User_Phone;
+    v.HudTextBox_CFG_User_Install_Date = c.Date_Mounting;
+    v.HudTextBox_CFG_User_Install_KM = c.Data_KM;
+    v.HudTextBox_CFG_User_Gas_Jets = c.Car_Jet;
+    v.HudMemo_CFG_User_Notice = c.Car_Comments;
+}
+
+} // namespace
+
+void FillSetupPage(Context& ctx) {
+    SetupView& v = ctx.setupView;
+    const Filling filling(v);
+    Configuration_Class& c = ctx.config;
+    v.HudGroupBox_CFG_User = InstallerGroupCaption(ctx);
+    ctx.events.titleChanged.notify();
+    v.HudComboTextBox_CFG_RPM_Prescaler = c.RPM_PreScaler;
+    v.HudComboTextBox_CFG_PG_RPM = std::to_string(c.PG_RPM);
+    v.HudComboTextBox_CFG_PG_Temper = std::to_string(c.PG_Temper);
+    v.HudComboTextBox_CFG_Injection = InjectionText(c.NoSequentInject);
+    v.HudComboTextBox_CFG_Gas_Type = GasTypeText(c.LPG_on);
+    v.HudCheckBox_CFG_GP_Buzzer = c.GP_Buzzer;
+    v.HudCheckBox_CFG_PG_GAS_Hot_Engine = c.PG_GAS_Hot_Engine;
+    v.HudCheckBox_CFG_LevelGas_Buzzer = c.Level_Buzzer;
+    v.HudComboTextBox_CFG_Level_Sensor = c.Level_Type;
+    const auto l = levels(c);
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        v.HudTrackBar_LevelGas[i] = std::clamp(*l[i], 0, 1023);
+        v.HudTextBox_LevelGas[i] = AdcToVoltText(*l[i]);
+    }
+    v.HudComboTextBox_CFG_PG_Time = DelayListText(c.PG_Time, v.Decimal_Separator);
+    fillInstaller(ctx);
+    UpdateMapControls(ctx);
+    RefreshDiagram(ctx);
+    ctx.events.setupPageFilled.notify();
+}
+
+void FillInstallerBoxes(Context& ctx) {
+    const Filling filling(ctx.setupView);
+    ctx.setupView.HudGroupBox_CFG_User = InstallerGroupCaption(ctx);
+    fillInstaller(ctx);
+    ctx.events.setupPageFilled.notify();
+}
+
+void ReadSetupPage(Context& ctx) {
+    const SetupView& v = ctx.setupView;
+    if (v.Setup_Filling) return;
+    ctx.timers.Timer_GEN_Transmit->stop();
+    Configuration_Class& c = ctx.config;
+    c.RPM_PreScaler = v.HudComboTextBox_CFG_RPM_Prescaler;
+    c.PG_RPM = listNumber(v.HudComboTextBox_CFG_PG_RPM, c.PG_RPM);
+    c.PG_Temper = listNumber(v.HudComboTextBox_CFG_PG_Temper, c.PG_Temper);
+    // The page has no control for the mono injection: any edit here turns it off.
+    c.MonoInject = false;
+    c.NoSequentInject = v.HudComboTextBox_CFG_Injection == InjectionText(true);
+    c.LPG_on = v.HudComboTextBox_CFG_Gas_Type == GasTypeText(true);
+    c.Param44_Press = c.LPG_on ? kLpgPress44 : kCngPress44;
+    c.GP_Buzzer = v.HudCheckBox_CFG_GP_Buzzer;
+    c.Level_Buzzer = v.HudCheckBox_CFG_LevelGas_Buzzer;
+    c.PG_GAS_Hot_Engine = v.HudCheckBox_CFG_PG_GAS_Hot_Engine;
+    c.User_Name = v.HudTextBox_CFG_User_Name;
+    c.User_Phone = v.HudTextBox_CFG_User_Phone;
+    c.Date_Mounting = v.HudTextBox_CFG_User_Install_Date;
+    c.Data_KM = v.HudTextBox_CFG_User_Install_KM;
+    c.Car_Jet = v.HudTextBox_CFG_User_Gas_Jets;
+    c.Car_Comments = v.HudMemo_CFG_User_Notice;
+    if (const std::optional<double> seconds = TextToFloat(v.HudComboTextBox_CFG_PG_Time)) {
+        c.PG_Time = TruncToInt(*seconds * 10);
+    }
+    ScheduleWrite(ctx, 2);
+}
+
+void ReadLevelBars(Context& ctx) {
+    SetupView& v = ctx.setupView;
+    if (v.Setup_Filling) return;
+    const auto l = levels(ctx.config);
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        *l[i] = std::clamp(v.HudTrackBar_LevelGas[i], 0, 1023);
+        v.HudTextBox_LevelGas[i] = AdcToVoltText(*l[i]);
+    }
+    ReadSetupPage(ctx);
+}
+
+void OnLevelTypeChosen(Context& ctx) {
+    SetupView& v = ctx.setupView;
+    if (v.Setup_Filling) return;
+    Configuration_Class& c = ctx.config;
+    const Level_Sensor_Box_Class* box = LevelSensorBox(LevelTypeIndex(v.HudComboTextBox_CFG_Level_Sensor));
+    if (box == nullptr) return; // the list holds only types of the table
+    c.Level_Type = box->Name;
+    c.Level_Buzzer = v.HudCheckBox_CFG_LevelGas_Buzzer;
+    c.Level_Invert = box->Invert;
+    c.Level_90 = box->Level_90;
+    v.HudTrackBar_LevelGas = {box->Level1, box->Level2, box->Level3, box->Level4, box->Level5};
+    ReadLevelBars(ctx);
+}
+
+} // namespace bifuel
