@@ -390,6 +390,7 @@ void TForm_3D_GEN::buildPages() {
         pagePanels_.push_back(panel);
     };
     addPanel(0, "HudPanel_CFG", QRectF(3, 4, 616, 473));
+    setupPage_ = new SetupPage(ctx_, pagePanels_.back());
     addPanel(1, "HudPanel_ACB_1", QRectF(3, 4, 614, 195));
     addPanel(1, "HudPanel_ACB_2", QRectF(3, 199, 614, 194));
     addPanel(1, "HudPanel_ACB_3", QRectF(3, 397, 614, 80));
@@ -625,7 +626,10 @@ void TForm_3D_GEN::RunDeferredAction(int action) {
     case kActionFonts: ApplyFonts(); break;
     case kActionSplashShow: showSplash(); break;
     case kActionSplashHide: splash_->hide(); break;
-    default: break; // the pages' own font actions: their controls come with the pages
+    case kActionPage0Fonts:
+        if (pageIndex_ == 0) setupPage_->ApplyFonts();
+        break;
+    default: break; // the other pages' font actions: their controls come with the pages
     }
 }
 
@@ -863,6 +867,7 @@ void TForm_3D_GEN::ApplyFonts() {
         ind.data->setColour(c);
         ind.panel->setAccent(c);
     }
+    if (pageIndex_ == 0) setupPage_->ApplyFonts();
     update();
     if (onFontsApplied) onFontsApplied();
 }
@@ -904,6 +909,7 @@ void TForm_3D_GEN::Refresh() {
     settings_->setText(FromUtf8(t.HudButton_3D_GEN_Settings));
     const std::array<const std::string*, 4> tabTexts{&t.HudTabItem_CFG, &t.HudTabItem_ACB, &t.HudTabItem_CLB, &t.HudTabItem_MAP};
     for (std::size_t i = 0; i < 4; ++i) tabItems_[i]->setText(FromUtf8(*tabTexts[i]));
+    setupPage_->ApplyTexts();
     if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size())) menuFileList_->setItems(t.HudStringListBox_Menu_File);
     if (menuLngList_->count() != static_cast<int>(t.HudStringListBox_Menu_LNG.size())) {
         menuLngList_->setItems(t.HudStringListBox_Menu_LNG);

@@ -2,6 +2,7 @@
 
 #include "Hud_Widgets.h"
 #include "Main_Logic.h"
+#include "Setup_Page.h"
 #include "data/Live_Data.h"
 #include "files/Language_View.h"
 #include "link/Link_View.h"
@@ -116,6 +117,7 @@ public:
     ChromeCircle* fullScreenCircle() { return fullScreen_; }
     DesignLayout* contentLayout() { return layout_; }
     DesignLayout* page(int i) { return pages_.at(static_cast<std::size_t>(i)); }
+    SetupPage& setupPage() { return *setupPage_; }
     int pageIndex() const { return pageIndex_; }
     void selectPage(int index);
     double columnWidth() const { return columnWidth_; }
@@ -180,6 +182,7 @@ private:
     std::array<HudButton*, 4> tabItems_{};
     std::array<DesignLayout*, 4> pages_{};
     std::vector<DesignLayout*> pagePanels_;
+    SetupPage* setupPage_ = nullptr; // owned by its panel
     HudLabel* portName_ = nullptr;
     HudLabel* linkQuality_ = nullptr;
     HudLabel* connectMarker_ = nullptr;

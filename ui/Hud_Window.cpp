@@ -26,8 +26,10 @@ constexpr int kTitleBand = 31;
 constexpr int kEdge = 6; // mouse band along the border that resizes the window
 constexpr int kCheckIndicatorRoom = 11 + 2 + 6 + 2; // indicator, its rim, spacing, a margin
 
+} // namespace
+
 // Standard editors drawn dark and translucent, as the HUD panels they sit on.
-QString editorStyle(QColor text) {
+QString EditorStyle(QColor text) {
     const QString c = text.name(QColor::HexArgb);
     return QStringLiteral(
                "QLineEdit, QAbstractSpinBox, QComboBox {"
@@ -41,6 +43,8 @@ QString editorStyle(QColor text) {
                "QCheckBox::indicator:checked { background: #5abeff; border-color: #d8f0ff; }")
         .arg(c);
 }
+
+namespace {
 
 constexpr int kFontsAction = 6;
 
@@ -104,7 +108,7 @@ void HudToolWindow::applyChromeFonts() {
     const QColor general = ColourFromText(ctx_.colours.ColourOf(0));
     close_->setDesignFont(ProgramFont(ctx_.settings.Font_Name, 11, 1));
     close_->setTextColour(general);
-    content_->setStyleSheet(editorStyle(general));
+    content_->setStyleSheet(EditorStyle(general));
     fitEditors();
     update();
 }

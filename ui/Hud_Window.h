@@ -28,6 +28,10 @@ FontPicker SystemFontPicker(QWidget* parent);
 // font (the font colour stays) and the fonts action is queued. False when nothing changed.
 bool ChooseProgramFont(Context& ctx, const FontPicker& pick, const QString& title);
 
+// The style sheet of the standard editors (text, number and combo boxes, check boxes) on
+// the program's dark panels, with `text` as their text colour.
+QString EditorStyle(QColor text);
+
 // The borders of a frameless window under `p`: the band along each that resizes it.
 Qt::Edges EdgesAt(const QWidget& window, QPoint p);
 // The mouse cursor over a frameless window: a resize arrow on its edges and corners.

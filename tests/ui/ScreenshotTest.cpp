@@ -24,6 +24,18 @@ protected:
     }
 };
 
+TEST_F(Screenshots, SetupPageConnectedOnPetrolAndOnGas) {
+    connectToSimulator();
+    run(2500);
+    main().selectPage(0);
+    run(300);
+    save(main(), "setup_page_petrol.png");
+    QTest::keyClick(&main(), Qt::Key_G);
+    ASSERT_TRUE(runUntil([this] { return ctx().live.Work_Mode == kModeGas; }, 3000));
+    run(500);
+    save(main(), "setup_page_gas.png");
+}
+
 TEST_F(Screenshots, MainWindowConnectedMessageAndPortWindows) {
     connectToSimulator();
     run(2500); // past the splash

@@ -1,0 +1,172 @@
+#include "UiHarness.h"
+
+#include "Setup_Page.h"
+#include "data/Calc_Unit.h"
+#include "link/Instruction_Unit.h"
+#include "link/Link_Operations.h"
+#include "link/Receiver_Unit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSlider>
+
+#include "../../sim/LiveFrame.h"
+
+namespace bifuel::test {
+namespace {
+
+// A car set up by an installer: 1:3 prescaler, 0.5 s delay, mono injection on, and two
+// stored errors.
+sim::EcuState configuredCar() {
+    sim::EcuState s = sim::SimEcu::defaultState();
+    s.params[0x45] = 0x0A03;
+    s.params[0x52] = 0x050C; // 0.5 s; flag bit 3 and the mono injection
+    s.live[sim::live::kErrors1] = 0x05;
+    s.live[sim::live::kErrors2] = 0x01;
+    return s;
+}
+
+class SetupPageTest : public StudioHarness {
+protected:
+    SetupPageTest() : StudioHarness(configuredCar()) {}
+
+    ui::SetupPage& page() { return main().setupPage(); }
+
+    // Writes of the configuration that ended, by result.
+    void countWrites() {
+        watch_ = ctx().events.operationEnded.subscribe([this](const OperationEnd& end) {
+            if (end.request == Request::WriteConfig || end.request == Request::WriteAll) {
+                ++writes;
+                if (end.result == OperationResult::Done) ++writesDone;
+            }
+        });
+    }
+
+    static void choose(QComboBox* list, const QString& item) {
+        const int index = list->findText(item);
+        ASSERT_GE(index, 0) << item.toStdString();
+        list->setCurrentIndex(index);
+        list->activated(index); // what a pick in the open list does
+    }
+
+    // Every parameter the configuration write sends is on the ECU as the record encodes it.
+    void expectEcuHoldsTheRecord() {
+        for (const std::uint8_t code : ParameterWriteList()) {
+            const WordBytes want = EncodeParameter(ctx(), code);
+            EXPECT_EQ(ecu.state().params.at(code), BytesToWord(want[0], want[1])) << "parameter 0x" << std::hex << int(code);
+        }
+    }
+
+    int writes = 0;
+    int writesDone = 0;
+    Subscription watch_;
+};
+
+TEST_F(SetupPageTest, FillingFromTheEcuShowsItsValuesAndWritesNothing) {
+    const sim::EcuState before = ecu.state();
+    start();
+    countWrites();
+    ASSERT_TRUE(runUntil([this] { return polling(); }, 10000));
+    run(3000); // well past a transmit delay
+    EXPECT_EQ(page().prescalerList()->currentText(), "1:3");
+    EXPECT_EQ(page().delayList()->currentText(), "0.5");
+    EXPECT_EQ(page().gasTypeList()->currentText(), "LPG");
+    EXPECT_EQ(page().sensorList()->currentText(), "0 - 90 Om");
+    EXPECT_EQ(page().voltBox(1)->text(), QString::fromStdString(AdcToVoltText(55)));
+    EXPECT_EQ(page().levelBar(5)->value(), 248);
+    EXPECT_EQ(writes, 0);
+    EXPECT_EQ(ecu.state().params, before.params);
+    EXPECT_TRUE(ctx().config.MonoInject);
+}
+
+TEST_F(SetupPageTest, QuickEditsOfEveryControlReachTheEcuInOneWrite) {
+    connectToSimulator();
+    countWrites();
+    choose(page().prescalerList(), "1:6");
+    choose(page().speedList(), "1500");
+    choose(page().temperatureList(), "45");
+    choose(page().delayList(), "0.8");
+    choose(page().injectionList(), "Full group");
+    choose(page().gasTypeList(), "CNG");
+    page().petrolBuzzerBox()->click();
+    page().hotEngineBox()->click();
+    page().levelBuzzerBox()->click();
+    choose(page().sensorList(), "AEB 806");
+    page().levelBar(3)->setValue(600); // the installer fine-tunes one threshold
+    run(ctx().settings.CFG_Transmit_Delay / 2);
+    EXPECT_EQ(writes, 0) << "nothing goes out before the transmit delay has passed";
+    ASSERT_TRUE(runUntil([this] { return writes > 0; }, ctx().settings.CFG_Transmit_Delay + 5000));
+    run(1000);
+
+    const Configuration_Class& c = ctx().config;
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(writesDone, 1);
+    EXPECT_EQ(c.RPM_PreScaler, "1:6");
+    EXPECT_EQ(c.PG_RPM, 1500);
+    EXPECT_EQ(c.PG_Temper, 45);
+    EXPECT_EQ(c.PG_Time, 8);
+    EXPECT_TRUE(c.NoSequentInject);
+    EXPECT_FALSE(c.MonoInject);
+    EXPECT_FALSE(c.LPG_on);
+    EXPECT_EQ(c.Param44_Press, kCngPress44);
+    EXPECT_TRUE(c.GP_Buzzer);
+    EXPECT_TRUE(c.PG_GAS_Hot_Engine);
+    EXPECT_TRUE(c.Level_Buzzer);
+    EXPECT_EQ(c.Level_Type, "AEB 806");
+    EXPECT_TRUE(c.Level_Invert);
+    EXPECT_EQ((std::array{c.Level1, c.Level2, c.Level3, c.Level4, c.Level5}), (std::array{930, 773, 600, 429, 235}));
+    const std::array<const char*, 5> volts{"4.55", "3.78", "2.93", "2.10", "1.15"};
+    for (int n = 1; n <= 5; ++n) EXPECT_EQ(page().voltBox(n)->text(), volts[static_cast<std::size_t>(n - 1)]);
+    expectEcuHoldsTheRecord();
+    EXPECT_EQ(ecu.state().params.at(0x52) & 0x04, 0) << "the mono injection went off on the ECU";
+}
+
+TEST_F(SetupPageTest, InstallerBoxesAreReadOnlyOnEnter) {
+    connectToSimulator();
+    QLineEdit* name = page().installerBox(0);
+    QLineEdit* phone = page().installerBox(1);
+    name->setFocus();
+    QTest::keyClicks(name, "Ferro");
+    QTest::keyClicks(phone, "0123");
+    EXPECT_EQ(ctx().config.User_Name, "");
+    EXPECT_FALSE(ctx().settings.Full_Screen) << "typing F in a box is text, not a key of the window";
+    QTest::keyClick(phone, Qt::Key_Return);
+    EXPECT_EQ(ctx().config.User_Name, "Ferro");
+    EXPECT_EQ(ctx().config.User_Phone, "0123");
+
+    QTest::keyClicks(page().noticeMemo(), "jets 2.0");
+    QTest::keyClick(page().noticeMemo(), Qt::Key_Return);
+    QTest::keyClicks(page().noticeMemo(), "filter new");
+    EXPECT_EQ(ctx().config.Car_Comments, "jets 2.0\n");
+    choose(page().gasTypeList(), "LPG"); // any other edit reads the boxes too
+    EXPECT_EQ(ctx().config.Car_Comments, "jets 2.0\nfilter new");
+}
+
+TEST_F(SetupPageTest, ClearEmptiesTheEcusErrorsAndThenTheListSaysSo) {
+    connectToSimulator();
+    const QString none = QString::fromStdString(ctx().LangText("DynamicIND_Errors_NotPresent"));
+    ASSERT_FALSE(page().errorMemo()->toPlainText().isEmpty());
+    ASSERT_FALSE(page().errorMemo()->toPlainText().contains(none));
+    QTest::mouseClick(page().clearButton(), Qt::LeftButton);
+    ASSERT_TRUE(runUntil([&] { return page().errorMemo()->toPlainText().startsWith(none); }, 5000));
+    EXPECT_EQ(ecu.state().live[sim::live::kErrors1], 0);
+    EXPECT_EQ(ecu.state().live[sim::live::kErrors2], 0);
+}
+
+TEST_F(SetupPageTest, LevelLampsAndVoltageFollowTheLiveData) {
+    connectToSimulator();
+    // On petrol lamp 6 stands where the level voltage would be.
+    EXPECT_TRUE(page().lamp(6)->isVisible());
+    EXPECT_FALSE(page().levelNumberBox()->isVisible());
+    QTest::keyClick(&main(), Qt::Key_G);
+    ASSERT_TRUE(runUntil([this] { return ctx().live.Work_Mode == kModeGas; }, 3000));
+    run(500);
+    EXPECT_FALSE(page().lamp(6)->isVisible());
+    EXPECT_TRUE(page().levelNumberBox()->isVisible());
+    EXPECT_EQ(page().levelNumberBox()->text(), QString::fromStdString(AdcToVoltText(ctx().live.Live_Level)));
+}
+
+} // namespace
+} // namespace bifuel::test
