@@ -3,7 +3,9 @@
 //   ui_figures start          prints the wall-clock time (ns) when the main window first painted
 //   ui_figures poll SECONDS   polls for SECONDS with the window open and prints CPU share,
 //                             peak memory and the delay from the last byte of each live reply
-//                             to the indicators painted
+//                             to the indicators painted; the ECU runs on gas with the
+//                             Setup page shown, so its level lamps, voltage and picture
+//                             change with every reply too
 
 #include "Global_Window.h"
 #include "OpenGL_MSG.h"
@@ -13,6 +15,7 @@
 #include "SimEcu.h"
 #include "Single_Instance.h"
 #include "Studio_App.h"
+#include "link/Link_Operations.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -80,7 +83,7 @@ std::filesystem::path prepareWorkDir() {
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat", dir / "bifuel-studio.dat",
                                std::filesystem::copy_options::overwrite_existing);
-    std::ofstream(dir / "bifuel-studio.ini", std::ios::binary) << "Port_Name=sim\r\n";
+    std::ofstream(dir / "bifuel-studio.ini", std::ios::binary) << "Port_Name=sim\r\nPage_Index=0\r\n";
     return dir;
 }
 
@@ -124,6 +127,7 @@ int main(int argc, char** argv) {
         std::vector<double> latencyMs;
         std::int64_t pendingFromUs = -1;
         std::uint16_t period = 37500;
+        std::uint16_t level = 150;
         const Subscription live = ctx.events.liveData.subscribe([&] {
             pendingFromUs = port.lastBytesUs;
             // A new engine speed for the next reply, so that every reply repaints.
@@ -131,6 +135,10 @@ int main(int argc, char** argv) {
                 period = period == 37500 ? 36000 : 37500;
                 ecu->state().live[0] = static_cast<std::uint8_t>(period >> 8);
                 ecu->state().live[1] = static_cast<std::uint8_t>(period & 0xFF);
+                // A level across two thresholds: lamps, voltage and marker change each time.
+                level = level == 150 ? 640 : 150;
+                ecu->state().live[6] = static_cast<std::uint8_t>(level >> 8);
+                ecu->state().live[7] = static_cast<std::uint8_t>(level & 0xFF);
             }
         });
         studio.main().onIndicatorsPainted = [&] {
@@ -144,6 +152,7 @@ int main(int argc, char** argv) {
         // Measure from the first live replies on, once the start-up work is over.
         bool connectedAtStart = false;
         bool connectedAtEnd = false;
+        QTimer::singleShot(3000, [&] { SwitchToGas(ctx); });
         QTimer::singleShot(4000, [&] {
             connectedAtStart = ctx.link.ECU_Connected;
             cpuStart = cpuSeconds();
@@ -163,8 +172,9 @@ int main(int argc, char** argv) {
         auto pct = [&lat](double p) {
             return lat.empty() ? -1.0 : lat[std::min(lat.size() - 1, static_cast<std::size_t>(p * double(lat.size())))];
         };
-        std::printf("connected at the start %d and at the end %d, live replies painted %zu\n", connectedAtStart ? 1 : 0,
-                    connectedAtEnd ? 1 : 0, lat.size());
+        std::printf("connected at the start %d and at the end %d, live replies painted %zu, on gas %d, page %d\n",
+                    connectedAtStart ? 1 : 0, connectedAtEnd ? 1 : 0, lat.size(),
+                    ctx.live.Work_Mode == kModeGas ? 1 : 0, studio.main().pageIndex());
         std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
         std::printf("last live byte to indicators painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n", pct(0.5),
                     pct(0.99), lat.empty() ? -1.0 : lat.back());
