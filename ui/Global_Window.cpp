@@ -909,7 +909,7 @@ void TForm_3D_GEN::Refresh() {
     settings_->setText(FromUtf8(t.HudButton_3D_GEN_Settings));
     const std::array<const std::string*, 4> tabTexts{&t.HudTabItem_CFG, &t.HudTabItem_ACB, &t.HudTabItem_CLB, &t.HudTabItem_MAP};
     for (std::size_t i = 0; i < 4; ++i) tabItems_[i]->setText(FromUtf8(*tabTexts[i]));
-    setupPage_->ApplyTexts();
+    setupPage_->Refresh();
     if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size())) menuFileList_->setItems(t.HudStringListBox_Menu_File);
     if (menuLngList_->count() != static_cast<int>(t.HudStringListBox_Menu_LNG.size())) {
         menuLngList_->setItems(t.HudStringListBox_Menu_LNG);

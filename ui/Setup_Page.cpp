@@ -413,6 +413,11 @@ void SetupPage::RefreshLive() {
     if (errors_->toPlainText() != errors) errors_->setPlainText(errors);
 }
 
+void SetupPage::Refresh() {
+    ApplyTexts();
+    clear_->setEnabled(ctx_.link.ECU_Connected);
+}
+
 void SetupPage::ApplyTexts() {
     const LanguageView& t = ctx_.languageView;
     config_->setCaption(text(t.HudGroupBox_CFG));

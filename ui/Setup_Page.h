@@ -36,6 +36,8 @@ public:
     void ApplyFonts();
     // The captions in the language chosen.
     void ApplyTexts();
+    // With the main window's refresh: texts, and Clear only while an ECU can clear.
+    void Refresh();
 
     // The controls, for tests.
     QComboBox* prescalerList() { return lists_[0]; }
