@@ -710,10 +710,15 @@ void TForm_3D_GEN::placeLayout() {
     layout_->setGeometry(v.left() + kLayoutLeft, v.top() + kLayoutTop, v.width() - 26, v.height() - 44);
     layout_->setFontScale(LayoutScale(v.width(), v.height()).y);
     placeChrome();
-    if (ctx_.settings.Full_Screen) {
-        clearMask();
-    } else {
-        setMask(RoundedMask(size(), kCornerRadius));
+    // The mask cuts the rounded corners (no compositor needed); full screen has none.
+    const QSize masked = ctx_.settings.Full_Screen ? QSize() : size();
+    if (masked != maskedSize_) {
+        maskedSize_ = masked;
+        if (masked.isEmpty()) {
+            clearMask();
+        } else {
+            setMask(RoundedMask(masked, kCornerRadius));
+        }
     }
     if (flipOverlay_ != nullptr) flipOverlay_->setGeometry(rect());
 }

@@ -262,6 +262,7 @@ private:
     double columnWidth_ = kColumnDesignWidth;
     bool settingGeometry_ = false;
     QSize programSize_;
+    QSize maskedSize_; // the size the corner mask was made for; empty: no mask
     QString title_;
     bool splitterDrag_ = false;
     double splitterX_ = 0;
