@@ -949,8 +949,8 @@ void TForm_3D_GEN::paintEvent(QPaintEvent*) {
 }
 
 bool TForm_3D_GEN::Flip() {
-    if (flipRunning()) return false;
-    // The content's picture without the fill: the overlay draws the fill behind it.
+    if (flipRunning() || !ctx_.link.Main_Shown) return false;
+    // The content's picture without the fill: the window keeps drawing its fill behind.
     const qreal dpr = devicePixelRatioF();
     QImage picture((QSizeF(layout_->size()) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
     picture.setDevicePixelRatio(dpr);
@@ -969,7 +969,9 @@ bool TForm_3D_GEN::Flip() {
 
 void TForm_3D_GEN::flipStep() {
     flipElapsed_ += kFlipFrameMs;
-    if (!flipColoured_ && flipElapsed_ >= kFlipHalfMs) {
+    // A window closed meanwhile has saved its settings: no colour it would not keep.
+    if (!ctx_.link.Main_Shown) flipElapsed_ = std::max(flipElapsed_, 2 * kFlipHalfMs);
+    if (!flipColoured_ && flipElapsed_ < 2 * kFlipHalfMs && flipElapsed_ >= kFlipHalfMs) {
         // Edge-on: the window takes its new colour unseen.
         flipColoured_ = true;
         ctx_.skin.Color = FlipColour(ctx_.skin.Color, flipRandom_);
@@ -982,7 +984,7 @@ void TForm_3D_GEN::flipStep() {
         flipOverlay_->hide();
         layout_->show();
         update();
-        QueueDeferredAction(ctx_, kActionSkin, 100);
+        if (flipColoured_) QueueDeferredAction(ctx_, kActionSkin, 100);
         return;
     }
     flipOverlay_->update();

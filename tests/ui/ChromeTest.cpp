@@ -115,6 +115,9 @@ TEST_F(Chrome, LeftPressOnFlipTurnsTheContentAndGivesTheSkinANewColourOnce) {
     const int elapsed = main().flipElapsed();
     QTest::mousePress(main().flipButton(), Qt::LeftButton);
     EXPECT_GE(main().flipElapsed(), elapsed);
+    run(300); // turning in, with the new colour
+    QTest::mousePress(main().flipButton(), Qt::LeftButton);
+    EXPECT_GT(main().flipElapsed(), ui::kFlipHalfMs);
     ASSERT_TRUE(runUntil([this] { return !main().flipRunning(); }, 1000));
     EXPECT_FALSE(main().flipOverlay()->isVisible());
     EXPECT_TRUE(main().contentLayout()->isVisible());
