@@ -86,10 +86,12 @@ protected:
         const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
         PaintHudPanel(p, r, 0.92, 12, QColor());
         const double h = r.height();
-        const QRectF emblem(r.left() + h * 0.12, r.top() + h * 0.14, h * 0.72, h * 0.72);
+        // A plate scaled taller than wide keeps room for the texts beside the emblem.
+        const double side = std::min(h * 0.72, r.width() * 0.3);
+        const QRectF emblem(r.left() + side * 0.17, r.center().y() - side / 2, side, side);
         PaintEmblem(p, emblem);
-        const double left = emblem.right() + h * 0.1;
-        const double room = std::max(1.0, r.right() - left - h * 0.1);
+        const double left = emblem.right() + side * 0.14;
+        const double room = std::max(1.0, r.right() - left - side * 0.14);
         const QString name = QStringLiteral("Bifuel Studio");
         const QString version = QStringLiteral("LPG / CNG   V 2.04   2015.05.14");
         QFont big;

@@ -150,6 +150,10 @@ TEST_F(Screenshots, MainWindowChromeMenusAndFlip) {
     QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
     // What the screen shows: the window without its margin outside the work area.
     ASSERT_TRUE(main().grab(main().visibleRect()).save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen.png")));
+    QueueDeferredAction(ctx(), ui::kActionSplashShow, 1);
+    run(50);
+    ASSERT_TRUE(main().grab(main().visibleRect()).save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen_splash.png")));
+    run(1600);
     main().ToggleFullScreen();
     main().resize(440, 330);
     run(100);
