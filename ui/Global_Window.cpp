@@ -2,18 +2,21 @@
 #include "Hud_Window.h"
 
 #include "Context.h"
+#include "files/Skin_3D_Unit.h"
 #include "link/Global_Unit.h"
 #include "link/Link_Operations.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QImage>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QStringList>
 #include <QTextEdit>
 #include <QWindow>
 
@@ -27,7 +30,9 @@ constexpr double kColumnTop = 25;
 constexpr double kColumnHeight = 500;
 constexpr double kSplitterWidth = 5;
 constexpr double kSliderHeight = 10;
-constexpr double kMenuItemHeight = 21;
+constexpr double kCornerRadius = 10;
+// The distance of the eye from the content during the Flip effect.
+constexpr double kFlipEye = 1800;
 constexpr int kRefreshMs = 200;
 constexpr int kMenuCloseMs = 300;
 constexpr const char* kAccessCode = "kirvel4815";
@@ -68,7 +73,8 @@ protected:
     }
 };
 
-// The start-up picture: emblem, program name and version over a dark plate.
+// The start-up picture: emblem, program name and version over a dark plate. The texts
+// are measured and take the largest size that fits beside the emblem.
 class SplashImage : public QWidget {
 public:
     explicit SplashImage(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
@@ -80,21 +86,87 @@ protected:
         const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
         PaintHudPanel(p, r, 0.92, 12, QColor());
         const double h = r.height();
-        PaintEmblem(p, QRectF(r.left() + h * 0.12, r.top() + h * 0.14, h * 0.72, h * 0.72));
+        // A plate scaled taller than wide keeps room for the texts beside the emblem.
+        const double side = std::min(h * 0.72, r.width() * 0.3);
+        const QRectF emblem(r.left() + side * 0.17, r.center().y() - side / 2, side, side);
+        PaintEmblem(p, emblem);
+        const double left = emblem.right() + side * 0.14;
+        const double room = std::max(1.0, r.right() - left - side * 0.14);
+        const QString name = QStringLiteral("Bifuel Studio");
+        const QString version = QStringLiteral("LPG / CNG   V 2.04   2015.05.14");
         QFont big;
-        big.setPixelSize(std::max(8, static_cast<int>(h * 0.22)));
         big.setBold(true);
+        big.setPixelSize(FitPixelSize(big, name, QSizeF(room, h * 0.4), static_cast<int>(h * 0.26)));
         p.setFont(big);
         p.setPen(Qt::white);
-        const QRectF text(r.left() + h * 0.95, r.top(), r.width() - h * 1.0, h * 0.62);
-        p.drawText(text, Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("Bifuel Studio"));
+        p.drawText(QRectF(left, r.top(), room, h * 0.58), Qt::AlignLeft | Qt::AlignBottom, name);
         QFont small;
-        small.setPixelSize(std::max(6, static_cast<int>(h * 0.09)));
+        small.setPixelSize(FitPixelSize(small, version, QSizeF(room, h * 0.2), static_cast<int>(h * 0.1)));
         p.setFont(small);
         p.setPen(QColor(164, 249, 100));
-        p.drawText(QRectF(text.left(), r.top() + h * 0.64, text.width(), h * 0.2), Qt::AlignLeft | Qt::AlignTop,
-                   QStringLiteral("LPG / CNG   V 2.04   2015.05.14"));
+        p.drawText(QRectF(left, r.top() + h * 0.62, room, h * 0.2), Qt::AlignLeft | Qt::AlignTop, version);
     }
+};
+
+// The menus' panel: nearly opaque, so that the indicator values behind never show
+// through the items.
+class MenuPanel : public DesignLayout {
+public:
+    using DesignLayout::DesignLayout;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        QLinearGradient fill(r.topLeft(), r.bottomLeft());
+        fill.setColorAt(0, QColor(42, 49, 59, 250));
+        fill.setColorAt(1, QColor(22, 26, 32, 250));
+        p.setPen(QPen(QColor(255, 255, 255, 100), 1));
+        p.setBrush(fill);
+        p.drawRoundedRect(r, 5, 5);
+    }
+};
+
+// The content's picture during the Flip effect, turned in perspective over the window's
+// fill while the content itself is hidden.
+class FlipOverlay : public QWidget {
+public:
+    explicit FlipOverlay(TForm_3D_GEN* main) : QWidget(main), main_(main) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    // The picture and where the content lies in the window.
+    void setPicture(QImage picture, QRect at) {
+        picture_ = std::move(picture);
+        at_ = at;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const FlipPose pose = FlipPoseAt(main_->flipElapsed());
+        // Edge-on the picture is a line: nothing to draw.
+        if (std::abs(std::cos(pose.angle * M_PI / 180.0)) < 0.01) return;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        // QTransform projects from 1024 units away; the picture is drawn at 1/k of its
+        // size for the turn, so the eye is k times as far and the perspective milder.
+        constexpr double k = kFlipEye / 1024;
+        const double s = kFlipEye / (kFlipEye + pose.depth);
+        QTransform t;
+        t.translate(at_.center().x() + 0.5, at_.center().y() + 0.5);
+        t.scale(s * k, s * k);
+        t.rotate(pose.angle, Qt::XAxis);
+        t.scale(1 / k, 1 / k);
+        t.translate(-at_.width() / 2.0, -at_.height() / 2.0);
+        p.setTransform(t);
+        p.drawImage(QPointF(0, 0), picture_);
+    }
+
+private:
+    TForm_3D_GEN* main_;
+    QImage picture_;
+    QRect at_;
 };
 
 QColor entryColour(const Context& ctx, int entry) { return ColourFromText(ctx.colours.ColourOf(entry)); }
@@ -111,6 +183,72 @@ void showControl(HudLabel* label, const ViewControl& v, QColor fallback) {
 }
 
 } // namespace
+
+QString FitTitle(const QString& title, const QFontMetrics& metrics, int room) {
+    QStringList parts;
+    for (const QString& s : title.split(QStringLiteral("     "), Qt::SkipEmptyParts)) {
+        const QString part = s.trimmed();
+        if (!part.isEmpty()) parts << part;
+    }
+    if (parts.isEmpty()) return {};
+    QString separator = QStringLiteral("     ");
+    bool programShown = true;
+    const auto fits = [&](const QString& s) { return metrics.horizontalAdvance(s) <= room; };
+    // A part's date follows two blanks; its label ends with " : ".
+    const auto withoutDate = [](const QString& s) {
+        const qsizetype at = s.indexOf(QStringLiteral("  "));
+        return at > 0 ? s.left(at) : s;
+    };
+    const auto withoutLabel = [](const QString& s) {
+        const qsizetype at = s.indexOf(QStringLiteral(" : "));
+        return at >= 0 ? s.mid(at + 3) : s;
+    };
+    const std::array<std::function<void()>, 6> shorten{
+        [&] { parts[0] = withoutDate(parts[0]); },
+        [&] {
+            if (parts.size() < 2) return;
+            parts.removeFirst();
+            programShown = false;
+        },
+        [&] {
+            for (QString& part : parts) part = withoutDate(part);
+        },
+        [&] { separator = QStringLiteral("   "); },
+        [&] {
+            for (qsizetype i = 0; i + 1 < parts.size(); ++i) parts[i] = withoutLabel(parts[i]);
+        },
+        [&] {
+            if (!programShown) parts.last() = withoutLabel(parts.last());
+        },
+    };
+    QString shown = parts.join(separator);
+    for (const auto& step : shorten) {
+        if (fits(shown)) return shown;
+        step();
+        shown = parts.join(separator);
+    }
+    if (fits(shown)) return shown;
+    // Still too long: the last part whole, what is left before it shortened at its end.
+    const QString last = parts.last();
+    if (programShown) return metrics.elidedText(last, Qt::ElideRight, room);
+    if (parts.size() > 1 && fits(last)) {
+        const int rest = room - metrics.horizontalAdvance(separator + last);
+        const QString head = metrics.elidedText(parts.mid(0, parts.size() - 1).join(separator), Qt::ElideRight, rest);
+        if (head.size() > 1) return head + separator + last;
+        return last;
+    }
+    return metrics.elidedText(last, Qt::ElideMiddle, room);
+}
+
+FlipPose FlipPoseAt(int elapsedMs) {
+    if (elapsedMs <= 0 || elapsedMs >= 2 * kFlipHalfMs) return {};
+    if (elapsedMs < kFlipHalfMs) {
+        const double t = double(elapsedMs) / kFlipHalfMs;
+        return {90 * t, kFlipDepth * t};
+    }
+    const double t = double(elapsedMs - kFlipHalfMs) / kFlipHalfMs;
+    return {270 + 90 * t, kFlipDepth * (1 - t)};
+}
 
 // ---- HudStringList ----------------------------------------------------------------------
 
@@ -137,10 +275,14 @@ void HudStringList::setTextColour(QColor colour) {
     update();
 }
 
+int HudStringList::itemHeight() const {
+    return std::max(1, static_cast<int>(std::lround(kItemDesignHeight * fontScale())));
+}
+
 QRect HudStringList::itemRect(int i) const {
-    if (items_.empty()) return {};
-    const double h = double(height()) / std::max<std::size_t>(items_.size(), 1);
-    return QRect(0, static_cast<int>(i * h), width(), static_cast<int>(h));
+    if (i < 0 || i >= count()) return {};
+    const int h = itemHeight();
+    return QRect(0, i * h, width(), h);
 }
 
 void HudStringList::paintEvent(QPaintEvent*) {
@@ -191,7 +333,7 @@ void HudStringList::leaveEvent(QEvent*) {
 
 // ---- TForm_3D_GEN -----------------------------------------------------------------------
 
-TForm_3D_GEN::TForm_3D_GEN(Context& ctx) : QWidget(nullptr), ctx_(ctx) {
+TForm_3D_GEN::TForm_3D_GEN(Context& ctx) : QWidget(nullptr), ctx_(ctx), flipRandom_(std::random_device{}()) {
     setObjectName(QStringLiteral("TForm_3D_GEN"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -205,6 +347,10 @@ TForm_3D_GEN::TForm_3D_GEN(Context& ctx) : QWidget(nullptr), ctx_(ctx) {
     menuTimer_->setOnFire([this] { CloseMenus(); });
     refreshTimer_ = ctx_.scheduler.createTimer(kRefreshMs);
     refreshTimer_->setOnFire([this] { Refresh(); });
+    flipTimer_ = ctx_.scheduler.createTimer(kFlipFrameMs);
+    flipTimer_->setOnFire([this] { flipStep(); });
+    flipOverlay_ = new FlipOverlay(this);
+    flipOverlay_->hide();
 
     // The live values reach the screen with the reply that carries them, not a refresh later.
     subscriptions_.push_back(ctx_.events.liveData.subscribe([this] { refreshIndicators(); }));
@@ -224,7 +370,6 @@ void TForm_3D_GEN::buildControls() {
     layout_->setGeometry(kLayoutLeft, kLayoutTop, width() - 26, height() - 44);
 
     logo_ = new Emblem(this);
-    logo_->setGeometry(13, 6, 23, 22);
     minimise_ = new ChromeCircle(ChromeCircle::Symbol::Minimise, this);
     fullScreen_ = new ChromeCircle(ChromeCircle::Symbol::Windowed, this);
     minimise_->onClick = [this] { QueueDeferredAction(ctx_, kActionMinimise, 100); };
@@ -401,9 +546,8 @@ void TForm_3D_GEN::buildPages() {
 
 void TForm_3D_GEN::buildMenus() {
     auto makeMenu = [this](DesignLayout*& panel, HudStringList*& list, const char* name) {
-        panel = new DesignLayout(QSizeF(104, 84), layout_);
+        panel = new MenuPanel(QSizeF(104, 84), layout_);
         panel->setObjectName(QString::fromLatin1(name));
-        panel->setPanelLook(true);
         list = new HudStringList(panel);
         panel->place(list, QRectF(2, 2, 100, 80));
         panel->hide();
@@ -514,11 +658,15 @@ void TForm_3D_GEN::layoutColumn() {
     layout_->place(nameSize_, QRectF(5, sliderTop, w / 2, kSliderHeight));
     layout_->place(valueSize_, QRectF(5 + w / 2, sliderTop, w / 2, kSliderHeight));
     layout_->place(fontSize_, QRectF(pagesLeft, sliderTop, pagesWidth, kSliderHeight));
-    layout_->place(menuFilePanel_, QRectF(5, 23, 104, 84));
-    const double lngHeight = std::max(84.0, menuLngList_->count() * kMenuItemHeight + 4);
-    menuLngPanel_->setDesignSize(QSizeF(104, lngHeight));
-    menuLngPanel_->place(menuLngList_, QRectF(2, 2, 100, lngHeight - 4));
-    layout_->place(menuLngPanel_, QRectF(84, 23, 104, lngHeight));
+    // Each menu is as high as its items: four File items make the design's 84.
+    const auto placeMenu = [this](DesignLayout* panel, HudStringList* list, double left) {
+        const double h = std::max(1, list->count()) * HudStringList::kItemDesignHeight + 4;
+        panel->setDesignSize(QSizeF(104, h));
+        panel->place(list, QRectF(2, 2, 100, h - 4));
+        layout_->place(panel, QRectF(left, 23, 104, h));
+    };
+    placeMenu(menuFilePanel_, menuFileList_, 5);
+    placeMenu(menuLngPanel_, menuLngList_, 84);
     ctx_.layout.Panel_IND_Width = w;
 }
 
@@ -546,8 +694,36 @@ void TForm_3D_GEN::ApplyPanelsOpacity(double opacity) {
 }
 
 void TForm_3D_GEN::placeChrome() {
-    minimise_->setGeometry(width() - 73, 15, 17, 17);
-    fullScreen_->setGeometry(width() - 54, 15, 17, 17);
+    const QRect v = visibleRect();
+    const int right = v.left() + v.width();
+    minimise_->setGeometry(right - 73, v.top() + 15, 17, 17);
+    fullScreen_->setGeometry(right - 54, v.top() + 15, 17, 17);
+    logo_->setGeometry(v.left() + 13, v.top() + 6, 23, 22);
+}
+
+QRect TForm_3D_GEN::visibleRect() const {
+    if (!ctx_.settings.Full_Screen) return rect();
+    return rect().adjusted(kFullScreenMargin, kFullScreenMargin, -kFullScreenMargin, -kFullScreenMargin);
+}
+
+void TForm_3D_GEN::placeLayout() {
+    // Full screen lays the window out on its visible part, which is the work area: the
+    // title band, the logo and the circles stay on the screen.
+    const QRect v = visibleRect();
+    layout_->setGeometry(v.left() + kLayoutLeft, v.top() + kLayoutTop, v.width() - 26, v.height() - 44);
+    layout_->setFontScale(LayoutScale(v.width(), v.height()).y);
+    placeChrome();
+    // The mask cuts the rounded corners (no compositor needed); full screen has none.
+    const QSize masked = ctx_.settings.Full_Screen ? QSize() : size();
+    if (masked != maskedSize_) {
+        maskedSize_ = masked;
+        if (masked.isEmpty()) {
+            clearMask();
+        } else {
+            setMask(RoundedMask(masked, kCornerRadius));
+        }
+    }
+    if (flipOverlay_ != nullptr) flipOverlay_->setGeometry(rect());
 }
 
 Rect TForm_3D_GEN::workArea() const {
@@ -564,9 +740,7 @@ void TForm_3D_GEN::setGeometryByProgram(const Rect& r) {
     programSize_ = QSize(held.width, held.height);
     setGeometry(held.left, held.top, held.width, held.height);
     settingGeometry_ = false;
-    layout_->setGeometry(kLayoutLeft, kLayoutTop, width() - 26, height() - 44);
-    layout_->setFontScale(LayoutScale(width(), height()).y);
-    placeChrome();
+    placeLayout();
 }
 
 void TForm_3D_GEN::ToggleFullScreen() {
@@ -600,10 +774,19 @@ void TForm_3D_GEN::restoreGeometry() {
 }
 
 void TForm_3D_GEN::showSplash() {
-    const double h = ctx_.settings.Full_Screen ? workArea().height / LayoutScale(width(), height()).y : kLayoutHeight;
-    const double w = 0.8 * h;
+    const double sx = std::max(0.01, layout_->scaleX());
+    const double sy = std::max(0.01, layout_->scaleY());
+    const bool full = ctx_.settings.Full_Screen;
+    // In layout units: 0.8 of the work area's or of the layout's height, never wider than
+    // the layout.
+    const double h = full ? workArea().height / sy : kLayoutHeight;
+    const double w = std::min(0.8 * h, kLayoutWidth * 0.95);
     const double sh = 0.44 * w;
-    layout_->place(splash_, QRectF((kLayoutWidth - w) / 2, (kLayoutHeight - sh) / 2, w, sh));
+    // Full screen centres it on the work area, which is the window's visible part.
+    const QPointF centre = full ? QPointF((visibleRect().center().x() - layout_->x()) / sx,
+                                          (visibleRect().center().y() - layout_->y()) / sy)
+                                : QPointF(kLayoutWidth / 2.0, kLayoutHeight / 2.0);
+    layout_->place(splash_, QRectF(centre.x() - w / 2, centre.y() - sh / 2, w, sh));
     splash_->raise();
     splash_->show();
     QueueDeferredAction(ctx_, kActionSplashHide, 1500);
@@ -611,11 +794,7 @@ void TForm_3D_GEN::showSplash() {
 
 void TForm_3D_GEN::RunDeferredAction(int action) {
     switch (action) {
-    case kActionLayout:
-        layout_->setGeometry(kLayoutLeft, kLayoutTop, width() - 26, height() - 44);
-        layout_->setFontScale(LayoutScale(width(), height()).y);
-        placeChrome();
-        break;
+    case kActionLayout: placeLayout(); break;
     case kActionGeometry: restoreGeometry(); break;
     case kActionMinimise: showMinimized(); break;
     case kActionFullScreen: ToggleFullScreen(); break;
@@ -686,21 +865,19 @@ void TForm_3D_GEN::closeEvent(QCloseEvent* event) {
 
 void TForm_3D_GEN::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    layout_->setGeometry(kLayoutLeft, kLayoutTop, width() - 26, height() - 44);
-    layout_->setFontScale(LayoutScale(width(), height()).y);
-    placeChrome();
+    placeLayout();
     update();
     if (settingGeometry_ || size() == programSize_) return;
     if (ctx_.settings.Full_Screen && FullScreenLost(width(), height(), workArea())) {
         ctx_.settings.Full_Screen = false;
         fullScreen_->setSymbol(ChromeCircle::Symbol::Windowed);
+        placeLayout();
     }
 }
 
-void TForm_3D_GEN::paintEvent(QPaintEvent*) {
-    QPainter p(this);
+void TForm_3D_GEN::paintSkin(QPainter& p) const {
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const QRectF r = QRectF(visibleRect()).adjusted(0.5, 0.5, -0.5, -0.5);
     if (ctx_.skin.Style == BrushStyle::Gradient && ctx_.skin.GradColors.size() >= 2) {
         QLinearGradient g(r.topLeft(), r.bottomLeft());
         const auto n = ctx_.skin.GradColors.size();
@@ -710,39 +887,113 @@ void TForm_3D_GEN::paintEvent(QPaintEvent*) {
         p.setBrush(ColourFromText(ctx_.skin.Color, QColor(0xD7, 0xD5, 0xD5)));
     }
     p.setPen(QPen(QColor(0, 0, 0, 90), 1));
-    p.drawRoundedRect(r, 10, 10);
+    // Full screen meets the screen's edges: square corners.
+    const double radius = ctx_.settings.Full_Screen ? 0 : kCornerRadius;
+    p.drawRoundedRect(r, radius, radius);
+}
+
+struct TForm_3D_GEN::TitleLayout {
+    QFont font;
+    QFont badgeFont;
+    QString badge;
+    QRectF badgeRect; // empty: no badge
+    QRectF textRect;
+    QString shown;
+};
+
+TForm_3D_GEN::TitleLayout TForm_3D_GEN::titleLayout() const {
+    TitleLayout t;
+    const QRect v = visibleRect();
+    t.font = ProgramFont(ctx_.settings.Font_Name, ctx_.settings.Font_Size, ctx_.settings.Font_Style);
+    t.font.setPixelSize(std::max(8, static_cast<int>(std::lround(ctx_.settings.Font_Size))));
+    double right = v.left() + v.width() - 80;
+    QString title = title_;
+    if (ctx_.settings.Port_Name == kSimulatedPort) {
+        // A badge that stays in sight however long the title grows; the title then
+        // leaves out its own note of the simulator.
+        t.badgeFont = t.font;
+        t.badgeFont.setBold(true);
+        t.badgeFont.setPixelSize(std::max(8, t.font.pixelSize() - 2));
+        t.badge = FromUtf8(SimulatedEcuNote(ctx_));
+        const double bw = QFontMetrics(t.badgeFont).horizontalAdvance(t.badge) + 14;
+        t.badgeRect = QRectF(right - bw, v.top() + 10, bw, 18);
+        right = t.badgeRect.left() - 8;
+        const qsizetype note = title.lastIndexOf(QStringLiteral("     ["));
+        if (note >= 0) title = title.left(note);
+    }
+    const double left = v.left() + 40;
+    t.textRect = QRectF(left, v.top() + 3, std::max(0.0, right - left), 31);
+    t.shown = FitTitle(title, QFontMetrics(t.font), static_cast<int>(t.textRect.width()));
+    return t;
+}
+
+QString TForm_3D_GEN::shownTitle() const { return titleLayout().shown; }
+int TForm_3D_GEN::titleRoom() const { return static_cast<int>(titleLayout().textRect.width()); }
+
+void TForm_3D_GEN::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    paintSkin(p);
+    const QRectF r = QRectF(visibleRect()).adjusted(0.5, 0.5, -0.5, -0.5);
     // The title band: a dark strip so that the title reads on any skin.
     QPainterPath band;
-    band.addRoundedRect(r.adjusted(3, 3, -3, 0).adjusted(0, 0, 0, -(r.height() - 34)), 8, 8);
+    band.addRoundedRect(QRectF(r.left() + 3, r.top() + 3, r.width() - 6, 31), 8, 8);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(14, 18, 24, 200));
     p.drawPath(band);
-    p.setPen(entryColour(ctx_, 0));
-    QFont f = ProgramFont(ctx_.settings.Font_Name, ctx_.settings.Font_Size, ctx_.settings.Font_Style);
-    f.setPixelSize(std::max(8, static_cast<int>(std::lround(ctx_.settings.Font_Size))));
-    p.setFont(f);
-    double right = width() - 80;
-    if (ctx_.settings.Port_Name == kSimulatedPort) {
-        // A badge that stays in sight however long the title grows.
-        QFont badgeFont = f;
-        badgeFont.setBold(true);
-        badgeFont.setPixelSize(std::max(8, f.pixelSize() - 2));
-        const QString badge = FromUtf8(SimulatedEcuNote(ctx_));
-        const double bw = QFontMetrics(badgeFont).horizontalAdvance(badge) + 14;
-        const QRectF b(right - bw, 10, bw, 18);
+    const TitleLayout t = titleLayout();
+    if (!t.badgeRect.isEmpty()) {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(231, 163, 39, 230));
-        p.drawRoundedRect(b, 9, 9);
+        p.drawRoundedRect(t.badgeRect, 9, 9);
         p.setPen(QColor(20, 20, 20));
-        p.setFont(badgeFont);
-        p.drawText(b, Qt::AlignCenter, badge);
-        right = b.left() - 8;
-        p.setFont(f);
-        p.setPen(entryColour(ctx_, 0));
+        p.setFont(t.badgeFont);
+        p.drawText(t.badgeRect, Qt::AlignCenter, t.badge);
     }
-    const QString shown = ctx_.settings.Port_Name == kSimulatedPort ? title_.left(title_.lastIndexOf(QStringLiteral("     ["))) : title_;
-    p.drawText(QRectF(40, 3, right - 40, 31), Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(f).elidedText(shown, Qt::ElideRight, static_cast<int>(right - 40)));
+    p.setFont(t.font);
+    p.setPen(entryColour(ctx_, 0));
+    p.drawText(t.textRect, Qt::AlignLeft | Qt::AlignVCenter, t.shown);
+}
+
+bool TForm_3D_GEN::Flip() {
+    if (flipRunning() || !ctx_.link.Main_Shown) return false;
+    // The content's picture without the fill: the window keeps drawing its fill behind.
+    const qreal dpr = devicePixelRatioF();
+    QImage picture((QSizeF(layout_->size()) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(dpr);
+    picture.fill(Qt::transparent);
+    layout_->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+    static_cast<FlipOverlay*>(flipOverlay_)->setPicture(std::move(picture), layout_->geometry());
+    flipElapsed_ = 0;
+    flipColoured_ = false;
+    layout_->hide();
+    flipOverlay_->setGeometry(rect());
+    flipOverlay_->show();
+    flipOverlay_->raise();
+    flipTimer_->start();
+    return true;
+}
+
+void TForm_3D_GEN::flipStep() {
+    flipElapsed_ += kFlipFrameMs;
+    // A window closed meanwhile has saved its settings: no colour it would not keep.
+    if (!ctx_.link.Main_Shown) flipElapsed_ = std::max(flipElapsed_, 2 * kFlipHalfMs);
+    if (!flipColoured_ && flipElapsed_ < 2 * kFlipHalfMs && flipElapsed_ >= kFlipHalfMs) {
+        // Edge-on: the window takes its new colour unseen.
+        flipColoured_ = true;
+        ctx_.skin.Color = FlipColour(ctx_.skin.Color, flipRandom_);
+        ctx_.skin.Style = BrushStyle::Solid;
+        update();
+    }
+    if (flipElapsed_ >= 2 * kFlipHalfMs) {
+        flipTimer_->stop();
+        flipElapsed_ = -1;
+        flipOverlay_->hide();
+        layout_->show();
+        update();
+        if (flipColoured_) QueueDeferredAction(ctx_, kActionSkin, 100);
+        return;
+    }
+    flipOverlay_->update();
 }
 
 Qt::Edges TForm_3D_GEN::edgesAt(QPoint p) const {
@@ -756,7 +1007,7 @@ void TForm_3D_GEN::mousePressEvent(QMouseEvent* event) {
     const Qt::Edges edges = edgesAt(pos);
     QWindow* handle = windowHandle();
     if (edges && handle != nullptr && handle->startSystemResize(edges)) return;
-    if (pos.y() < kLayoutTop) {
+    if (pos.y() < visibleRect().top() + kLayoutTop) {
         if (handle != nullptr && handle->startSystemMove()) return;
         moving_ = true;
         dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();

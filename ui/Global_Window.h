@@ -11,12 +11,15 @@
 #include <QWidget>
 
 #include <array>
+#include <random>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+class QFontMetrics;
 class QLineEdit;
+class QPainter;
 
 namespace bifuel {
 class Context;
@@ -24,6 +27,23 @@ class Timer;
 } // namespace bifuel
 
 namespace bifuel::ui {
+
+// The title shortened to `room` pixels. Its parts (separated by five blanks) are the
+// program with its version, then the ECU, then the configuration file: the program part
+// goes first, then dates and labels, and the file name stays in sight to the last.
+QString FitTitle(const QString& title, const QFontMetrics& metrics, int room);
+
+// The Flip effect: the content turns away about its horizontal axis to 90 degrees while
+// it moves back to depth 300, takes the new colour edge-on, and turns in from 270 to 360
+// degrees while it comes forward again; 300 ms each way.
+inline constexpr int kFlipHalfMs = 300;
+inline constexpr int kFlipFrameMs = 20;
+inline constexpr double kFlipDepth = 300;
+struct FlipPose {
+    double angle = 0; // degrees about the horizontal axis
+    double depth = 0; // away from the viewer
+};
+FlipPose FlipPoseAt(int elapsedMs);
 
 // A list of texts to pick from: the File and Language menus.
 class HudStringList : public QWidget, public HudItem {
@@ -38,8 +58,11 @@ public:
     std::function<void(int)> onChange;
     std::function<void()> onMouseMove;
     std::function<void()> onMouseLeave;
-    // Where item i lies, for input and for tests.
+    // Where item i lies, for input and for tests. Every item has one height, whatever
+    // the number of items.
     QRect itemRect(int i) const;
+    int itemHeight() const;
+    static constexpr double kItemDesignHeight = 20;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -144,6 +167,24 @@ public:
     void ApplyPanelsOpacity(double opacity);
     void CloseMenus();
 
+    // The Flip button's left press: runs the Flip effect; false while one runs.
+    bool Flip();
+    bool flipRunning() const { return flipElapsed_ >= 0; }
+    int flipElapsed() const { return flipElapsed_; }
+    QWidget* flipOverlay() { return flipOverlay_; }
+    // Seeded once; tests seed it again to know the colour.
+    std::mt19937& flipRandom() { return flipRandom_; }
+
+    // The part of the window on screen: all of it, or in full screen all but the margin
+    // that lies outside the work area.
+    QRect visibleRect() const;
+    QWidget* logo() { return logo_; }
+    // The title as drawn, and the room it has beside the logo, the badge and the circles.
+    QString shownTitle() const;
+    int titleRoom() const;
+    // The window's fill (the skin) over the visible part.
+    void paintSkin(QPainter& p) const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -159,6 +200,10 @@ private:
     void buildColumn();
     void buildPages();
     void buildMenus();
+    struct TitleLayout;
+    TitleLayout titleLayout() const;
+    void placeLayout();
+    void flipStep();
     void openMenu(bool file);
     void layoutColumn();
     void placeChrome();
@@ -209,12 +254,18 @@ private:
 
     std::unique_ptr<Timer> menuTimer_;    // Timer_Menu
     std::unique_ptr<Timer> refreshTimer_; // view state to controls between live replies
+    std::unique_ptr<Timer> flipTimer_;    // the Flip effect's frames
+    QWidget* flipOverlay_ = nullptr;
+    std::mt19937 flipRandom_;
+    int flipElapsed_ = -1; // -1: no Flip running
+    bool flipColoured_ = false;
     std::vector<Subscription> subscriptions_; // what the core tells this window
     bool menuOpen_ = false;
     int pageIndex_ = 0;
     double columnWidth_ = kColumnDesignWidth;
     bool settingGeometry_ = false;
     QSize programSize_;
+    QSize maskedSize_; // the size the corner mask was made for; empty: no mask
     QString title_;
     bool splitterDrag_ = false;
     double splitterX_ = 0;

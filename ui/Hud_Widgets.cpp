@@ -1,11 +1,14 @@
 #include "Hud_Widgets.h"
 
+#include <QEvent>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace bifuel::ui {
 
@@ -27,6 +30,64 @@ QFont ProgramFont(const std::string& family, double size, int style) {
     font.setBold((style & 1) != 0);
     font.setItalic((style & 2) != 0);
     return font;
+}
+
+int FitPixelSize(QFont font, const QString& text, QSizeF room, int largest, int smallest) {
+    smallest = std::max(1, smallest);
+    for (int px = std::max(smallest, largest); px > smallest; --px) {
+        font.setPixelSize(px);
+        const QFontMetricsF m(font);
+        if (m.horizontalAdvance(text) <= room.width() && m.height() <= room.height()) return px;
+    }
+    return smallest;
+}
+
+QBitmap RoundedMask(QSize size, double radius) {
+    QImage shape(size, QImage::Format_ARGB32_Premultiplied);
+    shape.fill(Qt::transparent);
+    {
+        QPainter p(&shape);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        p.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), radius, radius);
+    }
+    // The alpha threshold at one half: edge pixels the shape covers mostly stay.
+    return QBitmap::fromImage(shape.createAlphaMask(Qt::ThresholdAlphaDither));
+}
+
+namespace {
+
+class RoundedMaskKeeper : public QObject {
+public:
+    RoundedMaskKeeper(QWidget* window, std::function<double(QSize)> radius)
+        : QObject(window), window_(window), radius_(std::move(radius)) {
+        window->installEventFilter(this);
+        apply();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == window_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) apply();
+        return false;
+    }
+
+private:
+    void apply() {
+        const QSize size = window_->size();
+        if (size == masked_ || size.isEmpty()) return;
+        masked_ = size;
+        window_->setMask(RoundedMask(size, radius_(size)));
+    }
+    QWidget* window_;
+    std::function<double(QSize)> radius_;
+    QSize masked_;
+};
+
+} // namespace
+
+void MaskRoundedCorners(QWidget* window, std::function<double(QSize)> radius) {
+    new RoundedMaskKeeper(window, std::move(radius));
 }
 
 // ---- HudItem ----------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 // sliders and the design-size layout that scales its children as one piece.
 
 #include <QAbstractButton>
+#include <QBitmap>
 #include <QFont>
 #include <QPointer>
 #include <QWidget>
@@ -22,6 +23,17 @@ QString FromUtf8(const std::string& text);
 
 // The program font: family, size in points, style (0 regular, 1 bold, 2 italic, 3 both).
 QFont ProgramFont(const std::string& family, double size, int style);
+
+// The largest pixel size, from `largest` down to `smallest`, at which `text` fits `room`
+// in one line. A text that does not fit even the smallest size gets the smallest.
+int FitPixelSize(QFont font, const QString& text, QSizeF room, int largest, int smallest = 6);
+
+// The shape of a window with rounded corners as a one-bit mask: the pixels the
+// antialiased shape covers at least half. Without a compositor a translucent window's
+// corners would be black; the mask cuts them away, and with one the edge looks the same.
+QBitmap RoundedMask(QSize size, double radius);
+// Keeps a top-level window masked to its rounded shape whenever its size changes.
+void MaskRoundedCorners(QWidget* window, std::function<double(QSize)> radius);
 
 // A widget whose text size follows the scale of the layout it sits in.
 class HudItem {

@@ -23,6 +23,7 @@ constexpr int kContentTop = 32;
 constexpr int kContentRight = 13;
 constexpr int kContentBottom = 12;
 constexpr int kTitleBand = 31;
+constexpr double kCornerRadius = 9;
 constexpr int kEdge = 6; // mouse band along the border that resizes the window
 constexpr int kCheckIndicatorRoom = 11 + 2 + 6 + 2; // indicator, its rim, spacing, a margin
 
@@ -85,6 +86,7 @@ HudToolWindow::HudToolWindow(Context& ctx, QSize designSize, QSize minimumSize)
     : QWidget(nullptr), ctx_(ctx), design_(designSize) {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    MaskRoundedCorners(this, [](QSize) { return kCornerRadius; });
     setMouseTracking(true);
     setMinimumSize(minimumSize);
     resize(designSize);
@@ -153,7 +155,7 @@ void HudToolWindow::paintEvent(QPaintEvent*) {
         p.setBrush(ColourFromText(skin.Color, QColor(0xD7, 0xD5, 0xD5)));
     }
     p.setPen(QPen(QColor(0, 0, 0, 110), 1));
-    p.drawRoundedRect(r, 9, 9);
+    p.drawRoundedRect(r, kCornerRadius, kCornerRadius);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(14, 18, 24, 200));
     p.drawRoundedRect(r.adjusted(3, 3, -3, -(r.height() - kTitleBand)), 7, 7);

@@ -32,6 +32,7 @@ TForm_3D_MSG::TForm_3D_MSG(Context& ctx, QWidget* mainWindow) : QWidget(nullptr)
     setObjectName(QStringLiteral("TForm_3D_MSG"));
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    MaskRoundedCorners(this, [](QSize) { return 9.0; });
     setFixedSize(kWidth, kHeight);
     textPanel_ = new HudPanel(this);
     textPanel_->setGeometry(kTextPanel);

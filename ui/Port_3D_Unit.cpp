@@ -31,6 +31,7 @@ TForm_3D_Port::TForm_3D_Port(Context& ctx, QWidget* mainWindow) : QWidget(nullpt
     setObjectName(QStringLiteral("TForm_3D_Port"));
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    MaskRoundedCorners(this, [](QSize) { return 9.0; });
     setFixedSize(kWidth, kHeight);
 
     panel_ = new DesignLayout(kPanel, this);

@@ -48,6 +48,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
     main_->onPortSearch = [this] { StartPortSearch(ctx_); };
     main_->onSettingsButton = [this] { settings_->Show_Settings_Window(); };
     main_->onFlipButton = [this](Qt::MouseButton button) {
+        if (button == Qt::LeftButton) main_->Flip();
         if (button == Qt::RightButton) skin_->ShowSkinWindow();
     };
     settings_->onSkinButton = [this] { skin_->ShowSkinWindow(); };

@@ -11,6 +11,7 @@ TForm_3D_Wait::TForm_3D_Wait(QWidget* mainWindow) : QWidget(nullptr), main_(main
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    MaskRoundedCorners(this, [](QSize size) { return size.width() / 6.0; });
     resize(142, 142);
     busy_ = new HudBusy(this);
 }

@@ -6,6 +6,8 @@
 
 namespace bifuel {
 
+// The defaults are drawn on the dark HUD panels: every one keeps at least a 3:1 contrast
+// there, so the blues and dark reds of the classic palette are lightened.
 const std::array<ColourEntry, kColourCount>& ColourEntries() {
     static constexpr std::array<ColourEntry, kColourCount> kEntries{{
         {"Color_3D_General", "General color for the font", "#FFFFFFFF"},
@@ -22,7 +24,7 @@ const std::array<ColourEntry, kColourCount>& ColourEntries() {
         {"Color_3D_Port_Close", "The connection port is close", "#FFF60000"},
         {"Color_3D_Txt_Not_Default", "Type a text message: not the factory settings", "#FFE684D3"},
         {"Color_3D_Txt_Attention", "Type a text message:Attention", "#FFF60000"},
-        {"Color_3D_Txt_Information", "Type a text message:Information", "#FF0000FF"},
+        {"Color_3D_Txt_Information", "Type a text message:Information", "#FF5AB4FF"},
         {"Color_3D_Txt_Complete", "Type a text message:Complete", "#FF00FF00"},
         {"Color_3D_Txt_Recomm", "Type a text message:Recomm", "#FFE911D0"},
         {"Color_3D_Txt_Error", "Type a text message:Error", "#FFFF0000"},
@@ -31,21 +33,21 @@ const std::array<ColourEntry, kColourCount>& ColourEntries() {
         {"Color_3D_Diagram_Gas", "Diagram point: \"Petrol-Gas\"", "#FF53A33B"},
         {"Color_3D_Diagram_Vacuum", "Diagram point: \"Petrol-Vacuum\"", "#FF00FFFF"},
         {"Color_3D_Diagram_ReCalc", "Recalculation of the diagram", "#FFD01CC3"},
-        {"Color_3D_Map_Point_Line", "MAP pair of points", "#FF1F46FD"},
+        {"Color_3D_Map_Point_Line", "MAP pair of points", "#FF6E8CFF"},
         {"Color_3D_Map_Point_Gas", "MAP points of the gas", "#FFA4F964"},
         {"Color_3D_Map_Point_Petrol", "MAP points of the Petrol", "#FFF9FA4B"},
-        {"Color_3D_Diagram_Marked", "The selected point on the diagram", "#FF0000FF"},
-        {"Color_3D_Diagram_Fixed", "The fixed point on the diagram", "#FF742626"},
+        {"Color_3D_Diagram_Marked", "The selected point on the diagram", "#FF4FA3FF"},
+        {"Color_3D_Diagram_Fixed", "The fixed point on the diagram", "#FFC45A4A"},
         {"Color_3D_Diagram_Idle", "Diagram point: \"Idle run\"", "#FFA37A3B"},
         {"Color_3D_ACB_Pet_Pet", "AutoCalibration : Petrol on petrol", "#FFF9FA4B"},
         {"Color_3D_ACB_Pet_Gas", "AutoCalibration : Petrol on gas", "#FFC5A41D"},
         {"Color_3D_ACB_Gas_Gas", "AutoCalibration : Gas", "#FFA4F964"},
         {"Color_3D_MapRPM_Gas", "Table of R.P.M.: Gas", "#FF00FF00"},
         {"Color_3D_MapRPM_Pet", "Table of R.P.M.: Petrol", "#FFFFFF00"},
-        {"Color_3D_MapRPM_Gas_Tail", "Table of R.P.M.: gas trace (\"tail\")", "#FF006E01"},
+        {"Color_3D_MapRPM_Gas_Tail", "Table of R.P.M.: gas trace (\"tail\")", "#FF2E9F36"},
         {"Color_3D_MapRPM_Pet_Tail", "Table of R.P.M.: petrol trace (\"tail\")", "#FF858500"},
         {"Color_3D_MapRPM_Cell_Corr", "Table of R.P.M.: indication of correction", "#FFFF0000"},
-        {"Color_3D_MapRPM_Select_Cell", "Table of R.P.M.: selected cell or group", "#FF0000FF"},
+        {"Color_3D_MapRPM_Select_Cell", "Table of R.P.M.: selected cell or group", "#FF3D9BFF"},
     }};
     return kEntries;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ void Skin_Default(Settings_Class& settings, ColourTable& colours, WindowSkin& sk
 
 // Gives another window the main window's fill: colour, style and each gradient point.
 void CopySkin(const WindowSkin& main, WindowSkin& window);
+
+// The Flip effect's new window colour: the old colour's alpha with red, green and blue from
+// the generator (one draw). A text that is not a colour counts as opaque.
+std::string FlipColour(std::string_view oldColour, std::mt19937& random);
 
 // The font colour and colour entry 0 always change together.
 void SetFontColour(Settings_Class& settings, ColourTable& colours, std::string colour);

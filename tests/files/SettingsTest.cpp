@@ -163,7 +163,7 @@ TEST_F(SettingsFile, CreateWithoutFileGivesTheDefaultsEvenOverAUsedRecord) {
         {"Cycle_Base_Ms", std::to_string(settings.Cycle_Base_Ms), "100"},
         {"colour 0", colours.ColourOf(Colour::General), "#FFFFFFFF"},
         {"colour 19", colours.ColourOf(Colour::Diagram), "#FFFF0000"},
-        {"colour 37", colours.ColourOf(Colour::MapRPM_Select_Cell), "#FF0000FF"},
+        {"colour 37", colours.ColourOf(Colour::MapRPM_Select_Cell), "#FF3D9BFF"},
         {"skin colour", skin.Color, "#EAD7D5D5"},
         {"skin points", skin.GradColors.at(0) + skin.GradColors.at(1), "#FF000000#FFFFFFFF"},
         {"name size", std::to_string(layout.Panel_IND_Size_Name), "14.000000"},

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QTimer>
 
 #include <filesystem>
@@ -116,6 +117,61 @@ TEST_F(Screenshots, SettingsSetupDialogAndSkinWindows) {
     run(300);
     save(app->settings(), "settings_deutsch.png");
     save(app->skin(), "skin_deutsch.png");
+}
+
+// The main window's chrome: splash, title with the simulator badge, menus, full screen and
+// a frame in the middle of the Flip effect.
+TEST_F(Screenshots, MainWindowChromeMenusAndFlip) {
+    std::filesystem::create_directories(work.path() / "Language");
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+                               work.path() / "Language" / "Deutsch.lng");
+    start();
+    run(300);
+    ASSERT_TRUE(main().splash()->isVisible());
+    save(main(), "chrome_splash.png");
+    ASSERT_TRUE(runUntil([this] { return polling(); }, 10000));
+    run(2500);
+    ctx().config.CFG_Name = "Golf_IV_1.6_Installer_Garage";
+    main().Update_Title();
+    run(300);
+    save(main(), "chrome_windowed.png");
+
+    QTest::mousePress(main().fileMenuButton(), Qt::LeftButton);
+    run(50);
+    save(main(), "chrome_menu_file.png");
+    QTest::mousePress(main().languageMenuButton(), Qt::LeftButton);
+    run(50);
+    save(main(), "chrome_menu_language.png");
+    main().CloseMenus();
+
+    QTest::mousePress(main().portName(), Qt::LeftButton);
+    main().passwordBox()->setText(QStringLiteral("kirvel4815"));
+    QTest::keyClick(main().passwordBox(), Qt::Key_Return);
+    run(300);
+    QTest::mousePress(main().flipButton(), Qt::LeftButton);
+    run(150);
+    save(main(), "chrome_flip_turning_away.png");
+    run(300);
+    save(main(), "chrome_flip_turning_in.png");
+    ASSERT_TRUE(runUntil([this] { return !main().flipRunning(); }, 1000));
+    run(300);
+    save(main(), "chrome_flip_done.png");
+
+    main().ToggleFullScreen();
+    run(300);
+    QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
+    // What the screen shows: the window without its margin outside the work area.
+    ASSERT_TRUE(main().grab(main().visibleRect()).save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen.png")));
+    QueueDeferredAction(ctx(), ui::kActionSplashShow, 1);
+    run(50);
+    ASSERT_TRUE(main().grab(main().visibleRect()).save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen_splash.png")));
+    run(1600);
+    main().ToggleFullScreen();
+    main().resize(440, 330);
+    run(100);
+    QueueDeferredAction(ctx(), ui::kActionSplashShow, 1);
+    run(50);
+    save(main(), "chrome_small_splash.png");
 }
 
 } // namespace
