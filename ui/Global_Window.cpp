@@ -9,8 +9,8 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QImage>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>

@@ -11,9 +11,9 @@
 #include <QWidget>
 
 #include <array>
-#include <random>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -182,8 +182,6 @@ public:
     // The title as drawn, and the room it has beside the logo, the badge and the circles.
     QString shownTitle() const;
     int titleRoom() const;
-    // The window's fill (the skin) over the visible part.
-    void paintSkin(QPainter& p) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -203,6 +201,8 @@ private:
     struct TitleLayout;
     TitleLayout titleLayout() const;
     void placeLayout();
+    // The window's fill (the skin) over the visible part.
+    void paintSkin(QPainter& p) const;
     void flipStep();
     void openMenu(bool file);
     void layoutColumn();
