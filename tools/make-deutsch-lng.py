@@ -256,6 +256,28 @@ GERMAN = {
     "Color_3D_MapRPM_Pet_Tail": "Drehzahlkennfeld: Benzin-Spur",
     "Color_3D_MapRPM_Cell_Corr": "Drehzahlkennfeld: Korrekturanzeige",
     "Color_3D_MapRPM_Select_Cell": "Drehzahlkennfeld: gewählte Zelle oder Gruppe",
+    # The Save/Load window: refusals and the difference view before a load
+    "SL_Name_Refused": "Ein Konfigurationsname hat 1 bis 8 Zeichen: Buchstaben des englischen Alphabets, Ziffern, Leerzeichen und Satzzeichen, ohne geschweifte Klammern und ohne / \\ : * ? \" < > |; er beginnt und endet nicht mit einem Punkt und endet nicht mit einem Leerzeichen",
+    "SL_Load_Refused": "Die Datei wurde nicht geladen:",
+    "SL_Save_Refused": "Die Datei wurde nicht gespeichert:",
+    "SL_Diff_Title": "In das Steuergerät laden",
+    "SL_Diff_Prompt": "Die Datei weicht in diesen Einstellungen vom Steuergerät ab. Haken Sie an, was geladen werden soll; die Angaben des Einbauers kommen immer aus der Datei.",
+    "SL_Diff_None": "Die Datei enthält dasselbe wie das Steuergerät. Beim Laden werden die Angaben des Einbauers aus der Datei übernommen.",
+    "SL_Diff_Setting": "Einstellung",
+    "SL_Diff_ECU": "Steuergerät",
+    "SL_Diff_File": "Datei",
+    "SL_Diff_MonoInject": "Mono-Einspritzung",
+    "SL_Diff_Level_Invert": "Füllstandsgeber invertiert",
+    "SL_Diff_Level_90": "Füllstandsgeber 90-Ohm-Skala",
+    "SL_Diff_Save_Map": "MAP-Punkte sammeln",
+    "SL_Diff_Diagram": "Kalibrierdiagramm",
+    "SL_Diff_MAP": "MAP-Punkte",
+    "SL_Diff_RPM_Map": "Drehzahl-Korrekturkennfeld",
+    "SL_Diff_Changed": "geändert",
+    "SL_Diff_Unchanged": "unverändert",
+    "SL_Load_All": "Alles laden",
+    "SL_Load_Ticked": "Angehakte laden",
+    "SL_Cancel": "Abbrechen",
 }
 
 

@@ -234,6 +234,28 @@ constexpr std::array kEntries{
     Entry{"Color_3D_MapRPM_Pet_Tail", "Table of R.P.M.: petrol trace (\"tail\")"},
     Entry{"Color_3D_MapRPM_Cell_Corr", "Table of R.P.M.: indication of correction"},
     Entry{"Color_3D_MapRPM_Select_Cell", "Table of R.P.M.: selected cell or group"},
+    // The Save/Load window: refusals and the difference view before a load.
+    Entry{"SL_Name_Refused", "A configuration name has 1 to 8 characters of the English alphabet, digits, blanks and punctuation, none of { } / \\ : * ? \" < > |, and does not start or end with a dot or end with a blank"},
+    Entry{"SL_Load_Refused", "The file was not loaded:"},
+    Entry{"SL_Save_Refused", "The file was not saved:"},
+    Entry{"SL_Diff_Title", "Load into the ECU"},
+    Entry{"SL_Diff_Prompt", "The file differs from the ECU in these settings. Tick what to load; the installer notes always come from the file."},
+    Entry{"SL_Diff_None", "The file holds what the ECU holds. Loading it takes the installer notes from the file."},
+    Entry{"SL_Diff_Setting", "Setting"},
+    Entry{"SL_Diff_ECU", "ECU"},
+    Entry{"SL_Diff_File", "File"},
+    Entry{"SL_Diff_MonoInject", "Mono injection"},
+    Entry{"SL_Diff_Level_Invert", "Level sensor inverted"},
+    Entry{"SL_Diff_Level_90", "Level sensor 90 Om scale"},
+    Entry{"SL_Diff_Save_Map", "MAP point collection"},
+    Entry{"SL_Diff_Diagram", "Calibration diagram"},
+    Entry{"SL_Diff_MAP", "MAP points"},
+    Entry{"SL_Diff_RPM_Map", "R.P.M. correction map"},
+    Entry{"SL_Diff_Changed", "changed"},
+    Entry{"SL_Diff_Unchanged", "unchanged"},
+    Entry{"SL_Load_All", "Load all"},
+    Entry{"SL_Load_Ticked", "Load ticked"},
+    Entry{"SL_Cancel", "Cancel"},
 };
 
 // Open-addressing index over kEntries, built at compile time: a lookup hashes the key
