@@ -143,6 +143,8 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
             break;
         }
     }
+    // The pressure parameter follows the gas type, as when the page sets it.
+    if (file.GetKeyBool("LPG_on")) c.Param44_Press = c.LPG_on ? kLpgPress44 : kCngPress44;
     for (std::size_t n = 0; n < kDiagramPoints; ++n) {
         if (file.GetKeyInt(pointKey("Gas_Point_", n))) d.Gas_Point[n] = file.Found_Int;
         if (file.GetKeyInt(pointKey("Petrol_Point_", n))) d.Petrol_Point[n] = file.Found_Int;
@@ -597,6 +599,7 @@ bool LoadConfigRows(Context& ctx, const std::vector<SaveLoadDiffRow>& rows) {
         switch (row.kind) {
         case SaveLoadDiffRow::Kind::Setting:
             if (const FileKey* k = fileKey(row.key)) copyValue(*k, file->config, c);
+            if (row.key == "LPG_on") c.Param44_Press = file->config.Param44_Press;
             break;
         case SaveLoadDiffRow::Kind::Diagram:
             ctx.diagram.Gas_Point = file->diagram.Gas_Point;

@@ -168,9 +168,13 @@ TEST_F(SaveLoadDiff, LoadingTickedRowsChangesOnlyThoseAndTakesTheNotes) {
     EXPECT_EQ(ctx.mapPoints.MAP_Petrol[1], 70) << "ticked";
     EXPECT_EQ(ctx.rpmMap.Map_Value[3][5], 100) << "not ticked";
 
-    // The whole diagram and map when their rows are ticked.
-    for (SaveLoadDiffRow& r : rows) r.ticked = r.kind == SaveLoadDiffRow::Kind::Diagram || r.kind == SaveLoadDiffRow::Kind::RpmMap;
+    // The whole diagram and map when their rows are ticked; the gas type brings its pressure.
+    for (SaveLoadDiffRow& r : rows) {
+        r.ticked = r.kind == SaveLoadDiffRow::Kind::Diagram || r.kind == SaveLoadDiffRow::Kind::RpmMap || r.key == "LPG_on";
+    }
     ASSERT_TRUE(LoadConfigRows(ctx, rows));
+    EXPECT_FALSE(ctx.config.LPG_on);
+    EXPECT_EQ(ctx.config.Param44_Press, kCngPress44);
     EXPECT_EQ(ctx.diagram.Gas_Point, diagramFromFile.Gas_Point);
     EXPECT_EQ(ctx.diagram.Petrol_Point, diagramFromFile.Petrol_Point);
     EXPECT_EQ(ctx.rpmMap.Map_Value[3][5], 150);
