@@ -7,6 +7,7 @@
 #include "files/SaveLoad_3D_Unit.h"
 #include "rpm_map/MapRPM_Unit.h"
 
+#include <fstream>
 #include <functional>
 
 namespace bifuel::test {
@@ -202,6 +203,61 @@ TEST_F(SaveLoadDiff, DisconnectedLoadOpensNoDifferenceView) {
     EXPECT_FALSE(ctx.saveLoad.Diff_Shown);
     EXPECT_FALSE(ctx.saveLoad.shown);
     EXPECT_EQ(ctx.config.PG_RPM, 1900);
+}
+
+class SaveLoadDiffWithEcu : public LinkHarness {
+protected:
+    SaveLoadDiffWithEcu() : LinkHarness(sim::SimEcu::defaultState(), true) {}
+    void saveAs(const std::string& name) {
+        ctx.settings.CFG_Full_File_Name = (ctx.paths.Config_Dir / (name + ".cfg")).string();
+        ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    }
+    void runLoad(const std::string& name) {
+        ShowSaveLoad(ctx, SaveLoadMode::Load);
+        SaveLoadNameChanged(ctx, name);
+        SaveLoadRun(ctx);
+    }
+};
+
+// Nothing differs: the view says so, and loading still takes the notes and writes the set-up.
+TEST_F(SaveLoadDiffWithEcu, AFileLikeTheEcuSaysSoAndStillLoadsTheNotes) {
+    connect();
+    ctx.config.User_Name = "Jan";
+    saveAs("SAME");
+    ctx.config.User_Name = "typed";
+    runLoad("SAME");
+    const SaveLoadView& v = ctx.saveLoad;
+    ASSERT_TRUE(v.Diff_Shown) << v.Last_Error;
+    EXPECT_EQ(v.Diff_Prompt, ctx.LangText("SL_Diff_None"));
+    ASSERT_EQ(v.Diff_Rows.size(), 3u);
+    for (const SaveLoadDiffRow& r : v.Diff_Rows) EXPECT_FALSE(r.changed) << r.caption;
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None) << "nothing asked of the ECU yet";
+    EXPECT_EQ(ctx.config.CFG_Name, "CAR01");
+
+    SaveLoadDiffLoad(ctx, false);
+    EXPECT_FALSE(v.shown);
+    EXPECT_EQ(ctx.config.User_Name, "Jan");
+    EXPECT_EQ(ctx.config.CFG_Name, "SAME");
+    EXPECT_EQ(ctx.setupView.HudTextBox_CFG_User_Name, "Jan");
+    EXPECT_EQ(ctx.link.Pending_Request, Request::WriteAll);
+}
+
+// A file spoilt between the comparison and the load is refused then, whole.
+TEST_F(SaveLoadDiffWithEcu, AFileSpoiltAfterTheComparisonIsRefusedAtTheLoad) {
+    connect();
+    ctx.config.PG_RPM = 1900;
+    saveAs("LATER");
+    ctx.config.PG_RPM = 600;
+    const Configuration_Class record = ctx.config;
+    runLoad("LATER");
+    ASSERT_TRUE(ctx.saveLoad.Diff_Shown);
+    std::ofstream(ctx.paths.Config_Dir / "LATER.cfg", std::ios::binary | std::ios::trunc) << "PG_RPM 1900 {}\r\nLevel2 5000 {}\r\n";
+    SaveLoadDiffLoad(ctx, true);
+    EXPECT_TRUE(ctx.saveLoad.shown);
+    EXPECT_FALSE(ctx.saveLoad.Diff_Shown);
+    EXPECT_NE(ctx.saveLoad.Last_Error.find("Level2 5000"), std::string::npos) << ctx.saveLoad.Last_Error;
+    EXPECT_TRUE(ctx.config == record);
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
 }
 
 } // namespace

@@ -150,6 +150,19 @@ TEST_F(Screenshots, SaveLoadWindowModesRefusalAndDifferences) {
     run(300);
     save(w, "saveload_differences.png");
 
+    // A file that holds what the ECU holds.
+    SaveLoadDiffCancel(ctx());
+    ShowSaveLoad(ctx(), SaveLoadMode::Save);
+    SaveLoadNameChanged(ctx(), "SAME");
+    SaveLoadRun(ctx());
+    run(300);
+    ShowSaveLoad(ctx(), SaveLoadMode::Load);
+    pick("SAME");
+    QTest::mouseClick(w.runButton(), Qt::LeftButton);
+    ASSERT_TRUE(w.diffShown());
+    run(300);
+    save(w, "saveload_no_differences.png");
+
     app->main().TakeLanguage("Deutsch");
     SaveLoadDiffCancel(ctx());
     ShowSaveLoad(ctx(), SaveLoadMode::Load);
