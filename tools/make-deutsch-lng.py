@@ -278,6 +278,18 @@ GERMAN = {
     "SL_Load_All": "Alles laden",
     "SL_Load_Ticked": "Angehakte laden",
     "SL_Cancel": "Abbrechen",
+    "CFG_Check_Missing": "%1 gibt es nicht",
+    "CFG_Check_Not_File": "%1 ist keine Datei",
+    "CFG_Check_Unreadable": "%1 kann nicht gelesen werden",
+    "CFG_Check_Empty": "%1 ist leer",
+    "CFG_Check_Binary": "%1 ist keine Textdatei",
+    "CFG_Check_No_Keys": "%1 enthält keine Konfigurationsschlüssel",
+    "CFG_Check_Value": "%1, Zeile %2: %3 %4 ist nicht erlaubt; erlaubt ist %5",
+    "CFG_Check_Whole": "eine ganze Zahl %1..%2",
+    "CFG_Check_Number": "eine Zahl %1..%2",
+    "CFG_Check_Boolean": "True oder False",
+    "CFG_Check_One_Of": "einer der Werte %1",
+    "CFG_Check_At_Least": "mindestens %1, der Punkt davor",
 }
 
 

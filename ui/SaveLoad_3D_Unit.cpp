@@ -5,6 +5,7 @@
 #include "link/Global_Unit.h"
 
 #include <QCloseEvent>
+#include <QEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -324,6 +325,12 @@ void TForm_3D_SaveLoad::HudButton_3D_SL_RunClick() {
     if (!run_->isEnabled()) return;
     SaveLoadRun(ctx_);
     Refresh();
+}
+
+bool TForm_3D_SaveLoad::event(QEvent* event) {
+    // A language picked while the window is open: it follows on its next activation.
+    if (event->type() == QEvent::WindowActivate) ApplyTexts();
+    return HudToolWindow::event(event);
 }
 
 void TForm_3D_SaveLoad::closeEvent(QCloseEvent* event) {

@@ -47,6 +47,7 @@ public:
     bool diffShown() const { return diffShown_; }
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

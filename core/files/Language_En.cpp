@@ -256,6 +256,18 @@ constexpr std::array kEntries{
     Entry{"SL_Load_All", "Load all"},
     Entry{"SL_Load_Ticked", "Load ticked"},
     Entry{"SL_Cancel", "Cancel"},
+    Entry{"CFG_Check_Missing", "%1 does not exist"},
+    Entry{"CFG_Check_Not_File", "%1 is not a file"},
+    Entry{"CFG_Check_Unreadable", "%1 cannot be read"},
+    Entry{"CFG_Check_Empty", "%1 is empty"},
+    Entry{"CFG_Check_Binary", "%1 is not a text file"},
+    Entry{"CFG_Check_No_Keys", "%1 holds no configuration keys"},
+    Entry{"CFG_Check_Value", "%1, line %2: %3 %4 is not allowed; it must be %5"},
+    Entry{"CFG_Check_Whole", "a whole number %1..%2"},
+    Entry{"CFG_Check_Number", "a number %1..%2"},
+    Entry{"CFG_Check_Boolean", "True or False"},
+    Entry{"CFG_Check_One_Of", "one of %1"},
+    Entry{"CFG_Check_At_Least", "at least %1, the point before it"},
 };
 
 // Open-addressing index over kEntries, built at compile time: a lookup hashes the key

@@ -9,6 +9,7 @@
 #include "data/Calc_Unit.h"
 #include "data/Config_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
+#include "files/Language_En.h"
 #include "files/Paths.h"
 
 #include <algorithm>
@@ -293,7 +294,7 @@ struct KeyRule {
     std::int64_t high = 0;
     std::int32_t scale = 1; // Decimal: 10 for tenths, 100 for hundredths
     std::vector<std::string> texts; // OneOf
-    std::string describe() const {
+    std::string describe(const ConfigTextLookup& text) const {
         const auto decimal = [this](std::int64_t v) {
             if (scale == 1) return std::to_string(v);
             const int places = scale == 10 ? 1 : 2;
@@ -302,13 +303,13 @@ struct KeyRule {
             return digits.substr(0, digits.size() - places) + "." + digits.substr(digits.size() - places);
         };
         switch (kind) {
-        case Whole: return "a whole number " + std::to_string(low) + ".." + std::to_string(high);
-        case Decimal: return "a number " + decimal(low) + ".." + decimal(high);
-        case Boolean: return "True or False";
+        case Whole: return FillText(text("CFG_Check_Whole"), {std::to_string(low), std::to_string(high)});
+        case Decimal: return FillText(text("CFG_Check_Number"), {decimal(low), decimal(high)});
+        case Boolean: return text("CFG_Check_Boolean");
         case OneOf: {
             std::string list;
             for (const std::string& t : texts) list += (list.empty() ? "\"" : ", \"") + t + "\"";
-            return "one of " + list;
+            return FillText(text("CFG_Check_One_Of"), {list});
         }
         }
         return {};
@@ -400,32 +401,49 @@ std::size_t lineOf(std::string_view bytes, std::string_view key) {
 
 } // namespace
 
-std::string CheckConfigFile(const std::filesystem::path& path) {
+std::string FillText(std::string_view pattern, std::initializer_list<std::string> values) {
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        const auto n = static_cast<std::size_t>(next - '1');
+        if (pattern[i] == '%' && next >= '1' && next <= '9' && n < values.size()) {
+            out += *(values.begin() + static_cast<std::ptrdiff_t>(n));
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+std::string EnglishConfigText(std::string_view key) { return std::string(EnglishText(key)); }
+
+std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextLookup& text) {
     std::error_code ec;
     const std::string shown = "\"" + path.string() + "\"";
-    if (!std::filesystem::exists(path, ec)) return shown + " does not exist";
-    if (!std::filesystem::is_regular_file(path, ec)) return shown + " is not a file";
+    const auto whole = [&](const char* key) { return FillText(text(key), {shown}); };
+    if (!std::filesystem::exists(path, ec)) return whole("CFG_Check_Missing");
+    if (!std::filesystem::is_regular_file(path, ec)) return whole("CFG_Check_Not_File");
     std::ifstream in(path, std::ios::binary);
-    if (!in) return shown + " cannot be read";
+    if (!in) return whole("CFG_Check_Unreadable");
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return shown + " cannot be read";
-    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return shown + " is empty";
-    if (bytes.find('\0') != std::string::npos) return shown + " is not a text file";
+    if (in.bad()) return whole("CFG_Check_Unreadable");
+    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return whole("CFG_Check_Empty");
+    if (bytes.find('\0') != std::string::npos) return whole("CFG_Check_Binary");
     KeyFile file;
     file.OpenFromText(bytes);
     bool known = false;
     for (const TextField& f : kInstallerKeys) known = known || file.FindKey(f.key);
     // A file is refused whole at its first value out of bounds: nothing of it is loaded.
     const auto refuse = [&](const std::string& key, const std::string& rule) {
-        return shown + ", line " + std::to_string(lineOf(bytes, key)) + ": " + key + " " + file.Found_Value +
-               " is not allowed; it must be " + rule;
+        return FillText(text("CFG_Check_Value"), {shown, std::to_string(lineOf(bytes, key)), key, file.Found_Value, rule});
     };
     for (const auto& [key, rule] : configRules()) {
         if (!file.FindKey(key)) continue;
         known = true;
         if (!allowed(file, key, rule)) {
             file.FindKey(key);
-            return refuse(key, rule.describe());
+            return refuse(key, rule.describe(text));
         }
     }
     // The diagram's own order: the points a file gives rise from point 0 to point 8.
@@ -435,13 +453,13 @@ std::string CheckConfigFile(const std::filesystem::path& path) {
             const std::string key = pointKey(prefix, n);
             if (!file.GetKeyInt(key)) continue;
             if (before && file.Found_Int < *before) {
-                return refuse(key, "at least " + std::to_string(*before) + ", the point before it");
+                return refuse(key, FillText(text("CFG_Check_At_Least"), {std::to_string(*before)}));
             }
             before = file.Found_Int;
         }
     }
     file.CloseKeyFile();
-    if (!known) return shown + " holds no configuration keys";
+    if (!known) return whole("CFG_Check_No_Keys");
     return {};
 }
 
@@ -664,6 +682,10 @@ void SaveLoadNameChanged(Context& ctx, std::string_view text) {
 
 namespace {
 
+ConfigTextLookup languageTexts(const Context& ctx) {
+    return [&ctx](std::string_view key) { return ctx.LangText(key); };
+}
+
 // The chosen name becomes the configuration's name and file.
 void takeName(Context& ctx, const std::string& name) {
     ctx.config.CFG_Name = name;
@@ -690,7 +712,7 @@ void SaveLoadRun(Context& ctx) {
         const std::string path = fullFileName(ctx, name);
         std::error_code ec;
         const bool exists = std::filesystem::exists(path, ec);
-        v.Last_Error = exists ? CheckConfigFile(path) : std::string();
+        v.Last_Error = exists ? CheckConfigFile(path, languageTexts(ctx)) : std::string();
         if (!v.Last_Error.empty()) return; // the window stays open with the reason
         if (exists && ctx.link.ECU_Connected) {
             // The user first sees what the file would change on the ECU.
@@ -724,7 +746,7 @@ void SaveLoadDiffLoad(Context& ctx, bool all) {
     SaveLoadView& v = ctx.saveLoad;
     if (!v.shown || !v.Diff_Shown) return;
     // The file may have been changed since it was compared: it is checked again.
-    v.Last_Error = CheckConfigFile(v.Diff_File);
+    v.Last_Error = CheckConfigFile(v.Diff_File, languageTexts(ctx));
     if (!v.Last_Error.empty()) {
         clearDiff(v);
         return;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,9 +34,14 @@ void PutConfigKeys(Context& ctx, KeyFile& file);
 // defaults; while the ECU is connected only the keys the file holds replace the values
 // read from the ECU.
 bool LoadConfigForEcu(Context& ctx);
+// A text of the language tables by key.
+using ConfigTextLookup = std::function<std::string(std::string_view key)>;
+std::string EnglishConfigText(std::string_view key);
+// A text with %1 .. %9 replaced by the values.
+std::string FillText(std::string_view pattern, std::initializer_list<std::string> values);
 // Why a file cannot be a configuration file (missing, unreadable, binary, empty, no known
-// key, a key with a value of the wrong type); empty when it can.
-std::string CheckConfigFile(const std::filesystem::path& path);
+// key, a key with a value of the wrong type), in the texts given; empty when it can.
+std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextLookup& text = EnglishConfigText);
 // What a load does with a field whose key the file does not hold.
 enum class MissingKeys {
     Clear, // counters and MAP points become 0 (the file is the whole configuration)
