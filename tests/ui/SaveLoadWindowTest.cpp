@@ -165,7 +165,14 @@ TEST_F(SaveLoadWindow, AnInvalidFileIsRefusedWithItsReasonAndNothingIsSent) {
     const sim::EcuState before = ecu.state();
     const Configuration_Class record = ctx().config;
     fileMenu(1);
+    // A name that cannot be a file name is refused as it is typed.
+    window().nameBox()->selectAll();
+    QTest::keyClicks(window().nameBox(), "a/b");
+    EXPECT_FALSE(window().runButton()->isEnabled());
+    EXPECT_EQ(window().messageLabel()->text().toStdString(), ctx().LangText("SL_Name_Refused"));
     clickListItem("BAD");
+    EXPECT_TRUE(window().runButton()->isEnabled());
+    EXPECT_FALSE(window().messageLabel()->isVisible());
     QTest::mouseClick(window().runButton(), Qt::LeftButton);
     EXPECT_TRUE(window().isVisible());
     EXPECT_FALSE(window().diffShown());
