@@ -4,6 +4,7 @@
 #include "Message_3D_Unit.h"
 #include "OpenGL_MSG.h"
 #include "Port_3D_Unit.h"
+#include "SaveLoad_3D_Unit.h"
 #include "Settings_3D_Unit.h"
 #include "Skin_3D_Unit.h"
 #include "Wait_3D_Unit.h"
@@ -26,24 +27,28 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
     wait_ = std::make_unique<TForm_3D_Wait>(main_.get());
     settings_ = std::make_unique<TForm_3D_SET>(ctx_, *main_);
     skin_ = std::make_unique<TForm_3D_Skin>(ctx_, main_.get());
+    saveLoad_ = std::make_unique<TForm_3D_SaveLoad>(ctx_, main_.get());
 
     main_->onRefresh = [this] {
         message_->TakeRequests();
         port_->Refresh();
         wait_->Follow(ctx_.view.TForm_3D_Wait);
         settings_->Refresh();
+        if (saveLoad_->isVisible()) saveLoad_->Refresh();
     };
     main_->onFontsApplied = [this] {
         if (message_->Message_Shown()) message_->ApplyFonts();
         port_->ApplyFonts();
         if (settings_->isVisible()) settings_->ApplyFonts();
         if (skin_->isVisible()) skin_->ApplyFonts();
+        if (saveLoad_->isVisible()) saveLoad_->ApplyFonts();
     };
     main_->onSkinChanged = [this] {
         message_->update();
         port_->update();
         settings_->update();
         skin_->RefreshSwatches();
+        saveLoad_->update();
     };
     main_->onPortSearch = [this] { StartPortSearch(ctx_); };
     main_->onSettingsButton = [this] { settings_->Show_Settings_Window(); };
@@ -52,11 +57,15 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
         if (button == Qt::RightButton) skin_->ShowSkinWindow();
     };
     settings_->onSkinButton = [this] { skin_->ShowSkinWindow(); };
-    settings_->onPanelsOpacity = [this](double opacity) { skin_->ApplyPanelsOpacity(opacity); };
+    settings_->onPanelsOpacity = [this](double opacity) {
+        skin_->ApplyPanelsOpacity(opacity);
+        saveLoad_->ApplyPanelsOpacity(opacity);
+    };
     main_->onClosed = [this] {
         // The settings are saved by now: the Settings window only records its place.
         settings_->CloseByMainWindow();
         skin_->hide();
+        saveLoad_->hide();
         message_->hide();
         port_->hide();
         wait_->hide();
@@ -65,6 +74,8 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
     message_->onEndProgram = [this] { main_->close(); };
     // Messages raised while a reply is handled reach the window's start timer at once.
     messages_ = ctx_.events.message.subscribe([this](const MessageRequest&) { message_->TakeRequests(); });
+    // File > Save and File > Load.
+    saveLoadShown_ = ctx_.events.saveLoadShown.subscribe([this] { saveLoad_->ShowSaveLoadWindow(); });
 }
 
 StudioApp::~StudioApp() {

@@ -10,6 +10,7 @@ namespace bifuel::ui {
 class TForm_3D_GEN;
 class TForm_3D_MSG;
 class TForm_3D_Port;
+class TForm_3D_SaveLoad;
 class TForm_3D_SET;
 class TForm_3D_Skin;
 class TForm_3D_Wait;
@@ -39,6 +40,7 @@ public:
     TForm_3D_Wait& wait() { return *wait_; }
     TForm_3D_SET& settings() { return *settings_; }
     TForm_3D_Skin& skin() { return *skin_; }
+    TForm_3D_SaveLoad& saveLoad() { return *saveLoad_; }
 
     // The main window closed: the program ends (main() quits the event loop).
     std::function<void()> onEnd;
@@ -52,6 +54,8 @@ private:
     Subscription messages_;
     std::unique_ptr<TForm_3D_SET> settings_;
     std::unique_ptr<TForm_3D_Skin> skin_;
+    std::unique_ptr<TForm_3D_SaveLoad> saveLoad_;
+    Subscription saveLoadShown_;
 };
 
 } // namespace bifuel::ui

@@ -9,6 +9,7 @@
 #include "data/Calc_Unit.h"
 #include "data/Config_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
+#include "files/Language_En.h"
 #include "files/Paths.h"
 
 #include <algorithm>
@@ -57,6 +58,7 @@ const std::vector<FileKey>& settingKeys() {
         {"RPM_PreScaler", FileKey::Text, &C::RPM_PreScaler},
         {"PG_RPM", FileKey::Int, nullptr, &C::PG_RPM},
         {"PG_Temper", FileKey::Int, nullptr, &C::PG_Temper},
+        {"PG_Time", FileKey::Int, nullptr, &C::PG_Time},
         {"PG_GAS_Hot_Engine", FileKey::Bool, nullptr, nullptr, &C::PG_GAS_Hot_Engine},
         {"GP_Buzzer", FileKey::Bool, nullptr, nullptr, &C::GP_Buzzer},
         {"NoSequentInject", FileKey::Bool, nullptr, nullptr, &C::NoSequentInject},
@@ -115,6 +117,47 @@ void readInstallerKeys(KeyFile& file, Configuration_Class& c) {
 std::string fullFileName(const Context& ctx, const std::string& name) {
     return (ctx.paths.Config_Dir / (name + ".cfg")).string();
 }
+
+// The keys of the record, the diagram and the MAP points a file holds, as a load takes
+// them; `clear`: a counter or MAP point the file does not hold becomes 0.
+void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configuration_Class& c, DiagramModel& d,
+                    MapPoints& m) {
+    const auto number = [&file, clear](const std::string& key, std::int32_t& field) {
+        if (file.GetKeyInt(key)) {
+            field = file.Found_Int;
+        } else if (clear) {
+            field = 0;
+        }
+    };
+    number("Work_Gas", c.Work_Gas);
+    number("Work_Petrol", c.Work_Petrol);
+    for (const FileKey& k : settingKeys()) {
+        switch (k.kind) {
+        case FileKey::Text:
+            if (file.FindKey(k.key)) c.*k.text = textOf(file.Found_Value);
+            break;
+        case FileKey::Int:
+            if (file.GetKeyInt(k.key)) c.*k.number = file.Found_Int;
+            break;
+        case FileKey::Bool:
+            if (file.GetKeyBool(k.key)) c.*k.flag = file.Found_Bool;
+            break;
+        }
+    }
+    // The pressure parameter follows the gas type, as when the page sets it.
+    if (file.GetKeyBool("LPG_on")) c.Param44_Press = c.LPG_on ? kLpgPress44 : kCngPress44;
+    for (std::size_t n = 0; n < kDiagramPoints; ++n) {
+        if (file.GetKeyInt(pointKey("Gas_Point_", n))) d.Gas_Point[n] = file.Found_Int;
+        if (file.GetKeyInt(pointKey("Petrol_Point_", n))) d.Petrol_Point[n] = file.Found_Int;
+    }
+    for (std::size_t n = 1; n <= mapPoints; ++n) {
+        number(pointKey("MAP_Gas_", n), m.MAP_Gas[n - 1]);
+        number(pointKey("MAP_Petrol_", n), m.MAP_Petrol[n - 1]);
+    }
+    readInstallerKeys(file, c);
+}
+
+std::string mapCellKey(int c, int r) { return "Cell_" + std::to_string(c - 1) + "_" + std::to_string(r - 1); }
 
 
 } // namespace
@@ -206,43 +249,9 @@ WriteResult SaveConfigFile(Context& ctx) {
 bool LoadConfigFile(Context& ctx, MissingKeys missing) {
     KeyFile& file = ctx.keyFile;
     if (!file.OpenKeyFile(ctx.settings.CFG_Full_File_Name)) return false;
-    const bool clear = missing == MissingKeys::Clear;
-    // A key the file does not hold: zero, or the value the record already has.
-    const auto number = [&file, clear](const std::string& key, std::int32_t& field) {
-        if (file.GetKeyInt(key)) {
-            field = file.Found_Int;
-        } else if (clear) {
-            field = 0;
-        }
-    };
     Configuration_Class& c = ctx.config;
     c.CFG_Name = ctx.settings.CFG_File_Name;
-    number("Work_Gas", c.Work_Gas);
-    number("Work_Petrol", c.Work_Petrol);
-    for (const FileKey& k : settingKeys()) {
-        switch (k.kind) {
-        case FileKey::Text:
-            if (file.FindKey(k.key)) c.*k.text = textOf(file.Found_Value);
-            break;
-        case FileKey::Int:
-            if (file.GetKeyInt(k.key)) c.*k.number = file.Found_Int;
-            break;
-        case FileKey::Bool:
-            if (file.GetKeyBool(k.key)) c.*k.flag = file.Found_Bool;
-            break;
-        }
-    }
-    DiagramModel& d = ctx.diagram;
-    for (std::size_t n = 0; n < kDiagramPoints; ++n) {
-        if (file.GetKeyInt(pointKey("Gas_Point_", n))) d.Gas_Point[n] = file.Found_Int;
-        if (file.GetKeyInt(pointKey("Petrol_Point_", n))) d.Petrol_Point[n] = file.Found_Int;
-    }
-    MapPoints& m = ctx.mapPoints;
-    for (std::size_t n = 1; n <= mapPointCount(ctx); ++n) {
-        number(pointKey("MAP_Gas_", n), m.MAP_Gas[n - 1]);
-        number(pointKey("MAP_Petrol_", n), m.MAP_Petrol[n - 1]);
-    }
-    readInstallerKeys(file, c);
+    readRecordKeys(file, missing == MissingKeys::Clear, mapPointCount(ctx), c, ctx.diagram, ctx.mapPoints);
     LoadMapKeys(ctx, file);
     file.CloseKeyFile();
     ctx.events.titleChanged.notify();
@@ -285,7 +294,7 @@ struct KeyRule {
     std::int64_t high = 0;
     std::int32_t scale = 1; // Decimal: 10 for tenths, 100 for hundredths
     std::vector<std::string> texts; // OneOf
-    std::string describe() const {
+    std::string describe(const ConfigTextLookup& text) const {
         const auto decimal = [this](std::int64_t v) {
             if (scale == 1) return std::to_string(v);
             const int places = scale == 10 ? 1 : 2;
@@ -294,13 +303,13 @@ struct KeyRule {
             return digits.substr(0, digits.size() - places) + "." + digits.substr(digits.size() - places);
         };
         switch (kind) {
-        case Whole: return "a whole number " + std::to_string(low) + ".." + std::to_string(high);
-        case Decimal: return "a number " + decimal(low) + ".." + decimal(high);
-        case Boolean: return "True or False";
+        case Whole: return FillText(text("CFG_Check_Whole"), {std::to_string(low), std::to_string(high)});
+        case Decimal: return FillText(text("CFG_Check_Number"), {decimal(low), decimal(high)});
+        case Boolean: return text("CFG_Check_Boolean");
         case OneOf: {
             std::string list;
             for (const std::string& t : texts) list += (list.empty() ? "\"" : ", \"") + t + "\"";
-            return "one of " + list;
+            return FillText(text("CFG_Check_One_Of"), {list});
         }
         }
         return {};
@@ -327,6 +336,7 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         r.emplace_back("RPM_PreScaler", oneOf(kPreScalerList));
         r.emplace_back("PG_RPM", oneOf(kPGRpmList));
         r.emplace_back("PG_Temper", oneOf(kPGTemperList));
+        r.emplace_back("PG_Time", whole(0, 255)); // tenths of a second, one byte on the ECU
         KeyRule types{KeyRule::OneOf};
         for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes) types.texts.emplace_back(box.Name);
         types.texts.emplace_back(kLevelTypeError); // saved from an ECU that reported a type of its own
@@ -349,7 +359,7 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         }
         for (int c = 1; c <= kMapCols; ++c) {
             for (int row = 1; row <= kMapRows; ++row) {
-                r.emplace_back("Cell_" + std::to_string(c) + "_" + std::to_string(row),
+                r.emplace_back(mapCellKey(c, row),
                                KeyRule{KeyRule::Decimal, kMapFactorMin, kMapFactorMax, 100});
             }
         }
@@ -391,32 +401,49 @@ std::size_t lineOf(std::string_view bytes, std::string_view key) {
 
 } // namespace
 
-std::string CheckConfigFile(const std::filesystem::path& path) {
+std::string FillText(std::string_view pattern, std::initializer_list<std::string> values) {
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        const auto n = static_cast<std::size_t>(next - '1');
+        if (pattern[i] == '%' && next >= '1' && next <= '9' && n < values.size()) {
+            out += *(values.begin() + static_cast<std::ptrdiff_t>(n));
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+std::string EnglishConfigText(std::string_view key) { return std::string(EnglishText(key)); }
+
+std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextLookup& text) {
     std::error_code ec;
     const std::string shown = "\"" + path.string() + "\"";
-    if (!std::filesystem::exists(path, ec)) return shown + " does not exist";
-    if (!std::filesystem::is_regular_file(path, ec)) return shown + " is not a file";
+    const auto whole = [&](const char* key) { return FillText(text(key), {shown}); };
+    if (!std::filesystem::exists(path, ec)) return whole("CFG_Check_Missing");
+    if (!std::filesystem::is_regular_file(path, ec)) return whole("CFG_Check_Not_File");
     std::ifstream in(path, std::ios::binary);
-    if (!in) return shown + " cannot be read";
+    if (!in) return whole("CFG_Check_Unreadable");
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return shown + " cannot be read";
-    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return shown + " is empty";
-    if (bytes.find('\0') != std::string::npos) return shown + " is not a text file";
+    if (in.bad()) return whole("CFG_Check_Unreadable");
+    if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return whole("CFG_Check_Empty");
+    if (bytes.find('\0') != std::string::npos) return whole("CFG_Check_Binary");
     KeyFile file;
     file.OpenFromText(bytes);
     bool known = false;
     for (const TextField& f : kInstallerKeys) known = known || file.FindKey(f.key);
     // A file is refused whole at its first value out of bounds: nothing of it is loaded.
     const auto refuse = [&](const std::string& key, const std::string& rule) {
-        return shown + ", line " + std::to_string(lineOf(bytes, key)) + ": " + key + " " + file.Found_Value +
-               " is not allowed; it must be " + rule;
+        return FillText(text("CFG_Check_Value"), {shown, std::to_string(lineOf(bytes, key)), key, file.Found_Value, rule});
     };
     for (const auto& [key, rule] : configRules()) {
         if (!file.FindKey(key)) continue;
         known = true;
         if (!allowed(file, key, rule)) {
             file.FindKey(key);
-            return refuse(key, rule.describe());
+            return refuse(key, rule.describe(text));
         }
     }
     // The diagram's own order: the points a file gives rise from point 0 to point 8.
@@ -426,14 +453,188 @@ std::string CheckConfigFile(const std::filesystem::path& path) {
             const std::string key = pointKey(prefix, n);
             if (!file.GetKeyInt(key)) continue;
             if (before && file.Found_Int < *before) {
-                return refuse(key, "at least " + std::to_string(*before) + ", the point before it");
+                return refuse(key, FillText(text("CFG_Check_At_Least"), {std::to_string(*before)}));
             }
             before = file.Found_Int;
         }
     }
     file.CloseKeyFile();
-    if (!known) return shown + " holds no configuration keys";
+    if (!known) return whole("CFG_Check_No_Keys");
     return {};
+}
+
+namespace {
+
+// What a load would leave in the record, the diagram and the maps: a scratch copy.
+struct FileImage {
+    Configuration_Class config;
+    DiagramModel diagram;
+    MapPoints mapPoints;
+    MapGrid<std::uint16_t> map{};
+};
+
+// The record as it is now, with the map's values taken from its texts as a write does.
+FileImage currentImage(Context& ctx) {
+    TextsToValues(ctx);
+    return {ctx.config, ctx.diagram, ctx.mapPoints, ctx.rpmMap.Map_Value};
+}
+
+void readMapValues(KeyFile& file, MapGrid<std::uint16_t>& map) {
+    const auto take = [](std::uint16_t& target, std::optional<std::int32_t> v, std::int32_t max) {
+        if (v) target = static_cast<std::uint16_t>(std::clamp(*v, 0, max));
+    };
+    const auto scaled = [&file](const std::string& key, std::int32_t scale) -> std::optional<std::int32_t> {
+        if (!file.FindKey(key)) return std::nullopt;
+        return TextToScaled(file.Found_Value, scale);
+    };
+    for (int c = 1; c <= kMapCols; ++c) {
+        const bool found = file.GetKeyInt("Cols_" + std::to_string(c));
+        take(map[c][0], found ? std::optional(file.Found_Int) : std::nullopt, kMapRpmMax);
+    }
+    for (int r = 1; r <= kMapRows; ++r) take(map[0][r], scaled("Rows_" + std::to_string(r), 10), 0xFF);
+    for (int c = 1; c <= kMapCols; ++c) {
+        for (int r = 1; r <= kMapRows; ++r) take(map[c][r], scaled(mapCellKey(c, r), 100), kMapFactorMax);
+    }
+}
+
+// The file read over the record as a load on a connected ECU reads it: only the keys it
+// holds change anything. Nothing when the file does not exist.
+std::optional<FileImage> readFileImage(Context& ctx, const std::filesystem::path& path) {
+    KeyFile file; // the program's own key file may be open for something else
+    if (!file.OpenKeyFile(path)) return std::nullopt;
+    FileImage image = currentImage(ctx);
+    readRecordKeys(file, false, mapPointCount(ctx), image.config, image.diagram, image.mapPoints);
+    readMapValues(file, image.map);
+    file.CloseKeyFile();
+    return image;
+}
+
+const FileKey* fileKey(std::string_view key) {
+    for (const FileKey& k : settingKeys()) {
+        if (key == k.key) return &k;
+    }
+    return nullptr;
+}
+
+bool sameValue(const FileKey& k, const Configuration_Class& a, const Configuration_Class& b) {
+    switch (k.kind) {
+    case FileKey::Text: return a.*k.text == b.*k.text;
+    case FileKey::Int: return a.*k.number == b.*k.number;
+    case FileKey::Bool: return a.*k.flag == b.*k.flag;
+    }
+    return true;
+}
+
+void copyValue(const FileKey& k, const Configuration_Class& from, Configuration_Class& to) {
+    switch (k.kind) {
+    case FileKey::Text: to.*k.text = from.*k.text; break;
+    case FileKey::Int: to.*k.number = from.*k.number; break;
+    case FileKey::Bool: to.*k.flag = from.*k.flag; break;
+    }
+}
+
+std::string rawValue(const FileKey& k, const Configuration_Class& c) {
+    switch (k.kind) {
+    case FileKey::Text: return c.*k.text;
+    case FileKey::Int: return std::to_string(c.*k.number);
+    case FileKey::Bool: return std::string(BoolToText(c.*k.flag));
+    }
+    return {};
+}
+
+// The settings a file carries to the ECU that the Setup page does not show, with their
+// captions.
+struct HiddenSetting {
+    const char* key;
+    const char* captionKey;
+};
+constexpr HiddenSetting kHiddenSettings[] = {
+    {"MonoInject", "SL_Diff_MonoInject"},
+    {"Level_Invert", "SL_Diff_Level_Invert"},
+    {"Level_90", "SL_Diff_Level_90"},
+    {"Save_Map", "SL_Diff_Save_Map"},
+};
+
+SaveLoadDiffRow wholeRow(const Context& ctx, SaveLoadDiffRow::Kind kind, const char* captionKey, bool changed) {
+    SaveLoadDiffRow row;
+    row.kind = kind;
+    row.caption = ctx.LangText(captionKey);
+    row.changed = changed;
+    row.fileText = ctx.LangText(changed ? "SL_Diff_Changed" : "SL_Diff_Unchanged");
+    return row;
+}
+
+void clearDiff(SaveLoadView& v) {
+    v.Diff_Shown = false;
+    v.Diff_Prompt.clear();
+    v.Diff_Rows.clear();
+    v.Diff_File.clear();
+}
+
+} // namespace
+
+std::vector<SaveLoadDiffRow> CompareConfigFile(Context& ctx, const std::filesystem::path& path) {
+    std::vector<SaveLoadDiffRow> rows;
+    const std::optional<FileImage> file = readFileImage(ctx, path);
+    if (!file) return rows;
+    const Configuration_Class& now = ctx.config;
+    const auto add = [&](const FileKey& k, std::string caption, std::string ecuText, std::string fileText) {
+        if (sameValue(k, now, file->config)) return;
+        // Two values the page shows alike (thresholds a code apart) still say which is which.
+        if (ecuText == fileText) {
+            ecuText += " (" + rawValue(k, now) + ")";
+            fileText += " (" + rawValue(k, file->config) + ")";
+        }
+        rows.push_back({SaveLoadDiffRow::Kind::Setting, k.key, std::move(caption), std::move(ecuText), std::move(fileText)});
+    };
+    for (const SetupField& f : SetupFields()) {
+        if (const FileKey* k = fileKey(f.key)) add(*k, SetupFieldCaption(ctx, f), f.text(now, ctx), f.text(file->config, ctx));
+    }
+    for (const HiddenSetting& h : kHiddenSettings) {
+        const FileKey* k = fileKey(h.key);
+        if (k == nullptr || k->kind != FileKey::Bool) continue;
+        const auto yesNo = [&ctx](bool on) { return ctx.LangText(on ? "Yes" : "No"); };
+        add(*k, ctx.LangText(h.captionKey), yesNo(now.*k->flag), yesNo(file->config.*k->flag));
+    }
+    const DiagramModel& d = ctx.diagram;
+    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::Diagram, "SL_Diff_Diagram",
+                            d.Gas_Point != file->diagram.Gas_Point || d.Petrol_Point != file->diagram.Petrol_Point));
+    const MapPoints& m = ctx.mapPoints;
+    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::MapPoints, "SL_Diff_MAP",
+                            m.MAP_Gas != file->mapPoints.MAP_Gas || m.MAP_Petrol != file->mapPoints.MAP_Petrol));
+    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::RpmMap, "SL_Diff_RPM_Map", ctx.rpmMap.Map_Value != file->map));
+    return rows;
+}
+
+bool LoadConfigRows(Context& ctx, const std::vector<SaveLoadDiffRow>& rows) {
+    const std::optional<FileImage> file = readFileImage(ctx, ctx.settings.CFG_Full_File_Name);
+    if (!file) return false;
+    Configuration_Class& c = ctx.config;
+    c.CFG_Name = ctx.settings.CFG_File_Name;
+    for (const TextField& f : kInstallerKeys) c.*f.field = file->config.*f.field;
+    for (const SaveLoadDiffRow& row : rows) {
+        if (!row.ticked) continue;
+        switch (row.kind) {
+        case SaveLoadDiffRow::Kind::Setting:
+            if (const FileKey* k = fileKey(row.key)) copyValue(*k, file->config, c);
+            if (row.key == "LPG_on") c.Param44_Press = file->config.Param44_Press;
+            break;
+        case SaveLoadDiffRow::Kind::Diagram:
+            ctx.diagram.Gas_Point = file->diagram.Gas_Point;
+            ctx.diagram.Petrol_Point = file->diagram.Petrol_Point;
+            break;
+        case SaveLoadDiffRow::Kind::MapPoints:
+            ctx.mapPoints.MAP_Gas = file->mapPoints.MAP_Gas;
+            ctx.mapPoints.MAP_Petrol = file->mapPoints.MAP_Petrol;
+            break;
+        case SaveLoadDiffRow::Kind::RpmMap:
+            ctx.rpmMap.Map_Value = file->map;
+            BuildMap(ctx);
+            break;
+        }
+    }
+    ctx.events.titleChanged.notify();
+    return true;
 }
 
 void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
@@ -449,6 +650,8 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
     } else {
         v.shown = true;
         v.mode = mode;
+        v.Last_Error.clear();
+        clearDiff(v);
         if (mode == SaveLoadMode::Save) {
             v.HudButton_3D_SL_Run_Text = ctx.LangText("Save");
             SaveLoadNameChanged(ctx, ctx.config.CFG_Name);
@@ -458,6 +661,7 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
         }
         v.HudStringListBox_3D_SL_List.clear();
         listConfigFiles(ctx.paths.Config_Dir, v.HudStringListBox_3D_SL_List);
+        ctx.events.saveLoadShown.notify();
     }
     ctx.events.menusClose.notify();
 }
@@ -472,42 +676,99 @@ void SaveLoadNameChanged(Context& ctx, std::string_view text) {
     v.HudTextBox_3D_SL_Name = std::string(text.substr(0, kConfigNameMax));
     const std::string& name = v.HudTextBox_3D_SL_Name;
     v.Name_Refused.clear();
-    if (!name.empty() && !IsValidConfigName(name)) {
-        v.Name_Refused = "A configuration name has 1 to 8 characters of the English alphabet, digits, "
-                         "blanks and punctuation, none of { } / \\ : * ? \" < > |, and does not "
-                         "start or end with a dot or end with a blank";
-    }
+    if (!name.empty() && !IsValidConfigName(name)) v.Name_Refused = ctx.LangText("SL_Name_Refused");
     v.HudButton_3D_SL_Run_Enabled = !name.empty() && v.Name_Refused.empty();
 }
 
-void SaveLoadRun(Context& ctx) {
-    SaveLoadView& v = ctx.saveLoad;
-    if (!v.shown || !v.HudButton_3D_SL_Run_Enabled) return;
-    const std::string name = v.HudTextBox_3D_SL_Name;
+namespace {
+
+ConfigTextLookup languageTexts(const Context& ctx) {
+    return [&ctx](std::string_view key) { return ctx.LangText(key); };
+}
+
+// The chosen name becomes the configuration's name and file.
+void takeName(Context& ctx, const std::string& name) {
     ctx.config.CFG_Name = name;
     ctx.settings.CFG_Full_File_Name = fullFileName(ctx, name);
     ctx.settings.CFG_File_Name = name;
-    if (v.mode == SaveLoadMode::Load) {
-        // A file with a value out of bounds is refused whole, before anything changes.
-        // (A missing file loads as the defaults.)
-        std::error_code ec;
-        const std::string refused = std::filesystem::exists(ctx.settings.CFG_Full_File_Name, ec)
-                                        ? CheckConfigFile(ctx.settings.CFG_Full_File_Name)
-                                        : std::string();
-        v.Last_Error = refused;
-        if (!refused.empty()) return; // the window stays open with the reason
-        LoadConfigForEcu(ctx);
-        FillSetupPage(ctx);
-    } else {
-        const WriteResult saved = SaveConfigFile(ctx);
-        v.Last_Error = saved.ok ? std::string() : saved.message;
-        if (!saved.ok) return; // the window stays open with the reason
-    }
+}
+
+// After a save or a load: the title, the whole set-up to a connected ECU, the window shut.
+void finishRun(Context& ctx) {
     ctx.events.titleChanged.notify();
     if (ctx.link.ECU_Connected) SetPendingRequest(ctx, Request::WriteAll);
     CloseSaveLoad(ctx);
 }
 
-void CloseSaveLoad(Context& ctx) { ctx.saveLoad.shown = false; }
+} // namespace
+
+void SaveLoadRun(Context& ctx) {
+    SaveLoadView& v = ctx.saveLoad;
+    if (!v.shown || !v.HudButton_3D_SL_Run_Enabled || v.Diff_Shown) return;
+    const std::string name = v.HudTextBox_3D_SL_Name;
+    if (v.mode == SaveLoadMode::Load) {
+        // A file with a value out of bounds is refused whole, before anything changes.
+        // (A missing file loads as the defaults.)
+        const std::string path = fullFileName(ctx, name);
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(path, ec);
+        v.Last_Error = exists ? CheckConfigFile(path, languageTexts(ctx)) : std::string();
+        if (!v.Last_Error.empty()) return; // the window stays open with the reason
+        if (exists && ctx.link.ECU_Connected) {
+            // The user first sees what the file would change on the ECU.
+            v.Diff_Rows = CompareConfigFile(ctx, path);
+            const bool differs = std::any_of(v.Diff_Rows.begin(), v.Diff_Rows.end(), [](const SaveLoadDiffRow& r) {
+                return r.kind == SaveLoadDiffRow::Kind::Setting || r.changed;
+            });
+            v.Diff_Prompt = ctx.LangText(differs ? "SL_Diff_Prompt" : "SL_Diff_None");
+            v.Diff_File = path;
+            v.Diff_Shown = true;
+            return;
+        }
+        takeName(ctx, name);
+        LoadConfigForEcu(ctx);
+        FillSetupPage(ctx);
+    } else {
+        takeName(ctx, name);
+        const WriteResult saved = SaveConfigFile(ctx);
+        v.Last_Error = saved.ok ? std::string() : saved.message;
+        if (!saved.ok) return; // the window stays open with the reason
+    }
+    finishRun(ctx);
+}
+
+void SaveLoadDiffTick(Context& ctx, std::size_t row, bool ticked) {
+    SaveLoadView& v = ctx.saveLoad;
+    if (v.Diff_Shown && row < v.Diff_Rows.size()) v.Diff_Rows[row].ticked = ticked;
+}
+
+void SaveLoadDiffLoad(Context& ctx, bool all) {
+    SaveLoadView& v = ctx.saveLoad;
+    if (!v.shown || !v.Diff_Shown) return;
+    // The file may have been changed since it was compared: it is checked again.
+    v.Last_Error = CheckConfigFile(v.Diff_File, languageTexts(ctx));
+    if (!v.Last_Error.empty()) {
+        clearDiff(v);
+        return;
+    }
+    const std::vector<SaveLoadDiffRow> rows = std::move(v.Diff_Rows);
+    clearDiff(v);
+    takeName(ctx, v.HudTextBox_3D_SL_Name);
+    // Loading everything is the plain load; a choice takes only its rows and the notes.
+    if (all) {
+        LoadConfigForEcu(ctx);
+    } else {
+        LoadConfigRows(ctx, rows);
+    }
+    FillSetupPage(ctx);
+    finishRun(ctx);
+}
+
+void SaveLoadDiffCancel(Context& ctx) { clearDiff(ctx.saveLoad); }
+
+void CloseSaveLoad(Context& ctx) {
+    ctx.saveLoad.shown = false;
+    clearDiff(ctx.saveLoad);
+}
 
 } // namespace bifuel

@@ -52,6 +52,7 @@ struct LinkEvents {
     Signal<> menusClose;
     Signal<int> deferredAction;
     Signal<> setupPageFilled; // the Setup page's view state was filled from the record
+    Signal<> saveLoadShown;   // the File menu opened the Save/Load window's view state
     Signal<const PortLineSettings&> lineSettings;
 };
 

@@ -85,6 +85,7 @@ TEST_F(ConfigFiles, SaveThenLoadRestoresEverythingTheFileHolds) {
     ASSERT_TRUE(LoadConfigFile(ctx));
     Configuration_Class expected = saved;
     expected.Car_Comments = "line one\nline two \\ with a backslash\nKEY 5";
+    expected.Param44_Press = kCngPress44; // follows the gas type the file holds
     EXPECT_TRUE(c == expected);
     EXPECT_EQ(c.Car_Comments, expected.Car_Comments);
     EXPECT_EQ(ctx.diagram.Gas_Point, savedDiagram.Gas_Point);
@@ -308,6 +309,8 @@ TEST_F(ConfigFilesWithEcu, LoadingWhileConnectedChangesOnlyWhatTheFileHolds) {
     ShowSaveLoad(ctx, SaveLoadMode::Load);
     SaveLoadNameChanged(ctx, "OTHER");
     SaveLoadRun(ctx);
+    ASSERT_TRUE(ctx.saveLoad.Diff_Shown) << "the differences come first";
+    SaveLoadDiffLoad(ctx, true);
     const Configuration_Class& c = ctx.config;
     EXPECT_EQ(c.PG_RPM, 1900);
     EXPECT_FALSE(c.LPG_on);

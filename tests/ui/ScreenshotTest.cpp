@@ -1,16 +1,20 @@
 #include "UiHarness.h"
 #include "link/Link_Operations.h"
 
+#include "SaveLoad_3D_Unit.h"
 #include "Settings_3D_Unit.h"
 #include "Skin_3D_Unit.h"
+#include "files/SaveLoad_3D_Unit.h"
 #include "link/Global_Unit.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTimer>
 
 #include <filesystem>
+#include <fstream>
 
 namespace bifuel::test {
 namespace {
@@ -172,6 +176,74 @@ TEST_F(Screenshots, MainWindowChromeMenusAndFlip) {
     QueueDeferredAction(ctx(), ui::kActionSplashShow, 1);
     run(50);
     save(main(), "chrome_small_splash.png");
+}
+
+TEST_F(Screenshots, SaveLoadWindowModesRefusalAndDifferences) {
+    std::filesystem::create_directories(work.path() / "Language");
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+                               work.path() / "Language" / "Deutsch.lng");
+    const std::filesystem::path dir = work.path() / "Config";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "BAD.cfg", std::ios::binary) << "PG_RPM 1900 {}\r\nLevel2 5000 {}\r\n";
+    std::ofstream(dir / "OTHER.cfg", std::ios::binary)
+        << "User_Name Jan {}\r\nPG_RPM 1900 {}\r\nPG_Time 5 {}\r\nLPG_on False {}\r\nLevel_Buzzer True {}\r\n"
+           "MonoInject True {}\r\nLevel3 600 {}\r\nGas_Point_4 10500 {}\r\nCell_2_3 1.20 {}\r\n";
+    std::ofstream(dir / "VAN.cfg", std::ios::binary) << "User_Name Ola {}\r\n";
+    connectToSimulator();
+    run(2500);
+    ui::TForm_3D_SaveLoad& w = app->saveLoad();
+    auto pick = [&w](const char* name) {
+        const auto found = w.list()->findItems(QString::fromLatin1(name), Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {}, w.list()->visualItemRect(found.front()).center());
+    };
+
+    ShowSaveLoad(ctx(), SaveLoadMode::Save);
+    run(300);
+    save(w, "saveload_save.png");
+
+    ShowSaveLoad(ctx(), SaveLoadMode::Load);
+    pick("OTHER");
+    run(300);
+    save(w, "saveload_load.png");
+
+    pick("BAD");
+    QTest::mouseClick(w.runButton(), Qt::LeftButton);
+    run(300);
+    save(w, "saveload_refused.png");
+
+    pick("OTHER");
+    QTest::mouseClick(w.runButton(), Qt::LeftButton);
+    ASSERT_TRUE(w.diffShown());
+    run(300);
+    save(w, "saveload_differences.png");
+
+    // A file that holds what the ECU holds.
+    SaveLoadDiffCancel(ctx());
+    ShowSaveLoad(ctx(), SaveLoadMode::Save);
+    SaveLoadNameChanged(ctx(), "SAME");
+    SaveLoadRun(ctx());
+    run(300);
+    ShowSaveLoad(ctx(), SaveLoadMode::Load);
+    pick("SAME");
+    QTest::mouseClick(w.runButton(), Qt::LeftButton);
+    ASSERT_TRUE(w.diffShown());
+    run(300);
+    save(w, "saveload_no_differences.png");
+
+    app->main().TakeLanguage("Deutsch");
+    SaveLoadDiffCancel(ctx());
+    ShowSaveLoad(ctx(), SaveLoadMode::Load);
+    pick("OTHER");
+    QTest::mouseClick(w.runButton(), Qt::LeftButton);
+    run(300);
+    save(w, "saveload_differences_deutsch.png");
+    SaveLoadDiffCancel(ctx());
+    w.Refresh();
+    pick("BAD");
+    QTest::mouseClick(w.runButton(), Qt::LeftButton);
+    run(300);
+    save(w, "saveload_refused_deutsch.png");
 }
 
 } // namespace
