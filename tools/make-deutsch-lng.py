@@ -256,6 +256,25 @@ GERMAN = {
     "Color_3D_MapRPM_Pet_Tail": "Drehzahlkennfeld: Benzin-Spur",
     "Color_3D_MapRPM_Cell_Corr": "Drehzahlkennfeld: Korrekturanzeige",
     "Color_3D_MapRPM_Select_Cell": "Drehzahlkennfeld: gewählte Zelle oder Gruppe",
+    # Edits not on the ECU or not in the file
+    "Edits_Mark_ECU": "[Nicht im Steuergerät]",
+    "Edits_Mark_File": "[Nicht in der Datei]",
+    "Edits_Kept_Title": "Zurückgelegte Änderungen",
+    "Edits_Kept_Text": "Änderungen, die das Steuergerät nicht erreicht hatten, wurden vor dem erneuten Lesen zurückgelegt. Das Programm zeigt jetzt, was das Steuergerät enthält.",
+    "Edits_Kept_Other_Ecu": "Sie wurden nicht für dieses Steuergerät gemacht und können nicht hineingeschrieben werden.",
+    "Edits_Kept_Busy": "Eine Autokalibrierung verwendet gerade das Steuergerät.",
+    "Edits_Write": "Ins Steuergerät schreiben",
+    "Edits_Save": "In Datei speichern",
+    "Edits_Drop": "Verwerfen",
+    "Edits_Name": "Dateiname",
+    "Edits_Bad_Name": "Ein Konfigurationsname hat 1 bis 8 Zeichen und keine Pfadzeichen.",
+    "Edits_Written": "Die Änderungen sind im Steuergerät.",
+    "Edits_Saved": "Die Änderungen sind gespeichert in",
+    "Edits_Close_Title": "Ungesicherte Änderungen",
+    "Edits_Close_Text": "Einige Änderungen sind weder im Steuergerät noch in einer Konfigurationsdatei. Vor dem Schließen speichern?",
+    "Edits_Close_Save": "Speichern",
+    "Edits_Close_Without": "Schließen ohne Speichern",
+    "Edits_Cancel": "Abbrechen",
 }
 
 
