@@ -1,5 +1,6 @@
 #include "Studio_App.h"
 
+#include "Edits_3D_Unit.h"
 #include "Global_Window.h"
 #include "Message_3D_Unit.h"
 #include "OpenGL_MSG.h"
@@ -26,6 +27,10 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
     wait_ = std::make_unique<TForm_3D_Wait>(main_.get());
     settings_ = std::make_unique<TForm_3D_SET>(ctx_, *main_);
     skin_ = std::make_unique<TForm_3D_Skin>(ctx_, main_.get());
+    edits_ = std::make_unique<TForm_3D_Edits>(ctx_, main_.get());
+    main_->canClose = [this] { return edits_->CloseAllowed(); };
+    edits_->closeMain = [this] { main_->close(); };
+    editsKept_ = ctx_.events.editsKept.subscribe([this] { edits_->ShowOffer(); });
 
     main_->onRefresh = [this] {
         message_->TakeRequests();
@@ -38,6 +43,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
         port_->ApplyFonts();
         if (settings_->isVisible()) settings_->ApplyFonts();
         if (skin_->isVisible()) skin_->ApplyFonts();
+        if (edits_->isVisible()) edits_->ApplyFonts();
     };
     main_->onSkinChanged = [this] {
         message_->update();
@@ -59,6 +65,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
         message_->hide();
         port_->hide();
         wait_->hide();
+        edits_->hide();
         if (onEnd) onEnd();
     };
     message_->onEndProgram = [this] { main_->close(); };
@@ -69,6 +76,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
 StudioApp::~StudioApp() {
     main_->onClosed = nullptr;
     main_->onRefresh = nullptr;
+    main_->canClose = nullptr;
 }
 
 void StudioApp::Show() {

@@ -7,6 +7,7 @@
 
 namespace bifuel::ui {
 
+class TForm_3D_Edits;
 class TForm_3D_GEN;
 class TForm_3D_MSG;
 class TForm_3D_Port;
@@ -39,6 +40,7 @@ public:
     TForm_3D_Wait& wait() { return *wait_; }
     TForm_3D_SET& settings() { return *settings_; }
     TForm_3D_Skin& skin() { return *skin_; }
+    TForm_3D_Edits& edits() { return *edits_; }
 
     // The main window closed: the program ends (main() quits the event loop).
     std::function<void()> onEnd;
@@ -52,6 +54,8 @@ private:
     Subscription messages_;
     std::unique_ptr<TForm_3D_SET> settings_;
     std::unique_ptr<TForm_3D_Skin> skin_;
+    std::unique_ptr<TForm_3D_Edits> edits_;
+    Subscription editsKept_;
 };
 
 } // namespace bifuel::ui

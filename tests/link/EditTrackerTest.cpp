@@ -155,6 +155,22 @@ TEST_F(EditTracker, AnotherEcuCannotTakeThemAndDroppingLeavesItUntouched) {
     EXPECT_FALSE(ctx.edits.Not_On_Ecu);
 }
 
+TEST_F(EditTracker, DroppingThemLeavesTheSameEcuUntouched) {
+    connect();
+    const EcuMemory before = memory();
+    pullCable();
+    edit(ctx);
+    plugBack();
+    ASSERT_EQ(offered, 1);
+    const Configuration_Class ecuValues = ctx.config;
+    EXPECT_EQ(KeptEditsDrop(ctx).result, KeptEditsResult::Dropped);
+    EXPECT_EQ(KeptEditsWrite(ctx).result, KeptEditsResult::NoEdits) << "one choice ends the offer";
+    clock.advance(5000);
+    EXPECT_EQ(memory(), before);
+    EXPECT_EQ(ctx.config, ecuValues);
+    EXPECT_FALSE(ctx.edits.Not_On_Ecu);
+}
+
 TEST_F(EditTracker, SavingPutsThemInAFileWhileTheRecordKeepsTheEcuValues) {
     connect();
     const EcuMemory before = memory();
