@@ -5,8 +5,12 @@
 #include "files/SaveLoad_3D_Unit.h"
 
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QTimer>
+
+#include <algorithm>
+#include <vector>
 
 namespace bifuel::ui {
 namespace {
@@ -33,21 +37,21 @@ void TForm_3D_Edits::build() {
     text_->setObjectName(QStringLiteral("HudLabel_Edits_Text"));
     text_->setWordWrap(true);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    panel_->place(text_, QRectF(10, 8, kContent.width() - 20, 62));
+    panel_->place(text_, QRectF(10, 6, kContent.width() - 20, 76));
 
     nameLabel_ = new HudLabel(panel_);
     nameLabel_->setObjectName(QStringLiteral("HudLabel_Edits_Name"));
-    panel_->place(nameLabel_, QRectF(10, 76, 120, 22));
+    panel_->place(nameLabel_, QRectF(10, 86, 120, 22));
     name_ = new QLineEdit(panel_);
     name_->setObjectName(QStringLiteral("HudTextBox_Edits_Name"));
     name_->setMaxLength(static_cast<int>(kConfigNameMax));
-    panel_->place(name_, QRectF(134, 76, 120, 22));
+    panel_->place(name_, QRectF(134, 86, 120, 22));
     addEditor(name_);
 
     result_ = new HudLabel(panel_);
     result_->setObjectName(QStringLiteral("HudLabel_Edits_Result"));
     result_->setShrinkToFit(true);
-    panel_->place(result_, QRectF(10, 102, kContent.width() - 20, 20));
+    panel_->place(result_, QRectF(10, 112, kContent.width() - 20, 20));
 
     auto button = [this](const char* name) {
         auto* b = new HudButton(QString(), panel_);
@@ -143,17 +147,26 @@ void TForm_3D_Edits::showOver() {
     name_->setEnabled(true);
     nameLabel_->show();
     name_->show();
-    // The visible buttons share the row, left to right.
+    ApplyFonts();
+    // The visible buttons share the row, left to right, each as wide as its text needs
+    // of it, so that a long translation keeps its size.
     std::vector<HudButton*> row;
+    std::vector<double> needs;
+    double total = 0;
     for (HudButton* b : {write_, save_, drop_, cancel_}) {
-        if (!b->isHidden()) row.push_back(b);
+        if (b->isHidden()) continue;
+        row.push_back(b);
+        needs.push_back(std::max(60.0, QFontMetricsF(b->designFont()).horizontalAdvance(b->text()) + 24));
+        total += needs.back();
     }
     const double gap = 8;
-    const double each = (kContent.width() - 20 - gap * static_cast<double>(row.size() - 1)) / static_cast<double>(row.size());
+    const double room = kContent.width() - 20 - gap * static_cast<double>(row.size() - 1);
+    double x = 10;
     for (std::size_t i = 0; i < row.size(); ++i) {
-        panel_->place(row[i], QRectF(10 + static_cast<double>(i) * (each + gap), 134, each, 26));
+        const double w = needs[i] * room / total;
+        panel_->place(row[i], QRectF(x, 140, w, 26));
+        x += w + gap;
     }
-    ApplyFonts();
     if (main_ != nullptr) {
         move(main_->x() + (main_->width() - width()) / 2, main_->y() + (main_->height() - height()) / 2);
     }
@@ -230,7 +243,7 @@ void TForm_3D_Edits::operationEnded(const OperationEnd& end) {
     cancel_->setText(QStringLiteral("OK"));
     cancel_->show();
     cancel_->setDisabled(false);
-    panel_->place(cancel_, QRectF(kContent.width() - 110, 134, 100, 26));
+    panel_->place(cancel_, QRectF(kContent.width() - 110, 140, 100, 26));
 }
 
 void TForm_3D_Edits::goOnClosing() {

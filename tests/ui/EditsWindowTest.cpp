@@ -145,6 +145,28 @@ TEST_F(EditsWindow, EditsKeptOverAReconnectionAreOfferedAndWrittenFromTheWindow)
     EXPECT_FALSE(dialog().isVisible());
 }
 
+TEST_F(EditsWindow, AnotherEcuCannotTakeThemAndDropLeavesItUntouched) {
+    connectToSimulator();
+    run(2500);
+    pullCable();
+    editLevel(630);
+    ecu.state().name = {'O', 'T', 'H', 'E', 'R', 0xFF, 0xFF, 0xFF};
+    const auto params = ecu.state().params;
+    const auto diagram = ecu.state().diagram;
+    line.setUnplugged(false);
+    ASSERT_TRUE(runUntil([this] { return dialog().isVisible(); }, 30000));
+    EXPECT_FALSE(dialog().writeButton()->isEnabled());
+    EXPECT_TRUE(dialog().textLabel()->text().contains(QString::fromStdString(ctx().LangText("Edits_Kept_Other_Ecu"))));
+    run(100);
+    save(dialog(), QStringLiteral("edits_kept_other_ecu.png"));
+    QTest::mouseClick(dialog().dropButton(), Qt::LeftButton);
+    run(5000);
+    EXPECT_FALSE(dialog().isVisible());
+    EXPECT_EQ(ecu.state().params, params);
+    EXPECT_TRUE(ecu.state().diagram == diagram);
+    EXPECT_FALSE(ctx().edits.Kept.has_value());
+}
+
 TEST_F(EditsWindow, TheMarksAndTheQuestionSpeakTheLanguageChosen) {
     std::filesystem::create_directories(work.path() / "Language");
     std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
