@@ -204,6 +204,13 @@ void EditsConnected(Context& ctx) {
     t.Reading = true;
 }
 
+void EditsLinkEnded(Context& ctx) {
+    // A read cut off leaves the record part old, part read. Edits made from here on must
+    // still count, so the marks follow the record again.
+    ctx.edits.Reading = false;
+    EditsChanged(ctx);
+}
+
 void EditsDataLoaded(Context& ctx) {
     EditTracker& t = ctx.edits;
     t.Reading = false;

@@ -52,6 +52,7 @@ void EditsChanged(Context& ctx);        // the record may have changed: the mark
 void EditsOperationStarted(Context& ctx);
 void EditsOperationEnded(Context& ctx, const OperationEnd& end);
 void EditsConnected(Context& ctx);      // the ECU answered: the read of everything follows
+void EditsLinkEnded(Context& ctx);      // the link went, perhaps in the middle of that read
 void EditsDataLoaded(Context& ctx);     // everything is read
 void EditsFileSaved(Context& ctx);      // the record was saved to its file
 void EditsFileLoaded(Context& ctx);     // the record was loaded from its file

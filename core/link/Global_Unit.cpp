@@ -117,6 +117,7 @@ void OnDisconnected(Context& ctx) {
     const bool editsWaited = ctx.link.Write_Kinds != 0 && ctx.timers.Timer_GEN_Transmit->isRunning();
     ctx.timers.Timer_GEN_Transmit->stop();
     ctx.link.Write_Kinds = 0;
+    EditsLinkEnded(ctx);
     view.HudButton_Port_Search.visible = true;
     view.HudLabel_DynamicIND.visible = false;
     view.HudButton_CLB_MAP_Start.enabled = false;

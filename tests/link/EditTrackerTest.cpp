@@ -227,6 +227,27 @@ TEST_F(EditTracker, AWriteCutOffByThePulledCableCountsAsNotOnTheEcu) {
     EXPECT_FALSE(ctx.edits.Not_On_Ecu);
 }
 
+TEST_F(EditTracker, EditsAfterAReadCutShortStillCount) {
+    connect();
+    pullCable();
+    // The ECU answers again, and the cable goes before everything is read.
+    bool cutOnce = true;
+    int loaded = 0;
+    const Subscription cut = ctx.events.connected.subscribe([&] {
+        if (std::exchange(cutOnce, false)) line.setUnplugged(true);
+    });
+    const Subscription reads = ctx.events.dataLoaded.subscribe([&] { ++loaded; });
+    line.setUnplugged(false);
+    ASSERT_TRUE(clock.runUntil([&] { return !cutOnce && !ctx.link.ECU_Connected; }, 30000));
+    ASSERT_EQ(loaded, 0) << "the read was not cut short";
+    edit(ctx);
+    EXPECT_TRUE(ctx.edits.Not_On_Ecu);
+    plugBack();
+    EXPECT_EQ(loaded, 1);
+    EXPECT_EQ(offered, 1);
+    EXPECT_TRUE(ctx.edits.Kept.has_value());
+}
+
 TEST_F(EditTracker, AnAutoCalibrationRestoreGetsNoOfferInItsWay) {
     connect();
     pullCable();
