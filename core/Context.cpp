@@ -4,6 +4,7 @@
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "data/Setup_Page.h"
+#include "link/Edit_Tracker.h"
 #include "link/Global_Unit.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Port_3D_Unit.h"
@@ -63,6 +64,7 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
     BuildDiagramScales(diagramView, diagram);
     // The Setup page's controls hold the record from the start: an edit reads all of them.
     FillSetupPage(*this);
+    EditsStart(*this);
 
     port.setEvents({
         [this] { OnBytesArrived(*this); },

@@ -18,6 +18,7 @@
 #include "files/SaveLoad_3D_Unit.h"
 #include "files/Settings_3D_Unit.h"
 #include "files/Skin_3D_Unit.h"
+#include "link/Edit_Tracker.h"
 #include "link/Link_Events.h"
 #include "link/Link_State.h"
 #include "link/Link_View.h"
@@ -101,6 +102,7 @@ public:
     PortSearch portSearch;
     PortView portView;
     DiagramView diagramView;
+    EditTracker edits; // what the ECU and the file do not hold yet
 
     std::string LangText(std::string_view key) const { return language.LangText(key); }
     TemperatureTable& temperatureTable() { return temperatures_; }

@@ -290,6 +290,25 @@ GERMAN = {
     "CFG_Check_Boolean": "True oder False",
     "CFG_Check_One_Of": "einer der Werte %1",
     "CFG_Check_At_Least": "mindestens %1, der Punkt davor",
+    # Edits not on the ECU or not in the file
+    "Edits_Mark_ECU": "[Nicht im Steuergerät]",
+    "Edits_Mark_File": "[Nicht in der Datei]",
+    "Edits_Kept_Title": "Zurückgelegte Änderungen",
+    "Edits_Kept_Text": "Änderungen, die das Steuergerät nicht erreicht hatten, wurden vor dem erneuten Lesen zurückgelegt. Das Programm zeigt jetzt, was das Steuergerät enthält.",
+    "Edits_Kept_Other_Ecu": "Sie wurden nicht für dieses Steuergerät gemacht und können nicht hineingeschrieben werden.",
+    "Edits_Kept_Busy": "Eine Autokalibrierung verwendet gerade das Steuergerät.",
+    "Edits_Write": "Ins Steuergerät schreiben",
+    "Edits_Save": "In Datei speichern",
+    "Edits_Drop": "Verwerfen",
+    "Edits_Name": "Dateiname",
+    "Edits_Bad_Name": "Ein Konfigurationsname hat 1 bis 8 Zeichen und keine Pfadzeichen.",
+    "Edits_Written": "Die Änderungen sind im Steuergerät.",
+    "Edits_Saved": "Die Änderungen sind gespeichert in",
+    "Edits_Close_Title": "Ungesicherte Änderungen",
+    "Edits_Close_Text": "Einige Änderungen sind weder im Steuergerät noch in einer Konfigurationsdatei. Vor dem Schließen speichern?",
+    "Edits_Close_Save": "Speichern",
+    "Edits_Close_Without": "Schließen ohne Speichern",
+    "Edits_Cancel": "Abbrechen",
 }
 
 

@@ -848,6 +848,11 @@ void TForm_3D_GEN::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
+    // Edits not on the ECU go out first, or the user is asked; the close comes again.
+    if (canClose && !canClose()) {
+        event->ignore();
+        return;
+    }
     closed_ = true;
     refreshTimer_->stop();
     menuTimer_->stop();

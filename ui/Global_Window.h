@@ -111,6 +111,7 @@ public:
     std::function<void()> onSkinChanged;      // the other windows copy the skin
     std::function<void()> onRefresh;          // after each refresh: the other windows
     std::function<void()> onClosed;           // the window closed: the program ends
+    std::function<bool()> canClose;           // false: closing waits (edits would be lost)
     std::function<void()> onSettingsButton;   // the hidden Settings button
     std::function<void(Qt::MouseButton)> onFlipButton;
     std::function<void()> onPortSearch;       // the port search button

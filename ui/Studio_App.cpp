@@ -1,5 +1,6 @@
 #include "Studio_App.h"
 
+#include "Edits_3D_Unit.h"
 #include "Global_Window.h"
 #include "Message_3D_Unit.h"
 #include "OpenGL_MSG.h"
@@ -28,6 +29,10 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
     settings_ = std::make_unique<TForm_3D_SET>(ctx_, *main_);
     skin_ = std::make_unique<TForm_3D_Skin>(ctx_, main_.get());
     saveLoad_ = std::make_unique<TForm_3D_SaveLoad>(ctx_, main_.get());
+    edits_ = std::make_unique<TForm_3D_Edits>(ctx_, main_.get());
+    main_->canClose = [this] { return edits_->CloseAllowed(); };
+    edits_->closeMain = [this] { main_->close(); };
+    editsKept_ = ctx_.events.editsKept.subscribe([this] { edits_->ShowOffer(); });
 
     main_->onRefresh = [this] {
         message_->TakeRequests();
@@ -42,6 +47,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
         if (settings_->isVisible()) settings_->ApplyFonts();
         if (skin_->isVisible()) skin_->ApplyFonts();
         if (saveLoad_->isVisible()) saveLoad_->ApplyFonts();
+        if (edits_->isVisible()) edits_->ApplyFonts();
     };
     main_->onSkinChanged = [this] {
         message_->update();
@@ -69,6 +75,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
         message_->hide();
         port_->hide();
         wait_->hide();
+        edits_->hide();
         if (onEnd) onEnd();
     };
     message_->onEndProgram = [this] { main_->close(); };
@@ -81,6 +88,7 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_
 StudioApp::~StudioApp() {
     main_->onClosed = nullptr;
     main_->onRefresh = nullptr;
+    main_->canClose = nullptr;
 }
 
 void StudioApp::Show() {

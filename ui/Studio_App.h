@@ -7,6 +7,7 @@
 
 namespace bifuel::ui {
 
+class TForm_3D_Edits;
 class TForm_3D_GEN;
 class TForm_3D_MSG;
 class TForm_3D_Port;
@@ -41,6 +42,7 @@ public:
     TForm_3D_SET& settings() { return *settings_; }
     TForm_3D_Skin& skin() { return *skin_; }
     TForm_3D_SaveLoad& saveLoad() { return *saveLoad_; }
+    TForm_3D_Edits& edits() { return *edits_; }
 
     // The main window closed: the program ends (main() quits the event loop).
     std::function<void()> onEnd;
@@ -56,6 +58,8 @@ private:
     std::unique_ptr<TForm_3D_Skin> skin_;
     std::unique_ptr<TForm_3D_SaveLoad> saveLoad_;
     Subscription saveLoadShown_;
+    std::unique_ptr<TForm_3D_Edits> edits_;
+    Subscription editsKept_;
 };
 
 } // namespace bifuel::ui

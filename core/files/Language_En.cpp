@@ -268,6 +268,25 @@ constexpr std::array kEntries{
     Entry{"CFG_Check_Boolean", "True or False"},
     Entry{"CFG_Check_One_Of", "one of %1"},
     Entry{"CFG_Check_At_Least", "at least %1, the point before it"},
+    // Edits not on the ECU or not in the file: the title marks and the edits window
+    Entry{"Edits_Mark_ECU", "[Not on the ECU]"},
+    Entry{"Edits_Mark_File", "[Not in the file]"},
+    Entry{"Edits_Kept_Title", "Edits kept aside"},
+    Entry{"Edits_Kept_Text", "Edits that had not reached the ECU were kept aside before the ECU was read again. The program now shows what the ECU holds."},
+    Entry{"Edits_Kept_Other_Ecu", "They were not made for this ECU, so they cannot be written to it."},
+    Entry{"Edits_Kept_Busy", "An auto-calibration is using the ECU now."},
+    Entry{"Edits_Write", "Write to the ECU"},
+    Entry{"Edits_Save", "Save to file"},
+    Entry{"Edits_Drop", "Drop them"},
+    Entry{"Edits_Name", "File name"},
+    Entry{"Edits_Bad_Name", "A configuration name has 1 to 8 characters and no path signs."},
+    Entry{"Edits_Written", "The edits are on the ECU."},
+    Entry{"Edits_Saved", "The edits are saved in"},
+    Entry{"Edits_Close_Title", "Unsaved edits"},
+    Entry{"Edits_Close_Text", "Some edits are neither on the ECU nor in a configuration file. Save them before closing?"},
+    Entry{"Edits_Close_Save", "Save"},
+    Entry{"Edits_Close_Without", "Close without saving"},
+    Entry{"Edits_Cancel", "Cancel"},
 };
 
 // Open-addressing index over kEntries, built at compile time: a lookup hashes the key

@@ -4,6 +4,7 @@
 #include "data/Setup_Page.h"
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Unit.h"
+#include "link/Edit_Tracker.h"
 #include "link/Link_Operations.h"
 #include "rpm_map/MapRPM_Unit.h"
 #include "data/Calc_Unit.h"
@@ -243,6 +244,7 @@ WriteResult SaveConfigFile(Context& ctx) {
     PutConfigKeys(ctx, file);
     const WriteResult result = file.SaveKeyFile(path);
     if (!result.ok) AddStatus(ctx, Colour::Txt_Error, result.message);
+    if (result.ok) EditsFileSaved(ctx);
     return result;
 }
 
@@ -255,6 +257,7 @@ bool LoadConfigFile(Context& ctx, MissingKeys missing) {
     LoadMapKeys(ctx, file);
     file.CloseKeyFile();
     ctx.events.titleChanged.notify();
+    EditsFileLoaded(ctx);
     return true;
 }
 

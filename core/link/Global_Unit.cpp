@@ -3,6 +3,7 @@
 #include "Context.h"
 #include "autocalibration/AutoCLB_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
+#include "link/Edit_Tracker.h"
 #include "link/Link_Operations.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Port_3D_Unit.h"
@@ -51,6 +52,7 @@ void OnGeneralTimer(Context& ctx) {
 void ScheduleWrite(Context& ctx, std::uint8_t kind) {
     Timer& timer = *ctx.timers.Timer_GEN_Transmit;
     timer.stop();
+    EditsChanged(ctx);
     if (!ctx.link.ECU_Connected || kind < 2 || kind > 4) return;
     // Every kind edited within the delay is written: an edit of the configuration followed
     // by one of the diagram must not leave the configuration behind.
@@ -90,6 +92,7 @@ void OnConnected(Context& ctx) {
     view.HudButton_CLB_MAP_Start.enabled = true;
     view.HudButton_CLB_MAP_Stop.enabled = true;
     RemoveStatus(ctx, ctx.LangText("Error_Port_Echoes"));
+    EditsConnected(ctx);
     if (std::exchange(ctx.link.Line_Loses_Replies, false)) {
         RemoveStatus(ctx, ctx.LangText("Operation_Line_Loses_Replies"));
     }
@@ -114,6 +117,7 @@ void OnDisconnected(Context& ctx) {
     const bool editsWaited = ctx.link.Write_Kinds != 0 && ctx.timers.Timer_GEN_Transmit->isRunning();
     ctx.timers.Timer_GEN_Transmit->stop();
     ctx.link.Write_Kinds = 0;
+    EditsLinkEnded(ctx);
     view.HudButton_Port_Search.visible = true;
     view.HudLabel_DynamicIND.visible = false;
     view.HudButton_CLB_MAP_Start.enabled = false;

@@ -42,6 +42,8 @@ struct LinkEvents {
     Signal<const AutoCalibrationEnd&> autoCalibrationEnded;
     // A calibration kept for an ECU that went away was written back, or could not be.
     Signal<const RestoreEnd&> restoreEnded;
+    // A reconnection read over edits the ECU never got: they are kept aside, offered now.
+    Signal<> editsKept;
     // The status line and the message window.
     Signal<const StatusChange&> status;
     Signal<const MessageRequest&> message;

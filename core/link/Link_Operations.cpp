@@ -5,6 +5,7 @@
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "files/Backup_Unit.h"
+#include "link/Edit_Tracker.h"
 #include "link/Global_Unit.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@ void finish(Context& ctx, OperationSlot slot, OperationResult result, std::strin
     if (!slot) return;
     const OperationEnd end{slot.id, slot.request, result, std::move(reason)};
     ACB_Operation_Ended(ctx, end);
+    EditsOperationEnded(ctx, end);
     ctx.events.operationEnded.notify(end);
 }
 
@@ -72,6 +74,7 @@ std::string OperationName(const Context& ctx, Request request) {
 
 OperationId SetPendingRequest(Context& ctx, Request request) {
     if (request == Request::None) return 0;
+    EditsChanged(ctx);
     LinkOperations& ops = ctx.ops;
     const OperationSlot slot{++ops.Last_Id, request};
     if (!ctx.link.ECU_Connected) {
@@ -145,6 +148,7 @@ void OperationStarted(Context& ctx, Request request, int framesTotal) {
         return;
     }
     ops.Running = slot;
+    EditsOperationStarted(ctx);
     report(ctx, slot.id, slot.request, 0);
 }
 
@@ -200,6 +204,7 @@ void OperationDataLoaded(Context& ctx) {
     LinkOperations& ops = ctx.ops;
     // What the car came in with is kept before anything can be written to it.
     SaveBackup(ctx);
+    EditsDataLoaded(ctx);
     // What an auto-calibration left on the ECU is dealt with before anything else goes out.
     ACB_Resume_After_Link(ctx);
     ACB_On_Data_Loaded(ctx);

@@ -11,6 +11,7 @@
 #include "files/Settings_3D_Unit.h"
 #include "files/Skin_3D_Unit.h"
 #include "link/Check_Versions.h"
+#include "link/Edit_Tracker.h"
 #include "link/Global_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Transmit_Unit.h"
@@ -19,7 +20,8 @@ namespace bifuel {
 
 std::string TitleText(const Context& ctx) {
     const SharedUnitTexts& t = ctx.languageView.Shared;
-    std::string title = "     " + ctx.paths.Base_Name + " : 2.04  " + t.Date + " 2015.05.14";
+    // The marks lead, so that a title cut at the right still shows them.
+    std::string title = "     " + EditMarks(ctx) + ctx.paths.Base_Name + " : 2.04  " + t.Date + " 2015.05.14";
     if (ctx.link.ECU_Connected) {
         title += "     " + t.Firmware + " : " + ModelDisplayName(ctx.config.ECU_Model) + " " +
                  ctx.config.ECU_Version + "  " + t.Date + " " + ctx.config.ECU_Date;
