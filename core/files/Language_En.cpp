@@ -291,7 +291,7 @@ constexpr std::array kEntries{
 
 // Open-addressing index over kEntries, built at compile time: a lookup hashes the key
 // once and compares a slot or two, with no allocation and no start-up work.
-constexpr std::size_t kSlots = 512; // a power of two, over twice the entry count
+constexpr std::size_t kSlots = 1024; // a power of two, over twice the entry count
 static_assert(kEntries.size() * 2 <= kSlots);
 
 constexpr std::array<std::int16_t, kSlots> kSlotOf = [] {
