@@ -649,6 +649,7 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
         ResetConfiguration(ctx);
         RefreshDiagram(ctx);
         FillSetupPage(ctx);
+        EditsFileDropped(ctx);
         SetPendingRequest(ctx, Request::WriteAll);
     } else {
         v.shown = true;

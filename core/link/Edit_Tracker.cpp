@@ -245,6 +245,15 @@ void EditsFileLoaded(Context& ctx) {
     EditsChanged(ctx);
 }
 
+void EditsFileDropped(Context& ctx) {
+    // Only edits from here on count against the file; the ECU keeps what it held until
+    // the defaults are written to it.
+    EditTracker& t = ctx.edits;
+    t.File_Path.clear();
+    t.File_Keys = renderFile(ctx);
+    EditsChanged(ctx);
+}
+
 bool KeptEditsFitEcu(const Context& ctx) {
     const EditTracker& t = ctx.edits;
     return t.Kept && t.Kept->ecu && ctx.link.ECU_Connected && !t.Reading && *t.Kept->ecu == FingerprintOf(ctx);

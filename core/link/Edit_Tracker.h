@@ -56,6 +56,7 @@ void EditsLinkEnded(Context& ctx);      // the link went, perhaps in the middle 
 void EditsDataLoaded(Context& ctx);     // everything is read
 void EditsFileSaved(Context& ctx);      // the record was saved to its file
 void EditsFileLoaded(Context& ctx);     // the record was loaded from its file
+void EditsFileDropped(Context& ctx);    // back to the defaults without a file
 
 // ---- The choice offered after a reconnection --------------------------------------------------
 

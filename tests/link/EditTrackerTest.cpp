@@ -299,6 +299,20 @@ TEST_F(EditTracker, TitleMarksFollowTheEcuAndTheFile) {
     EXPECT_FALSE(ctx.edits.Not_In_File);
 }
 
+TEST_F(EditTracker, BackToTheDefaultsWithoutAFileStartsTheFileMarkAgain) {
+    // An ECU without a stored name: no file, and what was read is the start. "Default"
+    // puts the defaults in place of that start.
+    ecu.state().name.fill(0xFF);
+    connect();
+    ASSERT_TRUE(ctx.settings.CFG_Full_File_Name.empty());
+    ASSERT_FALSE(ctx.edits.Not_In_File);
+    ShowSaveLoad(ctx, SaveLoadMode::Default);
+    EXPECT_FALSE(ctx.edits.Not_In_File) << title();
+    ctx.config.Level2 = 334;
+    ScheduleWrite(ctx, 2);
+    EXPECT_TRUE(ctx.edits.Not_In_File);
+}
+
 TEST_F(EditTracker, ClosingSendsAWaitingWriteFirst) {
     connect();
     ctx.config.Level2 = 555;
