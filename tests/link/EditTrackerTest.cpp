@@ -17,16 +17,6 @@
 namespace bifuel::test {
 namespace {
 
-// A car that has been set up: none of the values below is a default.
-sim::EcuState configuredEcu() {
-    sim::EcuState s = sim::SimEcu::defaultState();
-    s.params[0x55] = 600;
-    for (auto& point : s.diagram) point.gas = static_cast<std::uint16_t>(point.gas + 300);
-    s.rpmMap[60] = 0x6E;
-    s.name = {'S', 'H', 'O', 'P', '7', 0xFF, 0xFF, 0xFF};
-    return s;
-}
-
 // What the ECU stores.
 struct EcuMemory {
     std::map<std::uint8_t, std::uint16_t> params;
@@ -40,7 +30,7 @@ EcuMemory memoryOf(const sim::EcuState& s) { return {s.params, s.diagram, s.name
 
 class EditTracker : public LinkHarness {
 protected:
-    EditTracker() : LinkHarness(configuredEcu()) {
+    EditTracker() : LinkHarness(ConfiguredEcu()) {
         offers = ctx.events.editsKept.subscribe([this] { ++offered; });
         ended = ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { ends.push_back(e); });
     }
@@ -67,7 +57,7 @@ protected:
     // What the ECU holds when the same edits reach it on a link that stays up.
     static EcuMemory editedMemory() {
         struct Reference : LinkHarness {
-            Reference() : LinkHarness(configuredEcu()) {}
+            Reference() : LinkHarness(ConfiguredEcu()) {}
             void TestBody() override {}
             using LinkHarness::clock;
             using LinkHarness::connect;

@@ -11,18 +11,8 @@
 namespace bifuel::test {
 namespace {
 
-// A car that has been set up: none of the values the writes below carry is a default.
-sim::EcuState configuredEcu() {
-    sim::EcuState s = sim::SimEcu::defaultState();
-    s.params[0x55] = 600;
-    for (auto& point : s.diagram) point.gas = static_cast<std::uint16_t>(point.gas + 300);
-    s.rpmMap[60] = 0x6E;
-    s.name = {'S', 'H', 'O', 'P', '7', 0xFF, 0xFF, 0xFF};
-    return s;
-}
-
 struct Rig : LinkHarness {
-    Rig() : LinkHarness(configuredEcu()) {}
+    Rig() : LinkHarness(ConfiguredEcu()) {}
     void TestBody() override {}
     using LinkHarness::clock;
     using LinkHarness::connect;

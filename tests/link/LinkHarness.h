@@ -61,6 +61,16 @@ private:
     std::filesystem::path path_;
 };
 
+// A car that has been set up and named SHOP7: none of these values is a default.
+inline sim::EcuState ConfiguredEcu() {
+    sim::EcuState s = sim::SimEcu::defaultState();
+    s.params[0x55] = 600;
+    for (auto& point : s.diagram) point.gas = static_cast<std::uint16_t>(point.gas + 300);
+    s.rpmMap[60] = 0x6E;
+    s.name = {'S', 'H', 'O', 'P', '7', 0xFF, 0xFF, 0xFF};
+    return s;
+}
+
 class LinkHarness : public ::testing::Test {
 protected:
     explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState(),

@@ -15,18 +15,9 @@
 namespace bifuel::test {
 namespace {
 
-// A car that has been set up, with the name of its file.
-sim::EcuState configuredEcu() {
-    sim::EcuState s = sim::SimEcu::defaultState();
-    s.params[0x55] = 600;
-    for (auto& point : s.diagram) point.gas = static_cast<std::uint16_t>(point.gas + 300);
-    s.name = {'S', 'H', 'O', 'P', '7', 0xFF, 0xFF, 0xFF};
-    return s;
-}
-
 class EditsWindow : public StudioHarness {
 protected:
-    EditsWindow() : StudioHarness(configuredEcu()) {}
+    EditsWindow() : StudioHarness(ConfiguredEcu()) {}
 
     ui::TForm_3D_Edits& dialog() { return app->edits(); }
 
