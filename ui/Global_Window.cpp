@@ -171,9 +171,13 @@ private:
 
 QColor entryColour(const Context& ctx, int entry) { return ColourFromText(ctx.colours.ColourOf(entry)); }
 
+// A box the keys type into. Read-only boxes (a list's text, the volt boxes, the error list)
+// leave the keys to the window.
 bool isTextBox(const QWidget* w) {
-    return qobject_cast<const QLineEdit*>(w) != nullptr || qobject_cast<const QTextEdit*>(w) != nullptr ||
-           qobject_cast<const QPlainTextEdit*>(w) != nullptr || qobject_cast<const QAbstractSpinBox*>(w) != nullptr;
+    if (const auto* line = qobject_cast<const QLineEdit*>(w)) return !line->isReadOnly();
+    if (const auto* text = qobject_cast<const QTextEdit*>(w)) return !text->isReadOnly();
+    if (const auto* plain = qobject_cast<const QPlainTextEdit*>(w)) return !plain->isReadOnly();
+    return qobject_cast<const QAbstractSpinBox*>(w) != nullptr;
 }
 
 void showControl(HudLabel* label, const ViewControl& v, QColor fallback) {

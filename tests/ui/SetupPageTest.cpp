@@ -144,6 +144,19 @@ TEST_F(SetupPageTest, InstallerBoxesAreReadOnlyOnEnter) {
     EXPECT_EQ(ctx().config.Car_Comments, "jets 2.0\nfilter new");
 }
 
+TEST_F(SetupPageTest, KeysReachTheWindowFromAReadOnlyBoxButNotFromANoteBox) {
+    connectToSimulator();
+    main().activateWindow();
+    page().voltBox(2)->setFocus(); // read-only: nothing to type into
+    QTest::keyClick(page().voltBox(2), Qt::Key_G);
+    ASSERT_TRUE(runUntil([this] { return ctx().live.Work_Mode == kModeGas; }, 3000)) << "G from a read-only box";
+    page().installerBox(3)->setFocus();
+    QTest::keyClick(page().installerBox(3), Qt::Key_P);
+    run(1500);
+    EXPECT_EQ(ctx().live.Work_Mode, kModeGas) << "P typed into a box is text";
+    EXPECT_EQ(page().installerBox(3)->text(), "p");
+}
+
 TEST_F(SetupPageTest, ClearEmptiesTheEcusErrorsAndThenTheListSaysSo) {
     connectToSimulator();
     const QString none = QString::fromStdString(ctx().LangText("DynamicIND_Errors_NotPresent"));
