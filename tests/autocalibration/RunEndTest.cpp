@@ -2,6 +2,7 @@
 // at several points, the engine switched off at the same points, the cable pulled at each
 // write of the run with and without it coming back, and Stop while the cable is out. The
 // ECU must end up holding, byte for byte, either what it had at Start or the run's result.
+#include "link/EcuMemory.h"
 #include "link/LinkHarness.h"
 
 #include "SimCar.h"
@@ -12,53 +13,11 @@
 
 #include <functional>
 #include <map>
+
 #include <sstream>
 
 namespace bifuel::test {
 namespace {
-
-// What a run may change in the ECU. The MAP point lists are left out: the ECU records them
-// from the running engine on its own.
-struct EcuMemory {
-    std::map<std::uint8_t, std::uint16_t> params;
-    std::array<sim::DiagramItem, 9> diagram{};
-    std::array<std::uint8_t, 8> name{};
-    std::array<std::uint8_t, 2> rpmMapSize{};
-    std::vector<std::uint8_t> rpmMap;
-    bool operator==(const EcuMemory&) const = default;
-};
-
-EcuMemory memoryOf(const sim::EcuState& s) {
-    return {s.params, s.diagram, s.name, s.rpmMapSize, s.rpmMap};
-}
-
-// Where two memories differ, for the failure message.
-std::string differences(const EcuMemory& got, const EcuMemory& want) {
-    std::ostringstream out;
-    for (const auto& [code, value] : want.params) {
-        const auto it = got.params.find(code);
-        if (it == got.params.end() || it->second != value) {
-            out << " param 0x" << std::hex << int(code) << std::dec << ": "
-                << (it == got.params.end() ? -1 : it->second) << " want " << value << ";";
-        }
-    }
-    for (std::size_t i = 0; i < want.diagram.size(); ++i) {
-        const sim::DiagramItem& g = got.diagram[i];
-        const sim::DiagramItem& w = want.diagram[i];
-        if (!(g == w)) {
-            out << " point " << i << ": gas " << g.gas << "/" << w.gas << " petrol " << g.petrol << "/"
-                << w.petrol << " slope " << g.slope << "/" << w.slope << ";";
-        }
-    }
-    if (got.name != want.name) out << " name differs;";
-    if (got.rpmMapSize != want.rpmMapSize) out << " map size differs;";
-    int cells = 0;
-    for (std::size_t i = 0; i < std::min(got.rpmMap.size(), want.rpmMap.size()); ++i) {
-        cells += got.rpmMap[i] != want.rpmMap[i];
-    }
-    if (cells > 0 || got.rpmMap.size() != want.rpmMap.size()) out << " " << cells << " map bytes differ;";
-    return out.str();
-}
 
 // The support parameters and the corrections, whose bytes are scaled by them.
 bool supportParam(std::uint8_t code) { return code >= 0x92 && code <= 0x99; }

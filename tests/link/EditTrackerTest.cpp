@@ -1,6 +1,7 @@
 // Edits the ECU or the file does not hold yet: the title says so, a reconnection keeps them
 // aside and offers them, and whatever is chosen, the ECU ends up holding, byte for byte,
 // either what it had or the edits.
+#include "EcuMemory.h"
 #include "LinkHarness.h"
 
 #include "autocalibration/AutoCLB_Restore.h"
@@ -16,17 +17,6 @@
 
 namespace bifuel::test {
 namespace {
-
-// What the ECU stores.
-struct EcuMemory {
-    std::map<std::uint8_t, std::uint16_t> params;
-    std::array<sim::DiagramItem, 9> diagram{};
-    std::array<std::uint8_t, 8> name{};
-    std::vector<std::uint8_t> rpmMap;
-    bool operator==(const EcuMemory&) const = default;
-};
-
-EcuMemory memoryOf(const sim::EcuState& s) { return {s.params, s.diagram, s.name, s.rpmMap}; }
 
 class EditTracker : public LinkHarness {
 protected:
