@@ -613,8 +613,7 @@ void TForm_3D_GEN::HudStringListBox_Menu_FileChange(int index) {
 
 void TForm_3D_GEN::HudStringListBox_Menu_LNGChange(int index) {
     if (index < 0 || index >= menuLngList_->count()) return;
-    const QByteArray name = menuLngList_->item(index).toUtf8();
-    TakeLanguage(std::string(name.constData(), static_cast<std::size_t>(name.size())));
+    TakeLanguage(ToUtf8(menuLngList_->item(index)));
 }
 
 void TForm_3D_GEN::TakeLanguage(const std::string& name) {

@@ -24,6 +24,11 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+std::string ToUtf8(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
 QFont ProgramFont(const std::string& family, double size, int style) {
     QFont font(FromUtf8(family));
     font.setPointSizeF(std::max(1.0, size));

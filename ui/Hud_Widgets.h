@@ -20,6 +20,7 @@ namespace bifuel::ui {
 // "#AARRGGBB" to a colour; anything else gives `fallback`.
 QColor ColourFromText(const std::string& text, QColor fallback = Qt::white);
 QString FromUtf8(const std::string& text);
+std::string ToUtf8(const QString& text);
 
 // The program font: family, size in points, style (0 regular, 1 bold, 2 italic, 3 both).
 QFont ProgramFont(const std::string& family, double size, int style);

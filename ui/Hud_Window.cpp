@@ -73,8 +73,7 @@ bool ChooseProgramFont(Context& ctx, const FontPicker& pick, const QString& titl
     const std::optional<QFont> picked = pick(ProgramFont(preset.name, preset.size, preset.style), title);
     if (!picked) return false;
     FontChoice choice = preset;
-    const QByteArray family = picked->family().toUtf8();
-    choice.name.assign(family.constData(), static_cast<std::size_t>(family.size()));
+    choice.name = ToUtf8(picked->family());
     choice.size = picked->pointSize() > 0 ? picked->pointSize() : preset.size;
     choice.style = (picked->bold() ? 1 : 0) | (picked->italic() ? 2 : 0);
     if (!TakeFontChoice(ctx.settings, ctx.colours, choice)) return false;

@@ -55,10 +55,6 @@ QString listStyle(QColor text) {
         .arg(c);
 }
 
-std::string utf8(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
-}
 
 } // namespace
 
@@ -316,7 +312,7 @@ void TForm_3D_SaveLoad::HudStringListBox_3D_SL_ListClick(int row) {
 
 void TForm_3D_SaveLoad::HudTextBox_3D_SL_NameChange(const QString& text) {
     if (filling_) return;
-    SaveLoadNameChanged(ctx_, utf8(text));
+    SaveLoadNameChanged(ctx_, ToUtf8(text));
     // The core cuts the name: the box shows what it kept, the cursor at its end.
     Refresh();
 }

@@ -159,8 +159,7 @@ void TForm_3D_SET::build() {
         HudTrackBar_SET_OpacityChange(view, settings, double(v) / kOpacitySteps, hooks());
     };
     connect(algorithm_, &QComboBox::activated, this, [this, &view, &settings](int index) {
-        const QByteArray name = algorithm_->itemText(index).toUtf8();
-        HudComboTextBox_ACB_AlgorithmChange(view, settings, std::string(name.constData(), static_cast<std::size_t>(name.size())));
+        HudComboTextBox_ACB_AlgorithmChange(view, settings, ToUtf8(algorithm_->itemText(index)));
     });
     connect(programCode_, &QLineEdit::returnPressed, this, [this] { HudTextBox_SET_Program_CodeEnter(); });
 }
@@ -292,8 +291,7 @@ void TForm_3D_SET::HudButton_3D_SET_FontClick() { ChooseProgramFont(ctx_, pickFo
 
 void TForm_3D_SET::HudTextBox_SET_Program_CodeEnter() {
     SettingsView& view = ctx_.settingsView;
-    const QByteArray typed = programCode_->text().toUtf8();
-    view.HudTextBox_SET_Program_Code.assign(typed.constData(), static_cast<std::size_t>(typed.size()));
+    view.HudTextBox_SET_Program_Code = ToUtf8(programCode_->text());
     const ProgramCodeResult result = bifuel::HudTextBox_SET_Program_CodeEnter(view, ctx_.settings, hooks());
     programCode_->setText(FromUtf8(view.HudTextBox_SET_Program_Code));
     if (!result.accepted) tell(result.reason);
@@ -301,10 +299,9 @@ void TForm_3D_SET::HudTextBox_SET_Program_CodeEnter() {
 
 void TForm_3D_SET::HudComboTextBox_3D_SET_LanguageChange(int index) {
     if (index < 0) return;
-    const QByteArray name = language_->itemText(index).toUtf8();
     const WriteResult written =
         bifuel::HudComboTextBox_3D_SET_LanguageChange(ctx_.keyFile, ctx_.paths.Ini_Name, ctx_.settingsView, ctx_.settings,
-                                                      ctx_.colours, std::string(name.constData(), static_cast<std::size_t>(name.size())));
+                                                      ctx_.colours, ToUtf8(language_->itemText(index)));
     filling_ = true;
     language_->setCurrentText(FromUtf8(ctx_.settingsView.HudComboTextBox_3D_SET_Language));
     filling_ = false;

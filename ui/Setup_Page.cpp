@@ -69,10 +69,6 @@ constexpr double kBarTop = 66;
 constexpr double kBarHeight = 128;
 
 QString text(const std::string& s) { return FromUtf8(s); }
-std::string utf8(const QString& s) {
-    const QByteArray b = s.toUtf8();
-    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
 
 // A read-only list whose box may show a text that is not one of its items (a value the
 // ECU reported); a click anywhere on it opens the items.
@@ -347,8 +343,8 @@ void SetupPage::takeControls() {
     const std::array<std::string*, 6> lists{&v.HudComboTextBox_CFG_RPM_Prescaler, &v.HudComboTextBox_CFG_PG_RPM,
                                             &v.HudComboTextBox_CFG_PG_Temper,     &v.HudComboTextBox_CFG_PG_Time,
                                             &v.HudComboTextBox_CFG_Injection,     &v.HudComboTextBox_CFG_Gas_Type};
-    for (std::size_t i = 0; i < lists.size(); ++i) *lists[i] = utf8(lists_[i]->currentText());
-    v.HudComboTextBox_CFG_Level_Sensor = utf8(sensor_->currentText());
+    for (std::size_t i = 0; i < lists.size(); ++i) *lists[i] = ToUtf8(lists_[i]->currentText());
+    v.HudComboTextBox_CFG_Level_Sensor = ToUtf8(sensor_->currentText());
     v.HudCheckBox_CFG_LevelGas_Buzzer = checks_[0]->isChecked();
     v.HudCheckBox_CFG_GP_Buzzer = checks_[1]->isChecked();
     v.HudCheckBox_CFG_PG_GAS_Hot_Engine = checks_[2]->isChecked();
@@ -356,8 +352,8 @@ void SetupPage::takeControls() {
     const std::array<std::string*, 5> boxes{&v.HudTextBox_CFG_User_Name, &v.HudTextBox_CFG_User_Phone,
                                             &v.HudTextBox_CFG_User_Install_Date, &v.HudTextBox_CFG_User_Install_KM,
                                             &v.HudTextBox_CFG_User_Gas_Jets};
-    for (std::size_t i = 0; i < boxes.size(); ++i) *boxes[i] = utf8(installer_[i]->text());
-    v.HudMemo_CFG_User_Notice = utf8(notice_->toPlainText());
+    for (std::size_t i = 0; i < boxes.size(); ++i) *boxes[i] = ToUtf8(installer_[i]->text());
+    v.HudMemo_CFG_User_Notice = ToUtf8(notice_->toPlainText());
 }
 
 // A handler may have changed other controls (the sensor type sets the bars).

@@ -158,8 +158,6 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
     readInstallerKeys(file, c);
 }
 
-std::string mapCellKey(int c, int r) { return "Cell_" + std::to_string(c - 1) + "_" + std::to_string(r - 1); }
-
 
 } // namespace
 
@@ -362,7 +360,7 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         }
         for (int c = 1; c <= kMapCols; ++c) {
             for (int row = 1; row <= kMapRows; ++row) {
-                r.emplace_back(mapCellKey(c, row),
+                r.emplace_back(MapCellKey(c, row),
                                KeyRule{KeyRule::Decimal, kMapFactorMin, kMapFactorMax, 100});
             }
         }
@@ -482,24 +480,6 @@ FileImage currentImage(Context& ctx) {
     return {ctx.config, ctx.diagram, ctx.mapPoints, ctx.rpmMap.Map_Value};
 }
 
-void readMapValues(KeyFile& file, MapGrid<std::uint16_t>& map) {
-    const auto take = [](std::uint16_t& target, std::optional<std::int32_t> v, std::int32_t max) {
-        if (v) target = static_cast<std::uint16_t>(std::clamp(*v, 0, max));
-    };
-    const auto scaled = [&file](const std::string& key, std::int32_t scale) -> std::optional<std::int32_t> {
-        if (!file.FindKey(key)) return std::nullopt;
-        return TextToScaled(file.Found_Value, scale);
-    };
-    for (int c = 1; c <= kMapCols; ++c) {
-        const bool found = file.GetKeyInt("Cols_" + std::to_string(c));
-        take(map[c][0], found ? std::optional(file.Found_Int) : std::nullopt, kMapRpmMax);
-    }
-    for (int r = 1; r <= kMapRows; ++r) take(map[0][r], scaled("Rows_" + std::to_string(r), 10), 0xFF);
-    for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) take(map[c][r], scaled(mapCellKey(c, r), 100), kMapFactorMax);
-    }
-}
-
 // The file read over the record as a load on a connected ECU reads it: only the keys it
 // holds change anything. Nothing when the file does not exist.
 std::optional<FileImage> readFileImage(Context& ctx, const std::filesystem::path& path) {
@@ -507,7 +487,7 @@ std::optional<FileImage> readFileImage(Context& ctx, const std::filesystem::path
     if (!file.OpenKeyFile(path)) return std::nullopt;
     FileImage image = currentImage(ctx);
     readRecordKeys(file, false, mapPointCount(ctx), image.config, image.diagram, image.mapPoints);
-    readMapValues(file, image.map);
+    ReadMapKeys(file, image.map);
     file.CloseKeyFile();
     return image;
 }

@@ -106,9 +106,6 @@ void loadValue(std::uint16_t& target, std::optional<std::int32_t> v, std::int32_
     if (v) target = static_cast<std::uint16_t>(std::clamp(*v, 0, max));
 }
 
-std::string cellKey(int c, int r) {
-    return "Cell_" + std::to_string(c - 1) + "_" + std::to_string(r - 1);
-}
 
 } // namespace
 
@@ -319,25 +316,31 @@ void SaveMapKeys(Context& ctx, KeyFile& file) {
     for (int c = 1; c <= kMapCols; ++c) file.SetKey("Cols_" + std::to_string(c), rpmText(m.Map_Value[c][0]));
     for (int r = 1; r <= kMapRows; ++r) file.SetKey("Rows_" + std::to_string(r), msText(m.Map_Value[0][r]));
     for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) file.SetKey(cellKey(c, r), factorText(m.Map_Value[c][r]));
+        for (int r = 1; r <= kMapRows; ++r) file.SetKey(MapCellKey(c, r), factorText(m.Map_Value[c][r]));
     }
 }
 
-void LoadMapKeys(Context& ctx, KeyFile& file) {
-    RpmMap& m = ctx.rpmMap;
+std::string MapCellKey(int c, int r) {
+    return "Cell_" + std::to_string(c - 1) + "_" + std::to_string(r - 1);
+}
+
+void ReadMapKeys(KeyFile& file, MapGrid<std::uint16_t>& values) {
     const auto scaled = [&file](const std::string& key, std::int32_t scale) -> std::optional<std::int32_t> {
         if (!file.FindKey(key)) return std::nullopt;
         return TextToScaled(file.Found_Value, scale);
     };
     for (int c = 1; c <= kMapCols; ++c) {
         const std::string key = "Cols_" + std::to_string(c);
-        loadValue(m.Map_Value[c][0], file.GetKeyInt(key) ? std::optional(file.Found_Int) : std::nullopt,
-                  kMapRpmMax);
+        loadValue(values[c][0], file.GetKeyInt(key) ? std::optional(file.Found_Int) : std::nullopt, kMapRpmMax);
     }
-    for (int r = 1; r <= kMapRows; ++r) loadValue(m.Map_Value[0][r], scaled("Rows_" + std::to_string(r), 10), 0xFF);
+    for (int r = 1; r <= kMapRows; ++r) loadValue(values[0][r], scaled("Rows_" + std::to_string(r), 10), 0xFF);
     for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) loadValue(m.Map_Value[c][r], scaled(cellKey(c, r), 100), kMapFactorMax);
+        for (int r = 1; r <= kMapRows; ++r) loadValue(values[c][r], scaled(MapCellKey(c, r), 100), kMapFactorMax);
     }
+}
+
+void LoadMapKeys(Context& ctx, KeyFile& file) {
+    ReadMapKeys(file, ctx.rpmMap.Map_Value);
     BuildMap(ctx);
 }
 

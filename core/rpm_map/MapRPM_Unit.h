@@ -117,6 +117,10 @@ void ValuesToTexts(Context& ctx);
 // The map's keys of a configuration file that is open in `file`.
 void SaveMapKeys(Context& ctx, KeyFile& file);
 void LoadMapKeys(Context& ctx, KeyFile& file);
+// The map's values a file holds, over `values`; keys the file lacks leave theirs.
+void ReadMapKeys(KeyFile& file, MapGrid<std::uint16_t>& values);
+// The file key of cell (c, r), 1-based grid positions: "Cell_0_0" is the first cell.
+std::string MapCellKey(int c, int r);
 
 // The page's buttons: both end in a map write (pending request 24).
 void HudButton_3D_MapRPM_ClearClick(Context& ctx);
