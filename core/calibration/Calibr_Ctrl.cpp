@@ -519,6 +519,16 @@ void DiagramKeyDown(Context& ctx, DiagramKey key) {
     }
 }
 
+void HudCheckBox_CLB_Idle_RunChange(Context& ctx, bool checked) {
+    DiagramModel& d = ctx.diagram;
+    ctx.settings.Idle_Points = checked;
+    const std::int32_t s = d.Selected_Point;
+    if (checked && d.Idle_Point != 0 && (s == d.Idle_Point - 1 || s == d.Idle_Point) && !d.Dragging) {
+        Deselect(ctx, DiagramMouseButton::Left);
+    }
+    RedrawDiagramColours(ctx);
+}
+
 // ---- MAP points and "To count" ----------------------------------------------------------
 
 void UpdateMapControls(Context& ctx) {

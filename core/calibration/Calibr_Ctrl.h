@@ -81,6 +81,10 @@ void Image_CLB_DiagramMouseUp(Context& ctx, DiagramMouseButton button, const Dia
 // A key while the Graph page is shown and no text box has the focus.
 void DiagramKeyDown(Context& ctx, DiagramKey key);
 
+// The Graph page's "Idle run points" box: shows the idle-run points in their colour and
+// keeps them from being taken. A selected point that becomes one is let go.
+void HudCheckBox_CLB_Idle_RunChange(Context& ctx, bool checked);
+
 // ---- MAP points and "To count" ----------------------------------------------------------
 
 // Manifold scale, MAP buttons and the vacuum point follow Save_Map; only while connected.

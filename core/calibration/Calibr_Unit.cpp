@@ -31,6 +31,7 @@ void adoptAsCommitted(DiagramModel& d) {
 void afterHistoryStep(Context& ctx) {
     DiagramModel& d = ctx.diagram;
     setPoints(d, d.Diagram_History[d.History_Count - 1u]);
+    TakeEndEdgeFromPoints(d);
     adoptAsCommitted(d);
     SetPendingRequest(ctx, Request::WriteDiagram);
     CloseHistoryPanel(ctx);
@@ -85,6 +86,10 @@ void ResetDiagram(DiagramModel& d, const Configuration_Class& cfg) {
 
 void ResetDiagram(Context& ctx) {
     ResetDiagram(ctx.diagram, ctx.config);
+}
+
+void TakeEndEdgeFromPoints(DiagramModel& d) {
+    d.End_On_Petrol_Max = d.Petrol_Point[8] >= d.Petrol_Axis_Max;
 }
 
 void CommitOrRollback(DiagramModel& d) {
@@ -156,7 +161,7 @@ void SendDiagramAfterEdit(Context& ctx) {
         if (WorseThan(CheckDiagram(d),
                       CheckDiagram(last.Petrol, last.Gas, d.Petrol_Axis_Max, d.Gas_Axis_Max))) {
             setPoints(d, last);
-            d.End_On_Petrol_Max = d.Petrol_Point[8] >= d.Petrol_Axis_Max;
+            TakeEndEdgeFromPoints(d);
             adoptAsCommitted(d);
             RepositionDiagram(ctx);
             return;
@@ -171,7 +176,7 @@ void SendDiagramAfterEdit(Context& ctx) {
 void AfterDiagramRead(Context& ctx) {
     DiagramModel& d = ctx.diagram;
     d.Selected_Point = -1;
-    d.End_On_Petrol_Max = d.Petrol_Point[8] >= d.Petrol_Axis_Max;
+    TakeEndEdgeFromPoints(d);
     RefreshDiagram(ctx);
     PushHistory(d);
 }

@@ -86,6 +86,11 @@ bool WorseThan(const DiagramHealth& next, const DiagramHealth& now);
 void ResetDiagram(DiagramModel& d, const Configuration_Class& cfg);
 void ResetDiagram(Context& ctx);
 
+// End_On_Petrol_Max as the points say. Every writer of the points other than the editing
+// rules calls it, or the next drag of the first or the last point would start from the
+// edge of the diagram that was replaced.
+void TakeEndEdgeFromPoints(DiagramModel& d);
+
 // Accepts the points into the committed copy when their gas times are in range, otherwise
 // puts the committed copy back. Petrol times are the editing rules' business.
 void CommitOrRollback(DiagramModel& d);

@@ -230,7 +230,7 @@ void PutConfigKeys(Context& ctx, KeyFile& file) {
         }
     }
     SaveMapKeys(ctx, file);
-    ctx.diagram.End_On_Petrol_Max = d.Petrol_Point[8] >= d.Petrol_Axis_Max;
+    TakeEndEdgeFromPoints(ctx.diagram);
 }
 
 WriteResult SaveConfigFile(Context& ctx) {
@@ -252,6 +252,7 @@ bool LoadConfigFile(Context& ctx, MissingKeys missing) {
     Configuration_Class& c = ctx.config;
     c.CFG_Name = ctx.settings.CFG_File_Name;
     readRecordKeys(file, missing == MissingKeys::Clear, mapPointCount(ctx), c, ctx.diagram, ctx.mapPoints);
+    TakeEndEdgeFromPoints(ctx.diagram);
     LoadMapKeys(ctx, file);
     file.CloseKeyFile();
     ctx.events.titleChanged.notify();
@@ -272,7 +273,11 @@ void LoadInstallerDetail(Context& ctx) {
 }
 
 void ResetConfiguration(Context& ctx) {
-    ResetConfiguration(ctx.config, {[&ctx] { ResetDiagram(ctx); }, [&ctx] { ResetMap(ctx); }});
+    ResetConfiguration(ctx.config, {[&ctx] {
+                                        ResetDiagram(ctx);
+                                        TakeEndEdgeFromPoints(ctx.diagram);
+                                    },
+                                    [&ctx] { ResetMap(ctx); }});
 }
 
 bool LoadConfigForEcu(Context& ctx) {
@@ -605,6 +610,7 @@ bool LoadConfigRows(Context& ctx, const std::vector<SaveLoadDiffRow>& rows) {
         case SaveLoadDiffRow::Kind::Diagram:
             ctx.diagram.Gas_Point = file->diagram.Gas_Point;
             ctx.diagram.Petrol_Point = file->diagram.Petrol_Point;
+            TakeEndEdgeFromPoints(ctx.diagram);
             break;
         case SaveLoadDiffRow::Kind::MapPoints:
             ctx.mapPoints.MAP_Gas = file->mapPoints.MAP_Gas;

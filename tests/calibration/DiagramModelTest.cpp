@@ -1,6 +1,7 @@
 #include "DiagramFixture.h"
 
 #include "data/Calc_Unit.h"
+#include "files/SaveLoad_3D_Unit.h"
 #include "link/Receiver_Unit.h"
 
 namespace bifuel::test {
@@ -145,6 +146,39 @@ TEST_F(DiagramFixture, AnArmedPointEditsTheDiagramAStepBackBroughtNotTheOneBefor
     KeyStep(ctx, DiagramKey::Right); // (9050, 10280 snapped to 10250), not 10350
     EXPECT_EQ(d().Petrol_Point[4], 9050);
     EXPECT_EQ(d().Gas_Point[4], 10250);
+}
+
+// The end is taken to the ceiling, left along the top and back down the right edge; a step
+// back brings the diagram with its end on the top edge, and the first point must then move
+// the curve as an end on the top edge asks (the end slides), not as one on the right edge.
+TEST_F(DiagramFixture, TheEndFlagFollowsTheDiagramAfterAHistoryStepAndALoad) {
+    select(8);
+    MovePoint(ctx, 25000, 32000);
+    MovePoint(ctx, 20000, 32000);
+    MovePoint(ctx, 26000, 32500);
+    ASSERT_TRUE(d().End_On_Petrol_Max);
+    HistoryBack(ctx);
+    ASSERT_EQ(d().Petrol_Point[8], 20000);
+    EXPECT_FALSE(d().End_On_Petrol_Max);
+
+    const auto pushed = d().History_Count;
+    select(0);
+    MovePoint(ctx, 0, 1500);
+    EXPECT_EQ(d().Gas_Point[0], 1500);
+    EXPECT_EQ(d().Gas_Point[8], 32000);
+    EXPECT_EQ(d().Petrol_Point[8], 20500); // the curve fell by 500 us: the end slid right
+    EXPECT_TRUE(CheckDiagram(d()).sound());
+    EXPECT_EQ(d().History_Count, pushed + 1); // kept and sent, not refused
+
+    // A file whose end lies on the top edge, loaded over a diagram with it on the right.
+    ctx.settings.CFG_Full_File_Name = (work.path() / "top.cfg").string();
+    ASSERT_TRUE(SaveConfigFile(ctx).ok);
+    ResetDiagram(ctx);
+    AfterDiagramRead(ctx);
+    ASSERT_TRUE(d().End_On_Petrol_Max);
+    ASSERT_TRUE(LoadConfigFile(ctx));
+    EXPECT_EQ(d().Petrol_Point[8], 20500);
+    EXPECT_FALSE(d().End_On_Petrol_Max);
 }
 
 TEST_F(DiagramFixture, ADiagramReadSetsTheEndFlagFromTheLastPetrolTime) {

@@ -254,6 +254,24 @@ TEST_F(Editing, AShownIdlePointCannotBeSelectedNorDragOtherPoints) {
     EXPECT_EQ(d().Selected_Point, 2);
 }
 
+TEST_F(Editing, TheIdleRunBoxShowsTheIdlePointsAndLetsASelectedOneGo) {
+    select(2);
+    HudCheckBox_CLB_Idle_RunChange(ctx, true);
+    EXPECT_TRUE(ctx.settings.Idle_Points);
+    EXPECT_EQ(d().Selected_Point, -1);
+    EXPECT_FALSE(d().Edit_Armed);
+    EXPECT_EQ(ctx.diagramView.Points[1].colour, Colour::Diagram_Idle);
+    EXPECT_EQ(ctx.diagramView.Points[2].colour, Colour::Diagram_Idle);
+
+    select(5); // any other point stays taken when the box changes
+    HudCheckBox_CLB_Idle_RunChange(ctx, false);
+    HudCheckBox_CLB_Idle_RunChange(ctx, true);
+    EXPECT_EQ(d().Selected_Point, 5);
+    HudCheckBox_CLB_Idle_RunChange(ctx, false);
+    EXPECT_FALSE(ctx.settings.Idle_Points);
+    EXPECT_EQ(ctx.diagramView.Points[1].colour, Colour::Diagram);
+}
+
 TEST_F(Editing, ARightPressTogglesTheFixedPointOnMiddlePointsOnly) {
     select(3);
     fix(3);
