@@ -544,6 +544,7 @@ void TForm_3D_GEN::buildPages() {
     addPanel(1, "HudPanel_ACB_2", QRectF(3, 199, 614, 194));
     addPanel(1, "HudPanel_ACB_3", QRectF(3, 397, 614, 80));
     addPanel(2, "HudPanel_CLB", QRectF(3, 4, 616, 473));
+    graphPage_ = new GraphPage(ctx_, pagePanels_.back());
     addPanel(3, "HudPanel_RPM", QRectF(3, 4, 616, 473));
     selectPage(0);
 }
@@ -811,6 +812,14 @@ void TForm_3D_GEN::RunDeferredAction(int action) {
     case kActionPage0Fonts:
         if (pageIndex_ == 0) setupPage_->ApplyFonts();
         break;
+    case kActionPage0Fonts + 2:
+        if (pageIndex_ == 2) graphPage_->ApplyFonts();
+        break;
+    case kActionHistoryFont: graphPage_->ApplyHistoryFont(); break;
+    case kActionPromptFont: graphPage_->ApplyPromptFont(); break;
+    case kActionScaleFonts:
+        if (pageIndex_ == 2) graphPage_->ApplyScaleFonts();
+        break;
     default: break; // the other pages' font actions: their controls come with the pages
     }
 }
@@ -1072,6 +1081,7 @@ void TForm_3D_GEN::FormKeyDown(int key) {
     case Qt::Key_P: bifuel::SwitchToPetrol(ctx_); break;
     default: break;
     }
+    if (pageIndex_ == 2) graphPage_->KeyDown(key);
 }
 
 void TForm_3D_GEN::passwordEnter() {
@@ -1127,6 +1137,7 @@ void TForm_3D_GEN::ApplyFonts() {
         ind.panel->setAccent(c);
     }
     if (pageIndex_ == 0) setupPage_->ApplyFonts();
+    if (pageIndex_ == 2) graphPage_->ApplyFonts();
     update();
     if (onFontsApplied) onFontsApplied();
 }
@@ -1169,6 +1180,7 @@ void TForm_3D_GEN::Refresh() {
     const std::array<const std::string*, 4> tabTexts{&t.HudTabItem_CFG, &t.HudTabItem_ACB, &t.HudTabItem_CLB, &t.HudTabItem_MAP};
     for (std::size_t i = 0; i < 4; ++i) tabItems_[i]->setText(FromUtf8(*tabTexts[i]));
     setupPage_->Refresh();
+    graphPage_->Refresh();
     if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size())) menuFileList_->setItems(t.HudStringListBox_Menu_File);
     if (menuLngList_->count() != static_cast<int>(t.HudStringListBox_Menu_LNG.size())) {
         menuLngList_->setItems(t.HudStringListBox_Menu_LNG);

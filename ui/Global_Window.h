@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Graph_Page.h"
 #include "Hud_Widgets.h"
 #include "Main_Logic.h"
 #include "Setup_Page.h"
@@ -142,6 +143,7 @@ public:
     DesignLayout* contentLayout() { return layout_; }
     DesignLayout* page(int i) { return pages_.at(static_cast<std::size_t>(i)); }
     SetupPage& setupPage() { return *setupPage_; }
+    GraphPage& graphPage() { return *graphPage_; }
     int pageIndex() const { return pageIndex_; }
     void selectPage(int index);
     double columnWidth() const { return columnWidth_; }
@@ -229,6 +231,7 @@ private:
     std::array<DesignLayout*, 4> pages_{};
     std::vector<DesignLayout*> pagePanels_;
     SetupPage* setupPage_ = nullptr; // owned by its panel
+    GraphPage* graphPage_ = nullptr; // owned by its panel
     HudLabel* portName_ = nullptr;
     HudLabel* linkQuality_ = nullptr;
     HudLabel* connectMarker_ = nullptr;

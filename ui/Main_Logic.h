@@ -42,6 +42,9 @@ enum Action : std::uint8_t {
     kActionSkin = 5,
     kActionFonts = 6,
     kActionPortOpen = 7,
+    kActionHistoryFont = 8,  // the diagram's history panel
+    kActionPromptFont = 9,   // the MAP correction's prompt panel
+    kActionScaleFonts = 10,  // the diagram's scale labels, while the Graph page is shown
     kActionPage0Fonts = 12,
     kActionSplashShow = 16,
     kActionSplashHide = 17,

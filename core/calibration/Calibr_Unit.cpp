@@ -158,6 +158,9 @@ void SendDiagramAfterEdit(Context& ctx) {
     if (!ctx.link.ECU_Connected || d.Selected_Point == -1) return;
     if (d.History_Count > 0) {
         const DiagramEntry& last = d.Diagram_History[d.History_Count - 1u];
+        // An edit that changed nothing (every move refused, a key against an edge) leaves
+        // no history entry and sends nothing.
+        if (last.Petrol == d.Petrol_Point && last.Gas == d.Gas_Point) return;
         if (WorseThan(CheckDiagram(d),
                       CheckDiagram(last.Petrol, last.Gas, d.Petrol_Axis_Max, d.Gas_Axis_Max))) {
             setPoints(d, last);

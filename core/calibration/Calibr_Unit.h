@@ -108,8 +108,8 @@ bool CanStepBack(const DiagramModel& d);
 bool CanStepForward(const DiagramModel& d);
 
 // The end of a user edit: a history entry now, the write once the user pauses. An edit
-// that lost a property the newest history entry has is neither kept nor sent: the points
-// go back to that entry.
+// that changed nothing, or lost a property the newest history entry has, is neither kept
+// nor sent (the latter puts the points back to that entry).
 void SendDiagramAfterEdit(Context& ctx);
 
 // After the ECU's diagram has been decoded into the points.

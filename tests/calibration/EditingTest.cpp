@@ -213,6 +213,20 @@ TEST_F(Editing, ADragMovesThePointAndSendsOnceWhenReleased) {
     EXPECT_FALSE(d().Dragging);
 }
 
+TEST_F(Editing, AnEditThatChangedNothingLeavesNoEntryAndSendsNothing) {
+    const auto pushes = d().History_Count;
+    // A drag whose only move is refused: point 4 onto point 5's petrol time.
+    Circle_CLB_PointMouseDown(ctx, 5, Btn::Left, kLeftHeld, 7, 7);
+    Circle_CLB_PointMouseMove(ctx, 5, kLeftHeld, 7 + 549.0 * 3000 / 25000, 7);
+    Circle_CLB_PointMouseUp(ctx, 5, Btn::Left, kNoButton, 7 + 549.0 * 3000 / 25000, 7);
+    EXPECT_EQ(points(), (DiagramEntry{kDefaultPetrol, kLpgGas}));
+    select(0);
+    KeyStep(ctx, DiagramKey::Left); // the first point's petrol time never changes
+    EXPECT_EQ(d().History_Count, pushes);
+    EXPECT_FALSE(ctx.timers.Timer_GEN_Transmit->isRunning());
+    EXPECT_EQ(ctx.link.Pending_Request, Request::None);
+}
+
 TEST_F(Editing, AClickWithoutAMoveKeepsThePointArmedForTheKeys) {
     Circle_CLB_PointMouseDown(ctx, 5, Btn::Left, kLeftHeld, 7, 7);
     Circle_CLB_PointMouseUp(ctx, 5, Btn::Left, kNoButton, 7, 7);
