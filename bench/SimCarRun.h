@@ -32,14 +32,15 @@ inline double diagramGas(const DiagramModel& d, int petrolUs) {
     const auto& p = d.Petrol_Point;
     const auto& g = d.Gas_Point;
     std::size_t k = 1;
-    while (k < 8 && p[k] < petrolUs) ++k;
+    while (k < 8 && p[k] < petrolUs)
+        ++k;
     const double span = p[k] - p[k - 1];
     return span > 0 ? g[k - 1] + (petrolUs - p[k - 1]) * (g[k] - g[k - 1]) / span : g[k];
 }
 
 struct CurveDeviation {
-    double maxUs = 0;                      // largest gap for petrol times 2..16 ms
-    std::array<double, 5> percent{};       // (diagram - true) / true at kRelativeAtUs
+    double maxUs = 0;                // largest gap for petrol times 2..16 ms
+    std::array<double, 5> percent{}; // (diagram - true) / true at kRelativeAtUs
 };
 
 inline CurveDeviation curveDeviation(const DiagramModel& d, const sim::EngineModel& engine) {
