@@ -184,8 +184,8 @@ Workflow runWorkflow(bool autoCalibrate) {
     run.clock.advance(3000);
     w.stages[1] = {"MAP collection", bench::curveDeviation(ctx.diagram, engine),
                    mapPairs(ctx.mapPoints)};
-    for (std::size_t k = 0; k < kMapPointsMax; ++k) {
-        const MapPoints& m = ctx.mapPoints;
+    const MapPoints& m = ctx.mapPoints;
+    for (std::size_t k = 0; k < std::min<std::size_t>(m.MAP_Point_Count, kMapPointsMax); ++k) {
         if (m.MAP_Gas[k] != 0 && m.MAP_Petrol[k] != 0)
             w.pairs.push_back(
                 {static_cast<std::int32_t>(k), m.MAP_Petrol[k] * 10, m.MAP_Gas[k] * 10});
