@@ -278,6 +278,7 @@ void BM_GraphWorkflow(benchmark::State& state, bool autoCalibrate) {
                 w.stages[s].deviation.percent[i];
         }
         state.counters[std::string(kPrefix[s]) + "pairs"] = w.stages[s].pairs;
+        state.counters[std::string(kPrefix[s]) + "max_dev_us"] = w.stages[s].deviation.maxUs;
     }
     state.counters["acb_completed"] = w.calibrated ? 1 : 0;
     state.counters["save_map_on_ecu"] = w.saveMapOnEcu ? 1 : 0;
