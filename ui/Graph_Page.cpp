@@ -170,11 +170,11 @@ void DiagramCanvas::resizeEvent(QResizeEvent*) { reportGeometry(); }
 
 void DiagramCanvas::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    render(p);
+    draw(p);
     if (onPainted) onPainted();
 }
 
-void DiagramCanvas::render(QPainter& p) const {
+void DiagramCanvas::draw(QPainter& p) const {
     const DiagramView& v = ctx_.diagramView;
     const QRectF area = diagramRect();
     const double k = lookScale();
@@ -228,11 +228,6 @@ void DiagramCanvas::render(QPainter& p) const {
         crispHorizontal(p, v.Guide_Lines[3].x, v.Guide_Lines[3].x + v.Guide_Lines[3].width, h - 1);
         p.setRenderHint(QPainter::Antialiasing);
     }
-    if (v.Proposed_Visible) {
-        const QColor recalc = colourOf(ctx_, Colour::Diagram_ReCalc);
-        for (const DiagramLine& l : v.Proposed_Lines) drawLine(p, l, recalc, k);
-        for (const DiagramCircle& c : v.Proposed_Points) drawCircle(p, c.x, c.y, c.size * k, recalc);
-    }
     const QColor line = colourOf(ctx_, Colour::Diagram);
     for (const DiagramLine& l : v.Lines) drawLine(p, l, line, k);
     QFont numbers = font;
@@ -247,6 +242,12 @@ void DiagramCanvas::render(QPainter& p) const {
         p.setPen(fill.lightness() > 140 ? QColor(10, 14, 20) : QColor(245, 248, 255));
         const double r = c.size * k / 2;
         p.drawText(QRectF(c.x - r, c.y - r, 2 * r, 2 * r), Qt::AlignCenter, QString::number(i));
+    }
+    // The proposal over the diagram it would replace.
+    if (v.Proposed_Visible) {
+        const QColor recalc = colourOf(ctx_, Colour::Diagram_ReCalc);
+        for (const DiagramLine& l : v.Proposed_Lines) drawLine(p, l, recalc, k);
+        for (const DiagramCircle& c : v.Proposed_Points) drawCircle(p, c.x, c.y, c.size * k, recalc);
     }
     const DiagramCircle& live = v.Live_Petrol_Gas;
     drawCircle(p, live.x, live.y, live.size * k, colourOf(ctx_, live.colour));
@@ -416,26 +417,26 @@ void GraphPage::build() {
     gasTitle_ = label("HudLabel_CLB_Scale_Gas", QRectF(6, 4, 96, 17), Qt::AlignLeft | Qt::AlignVCenter);
     position_ = label("HudLabel_CLB_Position", QRectF(105, 4, 418, 17), Qt::AlignCenter);
     manifoldTitle_ = label("HudLabel_CLB_Scale_Manifuld", QRectF(526, 4, 86, 17), Qt::AlignRight | Qt::AlignVCenter);
-    petrolTitle_ = label("HudLabel_CLB_Scale_Petrol", QRectF(233, 421, 160, 15), Qt::AlignCenter);
+    petrolTitle_ = label("HudLabel_CLB_Scale_Petrol", QRectF(233, 416, 160, 14), Qt::AlignCenter);
 
     // The bottom band: the idle-run box, the MAP collection and the MAP deletion.
     idleRun_ = new QCheckBox(panel_);
     idleRun_->setObjectName(QStringLiteral("HudCheckBox_CLB_Idle_Run"));
     idleRun_->setFocusPolicy(Qt::NoFocus);
-    panel_->place(idleRun_, QRectF(8, 446, 150, 20));
+    panel_->place(idleRun_, QRectF(8, 448, 150, 20));
     connect(idleRun_, &QAbstractButton::clicked, this, [this](bool on) {
         HudCheckBox_CLB_Idle_RunChange(ctx_, on);
         Refresh();
     });
-    collection_ = label("HudLabel_CLB_MAP_Collection", QRectF(166, 428, 250, 15), Qt::AlignLeft | Qt::AlignVCenter);
-    mapStart_ = button("HudButton_CLB_MAP_Start", QRectF(166, 445, 78, 22), [this] { HudButton_CLB_MAP_StartClick(ctx_); });
+    collection_ = label("HudLabel_CLB_MAP_Collection", QRectF(166, 431, 250, 14), Qt::AlignLeft | Qt::AlignVCenter);
+    mapStart_ = button("HudButton_CLB_MAP_Start", QRectF(166, 447, 78, 22), [this] { HudButton_CLB_MAP_StartClick(ctx_); });
     // Start stays pressed while the collection is on.
     mapStart_->setCheckable(true);
-    mapStop_ = button("HudButton_CLB_MAP_Stop", QRectF(248, 445, 78, 22), [this] { HudButton_CLB_MAP_StopClick(ctx_); });
-    mapToCount_ = button("HudButton_CLB_MAP_To_Count", QRectF(330, 445, 86, 22), [this] { HudButton_CLB_MAP_To_CountClick(ctx_); });
-    deleteTitle_ = label("HudLabel_CLB_MAP_Delete", QRectF(432, 428, 178, 15), Qt::AlignLeft | Qt::AlignVCenter);
-    mapDelGas_ = button("HudButton_CLB_MAP_Del_Gas", QRectF(432, 445, 87, 22), [this] { HudButton_CLB_MAP_Del_GasClick(ctx_); });
-    mapDelPetrol_ = button("HudButton_CLB_MAP_Del_Petrol", QRectF(523, 445, 87, 22), [this] { HudButton_CLB_MAP_Del_PetrolClick(ctx_); });
+    mapStop_ = button("HudButton_CLB_MAP_Stop", QRectF(248, 447, 78, 22), [this] { HudButton_CLB_MAP_StopClick(ctx_); });
+    mapToCount_ = button("HudButton_CLB_MAP_To_Count", QRectF(330, 447, 86, 22), [this] { HudButton_CLB_MAP_To_CountClick(ctx_); });
+    deleteTitle_ = label("HudLabel_CLB_MAP_Delete", QRectF(432, 431, 178, 14), Qt::AlignLeft | Qt::AlignVCenter);
+    mapDelGas_ = button("HudButton_CLB_MAP_Del_Gas", QRectF(432, 447, 87, 22), [this] { HudButton_CLB_MAP_Del_GasClick(ctx_); });
+    mapDelPetrol_ = button("HudButton_CLB_MAP_Del_Petrol", QRectF(523, 447, 87, 22), [this] { HudButton_CLB_MAP_Del_PetrolClick(ctx_); });
 }
 
 void GraphPage::buildPanels() {
@@ -485,7 +486,10 @@ void GraphPage::buildPanels() {
 }
 
 bool GraphPage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == panel_ && event->type() == QEvent::Resize) showPanels();
+    if (watched == panel_ && event->type() == QEvent::Resize) {
+        ApplyFonts(); // the check box's text has a pixel size
+        showPanels();
+    }
     return QObject::eventFilter(watched, event);
 }
 

@@ -46,7 +46,7 @@ public:
     // The shapes' scale against the design size.
     double lookScale() const;
     // Draws everything into `p` (the widget's paint, and the figures' off-screen draws).
-    void render(QPainter& p) const;
+    void draw(QPainter& p) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -56,6 +56,24 @@ void traceMapList(MapTrace& trace, const std::array<std::int32_t, kMapPointsMax>
     }
 }
 
+// The prompt over the bottom of the diagram: sizes in parts of the diagram's.
+void layPromptPanel(PromptPanelView& p, const DiagramGeometry& g) {
+    const double w = g.Diagram_Width;
+    const double h = g.Diagram_Height;
+    p.outer = {w * 0.2, h - h * 0.2, w * 0.6, h * 0.2};
+    const double innerW = p.outer.width * 0.8;
+    const double innerH = p.outer.height / 3;
+    p.inner = {(p.outer.width - innerW) / 2, innerH / 3, innerW, innerH};
+    const double buttonW = (p.inner.width - p.inner.y) / 2;
+    const double buttonTop = 2 * p.inner.y + p.inner.height;
+    if (p.mode == PromptMode::YesNo) {
+        p.button1.rect = {p.inner.x, buttonTop, buttonW, p.inner.height};
+        p.button2.rect = {p.inner.x + buttonW + p.inner.y, buttonTop, buttonW, p.inner.height};
+    } else {
+        p.button1.rect = {(p.outer.width - buttonW) / 2, buttonTop, buttonW, p.inner.height};
+    }
+}
+
 std::string gasAndPetrolText(const Context& ctx, double gasMs, double petrolMs) {
     const std::string ms = ctx.LangText("Dim_MS_Short");
     return ctx.LangText("Gas") + ", " + ms + " = " + FixedText(gasMs, 2) + ";  " +
@@ -82,8 +100,13 @@ DiagramLine LineBetween(double x1, double y1, double x2, double y2) {
 }
 
 void SetDiagramGeometry(Context& ctx, const DiagramGeometry& geometry) {
-    ctx.diagramView.geometry = geometry;
-    BuildDiagramScales(ctx.diagramView, ctx.diagram);
+    DiagramView& v = ctx.diagramView;
+    v.geometry = geometry;
+    BuildDiagramScales(v, ctx.diagram);
+    // The history panel stood where the pointer was in the old size: it goes. The prompt
+    // keeps its question and answers, laid out for the new size.
+    CloseHistoryPanel(ctx);
+    if (v.Prompt_Panel.open) layPromptPanel(v.Prompt_Panel, geometry);
     RefreshDiagram(ctx);
 }
 
@@ -288,30 +311,18 @@ void CloseHistoryPanel(Context& ctx) {
 void OpenPromptPanel(Context& ctx, PromptMode mode, std::string text) {
     ClosePromptPanel(ctx);
     PromptPanelView& p = ctx.diagramView.Prompt_Panel;
-    const double w = ctx.diagramView.geometry.Diagram_Width;
-    const double h = ctx.diagramView.geometry.Diagram_Height;
     p.open = true;
     p.mode = mode;
     p.text = std::move(text);
-    p.outer = {w * 0.2, h - h * 0.2, w * 0.6, h * 0.2};
-    const double innerW = p.outer.width * 0.8;
-    const double innerH = p.outer.height / 3;
-    p.inner = {(p.outer.width - innerW) / 2, innerH / 3, innerW, innerH};
-    const double buttonW = (p.inner.width - p.inner.y) / 2;
-    const double buttonTop = 2 * p.inner.y + p.inner.height;
     if (mode == PromptMode::YesNo) {
-        p.button1 = {
-            {p.inner.x, buttonTop, buttonW, p.inner.height}, ctx.LangText("Yes"), true, true};
-        p.button2 = {{p.inner.x + buttonW + p.inner.y, buttonTop, buttonW, p.inner.height},
-                     ctx.LangText("No"),
-                     true,
-                     true};
+        p.button1 = {{}, ctx.LangText("Yes"), true, true};
+        p.button2 = {{}, ctx.LangText("No"), true, true};
     } else {
-        p.button1 = {
-            {(p.outer.width - buttonW) / 2, buttonTop, buttonW, p.inner.height}, "OK", true, true};
+        p.button1 = {{}, "OK", true, true};
         p.button2 = {};
         p.button2.visible = false;
     }
+    layPromptPanel(p, ctx.diagramView.geometry);
 }
 
 void ClosePromptPanel(Context& ctx) {

@@ -222,7 +222,7 @@ void makeProposal(Context& ctx) {
         f = sum / (last - start + 2);
     }
     // The end lands between 12 ms and the limit.
-    const double end = static_cast<double>(proposed[at(last)]) + static_cast<double>(span) * f;
+    const double end = static_cast<double>(proposed[at(last)]) + std::trunc(static_cast<double>(span) * f);
     if (end > static_cast<double>(limit)) f = std::abs(double(limit) - proposed[at(last)]) / static_cast<double>(span);
     if (end < kExtrapolateFromUs)
         f = std::abs(double(kExtrapolateFromUs) - proposed[at(last)]) / static_cast<double>(span);

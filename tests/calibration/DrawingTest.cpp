@@ -22,9 +22,19 @@ TEST_F(Drawing, PointsSitAtTheirTimesOnTheImage) {
     EXPECT_DOUBLE_EQ(segment.angle, std::atan(dy / dx) * 180 / std::numbers::pi);
     EXPECT_LT(segment.angle, 0); // rising gas is drawn upwards
 
+    // A new size: the points follow, the history panel (placed at the old pointer) goes,
+    // the prompt keeps its question and is laid out for the new size.
+    OpenHistoryPanel(ctx, 100, 100);
+    OpenPromptPanel(ctx, PromptMode::YesNo, "question");
     SetDiagramGeometry(ctx, {.Diagram_Width = 1098, .Diagram_Height = 754});
     EXPECT_DOUBLE_EQ(v.X[5], 1098.0 * 12000 / 25000);
     EXPECT_DOUBLE_EQ(v.Y[5], 754 - 754.0 * 13040 / 32000);
+    EXPECT_FALSE(v.History_Panel.open);
+    ASSERT_TRUE(v.Prompt_Panel.open);
+    EXPECT_EQ(v.Prompt_Panel.text, "question");
+    EXPECT_EQ(v.Prompt_Panel.outer, (DiagramRect{1098 * 0.2, 754 - 754 * 0.2, 1098 * 0.6, 754 * 0.2}));
+    EXPECT_DOUBLE_EQ(v.Prompt_Panel.button2.rect.x,
+                     v.Prompt_Panel.inner.x + v.Prompt_Panel.button1.rect.width + v.Prompt_Panel.inner.y);
 }
 
 TEST(LineBetween, PointsTheWayItGoes) {
