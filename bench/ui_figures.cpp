@@ -6,8 +6,13 @@
 //                             to the indicators painted; the ECU runs on gas with the
 //                             Setup page shown, so its level lamps, voltage and picture
 //                             change with every reply too
+//   ui_figures graph SECONDS  the same with the Graph page shown and the live point moving
+//                             with every reply (delay to the diagram painted), then at
+//                             1920 x 1080: the whole diagram drawn, and a drag from the mouse
+//                             event to the repaint, 500 times each
 
 #include "Global_Window.h"
+#include "Graph_Page.h"
 #include "OpenGL_MSG.h"
 #include "ProgramPort.h"
 #include "QtPortLister.h"
@@ -15,9 +20,15 @@
 #include "SimEcu.h"
 #include "Single_Instance.h"
 #include "Studio_App.h"
+#include "calibration/Calibr_Create.h"
+#include "calibration/Calibr_Ctrl.h"
 #include "link/Link_Operations.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -78,12 +89,102 @@ long peakKb() {
     return 0;
 }
 
-std::filesystem::path prepareWorkDir() {
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * double(v.size())))];
+}
+
+double msSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+// The Graph page at 1920 x 1080 with everything it can show: MAP traces, a proposal, a
+// selected point with its guide lines. The whole diagram drawn into an image, 500 times;
+// then point 4 dragged up and down, from each mouse event to the diagram repainted.
+// Lets the event loop run for `ms` of wall time (the window lays itself out on a timer).
+void settle(int ms) {
+    const auto t = std::chrono::steady_clock::now();
+    while (msSince(t) < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void graphFigures(ui::StudioApp& studio) {
+    Context& ctx = studio.context();
+    ui::TForm_3D_GEN& main = studio.main();
+    main.resize(1920, 1080);
+    settle(500);
+    ui::DiagramCanvas& canvas = *main.graphPage().canvas();
+    ctx.config.Save_Map = true;
+    for (int k = 4; k < 14; ++k) {
+        ctx.mapPoints.MAP_Gas[static_cast<std::size_t>(k)] = 300 + 60 * k;
+        ctx.mapPoints.MAP_Petrol[static_cast<std::size_t>(k)] = 280 + 58 * k;
+    }
+    for (std::size_t i = 0; i < kDiagramPoints; ++i) ctx.mapPoints.Proposed_Gas[i] = ctx.diagram.Gas_Point[i] + 400;
+    SelectPoint(ctx, 6, DiagramMouseButton::Left);
+    RefreshDiagram(ctx);
+    QImage image(canvas.size() * canvas.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(canvas.devicePixelRatio());
+    std::vector<double> draw;
+    for (int i = 0; i < 500; ++i) {
+        image.fill(Qt::transparent);
+        const auto t = std::chrono::steady_clock::now();
+        QPainter p(&image);
+        canvas.draw(p);
+        p.end();
+        draw.push_back(msSince(t));
+    }
+    // The same after a change of colour or font, when the scales and the grid are drawn anew.
+    std::vector<double> cold;
+    const QFont font = canvas.font();
+    for (int i = 0; i < 200; ++i) {
+        canvas.setLabelFont(font, i % 2 == 0 ? QColor(250, 250, 250) : QColor(240, 240, 240));
+        image.fill(Qt::transparent);
+        const auto t = std::chrono::steady_clock::now();
+        QPainter p(&image);
+        canvas.draw(p);
+        p.end();
+        cold.push_back(msSince(t));
+    }
+    std::printf("whole diagram drawn at %dx%d (window 1920x1080): median %.3f ms, p99 %.3f ms; with the scales and "
+                "grid drawn anew: median %.3f ms, p99 %.3f ms\n",
+                canvas.width(), canvas.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(cold, 0.5),
+                percentile(cold, 0.99));
+
+    ctx.mapPoints.Proposed_Gas.fill(0);
+    ctx.config.Save_Map = false;
+    Deselect(ctx, DiagramMouseButton::Left);
+    RefreshDiagram(ctx);
+    canvas.repaint();
+    std::vector<double> drag;
+    const QPointF from = canvas.pointCentre(4);
+    QMouseEvent press(QEvent::MouseButtonPress, from, canvas.mapToGlobal(from), Qt::LeftButton, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&canvas, &press);
+    bool painted = false;
+    canvas.onPainted = [&painted] { painted = true; };
+    for (int i = 0; i < 500; ++i) {
+        const QPointF at = from + QPointF(0, (i % 2 == 0) ? -12 : 0);
+        const auto t = std::chrono::steady_clock::now();
+        QMouseEvent move(QEvent::MouseMove, at, canvas.mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&canvas, &move);
+        painted = false;
+        canvas.repaint();
+        if (painted) drag.push_back(msSince(t));
+    }
+    QMouseEvent release(QEvent::MouseButtonRelease, from, canvas.mapToGlobal(from), Qt::LeftButton, Qt::NoButton, {});
+    QCoreApplication::sendEvent(&canvas, &release);
+    canvas.onPainted = nullptr;
+    // The drag's write goes out before the window closes.
+    settle(ctx.settings.CFG_Transmit_Delay + 1500);
+    std::printf("drag, mouse event to the diagram repainted (%zu moves): median %.3f ms, p99 %.3f ms\n", drag.size(),
+                percentile(drag, 0.5), percentile(drag, 0.99));
+}
+
+std::filesystem::path prepareWorkDir(int page) {
     const auto dir = std::filesystem::temp_directory_path() / ("bifuel-ui-figures-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat", dir / "bifuel-studio.dat",
                                std::filesystem::copy_options::overwrite_existing);
-    std::ofstream(dir / "bifuel-studio.ini", std::ios::binary) << "Port_Name=sim\r\nPage_Index=0\r\n";
+    std::ofstream(dir / "bifuel-studio.ini", std::ios::binary) << "Port_Name=sim\r\nPage_Index=" << page << "\r\n";
     return dir;
 }
 
@@ -93,7 +194,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "start";
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    const auto dir = prepareWorkDir();
+    const bool graph = mode == "graph";
+    const auto dir = prepareWorkDir(graph ? 2 : 0);
     const Paths paths = MakePaths(dir, "bifuel-studio");
 
     // The same steps as the program's start.
@@ -128,6 +230,7 @@ int main(int argc, char** argv) {
         std::int64_t pendingFromUs = -1;
         std::uint16_t period = 37500;
         std::uint16_t level = 150;
+        std::uint16_t petrolUs = 4000;
         const Subscription live = ctx.events.liveData.subscribe([&] {
             pendingFromUs = port.lastBytesUs;
             // A new engine speed for the next reply, so that every reply repaints.
@@ -139,16 +242,34 @@ int main(int argc, char** argv) {
                 level = level == 150 ? 640 : 150;
                 ecu->state().live[6] = static_cast<std::uint8_t>(level >> 8);
                 ecu->state().live[7] = static_cast<std::uint8_t>(level & 0xFF);
+                // Petrol and gas times of the four cylinders: the live point moves.
+                petrolUs = petrolUs == 4000 ? 6500 : 4000;
+                const auto gasUs = static_cast<std::uint16_t>(petrolUs + 1500);
+                for (std::size_t c = 0; c < 4; ++c) {
+                    ecu->state().live[18 + 2 * c] = static_cast<std::uint8_t>(petrolUs >> 8);
+                    ecu->state().live[19 + 2 * c] = static_cast<std::uint8_t>(petrolUs & 0xFF);
+                    ecu->state().live[26 + 2 * c] = static_cast<std::uint8_t>(gasUs >> 8);
+                    ecu->state().live[27 + 2 * c] = static_cast<std::uint8_t>(gasUs & 0xFF);
+                }
             }
         });
-        studio.main().onIndicatorsPainted = [&] {
+        auto painted = [&] {
             if (pendingFromUs < 0) return;
             latencyMs.push_back(double(scheduler.nowUs() - pendingFromUs) / 1000.0);
             pendingFromUs = -1;
         };
+        if (graph) {
+            studio.main().graphPage().canvas()->onPainted = painted;
+        } else {
+            studio.main().onIndicatorsPainted = painted;
+        }
         studio.Show();
         double cpuStart = 0;
+        double cpu = 0;
+        double wall = 0;
         std::size_t samplesStart = 0;
+        std::size_t samplesEnd = 0;
+        const auto wallStart = std::chrono::steady_clock::now();
         // Measure from the first live replies on, once the start-up work is over.
         bool connectedAtStart = false;
         bool connectedAtEnd = false;
@@ -158,16 +279,19 @@ int main(int argc, char** argv) {
             cpuStart = cpuSeconds();
             samplesStart = latencyMs.size();
             QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
-                // Quitting closes the windows, and the main window's close closes the port.
                 connectedAtEnd = ctx.link.ECU_Connected;
+                cpu = cpuSeconds() - cpuStart;
+                wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count() - 4.0;
+                samplesEnd = latencyMs.size();
+                // The drawing figures while the window is still open and polling.
+                if (graph) graphFigures(studio);
+                // Quitting closes the windows, and the main window's close closes the port.
                 QCoreApplication::quit();
             });
         });
-        const auto wallStart = std::chrono::steady_clock::now();
         app.exec();
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count() - 4.0;
-        const double cpu = cpuSeconds() - cpuStart;
-        std::vector<double> lat(latencyMs.begin() + static_cast<std::ptrdiff_t>(samplesStart), latencyMs.end());
+        std::vector<double> lat(latencyMs.begin() + static_cast<std::ptrdiff_t>(samplesStart),
+                                latencyMs.begin() + static_cast<std::ptrdiff_t>(std::max(samplesStart, samplesEnd)));
         std::sort(lat.begin(), lat.end());
         auto pct = [&lat](double p) {
             return lat.empty() ? -1.0 : lat[std::min(lat.size() - 1, static_cast<std::size_t>(p * double(lat.size())))];
@@ -176,8 +300,8 @@ int main(int argc, char** argv) {
                     connectedAtStart ? 1 : 0, connectedAtEnd ? 1 : 0, lat.size(),
                     ctx.live.Work_Mode == kModeGas ? 1 : 0, studio.main().pageIndex());
         std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
-        std::printf("last live byte to indicators painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n", pct(0.5),
-                    pct(0.99), lat.empty() ? -1.0 : lat.back());
+        std::printf("last live byte to %s painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                    graph ? "the live point" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
         std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
         status = connectedAtStart && connectedAtEnd && !lat.empty() ? 0 : 1;
     }

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 
 #include <algorithm>
 #include <cmath>
@@ -174,18 +175,33 @@ void DiagramCanvas::paintEvent(QPaintEvent*) {
     if (onPainted) onPainted();
 }
 
-void DiagramCanvas::draw(QPainter& p) const {
+QFont DiagramCanvas::scaleFont() const {
+    QFont font = labelFont_;
+    font.setPixelSize(std::max(6, static_cast<int>(std::lround((font.pointSizeF() > 0 ? font.pointSizeF() : 10) * lookScale()))));
+    return font;
+}
+
+const QPixmap& DiagramCanvas::backdrop() const {
     const DiagramView& v = ctx_.diagramView;
+    const QColor grid = colourOf(ctx_, Colour::Diagram_Grid);
+    const qreal dpr = devicePixelRatioF();
+    std::size_t key = std::hash<QString>{}(labelFont_.toString());
+    for (const double part : {double(width()), double(height()), double(dpr), double(labelColour_.rgba()), double(grid.rgba()),
+                              double(v.Image_CLB_Scale_Manifuld.visible), double(v.Gas_Scale_Labels.size())})
+        key = key * 1000003u ^ std::hash<double>{}(part);
+    if (key == backdropKey_ && !backdrop_.isNull()) return backdrop_;
+    backdropKey_ = key;
+    backdrop_ = QPixmap((QSizeF(size()) * dpr).toSize());
+    backdrop_.setDevicePixelRatio(dpr);
+    backdrop_.fill(Qt::transparent);
+    QPainter p(&backdrop_);
     const QRectF area = diagramRect();
     const double k = lookScale();
     const double w = area.width();
     const double h = area.height();
-    const QColor grid = colourOf(ctx_, Colour::Diagram_Grid);
 
     // Scales: numbers beside their grid lines.
-    QFont font = labelFont_;
-    font.setPixelSize(std::max(6, static_cast<int>(std::lround((font.pointSizeF() > 0 ? font.pointSizeF() : 10) * k))));
-    p.setFont(font);
+    p.setFont(scaleFont());
     p.setPen(labelColour_);
     const double labelH = 16 * k;
     for (const DiagramLabel& l : v.Gas_Scale_Labels) {
@@ -203,15 +219,26 @@ void DiagramCanvas::draw(QPainter& p) const {
         const double cx = area.left() + l.rect.x + 10; // the label box starts 10 before its line
         p.drawText(QRectF(cx - 20 * k, area.bottom() + 1, 40 * k, labelH), Qt::AlignHCenter | Qt::AlignTop, text(l.text));
     }
-
-    p.save();
     p.translate(area.topLeft());
-    p.setClipRect(QRectF(-kPointCircleSize * k, -kPointCircleSize * k, w + 2 * kPointCircleSize * k, h + 2 * kPointCircleSize * k));
     p.fillRect(QRectF(0, 0, w, h), QColor(0, 0, 0, 60));
     p.setPen(QPen(grid, 1));
     for (const DiagramRect& r : v.Grid_Horizontal) crispHorizontal(p, 0, w, std::min(r.y, h - 1));
     for (const DiagramRect& r : v.Grid_Vertical) crispVertical(p, std::min(r.x, w - 1), 0, h);
+    return backdrop_;
+}
 
+void DiagramCanvas::draw(QPainter& p) const {
+    const DiagramView& v = ctx_.diagramView;
+    const QRectF area = diagramRect();
+    const double k = lookScale();
+    const double w = area.width();
+    const double h = area.height();
+    // What changes only with the size, the fonts and the colours comes from a picture.
+    p.drawPixmap(QPointF(0, 0), backdrop());
+
+    p.save();
+    p.translate(area.topLeft());
+    p.setClipRect(QRectF(-kPointCircleSize * k, -kPointCircleSize * k, w + 2 * kPointCircleSize * k, h + 2 * kPointCircleSize * k));
     p.setRenderHint(QPainter::Antialiasing);
     if (v.Map_Visible) {
         const QColor pair = colourOf(ctx_, Colour::Map_Point_Line);
@@ -230,9 +257,16 @@ void DiagramCanvas::draw(QPainter& p) const {
     }
     const QColor line = colourOf(ctx_, Colour::Diagram);
     for (const DiagramLine& l : v.Lines) drawLine(p, l, line, k);
-    QFont numbers = font;
+    QFont numbers = scaleFont();
     numbers.setPixelSize(std::max(6, static_cast<int>(std::lround(9 * k))));
     numbers.setBold(true);
+    if (numbers != numbersFont_) {
+        numbersFont_ = numbers;
+        for (std::size_t i = 0; i < numbers_.size(); ++i) {
+            numbers_[i].setText(QString::number(i));
+            numbers_[i].prepare(QTransform(), numbers);
+        }
+    }
     p.setFont(numbers);
     for (std::size_t i = 0; i < v.Points.size(); ++i) {
         const DiagramCircle& c = v.Points[i];
@@ -240,8 +274,8 @@ void DiagramCanvas::draw(QPainter& p) const {
         drawCircle(p, c.x, c.y, c.size * k, fill);
         // The number the digit keys take it by.
         p.setPen(fill.lightness() > 140 ? QColor(10, 14, 20) : QColor(245, 248, 255));
-        const double r = c.size * k / 2;
-        p.drawText(QRectF(c.x - r, c.y - r, 2 * r, 2 * r), Qt::AlignCenter, QString::number(i));
+        const QSizeF size = numbers_[i].size();
+        p.drawStaticText(QPointF(c.x - size.width() / 2, c.y - size.height() / 2), numbers_[i]);
     }
     // The proposal over the diagram it would replace.
     if (v.Proposed_Visible) {
@@ -257,7 +291,7 @@ void DiagramCanvas::draw(QPainter& p) const {
     }
 
     // Legend, top left inside the diagram.
-    p.setFont(font);
+    p.setFont(scaleFont());
     const LanguageView& t = ctx_.languageView;
     auto legend = [&](double y, Colour c, const std::string& caption) {
         drawCircle(p, (5 + kLegendCircle / 2) * k, (y + kLegendCircle / 2) * k, kLegendCircle * k, colourOf(ctx_, c));
@@ -271,7 +305,7 @@ void DiagramCanvas::draw(QPainter& p) const {
     // The diagram's frame over everything drawn inside it.
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(grid.lighter(130), 1));
+    p.setPen(QPen(colourOf(ctx_, Colour::Diagram_Grid).lighter(130), 1));
     p.drawRect(QRectF(std::floor(area.left()) + 0.5, 0.5, std::floor(w) - 1, std::floor(h) - 1));
 }
 
@@ -383,7 +417,9 @@ GraphPage::GraphPage(Context& ctx, DesignLayout* panel) : QObject(panel), ctx_(c
     buildPanels();
     // The live points move with the reply that carries them.
     subscriptions_.push_back(ctx_.events.liveData.subscribe([this] {
-        if (panel_->isVisible()) canvas_->update();
+        if (!panel_->isVisible()) return;
+        drawn_ = ViewSignature(ctx_.diagramView);
+        canvas_->update();
     }));
     panel_->installEventFilter(this);
     ApplyTexts();

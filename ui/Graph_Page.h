@@ -4,6 +4,8 @@
 #include "runtime/Signal.h"
 
 #include <QObject>
+#include <QPixmap>
+#include <QStaticText>
 #include <QWidget>
 
 #include <array>
@@ -57,6 +59,10 @@ protected:
 
 private:
     void reportGeometry();
+    // The scales, the diagram's ground and its grid: drawn again only when the size, the
+    // fonts or the colours change.
+    const QPixmap& backdrop() const;
+    QFont scaleFont() const;
     // The circle under a point of the diagram (its pixels), -1 for none; the selected
     // point wins where circles overlap.
     int circleAt(QPointF local) const;
@@ -70,6 +76,10 @@ private:
     QFont labelFont_;
     QColor labelColour_ = Qt::white;
     int pressedCircle_ = -1; // the circle a button went down on; it takes the moves
+    mutable QPixmap backdrop_;
+    mutable std::size_t backdropKey_ = 0;
+    mutable std::array<QStaticText, 9> numbers_; // the points' numbers, laid out once
+    mutable QFont numbersFont_;
 };
 
 // The Graph page: the diagram, its labels and legend, the history and prompt panels, the
