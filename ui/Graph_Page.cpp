@@ -425,15 +425,20 @@ GraphPage::GraphPage(Context& ctx, DesignLayout* panel) : QObject(panel), ctx_(c
     ApplyTexts();
 }
 
-HudButton* GraphPage::button(const char* name, QRectF design, std::function<void()> click) {
-    auto* b = new HudButton(QString(), panel_);
+HudButton* GraphPage::actionButton(QWidget* parent, const char* name, std::function<void()> click) {
+    auto* b = new HudButton(QString(), parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setFocusPolicy(Qt::NoFocus);
-    panel_->place(b, design);
     connect(b, &QAbstractButton::clicked, this, [this, click = std::move(click)] {
         click();
         Refresh();
     });
+    return b;
+}
+
+HudButton* GraphPage::button(const char* name, QRectF design, std::function<void()> click) {
+    HudButton* b = actionButton(panel_, name, std::move(click));
+    panel_->place(b, design);
     return b;
 }
 
@@ -482,18 +487,8 @@ void GraphPage::buildPanels() {
     historyTitle_ = new HudLabel(history_);
     historyTitle_->setAlignment(Qt::AlignCenter);
     historyTitle_->setShrinkToFit(true);
-    auto historyButton = [this](const char* name, void (*step)(Context&)) {
-        auto* b = new HudButton(QString(), history_);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setFocusPolicy(Qt::NoFocus);
-        connect(b, &QAbstractButton::clicked, this, [this, step] {
-            step(ctx_);
-            Refresh();
-        });
-        return b;
-    };
-    historyBack_ = historyButton("HudButton_CLB_History_Back", &HistoryBack);
-    historyForward_ = historyButton("HudButton_CLB_History_Forward", &HistoryForward);
+    historyBack_ = actionButton(history_, "HudButton_CLB_History_Back", [this] { HistoryBack(ctx_); });
+    historyForward_ = actionButton(history_, "HudButton_CLB_History_Forward", [this] { HistoryForward(ctx_); });
     history_->hide();
 
     prompt_ = new DesignLayout(QSizeF(1, 1), canvas_);
@@ -506,18 +501,8 @@ void GraphPage::buildPanels() {
     promptText_->setWordWrap(true);
     promptText_->setShrinkToFit(true);
     promptInner_->place(promptText_, QRectF(0, 0, 1, 1));
-    auto promptButton = [this](const char* name, void (*click)(Context&)) {
-        auto* b = new HudButton(QString(), prompt_);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setFocusPolicy(Qt::NoFocus);
-        connect(b, &QAbstractButton::clicked, this, [this, click] {
-            click(ctx_);
-            Refresh();
-        });
-        return b;
-    };
-    promptButton1_ = promptButton("HudButton_CLB_Prompt_1", &PromptButton1Click);
-    promptButton2_ = promptButton("HudButton_CLB_Prompt_2", &PromptButton2Click);
+    promptButton1_ = actionButton(prompt_, "HudButton_CLB_Prompt_1", [this] { PromptButton1Click(ctx_); });
+    promptButton2_ = actionButton(prompt_, "HudButton_CLB_Prompt_2", [this] { PromptButton2Click(ctx_); });
     prompt_->hide();
 }
 

@@ -129,7 +129,9 @@ private:
     void showPromptPanel();
     QFont pageFont() const;
     QColor general() const;
-    // A button that takes no keyboard focus: the arrows stay with the diagram.
+    // A button that takes no keyboard focus (the arrows stay with the diagram) and brings
+    // the page up to date after its click; `button` places one on the page's panel.
+    HudButton* actionButton(QWidget* parent, const char* name, std::function<void()> click);
     HudButton* button(const char* name, QRectF design, std::function<void()> click);
 
     Context& ctx_;

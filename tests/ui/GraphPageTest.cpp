@@ -316,9 +316,11 @@ TEST_F(GraphPage, Screenshots) {
     ASSERT_EQ(ctx().diagram.Selected_Point, 4);
     ASSERT_TRUE(ctx().diagramView.Guides_Visible);
     save(main(), "graph_page_point_selected.png");
+    key(Qt::Key_Up); // an edit, so that there is a step back
     key(Qt::Key_Escape);
     QTest::mouseClick(&canvas(), Qt::RightButton, {}, emptySpot());
     run(100);
+    ASSERT_TRUE(page().historyBack()->isEnabled());
     save(main(), "graph_page_history_panel.png");
     main().resize(1920, 1080);
     run(300);
