@@ -245,8 +245,15 @@ void refreshCylinder(Context& ctx, int c, const std::array<std::int32_t, kACBRow
     cyl.value = values;
 }
 
-void drawBars(Context& ctx, int upTo) {
+// Bars and boxes of the first four cylinders, or of every cylinder shown.
+void drawBars(Context& ctx, bool allShown) {
     ACBView& v = ctx.acbView;
+    // The display is built for the cylinders the program knew at start; the ECU's
+    // configuration may give another number later.
+    if (v.Cylinders != std::clamp(ctx.config.Cylinders, 1, kACBCylinderSlots)) {
+        ACB_Build_Display(ctx, ctx.config.Cylinders);
+    }
+    const int upTo = allShown ? v.Cylinders : 4;
     std::int32_t largest = 0;
     for (int c = 0; c < 4; ++c) {
         for (const std::int32_t value : v.cylinders[static_cast<std::size_t>(c)].value) {
@@ -375,7 +382,7 @@ void ACB_Refresh(Context& ctx, const std::string& groupText) {
                         {live.Live_Petrol_On_Petrol[i], live.Live_Petrol_On_Gas[i],
                          live.Live_Gas_Inj[i]});
     }
-    drawBars(ctx, 4);
+    drawBars(ctx, false);
     if (pressed && !s.Sampling_Off) {
         if (s.Petrol_Phase) {
             s.Petrol_Sum += live.Live_Petrol_Avg;
@@ -387,7 +394,7 @@ void ACB_Refresh(Context& ctx, const std::string& groupText) {
     }
 }
 
-void ACB_Draw_Bars(Context& ctx) { drawBars(ctx, ctx.acbView.Cylinders); }
+void ACB_Draw_Bars(Context& ctx) { drawBars(ctx, true); }
 
 // ---- Life cycle ------------------------------------------------------------------------
 
