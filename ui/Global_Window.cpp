@@ -543,6 +543,10 @@ void TForm_3D_GEN::buildPages() {
     addPanel(1, "HudPanel_ACB_1", QRectF(3, 4, 614, 195));
     addPanel(1, "HudPanel_ACB_2", QRectF(3, 199, 614, 194));
     addPanel(1, "HudPanel_ACB_3", QRectF(3, 397, 614, 80));
+    {
+        const auto n = pagePanels_.size();
+        acbPage_ = new AcbPage(ctx_, pagePanels_[n - 3], pagePanels_[n - 2], pagePanels_[n - 1]);
+    }
     addPanel(2, "HudPanel_CLB", QRectF(3, 4, 616, 473));
     graphPage_ = new GraphPage(ctx_, pagePanels_.back());
     addPanel(3, "HudPanel_RPM", QRectF(3, 4, 616, 473));
@@ -811,6 +815,9 @@ void TForm_3D_GEN::RunDeferredAction(int action) {
     case kActionSplashHide: splash_->hide(); break;
     case kActionPage0Fonts:
         if (pageIndex_ == 0) setupPage_->ApplyFonts();
+        break;
+    case kActionPage1Fonts:
+        if (pageIndex_ == 1) acbPage_->ApplyFonts();
         break;
     case kActionPage0Fonts + 2:
         if (pageIndex_ == 2) graphPage_->ApplyFonts();
@@ -1137,6 +1144,7 @@ void TForm_3D_GEN::ApplyFonts() {
         ind.panel->setAccent(c);
     }
     if (pageIndex_ == 0) setupPage_->ApplyFonts();
+    if (pageIndex_ == 1) acbPage_->ApplyFonts();
     if (pageIndex_ == 2) graphPage_->ApplyFonts();
     update();
     if (onFontsApplied) onFontsApplied();
@@ -1181,6 +1189,7 @@ void TForm_3D_GEN::Refresh() {
     for (std::size_t i = 0; i < 4; ++i) tabItems_[i]->setText(FromUtf8(*tabTexts[i]));
     setupPage_->Refresh();
     graphPage_->Refresh();
+    acbPage_->Refresh();
     if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size())) menuFileList_->setItems(t.HudStringListBox_Menu_File);
     if (menuLngList_->count() != static_cast<int>(t.HudStringListBox_Menu_LNG.size())) {
         menuLngList_->setItems(t.HudStringListBox_Menu_LNG);

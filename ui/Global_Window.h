@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Acb_Page.h"
 #include "Graph_Page.h"
 #include "Hud_Widgets.h"
 #include "Main_Logic.h"
@@ -144,6 +145,7 @@ public:
     DesignLayout* page(int i) { return pages_.at(static_cast<std::size_t>(i)); }
     SetupPage& setupPage() { return *setupPage_; }
     GraphPage& graphPage() { return *graphPage_; }
+    AcbPage& acbPage() { return *acbPage_; }
     int pageIndex() const { return pageIndex_; }
     void selectPage(int index);
     double columnWidth() const { return columnWidth_; }
@@ -232,6 +234,7 @@ private:
     std::vector<DesignLayout*> pagePanels_;
     SetupPage* setupPage_ = nullptr; // owned by its panel
     GraphPage* graphPage_ = nullptr; // owned by its panel
+    AcbPage* acbPage_ = nullptr;     // owned by its upper panel
     HudLabel* portName_ = nullptr;
     HudLabel* linkQuality_ = nullptr;
     HudLabel* connectMarker_ = nullptr;

@@ -46,6 +46,7 @@ enum Action : std::uint8_t {
     kActionPromptFont = 9,   // the MAP correction's prompt panel
     kActionScaleFonts = 10,  // the diagram's scale labels, while the Graph page is shown
     kActionPage0Fonts = 12,
+    kActionPage1Fonts = 13, // the Auto Calibration page
     kActionSplashShow = 16,
     kActionSplashHide = 17,
 };
