@@ -10,7 +10,11 @@
 //                             with every reply (delay to the diagram painted), then at
 //                             1920 x 1080: the whole diagram drawn, and a drag from the mouse
 //                             event to the repaint, 500 times each
+//   ui_figures acb SECONDS    the same with the Auto Calibration page shown, its bars and
+//                             boxes following every reply (delay to the bars painted), then
+//                             at 1920 x 1080 the bars and boxes drawn and repainted, 500 times
 
+#include "Acb_Page.h"
 #include "Global_Window.h"
 #include "Graph_Page.h"
 #include "OpenGL_MSG.h"
@@ -179,6 +183,44 @@ void graphFigures(ui::StudioApp& studio) {
                 percentile(drag, 0.5), percentile(drag, 0.99));
 }
 
+// The Auto Calibration page at 1920 x 1080: its bars and value boxes drawn into an image,
+// then the bars repainted on the screen, 500 times each.
+void acbFigures(ui::StudioApp& studio) {
+    ui::TForm_3D_GEN& main = studio.main();
+    main.resize(1920, 1080);
+    settle(500);
+    ui::AcbBars& bars = *main.acbPage().bars();
+    ui::AcbValues& values = *main.acbPage().values();
+    QImage image(bars.size() * bars.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(bars.devicePixelRatio());
+    QImage boxes(values.size() * values.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+    boxes.setDevicePixelRatio(values.devicePixelRatio());
+    std::vector<double> draw;
+    for (int i = 0; i < 500; ++i) {
+        image.fill(Qt::transparent);
+        boxes.fill(Qt::transparent);
+        const auto t = std::chrono::steady_clock::now();
+        QPainter p(&image);
+        bars.draw(p);
+        p.end();
+        QPainter q(&boxes);
+        values.draw(q);
+        q.end();
+        draw.push_back(msSince(t));
+    }
+    std::vector<double> repaint;
+    for (int i = 0; i < 500; ++i) {
+        const auto t = std::chrono::steady_clock::now();
+        bars.repaint();
+        values.repaint();
+        repaint.push_back(msSince(t));
+    }
+    std::printf("bars %dx%d and boxes %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; repainted on "
+                "the screen: median %.3f ms, p99 %.3f ms\n",
+                bars.width(), bars.height(), values.width(), values.height(), percentile(draw, 0.5),
+                percentile(draw, 0.99), percentile(repaint, 0.5), percentile(repaint, 0.99));
+}
+
 std::filesystem::path prepareWorkDir(int page) {
     const auto dir = std::filesystem::temp_directory_path() / ("bifuel-ui-figures-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -195,7 +237,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     const bool graph = mode == "graph";
-    const auto dir = prepareWorkDir(graph ? 2 : 0);
+    const bool acb = mode == "acb";
+    const auto dir = prepareWorkDir(graph ? 2 : acb ? 1 : 0);
     const Paths paths = MakePaths(dir, "bifuel-studio");
 
     // The same steps as the program's start.
@@ -260,6 +303,8 @@ int main(int argc, char** argv) {
         };
         if (graph) {
             studio.main().graphPage().canvas()->onPainted = painted;
+        } else if (acb) {
+            studio.main().acbPage().bars()->onPainted = painted;
         } else {
             studio.main().onIndicatorsPainted = painted;
         }
@@ -285,6 +330,7 @@ int main(int argc, char** argv) {
                 samplesEnd = latencyMs.size();
                 // The drawing figures while the window is still open and polling.
                 if (graph) graphFigures(studio);
+                if (acb) acbFigures(studio);
                 // Quitting closes the windows, and the main window's close closes the port.
                 QCoreApplication::quit();
             });
@@ -301,7 +347,7 @@ int main(int argc, char** argv) {
                     ctx.live.Work_Mode == kModeGas ? 1 : 0, studio.main().pageIndex());
         std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
         std::printf("last live byte to %s painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    graph ? "the live point" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
+                    graph ? "the live point" : acb ? "the bars" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
         std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
         status = connectedAtStart && connectedAtEnd && !lat.empty() ? 0 : 1;
     }

@@ -11,12 +11,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <string_view>
 
 namespace bifuel::ui {
 namespace {
 
 constexpr std::array<Colour, kACBRows> kBarColours{Colour::ACB_Pet_Pet, Colour::ACB_Pet_Gas, Colour::ACB_Gas_Gas};
-constexpr std::array<int, kACBRows> kRowLabelEntries{2, 30, 3}; // petrol, petrol on gas, gas
+constexpr std::array<Colour, kACBRows> kRowLabelColours{Colour::Petrol, Colour::ACB_Pet_Gas, Colour::Gas};
 
 QRectF scaled(const ViewRect& r, double sx, double sy) {
     return {r.x * sx, r.y * sy, r.width * sx, r.height * sy};
@@ -32,7 +34,39 @@ QColor endColour(const Context& ctx, AutoCalibrationResult r) {
     }
 }
 
+// Folds `v` into the digest `h`.
+void mix(std::size_t& h, std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); }
+
+std::size_t coloursKey(const Context& ctx) {
+    std::size_t h = 0;
+    for (const Colour c : kBarColours) mix(h, std::hash<std::string>{}(ctx.colours.ColourOf(c)));
+    return h;
+}
+
+std::size_t sizeKey(const QWidget& w, std::size_t extra) {
+    std::size_t h = extra;
+    mix(h, static_cast<std::size_t>(w.width()));
+    mix(h, static_cast<std::size_t>(w.height()));
+    mix(h, static_cast<std::size_t>(std::lround(w.devicePixelRatioF() * 100)));
+    return h;
+}
+
 } // namespace
+
+std::size_t DisplaySignature(const Context& ctx) {
+    const ACBView& v = ctx.acbView;
+    std::size_t h = coloursKey(ctx);
+    mix(h, static_cast<std::size_t>(v.Cylinders));
+    for (const ACBCylinder& c : v.cylinders) {
+        for (std::size_t r = 0; r < kACBRows; ++r) {
+            mix(h, static_cast<std::size_t>(c.Rectangle_ACB_Bar[r].height));
+            mix(h, static_cast<std::size_t>(c.Rectangle_ACB_Bar[r].rect.x));
+            mix(h, std::hash<std::string>{}(c.HudTextBox_ACB_Value[r].text));
+            mix(h, c.HudTextBox_ACB_Value[r].visible ? 1 : 2);
+        }
+    }
+    return h;
+}
 
 // ---- Bars ------------------------------------------------------------------------------
 
@@ -55,25 +89,43 @@ QRectF AcbBars::filledRect(int cylinder, int row) const {
     return {full.left(), full.bottom() - h, full.width(), h};
 }
 
-void AcbBars::draw(QPainter& p) const {
+const QPixmap& AcbBars::backdrop() const {
+    const std::size_t key = sizeKey(*this, coloursKey(ctx_) ^ static_cast<std::size_t>(ctx_.acbView.Cylinders));
+    if (key == backdropKey_ && !backdrop_.isNull()) return backdrop_;
+    backdropKey_ = key;
+    const double dpr = devicePixelRatioF();
+    backdrop_ = QPixmap(QSize(std::max(1, width()), std::max(1, height())) * dpr);
+    backdrop_.setDevicePixelRatio(dpr);
+    backdrop_.fill(Qt::transparent);
+    QPainter p(&backdrop_);
     p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
     const int n = std::clamp(ctx_.acbView.Cylinders, 0, kACBCylinderSlots);
-    const double radius = std::max(1.0, std::min(width() / double(ACBView::kBarAreaWidth), 1.0 * height() / ACBView::kBarAreaHeight) * 3);
     for (int c = 0; c < n; ++c) {
         for (int r = 0; r < kACBRows; ++r) {
             const QRectF full = barRect(c, r);
             if (full.isEmpty()) continue;
-            const QColor colour = colourOf(ctx_, kBarColours[static_cast<std::size_t>(r)]);
-            QColor trough = colour;
+            QColor trough = colourOf(ctx_, kBarColours[static_cast<std::size_t>(r)]);
             trough.setAlpha(40);
-            p.setPen(Qt::NoPen);
             p.setBrush(trough);
-            p.drawRoundedRect(full, radius, radius);
+            p.drawRoundedRect(full, 3, 3);
+        }
+    }
+    return backdrop_;
+}
+
+void AcbBars::draw(QPainter& p) const {
+    p.drawPixmap(0, 0, backdrop());
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    const int n = std::clamp(ctx_.acbView.Cylinders, 0, kACBCylinderSlots);
+    for (int c = 0; c < n; ++c) {
+        for (int r = 0; r < kACBRows; ++r) {
             const QRectF filled = filledRect(c, r);
-            if (filled.height() > 0) {
-                p.setBrush(colour);
-                p.drawRoundedRect(filled, std::min(radius, filled.height() / 2), std::min(radius, filled.height() / 2));
-            }
+            if (filled.height() <= 0) continue;
+            const double radius = std::min(3.0, filled.height() / 2);
+            p.setBrush(colourOf(ctx_, kBarColours[static_cast<std::size_t>(r)]));
+            p.drawRoundedRect(filled, radius, radius);
         }
     }
 }
@@ -102,37 +154,64 @@ void AcbValues::setBoxFont(const QFont& font) {
     update();
 }
 
-void AcbValues::draw(QPainter& p) const {
+const QPixmap& AcbValues::backdrop() const {
+    const std::size_t key = sizeKey(*this, static_cast<std::size_t>(ctx_.acbView.Cylinders));
+    if (key == backdropKey_ && !backdrop_.isNull()) return backdrop_;
+    backdropKey_ = key;
+    const double dpr = devicePixelRatioF();
+    backdrop_ = QPixmap(QSize(std::max(1, width()), std::max(1, height())) * dpr);
+    backdrop_.setDevicePixelRatio(dpr);
+    backdrop_.fill(Qt::transparent);
+    QPainter p(&backdrop_);
     p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(255, 255, 255, 60), 1));
+    p.setBrush(QColor(0, 0, 0, 90));
+    const int n = std::clamp(ctx_.acbView.Cylinders, 0, kACBCylinderSlots);
+    for (int c = 0; c < n; ++c) {
+        for (int r = 0; r < kACBRows; ++r) p.drawRoundedRect(boxRect(c, r).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    }
+    return backdrop_;
+}
+
+QFont AcbValues::textFont() const {
+    // One size for every box, the largest at which the widest text fits: found again only
+    // when the size, the font or the longest text changes.
+    const ACBView& v = ctx_.acbView;
+    const int n = std::clamp(v.Cylinders, 1, kACBCylinderSlots);
+    QString widest = QStringLiteral("00.00");
+    for (int c = 0; c < n; ++c) {
+        for (const ViewControl& box : v.cylinders[static_cast<std::size_t>(c)].HudTextBox_ACB_Value) {
+            if (static_cast<int>(box.text.size()) > widest.size()) widest = FromUtf8(box.text);
+        }
+    }
+    std::size_t key = sizeKey(*this, static_cast<std::size_t>(n));
+    mix(key, static_cast<std::size_t>(widest.size()));
+    mix(key, std::hash<QString>{}(font_.toString()));
+    if (key == fittedKey_) return fitted_;
+    fittedKey_ = key;
+    fitted_ = font_;
+    const double size = font_.pointSizeF() > 0 ? font_.pointSizeF() : 30.0;
+    const int largest = std::max(6, static_cast<int>(std::lround(size * height() / ACBView::kIndicAreaHeight)));
+    // The widest text in digits of the widest shape, so the size holds for every value.
+    QString probe = widest;
+    for (QChar& ch : probe) {
+        if (ch.isDigit()) ch = QLatin1Char('8');
+    }
+    fitted_.setPixelSize(FitPixelSize(fitted_, probe, boxRect(0, 0).adjusted(2, 1, -2, -1).size(), largest));
+    return fitted_;
+}
+
+void AcbValues::draw(QPainter& p) const {
+    p.drawPixmap(0, 0, backdrop());
     const ACBView& v = ctx_.acbView;
     const int n = std::clamp(v.Cylinders, 0, kACBCylinderSlots);
     if (n == 0) return;
-    // One size for every box: the widest text fits the first box.
-    const QRectF first = boxRect(0, 0).adjusted(2, 1, -2, -1);
-    QString widest;
-    for (int c = 0; c < n; ++c) {
-        for (const ViewControl& box : v.cylinders[static_cast<std::size_t>(c)].HudTextBox_ACB_Value) {
-            const QString t = FromUtf8(box.text);
-            if (t.size() > widest.size()) widest = t;
-        }
-    }
-    if (widest.isEmpty()) widest = QStringLiteral("00.00");
-    QFont f = font_;
-    const double size = font_.pointSizeF() > 0 ? font_.pointSizeF() : 30.0;
-    const int largest = std::max(6, static_cast<int>(std::lround(size * height() / ACBView::kIndicAreaHeight)));
-    f.setPixelSize(FitPixelSize(f, widest, first.size(), largest));
-    p.setFont(f);
-    for (int c = 0; c < n; ++c) {
-        const ACBCylinder& cyl = v.cylinders[static_cast<std::size_t>(c)];
-        for (int r = 0; r < kACBRows; ++r) {
-            const auto i = static_cast<std::size_t>(r);
-            if (!cyl.HudTextBox_ACB_Value[i].visible) continue;
-            const QRectF box = boxRect(c, r).adjusted(0.5, 0.5, -0.5, -0.5);
-            p.setPen(QPen(QColor(255, 255, 255, 60), 1));
-            p.setBrush(QColor(0, 0, 0, 90));
-            p.drawRoundedRect(box, 3, 3);
-            p.setPen(colourOf(ctx_, kBarColours[i]));
-            p.drawText(box, Qt::AlignCenter, FromUtf8(cyl.HudTextBox_ACB_Value[i].text));
+    p.setFont(textFont());
+    for (std::size_t r = 0; r < kACBRows; ++r) {
+        p.setPen(colourOf(ctx_, kBarColours[r]));
+        for (int c = 0; c < n; ++c) {
+            const ViewControl& box = v.cylinders[static_cast<std::size_t>(c)].HudTextBox_ACB_Value[r];
+            if (box.visible) p.drawText(boxRect(c, static_cast<int>(r)), Qt::AlignCenter, FromUtf8(box.text));
         }
     }
 }
@@ -147,13 +226,12 @@ void AcbValues::paintEvent(QPaintEvent*) {
 AcbPage::AcbPage(Context& ctx, DesignLayout* upper, DesignLayout* middle, DesignLayout* lower)
     : QObject(upper), ctx_(ctx), upper_(upper), middle_(middle), lower_(lower) {
     build();
-    subscriptions_.push_back(ctx_.events.liveData.subscribe([this] {
-        if (!upper_->isVisible()) return;
-        bars_->update();
-        values_->update();
-    }));
+    // The bars follow the reply that carries their values.
+    subscriptions_.push_back(ctx_.events.liveData.subscribe([this] { redrawDisplay(); }));
     subscriptions_.push_back(ctx_.events.autoCalibrationEnded.subscribe([this](const AutoCalibrationEnd& e) {
         end_ = e;
+        // A stopped run that wrote nothing had nothing to put back.
+        endWrote_ = ctx_.acb.Ecu_Changed;
         restore_.reset();
         Refresh();
     }));
@@ -168,10 +246,10 @@ void AcbPage::build() {
     bars_ = new AcbBars(ctx_, upper_);
     bars_->setObjectName(QStringLiteral("HudPanel_ACB_ProgressBar"));
     upper_->place(bars_, QRectF(0, 0, ACBView::kBarAreaWidth, ACBView::kBarAreaHeight));
-    // The middle layout lies one unit left and up of its panel.
+    // The middle layout lies one unit right of its panel and one up.
     values_ = new AcbValues(ctx_, middle_);
     values_->setObjectName(QStringLiteral("HudPanel_ACB_Indic"));
-    middle_->place(values_, QRectF(-1, -1, ACBView::kIndicAreaWidth, ACBView::kIndicAreaHeight));
+    middle_->place(values_, QRectF(1, -1, ACBView::kIndicAreaWidth, ACBView::kIndicAreaHeight));
     for (std::size_t r = 0; r < rows_.size(); ++r) {
         auto* label = new HudLabel(middle_);
         label->setObjectName(QStringLiteral("HudLabel_ACB_Row%1").arg(r + 1));
@@ -179,7 +257,7 @@ void AcbPage::build() {
         label->setShrinkToFit(true);
         label->setAlignment(Qt::AlignCenter);
         const ViewRect& rr = ctx_.acbView.rowRect[r];
-        middle_->place(label, QRectF(rr.x - 1, rr.y - 1, rr.width, rr.height));
+        middle_->place(label, QRectF(rr.x + 1, rr.y - 1, rr.width, rr.height));
         rows_[r] = label;
     }
     // The lower panel: prompt line, progress bar, algorithm choice and the Start toggle.
@@ -233,8 +311,11 @@ void AcbPage::showPrompt() {
     if (end_ && !ctx_.acb.In_Run) {
         // The run is over: what the core reported for it, and what became of the ECU.
         std::string shown = end_->text;
-        if (!end_->reason.empty()) shown += " " + end_->reason;
-        else if (end_->result == AutoCalibrationResult::Stopped) shown += " " + ctx_.LangText("ACB_Restore_Done");
+        const std::string more = !end_->reason.empty() ? end_->reason
+                                 : end_->result == AutoCalibrationResult::Stopped && endWrote_
+                                     ? ctx_.LangText("ACB_Restore_Done")
+                                                                                   : std::string();
+        if (!more.empty()) shown.append(" ").append(more);
         colour = endColour(ctx_, end_->result);
         if (restore_) {
             shown = restore_->text;
@@ -272,10 +353,25 @@ void AcbPage::Refresh() {
         algorithm_->setCurrentIndex(index);
     }
     for (std::size_t r = 0; r < rows_.size(); ++r) rows_[r]->setText(FromUtf8(ctx_.acbView.HudLabel_ACB_Row[r].text));
-    if (upper_->isVisible()) {
-        bars_->update();
-        values_->update();
-    }
+    if (upper_->isVisible()) fitListFont();
+    redrawDisplay();
+}
+
+void AcbPage::redrawDisplay() {
+    if (!upper_->isVisible()) return;
+    const std::size_t now = DisplaySignature(ctx_);
+    if (now == drawn_) return;
+    drawn_ = now;
+    bars_->update();
+    values_->update();
+}
+
+void AcbPage::fitListFont() {
+    // A list is no HUD item: its font follows the panel's scale here.
+    const Settings_Class& s = ctx_.settings;
+    QFont box = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
+    box.setPixelSize(std::max(6, static_cast<int>(std::lround(s.Font_Size * lower_->scaleY()))));
+    if (algorithm_->font() != box) algorithm_->setFont(box);
 }
 
 void AcbPage::ApplyFonts() {
@@ -286,14 +382,12 @@ void AcbPage::ApplyFonts() {
     start_->setTextColour(c);
     for (std::size_t r = 0; r < rows_.size(); ++r) {
         rows_[r]->setDesignFont(ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style));
-        rows_[r]->setColour(ColourFromText(ctx_.colours.ColourOf(kRowLabelEntries[r])));
+        rows_[r]->setColour(colourOf(ctx_, kRowLabelColours[r]));
     }
     values_->setBoxFont(ProgramFont(s.Font_Name, 30, 1));
     const QString style = EditorStyle(c);
     if (algorithm_->styleSheet() != style) algorithm_->setStyleSheet(style);
-    QFont box = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
-    box.setPixelSize(std::max(6, static_cast<int>(std::lround(s.Font_Size * lower_->scaleY()))));
-    if (algorithm_->font() != box) algorithm_->setFont(box);
+    fitListFont();
     bars_->update();
     values_->update();
 }

@@ -5,6 +5,7 @@
 #include "runtime/Signal.h"
 
 #include <QObject>
+#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -35,7 +36,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The empty troughs: drawn again only when the size, the cylinders or the colours change.
+    const QPixmap& backdrop() const;
+
     Context& ctx_;
+    mutable QPixmap backdrop_;
+    mutable std::size_t backdropKey_ = 0;
 };
 
 // The value boxes of the middle panel: one per cylinder and row, centred bold text that
@@ -51,9 +57,19 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    const QPixmap& backdrop() const;
+    QFont textFont() const;
+
     Context& ctx_;
     QFont font_;
+    mutable QPixmap backdrop_;
+    mutable std::size_t backdropKey_ = 0;
+    mutable QFont fitted_; // the box font fitted to the boxes, for fittedKey_
+    mutable std::size_t fittedKey_ = 0;
 };
+
+// A digest of what the bars and boxes show, to leave an unchanged display undrawn.
+std::size_t DisplaySignature(const Context& ctx);
 
 // The Auto Calibration page on its three panels: the bars, the row labels and value
 // boxes, the prompt line, the progress bar, the algorithm choice and the Start toggle.
@@ -82,6 +98,9 @@ private:
     void startClicked();
     void algorithmChosen(int index);
     void showPrompt();
+    void fitListFont();
+    // Repaints the bars and boxes when what they show has changed.
+    void redrawDisplay();
     QColor general() const;
 
     Context& ctx_;
@@ -96,8 +115,10 @@ private:
     HudButton* start_ = nullptr;
     QComboBox* algorithm_ = nullptr;
     std::optional<AutoCalibrationEnd> end_;
+    bool endWrote_ = false; // the run had written to the ECU when it ended
     std::optional<RestoreEnd> restore_;
     std::vector<Subscription> subscriptions_;
+    std::size_t drawn_ = 0; // the display's digest when the bars and boxes were last asked to draw
 };
 
 } // namespace bifuel::ui

@@ -149,17 +149,25 @@ TEST_P(AcbPage, ARunStartedWithTheMouseEndsWithSuccessOnThePageAndTheResultOnThe
     const EcuMemory want = programEncoding();
     EXPECT_NE(want, start) << "the run changed nothing";
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
-    if (shots) save(main(), "acb-page-success.png");
+    if (shots) {
+        save(main(), "acb-page-success.png");
+        // Larger: bars, boxes and texts are drawn at the size, not stretched.
+        main().resize(1600, 1000);
+        run(500);
+        save(main(), "acb-page-success-large.png");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Algorithms, AcbPage,
                          ::testing::Values(Algorithm{"Default", "2.54"}, Algorithm{"Only OFFSET calibration", "2.54"},
                                            Algorithm{"Fast calibration", "2.54"},
                                            Algorithm{"High R.P.M. calibration", "2.54"},
-                                           Algorithm{"Innovational", "1.63"}),
+                                           Algorithm{"Innovational", "1.63"},
+                                           // No to the question: the classic run on that ECU.
+                                           Algorithm{"Fast calibration", "1.63"}),
                          [](const ::testing::TestParamInfo<Algorithm>& p) {
                              std::string n;
-                             for (const char c : std::string(p.param.name))
+                             for (const char c : std::string(p.param.name) + "On" + p.param.firmware)
                                  if (std::isalnum(static_cast<unsigned char>(c))) n += c;
                              return n;
                          });
@@ -189,6 +197,38 @@ TEST_P(AcbPageStop, AStopPressMidRunPutsBackWhatTheEcuHad) {
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
     EXPECT_EQ(programEncoding(), want) << "the program does not hold what the ECU had";
     EXPECT_TRUE(page().algorithm()->isEnabled());
+}
+
+TEST_P(AcbPageStop, AStopWhileTheLinkIsGoneShowsTheRestorePendingThenItsEnd) {
+    open();
+    ASSERT_NO_FATAL_FAILURE(pressStart());
+    ASSERT_TRUE(runLong([&] { return ecu.state().diagram != start.diagram; }, 300000));
+    line.setUnplugged(true);
+    ASSERT_TRUE(runLong([&] { return !ctx().link.ECU_Connected; }, 30000));
+    main().Refresh();
+    EXPECT_EQ(page().prompt()->text().toStdString(), ctx().view.HudLabel_3D_ACB_Prompt.text);
+    EXPECT_TRUE(page().prompt()->text().startsWith(QStringLiteral("Autocalibration failed. No connection with ECU")));
+    EXPECT_TRUE(page().start()->isChecked()) << "the run waits for the ECU";
+    QTest::mouseClick(page().start(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(page().lastEnd().has_value());
+    EXPECT_TRUE(page().lastEnd()->restorePending);
+    const std::string pending = ctx().LangText("ACB_Partial_Calibration") + " " + ctx().LangText("ACB_Restore_When_Back");
+    EXPECT_EQ(page().prompt()->text().toStdString(), "Autocalibration stopped. " + pending);
+    EXPECT_EQ(page().prompt()->colour(), ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Error)));
+    EXPECT_FALSE(page().start()->isChecked());
+
+    // The same ECU answers again: what it had goes back, and the page says so.
+    line.setUnplugged(false);
+    const QString done = QString::fromStdString(ctx().LangText("ACB_Restore_Done"));
+    ASSERT_TRUE(runLong([&] { return page().prompt()->text() == done && polling() && ctx().ops.Saving.empty(); },
+                        120000))
+        << page().prompt()->text().toStdString();
+    EXPECT_EQ(page().prompt()->colour(), ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Complete)));
+    EcuMemory want = start;
+    const std::vector<std::uint8_t> map = EncodeMapStream(ctx());
+    std::copy(map.begin(), map.end(), want.rpmMap.begin());
+    EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
 }
 
 INSTANTIATE_TEST_SUITE_P(Classic, AcbPageStop, ::testing::Values(Algorithm{"Default", "2.54"}),
