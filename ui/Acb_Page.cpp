@@ -308,20 +308,19 @@ void AcbPage::showPrompt() {
     const LinkView& v = ctx_.view;
     QString text;
     QColor colour;
-    if (end_ && !ctx_.acb.In_Run) {
+    if (restore_ && !ctx_.acb.In_Run) {
+        // A calibration put back after its run: what became of it.
+        text = FromUtf8(restore_->text);
+        colour = colourOf(ctx_, restore_->written ? Colour::Txt_Complete : Colour::Txt_Error);
+    } else if (end_ && !ctx_.acb.In_Run) {
         // The run is over: what the core reported for it, and what became of the ECU.
         std::string shown = end_->text;
-        const std::string more = !end_->reason.empty() ? end_->reason
-                                 : end_->result == AutoCalibrationResult::Stopped && endWrote_
-                                     ? ctx_.LangText("ACB_Restore_Done")
-                                                                                   : std::string();
+        std::string more = end_->reason;
+        if (more.empty() && end_->result == AutoCalibrationResult::Stopped && endWrote_)
+            more = ctx_.LangText("ACB_Restore_Done");
         if (!more.empty()) shown.append(" ").append(more);
-        colour = endColour(ctx_, end_->result);
-        if (restore_) {
-            shown = restore_->text;
-            colour = colourOf(ctx_, restore_->written ? Colour::Txt_Complete : Colour::Txt_Error);
-        }
         text = FromUtf8(shown);
+        colour = endColour(ctx_, end_->result);
     } else {
         text = FromUtf8(v.HudLabel_3D_ACB_Prompt.text.empty() ? ctx_.languageView.HudLabel_3D_ACB_Prompt
                                                               : v.HudLabel_3D_ACB_Prompt.text);
