@@ -26,6 +26,8 @@ EcuImage TakeImage(const Context& ctx) {
     image.gas = ctx.diagram.Gas_Point;
     image.idlePoint = ctx.diagram.Idle_Point;
     image.map = ctx.rpmMap.Map_Value;
+    image.mapReadWord = ctx.rpmMap.Read_Word;
+    image.mapReadKnown = ctx.rpmMap.Read_Known;
     return image;
 }
 
@@ -39,6 +41,8 @@ void PutImage(Context& ctx, const EcuImage& image) {
     AfterDiagramRead(ctx);
     // A map write sends the page's texts: they must say what the values say.
     ctx.rpmMap.Map_Value = image.map;
+    ctx.rpmMap.Read_Word = image.mapReadWord;
+    ctx.rpmMap.Read_Known = image.mapReadKnown;
     BuildMap(ctx);
     FillSetupPage(ctx);
 }

@@ -26,6 +26,9 @@ struct EcuImage {
     DiagramTimes gas{};
     std::uint8_t idlePoint = 2;
     MapGrid<std::uint16_t> map{};
+    // The map's bytes as the ECU sent them: put back, they go out unchanged.
+    MapGrid<std::uint16_t> mapReadWord{};
+    MapGrid<bool> mapReadKnown{};
 };
 
 EcuImage TakeImage(const Context& ctx);

@@ -247,11 +247,22 @@ void DecodeMapStream(Context& ctx) {
     const std::vector<std::uint8_t>& s = t.Read_Stream;
     if (s.size() < static_cast<std::size_t>(nc * nr + 2 * nc + nr)) return;
     RpmMap& m = ctx.rpmMap;
+    m.Read_Known = {};
+    auto keep = [&m](int c, int r, std::uint16_t word) {
+        m.Read_Word[c][r] = word;
+        m.Read_Known[c][r] = true;
+    };
     std::size_t at = 0;
-    for (int c = 1; c <= nc; ++c, at += 2) m.Map_Value[c][0] = toValue(PeriodToRpm(s[at], s[at + 1]));
+    for (int c = 1; c <= nc; ++c, at += 2) {
+        m.Map_Value[c][0] = toValue(PeriodToRpm(s[at], s[at + 1]));
+        keep(c, 0, static_cast<std::uint16_t>(s[at] << 8 | s[at + 1]));
+    }
     for (int r = 1; r <= nr; ++r) m.Map_Value[0][r] = s[at++];
     for (int c = 1; c <= nc; ++c) {
-        for (int r = 1; r <= nr; ++r) m.Map_Value[c][r] = toValue(ByteToFactor(s[at++]));
+        for (int r = 1; r <= nr; ++r) {
+            m.Map_Value[c][r] = toValue(ByteToFactor(s[at]));
+            keep(c, r, s[at++]);
+        }
     }
     BuildMap(ctx);
 }
@@ -266,16 +277,26 @@ std::vector<std::uint8_t> EncodeMapStream(Context& ctx) {
     const RpmMap& m = ctx.rpmMap;
     std::vector<std::uint8_t> out{kMapCols, kMapRows};
     out.reserve(kMapStreamLength);
+    // What the ECU sent for this cell, when it still decodes to the value to send.
+    auto asRead = [&m](int c, int r, std::int32_t decoded) {
+        return m.Read_Known[c][r] && decoded == m.Map_Value[c][r];
+    };
     for (int c = 1; c <= kMapCols; ++c) {
         const std::int32_t rpm = m.Map_Value[c][0];
-        const WordBytes period = rpm == 0 ? WordBytes{0xFF, 0xFF} : RpmToPeriodBytes(rpm);
+        const std::uint16_t read = m.Read_Word[c][0];
+        WordBytes period = rpm == 0 ? WordBytes{0xFF, 0xFF} : RpmToPeriodBytes(rpm);
+        if (asRead(c, 0, toValue(PeriodToRpm(static_cast<std::uint8_t>(read >> 8), static_cast<std::uint8_t>(read & 0xFF)))))
+            period = WordToBytes(read);
         out.insert(out.end(), period.begin(), period.end());
     }
     for (int r = 1; r <= kMapRows; ++r) {
         out.push_back(static_cast<std::uint8_t>(std::min<int>(m.Map_Value[0][r], 0xFF)));
     }
     for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) out.push_back(FactorToByte(m.Map_Value[c][r]));
+        for (int r = 1; r <= kMapRows; ++r) {
+            const auto read = static_cast<std::uint8_t>(m.Read_Word[c][r]);
+            out.push_back(asRead(c, r, toValue(ByteToFactor(read))) ? read : FactorToByte(m.Map_Value[c][r]));
+        }
     }
     return out;
 }

@@ -67,6 +67,11 @@ struct RpmMap {
     int Map_Rows = kMapRows;
     bool Grid_Built = false; // nothing to show or edit until the first read, load or reset
 
+    // The ECU's own bytes of the last read (headers as period words). Several bytes decode
+    // to one value, so a cell that goes back with the value it was read with keeps its byte.
+    MapGrid<std::uint16_t> Read_Word{};
+    MapGrid<bool> Read_Known{};
+
     MapCell Live_Cell{}; // row 0: the petrol time is below the first row
     std::array<MapCell, kMapTailCapacity> Map_Tail{};
     std::size_t Map_Tail_Count = 0;

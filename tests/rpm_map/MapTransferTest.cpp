@@ -15,6 +15,11 @@ sim::EcuState customMapEcu() {
     s.rpmMap[2 + 2 * 3 + 1] = 0x3E;
     s.rpmMap[2 + 16 + 5] = 55;
     s.rpmMap[2 + 16 + 12 + 2 * 12 + 4] = 0xA0; // 160 / 1.28 = 125
+    // Bytes that another byte decodes to the same value: 0x6E and 0x6D both give 0.85, and
+    // periods 15002 and 15007 both give 1999 rpm. They go back as the ECU has them.
+    s.rpmMap[2 + 16 + 12 + 4 * 12 + 6] = 0x6E;
+    s.rpmMap[2 + 2 * 4] = 0x3A;
+    s.rpmMap[2 + 2 * 4 + 1] = 0x9A;
     return s;
 }
 
@@ -68,6 +73,9 @@ TEST_F(MapTransfer, AnEditedFactorReachesTheEcuOneTransmitDelayAfterTheEdit) {
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 2000));
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
     EXPECT_EQ(ecu.state().rpmMap, expected);
+    Bytes onlyTheEdit = customMapEcu().rpmMap;
+    onlyTheEdit[2 + 16 + 12 + 2 * 12 + 4] = FactorToByte(126);
+    EXPECT_EQ(ecu.state().rpmMap, onlyTheEdit);
     const auto req = requests();
     const auto size = std::find_if(req.begin() + static_cast<std::ptrdiff_t>(from), req.end(),
                                    [](const sim::WireWrite& w) { return w.bytes[1] == kWriteMapSize; });
