@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Graph_Page.h"
+#include "Map_Page.h"
 #include "Hud_Widgets.h"
 #include "Main_Logic.h"
 #include "Setup_Page.h"
@@ -144,6 +145,7 @@ public:
     DesignLayout* page(int i) { return pages_.at(static_cast<std::size_t>(i)); }
     SetupPage& setupPage() { return *setupPage_; }
     GraphPage& graphPage() { return *graphPage_; }
+    MapPage& mapPage() { return *mapPage_; }
     int pageIndex() const { return pageIndex_; }
     void selectPage(int index);
     double columnWidth() const { return columnWidth_; }
@@ -213,7 +215,8 @@ private:
     void setGeometryByProgram(const Rect& r);
     void restoreGeometry();
     void refreshIndicators();
-    void FormKeyDown(int key);
+    void FormKeyDown(int key, bool shift = false);
+    void FormKeyUp(int key);
     void passwordEnter();
     void showSplash();
     Qt::Edges edgesAt(QPoint p) const;
@@ -232,6 +235,7 @@ private:
     std::vector<DesignLayout*> pagePanels_;
     SetupPage* setupPage_ = nullptr; // owned by its panel
     GraphPage* graphPage_ = nullptr; // owned by its panel
+    MapPage* mapPage_ = nullptr;     // owned by its panel
     HudLabel* portName_ = nullptr;
     HudLabel* linkQuality_ = nullptr;
     HudLabel* connectMarker_ = nullptr;
