@@ -322,6 +322,8 @@ void MapPage::repaintIfChanged() {
 }
 
 void MapPage::Refresh() {
+    // The language arrives after the page is built, and changes at run time.
+    ApplyTexts();
     const bool open = !locked();
     clear_->setEnabled(open && ctx_.rpmMap.Grid_Built);
     default_->setEnabled(open);
