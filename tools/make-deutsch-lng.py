@@ -189,6 +189,7 @@ GERMAN = {
     "Operation_Write_Partial": "wurde nicht abgeschlossen; das Steuergerät hat möglicherweise einen Teil davon.",
     "Operation_Write_Unconfirmed": "wurde gesendet, aber das Steuergerät hat das Speichern nicht gemeldet.",
     "Operation_Not_Sent": "wurde nicht gesendet.",
+    "Operation_Done": "erledigt, das Steuergerät hat sie übernommen.",
     "Operation_Not_Saved": "Das Steuergerät hat das Speichern der geschriebenen Daten nicht gemeldet.",
     "Operation_Edits_Not_Written": "Noch nicht geschriebene Änderungen wurden nicht geschrieben.",
     "ACB_Partial_Calibration": "Das Steuergerät enthält eine unvollständige Kalibrierung.",

@@ -5,6 +5,7 @@
 #include "files/Skin_3D_Unit.h"
 #include "link/Global_Unit.h"
 #include "link/Link_Operations.h"
+#include "rpm_map/MapRPM_Unit.h"
 
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -550,6 +551,7 @@ void TForm_3D_GEN::buildPages() {
     addPanel(2, "HudPanel_CLB", QRectF(3, 4, 616, 473));
     graphPage_ = new GraphPage(ctx_, pagePanels_.back());
     addPanel(3, "HudPanel_RPM", QRectF(3, 4, 616, 473));
+    mapPage_ = new MapPage(ctx_, pagePanels_.back());
     selectPage(0);
 }
 
@@ -822,6 +824,9 @@ void TForm_3D_GEN::RunDeferredAction(int action) {
     case kActionPage0Fonts + 2:
         if (pageIndex_ == 2) graphPage_->ApplyFonts();
         break;
+    case kActionMapFonts:
+        if (pageIndex_ == 3) mapPage_->ApplyFonts();
+        break;
     case kActionHistoryFont: graphPage_->ApplyHistoryFont(); break;
     case kActionPromptFont: graphPage_->ApplyPromptFont(); break;
     case kActionScaleFonts:
@@ -1068,20 +1073,27 @@ bool TForm_3D_GEN::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+    const bool keyDown = event->type() == QEvent::KeyPress;
+    if ((keyDown || event->type() == QEvent::KeyRelease) && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
         // The window sees every key first, once: at the widget the key is delivered to.
         QWidget* focus = focusWidget();
         const bool first = (focus != nullptr && focus->hasFocus()) ? w == focus : w == this;
         if (w->window() == this && first && isEnabled()) {
-            if (!(focus != nullptr && focus->hasFocus() && isTextBox(focus)))
-                FormKeyDown(static_cast<QKeyEvent*>(event)->key());
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!(focus != nullptr && focus->hasFocus() && isTextBox(focus))) {
+                if (keyDown) {
+                    FormKeyDown(key->key(), key->modifiers().testFlag(Qt::ShiftModifier));
+                } else if (!key->isAutoRepeat()) {
+                    FormKeyUp(key->key());
+                }
+            }
         }
     }
     return false;
 }
 
-void TForm_3D_GEN::FormKeyDown(int key) {
+void TForm_3D_GEN::FormKeyDown(int key, bool shift) {
     switch (key) {
     case Qt::Key_F: QueueDeferredAction(ctx_, kActionFullScreen, 100); break;
     case Qt::Key_G: bifuel::SwitchToGas(ctx_); break;
@@ -1089,6 +1101,12 @@ void TForm_3D_GEN::FormKeyDown(int key) {
     default: break;
     }
     if (pageIndex_ == 2) graphPage_->KeyDown(key);
+    if (pageIndex_ == 3) mapPage_->KeyDown(key, shift);
+}
+
+void TForm_3D_GEN::FormKeyUp(int key) {
+    // A released Shift ends a keyboard range on the map, unless a write holds the map.
+    if (key == Qt::Key_Shift && pageIndex_ == 3 && !ctx_.link.Write_Running) mapPage_->KeyUp(key);
 }
 
 void TForm_3D_GEN::passwordEnter() {
@@ -1146,6 +1164,7 @@ void TForm_3D_GEN::ApplyFonts() {
     if (pageIndex_ == 0) setupPage_->ApplyFonts();
     if (pageIndex_ == 1) acbPage_->ApplyFonts();
     if (pageIndex_ == 2) graphPage_->ApplyFonts();
+    if (pageIndex_ == 3) mapPage_->ApplyFonts();
     update();
     if (onFontsApplied) onFontsApplied();
 }
@@ -1190,6 +1209,7 @@ void TForm_3D_GEN::Refresh() {
     setupPage_->Refresh();
     graphPage_->Refresh();
     acbPage_->Refresh();
+    mapPage_->Refresh();
     if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size())) menuFileList_->setItems(t.HudStringListBox_Menu_File);
     if (menuLngList_->count() != static_cast<int>(t.HudStringListBox_Menu_LNG.size())) {
         menuLngList_->setItems(t.HudStringListBox_Menu_LNG);

@@ -2,6 +2,7 @@
 
 #include "Acb_Page.h"
 #include "Graph_Page.h"
+#include "Map_Page.h"
 #include "Hud_Widgets.h"
 #include "Main_Logic.h"
 #include "Setup_Page.h"
@@ -146,6 +147,7 @@ public:
     SetupPage& setupPage() { return *setupPage_; }
     GraphPage& graphPage() { return *graphPage_; }
     AcbPage& acbPage() { return *acbPage_; }
+    MapPage& mapPage() { return *mapPage_; }
     int pageIndex() const { return pageIndex_; }
     void selectPage(int index);
     double columnWidth() const { return columnWidth_; }
@@ -215,7 +217,8 @@ private:
     void setGeometryByProgram(const Rect& r);
     void restoreGeometry();
     void refreshIndicators();
-    void FormKeyDown(int key);
+    void FormKeyDown(int key, bool shift = false);
+    void FormKeyUp(int key);
     void passwordEnter();
     void showSplash();
     Qt::Edges edgesAt(QPoint p) const;
@@ -235,6 +238,7 @@ private:
     SetupPage* setupPage_ = nullptr; // owned by its panel
     GraphPage* graphPage_ = nullptr; // owned by its panel
     AcbPage* acbPage_ = nullptr;     // owned by its upper panel
+    MapPage* mapPage_ = nullptr;     // owned by its panel
     HudLabel* portName_ = nullptr;
     HudLabel* linkQuality_ = nullptr;
     HudLabel* connectMarker_ = nullptr;

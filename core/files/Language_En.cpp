@@ -171,6 +171,7 @@ constexpr std::array kEntries{
     Entry{"Operation_Write_Partial", "was not completed; the ECU may hold part of it."},
     Entry{"Operation_Write_Unconfirmed", "was sent, but the ECU did not report it saved."},
     Entry{"Operation_Not_Sent", "was not sent."},
+    Entry{"Operation_Done", "done, the ECU holds it."},
     Entry{"Operation_Not_Saved", "The ECU did not report the written data saved."},
     Entry{"Operation_Edits_Not_Written", "Changes waiting to be written were not written."},
     Entry{"ACB_Partial_Calibration", "The ECU holds a partial calibration."},
