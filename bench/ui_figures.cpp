@@ -10,11 +10,14 @@
 //                             with every reply (delay to the diagram painted), then at
 //                             1920 x 1080: the whole diagram drawn, and a drag from the mouse
 //                             event to the repaint, 500 times each
+//   ui_figures map SECONDS    the same with the Map page shown (the live cell follows the
+//                             engine), then the grid drawn and repainted at 1920 x 1080
 //   ui_figures acb SECONDS    the same with the Auto Calibration page shown, its bars and
 //                             boxes following every reply (delay to the bars painted), then
 //                             at 1920 x 1080 the bars and boxes drawn and repainted, 500 times
 
 #include "Acb_Page.h"
+#include "Map_Page.h"
 #include "Global_Window.h"
 #include "Graph_Page.h"
 #include "OpenGL_MSG.h"
@@ -221,6 +224,36 @@ void acbFigures(ui::StudioApp& studio) {
                 percentile(draw, 0.99), percentile(repaint, 0.5), percentile(repaint, 0.99));
 }
 
+// The Map page at 1920 x 1080: the grid drawn into an image and repainted on the screen,
+// 500 times each.
+void mapFigures(ui::StudioApp& studio) {
+    ui::TForm_3D_GEN& main = studio.main();
+    main.resize(1920, 1080);
+    settle(500);
+    ui::MapGrid& grid = *main.mapPage().grid();
+    QImage image(grid.size() * grid.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(grid.devicePixelRatio());
+    std::vector<double> draw;
+    for (int i = 0; i < 500; ++i) {
+        image.fill(Qt::transparent);
+        const auto t = std::chrono::steady_clock::now();
+        QPainter p(&image);
+        grid.draw(p);
+        p.end();
+        draw.push_back(msSince(t));
+    }
+    std::vector<double> repaint;
+    for (int i = 0; i < 500; ++i) {
+        const auto t = std::chrono::steady_clock::now();
+        grid.repaint();
+        repaint.push_back(msSince(t));
+    }
+    std::printf("map grid %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; repainted on the screen: "
+                "median %.3f ms, p99 %.3f ms\n",
+                grid.width(), grid.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(repaint, 0.5),
+                percentile(repaint, 0.99));
+}
+
 std::filesystem::path prepareWorkDir(int page) {
     const auto dir = std::filesystem::temp_directory_path() / ("bifuel-ui-figures-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -238,7 +271,8 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
     const bool graph = mode == "graph";
     const bool acb = mode == "acb";
-    const auto dir = prepareWorkDir(graph ? 2 : acb ? 1 : 0);
+    const bool map = mode == "map";
+    const auto dir = prepareWorkDir(graph ? 2 : acb ? 1 : map ? 3 : 0);
     const Paths paths = MakePaths(dir, "bifuel-studio");
 
     // The same steps as the program's start.
@@ -274,11 +308,19 @@ int main(int argc, char** argv) {
         std::uint16_t period = 37500;
         std::uint16_t level = 150;
         std::uint16_t petrolUs = 4000;
+        long replies = 0;
         const Subscription live = ctx.events.liveData.subscribe([&] {
             pendingFromUs = port.lastBytesUs;
             // A new engine speed for the next reply, so that every reply repaints.
             if (sim::SimEcu* ecu = programPort.simulatedEcu()) {
                 period = period == 37500 ? 36000 : 37500;
+                if (map) {
+                    // On the Map page the engine wanders over the grid, so the live cell and
+                    // its trace change with every reply.
+                    static constexpr std::array<int, 7> kRpm{800, 1200, 1700, 2200, 2700, 3200, 3700};
+                    period = static_cast<std::uint16_t>(30000000 / kRpm[static_cast<std::size_t>(replies % 7)]);
+                }
+                ++replies;
                 ecu->state().live[0] = static_cast<std::uint8_t>(period >> 8);
                 ecu->state().live[1] = static_cast<std::uint8_t>(period & 0xFF);
                 // A level across two thresholds: lamps, voltage and marker change each time.
@@ -287,6 +329,7 @@ int main(int argc, char** argv) {
                 ecu->state().live[7] = static_cast<std::uint8_t>(level & 0xFF);
                 // Petrol and gas times of the four cylinders: the live point moves.
                 petrolUs = petrolUs == 4000 ? 6500 : 4000;
+                if (map) petrolUs = static_cast<std::uint16_t>(1500 + 1100 * (replies % 5));
                 const auto gasUs = static_cast<std::uint16_t>(petrolUs + 1500);
                 for (std::size_t c = 0; c < 4; ++c) {
                     ecu->state().live[18 + 2 * c] = static_cast<std::uint8_t>(petrolUs >> 8);
@@ -305,6 +348,8 @@ int main(int argc, char** argv) {
             studio.main().graphPage().canvas()->onPainted = painted;
         } else if (acb) {
             studio.main().acbPage().bars()->onPainted = painted;
+        } else if (map) {
+            studio.main().mapPage().grid()->onPainted = painted;
         } else {
             studio.main().onIndicatorsPainted = painted;
         }
@@ -331,6 +376,7 @@ int main(int argc, char** argv) {
                 // The drawing figures while the window is still open and polling.
                 if (graph) graphFigures(studio);
                 if (acb) acbFigures(studio);
+                if (map) mapFigures(studio);
                 // Quitting closes the windows, and the main window's close closes the port.
                 QCoreApplication::quit();
             });
@@ -347,7 +393,7 @@ int main(int argc, char** argv) {
                     ctx.live.Work_Mode == kModeGas ? 1 : 0, studio.main().pageIndex());
         std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
         std::printf("last live byte to %s painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    graph ? "the live point" : acb ? "the bars" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
+                    graph ? "the live point" : acb ? "the bars" : map ? "the map" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
         std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
         status = connectedAtStart && connectedAtEnd && !lat.empty() ? 0 : 1;
     }
