@@ -51,6 +51,15 @@ std::size_t sizeKey(const QWidget& w, std::size_t extra) {
     return h;
 }
 
+// An empty picture the size of `w`, at its pixel density.
+QPixmap ClearPicture(const QWidget& w) {
+    const double dpr = w.devicePixelRatioF();
+    QPixmap picture(QSize(std::max(1, w.width()), std::max(1, w.height())) * dpr);
+    picture.setDevicePixelRatio(dpr);
+    picture.fill(Qt::transparent);
+    return picture;
+}
+
 } // namespace
 
 std::size_t DisplaySignature(const Context& ctx) {
@@ -93,10 +102,7 @@ const QPixmap& AcbBars::backdrop() const {
     const std::size_t key = sizeKey(*this, coloursKey(ctx_) ^ static_cast<std::size_t>(ctx_.acbView.Cylinders));
     if (key == backdropKey_ && !backdrop_.isNull()) return backdrop_;
     backdropKey_ = key;
-    const double dpr = devicePixelRatioF();
-    backdrop_ = QPixmap(QSize(std::max(1, width()), std::max(1, height())) * dpr);
-    backdrop_.setDevicePixelRatio(dpr);
-    backdrop_.fill(Qt::transparent);
+    backdrop_ = ClearPicture(*this);
     QPainter p(&backdrop_);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
@@ -158,10 +164,7 @@ const QPixmap& AcbValues::backdrop() const {
     const std::size_t key = sizeKey(*this, static_cast<std::size_t>(ctx_.acbView.Cylinders));
     if (key == backdropKey_ && !backdrop_.isNull()) return backdrop_;
     backdropKey_ = key;
-    const double dpr = devicePixelRatioF();
-    backdrop_ = QPixmap(QSize(std::max(1, width()), std::max(1, height())) * dpr);
-    backdrop_.setDevicePixelRatio(dpr);
-    backdrop_.fill(Qt::transparent);
+    backdrop_ = ClearPicture(*this);
     QPainter p(&backdrop_);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(255, 255, 255, 60), 1));
