@@ -45,6 +45,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -106,6 +108,36 @@ double msSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
 }
 
+// Milliseconds of each of `times` draws into an image the size of `w`; `before` runs,
+// untimed, ahead of each draw.
+std::vector<double> timeDraws(const QWidget& w, int times, const std::function<void(QPainter&)>& draw,
+                              const std::function<void(int)>& before = {}) {
+    QImage image(w.size() * w.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(w.devicePixelRatio());
+    std::vector<double> ms;
+    for (int i = 0; i < times; ++i) {
+        if (before) before(i);
+        image.fill(Qt::transparent);
+        const auto t = std::chrono::steady_clock::now();
+        QPainter p(&image);
+        draw(p);
+        p.end();
+        ms.push_back(msSince(t));
+    }
+    return ms;
+}
+
+// Milliseconds of each of `times` repaints of the widgets on the screen.
+std::vector<double> timeRepaints(std::initializer_list<QWidget*> widgets, int times) {
+    std::vector<double> ms;
+    for (int i = 0; i < times; ++i) {
+        const auto t = std::chrono::steady_clock::now();
+        for (QWidget* w : widgets) w->repaint();
+        ms.push_back(msSince(t));
+    }
+    return ms;
+}
+
 // The Graph page at 1920 x 1080 with everything it can show: MAP traces, a proposal, a
 // selected point with its guide lines. The whole diagram drawn into an image, 500 times;
 // then point 4 dragged up and down, from each mouse event to the diagram repainted.
@@ -129,29 +161,13 @@ void graphFigures(ui::StudioApp& studio) {
     for (std::size_t i = 0; i < kDiagramPoints; ++i) ctx.mapPoints.Proposed_Gas[i] = ctx.diagram.Gas_Point[i] + 400;
     SelectPoint(ctx, 6, DiagramMouseButton::Left);
     RefreshDiagram(ctx);
-    QImage image(canvas.size() * canvas.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(canvas.devicePixelRatio());
-    std::vector<double> draw;
-    for (int i = 0; i < 500; ++i) {
-        image.fill(Qt::transparent);
-        const auto t = std::chrono::steady_clock::now();
-        QPainter p(&image);
-        canvas.draw(p);
-        p.end();
-        draw.push_back(msSince(t));
-    }
+    const auto drawCanvas = [&canvas](QPainter& p) { canvas.draw(p); };
+    const std::vector<double> draw = timeDraws(canvas, 500, drawCanvas);
     // The same after a change of colour or font, when the scales and the grid are drawn anew.
-    std::vector<double> cold;
     const QFont font = canvas.font();
-    for (int i = 0; i < 200; ++i) {
+    const std::vector<double> cold = timeDraws(canvas, 200, drawCanvas, [&](int i) {
         canvas.setLabelFont(font, i % 2 == 0 ? QColor(250, 250, 250) : QColor(240, 240, 240));
-        image.fill(Qt::transparent);
-        const auto t = std::chrono::steady_clock::now();
-        QPainter p(&image);
-        canvas.draw(p);
-        p.end();
-        cold.push_back(msSince(t));
-    }
+    });
     std::printf("whole diagram drawn at %dx%d (window 1920x1080): median %.3f ms, p99 %.3f ms; with the scales and "
                 "grid drawn anew: median %.3f ms, p99 %.3f ms\n",
                 canvas.width(), canvas.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(cold, 0.5),
@@ -194,30 +210,10 @@ void acbFigures(ui::StudioApp& studio) {
     settle(500);
     ui::AcbBars& bars = *main.acbPage().bars();
     ui::AcbValues& values = *main.acbPage().values();
-    QImage image(bars.size() * bars.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(bars.devicePixelRatio());
-    QImage boxes(values.size() * values.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
-    boxes.setDevicePixelRatio(values.devicePixelRatio());
-    std::vector<double> draw;
-    for (int i = 0; i < 500; ++i) {
-        image.fill(Qt::transparent);
-        boxes.fill(Qt::transparent);
-        const auto t = std::chrono::steady_clock::now();
-        QPainter p(&image);
-        bars.draw(p);
-        p.end();
-        QPainter q(&boxes);
-        values.draw(q);
-        q.end();
-        draw.push_back(msSince(t));
-    }
-    std::vector<double> repaint;
-    for (int i = 0; i < 500; ++i) {
-        const auto t = std::chrono::steady_clock::now();
-        bars.repaint();
-        values.repaint();
-        repaint.push_back(msSince(t));
-    }
+    std::vector<double> draw = timeDraws(bars, 500, [&bars](QPainter& p) { bars.draw(p); });
+    const std::vector<double> boxes = timeDraws(values, 500, [&values](QPainter& p) { values.draw(p); });
+    for (std::size_t i = 0; i < draw.size(); ++i) draw[i] += boxes[i];
+    const std::vector<double> repaint = timeRepaints({&bars, &values}, 500);
     std::printf("bars %dx%d and boxes %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; repainted on "
                 "the screen: median %.3f ms, p99 %.3f ms\n",
                 bars.width(), bars.height(), values.width(), values.height(), percentile(draw, 0.5),
@@ -231,23 +227,8 @@ void mapFigures(ui::StudioApp& studio) {
     main.resize(1920, 1080);
     settle(500);
     ui::MapGrid& grid = *main.mapPage().grid();
-    QImage image(grid.size() * grid.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(grid.devicePixelRatio());
-    std::vector<double> draw;
-    for (int i = 0; i < 500; ++i) {
-        image.fill(Qt::transparent);
-        const auto t = std::chrono::steady_clock::now();
-        QPainter p(&image);
-        grid.draw(p);
-        p.end();
-        draw.push_back(msSince(t));
-    }
-    std::vector<double> repaint;
-    for (int i = 0; i < 500; ++i) {
-        const auto t = std::chrono::steady_clock::now();
-        grid.repaint();
-        repaint.push_back(msSince(t));
-    }
+    const std::vector<double> draw = timeDraws(grid, 500, [&grid](QPainter& p) { grid.draw(p); });
+    const std::vector<double> repaint = timeRepaints({&grid}, 500);
     std::printf("map grid %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; repainted on the screen: "
                 "median %.3f ms, p99 %.3f ms\n",
                 grid.width(), grid.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(repaint, 0.5),

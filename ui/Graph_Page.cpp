@@ -328,12 +328,6 @@ int DiagramCanvas::circleAt(QPointF local) const {
     return best;
 }
 
-bool DiagramCanvas::selectable(int circle) const {
-    const DiagramModel& d = ctx_.diagram;
-    const int n = circle + 1;
-    return !(ctx_.settings.Idle_Points && d.Idle_Point != 0 && (n == d.Idle_Point || n == d.Idle_Point + 1));
-}
-
 QPointF DiagramCanvas::inCircle(int circle, QPointF local) const {
     const DiagramCircle& c = ctx_.diagramView.Points.at(static_cast<std::size_t>(circle));
     return {local.x() - (c.x - c.size / 2), local.y() - (c.y - c.size / 2)};
@@ -345,7 +339,7 @@ void DiagramCanvas::updateCursor(QPointF local) {
         shape = Qt::ClosedHandCursor;
     } else if (diagramRect().translated(-diagramOrigin()).contains(local)) {
         const int n = circleAt(local);
-        shape = n >= 0 && selectable(n) ? Qt::PointingHandCursor : Qt::CrossCursor;
+        shape = n >= 0 && !IsShownIdlePoint(ctx_, n + 1) ? Qt::PointingHandCursor : Qt::CrossCursor;
     }
     if (cursor().shape() != shape) setCursor(shape);
 }

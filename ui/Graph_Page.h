@@ -66,7 +66,6 @@ private:
     // The circle under a point of the diagram (its pixels), -1 for none; the selected
     // point wins where circles overlap.
     int circleAt(QPointF local) const;
-    bool selectable(int circle) const;
     // Pointer in the circle's box as the core measures it (from its corner).
     QPointF inCircle(int circle, QPointF local) const;
     void updateCursor(QPointF local);

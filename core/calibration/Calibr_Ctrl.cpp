@@ -263,9 +263,7 @@ void SelectPoint(Context& ctx, int n, DiagramMouseButton button) {
     DiagramModel& d = ctx.diagram;
     if (n < 1 || n > kDiagramPoints) return;
     if (button == DiagramMouseButton::Left) {
-        const bool shownIdle = ctx.settings.Idle_Points && d.Idle_Point != 0 &&
-                               (n == d.Idle_Point || n == d.Idle_Point + 1);
-        if (!shownIdle) {
+        if (!IsShownIdlePoint(ctx, n)) {
             d.Edit_Armed = true;
             d.Selected_Point = n - 1;
         }
@@ -277,6 +275,11 @@ void SelectPoint(Context& ctx, int n, DiagramMouseButton button) {
     d.Committed_Gas = d.Gas_Point;
     ShowSelectedPosition(ctx);
     RedrawDiagramColours(ctx);
+}
+
+bool IsShownIdlePoint(const Context& ctx, int n) {
+    const DiagramModel& d = ctx.diagram;
+    return ctx.settings.Idle_Points && d.Idle_Point != 0 && (n == d.Idle_Point || n == d.Idle_Point + 1);
 }
 
 void Deselect(Context& ctx, DiagramMouseButton button) {
@@ -522,8 +525,7 @@ void DiagramKeyDown(Context& ctx, DiagramKey key) {
 void HudCheckBox_CLB_Idle_RunChange(Context& ctx, bool checked) {
     DiagramModel& d = ctx.diagram;
     ctx.settings.Idle_Points = checked;
-    const std::int32_t s = d.Selected_Point;
-    if (checked && d.Idle_Point != 0 && (s == d.Idle_Point - 1 || s == d.Idle_Point) && !d.Dragging) {
+    if (checked && IsShownIdlePoint(ctx, d.Selected_Point + 1) && !d.Dragging) {
         Deselect(ctx, DiagramMouseButton::Left);
     }
     RedrawDiagramColours(ctx);

@@ -48,6 +48,8 @@ enum class DiagramKey {
 // Circle n (1..9). Left: select and arm it, unless it is a shown idle-run point. Right on
 // 2..8: toggle it as the fixed point. Either way the committed copy takes the points.
 void SelectPoint(Context& ctx, int n, DiagramMouseButton button);
+// Circle n (1..9) is an idle-run point shown as such: it cannot be taken.
+bool IsShownIdlePoint(const Context& ctx, int n);
 // Guide lines away; the left button also ends the selection.
 void Deselect(Context& ctx, DiagramMouseButton button);
 

@@ -113,11 +113,6 @@ protected:
         return m;
     }
 
-    static void save(QWidget& w, const char* name) {
-        QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
-        const QString path = QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
-        ASSERT_TRUE(w.grab().save(path)) << path.toStdString();
-    }
 
     sim::EngineModel engine{clock, ecu, warmEngine()};
     Subscription driver;

@@ -32,10 +32,6 @@ protected:
         ReadLevelBars(ctx());
     }
 
-    static void save(QWidget& w, const QString& name) {
-        QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
-        ASSERT_TRUE(w.grab().save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + name));
-    }
     // The main window's title band, as the user sees it at the top of the window.
     void saveTitle(const QString& name) {
         const QPixmap whole = main().grab();

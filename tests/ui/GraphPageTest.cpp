@@ -84,11 +84,6 @@ protected:
         const QRectF d = canvas().diagramRect();
         return (d.topLeft() + QPointF(d.width() * 0.15, d.height() * 0.2)).toPoint();
     }
-    static void save(QWidget& w, const char* name) {
-        QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
-        const QString path = QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
-        ASSERT_TRUE(w.grab().save(path)) << path.toStdString();
-    }
 };
 
 TEST_F(GraphPage, DraggingAPointUpWritesTheDiagramTheRulesGiveOnceAfterTheDelay) {

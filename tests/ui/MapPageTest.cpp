@@ -78,11 +78,6 @@ protected:
     }
     std::string text(int c, int r) { return ctx().rpmMap.Map_Text[c][r]; }
     std::uint8_t mark(int c, int r) { return ctx().rpmMap.Map_Mark[c][r]; }
-    static void save(QWidget& w, const char* name) {
-        QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
-        const QString path = QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
-        ASSERT_TRUE(w.grab().save(path)) << path.toStdString();
-    }
 };
 
 TEST_F(MapPage, ARangeDraggedWithTheMouseAndRaisedTwiceIsOnTheEcuAndNothingElseChanged) {

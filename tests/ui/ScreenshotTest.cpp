@@ -20,14 +20,7 @@ namespace bifuel::test {
 namespace {
 
 // Pictures of the windows as a user sees them, for a person to look at.
-class Screenshots : public StudioHarness {
-protected:
-    static void save(QWidget& w, const char* name) {
-        QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
-        const QString path = QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + QString::fromLatin1(name);
-        ASSERT_TRUE(w.grab().save(path)) << path.toStdString();
-    }
-};
+class Screenshots : public StudioHarness {};
 
 TEST_F(Screenshots, SetupPageConnectedOnPetrolAndOnGas) {
     connectToSimulator();

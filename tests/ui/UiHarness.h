@@ -9,6 +9,7 @@
 #include "Wait_3D_Unit.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QTest>
 
 #include <fstream>
@@ -63,6 +64,13 @@ protected:
         start();
         ASSERT_TRUE(runUntil([this] { return polling(); }, 10000)) << "never connected";
         run(500); // a few live replies
+    }
+
+    // A picture of a window as the user sees it, for a person to look at.
+    static void save(QWidget& w, const QString& name) {
+        QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
+        const QString path = QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + name;
+        ASSERT_TRUE(w.grab().save(path)) << path.toStdString();
     }
 
     Context& ctx() { return app->context(); }
