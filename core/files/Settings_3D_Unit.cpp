@@ -163,6 +163,12 @@ bool Settings_Load(KeyFile& file, const std::filesystem::path& iniName,
     readBool(file, "Diagram_Joystick", s.Diagram_Joystick);
     readName(file, "ACB_SCR_Type", s.ACB_SCR_Type);
     readClamped(file, "Panels_Opacity", s.Panels_Opacity, kOpacityMin, kOpacityMax);
+    readBool(file, "Log_Live", s.Log_Live);
+    readClamped(file, "Log_Max_MB", s.Log_Max_MB, kLogFolderMinMb, kLogFolderMaxMb);
+    readBool(file, "Live_Only_Polling", s.Live_Only_Polling);
+    readName(file, "Last_Code_Port", s.Last_Code_Port);
+    if (const auto code = readInt(file, "Last_Code"); code && IsProgramCode(*code))
+        s.Last_Code = static_cast<std::uint8_t>(*code);
 
     LoadColours(file, records.colours);
     records.colours.set(Colour::General, s.Font_Color);
@@ -209,6 +215,13 @@ WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
     setBool(file, "Diagram_Joystick", s.Diagram_Joystick);
     file.SetKey("ACB_SCR_Type", s.ACB_SCR_Type);
     setFixed(file, "Panels_Opacity", s.Panels_Opacity);
+    setBool(file, "Log_Live", s.Log_Live);
+    setInt(file, "Log_Max_MB", s.Log_Max_MB);
+    setBool(file, "Live_Only_Polling", s.Live_Only_Polling);
+    if (s.Last_Code != 0) {
+        file.SetKey("Last_Code_Port", s.Last_Code_Port);
+        setInt(file, "Last_Code", s.Last_Code);
+    }
 
     if (layout.Panel_IND_Width) setFixed(file, "Panel_IND_Width", *layout.Panel_IND_Width);
     setFixed(file, "Panel_IND_Size_Name", layout.Panel_IND_Size_Name);

@@ -34,6 +34,12 @@ inline constexpr double kValueSizeMax = 50.0;
 inline constexpr std::int32_t kPageCount = 4;
 inline constexpr double kFontSizeMin = 1.0;
 inline constexpr double kFontSizeMax = 200.0;
+// Size of the live-data log folder before its oldest logs go, megabytes.
+inline constexpr std::int32_t kLogFolderMinMb = 1;
+inline constexpr std::int32_t kLogFolderMaxMb = 1000000;
+
+// The program codes an ECU answers under.
+constexpr bool IsProgramCode(int code) { return code == 23 || code == 25 || code == 26; }
 
 // Settle time, sampling time and tolerance of one cylinder group of an auto-calibration run.
 struct ACB_Step {
@@ -72,6 +78,15 @@ struct Settings_Class {
     bool ACB_Reset_Diagram = true;
     std::array<ACB_Step, kACBGroups + 1> ACB_Steps{}; // groups 1..6 (index 0 unused)
     std::int32_t Cycle_Base_Ms = 100;
+    // Every live frame of a connection goes to a log in the Logs folder.
+    bool Log_Live = true;
+    std::int32_t Log_Max_MB = 500;
+    // Poll only live data while no MAP collection runs (opt-in: the MAP lists are not
+    // read then).
+    bool Live_Only_Polling = false;
+    // The port an ECU last answered on, and its program code: probed first there.
+    std::string Last_Code_Port;
+    std::uint8_t Last_Code = 0; // 0: none
     bool operator==(const Settings_Class&) const = default;
 };
 
