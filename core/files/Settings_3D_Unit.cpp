@@ -243,6 +243,20 @@ WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
     return file.SaveKeyFile(iniName);
 }
 
+bool RememberProgramCode(KeyFile& file, const std::filesystem::path& iniName,
+                         Settings_Class& settings, const std::string& port, std::uint8_t code) {
+    if (!IsProgramCode(code) || (settings.Last_Code == code && settings.Last_Code_Port == port))
+        return true;
+    settings.Last_Code = code;
+    settings.Last_Code_Port = port;
+    std::error_code missing;
+    if (!std::filesystem::is_regular_file(iniName, missing)) return true;
+    file.OpenKeyFileForUpdate(iniName);
+    file.SetKey("Last_Code_Port", port);
+    setInt(file, "Last_Code", code);
+    return file.SaveKeyFile(iniName).ok;
+}
+
 WriteResult SwitchLanguage(KeyFile& file, const std::filesystem::path& iniName,
                            Settings_Class& settings, ColourTable& colours,
                            const std::string& name) {

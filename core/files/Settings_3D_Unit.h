@@ -154,6 +154,12 @@ bool Settings_Load(KeyFile& file, const std::filesystem::path& iniName,
 WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
                           const SettingsRecords& records, bool settingsWindowShown);
 
+// Keeps the code an ECU answered under on a port, for the next connection there. Written
+// at once into a settings file that exists (a file is not made for it: the next save of
+// all settings takes it along); false when that write failed.
+bool RememberProgramCode(KeyFile& file, const std::filesystem::path& iniName,
+                         Settings_Class& settings, const std::string& port, std::uint8_t code);
+
 // Makes another language current. The current font is written under the old language's
 // keys and the new language's font, where the file has one, becomes current, so each
 // language keeps its own font. A name that cannot be a language changes nothing and is
