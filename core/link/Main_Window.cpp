@@ -7,6 +7,7 @@
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "files/Language.h"
+#include "Version.h"
 #include "files/SaveLoad_3D_Unit.h"
 #include "files/Settings_3D_Unit.h"
 #include "files/Skin_3D_Unit.h"
@@ -21,7 +22,8 @@ namespace bifuel {
 std::string TitleText(const Context& ctx) {
     const SharedUnitTexts& t = ctx.languageView.Shared;
     // The marks lead, so that a title cut at the right still shows them.
-    std::string title = "     " + EditMarks(ctx) + ctx.paths.Base_Name + " : 2.04  " + t.Date + " 2015.05.14";
+    std::string title = "     " + EditMarks(ctx) + ctx.paths.Base_Name + " : " + kProgramVersion + "  " + t.Date +
+                        " " + kReleaseDate;
     if (ctx.link.ECU_Connected) {
         title += "     " + t.Firmware + " : " + ModelDisplayName(ctx.config.ECU_Model) + " " +
                  ctx.config.ECU_Version + "  " + t.Date + " " + ctx.config.ECU_Date;
