@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cmath>
 #if defined(Q_OS_UNIX)
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -51,31 +53,38 @@ QSerialPort::FlowControl toQt(PortFlowControl f) {
     return QSerialPort::NoFlowControl;
 }
 
-// Whether the user may not read and write the device node: the one "permission denied"
-// that group membership cures (a port locked or held by another program is not it).
-bool deviceAccessDenied(const std::string& name) {
+// The group that owns the device node when the user may not read and write it: the one
+// "permission denied" that group membership cures (a port locked or held by another program
+// is not it). Empty otherwise.
+std::string deviceGroupDenying(const std::string& name) {
 #if defined(Q_OS_UNIX)
     const std::string path = (!name.empty() && name.front() == '/') ? name : "/dev/" + name;
-    return ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+    if (::access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
+    struct stat node {};
+    if (::stat(path.c_str(), &node) == 0) {
+        if (const group* owner = ::getgrgid(node.st_gid); owner != nullptr && owner->gr_name != nullptr)
+            return owner->gr_name;
+    }
+    return "dialout"; // the usual owner of serial ports
 #else
     (void)name;
-    return false;
+    return {};
 #endif
 }
 
 } // namespace
 
 std::string PortFailureReason(QSerialPort::SerialPortError error, const std::string& systemText,
-                              bool accessDenied) {
+                              const std::string& deniedGroup) {
     std::string reason = systemText.empty() ? "unknown error" : systemText;
 #if defined(Q_OS_LINUX)
-    if (error == QSerialPort::PermissionError && accessDenied) {
-        reason += ". Serial ports belong to the group \"dialout\": add yourself with "
-                  "\"sudo usermod -aG dialout $USER\", then log out and in again";
+    if (error == QSerialPort::PermissionError && !deniedGroup.empty()) {
+        reason += ". The port belongs to the group \"" + deniedGroup + "\": add yourself with \"sudo usermod -aG " +
+                  deniedGroup + " $USER\", then log out and in again";
     }
 #else
     (void)error;
-    (void)accessDenied;
+    (void)deniedGroup;
 #endif
     return reason;
 }
@@ -121,7 +130,7 @@ bool QtSerialPort::open() {
         ok = applyLineSettings();
     } else {
         error_ = PortFailureReason(device_->error(), device_->errorString().toStdString(),
-                                   deviceAccessDenied(name_));
+                                   deviceGroupDenying(name_));
     }
     configuring_ = false;
     if (!ok) {
@@ -231,7 +240,7 @@ bool QtSerialPort::applyLineSettings() {
                     device_->setStopBits(toQt(line_.Stop_Bits)) &&
                     device_->setFlowControl(toQt(line_.Flow_Control));
     if (!ok) {
-        error_ = PortFailureReason(device_->error(), device_->errorString().toStdString(), false);
+        error_ = PortFailureReason(device_->error(), device_->errorString().toStdString(), {});
         return false;
     }
     // Modem lines held off. A pseudo-terminal has none; that is no reason to fail.
@@ -248,7 +257,7 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     // every further operation and give the descriptor back. The release waits for the
     // event loop, since the signal may come from inside the device's own notifier.
     failed_ = true;
-    error_ = PortFailureReason(error, device_->errorString().toStdString(), false);
+    error_ = PortFailureReason(error, device_->errorString().toStdString(), {});
     const std::uint64_t generation = generation_;
     QMetaObject::invokeMethod(
         &context_,

@@ -16,10 +16,10 @@ class QSocketNotifier;
 namespace bifuel::platform {
 
 // The system's reason for a failed port operation. On Linux a device the user may not
-// access (accessDenied) gets the hint how to be allowed: membership of the group that
-// owns the serial ports.
+// access gets the command that allows it: membership of deniedGroup, the group that owns
+// the device (empty: not such a refusal).
 std::string PortFailureReason(QSerialPort::SerialPortError error, const std::string& systemText,
-                              bool accessDenied);
+                              const std::string& deniedGroup);
 
 // A serial device through QSerialPort, on the event loop of the thread that made it.
 // Opening fires `opened` also when it fails; the port then counts as open with its device
