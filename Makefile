@@ -4,7 +4,7 @@ RELEASE_DIR ?= build-release
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: test deps build bench fuzz format clean run
+.PHONY: test deps build bench fuzz format clean run install package
 
 deps:
 	scripts/install-deps
@@ -63,3 +63,25 @@ format:
 
 clean:
 	rm -rf $(BUILD_DIR) $(RELEASE_DIR) $(RUN_BUILD_DIR) $(FUZZ_DIR)
+
+# Installs the three programs, their data, the desktop entry, icons, metainfo and man
+# pages under PREFIX (default /usr/local); DESTDIR stages them elsewhere, as usual.
+# The optimised build without tests or benchmarks lives in PACKAGE_DIR.
+PREFIX ?= /usr/local
+PACKAGE_DIR ?= build-package
+define configure_package_build
+	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBIFUEL_SANITIZE=OFF \
+		-DBIFUEL_WERROR=OFF -DBIFUEL_BUILD_BENCH=OFF -DBIFUEL_BUILD_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=$(1)
+	cmake --build $(PACKAGE_DIR) -j $(JOBS) --target bifuel-studio bifuel-cli bifuel-sim
+endef
+
+install: deps
+	$(call configure_package_build,$(PREFIX))
+	cmake --install $(PACKAGE_DIR)
+
+# A Debian package of the same build (bifuel-studio_VERSION_ARCH.deb in PACKAGE_DIR),
+# installable with `apt install ./build-package/bifuel-studio_*.deb`.
+package: deps
+	$(call configure_package_build,/usr)
+	cd $(PACKAGE_DIR) && cpack -G DEB

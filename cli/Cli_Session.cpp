@@ -93,6 +93,7 @@ PortChoice ChoosePort(const std::string& given, const std::string& configured,
 std::string UsageText() {
     return "usage: bifuel-cli [--port NAME|PATH|sim] [--reply-delay MS] [--timeout S] [--json]\n"
            "                  [--virtual-time] [--sim-option KEY=VALUE]... COMMAND\n"
+           "       bifuel-cli --help | --version\n"
            "without --port: Port_Name of bifuel-studio.ini, else the only port, else a search of\n"
            "all ports (each port tried is printed)\n"
            "commands:\n"

@@ -1,6 +1,8 @@
 // bifuel-cli: the program's core without windows. It finds and talks to the ECU exactly as
 // the desktop application does, and prints what the application would show.
 #include "Cli_Session.h"
+#include "Program_Folder.h"
+#include "Version.h"
 
 #include "Context.h"
 #include "MemoryLine.h"
@@ -80,6 +82,8 @@ std::string parse(int argc, char** argv, Arguments& a) {
             a.simOptions.push_back(*v);
         } else if (w == "--help") {
             return "help";
+        } else if (w == "--version") {
+            return "version";
         } else {
             return "unknown option " + w;
         }
@@ -251,11 +255,18 @@ int runRealTime(int argc, char** argv, const Arguments& a, const Paths& paths,
 int main(int argc, char** argv) {
     Arguments a;
     const std::string problem = parse(argc, argv, a);
-    if (problem == "help") {
-        std::cout << cli::UsageText() << "\nsimulator options (--sim-option KEY=VALUE):\n"
-                  << sim::SimOptionHelp();
+    if (problem == "version") {
+        std::cout << "bifuel-cli " << kProgramVersion << "\n";
         return cli::kDone;
     }
+    // The tool shares the desktop program's files, whatever its own name.
+    const platform::ProgramFolder folder = platform::OpenProgramFolder(argc > 0 ? argv[0] : nullptr, "bifuel-studio");
+    if (problem == "help") {
+        std::cout << cli::UsageText() << "files (settings, Config, Logs, backups): " << folder.paths.Work_Dir.string()
+                  << "\n\nsimulator options (--sim-option KEY=VALUE):\n" << sim::SimOptionHelp();
+        return cli::kDone;
+    }
+    if (!folder.problem.empty()) std::cerr << "bifuel-cli: " << folder.problem << "\n";
     if (!problem.empty()) {
         std::cerr << "bifuel-cli: " << problem << "\n" << cli::UsageText();
         return cli::kUsage;
@@ -266,8 +277,7 @@ int main(int argc, char** argv) {
         std::cerr << "bifuel-cli: " << error << "\n";
         return cli::kUsage;
     }
-    // The tool shares the application's files, whatever its own name.
-    const Paths paths = MakePaths(std::filesystem::current_path(), "bifuel-studio");
+    const Paths& paths = folder.paths;
     if (a.virtualTime) return runVirtual(a, paths, options);
     return runRealTime(argc, argv, a, paths, options);
 }

@@ -5,6 +5,7 @@
 // input as KEY=VALUE lines while it runs.
 
 #include "PollLoop.h"
+#include "Version.h"
 #include "PtyPort.h"
 #include "SimCar.h"
 #include "SimOptions.h"
@@ -50,6 +51,7 @@ const char* const kUsage =
     "  --seed N              seed of noise and surplus bytes (1)\n"
     "  --sim-option KEY=VALUE   any option below (repeatable)\n"
     "  --help                this text\n"
+    "  --version             the version\n"
     "\n"
     "Options as KEY=VALUE:\n";
 
@@ -57,6 +59,7 @@ struct Arguments {
     SimOptions options;
     std::string link;
     bool help = false;
+    bool version = false;
 };
 
 // Flags that are a KEY=VALUE option under another name.
@@ -88,6 +91,10 @@ std::string parseArguments(int argc, char** argv, Arguments& out) {
         }
         if (arg == "--help" || arg == "-h") {
             out.help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            out.version = true;
             continue;
         }
         const auto value = [&]() -> std::optional<std::string_view> {
@@ -207,6 +214,10 @@ int main(int argc, char** argv) {
     }
     if (args.help) {
         std::cout << kUsage << bifuel::sim::SimOptionHelp();
+        return 0;
+    }
+    if (args.version) {
+        std::cout << "bifuel-sim " << bifuel::kProgramVersion << "\n";
         return 0;
     }
 

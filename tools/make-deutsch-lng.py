@@ -206,6 +206,7 @@ GERMAN = {
     # Settings window
     "SET_Program_Code": "Programmcode",
     "SET_Live_Data": "Live-Daten",
+    "SET_Files": "Dateien",
     "SET_Log_Live": "Live-Daten im Ordner Logs aufzeichnen",
     "SET_Log_Max_MB": "Grenze des Ordners Logs, MB",
     "SET_Live_Only": "Schnellere Live-Daten: nur Live-Daten lesen, solange keine MAP-Sammlung läuft",

@@ -21,7 +21,7 @@
 namespace bifuel::ui {
 namespace {
 
-// The content layout of the design window (519 x 366) is 493 x 322.
+// The content layout of the design window (519 x 390) is 493 x 346.
 constexpr QSizeF kContent(kSettingsDesignWidth - 26, kSettingsDesignHeight - 44);
 constexpr int kOpacitySteps = 100;
 
@@ -151,6 +151,10 @@ void TForm_3D_SET::build() {
     liveOnlyRisk_->setObjectName(QStringLiteral("HudLabel_SET_Live_Only_Risk"));
     liveOnlyRisk_->setShrinkToFit(true);
     liveGroup_->place(liveOnlyRisk_, QRectF(26, 66, 447, 20));
+
+    // Where the settings, configurations and logs are kept.
+    folder_ = label(QRectF(12, 322, 475, 20));
+    folder_->setObjectName(QStringLiteral("HudLabel_SET_Files"));
 
     SettingsView& view = ctx_.settingsView;
     Settings_Class& settings = ctx_.settings;
@@ -291,6 +295,7 @@ void TForm_3D_SET::ApplyTexts() {
     logMaxLabel_->setText(text("SET_Log_Max_MB"));
     liveOnly_->setText(text("SET_Live_Only"));
     liveOnlyRisk_->setText(text("SET_Live_Only_Risk"));
+    folder_->setText(text("SET_Files") + QStringLiteral(": ") + QString::fromStdString(ctx_.paths.Work_Dir.string()));
     lang.CloseLanguage();
     textsLanguage_ = ctx_.settings.Language;
     fitEditors();
@@ -302,7 +307,7 @@ void TForm_3D_SET::ApplyFonts() {
     const QFont font = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
     const QColor general = ColourFromText(ctx_.colours.ColourOf(0));
     for (HudLabel* l : {portNameLabel_, portDelayLabel_, languageLabel_, transmitDelayLabel_, opacityLabel_, algorithmLabel_,
-                        programCodeLabel_, logMaxLabel_, liveOnlyRisk_}) {
+                        programCodeLabel_, logMaxLabel_, liveOnlyRisk_, folder_}) {
         l->setDesignFont(font);
         l->setColour(general);
     }

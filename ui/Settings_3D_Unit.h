@@ -56,6 +56,7 @@ public:
     QCheckBox* logLiveBox() { return logLive_; }
     QSpinBox* logMaxBox() { return logMax_; }
     QCheckBox* liveOnlyBox() { return liveOnly_; }
+    HudLabel* folderLabel() { return folder_; }
     QCheckBox* joystickBox() { return joystick_; }
     HudSlider* opacitySlider() { return opacity_; }
     QComboBox* algorithmBox() { return algorithm_; }
@@ -107,6 +108,7 @@ private:
     QSpinBox* logMax_ = nullptr;
     QCheckBox* liveOnly_ = nullptr;
     HudLabel* liveOnlyRisk_ = nullptr;
+    HudLabel* folder_ = nullptr;
     QCheckBox* joystick_ = nullptr;
     HudLabel* opacityLabel_ = nullptr;
     HudSlider* opacity_ = nullptr;

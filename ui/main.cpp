@@ -4,11 +4,13 @@
 #include "Main_Logic.h"
 #include "OpenGL_MSG.h"
 #include "ProgramPort.h"
+#include "Program_Folder.h"
 #include "QtPortLister.h"
 #include "QtScheduler.h"
 #include "SimOptions.h"
 #include "Single_Instance.h"
 #include "Studio_App.h"
+#include "Version.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -19,8 +21,15 @@
 #include <string_view>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
     using namespace bifuel;
+    // Answered without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            std::cout << "bifuel-studio " << kProgramVersion << "\n";
+            return 0;
+        }
+    }
+    QApplication app(argc, argv);
 
     // --sim-option KEY=VALUE: the simulated ECU of the port "sim", as in bifuel-cli.
     sim::SimOptions simOptions;
@@ -40,8 +49,12 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Files live in the folder the program was started in, named after the program.
-    const Paths paths = MakePaths(std::filesystem::current_path(), BaseNameOf(argc > 0 ? argv[0] : "bifuel-studio"));
+    // Files are named after the program; they live in the folder it was started in when
+    // that holds the temperature table, else (installed) in the user's data folder.
+    const char* argv0 = argc > 0 ? argv[0] : nullptr;
+    const platform::ProgramFolder folder = platform::OpenProgramFolder(argv0, BaseNameOf(argv0 != nullptr ? argv0 : "bifuel-studio"));
+    if (!folder.problem.empty()) std::cerr << "bifuel-studio: " << folder.problem << "\n";
+    const Paths& paths = folder.paths;
     const char* user = std::getenv("USER");
     ui::SingleInstance instance(ui::InstanceServerName(user != nullptr ? user : "", paths.Work_Dir));
     instance.closeRunningCopy();

@@ -186,6 +186,7 @@ constexpr std::array kEntries{
     Entry{"Button_GEN_Settings", "Setting"},
     Entry{"SET_Program_Code", "Program code"},
     Entry{"SET_Live_Data", "Live data"},
+    Entry{"SET_Files", "Files"},
     Entry{"SET_Log_Live", "Record live data to the Logs folder"},
     Entry{"SET_Log_Max_MB", "Logs folder limit, MB"},
     Entry{"SET_Live_Only", "Faster live data: read only live data while no MAP collection runs"},

@@ -170,7 +170,7 @@ WriteResult SwitchLanguage(KeyFile& file, const std::filesystem::path& iniName,
 // ---- The Settings window ----------------------------------------------------------------
 
 inline constexpr int kSettingsDesignWidth = 519;
-inline constexpr int kSettingsDesignHeight = 366;
+inline constexpr int kSettingsDesignHeight = 390;
 inline constexpr int kSettingsMinWidth = 300;
 inline constexpr int kSettingsMinHeight = 200;
 

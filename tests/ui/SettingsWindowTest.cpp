@@ -123,6 +123,8 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
     EXPECT_TRUE(s.logLiveBox()->isChecked());
     EXPECT_EQ(s.logMaxBox()->value(), 500);
     EXPECT_FALSE(s.liveOnlyBox()->isChecked()) << "faster polling is the user's choice";
+    EXPECT_TRUE(s.folderLabel()->text().endsWith(QString::fromStdString(ctx().paths.Work_Dir.string())))
+        << "the window says where the files are";
     save(s, "settings-window.png");
 
     auto typeInto = [](QAbstractSpinBox* box, const char* text) {
