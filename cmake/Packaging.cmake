@@ -36,7 +36,7 @@ foreach(page bifuel-cli.1 bifuel-sim.1)
   install(FILES ${BIFUEL_GENERATED_DATA}/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/data/README.package
-        DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${BIFUEL_DATA_NAME} RENAME README)
 
 # The Debian package: its library dependencies come from the binaries (dpkg-shlibdeps);
 # Qt's platform plugins are loaded at run time, so no binary names them.
