@@ -13,10 +13,13 @@
 #include "Version.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string_view>
 
@@ -82,6 +85,16 @@ int main(int argc, char** argv) {
     programWindow = &studio.main();
     studio.onEnd = [] { QCoreApplication::quit(); };
     app.setQuitOnLastWindowClosed(false);
+    // For the start-up figure of an installed program (bench/install_figures): the time the
+    // window first showed its indicators goes to the file named, and the program ends.
+    if (const char* stamp = std::getenv("BIFUEL_SHOWN_STAMP"); stamp != nullptr && *stamp != '\0') {
+        studio.main().onIndicatorsPainted = [file = std::string(stamp), &studio] {
+            studio.main().onIndicatorsPainted = nullptr;
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::ofstream(file) << std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() << "\n";
+            QTimer::singleShot(0, [&studio] { studio.main().close(); });
+        };
+    }
     studio.Show();
     const int status = app.exec();
     programWindow = nullptr;
