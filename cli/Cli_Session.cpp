@@ -172,8 +172,10 @@ struct Session::Impl {
         }
         watchTheProgram();
         ctx.link.Main_Shown = true; // messages are printed, as the window would show them
-        // The tool writes only what it is asked to: no configuration file after a write.
+        // The tool writes only what it is asked to: no configuration file after a write,
+        // no settings file.
         ctx.link.Autosave_Enabled = false;
+        ctx.link.Settings_File_Written = false;
         // The timeout is for finding the ECU; once it answers, reading takes as long as
         // the line needs, and the link's own loss detection watches it.
         armDeadline(std::int64_t{options.timeoutS} * 1000);

@@ -215,13 +215,6 @@ WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
     setBool(file, "Diagram_Joystick", s.Diagram_Joystick);
     file.SetKey("ACB_SCR_Type", s.ACB_SCR_Type);
     setFixed(file, "Panels_Opacity", s.Panels_Opacity);
-    setBool(file, "Log_Live", s.Log_Live);
-    setInt(file, "Log_Max_MB", s.Log_Max_MB);
-    setBool(file, "Live_Only_Polling", s.Live_Only_Polling);
-    if (s.Last_Code != 0) {
-        file.SetKey("Last_Code_Port", s.Last_Code_Port);
-        setInt(file, "Last_Code", s.Last_Code);
-    }
 
     if (layout.Panel_IND_Width) setFixed(file, "Panel_IND_Width", *layout.Panel_IND_Width);
     setFixed(file, "Panel_IND_Size_Name", layout.Panel_IND_Size_Name);
@@ -234,6 +227,14 @@ WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
 
     SaveSkin(file, records.skin);
     SaveColours(file, records.colours);
+    // Ours, after the keys other programs of this kind know, in their order.
+    setBool(file, "Log_Live", s.Log_Live);
+    setInt(file, "Log_Max_MB", s.Log_Max_MB);
+    setBool(file, "Live_Only_Polling", s.Live_Only_Polling);
+    if (s.Last_Code != 0) {
+        file.SetKey("Last_Code_Port", s.Last_Code_Port);
+        setInt(file, "Last_Code", s.Last_Code);
+    }
 
     // Absent means "do not reopen", so a window the user closed leaves no key behind.
     if (settingsWindowShown)

@@ -155,8 +155,8 @@ WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
                           const SettingsRecords& records, bool settingsWindowShown);
 
 // Keeps the code an ECU answered under on a port, for the next connection there. Written
-// at once into a settings file that exists (a file is not made for it: the next save of
-// all settings takes it along); false when that write failed.
+// at once into a settings file that exists (a file is not made for it, nor written for an
+// empty name: the next save of all settings takes it along); false when that write failed.
 bool RememberProgramCode(KeyFile& file, const std::filesystem::path& iniName,
                          Settings_Class& settings, const std::string& port, std::uint8_t code);
 

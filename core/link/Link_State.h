@@ -70,6 +70,7 @@ struct LinkState {
     Request Pending_Request = Request::None;
     std::uint8_t Write_Kinds = 0; // bit k: a debounced write of kind k (2..4) waits
     bool Autosave_Enabled = true; // a write saves the configuration file (not in the tool)
+    bool Settings_File_Written = true; // the code that answered goes to the settings file (not in the tool)
     std::uint8_t Mode_Bits = 0;
     std::uint8_t Probe_Code = 0;
     std::uint8_t Probe_Rounds = 0;

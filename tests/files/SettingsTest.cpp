@@ -101,6 +101,11 @@ void changeEverything(Settings_Class& s, ColourTable& colours, WindowSkin& skin,
     s.Diagram_Joystick = true;
     s.ACB_SCR_Type = "High R.P.M. calibration";
     s.Panels_Opacity = 0.75;
+    s.Log_Live = false;
+    s.Log_Max_MB = 40;
+    s.Live_Only_Polling = true;
+    s.Last_Code_Port = "/dev/ttyUSB0";
+    s.Last_Code = 26;
     s.Font_Name = "DejaVu Sans";
     s.Font_Size = 15.5F;
     s.Font_Style = 3;
@@ -235,6 +240,8 @@ TEST_F(SettingsFile, FreshFileHoldsTheKeysInTheirOrderAndFormats) {
         "Form_3D_GradColor_0", "Form_3D_GradColor_1"};
     for (const auto& entry : ColourEntries())
         expected.emplace_back(entry.key);
+    for (const char* key : {"Log_Live", "Log_Max_MB", "Live_Only_Polling"})
+        expected.emplace_back(key);
     expected.emplace_back("Form_3D_SET_Show");
     for (auto& key : expected)
         key = upper(key);
@@ -275,7 +282,7 @@ TEST_F(SettingsFile, UnknownKeysKeepTheirPlaceAndKnownKeysAreReplacedInPlace) {
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "PORT_NAME"), 1);
     EXPECT_EQ(valueInFile("Installer_Note"), "keep me");
     EXPECT_EQ(valueInFile("Port_Name"), "/dev/ttyS1");
-    EXPECT_EQ(keys.back(), "COLOR_3D_MAPRPM_SELECT_CELL") << "window closed: no reopen key";
+    EXPECT_EQ(keys.back(), "LIVE_ONLY_POLLING") << "window closed: no reopen key";
 }
 
 TEST_F(SettingsFile, AFailedSaveKeepsTheOldFileAndSaysWhy) {
@@ -321,6 +328,8 @@ TEST_F(SettingsFile, BadValuesKeepTheDefaultAndLimitedValuesAreHeldToTheirLimits
     };
     const Show diagram = [](const SettingsFile& f) { return f.colours.ColourOf(Colour::Diagram); };
     const Show fill = [](const SettingsFile& f) { return f.skin.Color; };
+    const Show logLimit = [](const SettingsFile& f) { return std::to_string(f.settings.Log_Max_MB); };
+    const Show lastCode = [](const SettingsFile& f) { return std::to_string(f.settings.Last_Code); };
 
     struct Case {
         const char* line;
@@ -357,6 +366,10 @@ TEST_F(SettingsFile, BadValuesKeepTheDefaultAndLimitedValuesAreHeldToTheirLimits
         {"Color_3D_Diagram #12", diagram, "#FFFF0000"},
         {"Color_3D_Diagram #80ff0000", diagram, "#80ff0000"},
         {"Form_3D_Color blue", fill, "#EAD7D5D5"},
+        {"Log_Max_MB 0", logLimit, "1"},
+        {"Log_Max_MB many", logLimit, "500"},
+        {"Last_Code 24", lastCode, "0"},
+        {"Last_Code 23", lastCode, "23"},
     };
     for (const auto& c : cases) {
         writeFile(ini, std::string(c.line) + "\r\n");
