@@ -20,7 +20,7 @@ ReplayLog LoadReplayLog(const std::filesystem::path& file) {
     out.skippedLines = log.Skipped_Lines;
     const std::string where = "the log \"" + file.string() + "\"";
     if (!log.Error.empty()) {
-        out.error = where + ": " + log.Error;
+        out.error = log.Error;
         return out;
     }
     if (log.Records.empty()) {
