@@ -18,8 +18,6 @@ void fire(const std::function<void()>& handler) {
 
 } // namespace
 
-bool IsReplayPortName(std::string_view name) { return name.starts_with(kReplayPortPrefix); }
-
 ProgramPort::ProgramPort(Scheduler& scheduler)
     : scheduler_(scheduler), options_(std::make_unique<sim::SimOptions>()) {
     serial_.setEvents(forwarders());

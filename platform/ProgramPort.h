@@ -1,6 +1,7 @@
 #pragma once
 
 #include "QtSerialPort.h"
+#include "files/Live_Recorder.h"
 #include "link/Port_3D_Unit.h"
 #include "runtime/Scheduler.h"
 #include "runtime/Signal.h"
@@ -26,8 +27,8 @@ struct SimOptions;
 namespace bifuel::platform {
 
 // "replay:FILE": a recorded live-data log played by an in-process simulated ECU.
-inline constexpr std::string_view kReplayPortPrefix = "replay:";
-bool IsReplayPortName(std::string_view name);
+using bifuel::IsReplayPortName;
+using bifuel::kReplayPortPrefix;
 
 // The port the programs give to the core. Under the name "sim" it is the in-process
 // simulated ECU (in its simulated car), on a line paced at 9600 baud and on the program's

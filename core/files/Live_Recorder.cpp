@@ -23,6 +23,15 @@ struct LogEntry {
     std::uintmax_t size = 0;
 };
 
+// "PATH" reason, for the status line.
+std::string fileProblem(const std::filesystem::path& path, std::string_view reason) {
+    std::string text(1, '"');
+    text += path.string();
+    text += "\" ";
+    text += reason;
+    return text;
+}
+
 bool writeAll(std::FILE* out, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();
 }
@@ -76,7 +85,7 @@ LiveRecorder::LiveRecorder(Context& ctx, Clock now, bool followSetting)
 LiveRecorder::~LiveRecorder() { close(); }
 
 void LiveRecorder::onLive() {
-    if (!ctx_.link.ECU_Connected || failed_) return;
+    if (!ctx_.link.ECU_Connected || failed_ || IsReplayPortName(ctx_.port.portName())) return;
     if (followSetting_ && !ctx_.settings.Log_Live) {
         close(); // switched off: this log ends here; switched on again, a new one begins
         return;
@@ -101,7 +110,7 @@ bool LiveRecorder::begin() {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec || !std::filesystem::is_directory(folder, ec)) {
-        fail("\"" + folder.string() + "\" " + (ec ? ec.message() : std::string("is not a folder")));
+        fail(fileProblem(folder, ec ? ec.message() : std::string("is not a folder")));
         return false;
     }
     const std::string name = LiveLogFileName(ctx_.config.CFG_Name, now_ ? now_() : 0);
@@ -114,14 +123,14 @@ bool LiveRecorder::begin() {
     // "x": never into a file that appeared meanwhile.
     out_ = std::fopen(path.c_str(), "wbx");
     if (out_ == nullptr) {
-        fail("\"" + path.string() + "\" " + std::strerror(errno));
+        fail(fileProblem(path, std::strerror(errno)));
         return false;
     }
     path_ = path;
     startUs_ = ctx_.scheduler.nowUs();
     lines_ = 0;
-    if (!writeAll(out_, LiveLogHeader() + std::string(kLineEnd)) || std::fflush(out_) != 0) {
-        fail("\"" + path.string() + "\" " + std::strerror(errno));
+    if (!writeAll(out_, LiveLogHeader()) || !writeAll(out_, kLineEnd) || std::fflush(out_) != 0) {
+        fail(fileProblem(path, std::strerror(errno)));
         return false;
     }
     if (!failureText_.empty()) {

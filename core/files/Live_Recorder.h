@@ -14,6 +14,11 @@ namespace bifuel {
 
 class Context;
 
+// The port name of a recorded log played back as the ECU ("replay:FILE"). What it plays is
+// a log already, and is not recorded again.
+inline constexpr std::string_view kReplayPortPrefix = "replay:";
+inline bool IsReplayPortName(std::string_view name) { return name.starts_with(kReplayPortPrefix); }
+
 inline constexpr std::string_view kLogUnnamed = "NONAME"; // an ECU without a usable name
 inline constexpr std::string_view kLogExtension = ".csv";
 // How many lines pass between two looks at the size of the log folder while a long
@@ -38,6 +43,7 @@ std::vector<std::filesystem::path> PruneLogs(const std::filesystem::path& folder
 // is opened at the first frame of a connection, when the ECU's configuration name is
 // known, and closed when the link ends. A file that cannot be made or written stops the
 // recording of this connection and is said once on the status line; the link goes on.
+// A replayed log is not recorded.
 class LiveRecorder {
 public:
     // Local calendar seconds for the file name: the core has no wall clock of its own.

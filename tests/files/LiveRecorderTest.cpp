@@ -185,6 +185,15 @@ TEST_F(LiveRecording, EachConnectionHasItsOwnLogAndTheSettingSwitchesRecordingOf
     EXPECT_EQ(ReadLiveLog(recorder->file()).Records.size(), 3u);
 }
 
+TEST_F(LiveRecording, AReplayedLogIsNotRecordedAgain) {
+    rig.line.host().setPortName("replay:drive.csv");
+    record();
+    ASSERT_TRUE(rig.connect());
+    ASSERT_TRUE(rig.runFrames(5));
+    EXPECT_TRUE(recorder->file().empty());
+    EXPECT_FALSE(fs::exists(work.path() / "Logs"));
+}
+
 TEST(LiveLogNames, AreTheConfigurationNameWhenItIsSafeAndTheStartTime) {
     const struct {
         const char* name;
