@@ -23,10 +23,11 @@ struct LogEntry {
     std::uintmax_t size = 0;
 };
 
-// "PATH" reason, for the status line.
+// "NAME" reason, for the status line, which has room for a short text only: the folder is
+// always Logs/ of the working folder.
 std::string fileProblem(const std::filesystem::path& path, std::string_view reason) {
     std::string text(1, '"');
-    text += path.string();
+    text += path.filename().string();
     text += "\" ";
     text += reason;
     return text;
