@@ -206,6 +206,11 @@ GERMAN = {
     "Button_GEN_Settings": "Einstellungen",
     # Settings window
     "SET_Program_Code": "Programmcode",
+    "SET_Live_Data": "Live-Daten",
+    "SET_Log_Live": "Live-Daten im Ordner Logs aufzeichnen",
+    "SET_Log_Max_MB": "Grenze des Ordners Logs, MB",
+    "SET_Live_Only": "Schnellere Live-Daten: nur Live-Daten lesen, solange keine MAP-Sammlung läuft",
+    "SET_Live_Only_Risk": "Risiko: Die MAP-Listen des Steuergeräts werden dann nicht gelesen; eine inzwischen geänderte Liste erscheint erst beim Start einer Sammlung.",
     "SET_Port_Manual": "Manuell",
     "SET_Skin": "Design, Schrift, Farbe",
     "SET_Transmit_Delay": "Sendeverzögerung nach Änderung, ms",

@@ -21,7 +21,7 @@
 namespace bifuel::ui {
 namespace {
 
-// The content layout of the design window (519 x 270) is 493 x 226.
+// The content layout of the design window (519 x 366) is 493 x 322.
 constexpr QSizeF kContent(kSettingsDesignWidth - 26, kSettingsDesignHeight - 44);
 constexpr int kOpacitySteps = 100;
 
@@ -129,8 +129,40 @@ void TForm_3D_SET::build() {
     algorithm_->setObjectName(QStringLiteral("HudComboTextBox_ACB_Algorithm"));
     editor(algorithm_, panel_, QRectF(254, 178, 233, 20));
 
+    // Live data: the log and the polling.
+    liveGroup_ = new HudGroupBox(QSizeF(481, 92), panel_);
+    liveGroup_->setObjectName(QStringLiteral("HudGroupBox_SET_Live"));
+    panel_->place(liveGroup_, QRectF(6, 226, 481, 92));
+    logLive_ = new QCheckBox(liveGroup_);
+    logLive_->setObjectName(QStringLiteral("HudCheckBox_SET_Log_Live"));
+    editor(logLive_, liveGroup_, QRectF(8, 20, 226, 20));
+    logMaxLabel_ = new HudLabel(liveGroup_);
+    logMaxLabel_->setShrinkToFit(true);
+    liveGroup_->place(logMaxLabel_, QRectF(242, 20, 150, 20));
+    logMax_ = new QSpinBox(liveGroup_);
+    logMax_->setObjectName(QStringLiteral("HudNumberBox_SET_Log_Max_MB"));
+    logMax_->setRange(kLogFolderMinMb, kLogFolderMaxMb);
+    logMax_->setKeyboardTracking(false);
+    editor(logMax_, liveGroup_, QRectF(396, 20, 77, 20));
+    liveOnly_ = new QCheckBox(liveGroup_);
+    liveOnly_->setObjectName(QStringLiteral("HudCheckBox_SET_Live_Only"));
+    editor(liveOnly_, liveGroup_, QRectF(8, 44, 465, 20));
+    liveOnlyRisk_ = new HudLabel(liveGroup_);
+    liveOnlyRisk_->setObjectName(QStringLiteral("HudLabel_SET_Live_Only_Risk"));
+    liveOnlyRisk_->setShrinkToFit(true);
+    liveGroup_->place(liveOnlyRisk_, QRectF(26, 66, 447, 20));
+
     SettingsView& view = ctx_.settingsView;
     Settings_Class& settings = ctx_.settings;
+    connect(logLive_, &QCheckBox::toggled, this, [this, &view, &settings](bool on) {
+        if (!filling_) HudCheckBox_SET_Log_LiveChange(view, settings, on);
+    });
+    connect(logMax_, &QSpinBox::valueChanged, this, [this, &view, &settings](int v) {
+        if (!filling_) HudNumberBox_SET_Log_Max_MBChange(view, settings, v);
+    });
+    connect(liveOnly_, &QCheckBox::toggled, this, [this, &view, &settings](bool on) {
+        if (!filling_) HudCheckBox_SET_Live_OnlyChange(view, settings, on);
+    });
     connect(portSearch_, &QCheckBox::toggled, this, [this, &view, &settings](bool on) {
         if (!filling_) HudCheckBox_3D_SET_Port_SearchChange(view, settings, on);
     });
@@ -213,6 +245,9 @@ void TForm_3D_SET::fill() {
     algorithm_->setCurrentIndex(algorithm_->findText(algorithm));
     algorithm_->setPlaceholderText(algorithm);
     programCode_->setText(FromUtf8(view.HudTextBox_SET_Program_Code));
+    logLive_->setChecked(view.HudCheckBox_SET_Log_Live);
+    logMax_->setValue(view.HudNumberBox_SET_Log_Max_MB);
+    liveOnly_->setChecked(view.HudCheckBox_SET_Live_Only);
     filling_ = false;
 }
 
@@ -251,6 +286,11 @@ void TForm_3D_SET::ApplyTexts() {
     opacityLabel_->setText(text("SET_Opacity"));
     algorithmLabel_->setText(text("SET_ACB_Algorithm"));
     programCodeLabel_->setText(text("SET_Program_Code"));
+    liveGroup_->setCaption(text("SET_Live_Data"));
+    logLive_->setText(text("SET_Log_Live"));
+    logMaxLabel_->setText(text("SET_Log_Max_MB"));
+    liveOnly_->setText(text("SET_Live_Only"));
+    liveOnlyRisk_->setText(text("SET_Live_Only_Risk"));
     lang.CloseLanguage();
     textsLanguage_ = ctx_.settings.Language;
     fitEditors();
@@ -262,7 +302,7 @@ void TForm_3D_SET::ApplyFonts() {
     const QFont font = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
     const QColor general = ColourFromText(ctx_.colours.ColourOf(0));
     for (HudLabel* l : {portNameLabel_, portDelayLabel_, languageLabel_, transmitDelayLabel_, opacityLabel_, algorithmLabel_,
-                        programCodeLabel_}) {
+                        programCodeLabel_, logMaxLabel_, liveOnlyRisk_}) {
         l->setDesignFont(font);
         l->setColour(general);
     }
@@ -270,7 +310,7 @@ void TForm_3D_SET::ApplyFonts() {
         b->setDesignFont(font);
         b->setTextColour(general);
     }
-    for (HudGroupBox* g : {portGroup_, skinGroup_}) {
+    for (HudGroupBox* g : {portGroup_, skinGroup_, liveGroup_}) {
         g->setCaptionFont(font);
         g->setCaptionColour(general);
     }

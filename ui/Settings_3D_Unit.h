@@ -53,6 +53,9 @@ public:
     QSpinBox* transmitDelayBox() { return transmitDelay_; }
     QCheckBox* idlePointsBox() { return idlePoints_; }
     QCheckBox* mapPointBox() { return mapPoint_; }
+    QCheckBox* logLiveBox() { return logLive_; }
+    QSpinBox* logMaxBox() { return logMax_; }
+    QCheckBox* liveOnlyBox() { return liveOnly_; }
     QCheckBox* joystickBox() { return joystick_; }
     HudSlider* opacitySlider() { return opacity_; }
     QComboBox* algorithmBox() { return algorithm_; }
@@ -98,6 +101,12 @@ private:
     QSpinBox* transmitDelay_ = nullptr;
     QCheckBox* idlePoints_ = nullptr;
     QCheckBox* mapPoint_ = nullptr;
+    HudGroupBox* liveGroup_ = nullptr;
+    QCheckBox* logLive_ = nullptr;
+    HudLabel* logMaxLabel_ = nullptr;
+    QSpinBox* logMax_ = nullptr;
+    QCheckBox* liveOnly_ = nullptr;
+    HudLabel* liveOnlyRisk_ = nullptr;
     QCheckBox* joystick_ = nullptr;
     HudLabel* opacityLabel_ = nullptr;
     HudSlider* opacity_ = nullptr;

@@ -1,6 +1,7 @@
 #include "calibration/Calibr_Ctrl.h"
 
 #include "Context.h"
+#include "link/Transmit_Unit.h"
 #include "data/Setup_Page.h"
 #include "link/Link_Operations.h"
 #include "calibration/Calibr_Create.h"
@@ -171,6 +172,8 @@ void setSaveMap(Context& ctx, bool on) {
     ctx.config.Save_Map = on;
     UpdateMapControls(ctx);
     ReadSetupPage(ctx);
+    // A collection needs the MAP lists read from the next live reply on.
+    FollowPollingChoice(ctx);
 }
 
 // First Yes: the corrected gas times, and a straight continuation past the last corrected

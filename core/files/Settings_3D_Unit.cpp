@@ -243,6 +243,20 @@ WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
     return file.SaveKeyFile(iniName);
 }
 
+bool RememberProgramCode(KeyFile& file, const std::filesystem::path& iniName,
+                         Settings_Class& settings, const std::string& port, std::uint8_t code) {
+    if (!IsProgramCode(code) || (settings.Last_Code == code && settings.Last_Code_Port == port))
+        return true;
+    settings.Last_Code = code;
+    settings.Last_Code_Port = port;
+    std::error_code missing;
+    if (!std::filesystem::is_regular_file(iniName, missing)) return true;
+    file.OpenKeyFileForUpdate(iniName);
+    file.SetKey("Last_Code_Port", port);
+    setInt(file, "Last_Code", code);
+    return file.SaveKeyFile(iniName).ok;
+}
+
 WriteResult SwitchLanguage(KeyFile& file, const std::filesystem::path& iniName,
                            Settings_Class& settings, ColourTable& colours,
                            const std::string& name) {
@@ -291,6 +305,9 @@ void SettingsWindow_Show(SettingsView& view, const Settings_Class& settings,
     view.HudComboTextBox_ACB_Algorithm_Items.assign(names.begin(), names.end());
     view.HudComboTextBox_ACB_Algorithm = settings.ACB_SCR_Type;
     view.HudTextBox_SET_Program_Code = std::to_string(settings.Program_Code);
+    view.HudCheckBox_SET_Log_Live = settings.Log_Live;
+    view.HudNumberBox_SET_Log_Max_MB = settings.Log_Max_MB;
+    view.HudCheckBox_SET_Live_Only = settings.Live_Only_Polling;
 
     if (hooks.QueueDeferredAction) {
         hooks.QueueDeferredAction(kActionPropagateSkin, 100);
@@ -367,6 +384,22 @@ void HudCheckBox_SET_Diagram_JoystickChange(SettingsView& view, Settings_Class& 
                                             bool checked) {
     view.HudCheckBox_SET_Diagram_Joystick = checked;
     settings.Diagram_Joystick = checked;
+}
+
+void HudCheckBox_SET_Log_LiveChange(SettingsView& view, Settings_Class& settings, bool checked) {
+    view.HudCheckBox_SET_Log_Live = checked;
+    settings.Log_Live = checked;
+}
+
+void HudNumberBox_SET_Log_Max_MBChange(SettingsView& view, Settings_Class& settings,
+                                       std::int32_t value) {
+    settings.Log_Max_MB = std::clamp(value, kLogFolderMinMb, kLogFolderMaxMb);
+    view.HudNumberBox_SET_Log_Max_MB = settings.Log_Max_MB;
+}
+
+void HudCheckBox_SET_Live_OnlyChange(SettingsView& view, Settings_Class& settings, bool checked) {
+    view.HudCheckBox_SET_Live_Only = checked;
+    settings.Live_Only_Polling = checked;
 }
 
 void HudTrackBar_SET_OpacityChange(SettingsView& view, Settings_Class& settings, double value,

@@ -154,6 +154,12 @@ bool Settings_Load(KeyFile& file, const std::filesystem::path& iniName,
 WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
                           const SettingsRecords& records, bool settingsWindowShown);
 
+// Keeps the code an ECU answered under on a port, for the next connection there. Written
+// at once into a settings file that exists (a file is not made for it: the next save of
+// all settings takes it along); false when that write failed.
+bool RememberProgramCode(KeyFile& file, const std::filesystem::path& iniName,
+                         Settings_Class& settings, const std::string& port, std::uint8_t code);
+
 // Makes another language current. The current font is written under the old language's
 // keys and the new language's font, where the file has one, becomes current, so each
 // language keeps its own font. A name that cannot be a language changes nothing and is
@@ -164,7 +170,7 @@ WriteResult SwitchLanguage(KeyFile& file, const std::filesystem::path& iniName,
 // ---- The Settings window ----------------------------------------------------------------
 
 inline constexpr int kSettingsDesignWidth = 519;
-inline constexpr int kSettingsDesignHeight = 270;
+inline constexpr int kSettingsDesignHeight = 366;
 inline constexpr int kSettingsMinWidth = 300;
 inline constexpr int kSettingsMinHeight = 200;
 
@@ -214,6 +220,9 @@ struct SettingsView {
     std::vector<std::string> HudComboTextBox_ACB_Algorithm_Items;
     std::string HudComboTextBox_ACB_Algorithm;
     std::string HudTextBox_SET_Program_Code;
+    bool HudCheckBox_SET_Log_Live = true;
+    std::int32_t HudNumberBox_SET_Log_Max_MB = 500;
+    bool HudCheckBox_SET_Live_Only = false;
 };
 
 // Opens the window: at the main window's left, 22 below its top, or where it was when
@@ -253,6 +262,11 @@ void HudCheckBox_SET_Diagram_JoystickChange(SettingsView& view, Settings_Class& 
                                             bool checked);
 void HudTrackBar_SET_OpacityChange(SettingsView& view, Settings_Class& settings, double value,
                                    const SettingsHooks& hooks);
+void HudCheckBox_SET_Log_LiveChange(SettingsView& view, Settings_Class& settings, bool checked);
+void HudNumberBox_SET_Log_Max_MBChange(SettingsView& view, Settings_Class& settings,
+                                       std::int32_t value);
+// Taken up by the polling at its next yield point.
+void HudCheckBox_SET_Live_OnlyChange(SettingsView& view, Settings_Class& settings, bool checked);
 // false (and nothing changed) for a name the combo does not offer.
 bool HudComboTextBox_ACB_AlgorithmChange(SettingsView& view, Settings_Class& settings,
                                          const std::string& name);

@@ -110,8 +110,19 @@ void ProbeStep(Context& ctx) {
             return;
         }
     }
-    const std::uint8_t last = link.Sent_Frame[0];
+    const std::uint8_t last =
+        std::exchange(link.Rotation_Resume, false) ? link.Rotation_From : link.Sent_Frame[0];
     const std::uint8_t next = last == 26 ? 25 : last == 25 ? 23 : 26;
+    if (const std::uint8_t remembered = std::exchange(link.Remembered_Code, 0);
+        remembered != 0 && remembered != next) {
+        // One probe ahead of the rotation, which then takes up where it stood.
+        link.Rotation_From = last;
+        link.Rotation_Resume = true;
+        link.Probe_Code = remembered;
+        link.Sent_Frame[0] = remembered;
+        ArmProbe(ctx, remembered);
+        return;
+    }
     if (last == 26) link.Probe_Rounds += 1;
     link.Probe_Code = next;
     link.Sent_Frame[0] = next;

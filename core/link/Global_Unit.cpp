@@ -82,6 +82,8 @@ void OnConnected(Context& ctx) {
     if (portWindowShown) ClosePortWindow(ctx);
     ctx.link.Port_Error = false;
     ctx.link.ECU_Connected = true;
+    RememberProgramCode(ctx.keyFile, ctx.paths.Ini_Name, ctx.settings, ctx.port.portName(),
+                        ctx.link.Probe_Code);
     view.HudButton_Port_Search.visible = false;
     view.HudLabel_DynamicIND.visible = true;
     if (ctx.settingsView.Shown) ctx.settingsView.HudTextBox_3D_SET_Port_Name = ctx.port.portName();

@@ -73,6 +73,11 @@ struct LinkState {
     std::uint8_t Mode_Bits = 0;
     std::uint8_t Probe_Code = 0;
     std::uint8_t Probe_Rounds = 0;
+    // The code that answered last on this port, probed once before the rotation (0: none),
+    // and the code the rotation goes on from after that probe.
+    std::uint8_t Remembered_Code = 0;
+    std::uint8_t Rotation_From = 0;
+    bool Rotation_Resume = false;
     bool Wide_Gas_Mask = false;
 
     // The loaded request program: words 1..kProgramWords (index 0 is unused).

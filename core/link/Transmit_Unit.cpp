@@ -29,6 +29,17 @@ constexpr int kMaxWordsPerRun = 1000;
 const std::vector<std::int32_t> kConnection{30, 31, 32, 33, 24, 36, 37, 38, 39, 42, 43, 44, 45,
                                             40, 41, 56, 57, 58, 59, 200, -3, 60, 25, 5, 0};
 const std::vector<std::int32_t> kPolling{34, 35, 42, 43, 44, 45, 0, 1, 1};
+// Live data alone: about three times the frames, but the MAP lists are not read.
+const std::vector<std::int32_t> kLivePolling{34, 35, 0, 1, 1};
+
+bool loaded(const LinkState& link, const std::vector<std::int32_t>& words) {
+    return link.Program_Length == static_cast<std::int32_t>(words.size()) &&
+           std::equal(words.begin(), words.end(), link.Program_Words.begin() + 1);
+}
+
+std::int32_t yieldIndex(const std::vector<std::int32_t>& words) {
+    return static_cast<std::int32_t>(std::find(words.begin(), words.end(), word::Yield) - words.begin()) + 1;
+}
 
 std::uint8_t lengthPlusFrame(std::uint8_t dataBytes) {
     return static_cast<std::uint8_t>(dataBytes + 3);
@@ -250,7 +261,10 @@ void yieldPoint(Context& ctx) {
     LinkState& link = ctx.link;
     if (link.Write_Running) return;
     const Request request = std::exchange(link.Pending_Request, Request::None);
-    if (request == Request::None) return;
+    if (request == Request::None) {
+        FollowPollingChoice(ctx);
+        return;
+    }
     if (IsWriteRequest(request)) {
         link.Write_Running = true;
         link.CFG_Autosave = true;
@@ -321,7 +335,9 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
         const auto number = operand(1);
         if (!number) return false;
         const std::optional<Request> request = requestOfProgramNumber(*number);
-        if (request && loadProgramOf(ctx, ProgramByNumber(*number), *request)) {
+        const std::vector<std::int32_t> words =
+            *number == kPollingProgram ? PollingProgramFor(ctx) : ProgramByNumber(*number);
+        if (request && loadProgramOf(ctx, words, *request)) {
             link.Program_Counter = 1;
             // Back to polling: the one-shot program that ran has ended.
             if (*request == Request::None) OperationProgramEnded(ctx);
@@ -366,6 +382,30 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
 
 const std::vector<std::int32_t>& ConnectionProgram() { return kConnection; }
 const std::vector<std::int32_t>& PollingProgram() { return kPolling; }
+
+const std::vector<std::int32_t>& LivePollingProgram() { return kLivePolling; }
+
+const std::vector<std::int32_t>& PollingProgramFor(const Context& ctx) {
+    return ctx.settings.Live_Only_Polling && !ctx.config.Save_Map ? kLivePolling : kPolling;
+}
+
+void FollowPollingChoice(Context& ctx) {
+    LinkState& link = ctx.link;
+    const std::vector<std::int32_t>& wanted = PollingProgramFor(ctx);
+    const std::vector<std::int32_t>& other = &wanted == &kPolling ? kLivePolling : kPolling;
+    if (!loaded(link, other)) return;
+    // Both programs begin with the live request and its decoding: up to there the counter
+    // means the same in either. At the yield point it moves to the other's yield point.
+    // Inside the MAP reads the switch waits for the yield point.
+    std::int32_t counter = link.Program_Counter;
+    if (counter == yieldIndex(other)) {
+        counter = yieldIndex(wanted);
+    } else if (counter > 2) {
+        return;
+    }
+    LoadProgram(ctx, wanted);
+    link.Program_Counter = counter;
+}
 
 std::vector<std::int32_t> ProgramForRequest(Request request) {
     switch (request) {
@@ -417,6 +457,12 @@ bool AppendProgramWord(Context& ctx, std::int32_t w) {
 void StartConnection(Context& ctx) {
     ctx.link.Halted = false;
     ctx.link.Probe_Rounds = 0;
+    const Settings_Class& settings = ctx.settings;
+    ctx.link.Remembered_Code =
+        IsProgramCode(settings.Last_Code) && settings.Last_Code_Port == ctx.port.portName()
+            ? settings.Last_Code
+            : 0;
+    ctx.link.Rotation_Resume = false;
     LoadProgram(ctx, kConnection);
     ctx.link.Program_Counter = 0;
     RunSequencer(ctx);

@@ -38,6 +38,14 @@ std::vector<std::int32_t> ProgramForRequest(Request request);
 std::vector<std::int32_t> ProgramByNumber(int number);
 const std::vector<std::int32_t>& ConnectionProgram();
 const std::vector<std::int32_t>& PollingProgram();
+// Polling of live data alone, for while no MAP collection runs, when the user chose it.
+const std::vector<std::int32_t>& LivePollingProgram();
+// The polling program the settings and the MAP collection ask for now.
+const std::vector<std::int32_t>& PollingProgramFor(const Context& ctx);
+// Swaps a running polling program for the one asked for now, where the two line up: before
+// the MAP reads, or at the yield point. A MAP collection that starts is served from the next
+// live reply on.
+void FollowPollingChoice(Context& ctx);
 
 // Replaces the loaded program. Words past the table's end are refused as a script error.
 void LoadProgram(Context& ctx, std::span<const std::int32_t> words);

@@ -144,6 +144,30 @@ TEST(PortSearch, FindsTheEcuOnTheOnePortWithIt) {
     EXPECT_FALSE(rig.ctx.timers.Timer_Select_ComPort->isRunning());
 }
 
+// The code that answered last on a port is probed first on that port only; the others
+// get the rotation as always.
+TEST(PortSearch, EachPortIsProbedFirstWithTheCodeThatAnsweredThere) {
+    Rig rig;
+    sim::EcuState on23 = sim::SimEcu::defaultState();
+    on23.programCode = 23;
+    rig.ecu = std::make_unique<sim::SimEcu>(rig.clock, rig.port.line("ttyC").device(), on23);
+    rig.lister.ports = {"ttyA", "ttyC"};
+    rig.ctx.settings.Last_Code_Port = "ttyC";
+    rig.ctx.settings.Last_Code = 23;
+    EXPECT_FALSE(OpenConfiguredPort(rig.ctx));
+    ASSERT_TRUE(rig.clock.runUntil([&] { return rig.ctx.link.ECU_Connected; }, 60000));
+    EXPECT_EQ(rig.port.opens, (Names{"ttyA", "ttyC"}));
+    auto probes = [&](const std::string& name) {
+        std::vector<int> codes;
+        for (const auto& w : rig.port.line(name).hostWrites()) {
+            if (w.at(1) == 0x21) codes.push_back(w[0]);
+        }
+        return codes;
+    };
+    EXPECT_EQ(probes("ttyA"), (std::vector<int>{26, 25, 23, 26, 25}));
+    EXPECT_EQ(probes("ttyC"), (std::vector<int>{23}));
+}
+
 TEST(PortSearch, AnAnswerDuringTheAnnouncedSearchClosesThePortWindowAndKeepsTheLink) {
     Rig rig;
     rig.attachEcu("COM1");

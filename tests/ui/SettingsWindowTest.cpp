@@ -120,6 +120,10 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
     EXPECT_EQ(s.algorithmBox()->count(), 4) << "Innovational is never offered";
     EXPECT_TRUE(s.portSearchBox()->isChecked());
     EXPECT_EQ(s.programCodeBox()->text(), "25");
+    EXPECT_TRUE(s.logLiveBox()->isChecked());
+    EXPECT_EQ(s.logMaxBox()->value(), 500);
+    EXPECT_FALSE(s.liveOnlyBox()->isChecked()) << "faster polling is the user's choice";
+    save(s, "settings-window.png");
 
     auto typeInto = [](QAbstractSpinBox* box, const char* text) {
         box->setFocus();
@@ -141,6 +145,9 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
         {"idle points", [&] { tick(s.idlePointsBox()); }, [&] { return set.Idle_Points; }},
         {"MAP point", [&] { tick(s.mapPointBox()); }, [&] { return set.Map_Point; }},
         {"joystick", [&] { tick(s.joystickBox()); }, [&] { return set.Diagram_Joystick; }},
+        {"no live-data log", [&] { tick(s.logLiveBox()); }, [&] { return !set.Log_Live; }},
+        {"log folder limit", [&] { typeInto(s.logMaxBox(), "20"); }, [&] { return set.Log_Max_MB == 20; }},
+        {"live-only polling", [&] { tick(s.liveOnlyBox()); }, [&] { return set.Live_Only_Polling; }},
         {"algorithm",
          [&] {
              s.algorithmBox()->setFocus();
