@@ -4,6 +4,7 @@
 
 #include "data/Calc_Unit.h"
 #include "files/Backup_Unit.h"
+#include "files/Live_Recorder.h"
 #include "files/SaveLoad_3D_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
@@ -91,11 +92,15 @@ PortChoice ChoosePort(const std::string& given, const std::string& configured,
 }
 
 std::string UsageText() {
-    return "usage: bifuel-cli [--port NAME|PATH|sim] [--reply-delay MS] [--timeout S] [--json]\n"
-           "                  [--virtual-time] [--sim-option KEY=VALUE]... COMMAND\n"
+    return "usage: bifuel-cli [--port NAME|PATH|sim|replay:FILE] [--reply-delay MS] [--timeout S]\n"
+           "                  [--json] [--virtual-time] [--sim-option KEY=VALUE]... COMMAND\n"
            "       bifuel-cli --help | --version\n"
            "without --port: Port_Name of bifuel-studio.ini, else the only port, else a search of\n"
            "all ports (each port tried is printed)\n"
+           "--port sim: the simulated ECU; --port replay:FILE: a simulated ECU that plays a live\n"
+           "log recorded by live --log or the desktop program, at its recorded pace\n"
+           "(--sim-option speed=N plays it N times faster; after the last frame it holds that\n"
+           "frame); --virtual-time runs either without waiting\n"
            "commands:\n"
            "  ports                          list the serial ports, one per line\n"
            "  backups                        list the backups of ECUs read (Config/Backup): each\n"
@@ -103,7 +108,10 @@ std::string UsageText() {
            "  identify                       connect and show what the ECU is\n"
            "  read [-o FILE]                 read the whole configuration as a file\n"
            "  write FILE                     write a configuration file to the ECU\n"
-           "  live [--seconds N] [--csv FILE] show live data, one line per reply\n"
+           "  live [--seconds N] [--csv FILE] [--log]\n"
+           "                                 show live data, one line per reply; --log also\n"
+           "                                 records it into Logs/ (the file name is printed;\n"
+           "                                 a replay is not recorded again)\n"
            "  mode petrol|auto|gas           switch the fuel mode; shows the mode the ECU reports\n"
            "  clear-errors                   clear the errors stored in the ECU\n"
            "  autocal [--algorithm NAME]     run an auto-calibration (Default, \"Only OFFSET\n"
@@ -350,6 +358,7 @@ struct Session::Impl {
             actionOp = WriteEverything(ctx);
         } else if (command.name == "live") {
             if (!openCsv()) return;
+            if (options.logLive) startLog();
             phase = Phase::Live;
             liveStartUs = ctx.scheduler.nowUs();
             armDeadline(static_cast<std::int64_t>(options.liveSeconds * 1000));
@@ -555,6 +564,13 @@ struct Session::Impl {
         return true;
     }
 
+    void startLog() {
+        Scheduler& clock = ctx.scheduler;
+        recorder = std::make_unique<LiveRecorder>(ctx, [&clock] { return clock.localSeconds(); }, false);
+        logStarted = recorder->started.subscribe(
+            [this](const std::filesystem::path& file) { err << "log: " << file.string() << "\n"; });
+    }
+
     bool openCsv() {
         if (options.csvFile.empty()) return true;
         csv.open(options.csvFile, std::ios::binary | std::ios::trunc);
@@ -617,6 +633,8 @@ struct Session::Impl {
         ctx.timers.Timer_Connect->stop();
         ctx.timers.Timer_GEN_Transmit->stop();
         if (csv) csv.flush();
+        logStarted.reset();
+        recorder.reset();
         out.flush();
         if (finished) finished(code);
     }
@@ -638,6 +656,8 @@ struct Session::Impl {
     std::string writeFile;
     bool ecuAnswered = false;
     std::ofstream csv;
+    std::unique_ptr<LiveRecorder> recorder; // live --log
+    Subscription logStarted;
     std::string lastStatus;
     std::string lastTried; // the port the search probes
     int lastPercent = -1;

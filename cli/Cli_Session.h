@@ -32,6 +32,7 @@ struct SessionOptions {
     double liveSeconds = 10.0;
     std::string outputFile; // read -o
     std::string csvFile;    // live --csv
+    bool logLive = false;   // live --log: also recorded into Logs/ as the program records
     // No port given or configured and several listed: the program's port search finds
     // the ECU, and each port it probes is printed.
     bool searchPort = false;

@@ -9,6 +9,7 @@
 #include "ProgramPort.h"
 #include "QtPortLister.h"
 #include "QtScheduler.h"
+#include "ReplayModel.h"
 #include "SimCar.h"
 #include "SimOptions.h"
 #include "files/FindUnit.h"
@@ -105,6 +106,8 @@ std::string parse(int argc, char** argv, Arguments& a) {
             const auto v = value(w);
             if (!v) return "--algorithm needs a name";
             a.command.args.push_back(*v);
+        } else if (a.command.name == "live" && w == "--log") {
+            a.session.logLive = true;
         } else if (a.command.name == "live" && w == "--csv") {
             const auto v = value(w);
             if (!v) return "--csv needs a file name";
@@ -133,7 +136,8 @@ std::string parse(int argc, char** argv, Arguments& a) {
     } else {
         return "unknown command " + c;
     }
-    if (a.virtualTime && a.port != "sim") return "--virtual-time needs --port sim";
+    if (a.virtualTime && a.port != "sim" && !platform::IsReplayPortName(a.port))
+        return "--virtual-time needs --port sim or --port replay:FILE";
     return {};
 }
 
@@ -178,17 +182,30 @@ void onSignal(int) {
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
 }
 
-// The virtual clock: the core and the in-process car run as fast as the processor allows.
+// The virtual clock: the core and the in-process car (or replayed log) run as fast as the
+// processor allows.
 int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& options) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     VirtualScheduler clock;
-    // Only the pace is virtual: names the user reads (backups) carry today's date.
+    // Only the pace is virtual: names the user reads (backups, logs) carry today's date.
     clock.setLocalStart(platform::QtScheduler().localSeconds());
     sim::MemoryLine line(clock, sim::MemoryLine::kByteTimeUs9600);
-    sim::SimCar car(clock, line, options);
+    std::optional<sim::SimCar> car;
+    std::optional<sim::ReplayCar> replay;
+    if (platform::IsReplayPortName(a.port)) {
+        sim::ReplayLog log = sim::LoadReplayLog(a.port.substr(platform::kReplayPortPrefix.size()));
+        // A log that cannot be played is a port that does not open: said as any port is.
+        if (log.error.empty()) {
+            replay.emplace(clock, line, std::move(log.records), options);
+        } else {
+            line.setOpenFailure(log.error);
+        }
+    } else {
+        car.emplace(clock, line, options);
+    }
     Context ctx(clock, line.host(), paths);
-    prepare(ctx, a, "sim");
+    prepare(ctx, a, a.port);
     cli::Session session(ctx, a.session, std::cout, std::cerr);
     session.start(a.command, [](int) {});
     while (!session.done()) {

@@ -2,6 +2,7 @@
 
 #include "Context.h"
 #include "MemoryLine.h"
+#include "ReplayModel.h"
 #include "SimCar.h"
 #include "SimEcu.h"
 #include "SimOptions.h"
@@ -26,6 +27,32 @@ ProgramPort::~ProgramPort() {
     // The simulated car listens on the line: it goes first.
     car_.reset();
     line_.reset();
+    for (Replay& r : replays_) {
+        r.car.reset();
+        r.line.reset();
+    }
+}
+
+sim::ReplayCar* ProgramPort::replayCar() {
+    return IsReplayPortName(name_) && !replays_.empty() ? replays_.back().car.get() : nullptr;
+}
+
+ProgramPort::Replay& ProgramPort::makeReplay() {
+    Replay r;
+    r.name = name_;
+    r.line = std::make_unique<sim::MemoryLine>(scheduler_, sim::MemoryLine::kByteTimeUs9600);
+    r.line->host().setEvents(forwarders());
+    const std::string file = name_.substr(kReplayPortPrefix.size());
+    sim::ReplayLog log = file.empty() ? sim::ReplayLog{{}, 0, "no log file named after \"replay:\""}
+                                      : sim::LoadReplayLog(file);
+    if (log.error.empty()) {
+        r.car = std::make_unique<sim::ReplayCar>(scheduler_, *r.line, std::move(log.records), *options_);
+    } else {
+        // Nothing half made: the port does not open, and says why.
+        r.line->setOpenFailure(log.error);
+    }
+    replays_.push_back(std::move(r));
+    return replays_.back();
 }
 
 void ProgramPort::setSimOptions(const sim::SimOptions& options) {
@@ -63,17 +90,20 @@ void ProgramPort::setPortName(const std::string& name) {
         line_->host().setEvents(forwarders());
         makeCar();
     }
+    if (IsReplayPortName(name_) && (replays_.empty() || replays_.back().name != name_)) makeReplay();
     active().setPortName(name_);
     if (wasOpen) open();
 }
 
 SerialPort& ProgramPort::active() {
     if (name_ == kSimPortName) return line_->host();
+    if (IsReplayPortName(name_)) return replays_.back().line->host();
     return serial_;
 }
 
 const SerialPort& ProgramPort::active() const {
     if (name_ == kSimPortName) return line_->host();
+    if (IsReplayPortName(name_)) return replays_.back().line->host();
     return serial_;
 }
 

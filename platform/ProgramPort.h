@@ -1,6 +1,7 @@
 #pragma once
 
 #include "QtSerialPort.h"
+#include "files/Live_Recorder.h"
 #include "link/Port_3D_Unit.h"
 #include "runtime/Scheduler.h"
 #include "runtime/Signal.h"
@@ -8,6 +9,8 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace bifuel {
 class Context;
@@ -15,6 +18,7 @@ class Context;
 
 namespace bifuel::sim {
 class MemoryLine;
+class ReplayCar;
 class SimCar;
 class SimEcu;
 struct SimOptions;
@@ -22,10 +26,16 @@ struct SimOptions;
 
 namespace bifuel::platform {
 
+// "replay:FILE": a recorded live-data log played by an in-process simulated ECU.
+using bifuel::IsReplayPortName;
+using bifuel::kReplayPortPrefix;
+
 // The port the programs give to the core. Under the name "sim" it is the in-process
 // simulated ECU (in its simulated car), on a line paced at 9600 baud and on the program's
-// own scheduler; under any other name a serial device. Renaming closes, switches and
-// reopens as any port does.
+// own scheduler; under "replay:FILE" the same, with the drive of a recorded log instead of
+// the engine model (a log that cannot be replayed makes a port that does not open, with
+// the reason as its error); under any other name a serial device. Renaming closes,
+// switches and reopens as any port does.
 class ProgramPort final : public SerialPort {
 public:
     explicit ProgramPort(Scheduler& scheduler);
@@ -61,6 +71,8 @@ public:
     // before.
     sim::SimEcu* simulatedEcu();
     sim::SimCar* simulatedCar() { return car_.get(); }
+    // The replaying ECU while the port is named "replay:FILE" and the log could be read.
+    sim::ReplayCar* replayCar();
 
 private:
     SerialPort& active();
@@ -76,6 +88,16 @@ private:
     std::unique_ptr<sim::SimOptions> options_;
     std::unique_ptr<sim::MemoryLine> line_;
     std::unique_ptr<sim::SimCar> car_;
+
+    struct Replay {
+        std::string name;
+        std::unique_ptr<sim::MemoryLine> line;
+        std::unique_ptr<sim::ReplayCar> car; // none when the log cannot be replayed
+    };
+    Replay& makeReplay();
+    // Every replay named so far, the current one last. Kept, as the simulated line is:
+    // their timers may be on the stack of a firing handler when the port is renamed.
+    std::vector<Replay> replays_;
 };
 
 // What a program hands the core besides the port itself: the system's port list, and the

@@ -1,5 +1,6 @@
 #include "QtPortLister.h"
 
+#include "ProgramPort.h"
 #include "link/Port_3D_Unit.h"
 
 #include <QSerialPortInfo>
@@ -28,7 +29,7 @@ std::vector<std::string> QtPortLister::listPorts() const {
 #endif
     }
     const std::string configured = configuredPort_ ? configuredPort_() : std::string();
-    if (configured == kSimPortName) {
+    if (configured == kSimPortName || IsReplayPortName(configured)) {
         add(configured);
     } else if (!configured.empty()) {
         std::error_code ec;

@@ -180,6 +180,7 @@ std::string ApplySimOption(SimOptions& o, std::string_view keyValue) {
         return {};
     }
     if (key == "N") return takeInt(key, value, 1, 250, o.identLength);
+    if (key == "speed") return takeDouble(key, value, 0.01, 10000, o.replaySpeed);
     if (key == "drop") return takeInt(key, value, 0, 1000000, o.faults.dropEvery);
     if (key == "corrupt") return takeInt(key, value, 0, 1000000, o.faults.corruptEvery);
     if (key == "echo") return takeInt(key, value, 0, 1000000, o.faults.wrongEchoEvery);
@@ -212,6 +213,8 @@ std::string SimOptionHelp() {
            "  state=FILE          keep the ECU's memory (name, parameters, diagram, MAP lists,\n"
            "                      RPM map) in FILE between runs; made from the defaults when\n"
            "                      missing, saved after every write the ECU acknowledges\n"
+           "  speed=N             a replayed log (port replay:FILE) plays N times faster than\n"
+           "                      it was recorded (1)\n"
            "Line faults (every K-th reply; 0 = never):\n"
            "  drop=K corrupt=K echo=K split=K surplus=K\n"
            "  loopback=1          no ECU: the line returns every byte it is sent\n"

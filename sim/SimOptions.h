@@ -61,6 +61,7 @@ struct SimOptions {
     int identLength = 42;            // N=LENGTH of the identification block
     Faults faults;                   // drop, corrupt, echo, split, split_gap, surplus
     std::string stateFile;           // state=FILE: the ECU's memory between runs
+    double replaySpeed = 1.0;        // speed=N: a replayed log runs N times its recorded pace
     EngineOptions engine;
 };
 

@@ -164,6 +164,7 @@ GERMAN = {
     "Error_Temperature": "Temperaturfehler",
     "Error_Port_Echoes": "Der Anschluss gibt zurück, was er erhält: eine Rückschleife oder ein Adapter mit Echo, kein Steuergerät.",
     "Backup_Not_Saved": "Die Sicherung der aus dem Steuergerät gelesenen Daten konnte nicht gespeichert werden:",
+    "Log_Not_Written": "Die Live-Daten werden für diese Verbindung nicht aufgezeichnet:",
     "Error_Version": "Für einen fehlerfreien Betrieb bitte eine neuere Programmversion installieren",
     "No_Port": "Kein Port",
     "Search_Port": "Portverbindung wird gesucht",

@@ -20,7 +20,8 @@ std::unique_ptr<TForm_No_OpenGL> CheckOpenGL(OpenGLCheck& check, const Paths& pa
     return window;
 }
 
-StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths) : ctx_(scheduler, port, std::move(paths)) {
+StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths)
+    : ctx_(scheduler, port, std::move(paths)), recorder_(ctx_, [&scheduler] { return scheduler.localSeconds(); }) {
     main_ = std::make_unique<TForm_3D_GEN>(ctx_);
     main_->FormCreate();
     port_ = std::make_unique<TForm_3D_Port>(ctx_, main_.get());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Context.h"
+#include "files/Live_Recorder.h"
 
 #include <functional>
 #include <memory>
@@ -49,6 +50,7 @@ public:
 
 private:
     Context ctx_;
+    LiveRecorder recorder_; // every connection's live data into Logs/, as the settings say
     std::unique_ptr<TForm_3D_GEN> main_;
     std::unique_ptr<TForm_3D_Port> port_;
     std::unique_ptr<TForm_3D_MSG> message_;

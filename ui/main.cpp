@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <string>
 #include <string_view>
 
 int main(int argc, char** argv) {
@@ -34,11 +35,21 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
 
-    // --sim-option KEY=VALUE: the simulated ECU of the port "sim", as in bifuel-cli.
+    // --sim-option KEY=VALUE: the simulated ECU of the port "sim" (or "replay:FILE"), as in
+    // bifuel-cli. --port NAME: the port of this run instead of the one in the settings.
     sim::SimOptions simOptions;
+    std::string portName;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         std::string_view option;
+        if (arg == "--port" || arg.starts_with("--port=")) {
+            portName = arg == "--port" ? (i + 1 < argc ? argv[++i] : "") : std::string(arg.substr(7));
+            if (portName.empty()) {
+                std::cerr << "bifuel-studio: --port needs a port name\n";
+                return 2;
+            }
+            continue;
+        }
         if (arg == "--sim-option") {
             option = i + 1 < argc ? argv[++i] : "";
         } else if (arg.starts_with("--sim-option=")) {
@@ -79,6 +90,11 @@ int main(int argc, char** argv) {
     platform::ProgramPort port(scheduler);
     port.setSimOptions(simOptions);
     ui::StudioApp studio(scheduler, port, paths);
+    if (!portName.empty()) {
+        // As if chosen in the Settings window: the port opens when the window is shown.
+        studio.context().settings.Port_Name = portName;
+        port.setPortName(portName);
+    }
     platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });
     // The system's ports, and the line settings of the manual port choice to the port.
     const Subscription lineSettings = platform::ConnectToContext(studio.context(), port, lister);

@@ -146,6 +146,7 @@ constexpr std::array kEntries{
     Entry{"Error_Temperature", "Temperature ERROR"},
     Entry{"Error_Port_Echoes", "The port returns what it is sent: a loop-back or an echoing adapter, not an ECU."},
     Entry{"Backup_Not_Saved", "The backup of what was read from the ECU could not be saved:"},
+    Entry{"Log_Not_Written", "Live data is not recorded for this connection:"},
     Entry{"Error_Version", "To work correctly, please install a newer version of the program"},
     Entry{"No_Port", "No port"},
     Entry{"Search_Port", "Search port connection"},

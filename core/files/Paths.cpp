@@ -45,6 +45,7 @@ Paths MakePaths(const std::filesystem::path& workDir, const std::string& baseNam
     p.Base_Name = baseName;
     p.Config_Dir = workDir / "Config";
     p.Language_Dir = workDir / "Language";
+    p.Logs_Dir = workDir / "Logs";
     p.Ini_Name = workDir / (baseName + ".ini");
     p.Dat_Name = workDir / (baseName + ".dat");
     return p;

@@ -13,6 +13,7 @@ struct Paths {
     std::string Base_Name = "bifuel-studio";
     std::filesystem::path Config_Dir = "./Config";
     std::filesystem::path Language_Dir = "./Language";
+    std::filesystem::path Logs_Dir = "./Logs"; // live-data logs, one per connection
     std::filesystem::path Ini_Name = "./bifuel-studio.ini";
     std::filesystem::path Dat_Name = "./bifuel-studio.dat";
 };
