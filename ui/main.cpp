@@ -91,8 +91,11 @@ int main(int argc, char** argv) {
     port.setSimOptions(simOptions);
     ui::StudioApp studio(scheduler, port, paths);
     if (!portName.empty()) {
-        // As if chosen in the Settings window: the port opens when the window is shown.
-        studio.context().settings.Port_Name = portName;
+        // For this run: the port opens when the window is shown, and the settings file
+        // keeps the port it had.
+        Settings_Class& settings = studio.context().settings;
+        settings.Port_Name_In_File = settings.Port_Name;
+        settings.Port_Name = portName;
         port.setPortName(portName);
     }
     platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });

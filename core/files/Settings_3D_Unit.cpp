@@ -203,7 +203,7 @@ WriteResult Settings_Save(KeyFile& file, const std::filesystem::path& iniName,
     file.SetKey("Program_Code", std::to_string(s.Program_Code), kProgramCodeComment);
     file.SetKey("Language", s.Language);
     SaveFont(file, s);
-    file.SetKey("Port_Name", s.Port_Name);
+    file.SetKey("Port_Name", s.Port_Name_In_File.value_or(s.Port_Name));
     setBool(file, "Search_Port", s.Search_Port);
     setInt(file, "Reply_Delay", s.Reply_Delay);
     setBool(file, "Full_Screen", s.Full_Screen);
@@ -430,6 +430,7 @@ void HudButton_3D_SET_Port_ManualChosen(SettingsView& view, Settings_Class& sett
     if (trimmed(name).empty()) return;
     view.HudTextBox_3D_SET_Port_Name = name;
     settings.Port_Name = name;
+    settings.Port_Name_In_File.reset();
     if (hooks.SetPortToOpen) hooks.SetPortToOpen(name);
     if (hooks.IsSystemPort && hooks.IsSystemPort(name) && hooks.ReopenPort) hooks.ReopenPort();
 }

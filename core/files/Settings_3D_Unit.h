@@ -87,6 +87,9 @@ struct Settings_Class {
     // The port an ECU last answered on, and its program code: probed first there.
     std::string Last_Code_Port;
     std::uint8_t Last_Code = 0; // 0: none
+    // Set while the port of this run came from the command line (a replay, say): the file
+    // keeps the port it had, until the user picks one.
+    std::optional<std::string> Port_Name_In_File;
     bool operator==(const Settings_Class&) const = default;
 };
 

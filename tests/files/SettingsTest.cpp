@@ -285,6 +285,20 @@ TEST_F(SettingsFile, UnknownKeysKeepTheirPlaceAndKnownKeysAreReplacedInPlace) {
     EXPECT_EQ(keys.back(), "LIVE_ONLY_POLLING") << "window closed: no reopen key";
 }
 
+// A port given for one run (a replay) is not the port of the next start, unless the user
+// picks a port meanwhile.
+TEST_F(SettingsFile, APortGivenForOneRunIsNotSaved) {
+    create();
+    settings.Port_Name_In_File = "COM3";
+    settings.Port_Name = "replay:drive.csv";
+    ASSERT_TRUE(save().ok);
+    EXPECT_EQ(valueInFile("Port_Name"), "COM3");
+    SettingsView view;
+    HudButton_3D_SET_Port_ManualChosen(view, settings, "/dev/ttyUSB1", {});
+    ASSERT_TRUE(save().ok);
+    EXPECT_EQ(valueInFile("Port_Name"), "/dev/ttyUSB1");
+}
+
 TEST_F(SettingsFile, AFailedSaveKeepsTheOldFileAndSaysWhy) {
     create();
     ASSERT_TRUE(save().ok);
