@@ -42,7 +42,7 @@ struct LiveLogRecord {
 std::string LiveLogHeader();
 // One line of the log (no line end): decimal numbers with a point whatever the locale.
 std::string FormatLiveLogLine(const LiveLogRecord& record);
-// A line back into a record; none when it is not a whole, well-formed line.
+// A line (without its line end) back into a record; none when it is not well formed.
 std::optional<LiveLogRecord> ParseLiveLogLine(std::string_view line);
 
 // The record of the live reply just decoded.
@@ -56,7 +56,8 @@ struct LiveLogFile {
     std::string Error; // empty when the file was read
 };
 
-// Reads a whole log. A file that cannot be opened or has no log header gives an error.
+// Reads a whole log. A last line without its line end was cut while being written and is
+// skipped. A file that cannot be opened or has no log header gives an error.
 LiveLogFile ReadLiveLog(const std::filesystem::path& file);
 
 } // namespace bifuel
