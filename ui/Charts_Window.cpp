@@ -279,7 +279,7 @@ void ChartsWindow::ApplyFonts() {
         l->setDesignFont(font);
         if (l != applyResult_) l->setColour(general);
     }
-    QFont small = ProgramFont(s.Font_Name, std::max(8.0, s.Font_Size - 1), 0);
+    QFont small = ProgramFont(s.Font_Name, std::max(8.0, double(s.Font_Size) - 1), 0);
     small.setPixelSize(std::max(9, static_cast<int>(std::lround(s.Font_Size * 1.15))));
     plot_->setLabelFont(small, general);
     grid_->setLabelFont(small, general);

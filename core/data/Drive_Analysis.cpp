@@ -122,6 +122,15 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
     }
 
     MapGrid<CellSums> sums{};
+    // Per cell, the factors the samples ask of it: that of the cell a gas sample was in,
+    // times the gas the diagram gives at the gas-mode time over that at the petrol-mode
+    // time. The cell of the petrol-mode time is asked the same: once corrected, the engine
+    // runs there on gas, and a factor left as it was would hold it at that row's edge.
+    MapGrid<Sum> asked{};
+    const auto factorOf = [&map](MapCell c) {
+        return TextToScaled(map.Map_Text[static_cast<std::size_t>(c.c)][static_cast<std::size_t>(c.r)], 100)
+            .value_or(kMapFactorOne);
+    };
     for (const LiveLogRecord* r : gas) {
         const auto it = petrol.find(pointOf(*r));
         if (it == petrol.end() || it->second.count < kDriveMinPetrolSamples) continue;
@@ -135,6 +144,20 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
         s.petrolTime += petrolUs;
         ++s.count;
         ++out.Matched_Samples;
+
+        const double wanted = DiagramGasUs(diagram, petrolUs);
+        const double delivered = DiagramGasUs(diagram, r->Petrol_Avg_Us);
+        // A diagram that gives no gas there cannot be corrected by a factor.
+        if (!(wanted > 0) || !(delivered > 0)) continue;
+        const double factor = factorOf(cell) * delivered / wanted;
+        const auto ask = [&asked, factor](MapCell c) {
+            Sum& a = asked[static_cast<std::size_t>(c.c)][static_cast<std::size_t>(c.r)];
+            a.total += factor;
+            ++a.count;
+        };
+        ask(cell);
+        const MapCell target = DriveCellOf(map, r->Rpm, static_cast<std::int32_t>(std::lround(petrolUs)));
+        if (target.r != 0 && !(target == cell)) ask(target);
     }
     if (out.Matched_Samples == 0) {
         out.Outcome = DriveOutcome::NoMatches;
@@ -146,20 +169,18 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
             const auto ci = static_cast<std::size_t>(c);
             const auto ri = static_cast<std::size_t>(r);
             DriveCell& cell = out.Cells[ci][ri];
-            cell.Factor = TextToScaled(map.Map_Text[ci][ri], 100).value_or(kMapFactorOne);
+            cell.Factor = factorOf({c, r});
             const CellSums& s = sums[ci][ri];
-            if (s.count == 0) continue;
-            cell.Samples = s.count;
-            cell.Mean_Diff_Us = s.diff / s.count;
-            cell.Mean_Gas_Petrol_Us = s.gasTime / s.count;
-            cell.Mean_Petrol_Us = s.petrolTime / s.count;
-            if (s.count < kDriveMinCellSamples) continue;
-            const double wanted = DiagramGasUs(diagram, cell.Mean_Petrol_Us);
-            const double delivered = DiagramGasUs(diagram, cell.Mean_Gas_Petrol_Us);
-            // A diagram that gives no gas there cannot be corrected by a factor.
-            if (!(wanted > 0) || !(delivered > 0)) continue;
-            const double f = cell.Factor * delivered / wanted;
-            cell.Suggested = std::clamp(static_cast<std::int32_t>(std::lround(f)), kMapFactorMin, kMapFactorMax);
+            if (s.count > 0) {
+                cell.Samples = s.count;
+                cell.Mean_Diff_Us = s.diff / s.count;
+                cell.Mean_Gas_Petrol_Us = s.gasTime / s.count;
+                cell.Mean_Petrol_Us = s.petrolTime / s.count;
+            }
+            const Sum& a = asked[ci][ri];
+            cell.Asked = a.count;
+            if (a.count < kDriveMinCellSamples) continue;
+            cell.Suggested = std::clamp(static_cast<std::int32_t>(std::lround(a.total / a.count)), kMapFactorMin, kMapFactorMax);
             if (*cell.Suggested != cell.Factor) ++out.Suggested_Cells;
         }
     }

@@ -33,7 +33,8 @@ struct DriveCell {
     double Mean_Gas_Petrol_Us = 0; // the petrol time on gas
     double Mean_Petrol_Us = 0;    // the petrol time petrol mode shows at the same points
     std::int32_t Factor = 0;      // the map's factor now, hundredths
-    std::optional<std::int32_t> Suggested; // hundredths, only with enough samples
+    std::int32_t Asked = 0;       // samples that ask this cell for a factor
+    std::optional<std::int32_t> Suggested; // hundredths, only when enough samples ask
 };
 
 enum class DriveOutcome : std::uint8_t {
@@ -66,9 +67,11 @@ double DiagramGasUs(const DiagramModel& diagram, double petrolUs);
 MapCell DriveCellOf(const RpmMap& map, std::int32_t rpm, std::int32_t petrolUs);
 
 // Gas-mode samples against petrol-mode samples at the same speed and manifold pressure,
-// put in the map cell each gas sample was in; the suggested factor of a cell makes the gas
-// the diagram gives at the petrol-mode time what was delivered at the gas-mode time:
-// f' = f x gas(t_gas) / gas(t_petrol), held to the map's limits.
+// put in the map cell each gas sample was in. Each sample asks for the factor that makes
+// the gas the diagram gives at the petrol-mode time what was delivered at the gas-mode
+// time, f' = f x gas(t_gas) / gas(t_petrol) with f the factor of the sample's cell; it asks
+// that of its own cell and of the cell its petrol-mode time lies in. A cell asked by
+// enough samples gets their mean, held to the map's limits.
 DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap& map,
                            const DiagramModel& diagram);
 
