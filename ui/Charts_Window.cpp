@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <span>
 
 namespace bifuel::ui {
 namespace {
@@ -32,11 +33,16 @@ ChartsWindow::ChartsWindow(Context& ctx)
     // This connection's frames, from its start: the window records while it is closed too.
     subscriptions_.push_back(ctx_.events.connected.subscribe([this] {
         live_records_.clear();
+        liveAppliedAt_ = 0;
         liveStartMs_ = ctx_.scheduler.nowUs() / 1000;
         if (!showingLog()) plot_->setRecords(&live_records_);
     }));
     subscriptions_.push_back(ctx_.events.liveData.subscribe([this] {
         live_records_.push_back(RecordFromLive(ctx_, ctx_.scheduler.nowUs() / 1000 - liveStartMs_));
+        if (isVisible() && !showingLog()) {
+            plot_->appended();
+            showSource();
+        }
     }));
     ApplyTexts();
     ApplyFonts();
@@ -122,6 +128,8 @@ bool ChartsWindow::OpenLog(const std::filesystem::path& file) {
                    ? QStringLiteral(" (%1 %2)").arg(read.Skipped_Lines).arg(text(ctx_, "Charts_Skipped"))
                    : QString();
     log_ = std::move(read.Records);
+    logApplied_ = false;
+    applyResult_->setText(QString());
     // A log is read as written, but the plots need the frames in time order.
     std::stable_sort(log_.begin(), log_.end(), [](const LiveLogRecord& a, const LiveLogRecord& b) { return a.Time_Ms < b.Time_Ms; });
     shown_ = &log_;
@@ -164,19 +172,19 @@ void ChartsWindow::ShowTab(Tab tab) {
 
 void ChartsWindow::Refresh() {
     if (!isVisible()) return;
-    if (!showingLog()) {
-        plot_->appended();
-        showSource();
-        if (tab_ == Tab::Grid) analyse();
-    }
+    if (!showingLog() && tab_ == Tab::Grid) analyse();
     grid_->update();
 }
 
 void ChartsWindow::analyse() {
+    // Frames driven with factors since replaced would ask for the same change again: a log
+    // keeps the grid it was applied from, live data start over after the change.
+    if (showingLog() && logApplied_) return;
     const std::int64_t now = ctx_.scheduler.nowUs() / 1000;
     const bool sameSource = analysedLog_ == showingLog() && analysed_ == shown_->size();
     if (analysedAtMs_ >= 0 && (sameSource || now - analysedAtMs_ < kLiveAnalysisMs)) return;
-    analysis_ = AnalyseDrive(*shown_, ctx_.rpmMap, ctx_.diagram);
+    const std::size_t from = showingLog() ? 0 : std::min(liveAppliedAt_, shown_->size());
+    analysis_ = AnalyseDrive(std::span(*shown_).subspan(from), ctx_.rpmMap, ctx_.diagram);
     analysed_ = shown_->size();
     analysedLog_ = showingLog();
     analysedAtMs_ = now;
@@ -217,11 +225,17 @@ void ChartsWindow::applyClick() {
         applyError_ = true;
         break;
     }
+    if (end.Result == DriveApplyResult::Applied) {
+        if (showingLog()) {
+            logApplied_ = true;
+        } else {
+            liveAppliedAt_ = live_records_.size();
+        }
+        apply_->setEnabled(false);
+    }
     applyResult_->setText(said);
     applyResult_->setColour(ColourFromText(ctx_.colours.ColourOf(applyError_ ? Colour::Txt_Error : Colour::Txt_Complete)));
-    // The factors shown now are the map's: the grid is made again from them.
-    analysedAtMs_ = -1;
-    analyse();
+    grid_->update();
 }
 
 void ChartsWindow::openClick() {

@@ -77,6 +77,8 @@ private:
     std::int64_t liveStartMs_ = 0;
     std::size_t analysed_ = 0; // records the grid was made from; a new source makes it again
     bool analysedLog_ = false;
+    bool logApplied_ = false;       // the log's suggestions went to the map
+    std::size_t liveAppliedAt_ = 0; // live frames before this were driven with older factors
     std::int64_t analysedAtMs_ = -1;
     DriveAnalysis analysis_;
     QString logName_;
