@@ -52,7 +52,7 @@ constexpr std::array<double, 15> kSteps{200, 500, 1000, 2000, 5000, 10000, 15000
 
 const std::vector<ChartChannel>& ChartChannels() {
     static const std::vector<ChartChannel> channels{
-        {"RPM", "Dim_RPM_Short", "", Colour::RPM, [](const LiveLogRecord& r) { return double(r.Rpm); }, 0},
+        {"RPM", "", "", Colour::RPM, [](const LiveLogRecord& r) { return double(r.Rpm); }, 0},
         {"Charts_Ch_PetrolAvg", "Dim_MS_Short", "", Colour::Petrol, [](const LiveLogRecord& r) { return r.Petrol_Avg_Us / 1000.0; }, 2},
         {"Charts_Ch_GasAvg", "Dim_MS_Short", "", Colour::Gas, [](const LiveLogRecord& r) { return r.Gas_Avg_Us / 1000.0; }, 2},
         {"Charts_Ch_PressColl", "Dim_Bar_Long", "", Colour::Manifuld, [](const LiveLogRecord& r) { return r.Press_Coll / 100.0; }, 2},
@@ -522,16 +522,19 @@ void DriveGrid::draw(QPainter& p) const {
                 continue;
             }
             const DriveCell* cell = analysis_ != nullptr ? &analysis_->Cells[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)] : nullptr;
-            if (cell == nullptr || cell->Samples == 0) {
+            if (cell == nullptr || (cell->Samples == 0 && !cell->Suggested)) {
                 p.fillRect(box, QColor(0, 0, 0, 50));
                 continue;
             }
-            p.fillRect(box, CellColour(cell->Mean_Diff_Us, cell->Mean_Petrol_Us));
+            // A cell without gas samples of its own can still be asked for a factor: the
+            // petrol-mode time of samples elsewhere lies in it.
+            p.fillRect(box, cell->Samples > 0 ? CellColour(cell->Mean_Diff_Us, cell->Mean_Petrol_Us) : QColor(0, 0, 0, 50));
             const double third = box.height() / 3;
             p.setPen(textColour_);
             p.setFont(big);
-            const QString diff = (cell->Mean_Diff_Us >= 0 ? QStringLiteral("+") : QString()) +
-                                 FromUtf8(FixedText(cell->Mean_Diff_Us / 1000.0, 2));
+            const QString diff = cell->Samples == 0 ? QStringLiteral("\u2013")
+                                 : (cell->Mean_Diff_Us >= 0 ? QStringLiteral("+") : QString()) +
+                                       FromUtf8(FixedText(cell->Mean_Diff_Us / 1000.0, 2));
             p.drawText(QRectF(box.left(), box.top(), box.width(), third), Qt::AlignCenter, diff);
             p.setFont(small);
             p.drawText(QRectF(box.left(), box.top() + third, box.width(), third), Qt::AlignCenter,

@@ -52,6 +52,9 @@ ChartsWindow::~ChartsWindow() = default;
 
 void ChartsWindow::build() {
     DesignLayout* c = content();
+    // The program's dark panel under everything: white text and the channel colours read
+    // on it whatever the skin.
+    c->setPanelLook(true, std::max(0.8, ctx_.settings.Panels_Opacity));
     const double w = c->designSize().width();
     const double h = c->designSize().height();
     auto button = [this, c](QRectF place, std::function<void()> click) {
@@ -278,6 +281,7 @@ void ChartsWindow::ApplyTexts() {
         boxes_[i]->setText(text(ctx_, channels[i].nameKey) + QString::fromLatin1(channels[i].suffix.data(), qsizetype(channels[i].suffix.size())));
     }
     showSource();
+    fitEditors();
     update();
 }
 
@@ -293,12 +297,32 @@ void ChartsWindow::ApplyFonts() {
         l->setDesignFont(font);
         if (l != applyResult_) l->setColour(general);
     }
-    QFont small = ProgramFont(s.Font_Name, std::max(8.0, double(s.Font_Size) - 1), 0);
-    small.setPixelSize(std::max(9, static_cast<int>(std::lround(s.Font_Size * 1.15))));
-    plot_->setLabelFont(small, general);
-    grid_->setLabelFont(small, general);
+    applyPlotFonts();
     applyChromeFonts();
     ApplyTexts();
+}
+
+void ChartsWindow::applyPlotFonts() {
+    // The plots' labels grow with the window like the rest of its texts.
+    const Settings_Class& s = ctx_.settings;
+    QFont small = ProgramFont(s.Font_Name, s.Font_Size, 0);
+    small.setPixelSize(std::max(9, static_cast<int>(std::lround(s.Font_Size * 1.15 * content()->fontScale()))));
+    const QColor general = ColourFromText(ctx_.colours.ColourOf(0));
+    plot_->setLabelFont(small, general);
+    grid_->setLabelFont(small, general);
+}
+
+void ChartsWindow::resizeEvent(QResizeEvent* event) {
+    HudToolWindow::resizeEvent(event);
+    applyPlotFonts();
+}
+
+void ChartsWindow::showEvent(QShowEvent* event) {
+    HudToolWindow::showEvent(event);
+    applyPlotFonts();
+    // A hidden window's layout waits for the show: the check boxes' room is known only now.
+    content()->relayout();
+    fitEditors();
 }
 
 void ChartsWindow::keyPressEvent(QKeyEvent* event) {

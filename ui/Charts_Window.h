@@ -62,6 +62,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void build();
@@ -70,6 +72,7 @@ private:
     void channelsChanged();
     void analyse();
     void showSource();
+    void applyPlotFonts();
 
     std::vector<LiveLogRecord> live_records_; // this connection's frames, as they came
     std::vector<LiveLogRecord> log_;          // the log opened
