@@ -237,6 +237,7 @@ QString ChartsPlot::valueText(int channel, double value) const {
 void ChartsPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
     draw(p);
+    if (onPainted) onPainted();
 }
 
 void ChartsPlot::draw(QPainter& p) const {

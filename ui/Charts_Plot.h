@@ -85,6 +85,8 @@ public:
     void draw(QPainter& p) const;
     // After every change of the view the window follows (the cursor line's values).
     std::function<void()> onViewChanged;
+    // Called after each paint (figures of the live plots).
+    std::function<void()> onPainted;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
