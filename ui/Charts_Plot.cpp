@@ -330,7 +330,11 @@ void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t la
     }
     p.save();
     p.setClipRect(s);
-    p.setPen(QPen(colourOf(ctx_, ch.colour), 1.3));
+    // A one-pixel cosmetic pen keeps the raster engine on its fast path: an hour of frames
+    // is thousands of segments per strip.
+    QPen pen(colourOf(ctx_, ch.colour), 1);
+    pen.setCosmetic(true);
+    p.setPen(pen);
     p.drawPolyline(line);
     p.restore();
 

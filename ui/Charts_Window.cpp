@@ -147,6 +147,7 @@ void ChartsWindow::ShowLive() {
     shown_ = &live_records_;
     logError_ = false;
     logNote_.clear();
+    applyResult_->setText(QString());
     plot_->setRecords(&live_records_);
     analysedAtMs_ = -1;
     analyse();

@@ -1127,10 +1127,12 @@ void TForm_3D_GEN::FormKeyUp(int key) {
 
 void TForm_3D_GEN::passwordEnter() {
     if (password_->text() != QLatin1String(kAccessCode)) return;
-    const QRectF lng = layout_->designRect(chartsButton_);
+    const QRectF lng = layout_->designRect(menuLng_);
     const QRectF flip(lng.right(), lng.top(), 60, lng.height());
     layout_->place(flip_, flip);
     layout_->place(settings_, QRectF(flip.right(), lng.top(), 75, lng.height()));
+    // The service buttons go beside Language; Charts makes way for them.
+    layout_->place(chartsButton_, QRectF(flip.right() + 79, lng.top(), 80, lng.height()));
     flip_->show();
     settings_->show();
     QueueDeferredAction(ctx_, kActionFonts, 100);
