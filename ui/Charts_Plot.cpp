@@ -264,10 +264,11 @@ void ChartsPlot::draw(QPainter& p) const {
         p.setPen(QPen(grid, 1));
         p.setBrush(Qt::NoBrush);
         p.drawLine(QPointF(s.left(), s.center().y()), QPointF(s.right(), s.center().y()));
-        drawStrip(p, i, first, last);
     }
-    drawMarkers(p);
+    // The time grid under the lines, the markers and the cursor over them.
     drawTimeAxis(p);
+    for (int i = 0; i < int(channels_.size()); ++i) drawStrip(p, i, first, last);
+    drawMarkers(p);
     if (cursorOn_ && cursorMs_ >= t0_ && cursorMs_ <= t1_) {
         const double x = xOf(cursorMs_);
         const QRectF a = plotArea();
