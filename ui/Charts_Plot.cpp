@@ -104,6 +104,9 @@ ChartsPlot::ChartsPlot(Context& ctx, QWidget* parent) : QWidget(parent), ctx_(ct
     setObjectName(QStringLiteral("Charts_Plot"));
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
+    // It paints every pixel of its own: a repaint for each live frame then leaves the
+    // translucent window and panel under it alone.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void ChartsPlot::setRecords(const std::vector<LiveLogRecord>* records) {
@@ -241,6 +244,7 @@ void ChartsPlot::paintEvent(QPaintEvent*) {
 }
 
 void ChartsPlot::draw(QPainter& p) const {
+    p.fillRect(rect(), QColor(20, 24, 30));
     p.setFont(font_);
     const QColor grid = colourOf(ctx_, Colour::Diagram_Grid);
     if (records_ == nullptr || records_->empty() || channels_.empty()) {
