@@ -12,11 +12,16 @@
 //                             event to the repaint, 500 times each
 //   ui_figures map SECONDS    the same with the Map page shown (the live cell follows the
 //                             engine), then the grid drawn and repainted at 1920 x 1080
+//   ui_figures charts SECONDS the same with the charts window open on the live data (delay
+//                             to the plots painted), then a one-hour log (11,500 frames)
+//                             opened in it: the time to read it and show it, the memory it
+//                             adds, and at 1920 x 1080 the plots drawn and repainted, 500 times
 //   ui_figures acb SECONDS    the same with the Auto Calibration page shown, its bars and
 //                             boxes following every reply (delay to the bars painted), then
 //                             at 1920 x 1080 the bars and boxes drawn and repainted, 500 times
 
 #include "Acb_Page.h"
+#include "Charts_Window.h"
 #include "Map_Page.h"
 #include "Global_Window.h"
 #include "Graph_Page.h"
@@ -29,6 +34,7 @@
 #include "Studio_App.h"
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Ctrl.h"
+#include "files/Live_Log.h"
 #include "link/Link_Operations.h"
 
 #include <QApplication>
@@ -42,6 +48,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -94,6 +101,15 @@ long peakKb() {
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+long rssKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
     }
     return 0;
 }
@@ -235,6 +251,72 @@ void mapFigures(ui::StudioApp& studio) {
                 percentile(repaint, 0.99));
 }
 
+// An hour of driving as the recorder writes it: a frame every 313 ms, speed, load and the
+// times moving all the while, a mode change every few minutes.
+std::filesystem::path writeHourLog(const std::filesystem::path& dir) {
+    const std::filesystem::path file = dir / "Logs" / "hour.csv";
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary);
+    out << LiveLogHeader() << "\r\n";
+    for (int i = 0; i < 11500; ++i) {
+        LiveLogRecord r;
+        r.Time_Ms = std::int64_t(i) * 313;
+        const double s = r.Time_Ms / 1000.0;
+        r.Rpm = 800 + static_cast<int>(2400 * (0.5 + 0.5 * std::sin(s / 37)) + 200 * std::sin(s / 3));
+        r.Press_Coll = 35 + static_cast<int>(50 * (0.5 + 0.5 * std::sin(s / 23)));
+        r.Press_Vap = r.Press_Coll + 120;
+        r.Press_Diff = 120 + static_cast<int>(5 * std::sin(s));
+        r.Temp_Vap = 200 + static_cast<int>(600 * (1 - std::exp(-s / 300)));
+        r.Temp_Gas = 180 + static_cast<int>(200 * (1 - std::exp(-s / 500)));
+        r.Level = 700 - i / 40;
+        r.Mode = (i / 700) % 2 == 0 ? 1 : 4;
+        r.Petrol_Avg_Us = 2500 + 60 * r.Press_Coll + (r.Mode == 4 ? 300 : 0);
+        r.Gas_Avg_Us = r.Mode == 4 ? r.Petrol_Avg_Us * 13 / 10 : 0;
+        for (std::size_t c = 0; c < 4; ++c) {
+            r.Petrol_Us[c] = r.Petrol_Avg_Us + static_cast<int>(c) * 20;
+            r.Gas_Us[c] = r.Gas_Avg_Us;
+        }
+        r.Status = 0xC0;
+        r.Error1 = (i % 3000) > 2900 ? 0x04 : 0;
+        r.Frame.assign(37, static_cast<std::uint8_t>(i & 0xFF));
+        out << FormatLiveLogLine(r) << "\r\n";
+    }
+    return file;
+}
+
+// A one-hour log opened in the charts window: from the click to the plots painted, the
+// memory it adds, then at 1920 x 1080 the plots drawn into an image and repainted.
+void chartsFigures(ui::StudioApp& studio, const std::filesystem::path& dir) {
+    ui::ChartsWindow& charts = studio.main().charts();
+    const std::filesystem::path file = writeHourLog(dir);
+    settle(300);
+    const long before = rssKb();
+    bool painted = false;
+    ui::ChartsPlot& plot = *charts.plot();
+    plot.onPainted = [&painted] { painted = true; };
+    const auto t = std::chrono::steady_clock::now();
+    const bool opened = charts.OpenLog(file);
+    plot.repaint();
+    const double openMs = msSince(t);
+    plot.onPainted = nullptr;
+    settle(300);
+    const long after = rssKb();
+    std::printf("one-hour log (%zu frames) opened and painted: %.1f ms (read %s); memory %+.1f MB (RSS %.1f -> %.1f MB)\n",
+                charts.records().size(), openMs, opened && painted ? "ok" : "FAILED", double(after - before) / 1024.0,
+                double(before) / 1024.0, double(after) / 1024.0);
+    charts.resize(1920, 1080);
+    settle(500);
+    const std::vector<double> draw = timeDraws(plot, 500, [&plot](QPainter& p) { plot.draw(p); });
+    const std::vector<double> repaint = timeRepaints({&plot}, 500);
+    std::printf("plots %dx%d of the whole hour, 5 channels (window 1920x1080): drawn median %.3f ms, p99 %.3f ms; "
+                "repainted on the screen: median %.3f ms, p99 %.3f ms\n",
+                plot.width(), plot.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(repaint, 0.5),
+                percentile(repaint, 0.99));
+    const auto g = std::chrono::steady_clock::now();
+    charts.ShowTab(ui::ChartsWindow::Tab::Grid);
+    std::printf("difference grid of the hour made: %.1f ms\n", msSince(g));
+}
+
 std::filesystem::path prepareWorkDir(int page) {
     const auto dir = std::filesystem::temp_directory_path() / ("bifuel-ui-figures-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -253,6 +335,7 @@ int main(int argc, char** argv) {
     const bool graph = mode == "graph";
     const bool acb = mode == "acb";
     const bool map = mode == "map";
+    const bool charts = mode == "charts";
     const auto dir = prepareWorkDir(graph ? 2 : acb ? 1 : map ? 3 : 0);
     const Paths paths = MakePaths(dir, "bifuel-studio");
 
@@ -331,10 +414,13 @@ int main(int argc, char** argv) {
             studio.main().acbPage().bars()->onPainted = painted;
         } else if (map) {
             studio.main().mapPage().grid()->onPainted = painted;
+        } else if (charts) {
+            studio.main().charts().plot()->onPainted = painted;
         } else {
             studio.main().onIndicatorsPainted = painted;
         }
         studio.Show();
+        if (charts) QTimer::singleShot(1000, [&studio] { studio.main().OpenCharts(); });
         double cpuStart = 0;
         double cpu = 0;
         double wall = 0;
@@ -358,6 +444,7 @@ int main(int argc, char** argv) {
                 if (graph) graphFigures(studio);
                 if (acb) acbFigures(studio);
                 if (map) mapFigures(studio);
+                if (charts) chartsFigures(studio, dir);
                 // Quitting closes the windows, and the main window's close closes the port.
                 QCoreApplication::quit();
             });
@@ -374,7 +461,7 @@ int main(int argc, char** argv) {
                     ctx.live.Work_Mode == kModeGas ? 1 : 0, studio.main().pageIndex());
         std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
         std::printf("last live byte to %s painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    graph ? "the live point" : acb ? "the bars" : map ? "the map" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
+                    graph ? "the live point" : acb ? "the bars" : map ? "the map" : charts ? "the plots" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
         std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
         status = connectedAtStart && connectedAtEnd && !lat.empty() ? 0 : 1;
     }

@@ -1,4 +1,6 @@
 #include "Global_Window.h"
+
+#include "Charts_Window.h"
 #include "Hud_Window.h"
 
 #include "Context.h"
@@ -370,6 +372,12 @@ TForm_3D_GEN::~TForm_3D_GEN() {
     qApp->removeEventFilter(this);
 }
 
+void TForm_3D_GEN::OpenCharts() {
+    const bool opening = !charts_->isVisible();
+    charts_->Open();
+    if (opening) QueueDeferredAction(ctx_, kActionChartsFonts, 100);
+}
+
 void TForm_3D_GEN::buildControls() {
     layout_ = new DesignLayout(QSizeF(kLayoutWidth, kLayoutHeight), this);
     layout_->setGeometry(kLayoutLeft, kLayoutTop, width() - 26, height() - 44);
@@ -391,6 +399,12 @@ void TForm_3D_GEN::buildControls() {
     layout_->place(settings_, QRectF(234, 3, 75, 19));
     flip_->hide();
     settings_->hide();
+    chartsButton_ = new HudButton(QStringLiteral("Charts"), layout_);
+    chartsButton_->setObjectName(QStringLiteral("HudButton_3D_GEN_Charts"));
+    chartsButton_->setFocusPolicy(Qt::NoFocus);
+    layout_->place(chartsButton_, QRectF(178, 3, 80, 19));
+    connect(chartsButton_, &QAbstractButton::clicked, this, [this] { OpenCharts(); });
+    charts_ = std::make_unique<ChartsWindow>(ctx_);
     flip_->onMouseDown = [this](Qt::MouseButton b) {
         if (onFlipButton) onFlipButton(b);
     };
@@ -827,6 +841,7 @@ void TForm_3D_GEN::RunDeferredAction(int action) {
     case kActionMapFonts:
         if (pageIndex_ == 3) mapPage_->ApplyFonts();
         break;
+    case kActionChartsFonts: charts_->ApplyFonts(); break;
     case kActionHistoryFont: graphPage_->ApplyHistoryFont(); break;
     case kActionPromptFont: graphPage_->ApplyPromptFont(); break;
     case kActionScaleFonts:
@@ -1098,6 +1113,7 @@ void TForm_3D_GEN::FormKeyDown(int key, bool shift) {
     case Qt::Key_F: QueueDeferredAction(ctx_, kActionFullScreen, 100); break;
     case Qt::Key_G: bifuel::SwitchToGas(ctx_); break;
     case Qt::Key_P: bifuel::SwitchToPetrol(ctx_); break;
+    case Qt::Key_F8: OpenCharts(); break;
     default: break;
     }
     if (pageIndex_ == 2) graphPage_->KeyDown(key);
@@ -1115,6 +1131,8 @@ void TForm_3D_GEN::passwordEnter() {
     const QRectF flip(lng.right(), lng.top(), 60, lng.height());
     layout_->place(flip_, flip);
     layout_->place(settings_, QRectF(flip.right(), lng.top(), 75, lng.height()));
+    // The service buttons go beside Language; Charts makes way for them.
+    layout_->place(chartsButton_, QRectF(flip.right() + 79, lng.top(), 80, lng.height()));
     flip_->show();
     settings_->show();
     QueueDeferredAction(ctx_, kActionFonts, 100);
@@ -1132,7 +1150,7 @@ void TForm_3D_GEN::ApplyFonts() {
     const Settings_Class& s = ctx_.settings;
     const QFont font = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
     const QColor general = entryColour(ctx_, 0);
-    for (HudButton* b : {menuFile_, menuLng_, flip_, settings_, portSearch_, workMode_}) {
+    for (HudButton* b : {menuFile_, menuLng_, flip_, settings_, portSearch_, workMode_, chartsButton_}) {
         b->setDesignFont(font);
         b->setTextColour(general);
     }
@@ -1165,6 +1183,7 @@ void TForm_3D_GEN::ApplyFonts() {
     if (pageIndex_ == 1) acbPage_->ApplyFonts();
     if (pageIndex_ == 2) graphPage_->ApplyFonts();
     if (pageIndex_ == 3) mapPage_->ApplyFonts();
+    charts_->ApplyFonts();
     update();
     if (onFontsApplied) onFontsApplied();
 }
@@ -1204,12 +1223,14 @@ void TForm_3D_GEN::Refresh() {
     menuLng_->setText(FromUtf8(t.HudButton_Menu_LNG));
     flip_->setText(FromUtf8(t.HudButton_3D_GEN_Flip));
     settings_->setText(FromUtf8(t.HudButton_3D_GEN_Settings));
+    chartsButton_->setText(FromUtf8(ctx_.LangText("Charts_Button")));
     const std::array<const std::string*, 4> tabTexts{&t.HudTabItem_CFG, &t.HudTabItem_ACB, &t.HudTabItem_CLB, &t.HudTabItem_MAP};
     for (std::size_t i = 0; i < 4; ++i) tabItems_[i]->setText(FromUtf8(*tabTexts[i]));
     setupPage_->Refresh();
     graphPage_->Refresh();
     acbPage_->Refresh();
     mapPage_->Refresh();
+    charts_->Refresh();
     if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size())) menuFileList_->setItems(t.HudStringListBox_Menu_File);
     if (menuLngList_->count() != static_cast<int>(t.HudStringListBox_Menu_LNG.size())) {
         menuLngList_->setItems(t.HudStringListBox_Menu_LNG);

@@ -94,6 +94,8 @@ struct Indicator {
 
 // The main window: title bar with its two circles, the indicator column with the port and
 // mode panels, the splitter, the four pages, the menus and the start-up splash.
+class ChartsWindow;
+
 class TForm_3D_GEN : public QWidget {
 public:
     explicit TForm_3D_GEN(Context& ctx);
@@ -148,6 +150,10 @@ public:
     GraphPage& graphPage() { return *graphPage_; }
     AcbPage& acbPage() { return *acbPage_; }
     MapPage& mapPage() { return *mapPage_; }
+    HudButton* chartsButton() { return chartsButton_; }
+    ChartsWindow& charts() { return *charts_; }
+    // The charts button and F8: the charts window over this one.
+    void OpenCharts();
     int pageIndex() const { return pageIndex_; }
     void selectPage(int index);
     double columnWidth() const { return columnWidth_; }
@@ -250,6 +256,8 @@ private:
     HudButton* menuLng_ = nullptr;
     HudButton* flip_ = nullptr;
     HudButton* settings_ = nullptr;
+    HudButton* chartsButton_ = nullptr;
+    std::unique_ptr<ChartsWindow> charts_; // made with the window: it records from the start
     QLineEdit* password_ = nullptr;
     DesignLayout* menuFilePanel_ = nullptr;
     DesignLayout* menuLngPanel_ = nullptr;

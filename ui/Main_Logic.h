@@ -49,6 +49,7 @@ enum Action : std::uint8_t {
     kActionPage1Fonts = 13, // the Auto Calibration page
     kActionSplashShow = 16,
     kActionSplashHide = 17,
+    kActionChartsFonts = 24, // the charts window, once it is open
 };
 
 struct Rect {
