@@ -60,26 +60,6 @@ double DiagramGasUs(const DiagramModel& diagram, double petrolUs) {
     return y[seg] + t * (y[seg + 1] - y[seg]);
 }
 
-MapCell DriveCellOf(const RpmMap& map, std::int32_t rpm, std::int32_t petrolUs) {
-    int col = 1;
-    for (int c = map.Map_Cols; c >= 1; --c) {
-        if (HeaderRpm(map, c) < rpm) {
-            col = c;
-            break;
-        }
-    }
-    const auto micros = [&map](int r) { return HeaderTenths(map, r) * 100; };
-    int row = 1;
-    for (int r = map.Map_Rows; r >= 1; --r) {
-        if (micros(r) < petrolUs) {
-            row = r;
-            break;
-        }
-    }
-    if (micros(row) > petrolUs) row = 0;
-    return {col, row};
-}
-
 DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap& map,
                            const DiagramModel& diagram) {
     DriveAnalysis out;
@@ -134,7 +114,7 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
     for (const LiveLogRecord* r : gas) {
         const auto it = petrol.find(pointOf(*r));
         if (it == petrol.end() || it->second.count < kDriveMinPetrolSamples) continue;
-        const MapCell cell = DriveCellOf(map, r->Rpm, r->Petrol_Avg_Us);
+        const MapCell cell = CellAt(map, r->Rpm, r->Petrol_Avg_Us);
         // Below the first row no factor applies: nothing there to correct.
         if (cell.r == 0) continue;
         const double petrolUs = it->second.total / it->second.count;
@@ -156,7 +136,7 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
             ++a.count;
         };
         ask(cell);
-        const MapCell target = DriveCellOf(map, r->Rpm, static_cast<std::int32_t>(std::lround(petrolUs)));
+        const MapCell target = CellAt(map, r->Rpm, static_cast<std::int32_t>(std::lround(petrolUs)));
         if (target.r != 0 && !(target == cell)) ask(target);
     }
     if (out.Matched_Samples == 0) {

@@ -62,10 +62,6 @@ struct DriveAnalysis {
 // are passed over.
 double DiagramGasUs(const DiagramModel& diagram, double petrolUs);
 
-// The map cell a speed and a petrol time fall in, as the live cell is found: the last
-// column whose speed is below, the last row whose time is below; row 0 below the first row.
-MapCell DriveCellOf(const RpmMap& map, std::int32_t rpm, std::int32_t petrolUs);
-
 // Gas-mode samples against petrol-mode samples at the same speed and manifold pressure,
 // put in the map cell each gas sample was in. Each sample asks for the factor that makes
 // the gas the diagram gives at the petrol-mode time what was delivered at the gas-mode

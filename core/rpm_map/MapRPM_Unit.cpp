@@ -199,13 +199,10 @@ void UpdateMarks(Context& ctx) {
     RedrawMapFrames(ctx);
 }
 
-void UpdateLiveCell(Context& ctx) {
-    RpmMap& m = ctx.rpmMap;
-    if (!m.Grid_Built) return;
-    const LiveData& live = ctx.live;
+MapCell CellAt(const RpmMap& m, std::int32_t rpm, std::int32_t petrolUs) {
     int col = 1;
     for (int c = m.Map_Cols; c >= 1; --c) {
-        if (HeaderRpm(m, c) < live.Live_RPM) {
+        if (HeaderRpm(m, c) < rpm) {
             col = c;
             break;
         }
@@ -213,13 +210,23 @@ void UpdateLiveCell(Context& ctx) {
     const auto micros = [&m](int r) { return TextToScaled(m.Map_Text[0][r], 1000).value_or(0); };
     int row = 1;
     for (int r = m.Map_Rows; r >= 1; --r) {
-        if (micros(r) < live.Live_Petrol_Avg) {
+        if (micros(r) < petrolUs) {
             row = r;
             break;
         }
     }
-    if (micros(row) > live.Live_Petrol_Avg) row = 0;
-    m.Live_Cell = {col, row};
+    if (micros(row) > petrolUs) row = 0;
+    return {col, row};
+}
+
+void UpdateLiveCell(Context& ctx) {
+    RpmMap& m = ctx.rpmMap;
+    if (!m.Grid_Built) return;
+    const LiveData& live = ctx.live;
+    const MapCell cell = CellAt(m, live.Live_RPM, live.Live_Petrol_Avg);
+    const int col = cell.c;
+    const int row = cell.r;
+    m.Live_Cell = cell;
     appendTail(ctx, m.Live_Cell);
     RedrawMapFrames(ctx);
     // Below the first row no factor applies, whatever the header above it reads.

@@ -105,6 +105,9 @@ void ClearFactors(Context& ctx);
 void StepSelected(Context& ctx, int step);
 // Marks from the texts (selections cleared), opacities reset, frames redrawn.
 void UpdateMarks(Context& ctx);
+// The cell a speed and a petrol time fall in: the last column whose speed is below, the
+// last row whose time is below; row 0 below the first row.
+MapCell CellAt(const RpmMap& map, std::int32_t rpm, std::int32_t petrolUs);
 // After every live reply: the live cell, the trace and the label colour.
 void UpdateLiveCell(Context& ctx);
 // Timer_3D_MapRPM_Tail: drops the oldest trace entry, or stops when at most one is left.
