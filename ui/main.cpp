@@ -107,8 +107,9 @@ int main(int argc, char** argv) {
     // For the start-up figure of an installed program (bench/install_figures): the time the
     // window first showed its indicators goes to the file named, and the program ends.
     if (const char* stamp = std::getenv("BIFUEL_SHOWN_STAMP"); stamp != nullptr && *stamp != '\0') {
-        studio.main().onIndicatorsPainted = [file = std::string(stamp), &studio] {
-            studio.main().onIndicatorsPainted = nullptr;
+        studio.main().onIndicatorsPainted = [file = std::string(stamp), &studio, done = false]() mutable {
+            if (done) return;
+            done = true;
             const auto now = std::chrono::system_clock::now().time_since_epoch();
             std::ofstream(file) << std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() << "\n";
             QTimer::singleShot(0, [&studio] { studio.main().close(); });
