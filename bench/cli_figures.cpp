@@ -19,6 +19,7 @@
 // memory of the tool's process from wait4().
 
 #include "Cli_Session.h"
+#include "FigureTools.h"
 #include "Context.h"
 #include "MemoryLine.h"
 #include "SimCar.h"
@@ -287,25 +288,11 @@ double ReplyByteSpacingMs(const std::string& simProgram, const fs::path& dir,
     return gaps > 0 ? spanMs / static_cast<double>(gaps) : -1;
 }
 
-struct TempDir {
-    explicit TempDir(const std::string& tag)
-        : path(fs::temp_directory_path() /
-               ("bifuel-cli-figures-" + std::to_string(::getpid()) + "-" + tag)) {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
+using bench::Median;
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
+struct TempDir : bench::TempDir {
+    explicit TempDir(const std::string& tag) : bench::TempDir("cli-figures", tag) {}
+};
 
 } // namespace
 

@@ -16,6 +16,7 @@
 
 #include "ChildProcess.h"
 #include "Context.h"
+#include "FigureTools.h"
 #include "QtScheduler.h"
 #include "QtSerialPort.h"
 #include "files/Paths.h"
@@ -74,19 +75,10 @@ class CountingPort final : public SerialPort {
     platform::QtSerialPort port_;
 };
 
-class TempDir {
-  public:
-    explicit TempDir(const std::string& name)
-        : path(fs::temp_directory_path() / ("bifuel-connect-" + std::to_string(::getpid()) + "-" + name)) {
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    fs::path path;
+using bench::Median;
+
+struct TempDir : bench::TempDir {
+    explicit TempDir(const std::string& tag) : bench::TempDir("connect", tag) {}
 };
 
 // A simulator on its terminal and a link on the event loop, not yet open.
@@ -152,17 +144,6 @@ struct Bench {
     std::vector<std::vector<std::uint8_t>> requestsAtLoad;
     std::size_t replyBytesAtLoad = 0;
 };
-
-struct Run {
-    double ms = 0;
-    double minimumMs = 0;
-};
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
 
 } // namespace
 
