@@ -22,6 +22,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -192,15 +193,9 @@ int runVirtual(const Arguments& a, const Paths& paths, const sim::SimOptions& op
     clock.setLocalStart(platform::QtScheduler().localSeconds());
     sim::MemoryLine line(clock, sim::MemoryLine::kByteTimeUs9600);
     std::optional<sim::SimCar> car;
-    std::optional<sim::ReplayCar> replay;
+    std::unique_ptr<sim::ReplayCar> replay;
     if (platform::IsReplayPortName(a.port)) {
-        sim::ReplayLog log = sim::LoadReplayLog(a.port.substr(platform::kReplayPortPrefix.size()));
-        // A log that cannot be played is a port that does not open: said as any port is.
-        if (log.error.empty()) {
-            replay.emplace(clock, line, std::move(log.records), options);
-        } else {
-            line.setOpenFailure(log.error);
-        }
+        replay = sim::OpenReplay(clock, line, a.port, options);
     } else {
         car.emplace(clock, line, options);
     }

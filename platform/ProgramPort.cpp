@@ -42,15 +42,7 @@ ProgramPort::Replay& ProgramPort::makeReplay() {
     r.name = name_;
     r.line = std::make_unique<sim::MemoryLine>(scheduler_, sim::MemoryLine::kByteTimeUs9600);
     r.line->host().setEvents(forwarders());
-    const std::string file = name_.substr(kReplayPortPrefix.size());
-    sim::ReplayLog log = file.empty() ? sim::ReplayLog{{}, 0, "no log file named after \"replay:\""}
-                                      : sim::LoadReplayLog(file);
-    if (log.error.empty()) {
-        r.car = std::make_unique<sim::ReplayCar>(scheduler_, *r.line, std::move(log.records), *options_);
-    } else {
-        // Nothing half made: the port does not open, and says why.
-        r.line->setOpenFailure(log.error);
-    }
+    r.car = sim::OpenReplay(scheduler_, *r.line, name_, *options_);
     replays_.push_back(std::move(r));
     return replays_.back();
 }

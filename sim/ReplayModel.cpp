@@ -81,3 +81,20 @@ ReplayCar::ReplayCar(Scheduler& scheduler, MemoryLine& line, std::vector<LiveLog
 ReplayCar::~ReplayCar() { ecu_.setModel(nullptr); }
 
 } // namespace bifuel::sim
+
+namespace bifuel::sim {
+
+std::unique_ptr<ReplayCar> OpenReplay(Scheduler& scheduler, MemoryLine& line, std::string_view portName,
+                                      const SimOptions& options) {
+    const std::string_view file =
+        IsReplayPortName(portName) ? portName.substr(kReplayPortPrefix.size()) : std::string_view{};
+    ReplayLog log = file.empty() ? ReplayLog{{}, 0, "no log file named after \"replay:\""}
+                                 : LoadReplayLog(std::filesystem::path(file));
+    if (!log.error.empty()) {
+        line.setOpenFailure(log.error);
+        return nullptr;
+    }
+    return std::make_unique<ReplayCar>(scheduler, line, std::move(log.records), options);
+}
+
+} // namespace bifuel::sim

@@ -4,10 +4,12 @@
 #include "SimEcu.h"
 #include "SimOptions.h"
 #include "files/Live_Log.h"
+#include "files/Live_Recorder.h"
 #include "runtime/Scheduler.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,5 +79,11 @@ private:
     SimEcu ecu_;
     ReplayModel model_;
 };
+
+// The replaying ECU of a port named "replay:FILE", on `line`. None when the log cannot be
+// played: the line's host end then fails to open with the reason, as a port that is not
+// there does, so nothing is left half connected.
+std::unique_ptr<ReplayCar> OpenReplay(Scheduler& scheduler, MemoryLine& line, std::string_view portName,
+                                      const SimOptions& options);
 
 } // namespace bifuel::sim

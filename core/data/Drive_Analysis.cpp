@@ -178,9 +178,8 @@ DriveApplyEnd ApplyDriveSuggestions(Context& ctx, const DriveAnalysis& analysis)
             const auto& suggested = analysis.Cells[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)].Suggested;
             if (!suggested) continue;
             std::string& text = m.Map_Text[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)];
-            const std::string next = FixedText(*suggested / 100.0, 2);
             if (TextToScaled(text, 100) == *suggested) continue;
-            text = next;
+            text = FactorText(*suggested);
             ++changed;
         }
     }

@@ -33,6 +33,11 @@ std::string fileProblem(const std::filesystem::path& path, std::string_view reas
     return text;
 }
 
+// The size Logs/ may take; the setting is held to at least 1 MB when it is read or typed.
+std::uintmax_t folderLimit(const Settings_Class& settings) {
+    return static_cast<std::uintmax_t>(std::max<std::int32_t>(settings.Log_Max_MB, 1)) * kMegabyte;
+}
+
 bool writeAll(std::FILE* out, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();
 }
@@ -102,7 +107,7 @@ void LiveRecorder::onLive() {
     }
     ++lines_;
     if (lines_ % kLogPruneEveryLines == 0) {
-        PruneLogs(ctx_.paths.Logs_Dir, std::max<std::int32_t>(ctx_.settings.Log_Max_MB, 1) * kMegabyte, path_);
+        PruneLogs(ctx_.paths.Logs_Dir, folderLimit(ctx_.settings), path_);
     }
 }
 
@@ -138,7 +143,7 @@ bool LiveRecorder::begin() {
         RemoveStatus(ctx_, failureText_);
         failureText_.clear();
     }
-    PruneLogs(folder, std::max<std::int32_t>(ctx_.settings.Log_Max_MB, 1) * kMegabyte, path_);
+    PruneLogs(folder, folderLimit(ctx_.settings), path_);
     started.notify(path_);
     return true;
 }

@@ -20,7 +20,6 @@ bool isCorner(int c, int r) { return c == 0 && r == 0; }
 
 std::uint16_t toValue(std::int32_t v) { return static_cast<std::uint16_t>(std::clamp(v, 0, 0xFFFF)); }
 
-std::string factorText(std::int32_t hundredths) { return FixedText(hundredths / 100.0, 2); }
 std::string rpmText(std::int32_t rpm) { return std::to_string(rpm); }
 std::string msText(std::int32_t tenths) { return TenthsToText(tenths); }
 
@@ -45,7 +44,7 @@ std::string stepFactor(const std::string& text, int step) {
     if (!x) return text;
     // The 0.1 keeps "0.29" (28.999... after the product) from losing a hundredth.
     const std::int32_t v = std::clamp(TruncToInt(*x * 100 + 0.1 + step), kMapFactorMin, kMapFactorMax);
-    return factorText(v);
+    return FactorText(v);
 }
 
 std::string stepRpmHeader(const RpmMap& m, int c, int step) {
@@ -150,7 +149,7 @@ void ClearFactors(Context& ctx) {
     for (const auto& column : m.Map_Mark) {
         anySelected = anySelected || std::find(column.begin(), column.end(), kMarkSelected) != column.end();
     }
-    const std::string one = factorText(kMapFactorOne);
+    const std::string one = FactorText(kMapFactorOne);
     for (int c = 0; c < kMapGridCols; ++c) {
         for (int r = 0; r < kMapGridRows; ++r) {
             std::uint8_t& mark = m.Map_Mark[c][r];
@@ -187,6 +186,8 @@ void StepSelected(Context& ctx, int step) {
     }
     ScheduleWrite(ctx, 4);
 }
+
+std::string FactorText(std::int32_t hundredths) { return FixedText(hundredths / 100.0, 2); }
 
 void UpdateMarks(Context& ctx) {
     RpmMap& m = ctx.rpmMap;
@@ -328,7 +329,7 @@ void ValuesToTexts(Context& ctx) {
         for (int r = 0; r < kMapGridRows; ++r) {
             if (isCorner(c, r)) continue;
             const std::int32_t v = m.Map_Value[c][r];
-            m.Map_Text[c][r] = r == 0 ? rpmText(v) : c == 0 ? msText(v) : factorText(v);
+            m.Map_Text[c][r] = r == 0 ? rpmText(v) : c == 0 ? msText(v) : FactorText(v);
         }
     }
     UpdateMarks(ctx);
@@ -344,7 +345,7 @@ void SaveMapKeys(Context& ctx, KeyFile& file) {
     for (int c = 1; c <= kMapCols; ++c) file.SetKey("Cols_" + std::to_string(c), rpmText(m.Map_Value[c][0]));
     for (int r = 1; r <= kMapRows; ++r) file.SetKey("Rows_" + std::to_string(r), msText(m.Map_Value[0][r]));
     for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) file.SetKey(MapCellKey(c, r), factorText(m.Map_Value[c][r]));
+        for (int r = 1; r <= kMapRows; ++r) file.SetKey(MapCellKey(c, r), FactorText(m.Map_Value[c][r]));
     }
 }
 

@@ -105,6 +105,8 @@ void ClearFactors(Context& ctx);
 void StepSelected(Context& ctx, int step);
 // Marks from the texts (selections cleared), opacities reset, frames redrawn.
 void UpdateMarks(Context& ctx);
+// A factor in hundredths as a cell shows it: "1.08".
+std::string FactorText(std::int32_t hundredths);
 // The cell a speed and a petrol time fall in: the last column whose speed is below, the
 // last row whose time is below; row 0 below the first row.
 MapCell CellAt(const RpmMap& map, std::int32_t rpm, std::int32_t petrolUs);
