@@ -32,13 +32,13 @@ ChartsWindow::ChartsWindow(Context& ctx)
     build();
     // This connection's frames, from its start: the window records while it is closed too.
     subscriptions_.push_back(ctx_.events.connected.subscribe([this] {
-        live_records_.clear();
+        liveRecords_.clear();
         liveAppliedAt_ = 0;
         liveStartMs_ = ctx_.scheduler.nowUs() / 1000;
-        if (!showingLog()) plot_->setRecords(&live_records_);
+        if (!showingLog()) plot_->setRecords(&liveRecords_);
     }));
     subscriptions_.push_back(ctx_.events.liveData.subscribe([this] {
-        live_records_.push_back(RecordFromLive(ctx_, ctx_.scheduler.nowUs() / 1000 - liveStartMs_));
+        liveRecords_.push_back(RecordFromLive(ctx_, ctx_.scheduler.nowUs() / 1000 - liveStartMs_));
         if (isVisible() && !showingLog()) {
             plot_->appended();
             showSource();
@@ -91,7 +91,7 @@ void ChartsWindow::build() {
 
     plot_ = new ChartsPlot(ctx_, c);
     c->place(plot_, QRectF(kChannelsWidth, kTopRow + 4, w - kChannelsWidth, h - kTopRow - 4));
-    plot_->setRecords(&live_records_);
+    plot_->setRecords(&liveRecords_);
 
     grid_ = new DriveGrid(ctx_, c);
     c->place(grid_, QRectF(0, kTopRow + 4, w, h - kTopRow - 4 - 56));
@@ -108,7 +108,7 @@ void ChartsWindow::build() {
 
 void ChartsWindow::Open() {
     if (!isVisible()) {
-        if (!showingLog()) plot_->setRecords(&live_records_);
+        if (!showingLog()) plot_->setRecords(&liveRecords_);
         show();
     }
     raise();
@@ -144,11 +144,11 @@ bool ChartsWindow::OpenLog(const std::filesystem::path& file) {
 }
 
 void ChartsWindow::ShowLive() {
-    shown_ = &live_records_;
+    shown_ = &liveRecords_;
     logError_ = false;
     logNote_.clear();
     applyResult_->setText(QString());
-    plot_->setRecords(&live_records_);
+    plot_->setRecords(&liveRecords_);
     analysedAtMs_ = -1;
     analyse();
     showSource();
@@ -233,7 +233,7 @@ void ChartsWindow::applyClick() {
         if (showingLog()) {
             logApplied_ = true;
         } else {
-            liveAppliedAt_ = live_records_.size();
+            liveAppliedAt_ = liveRecords_.size();
         }
         apply_->setEnabled(false);
     }

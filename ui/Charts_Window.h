@@ -55,7 +55,7 @@ public:
     HudLabel* applyResult() { return applyResult_; }
     QCheckBox* channelBox(int channel) { return boxes_.at(static_cast<std::size_t>(channel)); }
     const std::vector<LiveLogRecord>& records() const { return *shown_; }
-    const std::vector<LiveLogRecord>& liveRecords() const { return live_records_; }
+    const std::vector<LiveLogRecord>& liveRecords() const { return liveRecords_; }
     const DriveAnalysis& analysis() const { return analysis_; }
     bool showingLog() const { return shown_ == &log_; }
     Tab tab() const { return tab_; }
@@ -74,9 +74,9 @@ private:
     void showSource();
     void applyPlotFonts();
 
-    std::vector<LiveLogRecord> live_records_; // this connection's frames, as they came
+    std::vector<LiveLogRecord> liveRecords_; // this connection's frames, as they came
     std::vector<LiveLogRecord> log_;          // the log opened
-    const std::vector<LiveLogRecord>* shown_ = &live_records_;
+    const std::vector<LiveLogRecord>* shown_ = &liveRecords_;
     std::int64_t liveStartMs_ = 0;
     std::size_t analysed_ = 0; // records the grid was made from; a new source makes it again
     bool analysedLog_ = false;

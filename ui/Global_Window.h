@@ -92,10 +92,10 @@ struct Indicator {
     int colourEntry = 0;
 };
 
-// The main window: title bar with its two circles, the indicator column with the port and
-// mode panels, the splitter, the four pages, the menus and the start-up splash.
 class ChartsWindow;
 
+// The main window: title bar with its two circles, the indicator column with the port and
+// mode panels, the splitter, the four pages, the menus and the start-up splash.
 class TForm_3D_GEN : public QWidget {
 public:
     explicit TForm_3D_GEN(Context& ctx);
