@@ -1,3 +1,4 @@
+#include "EcuMemory.h"
 #include "LinkHarness.h"
 
 #include "calibration/Calibr_Ctrl.h"
@@ -197,6 +198,7 @@ TEST_F(LiveOnlyPolling, LiveDataAloneUntilAMapCollectionStarts) {
     }
 
     // The live request already out is answered, and then the lists are read.
+    const EcuMemory before = memoryOf(ecu.state());
     HudButton_CLB_MAP_StartClick(ctx);
     ASSERT_TRUE(ctx.config.Save_Map);
     EXPECT_EQ(next(2), (std::vector<std::uint8_t>{0x27, 0x28}));
@@ -211,8 +213,10 @@ TEST_F(LiveOnlyPolling, LiveDataAloneUntilAMapCollectionStarts) {
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.edits.Not_On_Ecu && !ctx.link.Write_Running; }, 10000));
     ASSERT_TRUE(clock.runUntil([&] { return runs(LivePollingProgram()); }, 2000));
     EXPECT_EQ(next(4), (std::vector<std::uint8_t>(4, 0x23)));
-    // Nothing but the collection bit was ever written.
+    // Nothing but the collection bit was ever written, and it is off again.
     EXPECT_EQ(ecu.counters().byCommand.count(0x33), 0u) << "no diagram write";
+    const EcuMemory after = memoryOf(ecu.state());
+    EXPECT_TRUE(after == before) << differences(after, before);
 }
 
 } // namespace
