@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -59,6 +60,10 @@ inline constexpr std::array<std::string_view, 2> kGasTypeList = {"LPG", "CNG"};
 // The sensor types an installer may choose; the others only arrive from the ECU.
 inline constexpr std::array<std::string_view, 5> kLevelTypeList = {
     "0 - 90 Om", "110 - 0 Om", "30k - 100 Om", "AEB 806", "Setting"};
+
+// A configured temperature whose degrees nobody knows: the temperature table is missing,
+// so only the ECU's raw word is held (and written back as it came).
+inline constexpr std::int32_t kTemperatureUnknown = std::numeric_limits<std::int32_t>::min();
 
 // The pressure parameter that goes with each gas type, tenths of a bar.
 inline constexpr std::int32_t kLpgPress44 = 5;
