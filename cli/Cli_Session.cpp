@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <variant>
 #include <unistd.h>
 
 namespace bifuel::cli {
@@ -154,7 +155,11 @@ struct Session::Impl {
         }
         if (command.name == "write") {
             writeFile = command.args.empty() ? std::string() : command.args[0];
-            const std::string problem = CheckConfigFile(writeFile);
+            // The file is read once: the bytes checked here are the bytes written.
+            const auto read = ReadConfigText(writeFile);
+            const auto* text = std::get_if<ConfigText>(&read);
+            const std::string problem = text != nullptr ? CheckConfigText(*text) : std::get<std::string>(read);
+            if (text != nullptr) writeText = *text;
             if (!problem.empty()) {
                 err << "bifuel-cli: " << problem << "; nothing was written to the ECU\n";
                 finish(kUsage);
@@ -346,12 +351,15 @@ struct Session::Impl {
         } else if (command.name == "read") {
             finish(writeConfiguration() ? kDone : kUsage);
         } else if (command.name == "write") {
-            ctx.settings.CFG_Full_File_Name = writeFile;
-            if (!LoadConfigForEcu(ctx)) {
-                err << "bifuel-cli: \"" << writeFile << "\" cannot be read\n";
+            // The file over what the ECU holds now, checked as the whole image it would hold.
+            const std::string refused = CheckLoadOnEcu(ctx, writeText);
+            if (!refused.empty()) {
+                err << "bifuel-cli: " << refused << "; nothing was written to the ECU\n";
                 finish(kUsage);
                 return;
             }
+            ctx.settings.CFG_Full_File_Name = writeFile;
+            LoadConfigForEcu(ctx, writeText);
             phase = Phase::Writing;
             lastPercent = -1;
             writeStartUs = ctx.scheduler.nowUs();
@@ -654,6 +662,7 @@ struct Session::Impl {
     OperationId actionOp = 0;
     std::int64_t liveStartUs = 0;
     std::string writeFile;
+    ConfigText writeText; // the bytes of writeFile as they were checked
     bool ecuAnswered = false;
     std::ofstream csv;
     std::unique_ptr<LiveRecorder> recorder; // live --log

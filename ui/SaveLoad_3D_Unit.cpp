@@ -177,6 +177,12 @@ void TForm_3D_SaveLoad::Refresh() {
     }
     showPage(v.Diff_Shown);
     if (v.Diff_Shown) {
+        // Default compares with the factory set-up: its own column and buttons.
+        auto text = [this](std::string_view key) { return FromUtf8(ctx_.LangText(key)); };
+        table_->setHorizontalHeaderLabels(
+            {text("SL_Diff_Setting"), text("SL_Diff_ECU"), text(v.Diff_Default ? "SL_Default_Column" : "SL_Diff_File")});
+        loadAll_->setText(text(v.Diff_Default ? "Default" : "SL_Load_All"));
+        loadTicked_->setText(text(v.Diff_Default ? "SL_Default_Ticked" : "SL_Load_Ticked"));
         fillDiff();
         return;
     }

@@ -18,41 +18,6 @@ void restoreEnded(Context& ctx, bool written, std::string text) {
 
 } // namespace
 
-EcuImage TakeImage(const Context& ctx) {
-    EcuImage image;
-    image.config = ctx.config;
-    image.rawParams = ctx.link.Raw_Params;
-    image.petrol = ctx.diagram.Petrol_Point;
-    image.gas = ctx.diagram.Gas_Point;
-    image.idlePoint = ctx.diagram.Idle_Point;
-    image.map = ctx.rpmMap.Map_Value;
-    image.mapReadWord = ctx.rpmMap.Read_Word;
-    image.mapReadKnown = ctx.rpmMap.Read_Known;
-    return image;
-}
-
-void PutImage(Context& ctx, const EcuImage& image) {
-    ctx.config = image.config;
-    ctx.link.Raw_Params = image.rawParams;
-    DiagramModel& d = ctx.diagram;
-    d.Petrol_Point = image.petrol;
-    d.Gas_Point = image.gas;
-    d.Idle_Point = image.idlePoint;
-    AfterDiagramRead(ctx);
-    // A map write sends the page's texts: they must say what the values say.
-    ctx.rpmMap.Map_Value = image.map;
-    ctx.rpmMap.Read_Word = image.mapReadWord;
-    ctx.rpmMap.Read_Known = image.mapReadKnown;
-    BuildMap(ctx);
-    FillSetupPage(ctx);
-}
-
-EcuFingerprint FingerprintOf(const Context& ctx) {
-    const EcuIdentity& id = ctx.link.Ident;
-    return {ctx.config.ECU_Model, ctx.config.ECU_Date, ctx.config.ECU_Version,
-            {id.N, id.L1, id.L2, id.L3, id.L4, id.L5}, ctx.config.CFG_Name};
-}
-
 std::string PartialCalibrationText(const Context& ctx, bool result) {
     return ctx.LangText("ACB_Partial_Calibration") + " " +
            ctx.LangText(result ? "ACB_Result_When_Back" : "ACB_Restore_When_Back");

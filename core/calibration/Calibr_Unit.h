@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace bifuel {
 
@@ -36,6 +37,10 @@ struct DiagramModel {
     std::int32_t Petrol_Axis_Max = 25000;
     bool End_On_Petrol_Max = true;
     std::uint8_t Idle_Point = 2;
+    // The ECU's diagram bytes of the last read and the idle point they gave (none before a
+    // read): points that are still these go back as these bytes.
+    std::vector<std::uint8_t> Read_Bytes;
+    std::uint8_t Read_Idle = 2;
     std::int32_t Selected_Point = -1;
     std::uint8_t Fixed_Point = 0;
     bool Edit_Armed = false;

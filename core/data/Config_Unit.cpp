@@ -1,6 +1,7 @@
 #include "data/Config_Unit.h"
 
 #include <cstddef>
+#include <string>
 #include <utility>
 
 namespace bifuel {
@@ -13,6 +14,7 @@ void ResetConfiguration(Configuration_Class& cfg, const ConfigResetHooks& hooks)
     fresh.Work_Gas = cfg.Work_Gas;
     fresh.Work_Petrol = cfg.Work_Petrol;
     fresh.CFG_Name = std::move(cfg.CFG_Name);
+    fresh.Name_Read = cfg.Name_Read;
     cfg = std::move(fresh);
 
     if (hooks.ResetDiagram) hooks.ResetDiagram();
@@ -44,17 +46,19 @@ std::int32_t ComboIndex(std::string_view text, std::span<const std::string_view>
 }
 
 void DecodePreScaler(Configuration_Class& cfg, std::uint8_t position) {
-    cfg.RPM_PreScaler_Raw = position;
-    if (position >= 1 && position <= kPreScalerList.size()) {
-        cfg.RPM_PreScaler = kPreScalerList[position - 1u];
-    } else {
-        cfg.RPM_PreScaler.clear();
-    }
+    cfg.RPM_PreScaler = "1:" + std::to_string(position);
 }
 
-std::uint8_t PreScalerPosition(const Configuration_Class& cfg) {
-    const std::int32_t listed = ComboIndex(cfg.RPM_PreScaler, kPreScalerList);
-    return listed > 0 ? static_cast<std::uint8_t>(listed) : cfg.RPM_PreScaler_Raw;
+std::optional<std::uint8_t> PreScalerPosition(std::string_view text) {
+    if (!text.starts_with("1:") || text.size() < 3 || text.size() > 5) return std::nullopt;
+    int position = 0;
+    for (const char c : text.substr(2)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        position = position * 10 + (c - '0');
+    }
+    // "1:05" would read as 5 and write back as "1:5": only the plain form is one.
+    if (position > 0xFF || (text.size() > 3 && text[2] == '0')) return std::nullopt;
+    return static_cast<std::uint8_t>(position);
 }
 
 } // namespace bifuel

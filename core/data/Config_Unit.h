@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -80,12 +81,10 @@ struct Configuration_Class {
     std::int32_t Work_Gas = 0;    // minutes
     std::int32_t Work_Petrol = 0; // minutes
 
-    // RPM prescaler as its list text, empty when the ECU reported a position outside
-    // kPreScalerList. RPM_PreScaler_Raw keeps the position the ECU reported: a write sends
-    // it back for as long as RPM_PreScaler names no list item (see PreScalerPosition), so
-    // a setting this program cannot show survives a write until the user picks one.
+    // RPM prescaler as "1:N", N the position the ECU stores: "1:1".."1:6" are the Setup
+    // page's list, and any other position an ECU may hold ("1:7", "1:0") is kept and shown
+    // as it is, so that it goes back to the ECU unchanged.
     std::string RPM_PreScaler = "1:5";
-    std::uint8_t RPM_PreScaler_Raw = 5;
     bool Flag5C_1 = true;
     bool Flag9F_1 = true;
     std::int32_t PG_Temper = 30; // switch to gas at this temperature, degrees Celsius
@@ -148,8 +147,11 @@ struct Configuration_Class {
     bool Flag52_3 = true;
     bool Flag52_4 = false;
 
-    // The configuration name the ECU stores (at most 8 single-byte characters).
+    // The configuration name (at most 8 single-byte characters), and the ECU's eight name
+    // bytes as it sent them. While CFG_Name is the name those bytes give, a write sends the
+    // bytes back as they were, so a name no file can carry is never erased in the ECU.
     std::string CFG_Name;
+    std::optional<std::array<std::uint8_t, 8>> Name_Read;
 
     // Installer notes; they travel only in the configuration file.
     std::string Car_Jet;
@@ -183,10 +185,10 @@ const Level_Sensor_Box_Class* LevelSensorBox(std::int32_t index);
 // 1-based position of a text in a choice list, 0 when absent.
 std::int32_t ComboIndex(std::string_view text, std::span<const std::string_view> list);
 
-// Takes the prescaler position the ECU reported: the list text for 1..6, no text otherwise.
+// Takes the prescaler position the ECU reported: "1:N" for any position.
 void DecodePreScaler(Configuration_Class& cfg, std::uint8_t position);
-// The position to write: that of RPM_PreScaler in kPreScalerList, or the position last
-// reported by the ECU while the text names no list item.
-std::uint8_t PreScalerPosition(const Configuration_Class& cfg);
+// The position a prescaler text stands for; none for a text that is not "1:N" with N a
+// byte.
+std::optional<std::uint8_t> PreScalerPosition(std::string_view text);
 
 } // namespace bifuel

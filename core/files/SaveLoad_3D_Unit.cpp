@@ -5,6 +5,8 @@
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Unit.h"
 #include "link/Edit_Tracker.h"
+#include "link/Image_Check.h"
+#include "link/Receiver_Unit.h"
 #include "link/Link_Operations.h"
 #include "rpm_map/MapRPM_Unit.h"
 #include "data/Calc_Unit.h"
@@ -17,6 +19,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <variant>
 #include <system_error>
 
 namespace bifuel {
@@ -119,10 +123,17 @@ std::string fullFileName(const Context& ctx, const std::string& name) {
     return (ctx.paths.Config_Dir / (name + ".cfg")).string();
 }
 
+// The degrees of a temperature word; unknown without the table.
+std::int32_t degreesOfCode(TemperatureTable& table, std::int32_t code) {
+    const WordBytes b = WordToBytes(code);
+    return table.Load() != nullptr ? RawToTemperature(table, b[0], b[1]) / 10 : kTemperatureUnknown;
+}
+
 // The keys of the record, the diagram and the MAP points a file holds, as a load takes
-// them; `clear`: a counter or MAP point the file does not hold becomes 0.
+// them; `clear`: a counter or MAP point the file does not hold becomes 0. A switch-over
+// temperature saved without the table comes as the ECU's word (`temperCode`).
 void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configuration_Class& c, DiagramModel& d,
-                    MapPoints& m) {
+                    MapPoints& m, TemperatureTable& table, std::optional<std::uint16_t>& temperCode) {
     const auto number = [&file, clear](const std::string& key, std::int32_t& field) {
         if (file.GetKeyInt(key)) {
             field = file.Found_Int;
@@ -132,10 +143,12 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
     };
     number("Work_Gas", c.Work_Gas);
     number("Work_Petrol", c.Work_Petrol);
+    const bool lpgBefore = c.LPG_on;
     for (const FileKey& k : settingKeys()) {
         switch (k.kind) {
         case FileKey::Text:
-            if (file.FindKey(k.key)) c.*k.text = textOf(file.Found_Value);
+            // An empty text says nothing, as a boolean that is neither True nor False.
+            if (file.FindKey(k.key) && !textOf(file.Found_Value).empty()) c.*k.text = file.Found_Value;
             break;
         case FileKey::Int:
             if (file.GetKeyInt(k.key)) c.*k.number = file.Found_Int;
@@ -145,8 +158,14 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
             break;
         }
     }
-    // The pressure parameter follows the gas type, as when the page sets it.
-    if (file.GetKeyBool("LPG_on")) c.Param44_Press = c.LPG_on ? kLpgPress44 : kCngPress44;
+    temperCode.reset();
+    if (!file.GetKeyInt("PG_Temper") && file.GetKeyInt(kTemperCodeKey) && file.Found_Int >= 0 && file.Found_Int <= 0xFFFF) {
+        temperCode = static_cast<std::uint16_t>(file.Found_Int);
+        c.PG_Temper = degreesOfCode(table, file.Found_Int);
+    }
+    // The pressure parameter follows a change of the gas type, as when the page sets it;
+    // the same gas type keeps the ECU's own value.
+    if (c.LPG_on != lpgBefore) c.Param44_Press = c.LPG_on ? kLpgPress44 : kCngPress44;
     for (std::size_t n = 0; n < kDiagramPoints; ++n) {
         if (file.GetKeyInt(pointKey("Gas_Point_", n))) d.Gas_Point[n] = file.Found_Int;
         if (file.GetKeyInt(pointKey("Petrol_Point_", n))) d.Petrol_Point[n] = file.Found_Int;
@@ -158,7 +177,6 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
     readInstallerKeys(file, c);
 }
 
-
 } // namespace
 
 bool IsValidConfigName(std::string_view name) {
@@ -167,6 +185,28 @@ bool IsValidConfigName(std::string_view name) {
     return std::all_of(name.begin(), name.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x80 && c != '{' && c != '}';
     });
+}
+
+std::string ConfigNameOf(const std::array<std::uint8_t, kConfigNameMax>& bytes) {
+    std::string name;
+    for (const std::uint8_t b : bytes) {
+        if (b == 0x00 || b == 0xFF) break;
+        name.push_back(static_cast<char>(b));
+    }
+    if (name.empty() || IsValidConfigName(name)) return name;
+    const bool dots = name.find("..") != std::string::npos;
+    for (char& ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F || std::string_view("/\\:*?\"<>|{}").find(ch) != std::string_view::npos ||
+            (dots && ch == '.')) {
+            ch = '_';
+        }
+    }
+    if (name.front() == '.') name.front() = '_';
+    if (name.back() == '.' || name.back() == ' ') name.back() = '_';
+    // What is left is a name the file systems keep for a device ("CON", "LPT1").
+    if (!IsValidConfigName(name)) name.back() = '_';
+    return name;
 }
 
 std::string EscapeComments(std::string_view text) {
@@ -213,6 +253,15 @@ void PutConfigKeys(Context& ctx, KeyFile& file) {
         case FileKey::Bool: file.SetKey(k.key, BoolToText(c.*k.flag)); break;
         }
     }
+    // Degrees nobody knows (no table) are kept as the ECU's word, never as 0 °C; known
+    // degrees replace a word an earlier save kept.
+    const auto temperWord = ctx.link.Raw_Params.find(0x41);
+    if (c.PG_Temper == kTemperatureUnknown && temperWord != ctx.link.Raw_Params.end()) {
+        file.SetKey(kTemperCodeKey, std::to_string(temperWord->second));
+        file.DeleteKey("PG_Temper");
+    } else {
+        file.DeleteKey(kTemperCodeKey);
+    }
     const DiagramModel& d = ctx.diagram;
     for (std::size_t n = 0; n < kDiagramPoints; ++n) {
         file.SetKey(pointKey("Gas_Point_", n), std::to_string(d.Gas_Point[n]));
@@ -242,22 +291,35 @@ WriteResult SaveConfigFile(Context& ctx) {
     PutConfigKeys(ctx, file);
     const WriteResult result = file.SaveKeyFile(path);
     if (!result.ok) AddStatus(ctx, Colour::Txt_Error, result.message);
-    if (result.ok) EditsFileSaved(ctx);
+    if (result.ok) {
+        // The file now holds the record: later writes may save into it again.
+        if (ctx.saveLoad.Partly_Loaded == ctx.settings.CFG_Full_File_Name) ctx.saveLoad.Partly_Loaded.clear();
+        EditsFileSaved(ctx);
+    }
     return result;
 }
 
-bool LoadConfigFile(Context& ctx, MissingKeys missing) {
+bool LoadConfigText(Context& ctx, const ConfigText& text, MissingKeys missing) {
     KeyFile& file = ctx.keyFile;
-    if (!file.OpenKeyFile(ctx.settings.CFG_Full_File_Name)) return false;
+    file.OpenFromText(text.bytes);
     Configuration_Class& c = ctx.config;
     c.CFG_Name = ctx.settings.CFG_File_Name;
-    readRecordKeys(file, missing == MissingKeys::Clear, mapPointCount(ctx), c, ctx.diagram, ctx.mapPoints);
+    std::optional<std::uint16_t> temperCode;
+    readRecordKeys(file, missing == MissingKeys::Clear, mapPointCount(ctx), c, ctx.diagram, ctx.mapPoints,
+                   ctx.temperatureTable(), temperCode);
+    if (temperCode) ctx.link.Raw_Params[0x41] = *temperCode;
     TakeEndEdgeFromPoints(ctx.diagram);
     LoadMapKeys(ctx, file);
     file.CloseKeyFile();
     ctx.events.titleChanged.notify();
     EditsFileLoaded(ctx);
     return true;
+}
+
+bool LoadConfigFile(Context& ctx, MissingKeys missing) {
+    const auto text = ReadConfigText(ctx.settings.CFG_Full_File_Name);
+    if (const auto* file = std::get_if<ConfigText>(&text)) return LoadConfigText(ctx, *file, missing);
+    return false;
 }
 
 void LoadInstallerDetail(Context& ctx) {
@@ -280,14 +342,14 @@ void ResetConfiguration(Context& ctx) {
                                     [&ctx] { ResetMap(ctx); }});
 }
 
-bool LoadConfigForEcu(Context& ctx) {
+bool LoadConfigForEcu(Context& ctx, const ConfigText& text) {
     // Connected, the file only changes what it holds: every other field keeps the value
     // read from the ECU, so a partial file can never put defaults over the car's setup.
-    if (ctx.link.ECU_Connected) return LoadConfigFile(ctx, MissingKeys::Keep);
+    if (ctx.link.ECU_Connected) return LoadConfigText(ctx, text, MissingKeys::Keep);
     const std::string name = ctx.config.CFG_Name;
     ResetConfiguration(ctx);
     ctx.config.CFG_Name = name;
-    return LoadConfigFile(ctx);
+    return LoadConfigText(ctx, text, MissingKeys::Clear);
 }
 
 namespace {
@@ -295,7 +357,7 @@ namespace {
 // What a configuration file may hold for a key, as the Setup page, the diagram and the map
 // allow it; a value outside this would reach the ECU wrong or spill into other settings.
 struct KeyRule {
-    enum Kind { Whole, Decimal, Boolean, OneOf } kind = Whole;
+    enum Kind { Whole, Decimal, OneOf, PreScaler } kind = Whole;
     std::int64_t low = 0;  // Whole and Decimal: the range, in units of `scale`
     std::int64_t high = 0;
     std::int32_t scale = 1; // Decimal: 10 for tenths, 100 for hundredths
@@ -311,7 +373,7 @@ struct KeyRule {
         switch (kind) {
         case Whole: return FillText(text("CFG_Check_Whole"), {std::to_string(low), std::to_string(high)});
         case Decimal: return FillText(text("CFG_Check_Number"), {decimal(low), decimal(high)});
-        case Boolean: return text("CFG_Check_Boolean");
+        case PreScaler: return text("Image_Rule_PreScaler");
         case OneOf: {
             std::string list;
             for (const std::string& t : texts) list += (list.empty() ? "\"" : ", \"") + t + "\"";
@@ -330,28 +392,30 @@ template <std::size_t N> KeyRule oneOf(const std::array<std::string_view, N>& li
     return r;
 }
 
-// Every key a configuration file may hold, with what it may be. Installer notes are free text.
+// Every key a configuration file may hold, with what the ECU can hold there. Installer
+// notes are free text; a boolean that is neither True nor False counts as absent. The rules
+// between keys (the diagram's order, the map's headers) are those of the whole image the
+// ECU would hold, checked where a load or a write puts it together.
 const std::vector<std::pair<std::string, KeyRule>>& configRules() {
     static const std::vector<std::pair<std::string, KeyRule>> kRules = [] {
         std::vector<std::pair<std::string, KeyRule>> r;
         r.emplace_back("Work_Gas", whole(0, 0xFFFFFF)); // the ECU counts minutes in 24 bits
         r.emplace_back("Work_Petrol", whole(0, 0xFFFFFF));
-        for (const FileKey& k : settingKeys()) {
-            if (k.kind == FileKey::Bool) r.emplace_back(k.key, KeyRule{KeyRule::Boolean});
-        }
-        r.emplace_back("RPM_PreScaler", oneOf(kPreScalerList));
-        r.emplace_back("PG_RPM", oneOf(kPGRpmList));
-        r.emplace_back("PG_Temper", oneOf(kPGTemperList));
+        r.emplace_back("RPM_PreScaler", KeyRule{KeyRule::PreScaler});
+        r.emplace_back("PG_RPM", whole(0, kRpmHighest));
+        // Degrees: whether the table reaches them is the image's check.
+        r.emplace_back("PG_Temper", whole(std::numeric_limits<std::int32_t>::min() + 1, std::numeric_limits<std::int32_t>::max()));
+        r.emplace_back(kTemperCodeKey, whole(0, 0xFFFF));
         r.emplace_back("PG_Time", whole(0, 255)); // tenths of a second, one byte on the ECU
         KeyRule types{KeyRule::OneOf};
         for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes) types.texts.emplace_back(box.Name);
         types.texts.emplace_back(kLevelTypeError); // saved from an ECU that reported a type of its own
         r.emplace_back("Level_Type", types);
-        for (int n = 1; n <= 5; ++n) r.emplace_back("Level" + std::to_string(n), whole(0, 1023)); // 10-bit sensor code
-        const DiagramModel axes;
+        r.emplace_back("Level1", whole(0, 1023)); // 10-bit sensor code under four flags
+        for (int n = 2; n <= 5; ++n) r.emplace_back("Level" + std::to_string(n), whole(0, 0xFFFF));
         for (std::size_t n = 0; n < kDiagramPoints; ++n) {
-            r.emplace_back(pointKey("Gas_Point_", n), whole(0, axes.Gas_Axis_Max));
-            r.emplace_back(pointKey("Petrol_Point_", n), whole(0, axes.Petrol_Axis_Max));
+            r.emplace_back(pointKey("Gas_Point_", n), whole(0, 0xFFFF));
+            r.emplace_back(pointKey("Petrol_Point_", n), whole(0, 0x7FFF)); // under the idle flag
         }
         for (std::size_t n = 1; n <= kMapPointsMax; ++n) { // what one byte of the ECU's list gives
             r.emplace_back(pointKey("MAP_Gas_", n), whole(0, 255 * 128 / 10));
@@ -365,8 +429,8 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         }
         for (int c = 1; c <= kMapCols; ++c) {
             for (int row = 1; row <= kMapRows; ++row) {
-                r.emplace_back(MapCellKey(c, row),
-                               KeyRule{KeyRule::Decimal, kMapFactorMin, kMapFactorMax, 100});
+                // A factor byte of 0 or 1 reads as 0.00.
+                r.emplace_back(MapCellKey(c, row), KeyRule{KeyRule::Decimal, 0, kMapFactorMax, 100});
             }
         }
         return r;
@@ -381,7 +445,7 @@ bool allowed(KeyFile& file, const std::string& key, const KeyRule& rule) {
         const std::optional<std::int32_t> v = TextToScaled(file.Found_Value, rule.scale);
         return v && *v >= rule.low && *v <= rule.high;
     }
-    case KeyRule::Boolean: return file.GetKeyBool(key);
+    case KeyRule::PreScaler: return PreScalerPosition(file.Found_Value).has_value();
     case KeyRule::OneOf:
         return std::find(rule.texts.begin(), rule.texts.end(), file.Found_Value) != rule.texts.end();
     }
@@ -424,7 +488,7 @@ std::string FillText(std::string_view pattern, std::initializer_list<std::string
 
 std::string EnglishConfigText(std::string_view key) { return std::string(EnglishText(key)); }
 
-std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextLookup& text) {
+std::variant<ConfigText, std::string> ReadConfigText(const std::filesystem::path& path, const ConfigTextLookup& text) {
     std::error_code ec;
     const std::string shown = "\"" + path.string() + "\"";
     const auto whole = [&](const char* key) { return FillText(text(key), {shown}); };
@@ -434,39 +498,53 @@ std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextL
     if (!in) return whole("CFG_Check_Unreadable");
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return whole("CFG_Check_Unreadable");
+    return ConfigText{std::move(bytes), shown};
+}
+
+std::string CheckConfigText(const ConfigText& config, const ConfigTextLookup& text) {
+    const std::string& bytes = config.bytes;
+    const auto whole = [&](const char* key) { return FillText(text(key), {config.shown}); };
     if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return whole("CFG_Check_Empty");
     if (bytes.find('\0') != std::string::npos) return whole("CFG_Check_Binary");
     KeyFile file;
     file.OpenFromText(bytes);
     bool known = false;
     for (const TextField& f : kInstallerKeys) known = known || file.FindKey(f.key);
+    for (const FileKey& k : settingKeys()) known = known || file.FindKey(k.key);
     // A file is refused whole at its first value out of bounds: nothing of it is loaded.
-    const auto refuse = [&](const std::string& key, const std::string& rule) {
-        return FillText(text("CFG_Check_Value"), {shown, std::to_string(lineOf(bytes, key)), key, file.Found_Value, rule});
-    };
     for (const auto& [key, rule] : configRules()) {
         if (!file.FindKey(key)) continue;
         known = true;
+        // An empty text says nothing: the field keeps its value.
+        if (rule.kind != KeyRule::Whole && rule.kind != KeyRule::Decimal && textOf(file.Found_Value).empty()) continue;
         if (!allowed(file, key, rule)) {
             file.FindKey(key);
-            return refuse(key, rule.describe(text));
-        }
-    }
-    // The diagram's own order: the points a file gives rise from point 0 to point 8.
-    for (const char* prefix : {"Petrol_Point_", "Gas_Point_"}) {
-        std::optional<std::int32_t> before;
-        for (std::size_t n = 0; n < kDiagramPoints; ++n) {
-            const std::string key = pointKey(prefix, n);
-            if (!file.GetKeyInt(key)) continue;
-            if (before && file.Found_Int < *before) {
-                return refuse(key, FillText(text("CFG_Check_At_Least"), {std::to_string(*before)}));
-            }
-            before = file.Found_Int;
+            return FillText(text("CFG_Check_Value"),
+                            {config.shown, std::to_string(lineOf(bytes, key)), key, file.Found_Value, rule.describe(text)});
         }
     }
     file.CloseKeyFile();
     if (!known) return whole("CFG_Check_No_Keys");
     return {};
+}
+
+std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextLookup& text) {
+    const auto config = ReadConfigText(path, text);
+    if (const auto* problem = std::get_if<std::string>(&config)) return *problem;
+    return CheckConfigText(std::get<ConfigText>(config), text);
+}
+
+std::string MergedFaultText(const ConfigText& config, const ImageFault& fault, const ConfigTextLookup& text) {
+    // The fault is put on a key the file holds, where it can be: that is the line to mend.
+    const auto inFile = [&](const std::string& key) { return lineOf(config.bytes, key); };
+    std::size_t line = inFile(fault.key);
+    const bool other = line == 0 && fault.otherKey && inFile(*fault.otherKey) != 0;
+    if (other) line = inFile(*fault.otherKey);
+    const std::string& key = other ? *fault.otherKey : fault.key;
+    const std::string& value = other ? fault.otherValue : fault.value;
+    const std::string& rule = other ? fault.otherRule : fault.rule;
+    if (line == 0) return FillText(text("CFG_Check_Merged"), {config.shown, key, value, rule});
+    return FillText(text("CFG_Check_Value"), {config.shown, std::to_string(line), key, value, rule});
 }
 
 namespace {
@@ -477,24 +555,62 @@ struct FileImage {
     DiagramModel diagram;
     MapPoints mapPoints;
     MapGrid<std::uint16_t> map{};
+    std::optional<std::uint16_t> temperCode; // the switch-over temperature as the ECU's word
 };
 
 // The record as it is now, with the map's values taken from its texts as a write does.
 FileImage currentImage(Context& ctx) {
     TextsToValues(ctx);
-    return {ctx.config, ctx.diagram, ctx.mapPoints, ctx.rpmMap.Map_Value};
+    return {ctx.config, ctx.diagram, ctx.mapPoints, ctx.rpmMap.Map_Value, std::nullopt};
 }
 
 // The file read over the record as a load on a connected ECU reads it: only the keys it
-// holds change anything. Nothing when the file does not exist.
-std::optional<FileImage> readFileImage(Context& ctx, const std::filesystem::path& path) {
+// holds change anything.
+FileImage readFileImage(Context& ctx, const ConfigText& text) {
     KeyFile file; // the program's own key file may be open for something else
-    if (!file.OpenKeyFile(path)) return std::nullopt;
+    file.OpenFromText(text.bytes);
     FileImage image = currentImage(ctx);
-    readRecordKeys(file, false, mapPointCount(ctx), image.config, image.diagram, image.mapPoints);
+    readRecordKeys(file, false, mapPointCount(ctx), image.config, image.diagram, image.mapPoints,
+                   ctx.temperatureTable(), image.temperCode);
     ReadMapKeys(file, image.map);
     file.CloseKeyFile();
     return image;
+}
+
+// The factory set-up over the record, as File > Default makes it; the name stays, as a
+// load keeps it too, until the user takes the whole default.
+FileImage factoryImage(Context& ctx) {
+    FileImage image = currentImage(ctx);
+    ResetConfiguration(image.config);
+    ResetDiagram(image.diagram, image.config);
+    for (int c = 0; c < kMapGridCols; ++c) {
+        for (int r = 0; r < kMapGridRows; ++r) {
+            if (c == 0 && r == 0) continue;
+            image.map[c][r] = r == 0 ? Default_Map_Rpm[c] : c == 0 ? Default_Map_Ms[r] : static_cast<std::uint16_t>(kMapFactorOne);
+        }
+    }
+    return image;
+}
+
+// What the ECU would hold with the scratch copy written: the record's image with the
+// copy's settings, diagram and map.
+EcuImage ecuImageOf(Context& ctx, const FileImage& f) {
+    TextsToValues(ctx);
+    EcuImage image = TakeImage(ctx);
+    image.config = f.config;
+    image.petrol = f.diagram.Petrol_Point;
+    image.gas = f.diagram.Gas_Point;
+    image.map = f.map;
+    if (f.temperCode) image.rawParams[0x41] = *f.temperCode;
+    return image;
+}
+
+const EcuImage* ecuNow(const Context& ctx) {
+    return ctx.edits.Ecu_Id && ctx.edits.Ecu_Known ? &*ctx.edits.Ecu_Known : nullptr;
+}
+
+ConfigTextLookup languageTexts(const Context& ctx) {
+    return [&ctx](std::string_view key) { return ctx.LangText(key); };
 }
 
 const FileKey* fileKey(std::string_view key) {
@@ -552,97 +668,190 @@ SaveLoadDiffRow wholeRow(const Context& ctx, SaveLoadDiffRow::Kind kind, const c
     return row;
 }
 
-void clearDiff(SaveLoadView& v) {
-    v.Diff_Shown = false;
-    v.Diff_Prompt.clear();
-    v.Diff_Rows.clear();
-    v.Diff_File.clear();
-}
-
-} // namespace
-
-std::vector<SaveLoadDiffRow> CompareConfigFile(Context& ctx, const std::filesystem::path& path) {
+std::vector<SaveLoadDiffRow> compareImage(Context& ctx, const FileImage& file) {
     std::vector<SaveLoadDiffRow> rows;
-    const std::optional<FileImage> file = readFileImage(ctx, path);
-    if (!file) return rows;
     const Configuration_Class& now = ctx.config;
     const auto add = [&](const FileKey& k, std::string caption, std::string ecuText, std::string fileText) {
-        if (sameValue(k, now, file->config)) return;
+        if (sameValue(k, now, file.config)) return;
         // Two values the page shows alike (thresholds a code apart) still say which is which.
         if (ecuText == fileText) {
             ecuText += " (" + rawValue(k, now) + ")";
-            fileText += " (" + rawValue(k, file->config) + ")";
+            fileText += " (" + rawValue(k, file.config) + ")";
         }
         rows.push_back({SaveLoadDiffRow::Kind::Setting, k.key, std::move(caption), std::move(ecuText), std::move(fileText)});
     };
     for (const SetupField& f : SetupFields()) {
-        if (const FileKey* k = fileKey(f.key)) add(*k, SetupFieldCaption(ctx, f), f.text(now, ctx), f.text(file->config, ctx));
+        if (const FileKey* k = fileKey(f.key)) add(*k, SetupFieldCaption(ctx, f), f.text(now, ctx), f.text(file.config, ctx));
     }
     for (const HiddenSetting& h : kHiddenSettings) {
         const FileKey* k = fileKey(h.key);
         if (k == nullptr || k->kind != FileKey::Bool) continue;
         const auto yesNo = [&ctx](bool on) { return ctx.LangText(on ? "Yes" : "No"); };
-        add(*k, ctx.LangText(h.captionKey), yesNo(now.*k->flag), yesNo(file->config.*k->flag));
+        add(*k, ctx.LangText(h.captionKey), yesNo(now.*k->flag), yesNo(file.config.*k->flag));
     }
     const DiagramModel& d = ctx.diagram;
     rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::Diagram, "SL_Diff_Diagram",
-                            d.Gas_Point != file->diagram.Gas_Point || d.Petrol_Point != file->diagram.Petrol_Point));
+                            d.Gas_Point != file.diagram.Gas_Point || d.Petrol_Point != file.diagram.Petrol_Point));
     const MapPoints& m = ctx.mapPoints;
     rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::MapPoints, "SL_Diff_MAP",
-                            m.MAP_Gas != file->mapPoints.MAP_Gas || m.MAP_Petrol != file->mapPoints.MAP_Petrol));
-    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::RpmMap, "SL_Diff_RPM_Map", ctx.rpmMap.Map_Value != file->map));
+                            m.MAP_Gas != file.mapPoints.MAP_Gas || m.MAP_Petrol != file.mapPoints.MAP_Petrol));
+    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::RpmMap, "SL_Diff_RPM_Map", ctx.rpmMap.Map_Value != file.map));
     return rows;
 }
 
-bool LoadConfigRows(Context& ctx, const std::vector<SaveLoadDiffRow>& rows) {
-    const std::optional<FileImage> file = readFileImage(ctx, ctx.settings.CFG_Full_File_Name);
-    if (!file) return false;
-    Configuration_Class& c = ctx.config;
-    c.CFG_Name = ctx.settings.CFG_File_Name;
-    for (const TextField& f : kInstallerKeys) c.*f.field = file->config.*f.field;
+// The record with the ticked rows of the scratch copy taken over (and the installer
+// notes when `notes`).
+FileImage takeRows(Context& ctx, const FileImage& file, const std::vector<SaveLoadDiffRow>& rows, bool notes) {
+    FileImage out = currentImage(ctx);
+    Configuration_Class& c = out.config;
+    if (notes) {
+        for (const TextField& f : kInstallerKeys) c.*f.field = file.config.*f.field;
+    }
     for (const SaveLoadDiffRow& row : rows) {
         if (!row.ticked) continue;
         switch (row.kind) {
         case SaveLoadDiffRow::Kind::Setting:
-            if (const FileKey* k = fileKey(row.key)) copyValue(*k, file->config, c);
-            if (row.key == "LPG_on") c.Param44_Press = file->config.Param44_Press;
+            if (const FileKey* k = fileKey(row.key)) copyValue(*k, file.config, c);
+            if (row.key == "LPG_on") c.Param44_Press = file.config.Param44_Press;
+            if (row.key == "PG_Temper") out.temperCode = file.temperCode;
             break;
         case SaveLoadDiffRow::Kind::Diagram:
-            ctx.diagram.Gas_Point = file->diagram.Gas_Point;
-            ctx.diagram.Petrol_Point = file->diagram.Petrol_Point;
-            TakeEndEdgeFromPoints(ctx.diagram);
+            out.diagram.Gas_Point = file.diagram.Gas_Point;
+            out.diagram.Petrol_Point = file.diagram.Petrol_Point;
             break;
-        case SaveLoadDiffRow::Kind::MapPoints:
-            ctx.mapPoints.MAP_Gas = file->mapPoints.MAP_Gas;
-            ctx.mapPoints.MAP_Petrol = file->mapPoints.MAP_Petrol;
-            break;
-        case SaveLoadDiffRow::Kind::RpmMap:
-            ctx.rpmMap.Map_Value = file->map;
-            BuildMap(ctx);
-            break;
+        case SaveLoadDiffRow::Kind::MapPoints: out.mapPoints = file.mapPoints; break;
+        case SaveLoadDiffRow::Kind::RpmMap: out.map = file.map; break;
         }
     }
-    ctx.events.titleChanged.notify();
-    return true;
+    return out;
 }
+
+// Puts a scratch copy into the record.
+void putFileImage(Context& ctx, const FileImage& f) {
+    ctx.config = f.config;
+    if (f.temperCode) ctx.link.Raw_Params[0x41] = *f.temperCode;
+    ctx.diagram.Gas_Point = f.diagram.Gas_Point;
+    ctx.diagram.Petrol_Point = f.diagram.Petrol_Point;
+    TakeEndEdgeFromPoints(ctx.diagram);
+    ctx.mapPoints.MAP_Gas = f.mapPoints.MAP_Gas;
+    ctx.mapPoints.MAP_Petrol = f.mapPoints.MAP_Petrol;
+    if (ctx.rpmMap.Map_Value != f.map) {
+        ctx.rpmMap.Map_Value = f.map;
+        BuildMap(ctx);
+    }
+    ctx.events.titleChanged.notify();
+}
+
+void clearDiff(SaveLoadView& v) {
+    v.Diff_Shown = false;
+    v.Diff_Default = false;
+    v.Diff_Prompt.clear();
+    v.Diff_Rows.clear();
+    v.Diff_File.clear();
+    v.Diff_Text = {};
+}
+
+} // namespace
+
+std::string CheckLoadOnEcu(Context& ctx, const ConfigText& text) {
+    const FileImage merged = readFileImage(ctx, text);
+    const ConfigTextLookup lookup = languageTexts(ctx);
+    const std::optional<ImageFault> fault =
+        CheckEcuImage(ecuImageOf(ctx, merged), ecuNow(ctx), ctx.temperatureTable(), PartsOf(Request::WriteAll), lookup);
+    return fault ? MergedFaultText(text, *fault, lookup) : std::string();
+}
+
+std::vector<SaveLoadDiffRow> CompareConfigText(Context& ctx, const ConfigText& text) {
+    return compareImage(ctx, readFileImage(ctx, text));
+}
+
+std::vector<SaveLoadDiffRow> CompareConfigFile(Context& ctx, const std::filesystem::path& path) {
+    const auto text = ReadConfigText(path);
+    if (const auto* file = std::get_if<ConfigText>(&text)) return CompareConfigText(ctx, *file);
+    return {};
+}
+
+std::string LoadConfigRows(Context& ctx, const ConfigText& text, const std::vector<SaveLoadDiffRow>& rows) {
+    const FileImage chosen = takeRows(ctx, readFileImage(ctx, text), rows, true);
+    const ConfigTextLookup lookup = languageTexts(ctx);
+    // What goes to a connected ECU is checked as the image it would hold; without an ECU
+    // the write that follows a connection checks it.
+    if (ctx.link.ECU_Connected) {
+        if (const auto fault = CheckEcuImage(ecuImageOf(ctx, chosen), ecuNow(ctx), ctx.temperatureTable(),
+                                             PartsOf(Request::WriteAll), lookup)) {
+            return MergedFaultText(text, *fault, lookup);
+        }
+    }
+    putFileImage(ctx, chosen);
+    ctx.config.CFG_Name = ctx.settings.CFG_File_Name;
+    return {};
+}
+
+bool LoadConfigRows(Context& ctx, const std::vector<SaveLoadDiffRow>& rows) {
+    const auto text = ReadConfigText(ctx.settings.CFG_Full_File_Name);
+    const auto* file = std::get_if<ConfigText>(&text);
+    return file != nullptr && LoadConfigRows(ctx, *file, rows).empty();
+}
+
+void AutoSaveConfigFile(Context& ctx) {
+    // A file loaded in part keeps its own values: the mixed set-up is the user's to save.
+    if (ctx.saveLoad.Partly_Loaded == ctx.settings.CFG_Full_File_Name) return;
+    SaveConfigFile(ctx);
+}
+
+namespace {
+
+// The chosen name becomes the configuration's name and file.
+void takeName(Context& ctx, const std::string& name) {
+    ctx.config.CFG_Name = name;
+    ctx.settings.CFG_Full_File_Name = fullFileName(ctx, name);
+    ctx.settings.CFG_File_Name = name;
+}
+
+// After a save or a load: the title, the whole set-up to a connected ECU, the window shut.
+void finishRun(Context& ctx) {
+    ctx.events.titleChanged.notify();
+    if (ctx.link.ECU_Connected) SetPendingRequest(ctx, Request::WriteAll);
+    CloseSaveLoad(ctx);
+}
+
+// Back to the factory set-up without a file, written to a connected ECU.
+void takeDefault(Context& ctx) {
+    ctx.settings.CFG_File_Name.clear();
+    ctx.config.CFG_Name.clear();
+    ctx.settings.CFG_Full_File_Name.clear();
+    ResetConfiguration(ctx);
+    RefreshDiagram(ctx);
+    FillSetupPage(ctx);
+    EditsFileDropped(ctx);
+    SetPendingRequest(ctx, Request::WriteAll);
+}
+
+bool differs(const std::vector<SaveLoadDiffRow>& rows) {
+    return std::any_of(rows.begin(), rows.end(), [](const SaveLoadDiffRow& r) {
+        return r.kind == SaveLoadDiffRow::Kind::Setting || r.changed;
+    });
+}
+
+} // namespace
 
 void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
     SaveLoadView& v = ctx.saveLoad;
-    if (mode == SaveLoadMode::Default) {
-        ctx.settings.CFG_File_Name.clear();
-        ctx.config.CFG_Name.clear();
-        ctx.settings.CFG_Full_File_Name.clear();
-        ResetConfiguration(ctx);
-        RefreshDiagram(ctx);
-        FillSetupPage(ctx);
-        EditsFileDropped(ctx);
-        SetPendingRequest(ctx, Request::WriteAll);
+    if (mode == SaveLoadMode::Default && !ctx.link.ECU_Connected) {
+        takeDefault(ctx);
     } else {
         v.shown = true;
         v.mode = mode;
         v.Last_Error.clear();
         clearDiff(v);
-        if (mode == SaveLoadMode::Save) {
+        if (mode == SaveLoadMode::Default) {
+            // A connected ECU holds a car's calibration: the user first sees what the
+            // factory set-up would change, as before a load.
+            v.Diff_Rows = compareImage(ctx, factoryImage(ctx));
+            v.Diff_Prompt = ctx.LangText(differs(v.Diff_Rows) ? "SL_Default_Prompt" : "SL_Default_None");
+            v.Diff_Default = true;
+            v.Diff_Shown = true;
+        } else if (mode == SaveLoadMode::Save) {
             v.HudButton_3D_SL_Run_Text = ctx.LangText("Save");
             SaveLoadNameChanged(ctx, ctx.config.CFG_Name);
         } else {
@@ -670,53 +879,35 @@ void SaveLoadNameChanged(Context& ctx, std::string_view text) {
     v.HudButton_3D_SL_Run_Enabled = !name.empty() && v.Name_Refused.empty();
 }
 
-namespace {
-
-ConfigTextLookup languageTexts(const Context& ctx) {
-    return [&ctx](std::string_view key) { return ctx.LangText(key); };
-}
-
-// The chosen name becomes the configuration's name and file.
-void takeName(Context& ctx, const std::string& name) {
-    ctx.config.CFG_Name = name;
-    ctx.settings.CFG_Full_File_Name = fullFileName(ctx, name);
-    ctx.settings.CFG_File_Name = name;
-}
-
-// After a save or a load: the title, the whole set-up to a connected ECU, the window shut.
-void finishRun(Context& ctx) {
-    ctx.events.titleChanged.notify();
-    if (ctx.link.ECU_Connected) SetPendingRequest(ctx, Request::WriteAll);
-    CloseSaveLoad(ctx);
-}
-
-} // namespace
-
 void SaveLoadRun(Context& ctx) {
     SaveLoadView& v = ctx.saveLoad;
     if (!v.shown || !v.HudButton_3D_SL_Run_Enabled || v.Diff_Shown) return;
     const std::string name = v.HudTextBox_3D_SL_Name;
     if (v.mode == SaveLoadMode::Load) {
-        // A file with a value out of bounds is refused whole, before anything changes.
-        // (A missing file loads as the defaults.)
-        const std::string path = fullFileName(ctx, name);
-        std::error_code ec;
-        const bool exists = std::filesystem::exists(path, ec);
-        v.Last_Error = exists ? CheckConfigFile(path, languageTexts(ctx)) : std::string();
-        if (!v.Last_Error.empty()) return; // the window stays open with the reason
-        if (exists && ctx.link.ECU_Connected) {
+        // The file is read once: what is checked is what is loaded. A missing file, or one
+        // with a value out of bounds, changes nothing; the window stays with the reason.
+        const ConfigTextLookup lookup = languageTexts(ctx);
+        const auto read = ReadConfigText(fullFileName(ctx, name), lookup);
+        if (const auto* problem = std::get_if<std::string>(&read)) {
+            v.Last_Error = *problem;
+            return;
+        }
+        const ConfigText& text = std::get<ConfigText>(read);
+        v.Last_Error = CheckConfigText(text, lookup);
+        if (v.Last_Error.empty() && ctx.link.ECU_Connected) v.Last_Error = CheckLoadOnEcu(ctx, text);
+        if (!v.Last_Error.empty()) return;
+        if (ctx.link.ECU_Connected) {
             // The user first sees what the file would change on the ECU.
-            v.Diff_Rows = CompareConfigFile(ctx, path);
-            const bool differs = std::any_of(v.Diff_Rows.begin(), v.Diff_Rows.end(), [](const SaveLoadDiffRow& r) {
-                return r.kind == SaveLoadDiffRow::Kind::Setting || r.changed;
-            });
-            v.Diff_Prompt = ctx.LangText(differs ? "SL_Diff_Prompt" : "SL_Diff_None");
-            v.Diff_File = path;
+            v.Diff_Rows = CompareConfigText(ctx, text);
+            v.Diff_Prompt = ctx.LangText(differs(v.Diff_Rows) ? "SL_Diff_Prompt" : "SL_Diff_None");
+            v.Diff_File = fullFileName(ctx, name);
+            v.Diff_Text = text;
             v.Diff_Shown = true;
             return;
         }
         takeName(ctx, name);
-        LoadConfigForEcu(ctx);
+        LoadConfigForEcu(ctx, text);
+        v.Partly_Loaded.clear();
         FillSetupPage(ctx);
     } else {
         takeName(ctx, name);
@@ -735,26 +926,59 @@ void SaveLoadDiffTick(Context& ctx, std::size_t row, bool ticked) {
 void SaveLoadDiffLoad(Context& ctx, bool all) {
     SaveLoadView& v = ctx.saveLoad;
     if (!v.shown || !v.Diff_Shown) return;
-    // The file may have been changed since it was compared: it is checked again.
-    v.Last_Error = CheckConfigFile(v.Diff_File, languageTexts(ctx));
-    if (!v.Last_Error.empty()) {
+    if (v.Diff_Default) {
+        const std::vector<SaveLoadDiffRow> rows = v.Diff_Rows;
         clearDiff(v);
+        CloseSaveLoad(ctx);
+        if (all) {
+            takeDefault(ctx);
+            return;
+        }
+        // Only the ticked settings go back to the factory's; the configuration keeps its
+        // name and file.
+        putFileImage(ctx, takeRows(ctx, factoryImage(ctx), rows, false));
+        RefreshDiagram(ctx);
+        FillSetupPage(ctx);
+        if (ctx.link.ECU_Connected) SetPendingRequest(ctx, Request::WriteAll);
         return;
     }
-    const std::vector<SaveLoadDiffRow> rows = std::move(v.Diff_Rows);
-    clearDiff(v);
-    takeName(ctx, v.HudTextBox_3D_SL_Name);
-    // Loading everything is the plain load; a choice takes only its rows and the notes.
+    // The bytes compared are the bytes loaded: a file changed on disk since is not read.
+    const ConfigText text = v.Diff_Text;
+    const std::vector<SaveLoadDiffRow> rows = v.Diff_Rows;
+    const std::string name = v.HudTextBox_3D_SL_Name;
+    const std::string path = fullFileName(ctx, name);
     if (all) {
-        LoadConfigForEcu(ctx);
+        v.Last_Error = CheckLoadOnEcu(ctx, text);
+        if (!v.Last_Error.empty()) {
+            clearDiff(v);
+            return;
+        }
+        takeName(ctx, name);
+        LoadConfigForEcu(ctx, text);
+        v.Partly_Loaded.clear();
     } else {
-        LoadConfigRows(ctx, rows);
+        takeName(ctx, name);
+        v.Last_Error = LoadConfigRows(ctx, text, rows);
+        if (!v.Last_Error.empty()) {
+            clearDiff(v);
+            return;
+        }
+        // A choice leaves the file as it is: the automatic save after the write would
+        // otherwise put the ECU's values into the file the user took only a part of.
+        v.Partly_Loaded = path;
     }
+    clearDiff(v);
     FillSetupPage(ctx);
     finishRun(ctx);
 }
 
-void SaveLoadDiffCancel(Context& ctx) { clearDiff(ctx.saveLoad); }
+void SaveLoadDiffCancel(Context& ctx) {
+    SaveLoadView& v = ctx.saveLoad;
+    const bool wasDefault = v.Diff_Default;
+    clearDiff(v);
+    // Default has nothing behind its difference view.
+    if (wasDefault) CloseSaveLoad(ctx);
+}
 
 void CloseSaveLoad(Context& ctx) {
     ctx.saveLoad.shown = false;

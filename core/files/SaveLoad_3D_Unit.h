@@ -2,12 +2,14 @@
 
 #include "files/FindUnit.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace bifuel {
@@ -16,10 +18,27 @@ class Context;
 struct Configuration_Class;
 
 inline constexpr std::size_t kConfigNameMax = 8;
+// The switch-over temperature as the ECU's word, saved instead of degrees nobody knows
+// (no temperature table).
+inline constexpr const char* kTemperCodeKey = "PG_Temper_Code";
+
+struct ImageFault;
+
+// A configuration file's bytes, read once: what is checked is what is loaded and sent,
+// whatever happens to the file on disk meanwhile.
+struct ConfigText {
+    std::string bytes;
+    std::string shown; // the file's path as messages name it, in quotes
+};
 
 // Whether a configuration name can be stored in the ECU and used as a file name: 1..8
 // printable ASCII characters that a file name can hold.
 bool IsValidConfigName(std::string_view name);
+
+// The configuration name the ECU's eight name bytes give: the characters up to the first
+// 0x00 or 0xFF. A name no file can carry ("A*B", "CON", a trailing blank) is made safe for
+// the program's own files, each offending character becoming "_" ("A_B", "CO_", "AB_").
+std::string ConfigNameOf(const std::array<std::uint8_t, kConfigNameMax>& bytes);
 
 // Car_Comments may hold line breaks; in the file they travel as "\n" (and "\" as "\\").
 std::string EscapeComments(std::string_view text);
@@ -33,15 +52,25 @@ void PutConfigKeys(Context& ctx, KeyFile& file);
 // Loads a configuration file as the Save/Load window does: without an ECU over the
 // defaults; while the ECU is connected only the keys the file holds replace the values
 // read from the ECU.
-bool LoadConfigForEcu(Context& ctx);
+bool LoadConfigForEcu(Context& ctx, const ConfigText& text);
 // A text of the language tables by key.
 using ConfigTextLookup = std::function<std::string(std::string_view key)>;
 std::string EnglishConfigText(std::string_view key);
 // A text with %1 .. %9 replaced by the values.
 std::string FillText(std::string_view pattern, std::initializer_list<std::string> values);
-// Why a file cannot be a configuration file (missing, unreadable, binary, empty, no known
-// key, a key with a value of the wrong type), in the texts given; empty when it can.
+// A file's bytes, or why it cannot be read (missing, not a file, unreadable).
+std::variant<ConfigText, std::string> ReadConfigText(const std::filesystem::path& path,
+                                                     const ConfigTextLookup& text = EnglishConfigText);
+// Why the bytes cannot be a configuration file (binary, empty, no known key, a value the
+// ECU cannot hold, with its line), in the texts given; empty when they can. Rules between
+// keys belong to the whole image (CheckLoadOnEcu).
+std::string CheckConfigText(const ConfigText& config, const ConfigTextLookup& text = EnglishConfigText);
 std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextLookup& text = EnglishConfigText);
+// Why the image the connected ECU would hold with the file loaded over the record breaks a
+// rule, with the line of the file to mend where the file holds the key; empty when it
+// does not.
+std::string CheckLoadOnEcu(Context& ctx, const ConfigText& text);
+std::string MergedFaultText(const ConfigText& config, const ImageFault& fault, const ConfigTextLookup& text);
 // What a load does with a field whose key the file does not hold.
 enum class MissingKeys {
     Clear, // counters and MAP points become 0 (the file is the whole configuration)
@@ -49,6 +78,9 @@ enum class MissingKeys {
 };
 // Reads the configuration file named by CFG_Full_File_Name; false when it does not exist.
 bool LoadConfigFile(Context& ctx, MissingKeys missing = MissingKeys::Clear);
+bool LoadConfigText(Context& ctx, const ConfigText& text, MissingKeys missing);
+// The save after a write to the ECU: not into a file the user loaded only a part of.
+void AutoSaveConfigFile(Context& ctx);
 // Reads only the installer's notes of that file; clears them when there is no file.
 void LoadInstallerDetail(Context& ctx);
 
@@ -72,9 +104,13 @@ struct SaveLoadDiffRow {
 // the record, the diagram and the maps stay untouched. Settings come in page order, then
 // the settings the page does not show, then the diagram, the MAP points and the RPM map.
 std::vector<SaveLoadDiffRow> CompareConfigFile(Context& ctx, const std::filesystem::path& path);
-// Loads from the file named by CFG_Full_File_Name only the ticked rows (settings whose
-// key a row names, the diagram, the MAP points, the RPM map) and the installer notes,
-// which never reach the ECU. False when the file does not exist.
+std::vector<SaveLoadDiffRow> CompareConfigText(Context& ctx, const ConfigText& text);
+// Loads only the ticked rows (settings whose key a row names, the diagram, the MAP points,
+// the RPM map) and the installer notes, which never reach the ECU. The reason, and nothing
+// loaded, when the ECU's image would break a rule with them.
+std::string LoadConfigRows(Context& ctx, const ConfigText& text, const std::vector<SaveLoadDiffRow>& rows);
+// The same from the file named by CFG_Full_File_Name; false when it cannot be read or
+// loaded.
 bool LoadConfigRows(Context& ctx, const std::vector<SaveLoadDiffRow>& rows);
 
 // The Save/Load window.
@@ -93,12 +129,19 @@ struct SaveLoadView {
     // The difference view: shown instead of the list when a load would change a
     // connected ECU, until the user loads or cancels.
     bool Diff_Shown = false;
-    std::string Diff_Prompt; // what the rows are, or that nothing differs
+    bool Diff_Default = false; // the rows compare with the factory set-up, not a file
+    std::string Diff_Prompt;   // what the rows are, or that nothing differs
     std::vector<SaveLoadDiffRow> Diff_Rows;
-    std::string Diff_File; // the file the rows were read from
+    std::string Diff_File;  // the file the rows were read from
+    ConfigText Diff_Text;   // its bytes as compared: the load takes these
+
+    // The configuration file a load took only some rows of: it keeps its own values, so
+    // the save after a write leaves it alone until the user saves it.
+    std::string Partly_Loaded;
 };
 
-// The File menu's entry point: 0 save, 1 load, 2 back to defaults.
+// The File menu's entry point: 0 save, 1 load, 2 back to defaults (with a connected ECU
+// first the difference view, the factory set-up in the file's place).
 void ShowSaveLoad(Context& ctx, SaveLoadMode mode);
 void SaveLoadListClick(Context& ctx, std::size_t index);
 void SaveLoadNameChanged(Context& ctx, std::string_view text);

@@ -6,6 +6,7 @@
 #include "link/Port_3D_Connect.h"
 
 #include <algorithm>
+#include <variant>
 
 namespace bifuel {
 namespace {
@@ -91,13 +92,15 @@ void ArmAnnounce(Context& ctx) {
                     ctx.link.Data_Length, kAckLength);
 }
 
+namespace {
+// The image the running write checked; the record as it stands when none is running.
+EcuImage writeImage(const Context& ctx) { return ctx.link.Write_Image ? *ctx.link.Write_Image : TakeImage(ctx); }
+} // namespace
+
 void ArmWriteName(Context& ctx) {
     beginFrame(ctx, Command::WRITE_NAME);
-    const std::string& name = ctx.config.CFG_Name;
-    for (std::size_t i = 0; i < 8; ++i) {
-        ctx.link.TX_Frame[2 + i] =
-            i < name.size() ? static_cast<std::uint8_t>(name[i]) : std::uint8_t{0xFF};
-    }
+    const auto name = EncodeName(writeImage(ctx).config);
+    std::copy(name.begin(), name.end(), ctx.link.TX_Frame.begin() + 2);
     ctx.link.TX_Length = 11;
     ctx.link.Reply_Length = kAckLength;
     ArmRequest(ctx);
@@ -108,10 +111,16 @@ void ArmWriteList(Context& ctx, Command command, const std::vector<std::uint8_t>
     beginFrame(ctx, command);
     const std::size_t length = dataFrameLength(ctx);
     std::size_t at = 2;
+    const EcuImage image = writeImage(ctx);
     for (std::uint8_t code : codes) {
         if (at + 3 > length - 1) break; // the announced length bounds the payload
-        const std::array<std::uint8_t, 2> value =
-            diagram ? EncodeDiagramItem(ctx, code) : EncodeParameter(ctx, code);
+        WordBytes value{0, 0};
+        if (diagram) {
+            value = EncodeDiagramItem(image, code);
+        } else if (const auto bytes = EncodeParameter(image, ctx.temperatureTable(), code);
+                   std::holds_alternative<WordBytes>(bytes)) {
+            value = std::get<WordBytes>(bytes); // the write's check refused anything else
+        }
         ctx.link.TX_Frame[at++] = code;
         ctx.link.TX_Frame[at++] = value[0];
         ctx.link.TX_Frame[at++] = value[1];

@@ -248,6 +248,10 @@ void OperationsLinkEnded(Context& ctx, OperationResult result, const std::string
     finish(ctx, reading, OperationResult::LinkLost, cause);
 }
 
+void OperationRefused(Context& ctx, const std::string& reason) {
+    finish(ctx, std::exchange(ctx.ops.Pending, {}), OperationResult::Refused, reason);
+}
+
 void OperationsRefusedEcu(Context& ctx, const std::string& reason) {
     LinkOperations& ops = ctx.ops;
     finish(ctx, std::exchange(ops.Pending, {}), OperationResult::Refused, reason);

@@ -131,6 +131,8 @@ void OperationLiveReply(Context& ctx);
 void OperationDataLoaded(Context& ctx);
 // The link ended: whatever was in flight ends with it, and a write cut off says so.
 void OperationsLinkEnded(Context& ctx, OperationResult result, const std::string& cause);
+// The pending request was refused where it was to start (its image broke a rule).
+void OperationRefused(Context& ctx, const std::string& reason);
 // The ECU cannot be worked with (its identification was refused).
 void OperationsRefusedEcu(Context& ctx, const std::string& reason);
 

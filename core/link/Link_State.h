@@ -3,11 +3,14 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace bifuel {
+
+struct EcuImage;
 
 inline constexpr int kProgramWords = 150;
 inline constexpr int kFrameSize = 256;
@@ -122,9 +125,12 @@ struct LinkState {
 
     EcuIdentity Ident;
     MapTransfer Map;
-    // The raw value of every parameter the ECU reported, by code: what a write falls back
-    // to when a value cannot be encoded (a temperature without its table).
+    // The raw value of every parameter the ECU reported, by code: while a field still says
+    // what its word says, a write sends the word back as it came.
     std::map<std::uint8_t, std::uint16_t> Raw_Params;
+    // What the running write sends: the image checked when it started, so that an edit
+    // made while it runs can neither slip out unchecked nor mix into it.
+    std::shared_ptr<const EcuImage> Write_Image;
 };
 
 // The reply the decoders get: the bytes of the last valid reply (program code, command,

@@ -79,11 +79,16 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
 
     // The configuration record starts at its defaults; the last file the user had, if any,
     // unless a value in it is out of bounds: then nothing of it, and the status line says why.
-    const std::string refused = CheckConfigFile(ctx.settings.CFG_Full_File_Name);
-    if (refused.empty()) {
-        LoadConfigFile(ctx);
+    const auto lastFile = ReadConfigText(ctx.settings.CFG_Full_File_Name);
+    if (const auto* text = std::get_if<ConfigText>(&lastFile)) {
+        const std::string refused = CheckConfigText(*text);
+        if (refused.empty()) {
+            LoadConfigText(ctx, *text, MissingKeys::Clear);
+        } else {
+            AddStatus(ctx, Colour::Txt_Error, refused);
+        }
     } else if (std::filesystem::exists(ctx.settings.CFG_Full_File_Name)) {
-        AddStatus(ctx, Colour::Txt_Error, refused);
+        AddStatus(ctx, Colour::Txt_Error, std::get<std::string>(lastFile));
     }
     FillSetupPage(ctx);
 

@@ -1,10 +1,15 @@
 #pragma once
 
 #include "data/Calc_Unit.h"
+#include "link/Ecu_Image.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <span>
+#include <string>
+#include <variant>
+#include <vector>
 
 namespace bifuel {
 
@@ -28,15 +33,39 @@ inline constexpr std::uint8_t kNameDataBytes = 8;
 // value for takes its default and schedules a parameter write, so the ECU gets the default
 // too.
 void DecodeParams(Context& ctx, std::span<const std::uint8_t> reply);
-// High and low byte of one parameter of the write list.
+// Engine speeds as far as their period encoder carries them.
+inline constexpr std::int32_t kRpmHighest = 8000;
+
+// Why a value cannot go to the ECU: the field's file key, its value, and the rule as a
+// text key with the values that fill it.
+struct ParamFault {
+    std::string key;
+    std::string value;
+    std::string rule;
+    std::vector<std::string> ruleArgs;
+};
+
+// High and low byte of one parameter of the write list for the image. While the ECU's
+// reported word still says what the image says (with the words its encoding depends on),
+// that word goes back as it came; otherwise the bytes are computed, and a value its bits
+// cannot hold is a fault.
+std::variant<WordBytes, ParamFault> EncodeParameter(const EcuImage& image, TemperatureTable& table,
+                                                    std::uint8_t code);
+// The same for the record as it stands; {0, 0} for a value that cannot be sent.
 WordBytes EncodeParameter(Context& ctx, std::uint8_t code);
 
 // The diagram reply: points, and the idle point from the flag of the petrol times. A reply
 // without all nine points changes nothing: half a diagram mixed with the old one would be
 // written back as the car's.
 void DecodeDiagram(Context& ctx, std::span<const std::uint8_t> reply);
-// High and low byte of one diagram item (codes 0x61..0x72, 0x76..0x7E).
+// High and low byte of one diagram item (codes 0x61..0x72, 0x76..0x7E) of the image: the
+// bytes the ECU sent while the points are still those, else computed with fresh slopes.
+WordBytes EncodeDiagramItem(const EcuImage& image, std::uint8_t code);
 WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code);
+
+// The eight name bytes a write sends: those the ECU sent while CFG_Name is the name they
+// give, else CFG_Name padded with 0xFF.
+std::array<std::uint8_t, kNameDataBytes> EncodeName(const Configuration_Class& c);
 
 // MAP lists: the gas and petrol replies (also the answers to the erase commands). One
 // point per data byte that came, at most kMapPointsMax; the places after them keep
@@ -44,8 +73,9 @@ WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code);
 void DecodeMapGas(Context& ctx, std::span<const std::uint8_t> reply);
 void DecodeMapPetrol(Context& ctx, std::span<const std::uint8_t> reply);
 
-// The configuration name the ECU stores, and the file names that follow from it. A reply
-// without the 8 name bytes changes nothing.
+// The configuration name the ECU stores, and the file names that follow from it; a name
+// that cannot be a file name gets a safe one (the ECU's bytes are kept for its writes). A
+// reply without the 8 name bytes changes nothing.
 void OnNameReply(Context& ctx, std::span<const std::uint8_t> reply);
 
 } // namespace bifuel

@@ -10,6 +10,7 @@
 #include "data/Calc_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
+#include "link/Image_Check.h"
 #include "link/Instruction_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Port_3D_Connect.h"
@@ -48,7 +49,9 @@ std::uint8_t lengthPlusFrame(std::uint8_t dataBytes) {
 // The RPM map stream a write sends.
 void prepareMapWrite(Context& ctx) {
     MapTransfer& map = ctx.link.Map;
-    map.Write_Stream = EncodeMapStream(ctx);
+    const std::shared_ptr<const EcuImage>& image = ctx.link.Write_Image;
+    map.Write_Stream = image ? EncodeMapStream(image->map, image->mapReadWord, image->mapReadKnown)
+                             : EncodeMapStream(ctx);
     map.Write_Offset = 0;
     map.Chunk_Length = 0;
 }
@@ -130,6 +133,7 @@ void setChunkLength(Context& ctx) {
 
 void endOfWrite(Context& ctx) {
     ctx.link.Write_Running = false;
+    ctx.link.Write_Image.reset();
     OperationWriteEnded(ctx);
     ACB_On_Write_End(ctx);
     removeStatus(ctx, "DynamicIND_Transmission");
@@ -172,7 +176,7 @@ bool runStep(Context& ctx, std::int32_t step) {
         ArmRead(ctx, Command::READ_LIVE, lengthPlusFrame(id.L1));
         if (!ctx.config.CFG_Name.empty() && link.CFG_Autosave) {
             link.CFG_Autosave = false;
-            if (link.Autosave_Enabled) SaveConfigFile(ctx);
+            if (link.Autosave_Enabled) AutoSaveConfigFile(ctx);
         }
         return true;
     case 35:
@@ -264,6 +268,18 @@ void yieldPoint(Context& ctx) {
     if (request == Request::None) {
         FollowPollingChoice(ctx);
         return;
+    }
+    // A write goes out only as the image it was checked as, right here before it starts.
+    if (PartsOf(request).any()) {
+        auto image = std::make_shared<EcuImage>();
+        if (const std::optional<ImageFault> fault = CheckWrite(ctx, request, *image)) {
+            const std::string reason = ImageFaultText(*fault, [&ctx](std::string_view key) { return ctx.LangText(key); });
+            AddStatus(ctx, Colour::Txt_Error, reason);
+            OperationRefused(ctx, reason);
+            FollowPollingChoice(ctx);
+            return;
+        }
+        link.Write_Image = std::move(image);
     }
     if (IsWriteRequest(request)) {
         link.Write_Running = true;
@@ -456,6 +472,7 @@ bool AppendProgramWord(Context& ctx, std::int32_t w) {
 
 void StartConnection(Context& ctx) {
     ctx.link.Halted = false;
+    ctx.link.Write_Image.reset();
     ctx.link.Probe_Rounds = 0;
     const Settings_Class& settings = ctx.settings;
     ctx.link.Remembered_Code =

@@ -280,33 +280,36 @@ void BuildMap(Context& ctx) {
     ValuesToTexts(ctx);
 }
 
-std::vector<std::uint8_t> EncodeMapStream(Context& ctx) {
-    TextsToValues(ctx);
-    const RpmMap& m = ctx.rpmMap;
+std::vector<std::uint8_t> EncodeMapStream(const MapGrid<std::uint16_t>& values, const MapGrid<std::uint16_t>& readWord,
+                                          const MapGrid<bool>& readKnown) {
     std::vector<std::uint8_t> out{kMapCols, kMapRows};
     out.reserve(kMapStreamLength);
     // What the ECU sent for this cell, when it still decodes to the value to send.
-    auto asRead = [&m](int c, int r, std::int32_t decoded) {
-        return m.Read_Known[c][r] && decoded == m.Map_Value[c][r];
-    };
+    auto asRead = [&](int c, int r, std::int32_t decoded) { return readKnown[c][r] && decoded == values[c][r]; };
     for (int c = 1; c <= kMapCols; ++c) {
-        const std::int32_t rpm = m.Map_Value[c][0];
-        const std::uint16_t read = m.Read_Word[c][0];
+        const std::int32_t rpm = values[c][0];
+        const std::uint16_t read = readWord[c][0];
         WordBytes period = rpm == 0 ? WordBytes{0xFF, 0xFF} : RpmToPeriodBytes(rpm);
         if (asRead(c, 0, toValue(PeriodToRpm(static_cast<std::uint8_t>(read >> 8), static_cast<std::uint8_t>(read & 0xFF)))))
             period = WordToBytes(read);
         out.insert(out.end(), period.begin(), period.end());
     }
     for (int r = 1; r <= kMapRows; ++r) {
-        out.push_back(static_cast<std::uint8_t>(std::min<int>(m.Map_Value[0][r], 0xFF)));
+        out.push_back(static_cast<std::uint8_t>(std::min<int>(values[0][r], 0xFF)));
     }
     for (int c = 1; c <= kMapCols; ++c) {
         for (int r = 1; r <= kMapRows; ++r) {
-            const auto read = static_cast<std::uint8_t>(m.Read_Word[c][r]);
-            out.push_back(asRead(c, r, toValue(ByteToFactor(read))) ? read : FactorToByte(m.Map_Value[c][r]));
+            const auto read = static_cast<std::uint8_t>(readWord[c][r]);
+            out.push_back(asRead(c, r, toValue(ByteToFactor(read))) ? read : FactorToByte(values[c][r]));
         }
     }
     return out;
+}
+
+std::vector<std::uint8_t> EncodeMapStream(Context& ctx) {
+    TextsToValues(ctx);
+    const RpmMap& m = ctx.rpmMap;
+    return EncodeMapStream(m.Map_Value, m.Read_Word, m.Read_Known);
 }
 
 void TextsToValues(Context& ctx) {

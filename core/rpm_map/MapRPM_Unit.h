@@ -119,7 +119,11 @@ void TailTick(Context& ctx);
 void DecodeMapStream(Context& ctx);
 // The grid rebuilt at 8 x 12 and the texts written from the values.
 void BuildMap(Context& ctx);
-// The texts into the values, then the 126-byte write stream.
+// The 126-byte write stream of map values; a cell that still decodes from the byte the ECU
+// sent for it goes back as that byte.
+std::vector<std::uint8_t> EncodeMapStream(const MapGrid<std::uint16_t>& values, const MapGrid<std::uint16_t>& readWord,
+                                          const MapGrid<bool>& readKnown);
+// The texts into the values, then the stream.
 std::vector<std::uint8_t> EncodeMapStream(Context& ctx);
 void TextsToValues(Context& ctx);
 void ValuesToTexts(Context& ctx);

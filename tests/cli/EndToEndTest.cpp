@@ -286,7 +286,8 @@ TEST_F(CliInput, AFileThatIsNoConfigurationIsRefusedBeforeAnythingIsSent) {
     writeText(work.path() / "empty.cfg", " \r\n");
     writeText(work.path() / "binary.cfg", std::string("PG_RPM 600 {}\0\x01\x02", 17));
     writeText(work.path() / "words.cfg", "PG_RPM                       fast {}\r\n");
-    writeText(work.path() / "flag.cfg", "LPG_on                       maybe {}\r\n");
+    // A boolean that is neither True nor False says nothing; the level beside it is refused.
+    writeText(work.path() / "flag.cfg", "LPG_on                       maybe {}\r\nLevel1 2000 {}\r\n");
     writeText(work.path() / "point.cfg", "Gas_Point_3                  7.5e3 {}\r\n");
     writeText(work.path() / "other.txt", "shopping list: bread, milk\n");
     const struct {
@@ -298,8 +299,8 @@ TEST_F(CliInput, AFileThatIsNoConfigurationIsRefusedBeforeAnythingIsSent) {
         {"empty.cfg", "is empty"},
         {"binary.cfg", "is not a text file"},
         {"words.cfg", "line 1: PG_RPM fast is not allowed"},
-        {"flag.cfg", "line 1: LPG_on maybe is not allowed; it must be True or False"},
-        {"point.cfg", "line 1: Gas_Point_3 7.5e3 is not allowed; it must be a whole number 0..32000"},
+        {"flag.cfg", "line 2: Level1 2000 is not allowed; it must be a whole number 0..1023"},
+        {"point.cfg", "line 1: Gas_Point_3 7.5e3 is not allowed; it must be a whole number 0..65535"},
         {"other.txt", "holds no configuration keys"},
     };
     for (const auto& c : cases) {

@@ -64,7 +64,7 @@ TEST(ConfigDefaults, FreshRecordHoldsTheStartValues) {
         {"PG_RPM", cfg.PG_RPM, 600},
         {"PG_Temper", cfg.PG_Temper, 30},
         {"PG_Time", cfg.PG_Time, 20},
-        {"prescaler sent", PreScalerPosition(cfg), 5},
+        {"prescaler sent", PreScalerPosition(cfg.RPM_PreScaler).value_or(-1), 5},
         {"Param44_Press", cfg.Param44_Press, 5},
         {"Param45", cfg.Param45, 10},
         {"Param5C", cfg.Param5C, 5},
@@ -141,7 +141,7 @@ TEST(ResetConfiguration, RestoresEveryDefaultAndKeepsTheEcuIdentityAndName) {
     // prescaler byte left to send, the thresholds of the default sensor, no notes.
     EXPECT_TRUE(cfg.LPG_on);
     EXPECT_EQ(cfg.Param44_Press, kLpgPress44);
-    EXPECT_EQ(PreScalerPosition(cfg), 5);
+    EXPECT_EQ(PreScalerPosition(cfg.RPM_PreScaler), 5);
     EXPECT_EQ(cfg.Level_Type, "0 - 90 Om");
     EXPECT_FALSE(cfg.Level_Invert);
     EXPECT_EQ(cfg.Level1, 55);
@@ -172,28 +172,18 @@ TEST(ResetConfiguration, ResetsTheDiagramThenTheMapFromTheResetRecord) {
     EXPECT_EQ(calls, (std::vector<std::string>{"diagram LPG RAIL IG1 3 Om"}));
 }
 
-TEST(PreScaler, PositionOutsideTheListHasNoTextAndIsWrittenBackUntilTheUserPicks) {
-    struct Case {
-        std::uint8_t position;
-        const char* text;
-    };
-    const Case cases[] = {{1, "1:1"}, {5, "1:5"}, {6, "1:6"}, {0, ""}, {7, ""}, {255, ""}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(int(c.position));
+TEST(PreScaler, EveryPositionTheEcuMayHoldHasItsTextAndOnlyThatTextGivesIt) {
+    for (const int position : {0, 1, 5, 6, 7, 42, 255}) {
+        SCOPED_TRACE(position);
         Configuration_Class cfg;
-        DecodePreScaler(cfg, c.position);
-        EXPECT_EQ(cfg.RPM_PreScaler, c.text);
-        EXPECT_EQ(PreScalerPosition(cfg), c.position);
-
-        cfg.RPM_PreScaler = "1:2"; // chosen on the Setup page
-        EXPECT_EQ(PreScalerPosition(cfg), 2);
+        DecodePreScaler(cfg, static_cast<std::uint8_t>(position));
+        EXPECT_EQ(cfg.RPM_PreScaler, "1:" + std::to_string(position));
+        EXPECT_EQ(PreScalerPosition(cfg.RPM_PreScaler), position);
     }
-
-    // A text no list item matches (a hand-edited file) keeps what the ECU holds.
-    Configuration_Class cfg;
-    DecodePreScaler(cfg, 3);
-    cfg.RPM_PreScaler = "1:9";
-    EXPECT_EQ(PreScalerPosition(cfg), 3);
+    // Texts that are no position: a write refuses them rather than guess.
+    for (const char* text : {"", "1:", "1:256", "1:05", "2:3", "1:x", " 1:3", "1:1000"}) {
+        EXPECT_FALSE(PreScalerPosition(text).has_value()) << text;
+    }
 }
 
 TEST(LevelType, NamesAndIndexesRoundTripAndUnknownsGiveErrorOrZero) {

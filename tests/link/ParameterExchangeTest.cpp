@@ -55,19 +55,22 @@ TEST_F(ParameterExchange, UneditedWriteSendsBackExactlyWhatTheEcuHolds) {
     EXPECT_EQ(writeListValues(), before);
 }
 
-TEST_F(ParameterExchange, ValuesThatCannotGoBackAsTheyCameAreNormalised) {
-    // A temperature code between two table entries comes back as the nearest code for
-    // the whole degree it reads as; a set 0x9F bit 3 is never written back.
-    ecu.state().params[0x41] = 0x0324;
+TEST_F(ParameterExchange, UneditedValuesGoBackAsTheEcuHeldThemAndEditedOnesAsTheNearestCode) {
+    // A temperature code between two table entries, with bits above its ten: unedited it
+    // goes back as it came; a set 0x9F bit 3 is never written back.
+    ecu.state().params[0x41] = 0x0724;
     ecu.state().params[0x9F] = 0x4A00;
     connect();
     const std::int32_t degrees = ctx.config.PG_Temper;
     writeParameters();
     EXPECT_EQ(ecu.state().params.at(0x9F), 0x4200);
+    EXPECT_EQ(ecu.state().params.at(0x41), 0x0724);
+    // Edited, it goes as the table's code for the new whole degree.
+    ctx.config.PG_Temper = degrees + 5;
+    writeParameters();
     const std::uint16_t temp = ecu.state().params.at(0x41);
-    EXPECT_NE(temp, 0x0324);
     TemperatureTable table(ShippedTable());
-    EXPECT_EQ(RawToTemperature(table, temp >> 8, temp & 0xFF) / 10, degrees);
+    EXPECT_EQ(RawToTemperature(table, temp >> 8, temp & 0xFF) / 10, degrees + 5);
 }
 
 TEST_F(ParameterExchange, EcuWithoutACorrectionGetsTheDefaultAfterTheTransmitDelay) {
@@ -108,9 +111,12 @@ TEST_F(ParameterExchange, NameRepliesWithoutAUsableName) {
         {{0xFF, 'A', 'B', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, ""},
         {{0x00, 'A', 'B', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, ""},
         {{'A', 'B', 0x00, 'C', 0xFF, 0xFF, 0xFF, 0xFF}, "AB"},
-        {{'.', '.', '/', 'e', 't', 'c', 0xFF, 0xFF}, ""},
-        {{'a', '\\', 'b', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, ""},
-        {{'a', 0x07, 'b', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, ""},
+        // Names no file can carry get safe ones; the ECU keeps its own bytes.
+        {{'.', '.', '/', 'e', 't', 'c', 0xFF, 0xFF}, "___etc"},
+        {{'a', '\\', 'b', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "a_b"},
+        {{'a', 0x07, 'b', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "a_b"},
+        {{'C', 'O', 'N', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "CO_"},
+        {{'A', 'B', ' ', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "AB_"},
         {{'C', 'A', 'R', '-', '0', '1', '_', 'X'}, "CAR-01_X"},
     };
     for (const Case& c : cases) {
@@ -121,6 +127,7 @@ TEST_F(ParameterExchange, NameRepliesWithoutAUsableName) {
         OnNameReply(ctx, std::span(ctx.link.RX_Frame.data(), 11));
         EXPECT_EQ(ctx.config.CFG_Name, c.name);
         EXPECT_EQ(ctx.settings.CFG_File_Name, c.name);
+        EXPECT_EQ(EncodeName(ctx.config), c.bytes) << "a write sends other name bytes";
         if (*c.name == 0) {
             EXPECT_TRUE(ctx.settings.CFG_Full_File_Name.empty());
         } else {

@@ -1,5 +1,7 @@
 #include "LinkHarness.h"
 
+#include "files/SaveLoad_3D_Unit.h"
+
 #include "autocalibration/AutoCLB_Unit.h"
 #include "CommaLocale.h"
 #include "link/Port_3D_Connect.h"
@@ -186,6 +188,7 @@ TEST_F(Sequencer, AppendingPastTheTableIsRefused) {
 }
 
 TEST_F(Sequencer, YieldPointLoadsThePendingProgramUnlessAWriteRuns) {
+    ResetConfiguration(ctx); // a diagram the write's check lets through
     ctx.link.ECU_Connected = true;
     ctx.link.Pending_Request = Request::WriteDiagram;
     run(PollingProgram(), 6);

@@ -161,7 +161,7 @@ TEST_F(SaveLoadWindow, SaveToANewNameChangeThenLoadPutsTheFileBackOnTheEcu) {
 
 TEST_F(SaveLoadWindow, AnInvalidFileIsRefusedWithItsReasonAndNothingIsSent) {
     connect();
-    writeConfig("BAD", "PG_RPM 1900 {}\r\nLevel2 5000 {}\r\n");
+    writeConfig("BAD", "PG_RPM 1900 {}\r\nLevel1 5000 {}\r\n");
     const sim::EcuState before = ecu.state();
     const Configuration_Class record = ctx().config;
     fileMenu(1);
@@ -179,7 +179,7 @@ TEST_F(SaveLoadWindow, AnInvalidFileIsRefusedWithItsReasonAndNothingIsSent) {
     const std::string shown = window().messageLabel()->text().toStdString();
     EXPECT_TRUE(window().messageLabel()->isVisible());
     EXPECT_NE(shown.find(ctx().LangText("SL_Load_Refused")), std::string::npos) << shown;
-    EXPECT_NE(shown.find("line 2: Level2 5000 is not allowed"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("line 2: Level1 5000 is not allowed"), std::string::npos) << shown;
     run(4000);
     EXPECT_EQ(writeFrames, 0);
     EXPECT_EQ(ecu.state().params, before.params);
