@@ -317,6 +317,11 @@ GERMAN = {
     "Edits_Close_Save": "Speichern",
     "Edits_Close_Without": "Schließen ohne Speichern",
     "Edits_Cancel": "Abbrechen",
+    "Edits_Kept_Ecu_Changed": "Der Speicher des Steuergeräts hat sich geändert, nachdem diese Änderungen gemacht wurden (ein anderes Fahrzeug oder ein anderes Programm). Beim Schreiben ändern sich nur die Felder, die Sie geändert haben; alles andere bleibt, wie es das Steuergerät jetzt enthält.",
+    "Edits_Kept_Look_First": "Der Speicher des Steuergeräts hat sich geändert, nachdem diese Änderungen gemacht wurden: bitte zuerst den Unterschied ansehen.",
+    "Edits_Ecu_Changes": "Inzwischen im Steuergerät geändert:",
+    "Edits_Your_Edits": "Ihre Änderungen:",
+    "Edits_Change": "%1: von %2 auf %3",
     # An ECU refused at identification
     "Error_Version_Older": "Die Firmware dieses Steuergeräts ist älter, als dieses Programm unterstützt; eine neuere Programmversion hilft nicht",
     "Error_Length_Known": "Das Steuergerät meldet %1 = %2; dieses Programm kennt %3.",

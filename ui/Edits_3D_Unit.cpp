@@ -120,7 +120,7 @@ void TForm_3D_Edits::ShowOffer() {
     cancel_->setText(text("Edits_Cancel"));
     cancel_->setVisible(closing_);
     const EditTracker& t = ctx_.edits;
-    name_->setText(FromUtf8(t.Kept ? t.Kept->image.config.CFG_Name : ctx_.config.CFG_Name));
+    name_->setText(FromUtf8(t.Kept ? t.Kept->edited.config.CFG_Name : ctx_.config.CFG_Name));
     showOver();
 }
 

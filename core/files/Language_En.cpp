@@ -295,6 +295,11 @@ constexpr std::array kEntries{
     Entry{"Edits_Close_Save", "Save"},
     Entry{"Edits_Close_Without", "Close without saving"},
     Entry{"Edits_Cancel", "Cancel"},
+    Entry{"Edits_Kept_Ecu_Changed", "The ECU's memory changed after these edits were made (another car, or another tool). A write changes only the fields you edited; everything else stays as the ECU holds it now."},
+    Entry{"Edits_Kept_Look_First", "The ECU's memory changed after these edits were made: look at the difference first."},
+    Entry{"Edits_Ecu_Changes", "Changed on the ECU meanwhile:"},
+    Entry{"Edits_Your_Edits", "Your edits:"},
+    Entry{"Edits_Change", "%1: from %2 to %3"},
     // An ECU refused at identification: which length is wrong, and which side is newer
     Entry{"Error_Version_Older", "This ECU's firmware is older than this program supports; a newer version of the program will not help"},
     Entry{"Error_Length_Known", "The ECU reports %1 = %2; this program knows %3."},
