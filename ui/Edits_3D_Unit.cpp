@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTimer>
 
 #include <algorithm>
@@ -16,6 +17,35 @@ namespace bifuel::ui {
 namespace {
 
 constexpr QSizeF kContent(TForm_3D_Edits::kDesignWidth - 26, TForm_3D_Edits::kDesignHeight - 44);
+
+// Rows of the panel, top to bottom: the text, the list of changes (the offer only; it
+// takes what the text leaves), the name, the result and the buttons.
+constexpr double kTextTop = 6;
+constexpr double kListMinHeight = 60;
+constexpr double kNameTop = 196;
+constexpr double kResultTop = kNameTop + 26;
+constexpr double kButtonsTop = kResultTop + 28;
+
+// The height a word-wrapped label needs at a width, in design units: measured with the
+// font it is drawn with.
+double wrappedHeight(const HudLabel& label, double width, const QString& text) {
+    if (text.isEmpty()) return 0;
+    const double scale = label.fontScale() > 0 ? label.fontScale() : 1.0;
+    const QRect need = QFontMetrics(label.scaledFont())
+                           .boundingRect(QRect(0, 0, static_cast<int>(width * scale), 4000), Qt::TextWordWrap, text);
+    return need.height() / scale + 4;
+}
+
+// The list drawn dark and translucent, as the editors of the tool windows.
+QString listStyle(QColor text) {
+    return QStringLiteral("QListWidget { color: %1; background: rgba(0, 0, 0, 130);"
+                          " border: 1px solid rgba(255, 255, 255, 90); border-radius: 3px; outline: 0; }"
+                          "QScrollBar:vertical { background: rgba(0, 0, 0, 60); width: 8px; margin: 0; }"
+                          "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 110); border-radius: 3px;"
+                          " min-height: 16px; }"
+                          "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }")
+        .arg(text.name(QColor::HexArgb));
+}
 
 } // namespace
 
@@ -37,21 +67,27 @@ void TForm_3D_Edits::build() {
     text_->setObjectName(QStringLiteral("HudLabel_Edits_Text"));
     text_->setWordWrap(true);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    panel_->place(text_, QRectF(10, 6, kContent.width() - 20, 76));
+    changes_ = new QListWidget(panel_);
+    changes_->setObjectName(QStringLiteral("HudStringListBox_Edits_Changes"));
+    changes_->setSelectionMode(QAbstractItemView::NoSelection);
+    changes_->setFocusPolicy(Qt::NoFocus);
+    changes_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    changes_->setWordWrap(true);
+    addEditor(changes_);
 
     nameLabel_ = new HudLabel(panel_);
     nameLabel_->setObjectName(QStringLiteral("HudLabel_Edits_Name"));
-    panel_->place(nameLabel_, QRectF(10, 86, 120, 22));
+    panel_->place(nameLabel_, QRectF(10, kNameTop, 120, 22));
     name_ = new QLineEdit(panel_);
     name_->setObjectName(QStringLiteral("HudTextBox_Edits_Name"));
     name_->setMaxLength(static_cast<int>(kConfigNameMax));
-    panel_->place(name_, QRectF(134, 86, 120, 22));
+    panel_->place(name_, QRectF(134, kNameTop, 120, 22));
     addEditor(name_);
 
     result_ = new HudLabel(panel_);
     result_->setObjectName(QStringLiteral("HudLabel_Edits_Result"));
     result_->setShrinkToFit(true);
-    panel_->place(result_, QRectF(10, 112, kContent.width() - 20, 20));
+    panel_->place(result_, QRectF(10, kResultTop, kContent.width() - 20, 20));
 
     auto button = [this](const char* name) {
         auto* b = new HudButton(QString(), panel_);
@@ -81,6 +117,7 @@ void TForm_3D_Edits::ApplyFonts() {
     text_->setColour(general);
     nameLabel_->setColour(general);
     applyChromeFonts();
+    changes_->setStyleSheet(listStyle(general));
 }
 
 bool TForm_3D_Edits::CloseAllowed() {
@@ -110,17 +147,25 @@ void TForm_3D_Edits::ShowOffer() {
     auto text = [this](std::string_view key) { return FromUtf8(ctx_.LangText(key)); };
     setWindowTitle(text("Edits_Kept_Title"));
     const bool fits = KeptEditsFitEcu(ctx_);
-    text_->setText(text("Edits_Kept_Text") + (fits ? QString() : QStringLiteral(" ") + text("Edits_Kept_Other_Ecu")));
+    // Another ECU takes nothing of them: how it differs is no change made meanwhile.
+    const bool changedMeanwhile = fits && !KeptEditsEcuChanges(ctx_).empty();
+    QString says = text("Edits_Kept_Text");
+    if (changedMeanwhile) says += QStringLiteral(" ") + text("Edits_Kept_Ecu_Changed");
+    if (!fits) says += QStringLiteral(" ") + text("Edits_Kept_Other_Ecu");
+    text_->setText(says);
+    fillChanges(changedMeanwhile);
+    changes_->show();
     write_->setText(text("Edits_Write"));
     write_->setEnabled(fits);
     write_->show();
     save_->setText(text("Edits_Save"));
+    save_->show();
     drop_->setText(text("Edits_Drop"));
     drop_->show();
     cancel_->setText(text("Edits_Cancel"));
     cancel_->setVisible(closing_);
     const EditTracker& t = ctx_.edits;
-    name_->setText(FromUtf8(t.Kept ? t.Kept->image.config.CFG_Name : ctx_.config.CFG_Name));
+    name_->setText(FromUtf8(t.Kept ? t.Kept->edited.config.CFG_Name : ctx_.config.CFG_Name));
     showOver();
 }
 
@@ -129,14 +174,40 @@ void TForm_3D_Edits::ShowCloseQuestion() {
     auto text = [this](std::string_view key) { return FromUtf8(ctx_.LangText(key)); };
     setWindowTitle(text("Edits_Close_Title"));
     text_->setText(text("Edits_Close_Text"));
+    changes_->hide();
     write_->hide();
     save_->setText(text("Edits_Close_Save"));
+    save_->show();
     drop_->setText(text("Edits_Close_Without"));
     drop_->show();
     cancel_->setText(text("Edits_Cancel"));
     cancel_->show();
     name_->setText(FromUtf8(ctx_.config.CFG_Name));
     showOver();
+}
+
+void TForm_3D_Edits::fillChanges(bool changedMeanwhile) {
+    changes_->clear();
+    auto heading = [this](const char* key) {
+        auto* item = new QListWidgetItem(FromUtf8(ctx_.LangText(key)), changes_);
+        QFont bold = item->font();
+        bold.setBold(true);
+        item->setFont(bold);
+    };
+    auto lines = [this](const FieldChanges& changes) {
+        const auto shown = [](const std::string& v) { return v.empty() ? std::string("\"\"") : v; };
+        for (const FieldChange& c : changes) {
+            changes_->addItem(FromUtf8(FillText(ctx_.LangText("Edits_Change"), {c.key, shown(c.from), shown(c.to)})));
+        }
+    };
+    // What the ECU changed meanwhile comes first: it is what a write would be made over.
+    if (changedMeanwhile) {
+        heading("Edits_Ecu_Changes");
+        lines(KeptEditsEcuChanges(ctx_));
+        KeptEditsEcuChangesShown(ctx_);
+    }
+    heading("Edits_Your_Edits");
+    lines(KeptEditsChanges(ctx_));
 }
 
 void TForm_3D_Edits::showOver() {
@@ -148,6 +219,7 @@ void TForm_3D_Edits::showOver() {
     nameLabel_->show();
     name_->show();
     ApplyFonts();
+    placeTextAndList();
     // The visible buttons share the row, left to right, each as wide as its text needs
     // of it, so that a long translation keeps its size.
     std::vector<HudButton*> row;
@@ -164,7 +236,7 @@ void TForm_3D_Edits::showOver() {
     double x = 10;
     for (std::size_t i = 0; i < row.size(); ++i) {
         const double w = needs[i] * room / total;
-        panel_->place(row[i], QRectF(x, 140, w, 26));
+        panel_->place(row[i], QRectF(x, kButtonsTop, w, 26));
         x += w + gap;
     }
     if (main_ != nullptr) {
@@ -173,6 +245,17 @@ void TForm_3D_Edits::showOver() {
     show();
     raise();
     activateWindow();
+}
+
+void TForm_3D_Edits::placeTextAndList() {
+    // The text takes the room it needs; the list of changes, when shown, what is left.
+    const double textWidth = kContent.width() - 20;
+    const double room = kNameTop - 6 - kTextTop;
+    const bool listed = mode_ == Mode::Offer;
+    const double textHeight =
+        listed ? std::min(wrappedHeight(*text_, textWidth, text_->text()), room - kListMinHeight - 4) : room;
+    panel_->place(text_, QRectF(10, kTextTop, textWidth, textHeight));
+    if (listed) panel_->place(changes_, QRectF(10, kTextTop + textHeight + 4, textWidth, room - textHeight - 4));
 }
 
 void TForm_3D_Edits::showResult(const std::string& text, bool error) {
@@ -243,7 +326,7 @@ void TForm_3D_Edits::operationEnded(const OperationEnd& end) {
     cancel_->setText(QStringLiteral("OK"));
     cancel_->show();
     cancel_->setDisabled(false);
-    panel_->place(cancel_, QRectF(kContent.width() - 110, 140, 100, 26));
+    panel_->place(cancel_, QRectF(kContent.width() - 110, kButtonsTop, 100, 26));
 }
 
 void TForm_3D_Edits::goOnClosing() {

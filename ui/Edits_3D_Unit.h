@@ -7,17 +7,19 @@
 #include <functional>
 
 class QLineEdit;
+class QListWidget;
 
 namespace bifuel::ui {
 
 // The edits window: the choice for edits a reconnection kept aside (write them to this
-// ECU, save them to a file, drop them), and the question when closing would lose edits
-// that are neither on the ECU nor in a file. It also runs the closing steps: a write
-// still waiting goes out first, then the questions.
+// ECU, save them to a file, drop them), with what the ECU changed meanwhile listed above
+// the edits themselves, and the question when closing would lose edits that are neither
+// on the ECU nor in a file. It also runs the closing steps: a write still waiting goes out
+// first, then the questions.
 class TForm_3D_Edits : public HudToolWindow {
 public:
     static constexpr int kDesignWidth = 460;
-    static constexpr int kDesignHeight = 214;
+    static constexpr int kDesignHeight = 330;
 
     enum class Mode { Offer, CloseQuestion };
 
@@ -41,6 +43,8 @@ public:
     HudButton* dropButton() { return drop_; }
     HudButton* cancelButton() { return cancel_; }
     QLineEdit* nameBox() { return name_; }
+    // What the ECU changed meanwhile, then the edits: one line per field.
+    QListWidget* changesList() { return changes_; }
     HudLabel* textLabel() { return text_; }
     HudLabel* resultLabel() { return result_; }
 
@@ -49,6 +53,8 @@ protected:
 
 private:
     void build();
+    void fillChanges(bool changedMeanwhile);
+    void placeTextAndList();
     void showOver();
     void showResult(const std::string& text, bool error);
     void goOnClosing();
@@ -67,6 +73,7 @@ private:
     OperationId keptWrite_ = 0;  // the write of the kept edits
     DesignLayout* panel_ = nullptr;
     HudLabel* text_ = nullptr;
+    QListWidget* changes_ = nullptr;
     HudLabel* nameLabel_ = nullptr;
     QLineEdit* name_ = nullptr;
     HudLabel* result_ = nullptr;

@@ -9,6 +9,7 @@
 #include "link/Instruction_Unit.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Receiver_Unit.h"
+#include "files/SaveLoad_3D_Unit.h"
 
 #include <algorithm>
 #include <array>
@@ -50,36 +51,64 @@ std::string blanklessUpper(std::string_view s) {
     return out;
 }
 
-// A length the ECU reports and the range its decoder can use.
+// A length the ECU reports and the range this program can take: for N the one block it
+// knows, for the reply lengths what the decoders read up to what a reply can carry.
 struct ReportedLength {
-    const char* name;
+    const char* name; // "N", "L1" .. "L5"
     int value;
     int minimum;
+    int maximum;
 };
+
+ReportedLength identLength(int value) { return {"N", value, kKnownIdentLength, kKnownIdentLength}; }
+ReportedLength replyLength(const char* name, int value, int minimum) {
+    return {name, value, minimum, kMaxReportedLength};
+}
+
+bool usable(const ReportedLength& length) {
+    return length.value >= length.minimum && length.value <= length.maximum;
+}
+
+// What the user is told: which length is wrong and against what, and whether the ECU is
+// newer than this program (a longer length: a newer program may know it) or older than
+// what it supports (a shorter one: no newer program will help).
+struct Refusal {
+    std::string headline;
+    std::string detail;
+};
+
+Refusal refusalOf(const Context& ctx, const ReportedLength& length) {
+    const bool ecuNewer = length.value > length.maximum;
+    const std::string name = ctx.LangText(std::string("Ident_Length_") + length.name);
+    const std::string value = std::to_string(length.value);
+    std::string detail;
+    if (length.minimum == length.maximum) {
+        detail = FillText(ctx.LangText("Error_Length_Known"), {name, value, std::to_string(length.minimum)});
+    } else if (ecuNewer) {
+        detail = FillText(ctx.LangText("Error_Length_At_Most"), {name, value, std::to_string(length.maximum)});
+    } else {
+        detail = FillText(ctx.LangText("Error_Length_At_Least"), {name, value, std::to_string(length.minimum)});
+    }
+    return {ctx.LangText(ecuNewer ? "Error_Version" : "Error_Version_Older"), detail};
+}
 
 // An ECU whose replies we cannot size or decode safely: say so once, naming the length,
 // and send it nothing more, so no reply is armed that can never match or that would be
-// decoded from bytes of older replies. The link counts as lost: after the link-loss delay
-// the probing starts over, so that another ECU plugged in meanwhile is found.
+// decoded from bytes of older replies, and nothing is written to it. The link counts as
+// lost: after the link-loss delay the probing starts over, so that another ECU plugged in
+// meanwhile is found.
 void refuseEcu(Context& ctx, const ReportedLength& length) {
+    const Refusal refusal = refusalOf(ctx, length);
     if (!std::exchange(ctx.link.Refusal_Shown, true)) {
-        ShowMessageWindow(ctx, kMessageNewerVersion,
-                          ctx.LangText("Error_Version") + "\n\r" + length.name + " = " +
-                              std::to_string(length.value) + " (usable: " +
-                              std::to_string(length.minimum) + " to " +
-                              std::to_string(kMaxReportedLength) + ")");
+        ShowMessageWindow(ctx, kMessageNewerVersion, refusal.headline + "\n\r" + refusal.detail);
     }
-    OperationsRefusedEcu(ctx, ctx.LangText("Error_Version"));
+    OperationsRefusedEcu(ctx, refusal.headline + ". " + refusal.detail);
     ctx.link.Halted = true;
     ctx.link.Request_Armed = false;
     ctx.link.Awaiting_Reply = false;
     ctx.timers.Timer_Sending->stop();
     OnDisconnected(ctx);
     ctx.timers.Timer_Connect->start();
-}
-
-bool usable(const ReportedLength& length) {
-    return length.value >= length.minimum && length.value <= kMaxReportedLength;
 }
 
 void layoutIndicator(IndicatorView& v, int m, int y) {
@@ -130,9 +159,11 @@ void ProbeStep(Context& ctx) {
 }
 
 void ArmIdentRead(Context& ctx, std::span<const std::uint8_t> probeReply) {
-    // [code, 0x21, N, (x,) checksum]: without its N byte a reply announces nothing.
-    const ReportedLength n{"N", probeReply.size() >= 4 ? probeReply[2] : 0, kKnownIdentLength};
-    if (!usable(n)) {
+    // [code, 0x21, N, (x,) checksum]: without its N byte a reply announces nothing. A
+    // longer block than ours that still fits a reply is read: the title shows which ECU
+    // it is before it is refused.
+    const ReportedLength n = identLength(probeReply.size() >= 4 ? probeReply[2] : 0);
+    if (n.value < n.minimum || n.value > kMaxReportedLength) {
         refuseEcu(ctx, n);
         return;
     }
@@ -142,8 +173,10 @@ void ArmIdentRead(Context& ctx, std::span<const std::uint8_t> probeReply) {
 void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply) {
     LinkState& link = ctx.link;
     const std::span<const std::uint8_t> rx = reply;
-    if (rx.size() < kKnownIdentLength + 3u) {
-        refuseEcu(ctx, {"N", static_cast<int>(rx.size() >= 3 ? rx.size() - 3 : 0), kKnownIdentLength});
+    // The block as long as it came, which is what the probe announced.
+    const ReportedLength n = identLength(static_cast<int>(rx.size() >= 3 ? rx.size() - 3 : 0));
+    if (n.value < n.minimum) {
+        refuseEcu(ctx, n);
         return;
     }
     EcuIdentity& id = link.Ident;
@@ -158,12 +191,17 @@ void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply) {
     ctx.config.Work_Gas = (rx[33] << 16) | (rx[34] << 8) | rx[35];
     ctx.config.Work_Petrol = (rx[36] << 16) | (rx[37] << 8) | rx[38];
 
+    // A newer block holds the lengths elsewhere, if at all.
+    if (!usable(n)) {
+        refuseEcu(ctx, n);
+        return;
+    }
     // L4 sizes nothing; it only has to fit a reply length like the others. L5 needs no
     // minimum: a MAP list decodes the points that came.
     const ReportedLength lengths[] = {
-        {"L1", rx[39], kLiveDataBytes},   {"L2", rx[40], kParamsDataBytes},
-        {"L3", rx[41], kDiagramDataBytes}, {"L4", rx[42], 0},
-        {"L5", rx[43], 0},
+        replyLength("L1", rx[39], kLiveDataBytes),   replyLength("L2", rx[40], kParamsDataBytes),
+        replyLength("L3", rx[41], kDiagramDataBytes), replyLength("L4", rx[42], 0),
+        replyLength("L5", rx[43], 0),
     };
     for (const ReportedLength& length : lengths) {
         if (!usable(length)) {
@@ -171,18 +209,14 @@ void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply) {
             return;
         }
     }
+    OperationsEcuAccepted(ctx);
+    ctx.link.Refusal_Shown = false; // an ECU refused after this one is told again
     id.L1 = rx[39];
     id.L2 = rx[40];
     id.L3 = rx[41];
     id.L4 = rx[42];
     id.L5 = rx[43];
     ctx.mapPoints.MAP_Point_Count = std::min<std::uint8_t>(id.L5, kMapPointsMax);
-
-    if (id.N > kKnownIdentLength) {
-        ShowMessageWindow(ctx, kMessageNewerVersion, ctx.LangText("Error_Version"));
-        OperationsRefusedEcu(ctx, ctx.LangText("Error_Version"));
-        return;
-    }
     ApplyFirmwareLayout(ctx);
     id.Innovational_Capable = IsInnovationalCapable(id.Firmware_Version);
     ctx.settings.ACB_SCR_Type = id.Innovational_Capable ? "Innovational" : "Fast calibration";

@@ -20,9 +20,11 @@ void ProbeStep(Context& ctx);
 // announced. A block shorter than the one this program decodes, or one too long for a
 // reply length, refuses the ECU instead.
 void ArmIdentRead(Context& ctx, std::span<const std::uint8_t> probeReply);
-// Decodes the identification block (the whole reply frame). Reply lengths the decoders
-// cannot use, too short for what they read or too long for a reply, refuse the ECU with
-// a message naming the length; nothing more is sent to it.
+// Decodes the identification block (the whole reply frame). A block other than the one
+// this program knows, or reply lengths the decoders cannot use (too short for what they
+// read, too long for a reply), refuse the ECU: the message names the length and says
+// whether the ECU is newer than this program or older than it supports. Nothing more is
+// sent to a refused ECU, and no write of any kind reaches it.
 void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply);
 
 // Version text x 100 ("2.54" gives 254); 0 when the text is not a number.

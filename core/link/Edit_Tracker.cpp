@@ -97,10 +97,11 @@ bool fileExists(const std::string& path) {
 // Everything a look at another record's file content may change, put back afterwards.
 struct RecordCopy {
     explicit RecordCopy(Context& c)
-        : ctx(c), config(c.config), diagram(c.diagram), mapPoints(c.mapPoints), rpmMap(c.rpmMap),
-          mapView(c.mapView), path(c.settings.CFG_Full_File_Name) {}
+        : ctx(c), config(c.config), rawParams(c.link.Raw_Params), diagram(c.diagram), mapPoints(c.mapPoints),
+          rpmMap(c.rpmMap), mapView(c.mapView), path(c.settings.CFG_Full_File_Name) {}
     ~RecordCopy() {
         ctx.config = config;
+        ctx.link.Raw_Params = rawParams; // a file's temperature word is part of what it loads
         ctx.diagram = diagram;
         ctx.mapPoints = mapPoints;
         ctx.rpmMap = rpmMap;
@@ -112,6 +113,7 @@ struct RecordCopy {
 
     Context& ctx;
     const Configuration_Class config;
+    const std::map<std::uint8_t, std::uint16_t> rawParams;
     const DiagramModel diagram;
     const MapPoints mapPoints;
     const RpmMap rpmMap;
@@ -130,6 +132,24 @@ std::string configPath(const Context& ctx, const std::string& name) {
 }
 
 KeptEditsChoice refused(KeptEditsResult result, std::string reason) { return {result, 0, std::move(reason)}; }
+
+// What the kept edits make of the set-up: applied onto the record as read when that was
+// read from the ECU they were made for, else the set-up as they were made.
+EcuImage keptOutcome(Context& ctx) {
+    const EditTracker& t = ctx.edits;
+    const KeptEdits& kept = *t.Kept;
+    if (t.Reading || !kept.ecu || !t.Ecu_Id || *kept.ecu != *t.Ecu_Id) return kept.edited;
+    EcuImage image = recordImage(ctx);
+    CopyChangedFields(kept.base, kept.edited, image);
+    return image;
+}
+
+// An edited configuration name names the car's file too, as a save under it would.
+void followName(Context& ctx, const std::string& name) {
+    Settings_Class& s = ctx.settings;
+    s.CFG_File_Name = name;
+    s.CFG_Full_File_Name = name.empty() ? std::string() : configPath(ctx, name);
+}
 
 } // namespace
 
@@ -192,10 +212,17 @@ void EditsOperationEnded(Context& ctx, const OperationEnd& end) {
 void EditsConnected(Context& ctx) {
     EditTracker& t = ctx.edits;
     // An auto-calibration's own restore decides what this ECU gets.
-    if (!t.Kept && !t.Reading && !acbOwnsEcu(ctx)) {
+    if (!t.Reading && !acbOwnsEcu(ctx)) {
         EditsChanged(ctx);
-        if (t.Not_On_Ecu) {
-            t.Kept = KeptEdits{recordImage(ctx), t.Ecu_Id};
+        const EcuImage record = recordImage(ctx);
+        const EcuImage known = t.Ecu_Known.value_or(EcuImage{});
+        if (!sameOnEcu(record, known)) {
+            if (t.Kept) {
+                // Edits made since the last offer join those still kept, over their start.
+                CopyChangedFields(known, record, t.Kept->edited);
+            } else {
+                t.Kept = KeptEdits{known, record, t.Ecu_Id};
+            }
             // They are aside now: the waiting write would send the ECU's own values back.
             ctx.timers.Timer_GEN_Transmit->stop();
             ctx.link.Write_Kinds = 0;
@@ -224,6 +251,10 @@ void EditsDataLoaded(Context& ctx) {
         t.File_Keys = renderFile(ctx);
     } else if (path != t.File_Path) {
         readFileBaseline(ctx);
+    }
+    if (t.Kept) {
+        t.Kept->ecuChanges = ImageChanges(t.Kept->base, *t.Ecu_Known, FieldScope::OnEcu);
+        t.Kept->ecuChangesShown = t.Kept->ecuChanges.empty();
     }
     EditsChanged(ctx);
     if (t.Kept && !acbOwnsEcu(ctx)) ctx.events.editsKept.notify();
@@ -259,9 +290,24 @@ bool KeptEditsFitEcu(const Context& ctx) {
     return t.Kept && t.Kept->ecu && ctx.link.ECU_Connected && !t.Reading && *t.Kept->ecu == FingerprintOf(ctx);
 }
 
+FieldChanges KeptEditsChanges(const Context& ctx) {
+    const EditTracker& t = ctx.edits;
+    return t.Kept ? ImageChanges(t.Kept->base, t.Kept->edited) : FieldChanges{};
+}
+
+FieldChanges KeptEditsEcuChanges(const Context& ctx) {
+    const EditTracker& t = ctx.edits;
+    return t.Kept ? t.Kept->ecuChanges : FieldChanges{};
+}
+
+void KeptEditsEcuChangesShown(Context& ctx) {
+    if (ctx.edits.Kept) ctx.edits.Kept->ecuChangesShown = true;
+}
+
 KeptEditsChoice KeptEditsWrite(Context& ctx) {
     EditTracker& t = ctx.edits;
     if (!t.Kept) return refused(KeptEditsResult::NoEdits, {});
+    if (EcuRefused(ctx)) return refused(KeptEditsResult::Refused, ctx.ops.Refused_Reason);
     if (!ctx.link.ECU_Connected || t.Reading) {
         return refused(KeptEditsResult::NotConnected, ctx.LangText("Operation_Not_Connected"));
     }
@@ -269,15 +315,12 @@ KeptEditsChoice KeptEditsWrite(Context& ctx) {
         return refused(KeptEditsResult::Busy, ctx.LangText("Edits_Kept_Busy"));
     }
     if (!KeptEditsFitEcu(ctx)) return refused(KeptEditsResult::OtherEcu, ctx.LangText("Edits_Kept_Other_Ecu"));
-    // What describes this ECU stays as it was read: only the set-up and the notes come back.
-    EcuImage image = t.Kept->image;
-    const Configuration_Class& now = ctx.config;
-    image.config.ECU_Model = now.ECU_Model;
-    image.config.ECU_Version = now.ECU_Version;
-    image.config.ECU_Date = now.ECU_Date;
-    image.config.Work_Gas = now.Work_Gas;
-    image.config.Work_Petrol = now.Work_Petrol;
+    if (!t.Kept->ecuChangesShown) return refused(KeptEditsResult::EcuChanged, ctx.LangText("Edits_Kept_Look_First"));
+    // Only the edited fields change: everything else, and what describes this ECU, stays
+    // as it was read.
+    const EcuImage image = keptOutcome(ctx);
     t.Kept.reset();
+    if (image.config.CFG_Name != ctx.config.CFG_Name) followName(ctx, image.config.CFG_Name);
     PutImage(ctx, image);
     const OperationId write = WriteEverything(ctx);
     EditsChanged(ctx);
@@ -295,8 +338,8 @@ KeptEditsChoice KeptEditsSave(Context& ctx, const std::string& name) {
     {
         // The file gets the kept edits through the program's own save; the record goes
         // back to the ECU's values at once.
+        const EcuImage image = keptOutcome(ctx);
         const RecordCopy keep(ctx);
-        const EcuImage& image = t.Kept->image;
         ctx.config = image.config;
         ctx.diagram.Petrol_Point = image.petrol;
         ctx.diagram.Gas_Point = image.gas;

@@ -5,6 +5,7 @@
 // the program does not lose it.
 
 #include "autocalibration/AutoCLB_Restore.h"
+#include "link/Image_Fields.h"
 #include "link/Link_Operations.h"
 
 #include <cstdint>
@@ -19,9 +20,17 @@ namespace bifuel {
 class Context;
 
 // Edits a reconnection found not on the ECU, kept aside before the read replaced them.
+// They are the fields in which `edited` differs from `base`: what the user changed, from
+// what the ECU was known to hold to what they chose. Nothing else of `edited` is theirs.
 struct KeptEdits {
-    EcuImage image;                    // with the installer notes and the configuration name
+    EcuImage base;                     // what the ECU was known to hold when they were made
+    EcuImage edited;                   // the record with them, notes and configuration name too
     std::optional<EcuFingerprint> ecu; // the ECU they were made for; none: no ECU was known
+    // After the reconnection's read: where the ECU's own memory differs from `base` (another
+    // car of the same model and name, a change made with another tool). A write waits until
+    // the offer has shown it.
+    FieldChanges ecuChanges;
+    bool ecuChangesShown = true;
 };
 
 // One key of the configuration file, as a save writes it.
@@ -66,6 +75,8 @@ enum class KeptEditsResult : std::uint8_t {
     Dropped,
     NoEdits,      // nothing is kept aside
     OtherEcu,     // the ECU connected now is not the one they were made for
+    EcuChanged,   // the ECU's memory changed meanwhile, and the offer has not shown how
+    Refused,      // the ECU was refused at identification; the reason says why
     NotConnected,
     Busy,         // an auto-calibration run or its restore owns the ECU now
     BadName,      // the name cannot be a configuration file
@@ -80,9 +91,18 @@ struct KeptEditsChoice {
 
 // Whether the kept edits may go to the ECU connected now.
 bool KeptEditsFitEcu(const Context& ctx);
-// Puts them back into the record and writes everything. Ends the offer once started.
+// The kept edits, field by field; empty when nothing is kept.
+FieldChanges KeptEditsChanges(const Context& ctx);
+// What the ECU changed meanwhile (after the reconnection's read); empty when nothing.
+FieldChanges KeptEditsEcuChanges(const Context& ctx);
+// The offer has shown what the ECU changed meanwhile: the edits may be written over it.
+void KeptEditsEcuChangesShown(Context& ctx);
+// Applies the edited fields onto the record as read from the ECU (every other field stays
+// as the ECU holds it) and writes everything. Ends the offer once started.
 KeptEditsChoice KeptEditsWrite(Context& ctx);
-// Writes them to Config_Dir/<name>.cfg; the record keeps the ECU's values.
+// Writes them to Config_Dir/<name>.cfg: applied onto the record as read when it was read
+// from the ECU they were made for (what a write would leave there), else the set-up as
+// they were made. The record keeps the ECU's values.
 KeptEditsChoice KeptEditsSave(Context& ctx, const std::string& name);
 KeptEditsChoice KeptEditsDrop(Context& ctx);
 

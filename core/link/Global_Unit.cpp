@@ -53,7 +53,8 @@ void ScheduleWrite(Context& ctx, std::uint8_t kind) {
     Timer& timer = *ctx.timers.Timer_GEN_Transmit;
     timer.stop();
     EditsChanged(ctx);
-    if (!ctx.link.ECU_Connected || kind < 2 || kind > 4) return;
+    // A refused ECU gets no write: not an edit's, not the rewrite of a value it has none for.
+    if (!ctx.link.ECU_Connected || EcuRefused(ctx) || kind < 2 || kind > 4) return;
     // Every kind edited within the delay is written: an edit of the configuration followed
     // by one of the diagram must not leave the configuration behind.
     ctx.link.Write_Kinds |= static_cast<std::uint8_t>(1u << kind);

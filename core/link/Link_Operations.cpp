@@ -9,6 +9,7 @@
 #include "link/Global_Unit.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace bifuel {
 namespace {
@@ -77,6 +78,10 @@ OperationId SetPendingRequest(Context& ctx, Request request) {
     EditsChanged(ctx);
     LinkOperations& ops = ctx.ops;
     const OperationSlot slot{++ops.Last_Id, request};
+    if (EcuRefused(ctx)) {
+        finish(ctx, slot, OperationResult::Refused, ops.Refused_Reason);
+        return slot.id;
+    }
     if (!ctx.link.ECU_Connected) {
         finish(ctx, slot, OperationResult::Refused, ctx.LangText("Operation_Not_Connected"));
         return slot.id;
@@ -94,6 +99,8 @@ OperationId SetPendingRequest(Context& ctx, Request request) {
     }
     return slot.id;
 }
+
+bool EcuRefused(const Context& ctx) { return !ctx.ops.Refused_Reason.empty(); }
 
 OperationId HudButton_Work_ModeClick(Context& ctx) {
     ctx.link.Mode_Bits = 0;
@@ -117,9 +124,9 @@ OperationId WriteEverything(Context& ctx) { return SetPendingRequest(ctx, Reques
 
 OperationId ReadEverything(Context& ctx) {
     LinkOperations& ops = ctx.ops;
-    if (ctx.link.Halted) {
+    if (EcuRefused(ctx)) {
         const OperationSlot slot{++ops.Last_Id, Request::None};
-        finish(ctx, slot, OperationResult::Refused, ctx.LangText("Error_Version"));
+        finish(ctx, slot, OperationResult::Refused, ops.Refused_Reason);
         return slot.id;
     }
     if (ctx.link.ECU_Connected) return SetPendingRequest(ctx, Request::Reconnect);
@@ -254,10 +261,20 @@ void OperationRefused(Context& ctx, const std::string& reason) {
 
 void OperationsRefusedEcu(Context& ctx, const std::string& reason) {
     LinkOperations& ops = ctx.ops;
+    ops.Refused_Reason = reason;
     finish(ctx, std::exchange(ops.Pending, {}), OperationResult::Refused, reason);
     finish(ctx, std::exchange(ops.Running, {}), OperationResult::Refused, reason);
     finish(ctx, OperationSlot{std::exchange(ops.Reading, 0), Request::None}, OperationResult::Refused,
            reason);
+}
+
+void OperationsEcuAccepted(Context& ctx) { ctx.ops.Refused_Reason.clear(); }
+
+Request TakePendingRequest(Context& ctx) {
+    const Request request = std::exchange(ctx.link.Pending_Request, Request::None);
+    if (request == Request::None || !EcuRefused(ctx)) return request;
+    finish(ctx, std::exchange(ctx.ops.Pending, {}), OperationResult::Refused, ctx.ops.Refused_Reason);
+    return Request::None;
 }
 
 } // namespace bifuel

@@ -80,6 +80,9 @@ struct LinkOperations {
     int Frames_Total = 0;    // requests the running program sends (its progress)
     int Frames_Done = 0;
     int Last_Percent = -1;
+    // Why the ECU was refused at identification; empty when it was not. Until an ECU is
+    // accepted, no request of any kind reaches it: every one ends Refused with this reason.
+    std::string Refused_Reason;
 };
 
 // A write whose frames are all acknowledged gets this long for the ECU's saved report.
@@ -93,9 +96,13 @@ inline constexpr int kExchangeProgressMs = 5000;
 // ---- What the user does ----------------------------------------------------------------
 
 // Asks for a one-shot program: the one place a pending request is set. A request made
-// while the ECU is not connected is refused; a request not yet started that this one
-// replaces ends as Replaced (a debounced write is scheduled again, so no edit is lost).
+// while the ECU is not connected, or after it was refused at identification, is refused;
+// a request not yet started that this one replaces ends as Replaced (a debounced write is
+// scheduled again, so no edit is lost).
 OperationId SetPendingRequest(Context& ctx, Request request);
+// The ECU was refused at identification: nothing but probes and identification reads go
+// to it until an ECU is accepted.
+bool EcuRefused(const Context& ctx);
 
 // The mode button: petrol -> automatic, automatic -> gas on all cylinders, gas -> petrol.
 // Returns 0 when there is no live mode yet to switch from.
@@ -133,7 +140,12 @@ void OperationDataLoaded(Context& ctx);
 void OperationsLinkEnded(Context& ctx, OperationResult result, const std::string& cause);
 // The pending request was refused where it was to start (its image broke a rule).
 void OperationRefused(Context& ctx, const std::string& reason);
-// The ECU cannot be worked with (its identification was refused).
+// The ECU cannot be worked with (its identification was refused): what waits or runs ends
+// Refused, and so does every request from here on until `OperationsEcuAccepted`.
 void OperationsRefusedEcu(Context& ctx, const std::string& reason);
+void OperationsEcuAccepted(Context& ctx);
+// The yield point's pending request, taken: none while the ECU is refused (a request that
+// got there all the same ends Refused), so no program that sends can start for it.
+Request TakePendingRequest(Context& ctx);
 
 } // namespace bifuel

@@ -264,7 +264,7 @@ std::optional<bool> evaluateCondition(Context& ctx, std::int32_t condition) {
 void yieldPoint(Context& ctx) {
     LinkState& link = ctx.link;
     if (link.Write_Running) return;
-    const Request request = std::exchange(link.Pending_Request, Request::None);
+    const Request request = TakePendingRequest(ctx);
     if (request == Request::None) {
         FollowPollingChoice(ctx);
         return;

@@ -137,12 +137,16 @@ TEST_F(Connection, NewerIdentificationBlockDisablesTheWindowAndKeepsTheLayout) {
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.view.Messages.empty(); }, 5000));
     EXPECT_EQ(ctx.view.Messages[0].type, 15);
     EXPECT_EQ(ctx.view.Messages[0].text,
-              "To work correctly, please install a newer version of the program");
+              "To work correctly, please install a newer version of the program\n\r"
+              "The ECU reports the identification block length N = 43; this program knows 42.");
     EXPECT_FALSE(ctx.view.TForm_3D_GEN_Enabled);
     EXPECT_EQ(ctx.view.IND_Size_Factor, 1);
     EXPECT_TRUE(ctx.view.HudPanel_IND_PressVap.panel.visible);
-    // The connection itself goes on.
-    ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 10000));
+    // The title shows which ECU it is, and nothing is read from it past its identification.
+    EXPECT_EQ(ctx.config.ECU_Model, "KestraLX");
+    clock.advance(10000);
+    EXPECT_FALSE(ctx.link.ECU_Connected);
+    for (const auto& r : requests()) EXPECT_TRUE(r.bytes.at(1) == 0x21 || r.bytes.at(1) == 0x30);
 }
 
 // A refused ECU is told once, counts as lost, and is only probed again after the
@@ -169,16 +173,26 @@ TEST_F(Connection, LengthsThatCannotFitAReplyAreRefusedAndOnlyProbedAgainLater) 
 // of older replies decoded as its values; it is refused like one whose lengths cannot fit
 // a reply, with the length named, and is sent nothing more.
 TEST_F(Connection, LengthsTheDecodersCannotUseAreRefusedByName) {
+    const std::string newer = "To work correctly, please install a newer version of the program";
+    const std::string older =
+        "This ECU's firmware is older than this program supports; a newer version of the program will not help";
     const struct {
         void (*set)(sim::EcuState&);
+        const std::string& headline;
         const char* detail;
     } cases[] = {
-        {[](sim::EcuState& s) { s.identLength = 41; }, "N = 41 (usable: 42 to 252)"},
-        {[](sim::EcuState& s) { s.identLength = 253; }, "N = 253 (usable: 42 to 252)"},
-        {[](sim::EcuState& s) { s.liveLength = 10; }, "L1 = 10 (usable: 37 to 252)"},
-        {[](sim::EcuState& s) { s.liveLength = 36; }, "L1 = 36 (usable: 37 to 252)"},
-        {[](sim::EcuState& s) { s.paramLength = 90; }, "L2 = 90 (usable: 92 to 252)"},
-        {[](sim::EcuState& s) { s.diagramLength = 48; }, "L3 = 48 (usable: 54 to 252)"},
+        {[](sim::EcuState& s) { s.identLength = 41; }, older,
+         "The ECU reports the identification block length N = 41; this program knows 42."},
+        {[](sim::EcuState& s) { s.identLength = 253; }, newer,
+         "The ECU reports the identification block length N = 253; this program knows 42."},
+        {[](sim::EcuState& s) { s.liveLength = 10; }, older,
+         "The ECU reports the live-data length L1 = 10; this program needs at least 37."},
+        {[](sim::EcuState& s) { s.liveLength = 36; }, older,
+         "The ECU reports the live-data length L1 = 36; this program needs at least 37."},
+        {[](sim::EcuState& s) { s.paramLength = 90; }, older,
+         "The ECU reports the parameter length L2 = 90; this program needs at least 92."},
+        {[](sim::EcuState& s) { s.diagramLength = 48; }, older,
+         "The ECU reports the diagram length L3 = 48; this program needs at least 54."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.detail);
@@ -192,9 +206,7 @@ TEST_F(Connection, LengthsTheDecodersCannotUseAreRefusedByName) {
         l.host().open();
         ASSERT_TRUE(k.runUntil([&] { return !x.view.Messages.empty(); }, 5000));
         EXPECT_EQ(x.view.Messages[0].type, 15);
-        EXPECT_EQ(x.view.Messages[0].text,
-                  "To work correctly, please install a newer version of the program\n\r" +
-                      std::string(c.detail));
+        EXPECT_EQ(x.view.Messages[0].text, c.headline + "\n\r" + c.detail);
         k.advance(20000);
         EXPECT_FALSE(x.link.ECU_Connected);
         EXPECT_EQ(x.view.Messages.size(), 1u) << "told once";
@@ -213,7 +225,7 @@ TEST_F(Connection, IdentificationBlockCutShortIsRefusedUndecoded) {
     EXPECT_EQ(ctx.config.ECU_Model, "before");
     EXPECT_TRUE(ctx.link.Halted);
     ASSERT_EQ(ctx.view.Messages.size(), 1u);
-    EXPECT_NE(ctx.view.Messages[0].text.find("N = 41 (usable: 42 to 252)"), std::string::npos);
+    EXPECT_NE(ctx.view.Messages[0].text.find("N = 41; this program knows 42."), std::string::npos);
 }
 
 // The shortest lengths the decoders accept are enough: the parameter reply reaches the

@@ -5,13 +5,17 @@
 #include "LinkHarness.h"
 
 #include "autocalibration/AutoCLB_Restore.h"
+#include "data/Calc_Unit.h"
 #include "data/Setup_Page.h"
 #include "files/FindUnit.h"
 #include "files/SaveLoad_3D_Unit.h"
 #include "link/Edit_Tracker.h"
 #include "link/Link_Operations.h"
 #include "link/Main_Window.h"
+#include "rpm_map/MapRPM_Unit.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 
@@ -112,6 +116,88 @@ TEST_F(EditTracker, EditsMadeWhileTheCableIsOutAreOfferedAndWrittenToTheSameEcu)
     EXPECT_FALSE(title().starts_with(mark("Edits_Mark_ECU"))) << title();
     // One choice ends the offer.
     EXPECT_EQ(KeptEditsDrop(ctx).result, KeptEditsResult::NoEdits);
+}
+
+// Another tool changes the car while the cable is out: the switch-over speed, the third
+// level threshold, a diagram point (its slopes as a writer sends them) and a map cell.
+void otherToolChanges(sim::EcuState& s) {
+    const WordBytes period = RpmToPeriodBytes(1500);
+    s.params[0x43] = static_cast<std::uint16_t>(period[0] << 8 | period[1]);
+    s.params[0x56] = 150;
+    s.diagram[7].gas = static_cast<std::uint16_t>(s.diagram[7].gas + 200);
+    for (const std::size_t i : {std::size_t{7}, std::size_t{8}}) {
+        const int dx = (s.diagram[i].petrol & 0x7FFF) - (s.diagram[i - 1].petrol & 0x7FFF);
+        s.diagram[i].slope = static_cast<std::uint16_t>(std::abs(s.diagram[i].gas - s.diagram[i - 1].gas) * 128 / dx);
+    }
+    s.rpmMap[70] = 0x90; // factor 1.12 in column 4, row 5
+}
+
+// The ECU's memory changed after the edits were made. The offer shows how before anything
+// can be written, and the write changes only what the user edited: one ticked check box
+// and one threshold must not put the old speed, diagram and map back.
+TEST_F(EditTracker, KeptEditsOntoAnEcuChangedMeanwhileChangeOnlyTheEditedFields) {
+    connect();
+    pullCable();
+    ctx.setupView.HudCheckBox_CFG_PG_GAS_Hot_Engine = true;
+    ReadSetupPage(ctx);
+    ctx.config.Level2 = 650;
+    ScheduleWrite(ctx, 2);
+    otherToolChanges(ecu.state());
+    EcuMemory want = memory();
+    want.params[0x9F] |= 0x0004; // the hot-engine start's bit
+    want.params[0x55] = 650;
+    plugBack();
+    ASSERT_EQ(offered, 1);
+    ASSERT_TRUE(KeptEditsFitEcu(ctx));
+    EXPECT_EQ(ctx.config.PG_RPM, 1500) << "the record shows what the ECU holds now";
+
+    EXPECT_EQ(KeptEditsChanges(ctx),
+              (FieldChanges{{"PG_GAS_Hot_Engine", "False", "True"}, {"Level2", "600", "650"}}));
+    const FieldChanges meanwhile = KeptEditsEcuChanges(ctx);
+    const auto has = [&](const FieldChange& c) {
+        return std::find(meanwhile.begin(), meanwhile.end(), c) != meanwhile.end();
+    };
+    EXPECT_TRUE(has({"PG_RPM", "600", "1500"}));
+    EXPECT_TRUE(has({"Level3", "147", "150"}));
+    EXPECT_TRUE(has({"Gas_Point_7", std::to_string(ecu.state().diagram[7].gas - 200),
+                     std::to_string(ecu.state().diagram[7].gas)}));
+    EXPECT_TRUE(has({MapCellKey(4, 5), "1.00", "1.12"}));
+    EXPECT_EQ(meanwhile.size(), 4u);
+
+    const KeptEditsChoice unseen = KeptEditsWrite(ctx);
+    EXPECT_EQ(unseen.result, KeptEditsResult::EcuChanged);
+    EXPECT_FALSE(unseen.reason.empty());
+    ASSERT_TRUE(ctx.edits.Kept.has_value()) << "the offer stays open";
+    KeptEditsEcuChangesShown(ctx);
+    const KeptEditsChoice choice = KeptEditsWrite(ctx);
+    ASSERT_EQ(choice.result, KeptEditsResult::Started);
+    EXPECT_EQ(endOf(choice.write), OperationResult::Done);
+    EXPECT_EQ(memory(), want) << differences(memory(), want);
+    EXPECT_EQ(ctx.config.PG_RPM, 1500);
+    EXPECT_TRUE(ctx.config.PG_GAS_Hot_Engine);
+    EXPECT_FALSE(ctx.edits.Not_On_Ecu);
+}
+
+// Edits made after an offer that was left open join the kept ones at the next reconnection.
+TEST_F(EditTracker, EditsMadeWhileAnOfferWaitsJoinIt) {
+    connect();
+    pullCable();
+    ctx.config.Level2 = 640;
+    ScheduleWrite(ctx, 2);
+    plugBack();
+    ASSERT_EQ(offered, 1);
+    pullCable();
+    ctx.config.Level4 = 190;
+    ScheduleWrite(ctx, 2);
+    plugBack();
+    EXPECT_EQ(offered, 2);
+    EXPECT_EQ(KeptEditsChanges(ctx), (FieldChanges{{"Level2", "600", "640"}, {"Level4", "184", "190"}}));
+    EXPECT_TRUE(KeptEditsEcuChanges(ctx).empty());
+    const KeptEditsChoice choice = KeptEditsWrite(ctx);
+    ASSERT_EQ(choice.result, KeptEditsResult::Started);
+    EXPECT_EQ(endOf(choice.write), OperationResult::Done);
+    EXPECT_EQ(ecu.state().params.at(0x55), 640);
+    EXPECT_EQ(ecu.state().params.at(0x57), 190);
 }
 
 TEST_F(EditTracker, AnotherEcuCannotTakeThemAndDroppingLeavesItUntouched) {
