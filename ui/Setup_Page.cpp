@@ -70,8 +70,9 @@ constexpr double kBarHeight = 128;
 
 QString text(const std::string& s) { return FromUtf8(s); }
 
-// A read-only list whose box may show a text that is not one of its items (a value the
-// ECU reported); a click anywhere on it opens the items.
+constexpr const char* kFixedItems = "fixedItems";
+
+// A read-only list of fixed items; a click anywhere on it opens the items.
 QComboBox* makeList(QWidget* parent, const char* name, std::span<const std::string_view> items) {
     auto* box = new QComboBox(parent);
     box->setObjectName(QString::fromLatin1(name));
@@ -79,13 +80,27 @@ QComboBox* makeList(QWidget* parent, const char* name, std::span<const std::stri
     box->lineEdit()->setReadOnly(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     for (const std::string_view item : items) box->addItem(QString::fromUtf8(item.data(), static_cast<int>(item.size())));
+    box->setProperty(kFixedItems, box->count());
     return box;
 }
 
+// Selects the value among the list's fixed items, or shows it as one more item after them
+// when the list does not offer it (a value the ECU holds): the installer sees what the ECU
+// has, and picking it again changes nothing. The extra item goes once the value is a fixed one.
 void showListText(QComboBox* box, const std::string& value) {
     const QString t = text(value);
-    const int index = box->findText(t);
-    if (index >= 0 && box->currentIndex() != index) box->setCurrentIndex(index);
+    const int fixed = box->property(kFixedItems).toInt();
+    int index = box->findText(t);
+    if (index >= fixed || (index < 0 && !t.isEmpty())) {
+        if (box->count() == fixed) {
+            box->addItem(t);
+        } else if (box->itemText(fixed) != t) {
+            box->setItemText(fixed, t);
+        }
+        index = fixed;
+    }
+    if (box->currentIndex() != index) box->setCurrentIndex(index);
+    if (index < fixed && box->count() > fixed) box->removeItem(fixed);
     if (box->currentText() != t) box->setEditText(t);
 }
 
@@ -410,6 +425,7 @@ void SetupPage::RefreshLive() {
 }
 
 void SetupPage::Refresh() {
+    if (RefreshSetupTexts(ctx_)) showListText(lists_[2], ctx_.setupView.HudComboTextBox_CFG_PG_Temper);
     ApplyTexts();
     clear_->setEnabled(ctx_.link.ECU_Connected);
 }

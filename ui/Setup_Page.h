@@ -36,7 +36,8 @@ public:
     void ApplyFonts();
     // The captions in the language chosen.
     void ApplyTexts();
-    // With the main window's refresh: texts, and Clear only while an ECU can clear.
+    // With the main window's refresh: texts, and Clear only while an ECU can clear. After a
+    // change of language the texts that follow it are shown again.
     void Refresh();
 
     // The controls, for tests.

@@ -21,6 +21,9 @@ class Context;
 std::string DelayListText(std::int32_t tenths, char decimalSeparator);
 std::string_view InjectionText(bool noSequentInject);
 std::string_view GasTypeText(bool lpgOn);
+// The switch-over temperature in degrees, or the language's word for a temperature whose
+// degrees are unknown (kTemperatureUnknown).
+std::string TemperatureText(const Context& ctx, std::int32_t degrees);
 
 // What the page shows: the controls' texts and states, named after the controls. The
 // window writes a user's change here and calls the handler; the core fills it from the
@@ -65,7 +68,9 @@ std::span<const SetupField> SetupFields();
 // The caption of a field in the language chosen.
 std::string SetupFieldCaption(const Context& ctx, const SetupField& field);
 
-// Record to controls; writes nothing to the ECU. The window redraws on `setupPageFilled`.
+// Record to controls; writes nothing to the ECU. A list shows the record's value also when
+// it is none of the list's items (a value only the ECU can set), and reading the page keeps
+// that value for as long as the list shows it. The window redraws on `setupPageFilled`.
 void FillSetupPage(Context& ctx);
 // Only the installer's notes (after the ECU's name reply).
 void FillInstallerBoxes(Context& ctx);
@@ -74,7 +79,11 @@ void FillInstallerBoxes(Context& ctx);
 void ReadSetupPage(Context& ctx);
 // Track bars to the thresholds and their volt boxes, then ReadSetupPage.
 void ReadLevelBars(Context& ctx);
-// The sensor type list's change: the type's table entry sets the thresholds.
+// The sensor type list's change: the type's table entry sets the thresholds. Only the
+// list's own items do; the type the ECU reported, shown as an extra item, changes nothing.
 void OnLevelTypeChosen(Context& ctx);
+// The page's texts that follow the language (the unknown temperature), after a change of
+// language; true when one changed.
+bool RefreshSetupTexts(Context& ctx);
 
 } // namespace bifuel

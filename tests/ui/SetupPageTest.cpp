@@ -2,6 +2,7 @@
 
 #include "Setup_Page.h"
 #include "data/Calc_Unit.h"
+#include "data/Setup_Page.h"
 #include "link/Instruction_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Receiver_Unit.h"
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSlider>
+
 
 #include "../../sim/LiveFrame.h"
 
@@ -179,6 +181,54 @@ TEST_F(SetupPageTest, LevelLampsAndVoltageFollowTheLiveData) {
     EXPECT_FALSE(page().lamp(6)->isVisible());
     EXPECT_TRUE(page().levelNumberBox()->isVisible());
     EXPECT_EQ(page().levelNumberBox()->text(), QString::fromStdString(AdcToVoltText(ctx().live.Live_Level)));
+}
+
+// The lists show a value the ECU holds but they do not offer as one more item, selected;
+// nothing on the page changes it until the installer picks one of the list's items.
+TEST_F(SetupPageTest, ListsShowValuesTheyDoNotOfferAsAnExtraItemUntilAnItemIsPicked) {
+    start(); // no clock runs: no ECU answers, nothing is written
+    Configuration_Class& c = ctx().config;
+    c.RPM_PreScaler = "1:7";
+    c.PG_RPM = 650;
+    c.PG_Temper = kTemperatureUnknown;
+    c.PG_Time = 23;
+    c.Level_Type = "HANA";
+    FillSetupPage(ctx());
+    run(50);
+    save(*page().installerGroup()->parentWidget(), QStringLiteral("setup_values_the_lists_do_not_offer.png"));
+    const Configuration_Class filled = c;
+    struct Row {
+        QComboBox* list;
+        const char* shown;
+        int fixed; // the list's own items
+        const char* pick;
+    };
+    const Row rows[] = {
+        {page().prescalerList(), "1:7", 6, "1:2"},       {page().speedList(), "650", 15, "700"},
+        {page().temperatureList(), "unknown", 9, "40"}, {page().delayList(), "2.3", 13, "2.5"},
+        {page().sensorList(), "HANA", 5, "AEB 806"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.shown);
+        EXPECT_EQ(r.list->count(), r.fixed + 1);
+        EXPECT_EQ(r.list->currentIndex(), r.fixed);
+        EXPECT_EQ(r.list->currentText(), QString::fromUtf8(r.shown));
+        choose(r.list, QString::fromUtf8(r.shown)); // picked again
+        EXPECT_EQ(ctx().config, filled);
+    }
+    Configuration_Class expected = filled;
+    expected.GP_Buzzer = true;
+    page().petrolBuzzerBox()->click();
+    EXPECT_EQ(ctx().config, expected) << "another edit kept every value as the ECU holds it";
+
+    for (const Row& r : rows) choose(r.list, QString::fromUtf8(r.pick));
+    EXPECT_EQ(c.RPM_PreScaler, "1:2");
+    EXPECT_EQ(c.PG_RPM, 700);
+    EXPECT_EQ(c.PG_Temper, 40);
+    EXPECT_EQ(c.PG_Time, 25);
+    EXPECT_EQ(c.Level_Type, "AEB 806");
+    EXPECT_EQ(c.Level1, 930);
+    for (const Row& r : rows) EXPECT_EQ(r.list->count(), r.fixed) << r.pick << ": the extra item went";
 }
 
 } // namespace
