@@ -4,6 +4,7 @@
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Ctrl.h"
 #include "data/Calc_Unit.h"
+#include "data/Dynamic_IND_Unit.h"
 #include "link/Global_Unit.h"
 #include "link/Main_Window.h"
 #include "rpm_map/MapRPM_Unit.h"
@@ -174,6 +175,9 @@ void ReadSetupPage(Context& ctx) {
     c.Car_Jet = v.HudTextBox_CFG_User_Gas_Jets;
     c.Car_Comments = v.HudMemo_CFG_User_Notice;
     readListNumber(v.HudComboTextBox_CFG_PG_Time, DelayListText(c.PG_Time, v.Decimal_Separator), 10, c.PG_Time);
+    if (std::exchange(v.User_Text_As_Utf8, false)) {
+        ShowStatusNow(ctx, Colour::Txt_Attention, ctx.LangText("CFG_User_Saved_As_UTF8"));
+    }
     ScheduleWrite(ctx, 2);
 }
 

@@ -54,6 +54,9 @@ struct SetupView {
     std::string HudTextBox_CFG_User_Install_KM;
     std::string HudTextBox_CFG_User_Gas_Jets;
     std::string HudMemo_CFG_User_Notice;
+    // Set by the window when a text typed into an installer box had characters the code
+    // page of its bytes lacks and went to UTF-8 instead; the next read tells the user once.
+    bool User_Text_As_Utf8 = false;
 };
 
 // One setting of the page as the page shows it: its file key, its caption and its text.
@@ -75,7 +78,7 @@ void FillSetupPage(Context& ctx);
 // Only the installer's notes (after the ECU's name reply).
 void FillInstallerBoxes(Context& ctx);
 // Controls to record, then the configuration write after the transmit delay. Does nothing
-// while the page is being filled.
+// while the page is being filled. The installer boxes hold bytes as the record keeps them.
 void ReadSetupPage(Context& ctx);
 // Track bars to the thresholds and their volt boxes, then ReadSetupPage.
 void ReadLevelBars(Context& ctx);
