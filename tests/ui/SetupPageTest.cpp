@@ -338,5 +338,16 @@ TEST_F(SetupNotesTest, ChangedNotesGoBackInTheirEncodingOrAsUtf8WithOneNotice) {
     EXPECT_EQ(fileValue("Car_Comments"), "Новый фильтр\\nі Jürgen");
 }
 
+TEST_F(SetupNotesTest, BoxesLeftAloneFollowTheCodePageOfANewLanguage) {
+    type(page().installerBox(2), QStringLiteral("12.03.")); // typed, Enter not pressed yet
+    main().TakeLanguage("English"); // code page 1250
+    EXPECT_EQ(page().installerBox(0)->text(), QString::fromUtf8("Čâŕí"));
+    EXPECT_EQ(page().installerBox(2)->text(), QStringLiteral("12.03.")) << "what the user typed stays";
+    page().petrolBuzzerBox()->click();
+    EXPECT_EQ(ctx().config.User_Name, kIvan);
+    EXPECT_EQ(ctx().config.Date_Mounting, "12.03.");
+    EXPECT_EQ(notices, 0);
+}
+
 } // namespace
 } // namespace bifuel::test
