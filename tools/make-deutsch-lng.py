@@ -311,6 +311,8 @@ GERMAN = {
     "CFG_Check_Boolean": "True oder False",
     "CFG_Check_One_Of": "einer der Werte %1",
     "CFG_Check_At_Least": "mindestens %1, der Punkt davor",
+    "CFG_Temper_Unknown": "unbekannt",
+    "CFG_User_Saved_As_UTF8": "Eine Angabe der Einbaudaten hat Zeichen, die der Codepage der Sprache fehlen: sie wird als UTF-8 gespeichert",
     # Edits not on the ECU or not in the file
     "Edits_Mark_ECU": "[Nicht im Steuergerät]",
     "Edits_Mark_File": "[Nicht in der Datei]",

@@ -70,8 +70,9 @@ constexpr double kBarHeight = 128;
 
 QString text(const std::string& s) { return FromUtf8(s); }
 
-// A read-only list whose box may show a text that is not one of its items (a value the
-// ECU reported); a click anywhere on it opens the items.
+constexpr const char* kFixedItems = "fixedItems";
+
+// A read-only list of fixed items; a click anywhere on it opens the items.
 QComboBox* makeList(QWidget* parent, const char* name, std::span<const std::string_view> items) {
     auto* box = new QComboBox(parent);
     box->setObjectName(QString::fromLatin1(name));
@@ -79,13 +80,27 @@ QComboBox* makeList(QWidget* parent, const char* name, std::span<const std::stri
     box->lineEdit()->setReadOnly(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     for (const std::string_view item : items) box->addItem(QString::fromUtf8(item.data(), static_cast<int>(item.size())));
+    box->setProperty(kFixedItems, box->count());
     return box;
 }
 
+// Selects the value among the list's fixed items, or shows it as one more item after them
+// when the list does not offer it (a value the ECU holds): the installer sees what the ECU
+// has, and picking it again changes nothing. The extra item goes once the value is a fixed one.
 void showListText(QComboBox* box, const std::string& value) {
     const QString t = text(value);
-    const int index = box->findText(t);
-    if (index >= 0 && box->currentIndex() != index) box->setCurrentIndex(index);
+    const int fixed = box->property(kFixedItems).toInt();
+    int index = box->findText(t);
+    if (index >= fixed || (index < 0 && !t.isEmpty())) {
+        if (box->count() == fixed) {
+            box->addItem(t);
+        } else if (box->itemText(fixed) != t) {
+            box->setItemText(fixed, t);
+        }
+        index = fixed;
+    }
+    if (box->currentIndex() != index) box->setCurrentIndex(index);
+    if (index < fixed && box->count() > fixed) box->removeItem(fixed);
     if (box->currentText() != t) box->setEditText(t);
 }
 
@@ -338,6 +353,51 @@ bool SetupPage::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+namespace {
+
+// The view's installer texts, in the order of SetupPage::installerEditors.
+std::array<std::string*, 6> installerTexts(SetupView& v) {
+    return {&v.HudTextBox_CFG_User_Name,         &v.HudTextBox_CFG_User_Phone,   &v.HudTextBox_CFG_User_Install_Date,
+            &v.HudTextBox_CFG_User_Install_KM,   &v.HudTextBox_CFG_User_Gas_Jets, &v.HudMemo_CFG_User_Notice};
+}
+
+} // namespace
+
+std::array<QWidget*, 6> SetupPage::installerEditors() const {
+    return {installer_[0], installer_[1], installer_[2], installer_[3], installer_[4], notice_};
+}
+
+QString SetupPage::editorText(const QWidget* editor) {
+    if (const auto* memo = qobject_cast<const QPlainTextEdit*>(editor)) return memo->toPlainText();
+    return static_cast<const QLineEdit*>(editor)->text();
+}
+
+void SetupPage::setEditorText(QWidget* editor, const QString& text) {
+    if (editorText(editor) == text) return; // the cursor stays where the user left it
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(editor)) {
+        memo->setPlainText(text);
+    } else {
+        static_cast<QLineEdit*>(editor)->setText(text);
+    }
+}
+
+void SetupPage::showInstallerText(std::size_t i, const std::string& bytes) {
+    QWidget* editor = installerEditors()[i];
+    BoxBytes& box = installerBytes_[i];
+    setEditorText(editor, box.show(bytes, ctx_.language.Lang_CodePage()));
+    box.setShown(editorText(editor));
+}
+
+void SetupPage::followCodePage() {
+    const std::uint16_t codePage = ctx_.language.Lang_CodePage();
+    const auto editors = installerEditors();
+    for (std::size_t i = 0; i < editors.size(); ++i) {
+        const BoxBytes& box = installerBytes_[i];
+        if (!box.inCodePage() || box.codePage() == codePage || editorText(editors[i]) != box.shown()) continue;
+        showInstallerText(i, std::string(box.bytes()));
+    }
+}
+
 void SetupPage::takeControls() {
     SetupView& v = ctx_.setupView;
     const std::array<std::string*, 6> lists{&v.HudComboTextBox_CFG_RPM_Prescaler, &v.HudComboTextBox_CFG_PG_RPM,
@@ -349,11 +409,11 @@ void SetupPage::takeControls() {
     v.HudCheckBox_CFG_GP_Buzzer = checks_[1]->isChecked();
     v.HudCheckBox_CFG_PG_GAS_Hot_Engine = checks_[2]->isChecked();
     for (std::size_t i = 0; i < bars_.size(); ++i) v.HudTrackBar_LevelGas[i] = bars_[i]->value();
-    const std::array<std::string*, 5> boxes{&v.HudTextBox_CFG_User_Name, &v.HudTextBox_CFG_User_Phone,
-                                            &v.HudTextBox_CFG_User_Install_Date, &v.HudTextBox_CFG_User_Install_KM,
-                                            &v.HudTextBox_CFG_User_Gas_Jets};
-    for (std::size_t i = 0; i < boxes.size(); ++i) *boxes[i] = ToUtf8(installer_[i]->text());
-    v.HudMemo_CFG_User_Notice = ToUtf8(notice_->toPlainText());
+    const auto texts = installerTexts(v);
+    const auto editors = installerEditors();
+    bool asUtf8 = false;
+    for (std::size_t i = 0; i < texts.size(); ++i) *texts[i] = installerBytes_[i].read(editorText(editors[i]), asUtf8);
+    if (asUtf8) v.User_Text_As_Utf8 = true; // the read tells the user
 }
 
 // A handler may have changed other controls (the sensor type sets the bars).
@@ -374,12 +434,8 @@ void SetupPage::Fill() {
         bars_[i]->setValue(v.HudTrackBar_LevelGas[i]);
         showLineText(volts_[i], v.HudTextBox_LevelGas[i]);
     }
-    const std::array<const std::string*, 5> boxes{&v.HudTextBox_CFG_User_Name, &v.HudTextBox_CFG_User_Phone,
-                                                  &v.HudTextBox_CFG_User_Install_Date,
-                                                  &v.HudTextBox_CFG_User_Install_KM, &v.HudTextBox_CFG_User_Gas_Jets};
-    for (std::size_t i = 0; i < boxes.size(); ++i) showLineText(installer_[i], *boxes[i]);
-    const QString notice = text(v.HudMemo_CFG_User_Notice);
-    if (notice_->toPlainText() != notice) notice_->setPlainText(notice);
+    const auto texts = installerTexts(ctx_.setupView);
+    for (std::size_t i = 0; i < texts.size(); ++i) showInstallerText(i, *texts[i]);
     user_->setCaption(text(v.HudGroupBox_CFG_User));
     showing_ = false;
     ApplyTexts();
@@ -410,6 +466,8 @@ void SetupPage::RefreshLive() {
 }
 
 void SetupPage::Refresh() {
+    if (RefreshSetupTexts(ctx_)) showListText(lists_[2], ctx_.setupView.HudComboTextBox_CFG_PG_Temper);
+    followCodePage();
     ApplyTexts();
     clear_->setEnabled(ctx_.link.ECU_Connected);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Hud_Widgets.h"
+#include "Text_Codec.h"
 #include "runtime/Signal.h"
 
 #include <QObject>
@@ -30,13 +31,14 @@ public:
     SetupPage(Context& ctx, DesignLayout* panel);
 
     // The view state to the controls; live parts (lamps, level, errors) are drawn with
-    // every live reply.
+    // every live reply. The installer boxes show the record's bytes decoded.
     void Fill();
     void RefreshLive();
     void ApplyFonts();
     // The captions in the language chosen.
     void ApplyTexts();
-    // With the main window's refresh: texts, and Clear only while an ECU can clear.
+    // With the main window's refresh: texts, and Clear only while an ECU can clear. After a
+    // change of language the texts that follow it are shown again.
     void Refresh();
 
     // The controls, for tests.
@@ -75,6 +77,13 @@ private:
     // Every control's state into the view: a handler reads all of them.
     void takeControls();
     void afterEdit();
+    // The installer boxes and the memo, in the order of their view fields.
+    std::array<QWidget*, 6> installerEditors() const;
+    static QString editorText(const QWidget* editor);
+    static void setEditorText(QWidget* editor, const QString& text);
+    void showInstallerText(std::size_t i, const std::string& bytes);
+    // Boxes the user left alone show their bytes again in the code page of a new language.
+    void followCodePage();
 
     Context& ctx_;
     DesignLayout* panel_;
@@ -96,6 +105,7 @@ private:
     std::array<QLineEdit*, 5> installer_{};
     std::array<HudLabel*, 6> installerLabels_{};
     QPlainTextEdit* notice_ = nullptr;
+    std::array<BoxBytes, 6> installerBytes_; // the boxes, then the memo
     QPlainTextEdit* errors_ = nullptr;
     HudButton* clear_ = nullptr;
     std::vector<QWidget*> editors_;

@@ -4,8 +4,10 @@
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Ctrl.h"
 #include "data/Calc_Unit.h"
+#include "data/Dynamic_IND_Unit.h"
 #include "link/Global_Unit.h"
 #include "link/Main_Window.h"
+#include "rpm_map/MapRPM_Unit.h"
 
 #include <utility>
 
@@ -21,6 +23,10 @@ std::string DelayListText(std::int32_t tenths, char decimalSeparator) {
 
 std::string_view InjectionText(bool noSequentInject) { return kInjectionList[noSequentInject ? 1 : 0]; }
 std::string_view GasTypeText(bool lpgOn) { return kGasTypeList[lpgOn ? 0 : 1]; }
+
+std::string TemperatureText(const Context& ctx, std::int32_t degrees) {
+    return degrees == kTemperatureUnknown ? ctx.LangText("CFG_Temper_Unknown") : std::to_string(degrees);
+}
 
 namespace {
 
@@ -38,7 +44,7 @@ constexpr std::array<SetupField, 15> kFields = {{
     {"PG_RPM", &LanguageView::HudLabel_CFG_PG_RPM, nullptr,
      [](const C& c, const Context&) { return std::to_string(c.PG_RPM); }},
     {"PG_Temper", &LanguageView::HudLabel_CFG_PG_Temper, nullptr,
-     [](const C& c, const Context&) { return std::to_string(c.PG_Temper); }},
+     [](const C& c, const Context& ctx) { return TemperatureText(ctx, c.PG_Temper); }},
     {"PG_Time", &LanguageView::HudLabel_CFG_PG_Time, nullptr,
      [](const C& c, const Context& ctx) { return DelayListText(c.PG_Time, ctx.setupView.Decimal_Separator); }},
     {"NoSequentInject", &LanguageView::HudLabel_CFG_Injection, nullptr,
@@ -73,10 +79,17 @@ namespace {
 
 std::array<std::int32_t*, 5> levels(Configuration_Class& c) { return {&c.Level1, &c.Level2, &c.Level3, &c.Level4, &c.Level5}; }
 
-// Integers of the read-only lists; they always parse, the fallback only guards the record.
-std::int32_t listNumber(const std::string& text, std::int32_t fallback) {
-    const std::optional<double> v = TextToFloat(text);
-    return v ? TruncToInt(*v) : fallback;
+// A number of a list times `scale`, exactly ("2.3" seconds is 23 tenths). A list the user
+// changed shows one of its items, which always parse; the fallback only guards the record.
+std::int32_t listNumber(const std::string& text, std::int32_t scale, std::int32_t fallback) {
+    return TextToScaled(text, scale).value_or(fallback);
+}
+
+// A list that still shows the record's value keeps the value exactly: it may be one the list
+// does not offer (an ECU's 650 rpm), or none in numbers at all (an unknown temperature).
+void readListNumber(const std::string& shown, const std::string& recordText, std::int32_t scale,
+                    std::int32_t& field) {
+    if (shown != recordText) field = listNumber(shown, scale, field);
 }
 
 // Sets the filling flag for one fill, and clears it however the fill ends.
@@ -113,7 +126,7 @@ void FillSetupPage(Context& ctx) {
     ctx.events.titleChanged.notify();
     v.HudComboTextBox_CFG_RPM_Prescaler = c.RPM_PreScaler;
     v.HudComboTextBox_CFG_PG_RPM = std::to_string(c.PG_RPM);
-    v.HudComboTextBox_CFG_PG_Temper = std::to_string(c.PG_Temper);
+    v.HudComboTextBox_CFG_PG_Temper = TemperatureText(ctx, c.PG_Temper);
     v.HudComboTextBox_CFG_Injection = InjectionText(c.NoSequentInject);
     v.HudComboTextBox_CFG_Gas_Type = GasTypeText(c.LPG_on);
     v.HudCheckBox_CFG_GP_Buzzer = c.GP_Buzzer;
@@ -140,13 +153,13 @@ void FillInstallerBoxes(Context& ctx) {
 }
 
 void ReadSetupPage(Context& ctx) {
-    const SetupView& v = ctx.setupView;
+    SetupView& v = ctx.setupView;
     if (v.Setup_Filling) return;
     ctx.timers.Timer_GEN_Transmit->stop();
     Configuration_Class& c = ctx.config;
     c.RPM_PreScaler = v.HudComboTextBox_CFG_RPM_Prescaler;
-    c.PG_RPM = listNumber(v.HudComboTextBox_CFG_PG_RPM, c.PG_RPM);
-    c.PG_Temper = listNumber(v.HudComboTextBox_CFG_PG_Temper, c.PG_Temper);
+    readListNumber(v.HudComboTextBox_CFG_PG_RPM, std::to_string(c.PG_RPM), 1, c.PG_RPM);
+    readListNumber(v.HudComboTextBox_CFG_PG_Temper, TemperatureText(ctx, c.PG_Temper), 1, c.PG_Temper);
     // The page has no control for the mono injection: any edit here turns it off.
     c.MonoInject = false;
     c.NoSequentInject = v.HudComboTextBox_CFG_Injection == InjectionText(true);
@@ -161,8 +174,9 @@ void ReadSetupPage(Context& ctx) {
     c.Data_KM = v.HudTextBox_CFG_User_Install_KM;
     c.Car_Jet = v.HudTextBox_CFG_User_Gas_Jets;
     c.Car_Comments = v.HudMemo_CFG_User_Notice;
-    if (const std::optional<double> seconds = TextToFloat(v.HudComboTextBox_CFG_PG_Time)) {
-        c.PG_Time = TruncToInt(*seconds * 10);
+    readListNumber(v.HudComboTextBox_CFG_PG_Time, DelayListText(c.PG_Time, v.Decimal_Separator), 10, c.PG_Time);
+    if (std::exchange(v.User_Text_As_Utf8, false)) {
+        ShowStatusNow(ctx, Colour::Txt_Attention, ctx.LangText("CFG_User_Saved_As_UTF8"));
     }
     ScheduleWrite(ctx, 2);
 }
@@ -182,14 +196,26 @@ void OnLevelTypeChosen(Context& ctx) {
     SetupView& v = ctx.setupView;
     if (v.Setup_Filling) return;
     Configuration_Class& c = ctx.config;
+    // Picking the type the ECU reported again keeps it and its thresholds as they are.
+    if (ComboIndex(v.HudComboTextBox_CFG_Level_Sensor, kLevelTypeList) == 0) return;
     const Level_Sensor_Box_Class* box = LevelSensorBox(LevelTypeIndex(v.HudComboTextBox_CFG_Level_Sensor));
-    if (box == nullptr) return; // the list holds only types of the table
+    if (box == nullptr) return;
     c.Level_Type = box->Name;
     c.Level_Buzzer = v.HudCheckBox_CFG_LevelGas_Buzzer;
     c.Level_Invert = box->Invert;
     c.Level_90 = box->Level_90;
     v.HudTrackBar_LevelGas = {box->Level1, box->Level2, box->Level3, box->Level4, box->Level5};
     ReadLevelBars(ctx);
+}
+
+bool RefreshSetupTexts(Context& ctx) {
+    if (ctx.config.PG_Temper != kTemperatureUnknown) return false;
+    std::string& shown = ctx.setupView.HudComboTextBox_CFG_PG_Temper;
+    if (ComboIndex(shown, kPGTemperList) != 0) return false; // a pick of the user's stays
+    std::string text = TemperatureText(ctx, kTemperatureUnknown);
+    if (shown == text) return false;
+    shown = std::move(text);
+    return true;
 }
 
 } // namespace bifuel

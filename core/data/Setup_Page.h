@@ -21,6 +21,9 @@ class Context;
 std::string DelayListText(std::int32_t tenths, char decimalSeparator);
 std::string_view InjectionText(bool noSequentInject);
 std::string_view GasTypeText(bool lpgOn);
+// The switch-over temperature in degrees, or the language's word for a temperature whose
+// degrees are unknown (kTemperatureUnknown).
+std::string TemperatureText(const Context& ctx, std::int32_t degrees);
 
 // What the page shows: the controls' texts and states, named after the controls. The
 // window writes a user's change here and calls the handler; the core fills it from the
@@ -51,6 +54,9 @@ struct SetupView {
     std::string HudTextBox_CFG_User_Install_KM;
     std::string HudTextBox_CFG_User_Gas_Jets;
     std::string HudMemo_CFG_User_Notice;
+    // Set by the window when a text typed into an installer box had characters the code
+    // page of its bytes lacks and went to UTF-8 instead; the next read tells the user once.
+    bool User_Text_As_Utf8 = false;
 };
 
 // One setting of the page as the page shows it: its file key, its caption and its text.
@@ -65,16 +71,22 @@ std::span<const SetupField> SetupFields();
 // The caption of a field in the language chosen.
 std::string SetupFieldCaption(const Context& ctx, const SetupField& field);
 
-// Record to controls; writes nothing to the ECU. The window redraws on `setupPageFilled`.
+// Record to controls; writes nothing to the ECU. A list shows the record's value also when
+// it is none of the list's items (a value only the ECU can set), and reading the page keeps
+// that value for as long as the list shows it. The window redraws on `setupPageFilled`.
 void FillSetupPage(Context& ctx);
 // Only the installer's notes (after the ECU's name reply).
 void FillInstallerBoxes(Context& ctx);
 // Controls to record, then the configuration write after the transmit delay. Does nothing
-// while the page is being filled.
+// while the page is being filled. The installer boxes hold bytes as the record keeps them.
 void ReadSetupPage(Context& ctx);
 // Track bars to the thresholds and their volt boxes, then ReadSetupPage.
 void ReadLevelBars(Context& ctx);
-// The sensor type list's change: the type's table entry sets the thresholds.
+// The sensor type list's change: the type's table entry sets the thresholds. Only the
+// list's own items do; the type the ECU reported, shown as an extra item, changes nothing.
 void OnLevelTypeChosen(Context& ctx);
+// The page's texts that follow the language (the unknown temperature), after a change of
+// language; true when one changed.
+bool RefreshSetupTexts(Context& ctx);
 
 } // namespace bifuel

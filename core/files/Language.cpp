@@ -2,13 +2,11 @@
 
 #include "files/Paths.h"
 
+#include "files/Code_Page.h"
 #include "files/FindUnit.h"
-
-#include <iconv.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <system_error>
@@ -17,9 +15,7 @@ namespace bifuel {
 namespace {
 
 constexpr std::string_view kCodePageKey = "SINGLE_BYTE_CHARACTER";
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::uint16_t kUtf8CodePage = 65001;
 // Language files are a few kilobytes; anything this big is not one.
 constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
 
@@ -41,144 +37,6 @@ std::string upper(std::string_view s) {
     for (char& c : out) c = AsciiUpper(c);
     return out;
 }
-
-// The iconv name of a Windows code page number.
-std::string iconvName(std::uint16_t codePage) {
-    if (codePage == kUtf8CodePage) return "UTF-8";
-    if (codePage == 20866) return "KOI8-R";
-    if (codePage == 21866) return "KOI8-U";
-    if (codePage >= 28591 && codePage <= 28599) return "ISO-8859-" + std::to_string(codePage - 28590);
-    if (codePage == 28603) return "ISO-8859-13";
-    if (codePage == 28605) return "ISO-8859-15";
-    return "CP" + std::to_string(codePage);
-}
-
-// UTF-8 as it stands where it is well-formed; each ill-formed sequence (a stray
-// continuation byte, an overlong form, a surrogate, a code point above U+10FFFF, a lead
-// byte of a 5- or 6-byte form, a sequence cut short) becomes one U+FFFD, which takes the
-// longest start of a well-formed sequence it holds.
-std::string validUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 0;
-        unsigned char lo = 0x80;
-        unsigned char hi = 0xBF; // range of the second byte
-        if (b < 0x80) length = 1;
-        else if (b >= 0xC2 && b <= 0xDF) length = 2;
-        else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            if (b == 0xE0) lo = 0xA0;      // overlong below U+0800
-            else if (b == 0xED) hi = 0x9F; // surrogates
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            if (b == 0xF0) lo = 0x90;      // overlong below U+10000
-            else if (b == 0xF4) hi = 0x8F; // above U+10FFFF
-        }
-        std::size_t good = length == 0 ? 0 : 1;
-        while (good > 0 && good < length && i + good < bytes.size()) {
-            const auto c = static_cast<unsigned char>(bytes[i + good]);
-            if (c < (good == 1 ? lo : 0x80) || c > (good == 1 ? hi : 0xBF)) break;
-            ++good;
-        }
-        if (length > 0 && good == length) {
-            out.append(bytes.substr(i, length));
-            i += length;
-        } else {
-            out += kReplacement;
-            i += std::max<std::size_t>(good, 1);
-        }
-    }
-    return out;
-}
-
-// 8-bit text in a Windows code page to UTF-8, one iconv descriptor for a whole file's
-// texts. A code page the system cannot convert falls back to 1250; a byte the code page
-// does not define becomes U+FFFD.
-class Utf8Converter {
-public:
-    explicit Utf8Converter(std::uint16_t codePage)
-        : codePage_(codePage), cd_(iconv_open("UTF-8", iconvName(codePage).c_str())) {
-        if (cd_ == invalid() && codePage != Language::kDefaultCodePage) {
-            codePage_ = Language::kDefaultCodePage;
-            cd_ = iconv_open("UTF-8", iconvName(codePage_).c_str());
-        }
-    }
-    ~Utf8Converter() {
-        if (cd_ != invalid()) iconv_close(cd_);
-    }
-    Utf8Converter(const Utf8Converter&) = delete;
-    Utf8Converter& operator=(const Utf8Converter&) = delete;
-
-    std::uint16_t codePage() const { return codePage_; }
-
-    std::string convert(std::string_view bytes) {
-        if (codePage_ == kUtf8CodePage) return validUtf8(bytes);
-        if (cd_ == invalid()) return asciiOnly(bytes);
-        std::string out(bytes.size() * 3 + 8, '\0'); // room for any single-byte code page
-        std::size_t used = 0;
-        // iconv takes a non-const input pointer but only reads through it.
-        char* in = const_cast<char*>(bytes.data());
-        std::size_t inLeft = bytes.size();
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        while (inLeft > 0) {
-            char* outPtr = out.data() + used;
-            std::size_t outLeft = out.size() - used;
-            const std::size_t result = iconv(cd_, &in, &inLeft, &outPtr, &outLeft);
-            used = static_cast<std::size_t>(outPtr - out.data());
-            if (result != static_cast<std::size_t>(-1)) break;
-            if (errno == E2BIG) {
-                out.resize(out.size() * 2);
-                continue;
-            }
-            // A byte the code page lacks, or a sequence cut short: mark it and go on. What
-            // the converter holds back comes out before the mark.
-            flush(out, used);
-            if (out.size() - used < kReplacement.size()) out.resize(out.size() * 2);
-            out.replace(used, kReplacement.size(), kReplacement);
-            used += kReplacement.size();
-            ++in;
-            --inLeft;
-        }
-        flush(out, used);
-        out.resize(used);
-        return out;
-    }
-
-private:
-    // iconv_open's failure value.
-    static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
-
-    // Code pages 1255 and 1258 hold the last character back in case a combining mark
-    // follows; the call without input hands it over and resets the state.
-    void flush(std::string& out, std::size_t& used) {
-        for (;;) {
-            if (out.size() - used < 16) out.resize(out.size() * 2 + 16);
-            char* outPtr = out.data() + used;
-            std::size_t outLeft = out.size() - used;
-            const std::size_t result = iconv(cd_, nullptr, nullptr, &outPtr, &outLeft);
-            used = static_cast<std::size_t>(outPtr - out.data());
-            if (result != static_cast<std::size_t>(-1) || errno != E2BIG) break;
-            out.resize(out.size() * 2);
-        }
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    }
-
-    // Without any usable converter the ASCII part still reads.
-    static std::string asciiOnly(std::string_view bytes) {
-        std::string out;
-        for (const char c : bytes) {
-            if (static_cast<unsigned char>(c) < 0x80) out += c;
-            else out += kReplacement;
-        }
-        return out;
-    }
-
-    std::uint16_t codePage_;
-    iconv_t cd_;
-};
 
 // The code page a file names: a decimal number 1..65535. Anything else, a number too
 // big for 16 bits included, is not taken, so that it cannot wrap to another code page.
@@ -350,7 +208,7 @@ void Language::readFile() {
     } else if (const auto it = index_.find(kCodePageKey); it != index_.end()) {
         wanted = parseCodePage(rawTexts[it->second]);
     }
-    Utf8Converter converter(wanted);
+    CodePageDecoder converter(wanted);
     codePage_ = converter.codePage();
     texts_.reserve(rawTexts.size());
     for (const std::string_view raw : rawTexts) texts_.push_back(converter.convert(raw));

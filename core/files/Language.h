@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/Code_Page.h"
 #include "files/Language_En.h"
 #include "files/Language_View.h"
 
@@ -21,7 +22,7 @@ class Language {
 public:
     static constexpr std::string_view kEnglish = "English";
     static constexpr std::size_t kListSlots = 20;          // "English" and up to 19 files
-    static constexpr std::uint16_t kDefaultCodePage = 1250;
+    static constexpr std::uint16_t kDefaultCodePage = kFallbackCodePage;
 
     const std::string& current() const { return current_; }
     // Makes `name` current. A name that is not safe as a file name is refused (false,

@@ -289,6 +289,8 @@ constexpr std::array kEntries{
     Entry{"CFG_Check_Boolean", "True or False"},
     Entry{"CFG_Check_One_Of", "one of %1"},
     Entry{"CFG_Check_At_Least", "at least %1, the point before it"},
+    Entry{"CFG_Temper_Unknown", "unknown"},
+    Entry{"CFG_User_Saved_As_UTF8", "An installer detail holds characters the code page of the language lacks: it is saved as UTF-8"},
     // Edits not on the ECU or not in the file: the title marks and the edits window
     Entry{"Edits_Mark_ECU", "[Not on the ECU]"},
     Entry{"Edits_Mark_File", "[Not in the file]"},

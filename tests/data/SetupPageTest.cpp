@@ -1,8 +1,13 @@
 #include "../link/LinkHarness.h"
 
 #include "data/Setup_Page.h"
+#include "files/Language.h"
+#include "files/SaveLoad_3D_Unit.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
 
 namespace bifuel::test {
 namespace {
@@ -115,6 +120,120 @@ TEST_F(SetupRules, InstallerNotesComeFromTheBoxesAndTheMemo) {
     EXPECT_EQ(ctx.config.Car_Jet, "1.8");
     EXPECT_EQ(ctx.config.Car_Comments, "line one\nline two");
     EXPECT_FALSE(writeScheduled()) << "no ECU: the edit stays in the record";
+}
+
+// Values an ECU can hold that the lists do not offer: the page shows them as they are,
+// filling writes nothing, and another edit leaves them exactly as they were.
+TEST_F(SetupRules, ValuesTheListsDoNotOfferSurviveOtherEditsUntilAnItemIsPicked) {
+    using C = Configuration_Class;
+    struct Case {
+        const char* what;
+        void (*set)(C&);
+        std::string SetupView::*list;
+        const char* shown;
+        const char* pick; // a regular item
+        std::string (*field)(const C&);
+        const char* picked;
+    };
+    const auto temper = [](const C& c) { return std::to_string(c.PG_Temper); };
+    const auto time = [](const C& c) { return std::to_string(c.PG_Time); };
+    const auto prescaler = [](const C& c) { return c.RPM_PreScaler; };
+    const Case cases[] = {
+        {"33 degrees", [](C& c) { c.PG_Temper = 33; }, &SetupView::HudComboTextBox_CFG_PG_Temper, "33", "35", temper, "35"},
+        {"56 degrees", [](C& c) { c.PG_Temper = 56; }, &SetupView::HudComboTextBox_CFG_PG_Temper, "56", "10", temper, "10"},
+        {"unknown degrees", [](C& c) { c.PG_Temper = kTemperatureUnknown; }, &SetupView::HudComboTextBox_CFG_PG_Temper,
+         "unknown", "50", temper, "50"},
+        {"650 rpm", [](C& c) { c.PG_RPM = 650; }, &SetupView::HudComboTextBox_CFG_PG_RPM, "650", "2000",
+         [](const C& c) { return std::to_string(c.PG_RPM); }, "2000"},
+        {"0.7 s", [](C& c) { c.PG_Time = 7; }, &SetupView::HudComboTextBox_CFG_PG_Time, "0.7", "0.8", time, "8"},
+        {"2.3 s", [](C& c) { c.PG_Time = 23; }, &SetupView::HudComboTextBox_CFG_PG_Time, "2.3", "1.5", time, "15"},
+        {"prescaler 7", [](C& c) { c.RPM_PreScaler = "1:7"; }, &SetupView::HudComboTextBox_CFG_RPM_Prescaler, "1:7",
+         "1:2", prescaler, "1:2"},
+        {"prescaler 0", [](C& c) { c.RPM_PreScaler = "1:0"; }, &SetupView::HudComboTextBox_CFG_RPM_Prescaler, "1:0",
+         "1:6", prescaler, "1:6"},
+    };
+    connect();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetConfiguration(ctx.config);
+        c.set(ctx.config);
+        FillSetupPage(ctx);
+        EXPECT_EQ(view().*c.list, c.shown);
+        EXPECT_FALSE(writeScheduled()) << "filling the page writes nothing";
+
+        Configuration_Class expected = ctx.config;
+        expected.PG_GAS_Hot_Engine = !expected.PG_GAS_Hot_Engine;
+        view().HudCheckBox_CFG_PG_GAS_Hot_Engine = expected.PG_GAS_Hot_Engine;
+        ReadSetupPage(ctx);
+        EXPECT_EQ(ctx.config, expected) << "another edit changed nothing else";
+        EXPECT_TRUE(writeScheduled());
+        ReadSetupPage(ctx); // the list picked again
+        EXPECT_EQ(ctx.config, expected);
+
+        view().*c.list = c.pick;
+        ReadSetupPage(ctx);
+        EXPECT_EQ(c.field(ctx.config), c.picked);
+        // The write of these values is the encoder's business; the next case starts anew.
+        ctx.timers.Timer_GEN_Transmit->stop();
+    }
+}
+
+TEST_F(SetupRules, ASensorTypeTheListDoesNotOfferKeepsItsThresholdsUntilATypeIsPicked) {
+    for (const char* type : {"HANA", "AEB 1050", "Error"}) {
+        SCOPED_TRACE(type);
+        ResetConfiguration(ctx.config);
+        ctx.config.Level_Type = type;
+        ctx.config.Level_Invert = true;
+        ctx.config.Level3 = 444;
+        FillSetupPage(ctx);
+        EXPECT_EQ(view().HudComboTextBox_CFG_Level_Sensor, type);
+        const Configuration_Class before = ctx.config;
+        OnLevelTypeChosen(ctx); // the type picked again
+        EXPECT_EQ(ctx.config, before);
+        view().HudCheckBox_CFG_LevelGas_Buzzer = true;
+        ReadLevelBars(ctx);
+        EXPECT_EQ(ctx.config.Level_Type, type);
+        EXPECT_EQ(ctx.config.Level3, 444);
+        EXPECT_TRUE(ctx.config.Level_Invert);
+
+        view().HudComboTextBox_CFG_Level_Sensor = "Setting";
+        OnLevelTypeChosen(ctx);
+        EXPECT_EQ(ctx.config.Level_Type, "Setting");
+        EXPECT_EQ(ctx.config.Level3, 147);
+        EXPECT_FALSE(ctx.config.Level_Invert);
+    }
+}
+
+// Without the temperature table the degrees are unknown: the page and the difference view
+// say so in the language chosen, never as a number.
+TEST_F(SetupRules, AnUnknownTemperatureIsShownAsSuchInTheLanguageChosen) {
+    ctx.config.PG_Temper = kTemperatureUnknown;
+    FillSetupPage(ctx);
+    EXPECT_EQ(view().HudComboTextBox_CFG_PG_Temper, "unknown");
+    EXPECT_FALSE(RefreshSetupTexts(ctx));
+
+    const std::filesystem::path file = work.path() / "CAR1.cfg";
+    std::ofstream(file, std::ios::binary) << "PG_Temper 30 {}\r\n";
+    const std::vector<SaveLoadDiffRow> rows = CompareConfigFile(ctx, file);
+    const auto row = std::find_if(rows.begin(), rows.end(), [](const SaveLoadDiffRow& r) { return r.key == "PG_Temper"; });
+    ASSERT_NE(row, rows.end());
+    EXPECT_EQ(row->ecuText, "unknown");
+    EXPECT_EQ(row->fileText, "30");
+
+    ctx.language.setLanguageDir(BIFUEL_SOURCE_DIR "/data/Language");
+    ASSERT_TRUE(ctx.language.setCurrent("Deutsch"));
+    ApplyLanguage(ctx.language, ctx.languageView);
+    view().HudCheckBox_CFG_GP_Buzzer = true;
+    ReadSetupPage(ctx); // the list still shows the English word
+    EXPECT_EQ(ctx.config.PG_Temper, kTemperatureUnknown);
+    EXPECT_TRUE(RefreshSetupTexts(ctx));
+    EXPECT_EQ(view().HudComboTextBox_CFG_PG_Temper, "unbekannt");
+    ReadSetupPage(ctx);
+    EXPECT_EQ(ctx.config.PG_Temper, kTemperatureUnknown);
+    const auto fields = SetupFields();
+    const auto field = std::find_if(fields.begin(), fields.end(), [](const SetupField& f) { return f.key == std::string_view("PG_Temper"); });
+    ASSERT_NE(field, fields.end());
+    EXPECT_EQ(field->text(ctx.config, ctx), "unbekannt");
 }
 
 } // namespace

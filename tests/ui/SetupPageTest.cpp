@@ -2,6 +2,8 @@
 
 #include "Setup_Page.h"
 #include "data/Calc_Unit.h"
+#include "data/Setup_Page.h"
+#include "files/FindUnit.h"
 #include "link/Instruction_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Receiver_Unit.h"
@@ -11,6 +13,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSlider>
+
+#include <fstream>
 
 #include "../../sim/LiveFrame.h"
 
@@ -179,6 +183,170 @@ TEST_F(SetupPageTest, LevelLampsAndVoltageFollowTheLiveData) {
     EXPECT_FALSE(page().lamp(6)->isVisible());
     EXPECT_TRUE(page().levelNumberBox()->isVisible());
     EXPECT_EQ(page().levelNumberBox()->text(), QString::fromStdString(AdcToVoltText(ctx().live.Live_Level)));
+}
+
+// The lists show a value the ECU holds but they do not offer as one more item, selected;
+// nothing on the page changes it until the installer picks one of the list's items.
+TEST_F(SetupPageTest, ListsShowValuesTheyDoNotOfferAsAnExtraItemUntilAnItemIsPicked) {
+    start(); // no clock runs: no ECU answers, nothing is written
+    Configuration_Class& c = ctx().config;
+    c.RPM_PreScaler = "1:7";
+    c.PG_RPM = 650;
+    c.PG_Temper = kTemperatureUnknown;
+    c.PG_Time = 23;
+    c.Level_Type = "HANA";
+    FillSetupPage(ctx());
+    run(50);
+    save(*page().installerGroup()->parentWidget(), QStringLiteral("setup_values_the_lists_do_not_offer.png"));
+    const Configuration_Class filled = c;
+    struct Row {
+        QComboBox* list;
+        const char* shown;
+        int fixed; // the list's own items
+        const char* pick;
+    };
+    const Row rows[] = {
+        {page().prescalerList(), "1:7", 6, "1:2"},       {page().speedList(), "650", 15, "700"},
+        {page().temperatureList(), "unknown", 9, "40"}, {page().delayList(), "2.3", 13, "2.5"},
+        {page().sensorList(), "HANA", 5, "AEB 806"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.shown);
+        EXPECT_EQ(r.list->count(), r.fixed + 1);
+        EXPECT_EQ(r.list->currentIndex(), r.fixed);
+        EXPECT_EQ(r.list->currentText(), QString::fromUtf8(r.shown));
+        choose(r.list, QString::fromUtf8(r.shown)); // picked again
+        EXPECT_EQ(ctx().config, filled);
+    }
+    Configuration_Class expected = filled;
+    expected.GP_Buzzer = true;
+    page().petrolBuzzerBox()->click();
+    EXPECT_EQ(ctx().config, expected) << "another edit kept every value as the ECU holds it";
+
+    for (const Row& r : rows) choose(r.list, QString::fromUtf8(r.pick));
+    EXPECT_EQ(c.RPM_PreScaler, "1:2");
+    EXPECT_EQ(c.PG_RPM, 700);
+    EXPECT_EQ(c.PG_Temper, 40);
+    EXPECT_EQ(c.PG_Time, 25);
+    EXPECT_EQ(c.Level_Type, "AEB 806");
+    EXPECT_EQ(c.Level1, 930);
+    for (const Row& r : rows) EXPECT_EQ(r.list->count(), r.fixed) << r.pick << ": the extra item went";
+}
+
+// An installer's notes written on a system with a Cyrillic code page: bytes that are not
+// UTF-8, read by a program whose language names code page 1251.
+class SetupNotesTest : public StudioHarness {
+protected:
+    static constexpr const char* kIvan = "\xC8\xE2\xE0\xED";                                 // Иван
+    static constexpr const char* kNotice = "\xCD\xEE\xE2\xFB\xE9 \xF4\xE8\xEB\xFC\xF2\xF0\\n\xB3"; // Новый фильтр\nі
+    static constexpr const char* kJet = "1.8 \xD0\xBC\xD0\xBC";                                // мм, in UTF-8
+    static constexpr const char* kPhone = "+7 495 \x98";                                       // 0x98: none in 1251
+
+    SetupNotesTest() : StudioHarness(namedCar()) {}
+
+    static sim::EcuState namedCar() {
+        sim::EcuState s = sim::SimEcu::defaultState();
+        s.name = {'C', 'A', 'R', '1', 0xFF, 0xFF, 0xFF, 0xFF};
+        return s;
+    }
+
+    void SetUp() override {
+        std::filesystem::create_directories(work.path() / "Language");
+        std::ofstream(work.path() / "Language" / "Russkij.lng", std::ios::binary) << "Single_Byte_Character 1251\r\n";
+        std::filesystem::create_directories(work.path() / "Config");
+        std::ofstream(work.path() / "Config" / "CAR1.cfg", std::ios::binary)
+            << "User_Name " << kIvan << " {}\r\nCar_Comments " << kNotice << " {}\r\nCar_Jet " << kJet
+            << " {}\r\nUser_Phone " << kPhone << " {}\r\n";
+        start("Port_Name=sim\r\nLanguage=Russkij\r\n");
+        ASSERT_TRUE(runUntil([this] { return polling(); }, 10000));
+        run(500);
+        notices_ = ctx().events.status.subscribe([this](const StatusChange& change) {
+            if (change.text == ctx().LangText("CFG_User_Saved_As_UTF8")) ++notices;
+        });
+    }
+
+    ui::SetupPage& page() { return main().setupPage(); }
+
+    // Types as a keyboard does, one character at a time.
+    static void type(QWidget* box, const QString& text) {
+        for (const QChar ch : text) QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+
+    // The configuration write the edit starts, and the file saved after it.
+    void writeAndSave() {
+        const auto saved = std::filesystem::last_write_time(work.path() / "Config" / "CAR1.cfg");
+        ASSERT_TRUE(runUntil([&] { return std::filesystem::last_write_time(work.path() / "Config" / "CAR1.cfg") != saved; },
+                             ctx().settings.CFG_Transmit_Delay + 10000));
+    }
+
+    std::string fileValue(const char* key) {
+        KeyFile file;
+        EXPECT_TRUE(file.OpenKeyFile(work.path() / "Config" / "CAR1.cfg"));
+        EXPECT_TRUE(file.FindKey(key)) << key;
+        return file.Found_Value;
+    }
+
+    int notices = 0;
+    Subscription notices_;
+};
+
+TEST_F(SetupNotesTest, NotesInTheCodePageShowDecodedAndKeepTheirBytesThroughAnotherEdit) {
+    EXPECT_EQ(ctx().config.User_Name, kIvan);
+    EXPECT_EQ(page().installerBox(0)->text(), QString::fromUtf8("Иван"));
+    EXPECT_EQ(page().noticeMemo()->toPlainText(), QString::fromUtf8("Новый фильтр\nі"));
+    EXPECT_EQ(page().installerBox(4)->text(), QString::fromUtf8("1.8 мм")) << "valid UTF-8 shows as UTF-8";
+    EXPECT_EQ(page().installerBox(1)->text(), QString::fromUtf8("+7 495 \uFFFD"));
+
+    page().petrolBuzzerBox()->click();
+    writeAndSave();
+    EXPECT_TRUE(ctx().config.GP_Buzzer);
+    EXPECT_EQ(fileValue("User_Name"), kIvan);
+    EXPECT_EQ(fileValue("Car_Comments"), kNotice);
+    EXPECT_EQ(fileValue("Car_Jet"), kJet);
+    EXPECT_EQ(fileValue("User_Phone"), kPhone) << "even a byte the code page does not define";
+    EXPECT_EQ(notices, 0);
+}
+
+TEST_F(SetupNotesTest, ChangedNotesGoBackInTheirEncodingOrAsUtf8WithOneNotice) {
+    QLineEdit* name = page().installerBox(0);
+    name->setFocus();
+    name->selectAll();
+    type(name, QString::fromUtf8("Пётр"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(ctx().config.User_Name, "\xCF\xB8\xF2\xF0") << "in code page 1251, as the name came";
+    EXPECT_EQ(notices, 0);
+
+    // Code page 1251 has no "ü" and no "ß": those notes go as UTF-8, with one notice for
+    // both. A text typed into an empty box came in no code page: UTF-8 as well.
+    QPlainTextEdit* memo = page().noticeMemo();
+    memo->moveCursor(QTextCursor::End);
+    type(memo, QString::fromUtf8(" Jürgen"));
+    name->end(false);
+    type(name, QString::fromUtf8(" Weiß"));
+    type(page().installerBox(3), QString::fromUtf8("120000 км"));
+    QTest::keyClick(page().installerBox(3), Qt::Key_Return);
+    EXPECT_EQ(ctx().config.Car_Comments, "Новый фильтр\nі Jürgen");
+    EXPECT_EQ(ctx().config.User_Name, "Пётр Weiß");
+    EXPECT_EQ(ctx().config.Data_KM, "120000 км");
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(memo->toPlainText(), QString::fromUtf8("Новый фильтр\nі Jürgen"));
+
+    page().petrolBuzzerBox()->click();
+    writeAndSave();
+    EXPECT_EQ(notices, 1) << "told once";
+    EXPECT_EQ(fileValue("User_Name"), "Пётр Weiß");
+    EXPECT_EQ(fileValue("Car_Comments"), "Новый фильтр\\nі Jürgen");
+}
+
+TEST_F(SetupNotesTest, BoxesLeftAloneFollowTheCodePageOfANewLanguage) {
+    type(page().installerBox(2), QStringLiteral("12.03.")); // typed, Enter not pressed yet
+    main().TakeLanguage("English"); // code page 1250
+    EXPECT_EQ(page().installerBox(0)->text(), QString::fromUtf8("Čâŕí"));
+    EXPECT_EQ(page().installerBox(2)->text(), QStringLiteral("12.03.")) << "what the user typed stays";
+    page().petrolBuzzerBox()->click();
+    EXPECT_EQ(ctx().config.User_Name, kIvan);
+    EXPECT_EQ(ctx().config.Date_Mounting, "12.03.");
+    EXPECT_EQ(notices, 0);
 }
 
 } // namespace
