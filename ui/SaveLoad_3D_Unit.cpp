@@ -113,6 +113,9 @@ void TForm_3D_SaveLoad::build() {
     table_->setTextElideMode(Qt::ElideNone);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The columns share the table's width whenever it changes: the view may first be laid
+    // out after the window already has its size (File > Default opens it directly).
+    table_->viewport()->installEventFilter(this);
     addEditor(table_);
     const double third = (kDiffContent.width() - 2 * kInset - 2 * kGap) / 3;
     const double buttonTop = kDiffContent.height() - kInset - 24;
@@ -177,12 +180,7 @@ void TForm_3D_SaveLoad::Refresh() {
     }
     showPage(v.Diff_Shown);
     if (v.Diff_Shown) {
-        // Default compares with the factory set-up: its own column and buttons.
-        auto text = [this](std::string_view key) { return FromUtf8(ctx_.LangText(key)); };
-        table_->setHorizontalHeaderLabels(
-            {text("SL_Diff_Setting"), text("SL_Diff_ECU"), text(v.Diff_Default ? "SL_Default_Column" : "SL_Diff_File")});
-        loadAll_->setText(text(v.Diff_Default ? "Default" : "SL_Load_All"));
-        loadTicked_->setText(text(v.Diff_Default ? "SL_Default_Ticked" : "SL_Load_Ticked"));
+        applyDiffTexts();
         fillDiff();
         return;
     }
@@ -259,6 +257,16 @@ void TForm_3D_SaveLoad::fillDiff() {
     filling_ = false;
 }
 
+void TForm_3D_SaveLoad::applyDiffTexts() {
+    // Default compares with the factory set-up: its own column and buttons.
+    const bool factory = ctx_.saveLoad.Diff_Default;
+    auto text = [this](std::string_view key) { return FromUtf8(ctx_.LangText(key)); };
+    table_->setHorizontalHeaderLabels(
+        {text("SL_Diff_Setting"), text("SL_Diff_ECU"), text(factory ? "SL_Default_Column" : "SL_Diff_File")});
+    loadAll_->setText(text(factory ? "Default" : "SL_Load_All"));
+    loadTicked_->setText(text(factory ? "SL_Default_Ticked" : "SL_Load_Ticked"));
+}
+
 void TForm_3D_SaveLoad::fitColumns() {
     // The caption takes half the width, each value a quarter.
     const int w = table_->viewport()->width();
@@ -266,6 +274,11 @@ void TForm_3D_SaveLoad::fitColumns() {
     table_->setColumnWidth(2, w / 4);
     table_->setColumnWidth(0, w - 2 * (w / 4));
     table_->resizeRowsToContents();
+}
+
+bool TForm_3D_SaveLoad::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == table_->viewport() && event->type() == QEvent::Resize) fitColumns();
+    return HudToolWindow::eventFilter(watched, event);
 }
 
 void TForm_3D_SaveLoad::resizeEvent(QResizeEvent* event) {
@@ -283,9 +296,7 @@ void TForm_3D_SaveLoad::ApplyTexts() {
     lang.OpenLanguage();
     auto text = [this](std::string_view key) { return FromUtf8(ctx_.LangText(key)); };
     setWindowTitle(text("Dialogue"));
-    table_->setHorizontalHeaderLabels({text("SL_Diff_Setting"), text("SL_Diff_ECU"), text("SL_Diff_File")});
-    loadAll_->setText(text("SL_Load_All"));
-    loadTicked_->setText(text("SL_Load_Ticked"));
+    applyDiffTexts();
     cancel_->setText(text("SL_Cancel"));
     lang.CloseLanguage();
     update();

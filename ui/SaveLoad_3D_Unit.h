@@ -48,6 +48,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -57,6 +58,7 @@ private:
     void fillList();
     void fillDiff();
     void fitColumns();
+    void applyDiffTexts();
     QString message() const;
     void HudStringListBox_3D_SL_ListClick(int row);
     void HudTextBox_3D_SL_NameChange(const QString& text);

@@ -246,5 +246,36 @@ TEST_F(SaveLoadWindow, TheDifferenceViewListsWhatDiffersCancelSendsNothingTicked
     EXPECT_EQ(ecuName(), "OTHER");
 }
 
+// File > Default on a connected car first shows what the factory set-up would change;
+// nothing goes to the ECU until the user takes it.
+TEST_F(SaveLoadWindow, DefaultShowsTheFactorySetUpAgainstTheEcuBeforeAnythingIsWritten) {
+    connect();
+    const sim::EcuState before = ecu.state();
+    fileMenu(2);
+    ASSERT_TRUE(window().isVisible());
+    ASSERT_TRUE(window().diffShown());
+    QTableWidget& table = *window().diffTable();
+    EXPECT_EQ(table.horizontalHeaderItem(2)->text().toStdString(), ctx().LangText("SL_Default_Column"));
+    EXPECT_EQ(window().loadAllButton()->text().toStdString(), ctx().LangText("Default"));
+    EXPECT_EQ(table.item(0, 0)->text().toStdString(), ctx().languageView.HudLabel_CFG_RPM_Prescaler);
+    EXPECT_EQ(table.item(0, 1)->text(), "1:3");
+    EXPECT_EQ(table.item(0, 2)->text(), "1:5");
+    // The three columns share the table's whole width, so no caption is squeezed.
+    const int columns = table.columnWidth(0) + table.columnWidth(1) + table.columnWidth(2);
+    EXPECT_GE(columns, table.viewport()->width() - 3);
+    EXPECT_LE(columns, table.viewport()->width());
+    EXPECT_GE(table.columnWidth(0), table.viewport()->width() / 2 - 1);
+    save(window(), QStringLiteral("default_difference_view.png"));
+    run(4000);
+    EXPECT_EQ(writeFrames, 0) << "a click on Default wrote at once";
+    EXPECT_EQ(ecu.state().params, before.params);
+
+    QTest::mouseClick(window().loadAllButton(), Qt::LeftButton);
+    EXPECT_FALSE(window().isVisible());
+    ASSERT_TRUE(writeEnded(Request::WriteAll));
+    EXPECT_EQ(ecu.state().params.at(0x52) >> 8, 20) << "the factory delay";
+    EXPECT_EQ(ecuName(), "");
+}
+
 } // namespace
 } // namespace bifuel::test
