@@ -26,16 +26,6 @@ constexpr double kNameTop = 196;
 constexpr double kResultTop = kNameTop + 26;
 constexpr double kButtonsTop = kResultTop + 28;
 
-// The height a word-wrapped label needs at a width, in design units: measured with the
-// font it is drawn with.
-double wrappedHeight(const HudLabel& label, double width, const QString& text) {
-    if (text.isEmpty()) return 0;
-    const double scale = label.fontScale() > 0 ? label.fontScale() : 1.0;
-    const QRect need = QFontMetrics(label.scaledFont())
-                           .boundingRect(QRect(0, 0, static_cast<int>(width * scale), 4000), Qt::TextWordWrap, text);
-    return need.height() / scale + 4;
-}
-
 // The list drawn dark and translucent, as the editors of the tool windows.
 QString listStyle(QColor text) {
     return QStringLiteral("QListWidget { color: %1; background: rgba(0, 0, 0, 130);"
@@ -253,7 +243,7 @@ void TForm_3D_Edits::placeTextAndList() {
     const double room = kNameTop - 6 - kTextTop;
     const bool listed = mode_ == Mode::Offer;
     const double textHeight =
-        listed ? std::min(wrappedHeight(*text_, textWidth, text_->text()), room - kListMinHeight - 4) : room;
+        listed ? std::min(text_->wrappedHeight(textWidth, text_->text()), room - kListMinHeight - 4) : room;
     panel_->place(text_, QRectF(10, kTextTop, textWidth, textHeight));
     if (listed) panel_->place(changes_, QRectF(10, kTextTop + textHeight + 4, textWidth, room - textHeight - 4));
 }

@@ -159,6 +159,14 @@ void PaintHudPanel(QPainter& p, QRectF area, double opacity, double radius, QCol
 
 // ---- HudLabel ---------------------------------------------------------------------------
 
+double HudLabel::wrappedHeight(double width, const QString& text) const {
+    if (text.isEmpty()) return 0;
+    const double scale = fontScale() > 0 ? fontScale() : 1.0;
+    const QRect need = QFontMetrics(scaledFont())
+                           .boundingRect(QRect(0, 0, static_cast<int>(width * scale), 4000), Qt::TextWordWrap, text);
+    return need.height() / scale + 4;
+}
+
 HudLabel::HudLabel(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
 }

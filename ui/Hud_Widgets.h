@@ -89,6 +89,9 @@ public:
     // Shrinks the font until the text fits the label (status lines of one or two rows).
     void setShrinkToFit(bool shrink);
     void setWordWrap(bool wrap);
+    // The height the label needs for `text` word-wrapped at `width`, in design units,
+    // measured with the font it is drawn with; 0 for no text.
+    double wrappedHeight(double width, const QString& text) const;
     // Called after every paint; the indicator column uses it to report when values are on
     // the screen.
     std::function<void()> onPainted;

@@ -25,16 +25,6 @@ constexpr double kRowHeight = 22;
 constexpr double kGap = 6;
 constexpr double kInset = 6; // from the panel's rim
 
-// The height a word-wrapped label needs at a width, in design units: measured with the
-// font it is drawn with.
-double wrappedHeight(const HudLabel& label, double width, const QString& text) {
-    if (text.isEmpty()) return 0;
-    const double scale = label.fontScale() > 0 ? label.fontScale() : 1.0;
-    const QRect need = QFontMetrics(label.scaledFont())
-                           .boundingRect(QRect(0, 0, static_cast<int>(width * scale), 4000), Qt::TextWordWrap, text);
-    return need.height() / scale + 4;
-}
-
 // Lists and tables drawn dark and translucent, as the editors of the tool windows.
 QString listStyle(QColor text) {
     const QString c = text.name(QColor::HexArgb);
@@ -216,7 +206,7 @@ void TForm_3D_SaveLoad::fillList() {
     message_->setVisible(!text.isEmpty());
     const double w = kListContent.width() - 2 * kInset;
     const double nameTop = kListContent.height() - kInset - 24 - kGap - kRowHeight;
-    const double reasonHeight = std::min(wrappedHeight(*message_, w, text), nameTop - 80);
+    const double reasonHeight = std::min(message_->wrappedHeight(w, text), nameTop - 80);
     const double listBottom = nameTop - kGap - (reasonHeight > 0 ? reasonHeight + kGap : 0);
     listPage_->place(list_, QRectF(kInset, kInset, w, listBottom - kInset));
     if (reasonHeight > 0) listPage_->place(message_, QRectF(kInset, listBottom + kGap, w, reasonHeight));
@@ -230,7 +220,7 @@ void TForm_3D_SaveLoad::fillDiff() {
     const QString prompt = FromUtf8(v.Diff_Prompt);
     prompt_->setText(prompt);
     const double w = kDiffContent.width() - 2 * kInset;
-    const double promptHeight = wrappedHeight(*prompt_, w, prompt);
+    const double promptHeight = prompt_->wrappedHeight(w, prompt);
     diffPage_->place(prompt_, QRectF(kInset, kInset, w, promptHeight));
     const double tableTop = kInset + promptHeight + kGap;
     diffPage_->place(table_, QRectF(kInset, tableTop, w, kDiffContent.height() - kInset - 24 - kGap - tableTop));

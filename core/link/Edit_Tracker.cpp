@@ -3,6 +3,7 @@
 #include "Context.h"
 #include "files/SaveLoad_3D_Unit.h"
 #include "link/Global_Unit.h"
+#include "link/Image_Check.h"
 #include "rpm_map/MapRPM_Unit.h"
 
 #include <filesystem>
@@ -12,27 +13,9 @@ namespace bifuel {
 namespace {
 
 // Which parts of the ECU a request writes.
-struct Parts {
-    bool config = false;
-    bool diagram = false;
-    bool map = false;
-    bool name = false;
-};
-
-Parts partsOf(Request r) {
-    switch (r) {
-    case Request::WriteAll: return {true, true, true, true};
-    case Request::WriteConfig: return {true, false, false, false};
-    case Request::WriteDiagram:
-    case Request::EraseGasAndWriteDiagram: return {false, true, false, false};
-    case Request::WriteMap: return {false, false, true, false};
-    default: return {};
-    }
-}
-
 bool writesRecord(Request r) {
-    const Parts p = partsOf(r);
-    return p.config || p.diagram || p.map;
+    const WriteParts p = PartsOf(r);
+    return p.params || p.diagram || p.map;
 }
 
 // The image with what never goes to the ECU left out: identification, work counters,
@@ -193,8 +176,8 @@ void EditsOperationEnded(Context& ctx, const OperationEnd& end) {
     // have left any part of it there, so the edits still count as not on the ECU.
     if (end.result == OperationResult::Done && t.Ecu_Known) {
         EcuImage& known = *t.Ecu_Known;
-        const Parts parts = partsOf(request);
-        if (parts.config) {
+        const WriteParts parts = PartsOf(request);
+        if (parts.params) {
             known.config = written.config;
             known.rawParams = written.rawParams;
         }

@@ -60,9 +60,7 @@ protected:
 
     std::string file(const std::string& name) const { return (work.path() / name).string(); }
 
-    void writeText(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
+    void writeText(const std::string& path, const std::string& text) { test::WriteFileBytes(path, text); }
 
     EcuMemory memory() const { return test::memoryOf(ecu.state()); }
 
@@ -192,8 +190,7 @@ TEST_F(EcuRoundTrip, WithoutTheTemperatureTableABackupKeepsTheEcusTemperatureWor
     ASSERT_EQ(run("identify", {}).code, kDone);
     const std::vector<BackupEntry> backups = ListBackups(work.paths(false));
     ASSERT_EQ(backups.size(), 1u);
-    std::ifstream in(backups.back().path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = test::ReadFileBytes(backups.back().path);
     KeyFile keys;
     keys.OpenFromText(text);
     EXPECT_FALSE(keys.FindKey("PG_Temper")) << text;
@@ -247,8 +244,7 @@ TEST_F(EcuRoundTrip, ValuesTheEcuCanHoldAreTakenAsTheKeyValueRulesReadThem) {
     SessionOptions read;
     read.outputFile = file("back.cfg");
     ASSERT_EQ(run("read", {}, read).code, kDone);
-    std::ifstream in(file("back.cfg"));
-    const std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string back = test::ReadFileBytes(file("back.cfg"));
     KeyFile keys;
     keys.OpenFromText(back);
     ASSERT_TRUE(keys.GetKeyInt("PG_Temper"));

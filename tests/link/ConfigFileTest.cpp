@@ -8,17 +8,8 @@
 namespace bifuel::test {
 namespace {
 
-std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::filesystem::path& p, const std::string& text) {
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-}
+std::string readFile(const std::filesystem::path& p) { return ReadFileBytes(p); }
+void writeFile(const std::filesystem::path& p, const std::string& text) { WriteFileBytes(p, text); }
 
 // A program with its working directory in a fresh temporary folder.
 class ConfigFiles : public ::testing::Test {

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 #include <cstdint>
 #include <string>
@@ -25,6 +27,18 @@ using Bytes = std::vector<std::uint8_t>;
 // A link on a virtual clock, wired to a simulated ECU through a line paced at 9600 baud.
 // The shipped temperature table, for tests whose values pass through it.
 inline std::filesystem::path ShippedTable() { return BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat"; }
+
+// A file's bytes; empty when it cannot be read.
+inline std::string ReadFileBytes(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes a file whole, with the folders it needs.
+inline void WriteFileBytes(const std::filesystem::path& p, const std::string& bytes) {
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
 
 // A fresh working folder for one test, removed with it.
 // A port list the test sets.
