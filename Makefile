@@ -4,7 +4,7 @@ RELEASE_DIR ?= build-release
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: test deps build bench fuzz format clean run install package
+.PHONY: test deps build bench fuzz format format-check clean run install package
 
 deps:
 	scripts/install-deps
@@ -14,7 +14,7 @@ build: deps
 		-DBIFUEL_SANITIZE=ON -DBIFUEL_WERROR=$(WERROR)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+test: build format-check
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # Benchmarks run on an optimised build without sanitizers.
@@ -58,8 +58,12 @@ run: deps
 	  cd $(RUN_DIR) && ../ui/bifuel-studio; \
 	fi
 
-format:
-	find core sim tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+# Every C++ source follows .clang-format; the test command refuses a tree that does not.
+format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD_DIR) $(RELEASE_DIR) $(RUN_BUILD_DIR) $(FUZZ_DIR)

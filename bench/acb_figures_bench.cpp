@@ -50,7 +50,8 @@ Figures runOnce(const std::string& algorithm, const std::string& firmware) {
     run.clock.advance(4000);
     const sim::EngineSnapshot& s = car.engine().snapshot();
     f.meanDiffUs = (std::accumulate(s.petrolUs.begin(), s.petrolUs.end(), 0.0) -
-                    std::accumulate(s.neededUs.begin(), s.neededUs.end(), 0.0)) / 4;
+                    std::accumulate(s.neededUs.begin(), s.neededUs.end(), 0.0)) /
+                   4;
 
     const bench::CurveDeviation dev = bench::curveDeviation(ctx.diagram, car.engine());
     f.maxDeviationUs = dev.maxUs;
@@ -61,27 +62,37 @@ Figures runOnce(const std::string& algorithm, const std::string& firmware) {
 void BM_AutoCalibration(benchmark::State& state, const std::string& algorithm,
                         const std::string& firmware) {
     Figures f;
-    for (auto _ : state) f = runOnce(algorithm, firmware);
+    for (auto _ : state)
+        f = runOnce(algorithm, firmware);
     state.counters["replies"] = f.replies;
     state.counters["sim_s"] = f.seconds;
     state.counters["mean_petrol_diff_us"] = f.meanDiffUs;
     state.counters["max_curve_dev_us"] = f.maxDeviationUs;
     for (std::size_t i = 0; i < kRelativeAtUs.size(); ++i) {
-        state.counters["dev_pct_at_" + std::to_string(kRelativeAtUs[i] / 1000) + "ms"] = f.relativeDeviationPct[i];
+        state.counters["dev_pct_at_" + std::to_string(kRelativeAtUs[i] / 1000) + "ms"] =
+            f.relativeDeviationPct[i];
     }
     state.counters["completed"] = f.completed ? 1 : 0;
 }
 
 BENCHMARK_CAPTURE(BM_AutoCalibration, Default, std::string("Default"), std::string("2.54"))
-    ->Iterations(1)->Unit(benchmark::kMillisecond);
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_AutoCalibration, OnlyOffset, std::string("Only OFFSET calibration"),
-                  std::string("2.54"))->Iterations(1)->Unit(benchmark::kMillisecond);
+                  std::string("2.54"))
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_AutoCalibration, Fast, std::string("Fast calibration"), std::string("2.54"))
-    ->Iterations(1)->Unit(benchmark::kMillisecond);
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_AutoCalibration, HighRpm, std::string("High R.P.M. calibration"),
-                  std::string("2.54"))->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_AutoCalibration, Innovational, std::string("Innovational"), std::string("1.63"))
-    ->Iterations(1)->Unit(benchmark::kMillisecond);
+                  std::string("2.54"))
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AutoCalibration, Innovational, std::string("Innovational"),
+                  std::string("1.63"))
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace bifuel

@@ -10,8 +10,8 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <QWidget>
 
 #include <algorithm>
@@ -49,7 +49,8 @@ std::vector<std::vector<QPointF>> hourChannels() {
     std::vector<std::vector<QPointF>> channels(5);
     for (int i = 0; i < 11500; ++i) {
         const double s = i * 0.313;
-        const double rpm = 800 + static_cast<int>(2400 * (0.5 + 0.5 * std::sin(s / 37)) + 200 * std::sin(s / 3));
+        const double rpm =
+            800 + static_cast<int>(2400 * (0.5 + 0.5 * std::sin(s / 37)) + 200 * std::sin(s / 3));
         const int press = 35 + static_cast<int>(50 * (0.5 + 0.5 * std::sin(s / 23)));
         const int mode = (i / 700) % 2 == 0 ? 1 : 4;
         const int petrol = 2500 + 60 * press + (mode == 4 ? 300 : 0);
@@ -91,8 +92,9 @@ int main(int argc, char** argv) {
         series->attachAxis(x);
         series->attachAxis(y);
         x->setRange(0, points.back().x());
-        const auto [lo, hi] = std::minmax_element(points.begin(), points.end(),
-                                                  [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
+        const auto [lo, hi] =
+            std::minmax_element(points.begin(), points.end(),
+                                [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
         y->setRange(lo->y(), hi->y());
         auto* view = new QChartView(chart);
         view->setRenderHint(QPainter::Antialiasing, false);
@@ -111,14 +113,17 @@ int main(int argc, char** argv) {
     std::vector<double> draws;
     for (int i = 0; i < 100; ++i) {
         // A pan by one pixel's worth of time, so nothing can come from a cache.
-        for (QChartView* view : views) view->chart()->scroll(i % 2 == 0 ? 1 : -1, 0);
+        for (QChartView* view : views)
+            view->chart()->scroll(i % 2 == 0 ? 1 : -1, 0);
         const auto d = Clock::now();
         QPainter p(&image);
         window.render(&p);
         draws.push_back(msSince(d));
     }
-    std::printf("Qt Charts, one-hour log (11500 frames, 5 channels, 1920x1080): built and first drawn %.1f ms; "
+    std::printf("Qt Charts, one-hour log (11500 frames, 5 channels, 1920x1080): built and first "
+                "drawn %.1f ms; "
                 "memory %+.1f MB; drawn median %.2f ms, p99 %.2f ms\n",
-                openMs, double(after - before) / 1024.0, percentile(draws, 0.5), percentile(draws, 0.99));
+                openMs, double(after - before) / 1024.0, percentile(draws, 0.5),
+                percentile(draws, 0.99));
     return 0;
 }

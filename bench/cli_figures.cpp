@@ -19,8 +19,8 @@
 // memory of the tool's process from wait4().
 
 #include "Cli_Session.h"
-#include "FigureTools.h"
 #include "Context.h"
+#include "FigureTools.h"
 #include "MemoryLine.h"
 #include "SimCar.h"
 #include "SimOptions.h"

@@ -180,23 +180,27 @@ int main(int argc, char** argv) {
             }
             const auto& requests = bench.requestsAtLoad;
             std::size_t requestBytes = 0;
-            for (std::size_t i = remembered ? 0 : 1; i < requests.size(); ++i) requestBytes += requests[i].size();
+            for (std::size_t i = remembered ? 0 : 1; i < requests.size(); ++i)
+                requestBytes += requests[i].size();
             const double delay = bench.ctx.settings.Reply_Delay;
-            const double waits = remembered
-                                     ? static_cast<double>(requests.size()) * delay
-                                     : delay + kReplyTimeoutMs + static_cast<double>(requests.size() - 2) * delay;
-            const double minimum = waits + static_cast<double>(requestBytes + bench.replyBytesAtLoad) * kByteMs;
+            const double waits = remembered ? static_cast<double>(requests.size()) * delay
+                                            : delay + kReplyTimeoutMs +
+                                                  static_cast<double>(requests.size() - 2) * delay;
+            const double minimum =
+                waits + static_cast<double>(requestBytes + bench.replyBytesAtLoad) * kByteMs;
             std::printf("  %s run %d: %.1f ms, minimum %.1f ms (%zu requests, %zu reply bytes)\n",
-                        remembered ? "remembered code" : "rotation", r, ms, minimum, requests.size(),
-                        bench.replyBytesAtLoad);
+                        remembered ? "remembered code" : "rotation", r, ms, minimum,
+                        requests.size(), bench.replyBytesAtLoad);
             times.push_back(ms);
             over.push_back((ms / minimum - 1.0) * 100.0);
         }
         if (times.empty()) continue;
         const double overPct = Median(over);
         const bool ok = !remembered || overPct <= kConnectLimitPct;
-        std::printf("open to \"Data loaded\", %s: median of %zu %.1f ms, %.2f %% over its protocol minimum%s\n",
-                    remembered ? "remembered code 25" : "rotation from 26", times.size(), Median(times), overPct,
+        std::printf("open to \"Data loaded\", %s: median of %zu %.1f ms, %.2f %% over its protocol "
+                    "minimum%s\n",
+                    remembered ? "remembered code 25" : "rotation from 26", times.size(),
+                    Median(times), overPct,
                     remembered ? (ok ? " (limit 2 %) ok" : " (limit 2 %) MISSED") : "");
         good = good && ok;
     }

@@ -12,7 +12,9 @@
 namespace bifuel {
 namespace {
 
-Paths shippedPaths() { return MakePaths(BIFUEL_SOURCE_DIR "/data", "bifuel-studio"); }
+Paths shippedPaths() {
+    return MakePaths(BIFUEL_SOURCE_DIR "/data", "bifuel-studio");
+}
 
 struct DecodingContext {
     DecodingContext() {
@@ -27,10 +29,10 @@ struct DecodingContext {
 void BM_DecodeLiveData(benchmark::State& state) {
     DecodingContext d;
     // The checksum byte is not looked at by the decoder.
-    const std::uint8_t frame[40] = {25, 0x23, 0x92, 0x7C, 0x01, 0x90, 0xC1, 0xA0, 0x00, 0x96,
-                                    0x01, 0xF4, 0x00, 0x50, 0, 0, 0, 0, 0x02, 0xBC,
+    const std::uint8_t frame[40] = {25,   0x23, 0x92, 0x7C, 0x01, 0x90, 0xC1, 0xA0, 0x00, 0x96,
+                                    0x01, 0xF4, 0x00, 0x50, 0,    0,    0,    0,    0x02, 0xBC,
                                     0x0A, 0xF0, 0x0A, 0xF0, 0x0B, 0x54, 0x0B, 0x54, 0x0D, 0xAC,
-                                    0x0D, 0xAC, 0x0E, 0x10, 0x0E, 0x10, 0, 0, 4, 0};
+                                    0x0D, 0xAC, 0x0E, 0x10, 0x0E, 0x10, 0,    0,    4,    0};
     for (auto _ : state) {
         DecodeLiveData(d.ctx, frame);
         benchmark::DoNotOptimize(d.ctx.live.Live_TempVap);

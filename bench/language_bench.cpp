@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 // A language folder holding one file with a text for every second English key, in code
 // page 1252 with umlauts, as a real translation would be.
 class LoadedLanguage {
-public:
+  public:
     LoadedLanguage() {
         std::string pattern = (fs::temp_directory_path() / "bifuel-language-bench-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
@@ -27,7 +27,11 @@ public:
         out << "{ bench }\r\nSingle_Byte_Character 1252\r\n";
         int n = 0;
         for (const EnglishEntry& e : EnglishEntries()) {
-            if (n++ % 2 == 0) out << e.key << " \xDC" "bersetzung f\xFCr " << e.text << "\r\n";
+            if (n++ % 2 == 0)
+                out << e.key
+                    << " \xDC"
+                       "bersetzung f\xFCr "
+                    << e.text << "\r\n";
         }
         out.close();
         language.setLanguageDir(dir_);
@@ -39,8 +43,12 @@ public:
         n = 0;
         for (const EnglishEntry& e : EnglishEntries()) {
             std::string key(e.key);
-            if (n % 3 == 1) for (char& c : key) c = AsciiUpper(c);
-            if (n % 3 == 2) for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            if (n % 3 == 1)
+                for (char& c : key)
+                    c = AsciiUpper(c);
+            if (n % 3 == 2)
+                for (char& c : key)
+                    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
             keys.push_back(std::move(key));
             if (n++ % 16 == 0) keys.push_back("Unknown_Key_" + std::to_string(n));
         }
@@ -54,7 +62,7 @@ public:
     Language language;
     std::vector<std::string> keys;
 
-private:
+  private:
     fs::path dir_;
 };
 
@@ -74,7 +82,8 @@ BENCHMARK(BM_LangTextLoaded)->Repetitions(5)->ReportAggregatesOnly(true);
 void BM_LangTextEnglish(benchmark::State& state) {
     Language language;
     std::vector<std::string> keys;
-    for (const EnglishEntry& e : EnglishEntries()) keys.emplace_back(e.key);
+    for (const EnglishEntry& e : EnglishEntries())
+        keys.emplace_back(e.key);
     std::size_t i = 0;
     for (auto _ : state) {
         std::string text = language.LangText(keys[i]);

@@ -29,7 +29,8 @@ struct PollingLink {
         auto& rx = ctx.link.RX_Frame;
         rx[0] = 25;
         rx[1] = 0x23;
-        for (int i = 2; i < 39; ++i) rx[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 7);
+        for (int i = 2; i < 39; ++i)
+            rx[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 7);
         rx[39] = FrameChecksum(rx.data(), 39);
     }
     // Back to "live-data request sent", as after every reply.
@@ -70,7 +71,8 @@ void BM_ConnectionProgramVirtualTime(benchmark::State& state) {
         Context ctx(clock, line.host());
         ctx.settings.Search_Port = false;
         std::int64_t loadedUs = -1;
-        const Subscription loaded = ctx.events.dataLoaded.subscribe([&] { loadedUs = clock.nowUs(); });
+        const Subscription loaded =
+            ctx.events.dataLoaded.subscribe([&] { loadedUs = clock.nowUs(); });
         line.host().open();
         clock.runUntil([&] { return loadedUs >= 0; }, 60000);
         virtualMs = static_cast<double>(loadedUs) / 1000.0;
@@ -82,7 +84,8 @@ void BM_ConnectionProgramVirtualTime(benchmark::State& state) {
             if (!w.fromHost) replyBytes += w.bytes.size();
         }
         std::size_t requestBytes = 0;
-        for (std::size_t i = 1; i < requests.size(); ++i) requestBytes += requests[i].size();
+        for (std::size_t i = 1; i < requests.size(); ++i)
+            requestBytes += requests[i].size();
         // The first probe goes unanswered; the second leaves at its timeout, every later
         // request Reply_Delay after the reply before it.
         const std::size_t delayed = requests.size() - 2;

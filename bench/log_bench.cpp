@@ -82,8 +82,10 @@ void BM_RecordOneLiveFrame(benchmark::State& state) {
     if (recorder.file().empty() || recorder.linesWritten() != static_cast<std::uint64_t>(i) + 1)
         state.SkipWithError("the recorder did not write every frame");
     using benchmark::Counter;
-    state.counters["core_ppm_at_3.2fps"] = Counter(1.0 / 3.2e6, Counter::kIsIterationInvariantRate | Counter::kInvert);
-    state.counters["core_ppm_at_9fps"] = Counter(1.0 / 9e6, Counter::kIsIterationInvariantRate | Counter::kInvert);
+    state.counters["core_ppm_at_3.2fps"] =
+        Counter(1.0 / 3.2e6, Counter::kIsIterationInvariantRate | Counter::kInvert);
+    state.counters["core_ppm_at_9fps"] =
+        Counter(1.0 / 9e6, Counter::kIsIterationInvariantRate | Counter::kInvert);
 }
 BENCHMARK(BM_RecordOneLiveFrame)->Repetitions(5)->ReportAggregatesOnly(true);
 
@@ -111,7 +113,10 @@ void BM_ReadOneHourLog(benchmark::State& state) {
     if (records != kHourFrames) state.SkipWithError("the log did not read back whole");
     state.counters["file_MB"] = static_cast<double>(fs::file_size(file)) / (1024.0 * 1024.0);
 }
-BENCHMARK(BM_ReadOneHourLog)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadOneHourLog)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 } // namespace bifuel

@@ -25,10 +25,13 @@ void BM_ListSystemPorts(benchmark::State& state) {
     }
     state.counters["ports"] = static_cast<double>(ports);
 }
-BENCHMARK(BM_ListSystemPorts)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ListSystemPorts)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 class ManyPorts final : public PortLister {
-public:
+  public:
     std::vector<std::string> ports;
     std::vector<std::string> listPorts() const override { return ports; }
 };
@@ -40,7 +43,8 @@ void BM_StartPortSearch(benchmark::State& state) {
     sim::MemoryLine line{clock};
     Context ctx{clock, line.host()};
     ManyPorts lister;
-    for (int i = 0; i < state.range(0); ++i) lister.ports.push_back("/dev/ttyUSB" + std::to_string(i));
+    for (int i = 0; i < state.range(0); ++i)
+        lister.ports.push_back("/dev/ttyUSB" + std::to_string(i));
     ctx.lister = &lister;
     ctx.settings.Port_Name = lister.ports.back();
     for (auto _ : state) {

@@ -22,9 +22,9 @@
 
 #include "Acb_Page.h"
 #include "Charts_Window.h"
-#include "Map_Page.h"
 #include "Global_Window.h"
 #include "Graph_Page.h"
+#include "Map_Page.h"
 #include "OpenGL_MSG.h"
 #include "ProgramPort.h"
 #include "QtPortLister.h"
@@ -63,7 +63,7 @@ using namespace bifuel;
 
 // The program's port, with the time of every delivery of bytes.
 class TimedPort final : public SerialPort {
-public:
+  public:
     TimedPort(SerialPort& inner, Scheduler& clock) : inner_(inner), clock_(clock) {}
     void setEvents(Events e) override {
         auto bytes = e.bytesArrived;
@@ -85,7 +85,7 @@ public:
     std::string errorText() const override { return inner_.errorText(); }
     std::int64_t lastBytesUs = 0;
 
-private:
+  private:
     SerialPort& inner_;
     Scheduler& clock_;
 };
@@ -93,7 +93,8 @@ private:
 double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 long peakKb() {
@@ -126,7 +127,8 @@ double msSince(std::chrono::steady_clock::time_point t) {
 
 // Milliseconds of each of `times` draws into an image the size of `w`; `before` runs,
 // untimed, ahead of each draw.
-std::vector<double> timeDraws(const QWidget& w, int times, const std::function<void(QPainter&)>& draw,
+std::vector<double> timeDraws(const QWidget& w, int times,
+                              const std::function<void(QPainter&)>& draw,
                               const std::function<void(int)>& before = {}) {
     QImage image(w.size() * w.devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(w.devicePixelRatio());
@@ -148,7 +150,8 @@ std::vector<double> timeRepaints(std::initializer_list<QWidget*> widgets, int ti
     std::vector<double> ms;
     for (int i = 0; i < times; ++i) {
         const auto t = std::chrono::steady_clock::now();
-        for (QWidget* w : widgets) w->repaint();
+        for (QWidget* w : widgets)
+            w->repaint();
         ms.push_back(msSince(t));
     }
     return ms;
@@ -160,7 +163,8 @@ std::vector<double> timeRepaints(std::initializer_list<QWidget*> widgets, int ti
 // Lets the event loop run for `ms` of wall time (the window lays itself out on a timer).
 void settle(int ms) {
     const auto t = std::chrono::steady_clock::now();
-    while (msSince(t) < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (msSince(t) < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 void graphFigures(ui::StudioApp& studio) {
@@ -174,7 +178,8 @@ void graphFigures(ui::StudioApp& studio) {
         ctx.mapPoints.MAP_Gas[static_cast<std::size_t>(k)] = 300 + 60 * k;
         ctx.mapPoints.MAP_Petrol[static_cast<std::size_t>(k)] = 280 + 58 * k;
     }
-    for (std::size_t i = 0; i < kDiagramPoints; ++i) ctx.mapPoints.Proposed_Gas[i] = ctx.diagram.Gas_Point[i] + 400;
+    for (std::size_t i = 0; i < kDiagramPoints; ++i)
+        ctx.mapPoints.Proposed_Gas[i] = ctx.diagram.Gas_Point[i] + 400;
     SelectPoint(ctx, 6, DiagramMouseButton::Left);
     RefreshDiagram(ctx);
     const auto drawCanvas = [&canvas](QPainter& p) { canvas.draw(p); };
@@ -184,10 +189,11 @@ void graphFigures(ui::StudioApp& studio) {
     const std::vector<double> cold = timeDraws(canvas, 200, drawCanvas, [&](int i) {
         canvas.setLabelFont(font, i % 2 == 0 ? QColor(250, 250, 250) : QColor(240, 240, 240));
     });
-    std::printf("whole diagram drawn at %dx%d (window 1920x1080): median %.3f ms, p99 %.3f ms; with the scales and "
+    std::printf("whole diagram drawn at %dx%d (window 1920x1080): median %.3f ms, p99 %.3f ms; "
+                "with the scales and "
                 "grid drawn anew: median %.3f ms, p99 %.3f ms\n",
-                canvas.width(), canvas.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(cold, 0.5),
-                percentile(cold, 0.99));
+                canvas.width(), canvas.height(), percentile(draw, 0.5), percentile(draw, 0.99),
+                percentile(cold, 0.5), percentile(cold, 0.99));
 
     ctx.mapPoints.Proposed_Gas.fill(0);
     ctx.config.Save_Map = false;
@@ -196,26 +202,30 @@ void graphFigures(ui::StudioApp& studio) {
     canvas.repaint();
     std::vector<double> drag;
     const QPointF from = canvas.pointCentre(4);
-    QMouseEvent press(QEvent::MouseButtonPress, from, canvas.mapToGlobal(from), Qt::LeftButton, Qt::LeftButton, {});
+    QMouseEvent press(QEvent::MouseButtonPress, from, canvas.mapToGlobal(from), Qt::LeftButton,
+                      Qt::LeftButton, {});
     QCoreApplication::sendEvent(&canvas, &press);
     bool painted = false;
     canvas.onPainted = [&painted] { painted = true; };
     for (int i = 0; i < 500; ++i) {
         const QPointF at = from + QPointF(0, (i % 2 == 0) ? -12 : 0);
         const auto t = std::chrono::steady_clock::now();
-        QMouseEvent move(QEvent::MouseMove, at, canvas.mapToGlobal(at), Qt::NoButton, Qt::LeftButton, {});
+        QMouseEvent move(QEvent::MouseMove, at, canvas.mapToGlobal(at), Qt::NoButton,
+                         Qt::LeftButton, {});
         QCoreApplication::sendEvent(&canvas, &move);
         painted = false;
         canvas.repaint();
         if (painted) drag.push_back(msSince(t));
     }
-    QMouseEvent release(QEvent::MouseButtonRelease, from, canvas.mapToGlobal(from), Qt::LeftButton, Qt::NoButton, {});
+    QMouseEvent release(QEvent::MouseButtonRelease, from, canvas.mapToGlobal(from), Qt::LeftButton,
+                        Qt::NoButton, {});
     QCoreApplication::sendEvent(&canvas, &release);
     canvas.onPainted = nullptr;
     // The drag's write goes out before the window closes.
     settle(ctx.settings.CFG_Transmit_Delay + 1500);
-    std::printf("drag, mouse event to the diagram repainted (%zu moves): median %.3f ms, p99 %.3f ms\n", drag.size(),
-                percentile(drag, 0.5), percentile(drag, 0.99));
+    std::printf(
+        "drag, mouse event to the diagram repainted (%zu moves): median %.3f ms, p99 %.3f ms\n",
+        drag.size(), percentile(drag, 0.5), percentile(drag, 0.99));
 }
 
 // The Auto Calibration page at 1920 x 1080: its bars and value boxes drawn into an image,
@@ -227,10 +237,13 @@ void acbFigures(ui::StudioApp& studio) {
     ui::AcbBars& bars = *main.acbPage().bars();
     ui::AcbValues& values = *main.acbPage().values();
     std::vector<double> draw = timeDraws(bars, 500, [&bars](QPainter& p) { bars.draw(p); });
-    const std::vector<double> boxes = timeDraws(values, 500, [&values](QPainter& p) { values.draw(p); });
-    for (std::size_t i = 0; i < draw.size(); ++i) draw[i] += boxes[i];
+    const std::vector<double> boxes =
+        timeDraws(values, 500, [&values](QPainter& p) { values.draw(p); });
+    for (std::size_t i = 0; i < draw.size(); ++i)
+        draw[i] += boxes[i];
     const std::vector<double> repaint = timeRepaints({&bars, &values}, 500);
-    std::printf("bars %dx%d and boxes %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; repainted on "
+    std::printf("bars %dx%d and boxes %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; "
+                "repainted on "
                 "the screen: median %.3f ms, p99 %.3f ms\n",
                 bars.width(), bars.height(), values.width(), values.height(), percentile(draw, 0.5),
                 percentile(draw, 0.99), percentile(repaint, 0.5), percentile(repaint, 0.99));
@@ -245,10 +258,11 @@ void mapFigures(ui::StudioApp& studio) {
     ui::MapGrid& grid = *main.mapPage().grid();
     const std::vector<double> draw = timeDraws(grid, 500, [&grid](QPainter& p) { grid.draw(p); });
     const std::vector<double> repaint = timeRepaints({&grid}, 500);
-    std::printf("map grid %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; repainted on the screen: "
+    std::printf("map grid %dx%d drawn (window 1920x1080): median %.3f ms, p99 %.3f ms; repainted "
+                "on the screen: "
                 "median %.3f ms, p99 %.3f ms\n",
-                grid.width(), grid.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(repaint, 0.5),
-                percentile(repaint, 0.99));
+                grid.width(), grid.height(), percentile(draw, 0.5), percentile(draw, 0.99),
+                percentile(repaint, 0.5), percentile(repaint, 0.99));
 }
 
 // An hour of driving as the recorder writes it: a frame every 313 ms, speed, load and the
@@ -262,7 +276,8 @@ std::filesystem::path writeHourLog(const std::filesystem::path& dir) {
         LiveLogRecord r;
         r.Time_Ms = std::int64_t(i) * 313;
         const double s = r.Time_Ms / 1000.0;
-        r.Rpm = 800 + static_cast<int>(2400 * (0.5 + 0.5 * std::sin(s / 37)) + 200 * std::sin(s / 3));
+        r.Rpm =
+            800 + static_cast<int>(2400 * (0.5 + 0.5 * std::sin(s / 37)) + 200 * std::sin(s / 3));
         r.Press_Coll = 35 + static_cast<int>(50 * (0.5 + 0.5 * std::sin(s / 23)));
         r.Press_Vap = r.Press_Coll + 120;
         r.Press_Diff = 120 + static_cast<int>(5 * std::sin(s));
@@ -301,28 +316,33 @@ void chartsFigures(ui::StudioApp& studio, const std::filesystem::path& dir) {
     plot.onPainted = nullptr;
     settle(300);
     const long after = rssKb();
-    std::printf("one-hour log (%zu frames) opened and painted: %.1f ms (read %s); memory %+.1f MB (RSS %.1f -> %.1f MB)\n",
-                charts.records().size(), openMs, opened && painted ? "ok" : "FAILED", double(after - before) / 1024.0,
-                double(before) / 1024.0, double(after) / 1024.0);
+    std::printf("one-hour log (%zu frames) opened and painted: %.1f ms (read %s); memory %+.1f MB "
+                "(RSS %.1f -> %.1f MB)\n",
+                charts.records().size(), openMs, opened && painted ? "ok" : "FAILED",
+                double(after - before) / 1024.0, double(before) / 1024.0, double(after) / 1024.0);
     charts.resize(1920, 1080);
     settle(500);
     const std::vector<double> draw = timeDraws(plot, 500, [&plot](QPainter& p) { plot.draw(p); });
     const std::vector<double> repaint = timeRepaints({&plot}, 500);
-    std::printf("plots %dx%d of the whole hour, 5 channels (window 1920x1080): drawn median %.3f ms, p99 %.3f ms; "
+    std::printf("plots %dx%d of the whole hour, 5 channels (window 1920x1080): drawn median %.3f "
+                "ms, p99 %.3f ms; "
                 "repainted on the screen: median %.3f ms, p99 %.3f ms\n",
-                plot.width(), plot.height(), percentile(draw, 0.5), percentile(draw, 0.99), percentile(repaint, 0.5),
-                percentile(repaint, 0.99));
+                plot.width(), plot.height(), percentile(draw, 0.5), percentile(draw, 0.99),
+                percentile(repaint, 0.5), percentile(repaint, 0.99));
     const auto g = std::chrono::steady_clock::now();
     charts.ShowTab(ui::ChartsWindow::Tab::Grid);
     std::printf("difference grid of the hour made: %.1f ms\n", msSince(g));
 }
 
 std::filesystem::path prepareWorkDir(int page) {
-    const auto dir = std::filesystem::temp_directory_path() / ("bifuel-ui-figures-" + std::to_string(::getpid()));
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("bifuel-ui-figures-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    std::filesystem::copy_file(BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat", dir / "bifuel-studio.dat",
+    std::filesystem::copy_file(BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat",
+                               dir / "bifuel-studio.dat",
                                std::filesystem::copy_options::overwrite_existing);
-    std::ofstream(dir / "bifuel-studio.ini", std::ios::binary) << "Port_Name=sim\r\nPage_Index=" << page << "\r\n";
+    std::ofstream(dir / "bifuel-studio.ini", std::ios::binary)
+        << "Port_Name=sim\r\nPage_Index=" << page << "\r\n";
     return dir;
 }
 
@@ -359,7 +379,9 @@ int main(int argc, char** argv) {
             if (done) return;
             done = true;
             const auto now = std::chrono::system_clock::now().time_since_epoch();
-            std::printf("%lld\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+            std::printf("%lld\n",
+                        static_cast<long long>(
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
             QTimer::singleShot(0, [] { QCoreApplication::quit(); });
         };
         studio.Show();
@@ -381,8 +403,10 @@ int main(int argc, char** argv) {
                 if (map) {
                     // On the Map page the engine wanders over the grid, so the live cell and
                     // its trace change with every reply.
-                    static constexpr std::array<int, 7> kRpm{800, 1200, 1700, 2200, 2700, 3200, 3700};
-                    period = static_cast<std::uint16_t>(30000000 / kRpm[static_cast<std::size_t>(replies % 7)]);
+                    static constexpr std::array<int, 7> kRpm{800,  1200, 1700, 2200,
+                                                             2700, 3200, 3700};
+                    period = static_cast<std::uint16_t>(
+                        30000000 / kRpm[static_cast<std::size_t>(replies % 7)]);
                 }
                 ++replies;
                 ecu->state().live[0] = static_cast<std::uint8_t>(period >> 8);
@@ -438,7 +462,9 @@ int main(int argc, char** argv) {
             QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
                 connectedAtEnd = ctx.link.ECU_Connected;
                 cpu = cpuSeconds() - cpuStart;
-                wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count() - 4.0;
+                wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart)
+                           .count() -
+                       4.0;
                 samplesEnd = latencyMs.size();
                 // The drawing figures while the window is still open and polling.
                 if (graph) graphFigures(studio);
@@ -450,18 +476,28 @@ int main(int argc, char** argv) {
             });
         });
         app.exec();
-        std::vector<double> lat(latencyMs.begin() + static_cast<std::ptrdiff_t>(samplesStart),
-                                latencyMs.begin() + static_cast<std::ptrdiff_t>(std::max(samplesStart, samplesEnd)));
+        std::vector<double> lat(
+            latencyMs.begin() + static_cast<std::ptrdiff_t>(samplesStart),
+            latencyMs.begin() + static_cast<std::ptrdiff_t>(std::max(samplesStart, samplesEnd)));
         std::sort(lat.begin(), lat.end());
         auto pct = [&lat](double p) {
-            return lat.empty() ? -1.0 : lat[std::min(lat.size() - 1, static_cast<std::size_t>(p * double(lat.size())))];
+            return lat.empty() ? -1.0
+                               : lat[std::min(lat.size() - 1,
+                                              static_cast<std::size_t>(p * double(lat.size())))];
         };
-        std::printf("connected at the start %d and at the end %d, live replies painted %zu, on gas %d, page %d\n",
+        std::printf("connected at the start %d and at the end %d, live replies painted %zu, on gas "
+                    "%d, page %d\n",
                     connectedAtStart ? 1 : 0, connectedAtEnd ? 1 : 0, lat.size(),
                     ctx.live.Work_Mode == kModeGas ? 1 : 0, studio.main().pageIndex());
-        std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
+        std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall,
+                    wall);
         std::printf("last live byte to %s painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    graph ? "the live point" : acb ? "the bars" : map ? "the map" : charts ? "the plots" : "indicators", pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
+                    graph    ? "the live point"
+                    : acb    ? "the bars"
+                    : map    ? "the map"
+                    : charts ? "the plots"
+                             : "indicators",
+                    pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
         std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
         status = connectedAtStart && connectedAtEnd && !lat.empty() ? 0 : 1;
     }

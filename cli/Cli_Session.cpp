@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <variant>
 #include <unistd.h>
+#include <variant>
 
 namespace bifuel::cli {
 namespace {
@@ -46,10 +46,14 @@ std::string jsonString(const std::string& s) {
 
 std::string modeName(std::uint8_t mode) {
     switch (mode) {
-    case 1: return "petrol";
-    case 2: return "auto";
-    case 4: return "gas";
-    default: return "-";
+    case 1:
+        return "petrol";
+    case 2:
+        return "auto";
+    case 4:
+        return "gas";
+    default:
+        return "-";
     }
 }
 
@@ -61,9 +65,12 @@ std::string outputProblem(const std::string& path) {
     const fs::path file(path);
     if (fs::is_directory(file, ec)) return "\"" + path + "\" is a folder";
     const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-    if (!fs::is_directory(folder, ec)) return "the folder \"" + folder.string() + "\" does not exist";
-    if (::access(folder.c_str(), W_OK) != 0) return "the folder \"" + folder.string() + "\" is not writable";
-    if (fs::exists(file, ec) && ::access(file.c_str(), W_OK) != 0) return "\"" + path + "\" is not writable";
+    if (!fs::is_directory(folder, ec))
+        return "the folder \"" + folder.string() + "\" does not exist";
+    if (::access(folder.c_str(), W_OK) != 0)
+        return "the folder \"" + folder.string() + "\" is not writable";
+    if (fs::exists(file, ec) && ::access(file.c_str(), W_OK) != 0)
+        return "\"" + path + "\" is not writable";
     return {};
 }
 
@@ -122,11 +129,22 @@ std::string UsageText() {
            "exit status: 0 done, 1 no ECU or no acknowledgement, 2 wrong usage or an output that\n"
            "             cannot be written, 3 port failed,\n"
            "             4 no temperature table (read, write, live, autocal), 130 interrupted by\n"
-           "             Ctrl+C (during a write the first Ctrl+C lets it finish, a second stops it)\n";
+           "             Ctrl+C (during a write the first Ctrl+C lets it finish, a second stops "
+           "it)\n";
 }
 
 struct Session::Impl {
-    enum class Phase { Connecting, Acting, Writing, Live, Switching, ModeReport, Autocal, Restoring, Done };
+    enum class Phase {
+        Connecting,
+        Acting,
+        Writing,
+        Live,
+        Switching,
+        ModeReport,
+        Autocal,
+        Restoring,
+        Done
+    };
 
     Impl(Session& owner, Context& c, SessionOptions o, std::ostream& output, std::ostream& errors)
         : self(owner), ctx(c), options(std::move(o)), out(output), err(errors),
@@ -148,7 +166,8 @@ struct Session::Impl {
         }
         if (command.name == "ports") {
             if (ctx.lister != nullptr) {
-                for (const std::string& p : ctx.lister->listPorts()) out << p << "\n";
+                for (const std::string& p : ctx.lister->listPorts())
+                    out << p << "\n";
             }
             finish(kDone);
             return;
@@ -158,7 +177,8 @@ struct Session::Impl {
             // The file is read once: the bytes checked here are the bytes written.
             const auto read = ReadConfigText(writeFile);
             const auto* text = std::get_if<ConfigText>(&read);
-            const std::string problem = text != nullptr ? CheckConfigText(*text) : std::get<std::string>(read);
+            const std::string problem =
+                text != nullptr ? CheckConfigText(*text) : std::get<std::string>(read);
             if (text != nullptr) writeText = *text;
             if (!problem.empty()) {
                 err << "bifuel-cli: " << problem << "; nothing was written to the ECU\n";
@@ -196,13 +216,15 @@ struct Session::Impl {
         if (options.searchPort) {
             // As the program's "Auto search port": each listed port in turn, until one
             // answers; the deadline covers the whole search.
-            subscriptions.push_back(ctx.events.frameSent.subscribe([this](std::span<const std::uint8_t>) {
-                if (phase != Phase::Connecting || ctx.port.portName() == lastTried) return;
-                lastTried = ctx.port.portName();
-                err << "trying " << lastTried << "\n";
-            }));
+            subscriptions.push_back(
+                ctx.events.frameSent.subscribe([this](std::span<const std::uint8_t>) {
+                    if (phase != Phase::Connecting || ctx.port.portName() == lastTried) return;
+                    lastTried = ctx.port.portName();
+                    err << "trying " << lastTried << "\n";
+                }));
             subscriptions.push_back(ctx.events.connected.subscribe([this] {
-                if (phase == Phase::Connecting) err << "the ECU answered on " << ctx.port.portName() << "\n";
+                if (phase == Phase::Connecting)
+                    err << "the ECU answered on " << ctx.port.portName() << "\n";
             }));
             StartPortSearch(ctx);
             return;
@@ -234,8 +256,8 @@ struct Session::Impl {
         }));
         subscriptions.push_back(ctx.events.operationProgress.subscribe(
             [this](const OperationProgress& p) { onProgress(p); }));
-        subscriptions.push_back(
-            ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { onOperationEnd(e); }));
+        subscriptions.push_back(ctx.events.operationEnded.subscribe(
+            [this](const OperationEnd& e) { onOperationEnd(e); }));
         subscriptions.push_back(ctx.events.autoCalibrationEnded.subscribe(
             [this](const AutoCalibrationEnd& e) { onAutocalEnd(e); }));
         subscriptions.push_back(
@@ -245,8 +267,8 @@ struct Session::Impl {
             // waits for an ECU to answer at all.
             if (phase == Phase::Autocal) {
                 printAutocal();
-                err << "bifuel-cli: the link to the ECU was lost; waiting up to " << options.timeoutS
-                    << " s for it to answer again\n";
+                err << "bifuel-cli: the link to the ECU was lost; waiting up to "
+                    << options.timeoutS << " s for it to answer again\n";
                 armDeadline(std::int64_t{options.timeoutS} * 1000);
             }
         }));
@@ -278,8 +300,8 @@ struct Session::Impl {
             return;
         }
         if (phase == Phase::ModeReport) {
-            err << "bifuel-cli: the ECU took the switch but reported no mode within " << options.timeoutS
-                << " s\n";
+            err << "bifuel-cli: the ECU took the switch but reported no mode within "
+                << options.timeoutS << " s\n";
             finish(kNoEcu);
         } else if (phase == Phase::Live) {
             finish(kDone);
@@ -305,7 +327,8 @@ struct Session::Impl {
                 act();
                 return;
             }
-            err << "bifuel-cli: " << (e.result == OperationResult::Refused ? e.reason : failureText(e)) << "\n";
+            err << "bifuel-cli: "
+                << (e.result == OperationResult::Refused ? e.reason : failureText(e)) << "\n";
             finish(kNoEcu);
             return;
         }
@@ -331,13 +354,17 @@ struct Session::Impl {
 
     std::string failureText(const OperationEnd& e) const {
         switch (e.result) {
-        case OperationResult::NotSaved: return "the ECU did not report the data saved";
-        case OperationResult::Replaced: return "another request took the place of this one";
-        case OperationResult::Done: return {};
-        default: break;
+        case OperationResult::NotSaved:
+            return "the ECU did not report the data saved";
+        case OperationResult::Replaced:
+            return "another request took the place of this one";
+        case OperationResult::Done:
+            return {};
+        default:
+            break;
         }
-        const std::string what = e.request == Request::None ? std::string("the link to the ECU was lost")
-                                                            : e.reason;
+        const std::string what =
+            e.request == Request::None ? std::string("the link to the ECU was lost") : e.reason;
         return what.empty() ? std::string("the link to the ECU was lost") : what;
     }
 
@@ -423,12 +450,13 @@ struct Session::Impl {
         if (!end.reason.empty()) err << "bifuel-cli: " << end.reason << "\n";
         if (end.restorePending && !gaveUp) {
             phase = Phase::Restoring;
-            err << "bifuel-cli: waiting up to " << options.timeoutS << " s for the ECU to answer again\n";
+            err << "bifuel-cli: waiting up to " << options.timeoutS
+                << " s for the ECU to answer again\n";
             armDeadline(std::int64_t{options.timeoutS} * 1000);
             return;
         }
-        const bool calibrated =
-            end.result == AutoCalibrationResult::Success || end.result == AutoCalibrationResult::Advised;
+        const bool calibrated = end.result == AutoCalibrationResult::Success ||
+                                end.result == AutoCalibrationResult::Advised;
         finish(calibrated && end.reason.empty() && !end.restorePending ? kDone : kNoEcu);
     }
 
@@ -442,8 +470,9 @@ struct Session::Impl {
     bool stopAutocal() {
         if (phase != Phase::Autocal || stopRequested || !ctx.acb.In_Run) return false;
         stopRequested = true;
-        err << (ctx.acb.Target_Is_Result ? "bifuel-cli: stopping, the new calibration stays on the ECU\n"
-                                         : "bifuel-cli: stopping, restoring what the ECU had\n");
+        err << (ctx.acb.Target_Is_Result
+                    ? "bifuel-cli: stopping, the new calibration stays on the ECU\n"
+                    : "bifuel-cli: stopping, restoring what the ECU had\n");
         // A released button means the run is already ending.
         if (ctx.view.HudButton_ACB_Start.pressed) HudButton_ACB_StartClick(ctx);
         return true;
@@ -455,8 +484,9 @@ struct Session::Impl {
     // user's choice, and what it leaves behind is said.
     bool leaveRestore() {
         if (phase != Phase::Restoring) return false;
-        err << "bifuel-cli: leaving; " << PartialCalibrationText(ctx, ctx.acb.Pending_Restore &&
-                                                                         ctx.acb.Pending_Restore->result)
+        err << "bifuel-cli: leaving; "
+            << PartialCalibrationText(ctx,
+                                      ctx.acb.Pending_Restore && ctx.acb.Pending_Restore->result)
             << "\n";
         finish(kNoEcu);
         return true;
@@ -470,7 +500,8 @@ struct Session::Impl {
         if (phase != Phase::Writing) return false;
         if (!interruptedOnce) {
             interruptedOnce = true;
-            err << "bifuel-cli: the write goes on to its end so that the ECU is not left half-written";
+            err << "bifuel-cli: the write goes on to its end so that the ECU is not left "
+                   "half-written";
             const std::int64_t elapsedUs = ctx.scheduler.nowUs() - writeStartUs;
             if (writePercent > 0 && writePercent < 100) {
                 const std::int64_t leftUs = elapsedUs * (100 - writePercent) / writePercent;
@@ -479,8 +510,8 @@ struct Session::Impl {
             err << "; Ctrl+C again stops it now\n";
             return true;
         }
-        err << "bifuel-cli: the write was stopped; the ECU holds part of it:\n" << writtenParts()
-            << "write the file again to give the ECU one whole set-up\n";
+        err << "bifuel-cli: the write was stopped; the ECU holds part of it:\n"
+            << writtenParts() << "write the file again to give the ECU one whole set-up\n";
         finish(kInterrupted);
         return true;
     }
@@ -491,18 +522,22 @@ struct Session::Impl {
     // chunk, so it can be partly on the ECU.
     std::string writtenParts() const {
         const LinkOperations& ops = ctx.ops;
-        const bool saving = std::any_of(ops.Saving.begin(), ops.Saving.end(),
-                                        [this](const OperationSlot& slot) { return slot.id == actionOp; });
+        const bool saving =
+            std::any_of(ops.Saving.begin(), ops.Saving.end(),
+                        [this](const OperationSlot& slot) { return slot.id == actionOp; });
         const bool running = ops.Running.id == actionOp;
         const int done = saving ? ops.Frames_Total : running ? ops.Frames_Done : 0;
         const auto state = [done](int last) { return done >= last ? "written" : "not written"; };
-        const char* map = done >= ops.Frames_Total && done > 6 ? "written" : done > 6 ? "partly written" : "not written";
+        const char* map = done >= ops.Frames_Total && done > 6 ? "written"
+                          : done > 6                           ? "partly written"
+                                                               : "not written";
         std::string text;
         text += std::string("  name: ") + state(2) + "\n";
         text += std::string("  parameters: ") + state(4) + "\n";
         text += std::string("  diagram: ") + state(6) + "\n";
         text += std::string("  RPM map: ") + map + "\n";
-        if (saving) text += "  (every frame was acknowledged; the ECU had not yet reported it saved)\n";
+        if (saving)
+            text += "  (every frame was acknowledged; the ECU had not yet reported it saved)\n";
         return text;
     }
 
@@ -513,7 +548,9 @@ struct Session::Impl {
             return;
         }
         const std::string& m = command.args.at(0);
-        actionOp = m == "gas" ? SwitchToGas(ctx) : m == "petrol" ? SwitchToPetrol(ctx) : SwitchToAutomatic(ctx);
+        actionOp = m == "gas"      ? SwitchToGas(ctx)
+                   : m == "petrol" ? SwitchToPetrol(ctx)
+                                   : SwitchToAutomatic(ctx);
     }
 
     void printIdentity() {
@@ -540,7 +577,8 @@ struct Session::Impl {
             }
             out << "}\n";
         } else {
-            for (const auto& [key, value] : fields) out << key << ": " << value << "\n";
+            for (const auto& [key, value] : fields)
+                out << key << ": " << value << "\n";
         }
     }
 
@@ -574,7 +612,8 @@ struct Session::Impl {
 
     void startLog() {
         Scheduler& clock = ctx.scheduler;
-        recorder = std::make_unique<LiveRecorder>(ctx, [&clock] { return clock.localSeconds(); }, false);
+        recorder = std::make_unique<LiveRecorder>(
+            ctx, [&clock] { return clock.localSeconds(); }, false);
         logStarted = recorder->started.subscribe(
             [this](const std::filesystem::path& file) { err << "log: " << file.string() << "\n"; });
     }
@@ -595,14 +634,20 @@ struct Session::Impl {
     void printLive() {
         const LiveData& l = ctx.live;
         const double t = static_cast<double>(ctx.scheduler.nowUs() - liveStartUs) / 1e6;
-        const std::string fields[] = {
-            FixedText(t, 3), std::to_string(l.Live_RPM), InjTimeToText(l.Live_Petrol_Avg),
-            InjTimeToText(l.Live_Gas_Avg), HundredthsToText(l.Live_PressVap),
-            HundredthsToText(l.Live_PressColl), TenthsToText(l.Live_TempVap),
-            TenthsToText(l.Live_TempGas), AdcToVoltText(l.Live_Level), modeName(l.Work_Mode),
-            hexByte(ctx.link.RX_Frame[36]), hexByte(ctx.link.RX_Frame[37])};
-        const char* names[] = {"t", "rpm", "petrol", "gas", "reducer", "manifold", "t_reducer",
-                               "t_gas", "level", "mode", "err1", "err2"};
+        const std::string fields[] = {FixedText(t, 3),
+                                      std::to_string(l.Live_RPM),
+                                      InjTimeToText(l.Live_Petrol_Avg),
+                                      InjTimeToText(l.Live_Gas_Avg),
+                                      HundredthsToText(l.Live_PressVap),
+                                      HundredthsToText(l.Live_PressColl),
+                                      TenthsToText(l.Live_TempVap),
+                                      TenthsToText(l.Live_TempGas),
+                                      AdcToVoltText(l.Live_Level),
+                                      modeName(l.Work_Mode),
+                                      hexByte(ctx.link.RX_Frame[36]),
+                                      hexByte(ctx.link.RX_Frame[37])};
+        const char* names[] = {"t",         "rpm",   "petrol", "gas",  "reducer", "manifold",
+                               "t_reducer", "t_gas", "level",  "mode", "err1",    "err2"};
         std::string line;
         std::string row;
         for (std::size_t i = 0; i < std::size(fields); ++i) {
@@ -704,7 +749,8 @@ void Session::interrupt() {
     }
     if (impl_->phase == Impl::Phase::Done) return;
     impl_->err << "bifuel-cli: interrupted"
-               << (impl_->command.name == "write" ? "; nothing was written to the ECU" : "") << "\n";
+               << (impl_->command.name == "write" ? "; nothing was written to the ECU" : "")
+               << "\n";
     impl_->finish(kInterrupted);
 }
 

@@ -13,9 +13,9 @@ namespace bifuel::cli {
 // Exit statuses of the command-line tool.
 enum Exit : int {
     kDone = 0,
-    kNoEcu = 1,       // no ECU answered in time, or it did not acknowledge
-    kUsage = 2,       // wrong usage or unusable input
-    kPortFailed = 3,  // the port cannot be opened
+    kNoEcu = 1,              // no ECU answered in time, or it did not acknowledge
+    kUsage = 2,              // wrong usage or unusable input
+    kPortFailed = 3,         // the port cannot be opened
     kNoTemperatureTable = 4, // a command that converts temperatures found no usable table
     kInterrupted = 130,      // Ctrl+C (128 + SIGINT, as shells report it)
 };
@@ -52,7 +52,7 @@ PortChoice ChoosePort(const std::string& given, const std::string& configured,
 // renders what the program shows as text, and finishes with an exit status. It only
 // reacts to the link's hooks and a watch timer, so it runs on any scheduler.
 class Session {
-public:
+  public:
     Session(Context& ctx, SessionOptions options, std::ostream& out, std::ostream& err);
     ~Session();
     Session(const Session&) = delete;
@@ -67,7 +67,7 @@ public:
     // stopped the second; an auto-calibration restores what the ECU had first.
     void interrupt();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     bool done_ = false;

@@ -131,7 +131,8 @@ std::string parse(int argc, char** argv, Arguments& a) {
         }
     } else if (c == "mode") {
         if (a.command.args.size() != 1 ||
-            (a.command.args[0] != "petrol" && a.command.args[0] != "auto" && a.command.args[0] != "gas")) {
+            (a.command.args[0] != "petrol" && a.command.args[0] != "auto" &&
+             a.command.args[0] != "gas")) {
             return "mode needs petrol, auto or gas";
         }
     } else {
@@ -235,7 +236,8 @@ int runRealTime(int argc, char** argv, const Arguments& a, const Paths& paths,
         }
     }
     // "ports" lists the configured port too, as the program's list does.
-    configured = a.command.name == "ports" ? (a.port.empty() ? configuredPort(paths) : a.port) : choice.port;
+    configured =
+        a.command.name == "ports" ? (a.port.empty() ? configuredPort(paths) : a.port) : choice.port;
     Context ctx(scheduler, port, paths);
     ctx.lister = &lister;
     prepare(ctx, a, configured, choice.search);
@@ -255,7 +257,8 @@ int runRealTime(int argc, char** argv, const Arguments& a, const Paths& paths,
         session.interrupt();
     });
     session.start(a.command, [&app](int code) {
-        QMetaObject::invokeMethod(&app, [&app, code] { app.exit(code); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &app, [&app, code] { app.exit(code); }, Qt::QueuedConnection);
     });
     if (session.done()) return session.exitCode();
     app.exec();
@@ -272,10 +275,13 @@ int main(int argc, char** argv) {
         return cli::kDone;
     }
     // The tool shares the desktop program's files, whatever its own name.
-    const platform::ProgramFolder folder = platform::OpenProgramFolder(argc > 0 ? argv[0] : nullptr, "bifuel-studio");
+    const platform::ProgramFolder folder =
+        platform::OpenProgramFolder(argc > 0 ? argv[0] : nullptr, "bifuel-studio");
     if (problem == "help") {
-        std::cout << cli::UsageText() << "files (settings, Config, Logs, backups): " << folder.paths.Work_Dir.string()
-                  << "\n\nsimulator options (--sim-option KEY=VALUE):\n" << sim::SimOptionHelp();
+        std::cout << cli::UsageText()
+                  << "files (settings, Config, Logs, backups): " << folder.paths.Work_Dir.string()
+                  << "\n\nsimulator options (--sim-option KEY=VALUE):\n"
+                  << sim::SimOptionHelp();
         return cli::kDone;
     }
     if (!folder.problem.empty()) std::cerr << "bifuel-cli: " << folder.problem << "\n";

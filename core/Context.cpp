@@ -4,11 +4,11 @@
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "data/Setup_Page.h"
+#include "files/SaveLoad_3D_Unit.h"
 #include "link/Edit_Tracker.h"
 #include "link/Global_Unit.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Port_3D_Unit.h"
-#include "files/SaveLoad_3D_Unit.h"
 #include "link/Receiver_Unit.h"
 #include "link/Transmit_Unit.h"
 #include "rpm_map/MapRPM_Unit.h"
@@ -27,14 +27,17 @@ std::unique_ptr<Timer> makeTimer(Scheduler& scheduler, int intervalMs,
 
 Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
     : scheduler(sched), port(serial), paths(std::move(where)),
-      temperatures_(paths.Dat_Name, [this] {
-          if (!link.Main_Shown) return false;
-          ShowMessageWindow(*this, kMessageTemperatureTable,
-                            "\"" + paths.Dat_Name.filename().string() + "\" " +
-                                LangText("Error_File_not_found") + ". " +
-                                LangText("Error_Temperature"));
-          return true;
-      }, &sched) {
+      temperatures_(
+          paths.Dat_Name,
+          [this] {
+              if (!link.Main_Shown) return false;
+              ShowMessageWindow(*this, kMessageTemperatureTable,
+                                "\"" + paths.Dat_Name.filename().string() + "\" " +
+                                    LangText("Error_File_not_found") + ". " +
+                                    LangText("Error_Temperature"));
+              return true;
+          },
+          &sched) {
     timers.Timer_GEN_General = makeTimer(scheduler, 200, [this] { OnGeneralTimer(*this); });
     timers.Timer_GEN_Connect_Stabil =
         makeTimer(scheduler, 80, [this] { OnConnectStabilTimer(*this); });
@@ -73,6 +76,8 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
     });
 }
 
-Context::~Context() { port.setEvents({}); }
+Context::~Context() {
+    port.setEvents({});
+}
 
 } // namespace bifuel

@@ -60,7 +60,7 @@ struct LinkTimers {
 // Everything the program holds for its whole run. main() makes one; tests make as many
 // as they like. The scheduler and the port belong to the caller and must outlive it.
 class Context {
-public:
+  public:
     Context(Scheduler& scheduler, SerialPort& port, Paths paths = {});
     ~Context();
     Context(const Context&) = delete;
@@ -107,7 +107,7 @@ public:
     std::string LangText(std::string_view key) const { return language.LangText(key); }
     TemperatureTable& temperatureTable() { return temperatures_; }
 
-private:
+  private:
     TemperatureTable temperatures_;
 };
 

@@ -53,7 +53,9 @@ void ProgramPort::setSimOptions(const sim::SimOptions& options) {
     if (car_ && !inUse) makeCar();
 }
 
-sim::SimEcu* ProgramPort::simulatedEcu() { return car_ ? &car_->ecu() : nullptr; }
+sim::SimEcu* ProgramPort::simulatedEcu() {
+    return car_ ? &car_->ecu() : nullptr;
+}
 
 void ProgramPort::makeCar() {
     car_.reset();
@@ -69,7 +71,9 @@ SerialPort::Events ProgramPort::forwarders() {
     };
 }
 
-void ProgramPort::setEvents(Events events) { events_ = std::move(events); }
+void ProgramPort::setEvents(Events events) {
+    events_ = std::move(events);
+}
 
 void ProgramPort::setPortName(const std::string& name) {
     if (name == name_) return;
@@ -82,7 +86,8 @@ void ProgramPort::setPortName(const std::string& name) {
         line_->host().setEvents(forwarders());
         makeCar();
     }
-    if (IsReplayPortName(name_) && (replays_.empty() || replays_.back().name != name_)) makeReplay();
+    if (IsReplayPortName(name_) && (replays_.empty() || replays_.back().name != name_))
+        makeReplay();
     active().setPortName(name_);
     if (wasOpen) open();
 }

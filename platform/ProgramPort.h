@@ -4,8 +4,8 @@
 #include "files/Live_Recorder.h"
 #include "link/Port_3D_Unit.h"
 #include "runtime/Scheduler.h"
-#include "runtime/Signal.h"
 #include "runtime/SerialPort.h"
+#include "runtime/Signal.h"
 
 #include <memory>
 #include <string>
@@ -37,7 +37,7 @@ using bifuel::kReplayPortPrefix;
 // the reason as its error); under any other name a serial device. Renaming closes,
 // switches and reopens as any port does.
 class ProgramPort final : public SerialPort {
-public:
+  public:
     explicit ProgramPort(Scheduler& scheduler);
     ~ProgramPort() override;
     ProgramPort(const ProgramPort&) = delete;
@@ -74,7 +74,7 @@ public:
     // The replaying ECU while the port is named "replay:FILE" and the log could be read.
     sim::ReplayCar* replayCar();
 
-private:
+  private:
     SerialPort& active();
     const SerialPort& active() const;
     Events forwarders();

@@ -13,12 +13,12 @@ namespace bifuel::platform {
 // character device (a pseudo-terminal, a /dev/serial/by-id link), then the simulated
 // ECU "sim" or a replayed log "replay:FILE" when it is the configured port.
 class QtPortLister final : public PortLister {
-public:
+  public:
     // configuredPort: the Port_Name setting at the time of the call.
     explicit QtPortLister(std::function<std::string()> configuredPort);
     std::vector<std::string> listPorts() const override;
 
-private:
+  private:
     std::function<std::string()> configuredPort_;
 };
 

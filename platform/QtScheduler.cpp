@@ -10,7 +10,7 @@ namespace bifuel::platform {
 namespace {
 
 class QtTimer final : public Timer {
-public:
+  public:
     explicit QtTimer(int intervalMs) {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setSingleShot(false);
@@ -36,7 +36,7 @@ public:
     bool isRunning() const override { return timer_.isActive(); }
     void setOnFire(std::function<void()> handler) override { handler_ = std::move(handler); }
 
-private:
+  private:
     static int toMs(std::int64_t us) {
         const std::int64_t ms = (us + 999) / 1000;
         return static_cast<int>(std::min<std::int64_t>(ms, std::numeric_limits<int>::max()));
@@ -49,13 +49,17 @@ private:
 
 } // namespace
 
-QtScheduler::QtScheduler() { clock_.start(); }
+QtScheduler::QtScheduler() {
+    clock_.start();
+}
 
 std::unique_ptr<Timer> QtScheduler::createTimer(int intervalMs) {
     return std::make_unique<QtTimer>(intervalMs);
 }
 
-std::int64_t QtScheduler::nowUs() const { return clock_.nsecsElapsed() / 1000; }
+std::int64_t QtScheduler::nowUs() const {
+    return clock_.nsecsElapsed() / 1000;
+}
 
 std::int64_t QtScheduler::localSeconds() const {
     const QDateTime now = QDateTime::currentDateTime();

@@ -10,13 +10,13 @@ namespace bifuel::platform {
 // are rounded up to whole milliseconds; precise timers keep the byte pacing and the
 // protocol's timeouts close to their nominal values.
 class QtScheduler final : public Scheduler {
-public:
+  public:
     QtScheduler();
     std::unique_ptr<Timer> createTimer(int intervalMs = 0) override;
     std::int64_t nowUs() const override;
     std::int64_t localSeconds() const override;
 
-private:
+  private:
     QElapsedTimer clock_;
 };
 

@@ -26,29 +26,40 @@ void fire(const std::function<void()>& handler) {
 
 QSerialPort::Parity toQt(PortParity p) {
     switch (p) {
-    case PortParity::Even: return QSerialPort::EvenParity;
-    case PortParity::Odd: return QSerialPort::OddParity;
-    case PortParity::Space: return QSerialPort::SpaceParity;
-    case PortParity::Mark: return QSerialPort::MarkParity;
-    case PortParity::None: break;
+    case PortParity::Even:
+        return QSerialPort::EvenParity;
+    case PortParity::Odd:
+        return QSerialPort::OddParity;
+    case PortParity::Space:
+        return QSerialPort::SpaceParity;
+    case PortParity::Mark:
+        return QSerialPort::MarkParity;
+    case PortParity::None:
+        break;
     }
     return QSerialPort::NoParity;
 }
 
 QSerialPort::StopBits toQt(PortStopBits s) {
     switch (s) {
-    case PortStopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case PortStopBits::Two: return QSerialPort::TwoStop;
-    case PortStopBits::One: break;
+    case PortStopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case PortStopBits::Two:
+        return QSerialPort::TwoStop;
+    case PortStopBits::One:
+        break;
     }
     return QSerialPort::OneStop;
 }
 
 QSerialPort::FlowControl toQt(PortFlowControl f) {
     switch (f) {
-    case PortFlowControl::Hardware: return QSerialPort::HardwareControl;
-    case PortFlowControl::Software: return QSerialPort::SoftwareControl;
-    case PortFlowControl::None: break;
+    case PortFlowControl::Hardware:
+        return QSerialPort::HardwareControl;
+    case PortFlowControl::Software:
+        return QSerialPort::SoftwareControl;
+    case PortFlowControl::None:
+        break;
     }
     return QSerialPort::NoFlowControl;
 }
@@ -62,7 +73,8 @@ std::string deviceGroupDenying(const std::string& name) {
     if (::access(path.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
     struct stat node {};
     if (::stat(path.c_str(), &node) == 0) {
-        if (const group* owner = ::getgrgid(node.st_gid); owner != nullptr && owner->gr_name != nullptr)
+        if (const group* owner = ::getgrgid(node.st_gid);
+            owner != nullptr && owner->gr_name != nullptr)
             return owner->gr_name;
     }
     return "dialout"; // the usual owner of serial ports
@@ -79,8 +91,9 @@ std::string PortFailureReason(QSerialPort::SerialPortError error, const std::str
     std::string reason = systemText.empty() ? "unknown error" : systemText;
 #if defined(Q_OS_LINUX)
     if (error == QSerialPort::PermissionError && !deniedGroup.empty()) {
-        reason += ". The port belongs to the group \"" + deniedGroup + "\": add yourself with \"sudo usermod -aG " +
-                  deniedGroup + " $USER\", then log out and in again";
+        reason += ". The port belongs to the group \"" + deniedGroup +
+                  "\": add yourself with \"sudo usermod -aG " + deniedGroup +
+                  " $USER\", then log out and in again";
     }
 #else
     (void)error;
@@ -107,7 +120,9 @@ QtSerialPort::~QtSerialPort() {
     if (device_->isOpen()) device_->close();
 }
 
-void QtSerialPort::setEvents(Events events) { events_ = std::move(events); }
+void QtSerialPort::setEvents(Events events) {
+    events_ = std::move(events);
+}
 
 void QtSerialPort::setPortName(const std::string& name) {
     if (name == name_) return;
@@ -187,7 +202,9 @@ bool QtSerialPort::purge() {
     return true;
 }
 
-void QtSerialPort::expectBytes(std::size_t n) { awaited_ = n; }
+void QtSerialPort::expectBytes(std::size_t n) {
+    awaited_ = n;
+}
 
 // At 9600 baud a byte comes every millisecond, and waking for each costs more than all
 // the rest of the polling. While a reply is still coming, the device's read notifier

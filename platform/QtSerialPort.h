@@ -28,7 +28,7 @@ std::string PortFailureReason(QSerialPort::SerialPortError error, const std::str
 // once, so a dead descriptor cannot keep the event loop busy; the link notices at its
 // next operation.
 class QtSerialPort final : public SerialPort {
-public:
+  public:
     QtSerialPort();
     ~QtSerialPort() override;
     QtSerialPort(const QtSerialPort&) = delete;
@@ -53,7 +53,7 @@ public:
     void setLineSettings(const PortLineSettings& settings);
     const PortLineSettings& lineSettings() const { return line_; }
 
-private:
+  private:
     bool usable() const { return open_ && !failed_; }
     bool fail(const char* what);
     bool applyLineSettings();
@@ -70,7 +70,7 @@ private:
     PortLineSettings line_;
     bool open_ = false;
     bool failed_ = false;
-    bool configuring_ = false; // errors of our own settings calls are handled there
+    bool configuring_ = false;     // errors of our own settings calls are handled there
     std::uint64_t generation_ = 0; // counts opens and closes, for deferred releases
     std::size_t awaited_ = 0;      // bytes of the expected reply still to come
     QTimer resume_;                // ends the notifier's rest while a reply comes

@@ -583,10 +583,10 @@ std::vector<std::uint8_t> EngineModel::liveData() const {
             now_.running ? static_cast<int>(std::lround(30e6 / std::max(now_.rpm, 1))) : 0);
     putWord(out, live::kReducerTemp, temperatureCode(now_.reducerTempTenths / 10.0));
     putWord(out, live::kGasTemp, sensors ? temperatureCode(now_.gasTempTenths / 10.0) : 0);
-    out[live::kGasTemp] =
-        static_cast<std::uint8_t>((out[live::kGasTemp] & 0x03) | (now_.running ? live::kStatusEngineRunning : 0) |
-                                  (now_.pressureNormal ? live::kStatusPressureNormal : 0) |
-                                  (now_.cannotSave ? kStatusCannotSave : 0));
+    out[live::kGasTemp] = static_cast<std::uint8_t>(
+        (out[live::kGasTemp] & 0x03) | (now_.running ? live::kStatusEngineRunning : 0) |
+        (now_.pressureNormal ? live::kStatusPressureNormal : 0) |
+        (now_.cannotSave ? kStatusCannotSave : 0));
     putWord(out, live::kLevel, now_.levelCode);
     putWord(out, live::kReducerPress, sensors ? PressureToRaw(1, now_.reducerHundredths, 0) : 0);
     putWord(out, live::kManifoldPress, sensors ? PressureToRaw(1, now_.manifoldHundredths, 0) : 0);

@@ -5,7 +5,7 @@
 namespace bifuel::sim {
 
 class MemoryLine::End final : public SerialPort {
-public:
+  public:
     End(MemoryLine& line, bool isHost) : line_(line), isHost_(isHost) {}
 
     void setEvents(Events events) override { events_ = std::move(events); }
@@ -77,7 +77,7 @@ public:
     // Bytes on their way from this end, not yet delivered.
     std::deque<InFlight> outgoing;
 
-private:
+  private:
     // Calls a copy: the handler may replace the events, which would destroy it mid-call.
     static void fire(const std::function<void()>& handler) {
         if (!handler) return;
@@ -101,16 +101,19 @@ private:
 };
 
 MemoryLine::MemoryLine(Scheduler& scheduler, std::int64_t byteTimeUs)
-    : scheduler_(scheduler), byteTimeUs_(byteTimeUs),
-      host_(std::make_unique<End>(*this, true)), device_(std::make_unique<End>(*this, false)),
-      delivery_(scheduler.createTimer()) {
+    : scheduler_(scheduler), byteTimeUs_(byteTimeUs), host_(std::make_unique<End>(*this, true)),
+      device_(std::make_unique<End>(*this, false)), delivery_(scheduler.createTimer()) {
     delivery_->setOnFire([this] { deliverDue(); });
 }
 
 MemoryLine::~MemoryLine() = default;
 
-SerialPort& MemoryLine::host() { return *host_; }
-SerialPort& MemoryLine::device() { return *device_; }
+SerialPort& MemoryLine::host() {
+    return *host_;
+}
+SerialPort& MemoryLine::device() {
+    return *device_;
+}
 
 std::vector<std::vector<std::uint8_t>> MemoryLine::hostWrites() const {
     std::vector<std::vector<std::uint8_t>> out;

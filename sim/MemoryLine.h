@@ -13,8 +13,8 @@ namespace bifuel::sim {
 
 // One write as it went on the line, for tests that check exact wire bytes.
 struct WireWrite {
-    std::int64_t timeUs = 0;   // when the write was queued
-    bool fromHost = false;     // true: PC to ECU
+    std::int64_t timeUs = 0; // when the write was queued
+    bool fromHost = false;   // true: PC to ECU
     std::vector<std::uint8_t> bytes;
 };
 
@@ -23,7 +23,7 @@ struct WireWrite {
 // other one byte time apart, as on a real line; a byte time of 0 delivers at once, but
 // still from the scheduler, never inside the writer's call.
 class MemoryLine {
-public:
+  public:
     static constexpr std::int64_t kByteTimeUs9600 = 1042; // 10 bits at 9600 baud, rounded
 
     MemoryLine(Scheduler& scheduler, std::int64_t byteTimeUs = 0);
@@ -48,7 +48,7 @@ public:
     std::vector<std::vector<std::uint8_t>> hostWrites() const;
     void clearWireLog() { wireLog_.clear(); }
 
-private:
+  private:
     class End;
     struct InFlight {
         std::int64_t arrivalUs;

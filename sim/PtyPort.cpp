@@ -147,7 +147,9 @@ bool PtyPort::purge() {
 // The next byte goes at its time on the line. Bytes are due back to back, as a UART
 // shifts them out, so a loop that woke late hands over every byte already due at once:
 // a reply never takes longer than the line needs, and never comes sooner.
-void PtyPort::armPacing() { armFor(*pacing_, output_); }
+void PtyPort::armPacing() {
+    armFor(*pacing_, output_);
+}
 
 // A byte is through when its ten bits are on the wire: one byte time after the one before,
 // from when the line is free.
@@ -229,7 +231,9 @@ void PtyPort::deliverDue() {
     if (got) fire(events_.bytesArrived);
 }
 
-void PtyPort::armDelivery() { armFor(*delivery_, incoming_); }
+void PtyPort::armDelivery() {
+    armFor(*delivery_, incoming_);
+}
 
 // With no program on the slave the master reports a hang-up at every poll; watching it
 // then would spin. Check a few times a second whether a program has opened it again.

@@ -89,8 +89,8 @@ class PtyPort final : public SerialPort {
     std::deque<std::uint8_t> input_;
     std::deque<TimedByte> incoming_; // read from the terminal, not yet through the line
     std::deque<TimedByte> output_;
-    double lineFreeUs_ = 0;      // when the last queued byte has left
-    double inLineFreeUs_ = 0;    // when the last incoming byte is through
+    double lineFreeUs_ = 0;   // when the last queued byte has left
+    double inLineFreeUs_ = 0; // when the last incoming byte is through
     std::unique_ptr<Timer> pacing_;
     std::unique_ptr<Timer> delivery_;
     std::unique_ptr<Timer> hangUpCheck_;

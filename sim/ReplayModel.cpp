@@ -47,7 +47,8 @@ ReplayLog LoadReplayLog(const std::filesystem::path& file) {
     return out;
 }
 
-ReplayModel::ReplayModel(const Scheduler& scheduler, std::vector<LiveLogRecord> records, double speed)
+ReplayModel::ReplayModel(const Scheduler& scheduler, std::vector<LiveLogRecord> records,
+                         double speed)
     : scheduler_(scheduler), records_(std::move(records)), speed_(speed > 0 ? speed : 1.0) {}
 
 std::vector<std::uint8_t> ReplayModel::liveData() const {
@@ -67,25 +68,29 @@ std::vector<std::uint8_t> ReplayModel::liveData() const {
 
 ReplayCar::ReplayCar(Scheduler& scheduler, MemoryLine& line, std::vector<LiveLogRecord> records,
                      const SimOptions& options)
-    : ecu_(scheduler, line.device(), [&] {
-          EcuState state = MakeEcuState(options);
-          state.live = records.empty() ? std::vector<std::uint8_t>(live::kLength, 0) : records.front().Frame;
-          state.liveLength = 0;
-          return state;
-      }()),
+    : ecu_(scheduler, line.device(),
+           [&] {
+               EcuState state = MakeEcuState(options);
+               state.live = records.empty() ? std::vector<std::uint8_t>(live::kLength, 0)
+                                            : records.front().Frame;
+               state.liveLength = 0;
+               return state;
+           }()),
       model_(scheduler, std::move(records), options.replaySpeed) {
     ecu_.faults() = options.faults;
     ecu_.setModel(&model_);
 }
 
-ReplayCar::~ReplayCar() { ecu_.setModel(nullptr); }
+ReplayCar::~ReplayCar() {
+    ecu_.setModel(nullptr);
+}
 
 } // namespace bifuel::sim
 
 namespace bifuel::sim {
 
-std::unique_ptr<ReplayCar> OpenReplay(Scheduler& scheduler, MemoryLine& line, std::string_view portName,
-                                      const SimOptions& options) {
+std::unique_ptr<ReplayCar> OpenReplay(Scheduler& scheduler, MemoryLine& line,
+                                      std::string_view portName, const SimOptions& options) {
     const std::string_view file =
         IsReplayPortName(portName) ? portName.substr(kReplayPortPrefix.size()) : std::string_view{};
     ReplayLog log = file.empty() ? ReplayLog{{}, 0, "no log file named after \"replay:\""}

@@ -36,7 +36,7 @@ ReplayLog LoadReplayLog(const std::filesystem::path& file);
 // mode and error bytes. Writes go to the simulated ECU's memory only, and its data-saved
 // bit is its own (it reports those writes), never the recording's.
 class ReplayModel final : public LiveModel {
-public:
+  public:
     ReplayModel(const Scheduler& scheduler, std::vector<LiveLogRecord> records, double speed = 1.0);
 
     // The frame answered last (0 before any request).
@@ -51,7 +51,7 @@ public:
     void autoCalibration(const std::uint8_t*, std::size_t) override {}
     bool canSaveNow() const override { return true; }
 
-private:
+  private:
     const Scheduler& scheduler_;
     std::vector<LiveLogRecord> records_;
     double speed_;
@@ -64,7 +64,7 @@ private:
 // A simulated ECU that replays a log: the identity, line faults and speed come from the
 // options (a state file is not used: what the user writes stays in memory).
 class ReplayCar {
-public:
+  public:
     // `records` as LoadReplayLog gives them, not empty. The line must outlive the car.
     ReplayCar(Scheduler& scheduler, MemoryLine& line, std::vector<LiveLogRecord> records,
               const SimOptions& options = {});
@@ -75,7 +75,7 @@ public:
     SimEcu& ecu() { return ecu_; }
     ReplayModel& model() { return model_; }
 
-private:
+  private:
     SimEcu ecu_;
     ReplayModel model_;
 };
@@ -83,7 +83,7 @@ private:
 // The replaying ECU of a port named "replay:FILE", on `line`. None when the log cannot be
 // played: the line's host end then fails to open with the reason, as a port that is not
 // there does, so nothing is left half connected.
-std::unique_ptr<ReplayCar> OpenReplay(Scheduler& scheduler, MemoryLine& line, std::string_view portName,
-                                      const SimOptions& options);
+std::unique_ptr<ReplayCar> OpenReplay(Scheduler& scheduler, MemoryLine& line,
+                                      std::string_view portName, const SimOptions& options);
 
 } // namespace bifuel::sim

@@ -394,8 +394,9 @@ struct SimEcu::Impl {
                                 (state.live[live::kStatus] & live::kStatusDataSaved);
         const bool saved = savedRepliesLeft > 0 || plainSaved;
         if (payload.size() > live::kStatus) {
-            payload[live::kStatus] = static_cast<std::uint8_t>(
-                (payload[live::kStatus] & ~live::kStatusDataSaved) | (saved ? live::kStatusDataSaved : 0));
+            payload[live::kStatus] =
+                static_cast<std::uint8_t>((payload[live::kStatus] & ~live::kStatusDataSaved) |
+                                          (saved ? live::kStatusDataSaved : 0));
         }
         if (reply(kReadLive, payload) && saved) {
             if (savedRepliesLeft > 0) --savedRepliesLeft;
@@ -661,7 +662,7 @@ EcuState SimEcu::defaultState() {
     setWord(16, 700);    // 1400 after doubling
     for (std::size_t c = 0; c < 4; ++c)
         setWord(18 + 2 * c, 2800); // petrol times, us
-    s.live[live::kMode] = 1;         // petrol
+    s.live[live::kMode] = 1;       // petrol
     return s;
 }
 

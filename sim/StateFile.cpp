@@ -26,7 +26,6 @@ const char* const kHeader =
     "# Memory of a simulated ECU: bytes and 16-bit words in hexadecimal. The ECU's\n"
     "# identity (code, firmware, model) comes from the options of each run.\n";
 
-
 void putHex(std::string& out, unsigned value, int digits) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
@@ -62,7 +61,6 @@ bool parseHexList(std::string_view text, int digits, std::vector<unsigned>& out)
 std::string systemReason(int error) {
     return std::error_code(error, std::generic_category()).message();
 }
-
 
 } // namespace
 

@@ -5,10 +5,10 @@
 // input as KEY=VALUE lines while it runs.
 
 #include "PollLoop.h"
-#include "Version.h"
 #include "PtyPort.h"
 #include "SimCar.h"
 #include "SimOptions.h"
+#include "Version.h"
 
 #include <cerrno>
 #include <csignal>

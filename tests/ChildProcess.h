@@ -22,13 +22,13 @@ extern char** environ;
 namespace bifuel::test {
 
 class ChildProcess {
-public:
+  public:
     // Runs `program` with `args` in `workDir`; its output goes to files in `outputDir`.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::filesystem::path& workDir, const std::filesystem::path& outputDir) {
         static int counter = 0;
-        const std::string stem = std::filesystem::path(program).filename().string() + "-" +
-                                 std::to_string(++counter);
+        const std::string stem =
+            std::filesystem::path(program).filename().string() + "-" + std::to_string(++counter);
         outPath_ = outputDir / (stem + ".out");
         errPath_ = outputDir / (stem + ".err");
         posix_spawn_file_actions_t actions;
@@ -42,7 +42,8 @@ public:
         std::vector<std::string> all{program};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
+        for (std::string& a : all)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
@@ -113,7 +114,7 @@ public:
         return text.substr(0, text.find('\n'));
     }
 
-private:
+  private:
     static std::string slurp(const std::filesystem::path& path) {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream s;

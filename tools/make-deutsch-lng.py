@@ -393,7 +393,7 @@ GERMAN = {
 
 def english_keys():
     text = ENGLISH_TABLE.read_text(encoding="utf-8")
-    return re.findall(r'Entry\{"([^"]+)",', text)
+    return re.findall(r'Entry\{\s*"([^"]+)",', text)
 
 
 def main():

@@ -17,29 +17,39 @@
 namespace bifuel::ui {
 namespace {
 
-constexpr std::array<Colour, kACBRows> kBarColours{Colour::ACB_Pet_Pet, Colour::ACB_Pet_Gas, Colour::ACB_Gas_Gas};
-constexpr std::array<Colour, kACBRows> kRowLabelColours{Colour::Petrol, Colour::ACB_Pet_Gas, Colour::Gas};
+constexpr std::array<Colour, kACBRows> kBarColours{Colour::ACB_Pet_Pet, Colour::ACB_Pet_Gas,
+                                                   Colour::ACB_Gas_Gas};
+constexpr std::array<Colour, kACBRows> kRowLabelColours{Colour::Petrol, Colour::ACB_Pet_Gas,
+                                                        Colour::Gas};
 
 QRectF scaled(const ViewRect& r, double sx, double sy) {
     return {r.x * sx, r.y * sy, r.width * sx, r.height * sy};
 }
 
-QColor colourOf(const Context& ctx, Colour c) { return ColourFromText(ctx.colours.ColourOf(c)); }
+QColor colourOf(const Context& ctx, Colour c) {
+    return ColourFromText(ctx.colours.ColourOf(c));
+}
 
 QColor endColour(const Context& ctx, AutoCalibrationResult r) {
     switch (r) {
-    case AutoCalibrationResult::Success: return colourOf(ctx, Colour::Txt_Complete);
-    case AutoCalibrationResult::Advised: return colourOf(ctx, Colour::Txt_Recomm);
-    default: return colourOf(ctx, Colour::Txt_Error);
+    case AutoCalibrationResult::Success:
+        return colourOf(ctx, Colour::Txt_Complete);
+    case AutoCalibrationResult::Advised:
+        return colourOf(ctx, Colour::Txt_Recomm);
+    default:
+        return colourOf(ctx, Colour::Txt_Error);
     }
 }
 
 // Folds `v` into the digest `h`.
-void mix(std::size_t& h, std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); }
+void mix(std::size_t& h, std::size_t v) {
+    h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+}
 
 std::size_t coloursKey(const Context& ctx) {
     std::size_t h = 0;
-    for (const Colour c : kBarColours) mix(h, std::hash<std::string>{}(ctx.colours.ColourOf(c)));
+    for (const Colour c : kBarColours)
+        mix(h, std::hash<std::string>{}(ctx.colours.ColourOf(c)));
     return h;
 }
 
@@ -85,12 +95,14 @@ AcbBars::AcbBars(Context& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
 
 QRectF AcbBars::barRect(int cylinder, int row) const {
     const ACBCylinder& c = ctx_.acbView.cylinders[static_cast<std::size_t>(cylinder)];
-    return scaled(c.Rectangle_ACB_Bar[static_cast<std::size_t>(row)].rect, width() / double(ACBView::kBarAreaWidth),
+    return scaled(c.Rectangle_ACB_Bar[static_cast<std::size_t>(row)].rect,
+                  width() / double(ACBView::kBarAreaWidth),
                   height() / double(ACBView::kBarAreaHeight));
 }
 
 QRectF AcbBars::filledRect(int cylinder, int row) const {
-    const ACBBar& bar = ctx_.acbView.cylinders[static_cast<std::size_t>(cylinder)].Rectangle_ACB_Bar[static_cast<std::size_t>(row)];
+    const ACBBar& bar = ctx_.acbView.cylinders[static_cast<std::size_t>(cylinder)]
+                            .Rectangle_ACB_Bar[static_cast<std::size_t>(row)];
     const QRectF full = barRect(cylinder, row);
     if (bar.rect.height <= 0) return {};
     // Turned by 180 degrees: the bar grows from its bottom edge.
@@ -99,7 +111,8 @@ QRectF AcbBars::filledRect(int cylinder, int row) const {
 }
 
 const QPixmap& AcbBars::backdrop() const {
-    const std::size_t key = sizeKey(*this, coloursKey(ctx_) ^ static_cast<std::size_t>(ctx_.acbView.Cylinders));
+    const std::size_t key =
+        sizeKey(*this, coloursKey(ctx_) ^ static_cast<std::size_t>(ctx_.acbView.Cylinders));
     if (key == backdropKey_ && !backdrop_.isNull()) return backdrop_;
     backdropKey_ = key;
     backdrop_ = ClearPicture(*this);
@@ -151,7 +164,8 @@ AcbValues::AcbValues(Context& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx)
 
 QRectF AcbValues::boxRect(int cylinder, int row) const {
     const ACBCylinder& c = ctx_.acbView.cylinders[static_cast<std::size_t>(cylinder)];
-    return scaled(c.boxRect[static_cast<std::size_t>(row)], width() / double(ACBView::kIndicAreaWidth),
+    return scaled(c.boxRect[static_cast<std::size_t>(row)],
+                  width() / double(ACBView::kIndicAreaWidth),
                   height() / double(ACBView::kIndicAreaHeight));
 }
 
@@ -171,7 +185,8 @@ const QPixmap& AcbValues::backdrop() const {
     p.setBrush(QColor(0, 0, 0, 90));
     const int n = std::clamp(ctx_.acbView.Cylinders, 0, kACBCylinderSlots);
     for (int c = 0; c < n; ++c) {
-        for (int r = 0; r < kACBRows; ++r) p.drawRoundedRect(boxRect(c, r).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+        for (int r = 0; r < kACBRows; ++r)
+            p.drawRoundedRect(boxRect(c, r).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
     }
     return backdrop_;
 }
@@ -183,7 +198,8 @@ QFont AcbValues::textFont() const {
     const int n = std::clamp(v.Cylinders, 1, kACBCylinderSlots);
     QString widest = QStringLiteral("00.00");
     for (int c = 0; c < n; ++c) {
-        for (const ViewControl& box : v.cylinders[static_cast<std::size_t>(c)].HudTextBox_ACB_Value) {
+        for (const ViewControl& box :
+             v.cylinders[static_cast<std::size_t>(c)].HudTextBox_ACB_Value) {
             if (static_cast<int>(box.text.size()) > widest.size()) widest = FromUtf8(box.text);
         }
     }
@@ -194,13 +210,15 @@ QFont AcbValues::textFont() const {
     fittedKey_ = key;
     fitted_ = font_;
     const double size = font_.pointSizeF() > 0 ? font_.pointSizeF() : 30.0;
-    const int largest = std::max(6, static_cast<int>(std::lround(size * height() / ACBView::kIndicAreaHeight)));
+    const int largest =
+        std::max(6, static_cast<int>(std::lround(size * height() / ACBView::kIndicAreaHeight)));
     // The widest text in digits of the widest shape, so the size holds for every value.
     QString probe = widest;
     for (QChar& ch : probe) {
         if (ch.isDigit()) ch = QLatin1Char('8');
     }
-    fitted_.setPixelSize(FitPixelSize(fitted_, probe, boxRect(0, 0).adjusted(2, 1, -2, -1).size(), largest));
+    fitted_.setPixelSize(
+        FitPixelSize(fitted_, probe, boxRect(0, 0).adjusted(2, 1, -2, -1).size(), largest));
     return fitted_;
 }
 
@@ -213,8 +231,10 @@ void AcbValues::draw(QPainter& p) const {
     for (std::size_t r = 0; r < kACBRows; ++r) {
         p.setPen(colourOf(ctx_, kBarColours[r]));
         for (int c = 0; c < n; ++c) {
-            const ViewControl& box = v.cylinders[static_cast<std::size_t>(c)].HudTextBox_ACB_Value[r];
-            if (box.visible) p.drawText(boxRect(c, static_cast<int>(r)), Qt::AlignCenter, FromUtf8(box.text));
+            const ViewControl& box =
+                v.cylinders[static_cast<std::size_t>(c)].HudTextBox_ACB_Value[r];
+            if (box.visible)
+                p.drawText(boxRect(c, static_cast<int>(r)), Qt::AlignCenter, FromUtf8(box.text));
         }
     }
 }
@@ -231,13 +251,14 @@ AcbPage::AcbPage(Context& ctx, DesignLayout* upper, DesignLayout* middle, Design
     build();
     // The bars follow the reply that carries their values.
     subscriptions_.push_back(ctx_.events.liveData.subscribe([this] { redrawDisplay(); }));
-    subscriptions_.push_back(ctx_.events.autoCalibrationEnded.subscribe([this](const AutoCalibrationEnd& e) {
-        end_ = e;
-        // A stopped run that wrote nothing had nothing to put back.
-        endWrote_ = ctx_.acb.Ecu_Changed;
-        restore_.reset();
-        Refresh();
-    }));
+    subscriptions_.push_back(
+        ctx_.events.autoCalibrationEnded.subscribe([this](const AutoCalibrationEnd& e) {
+            end_ = e;
+            // A stopped run that wrote nothing had nothing to put back.
+            endWrote_ = ctx_.acb.Ecu_Changed;
+            restore_.reset();
+            Refresh();
+        }));
     subscriptions_.push_back(ctx_.events.restoreEnded.subscribe([this](const RestoreEnd& e) {
         restore_ = e;
         Refresh();
@@ -301,11 +322,14 @@ void AcbPage::startClicked() {
 void AcbPage::algorithmChosen(int index) {
     const auto& names = ACBAlgorithmNames();
     if (index >= 0 && index < static_cast<int>(names.size()))
-        HudComboTextBox_ACB_AlgorithmChange(ctx_.settingsView, ctx_.settings, std::string(names[static_cast<std::size_t>(index)]));
+        HudComboTextBox_ACB_AlgorithmChange(ctx_.settingsView, ctx_.settings,
+                                            std::string(names[static_cast<std::size_t>(index)]));
     Refresh();
 }
 
-QColor AcbPage::general() const { return ColourFromText(ctx_.colours.ColourOf(0)); }
+QColor AcbPage::general() const {
+    return ColourFromText(ctx_.colours.ColourOf(0));
+}
 
 void AcbPage::showPrompt() {
     const LinkView& v = ctx_.view;
@@ -325,8 +349,9 @@ void AcbPage::showPrompt() {
         text = FromUtf8(shown);
         colour = endColour(ctx_, end_->result);
     } else {
-        text = FromUtf8(v.HudLabel_3D_ACB_Prompt.text.empty() ? ctx_.languageView.HudLabel_3D_ACB_Prompt
-                                                              : v.HudLabel_3D_ACB_Prompt.text);
+        text = FromUtf8(v.HudLabel_3D_ACB_Prompt.text.empty()
+                            ? ctx_.languageView.HudLabel_3D_ACB_Prompt
+                            : v.HudLabel_3D_ACB_Prompt.text);
         colour = ColourFromText(v.HudLabel_3D_ACB_Prompt.colour, general());
     }
     prompt_->setText(text);
@@ -336,25 +361,32 @@ void AcbPage::showPrompt() {
 void AcbPage::Refresh() {
     const LinkView& v = ctx_.view;
     showPrompt();
-    if (progress_->maximum() != v.ProgressBar_3D_ACB.max) progress_->setRange(v.ProgressBar_3D_ACB.max);
-    if (progress_->value() != v.ProgressBar_3D_ACB.value) progress_->setValue(v.ProgressBar_3D_ACB.value);
+    if (progress_->maximum() != v.ProgressBar_3D_ACB.max)
+        progress_->setRange(v.ProgressBar_3D_ACB.max);
+    if (progress_->value() != v.ProgressBar_3D_ACB.value)
+        progress_->setValue(v.ProgressBar_3D_ACB.value);
     const ViewControl& button = v.HudButton_ACB_Start;
-    start_->setText(FromUtf8(button.text.empty() ? ctx_.languageView.HudButton_ACB_Start : button.text));
+    start_->setText(
+        FromUtf8(button.text.empty() ? ctx_.languageView.HudButton_ACB_Start : button.text));
     if (start_->isChecked() != button.pressed) start_->setChecked(button.pressed);
     if (start_->isEnabled() != button.enabled) start_->setEnabled(button.enabled);
     // The innovational question decides the algorithm on an ECU that knows it.
     const bool choosable = !ctx_.acb.In_Run && !ctx_.link.Ident.Innovational_Capable;
     if (algorithm_->isEnabled() != choosable) algorithm_->setEnabled(choosable);
-    const QString algorithm = FromUtf8(ctx_.acb.In_Run ? ctx_.acb.Algorithm : ctx_.settings.ACB_SCR_Type);
+    const QString algorithm =
+        FromUtf8(ctx_.acb.In_Run ? ctx_.acb.Algorithm : ctx_.settings.ACB_SCR_Type);
     const int index = algorithm_->findText(algorithm);
     if (index < 0) {
-        if (algorithm_->count() == static_cast<int>(ACBAlgorithmNames().size())) algorithm_->addItem(algorithm);
-        else algorithm_->setItemText(algorithm_->count() - 1, algorithm);
+        if (algorithm_->count() == static_cast<int>(ACBAlgorithmNames().size()))
+            algorithm_->addItem(algorithm);
+        else
+            algorithm_->setItemText(algorithm_->count() - 1, algorithm);
         algorithm_->setCurrentIndex(algorithm_->count() - 1);
     } else if (algorithm_->currentIndex() != index) {
         algorithm_->setCurrentIndex(index);
     }
-    for (std::size_t r = 0; r < rows_.size(); ++r) rows_[r]->setText(FromUtf8(ctx_.acbView.HudLabel_ACB_Row[r].text));
+    for (std::size_t r = 0; r < rows_.size(); ++r)
+        rows_[r]->setText(FromUtf8(ctx_.acbView.HudLabel_ACB_Row[r].text));
     if (upper_->isVisible()) fitListFont();
     redrawDisplay();
 }

@@ -23,7 +23,7 @@ namespace bifuel::ui {
 
 // The per-cylinder bars of the upper panel, drawn from the core's ACBView at any size.
 class AcbBars : public QWidget {
-public:
+  public:
     AcbBars(Context& ctx, QWidget* parent);
     // Where bar `row` of cylinder `cylinder` (0-based) lies at full height, in pixels.
     QRectF barRect(int cylinder, int row) const;
@@ -32,10 +32,10 @@ public:
     void draw(QPainter& p) const;
     std::function<void()> onPainted;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     // The empty troughs: drawn again only when the size, the cylinders or the colours change.
     const QPixmap& backdrop() const;
 
@@ -47,16 +47,16 @@ private:
 // The value boxes of the middle panel: one per cylinder and row, centred bold text that
 // shrinks to its box when the cylinders are many; the mouse goes through them.
 class AcbValues : public QWidget {
-public:
+  public:
     AcbValues(Context& ctx, QWidget* parent);
     QRectF boxRect(int cylinder, int row) const;
     void setBoxFont(const QFont& font); // at design size
     void draw(QPainter& p) const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     const QPixmap& backdrop() const;
     QFont textFont() const;
 
@@ -76,7 +76,7 @@ std::size_t DisplaySignature(const Context& ctx);
 // The procedure lives in core; the page shows its view state and, once a run has ended,
 // the end the core reported for it.
 class AcbPage : public QObject {
-public:
+  public:
     AcbPage(Context& ctx, DesignLayout* upper, DesignLayout* middle, DesignLayout* lower);
 
     void Refresh();
@@ -93,7 +93,7 @@ public:
     // The end of the last run as the core reported it, until the next Start.
     const std::optional<AutoCalibrationEnd>& lastEnd() const { return end_; }
 
-private:
+  private:
     void build();
     void startClicked();
     void algorithmChosen(int index);

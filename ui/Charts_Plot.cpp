@@ -20,32 +20,43 @@
 namespace bifuel::ui {
 namespace {
 
-constexpr double kAxisHeight = 20;   // the time labels under the strips
-constexpr double kMarkerBand = 16;   // the mode labels above the strips
+constexpr double kAxisHeight = 20; // the time labels under the strips
+constexpr double kMarkerBand = 16; // the mode labels above the strips
 constexpr double kStripGap = 4;
-constexpr double kLeftRoom = 52;     // the strips' value labels
-constexpr double kMinSpanMs = 1000;  // the closest zoom: a second across
+constexpr double kLeftRoom = 52;    // the strips' value labels
+constexpr double kMinSpanMs = 1000; // the closest zoom: a second across
 constexpr double kKeyZoom = 2.0;
 constexpr double kKeyPanShare = 0.1;
 
-QColor colourOf(const Context& ctx, Colour c) { return ColourFromText(ctx.colours.ColourOf(c)); }
+QColor colourOf(const Context& ctx, Colour c) {
+    return ColourFromText(ctx.colours.ColourOf(c));
+}
 
-double cylinderPetrol(const LiveLogRecord& r, int c) { return r.Petrol_Us[static_cast<std::size_t>(c)] / 1000.0; }
-double cylinderGas(const LiveLogRecord& r, int c) { return r.Gas_Us[static_cast<std::size_t>(c)] / 1000.0; }
+double cylinderPetrol(const LiveLogRecord& r, int c) {
+    return r.Petrol_Us[static_cast<std::size_t>(c)] / 1000.0;
+}
+double cylinderGas(const LiveLogRecord& r, int c) {
+    return r.Gas_Us[static_cast<std::size_t>(c)] / 1000.0;
+}
 
 QString timeText(double ms, double stepMs) {
     const auto total = static_cast<long long>(std::floor(ms / 1000));
     const long long h = total / 3600;
     const long long m = total / 60 % 60;
     const long long s = total % 60;
-    QString out = h > 0 ? QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'))
+    QString out = h > 0 ? QStringLiteral("%1:%2:%3")
+                              .arg(h)
+                              .arg(m, 2, 10, QLatin1Char('0'))
+                              .arg(s, 2, 10, QLatin1Char('0'))
                         : QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
-    if (stepMs < 1000) out += QStringLiteral(".%1").arg(static_cast<long long>(std::fmod(ms, 1000.0)) / 100);
+    if (stepMs < 1000)
+        out += QStringLiteral(".%1").arg(static_cast<long long>(std::fmod(ms, 1000.0)) / 100);
     return out;
 }
 
 // Tick steps of the time axis, milliseconds.
-constexpr std::array<double, 15> kSteps{200, 500, 1000, 2000, 5000, 10000, 15000, 30000, 60000, 120000,
+constexpr std::array<double, 15> kSteps{200,    500,    1000,   2000,    5000,
+                                        10000,  15000,  30000,  60000,   120000,
                                         300000, 600000, 900000, 1800000, 3600000};
 
 } // namespace
@@ -53,30 +64,49 @@ constexpr std::array<double, 15> kSteps{200, 500, 1000, 2000, 5000, 10000, 15000
 const std::vector<ChartChannel>& ChartChannels() {
     static const std::vector<ChartChannel> channels{
         {"RPM", "", "", Colour::RPM, [](const LiveLogRecord& r) { return double(r.Rpm); }, 0},
-        {"Charts_Ch_PetrolAvg", "Dim_MS_Short", "", Colour::Petrol, [](const LiveLogRecord& r) { return r.Petrol_Avg_Us / 1000.0; }, 2},
-        {"Charts_Ch_GasAvg", "Dim_MS_Short", "", Colour::Gas, [](const LiveLogRecord& r) { return r.Gas_Avg_Us / 1000.0; }, 2},
-        {"Charts_Ch_PressColl", "Dim_Bar_Long", "", Colour::Manifuld, [](const LiveLogRecord& r) { return r.Press_Coll / 100.0; }, 2},
-        {"Charts_Ch_PressVap", "Dim_Bar_Long", "", Colour::PressVap, [](const LiveLogRecord& r) { return r.Press_Vap / 100.0; }, 2},
-        {"Charts_Ch_PressDiff", "Dim_Bar_Long", "", Colour::PressDiff, [](const LiveLogRecord& r) { return r.Press_Diff / 100.0; }, 2},
-        {"Charts_Ch_TempVap", "Charts_Degrees", "", Colour::TempVap, [](const LiveLogRecord& r) { return r.Temp_Vap / 10.0; }, 1},
-        {"Charts_Ch_TempGas", "Charts_Degrees", "", Colour::TempGas, [](const LiveLogRecord& r) { return r.Temp_Gas / 10.0; }, 1},
-        {"Charts_Ch_Level", "Dim_Volt_Short", "", Colour::Automat, [](const LiveLogRecord& r) { return r.Level * 5.0 / 1023; }, 2},
+        {"Charts_Ch_PetrolAvg", "Dim_MS_Short", "", Colour::Petrol,
+         [](const LiveLogRecord& r) { return r.Petrol_Avg_Us / 1000.0; }, 2},
+        {"Charts_Ch_GasAvg", "Dim_MS_Short", "", Colour::Gas,
+         [](const LiveLogRecord& r) { return r.Gas_Avg_Us / 1000.0; }, 2},
+        {"Charts_Ch_PressColl", "Dim_Bar_Long", "", Colour::Manifuld,
+         [](const LiveLogRecord& r) { return r.Press_Coll / 100.0; }, 2},
+        {"Charts_Ch_PressVap", "Dim_Bar_Long", "", Colour::PressVap,
+         [](const LiveLogRecord& r) { return r.Press_Vap / 100.0; }, 2},
+        {"Charts_Ch_PressDiff", "Dim_Bar_Long", "", Colour::PressDiff,
+         [](const LiveLogRecord& r) { return r.Press_Diff / 100.0; }, 2},
+        {"Charts_Ch_TempVap", "Charts_Degrees", "", Colour::TempVap,
+         [](const LiveLogRecord& r) { return r.Temp_Vap / 10.0; }, 1},
+        {"Charts_Ch_TempGas", "Charts_Degrees", "", Colour::TempGas,
+         [](const LiveLogRecord& r) { return r.Temp_Gas / 10.0; }, 1},
+        {"Charts_Ch_Level", "Dim_Volt_Short", "", Colour::Automat,
+         [](const LiveLogRecord& r) { return r.Level * 5.0 / 1023; }, 2},
         {"Mode", "", "", Colour::General, [](const LiveLogRecord& r) { return double(r.Mode); }, 0},
-        {"Charts_Ch_Petrol", "Dim_MS_Short", " 1", Colour::Petrol, [](const LiveLogRecord& r) { return cylinderPetrol(r, 0); }, 2},
-        {"Charts_Ch_Petrol", "Dim_MS_Short", " 2", Colour::Petrol, [](const LiveLogRecord& r) { return cylinderPetrol(r, 1); }, 2},
-        {"Charts_Ch_Petrol", "Dim_MS_Short", " 3", Colour::Petrol, [](const LiveLogRecord& r) { return cylinderPetrol(r, 2); }, 2},
-        {"Charts_Ch_Petrol", "Dim_MS_Short", " 4", Colour::Petrol, [](const LiveLogRecord& r) { return cylinderPetrol(r, 3); }, 2},
-        {"Charts_Ch_Gas", "Dim_MS_Short", " 1", Colour::Gas, [](const LiveLogRecord& r) { return cylinderGas(r, 0); }, 2},
-        {"Charts_Ch_Gas", "Dim_MS_Short", " 2", Colour::Gas, [](const LiveLogRecord& r) { return cylinderGas(r, 1); }, 2},
-        {"Charts_Ch_Gas", "Dim_MS_Short", " 3", Colour::Gas, [](const LiveLogRecord& r) { return cylinderGas(r, 2); }, 2},
-        {"Charts_Ch_Gas", "Dim_MS_Short", " 4", Colour::Gas, [](const LiveLogRecord& r) { return cylinderGas(r, 3); }, 2},
+        {"Charts_Ch_Petrol", "Dim_MS_Short", " 1", Colour::Petrol,
+         [](const LiveLogRecord& r) { return cylinderPetrol(r, 0); }, 2},
+        {"Charts_Ch_Petrol", "Dim_MS_Short", " 2", Colour::Petrol,
+         [](const LiveLogRecord& r) { return cylinderPetrol(r, 1); }, 2},
+        {"Charts_Ch_Petrol", "Dim_MS_Short", " 3", Colour::Petrol,
+         [](const LiveLogRecord& r) { return cylinderPetrol(r, 2); }, 2},
+        {"Charts_Ch_Petrol", "Dim_MS_Short", " 4", Colour::Petrol,
+         [](const LiveLogRecord& r) { return cylinderPetrol(r, 3); }, 2},
+        {"Charts_Ch_Gas", "Dim_MS_Short", " 1", Colour::Gas,
+         [](const LiveLogRecord& r) { return cylinderGas(r, 0); }, 2},
+        {"Charts_Ch_Gas", "Dim_MS_Short", " 2", Colour::Gas,
+         [](const LiveLogRecord& r) { return cylinderGas(r, 1); }, 2},
+        {"Charts_Ch_Gas", "Dim_MS_Short", " 3", Colour::Gas,
+         [](const LiveLogRecord& r) { return cylinderGas(r, 2); }, 2},
+        {"Charts_Ch_Gas", "Dim_MS_Short", " 4", Colour::Gas,
+         [](const LiveLogRecord& r) { return cylinderGas(r, 3); }, 2},
     };
     return channels;
 }
 
-std::vector<int> DefaultChartChannels() { return {0, 1, 2, 3, 6}; }
+std::vector<int> DefaultChartChannels() {
+    return {0, 1, 2, 3, 6};
+}
 
-void AppendMarkers(const std::vector<LiveLogRecord>& records, std::size_t from, std::vector<ChartMarker>& out) {
+void AppendMarkers(const std::vector<LiveLogRecord>& records, std::size_t from,
+                   std::vector<ChartMarker>& out) {
     for (std::size_t i = std::max<std::size_t>(from, 1); i < records.size(); ++i) {
         const LiveLogRecord& was = records[i - 1];
         const LiveLogRecord& now = records[i];
@@ -100,7 +130,8 @@ void AppendMarkers(const std::vector<LiveLogRecord>& records, std::size_t from, 
 
 // ---- ChartsPlot ---------------------------------------------------------------------------------
 
-ChartsPlot::ChartsPlot(Context& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx), channels_(DefaultChartChannels()) {
+ChartsPlot::ChartsPlot(Context& ctx, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), channels_(DefaultChartChannels()) {
     setObjectName(QStringLiteral("Charts_Plot"));
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -178,7 +209,9 @@ void ChartsPlot::setView(double t0, double t1) {
     changed();
 }
 
-void ChartsPlot::showAll() { setView(dataStart(), std::max(dataEnd(), dataStart() + kMinSpanMs)); }
+void ChartsPlot::showAll() {
+    setView(dataStart(), std::max(dataEnd(), dataStart() + kMinSpanMs));
+}
 
 void ChartsPlot::zoom(double factor, double aroundMs) {
     if (!(factor > 0)) return;
@@ -188,7 +221,9 @@ void ChartsPlot::zoom(double factor, double aroundMs) {
     setView(aroundMs - share * clamped, aroundMs - share * clamped + clamped);
 }
 
-void ChartsPlot::pan(double ms) { setView(t0_ + ms, t1_ + ms); }
+void ChartsPlot::pan(double ms) {
+    setView(t0_ + ms, t1_ + ms);
+}
 
 void ChartsPlot::setCursorTime(double ms) {
     cursorOn_ = true;
@@ -197,9 +232,12 @@ void ChartsPlot::setCursorTime(double ms) {
 }
 
 std::optional<double> ChartsPlot::valueAt(int channel, double ms) const {
-    if (records_ == nullptr || records_->empty() || channel < 0 || channel >= int(ChartChannels().size())) return std::nullopt;
-    const auto it = std::upper_bound(records_->begin(), records_->end(), ms,
-                                     [](double t, const LiveLogRecord& r) { return t < double(r.Time_Ms); });
+    if (records_ == nullptr || records_->empty() || channel < 0 ||
+        channel >= int(ChartChannels().size()))
+        return std::nullopt;
+    const auto it =
+        std::upper_bound(records_->begin(), records_->end(), ms,
+                         [](double t, const LiveLogRecord& r) { return t < double(r.Time_Ms); });
     if (it == records_->begin()) return std::nullopt;
     return ChartChannels()[static_cast<std::size_t>(channel)].value(*std::prev(it));
 }
@@ -210,7 +248,8 @@ void ChartsPlot::changed() {
 }
 
 QRectF ChartsPlot::plotArea() const {
-    return QRectF(kLeftRoom, kMarkerBand, std::max(1.0, width() - kLeftRoom - 6), std::max(1.0, height() - kMarkerBand - kAxisHeight));
+    return QRectF(kLeftRoom, kMarkerBand, std::max(1.0, width() - kLeftRoom - 6),
+                  std::max(1.0, height() - kMarkerBand - kAxisHeight));
 }
 
 QRectF ChartsPlot::stripRect(int i) const {
@@ -249,14 +288,19 @@ void ChartsPlot::draw(QPainter& p) const {
     const QColor grid = colourOf(ctx_, Colour::Diagram_Grid);
     if (records_ == nullptr || records_->empty() || channels_.empty()) {
         p.setPen(textColour_);
-        p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, FromUtf8(ctx_.LangText(records_ == nullptr || records_->empty() ? "Charts_No_Data" : "Charts_No_Channels")));
+        p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                   FromUtf8(ctx_.LangText(records_ == nullptr || records_->empty()
+                                              ? "Charts_No_Data"
+                                              : "Charts_No_Channels")));
         return;
     }
     // The records in sight, and one on each side so the lines run to the edges.
     const auto& recs = *records_;
     const auto byTime = [](const LiveLogRecord& r, double t) { return double(r.Time_Ms) < t; };
-    std::size_t first = static_cast<std::size_t>(std::lower_bound(recs.begin(), recs.end(), t0_, byTime) - recs.begin());
-    std::size_t last = static_cast<std::size_t>(std::lower_bound(recs.begin(), recs.end(), t1_, byTime) - recs.begin());
+    std::size_t first = static_cast<std::size_t>(
+        std::lower_bound(recs.begin(), recs.end(), t0_, byTime) - recs.begin());
+    std::size_t last = static_cast<std::size_t>(
+        std::lower_bound(recs.begin(), recs.end(), t1_, byTime) - recs.begin());
     if (first > 0) --first;
     last = std::min(last + 1, recs.size());
 
@@ -271,7 +315,8 @@ void ChartsPlot::draw(QPainter& p) const {
     }
     // The time grid under the lines, the markers and the cursor over them.
     drawTimeAxis(p);
-    for (int i = 0; i < int(channels_.size()); ++i) drawStrip(p, i, first, last);
+    for (int i = 0; i < int(channels_.size()); ++i)
+        drawStrip(p, i, first, last);
     drawMarkers(p);
     if (cursorOn_ && cursorMs_ >= t0_ && cursorMs_ <= t1_) {
         const double x = xOf(cursorMs_);
@@ -300,7 +345,8 @@ void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t la
     for (std::size_t k = first; k < last; ++k) {
         const double v = ch.value(recs[k]);
         // Columns -1 and `columns` take the records just outside the view.
-        const int at = std::clamp(int(std::floor((double(recs[k].Time_Ms) - t0_) / perPx)), -1, columns);
+        const int at =
+            std::clamp(int(std::floor((double(recs[k].Time_Ms) - t0_) / perPx)), -1, columns);
         Column& c = cols[static_cast<std::size_t>(at + 1)];
         if (!c.used) {
             c = {v, v, v, v, true};
@@ -347,24 +393,31 @@ void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t la
     p.setPen(textColour_);
     const QFontMetricsF fm(p.font());
     const double lh = fm.height();
-    QString name = FromUtf8(ctx_.LangText(ch.nameKey)) + QString::fromLatin1(ch.suffix.data(), qsizetype(ch.suffix.size()));
-    if (!ch.unitKey.empty()) name += QStringLiteral(" (") + FromUtf8(ctx_.LangText(ch.unitKey)) + QLatin1Char(')');
+    QString name = FromUtf8(ctx_.LangText(ch.nameKey)) +
+                   QString::fromLatin1(ch.suffix.data(), qsizetype(ch.suffix.size()));
+    if (!ch.unitKey.empty())
+        name += QStringLiteral(" (") + FromUtf8(ctx_.LangText(ch.unitKey)) + QLatin1Char(')');
     p.setPen(colourOf(ctx_, ch.colour));
-    p.drawText(QRectF(s.left() + 6, s.top() + 2, s.width() * 0.6, lh), Qt::AlignLeft | Qt::AlignTop, name);
+    p.drawText(QRectF(s.left() + 6, s.top() + 2, s.width() * 0.6, lh), Qt::AlignLeft | Qt::AlignTop,
+               name);
     p.setPen(textColour_);
     if (cursorOn_) {
         if (const auto v = valueAt(channel, cursorMs_))
-            p.drawText(QRectF(s.left(), s.top() + 2, s.width() - 6, lh), Qt::AlignRight | Qt::AlignTop, valueText(channel, *v));
+            p.drawText(QRectF(s.left(), s.top() + 2, s.width() - 6, lh),
+                       Qt::AlignRight | Qt::AlignTop, valueText(channel, *v));
     }
     const QRectF left(0, 0, kLeftRoom - 4, lh);
-    p.drawText(left.translated(0, s.top()), Qt::AlignRight | Qt::AlignTop, FromUtf8(FixedText(high - pad, ch.decimals)));
-    p.drawText(left.translated(0, s.bottom() - lh), Qt::AlignRight | Qt::AlignBottom, FromUtf8(FixedText(low + pad, ch.decimals)));
+    p.drawText(left.translated(0, s.top()), Qt::AlignRight | Qt::AlignTop,
+               FromUtf8(FixedText(high - pad, ch.decimals)));
+    p.drawText(left.translated(0, s.bottom() - lh), Qt::AlignRight | Qt::AlignBottom,
+               FromUtf8(FixedText(low + pad, ch.decimals)));
 }
 
 void ChartsPlot::drawMarkers(QPainter& p) const {
     const QRectF a = plotArea();
-    const auto from = std::lower_bound(markers_.begin(), markers_.end(), t0_,
-                                       [](const ChartMarker& m, double t) { return double(m.timeMs) < t; });
+    const auto from =
+        std::lower_bound(markers_.begin(), markers_.end(), t0_,
+                         [](const ChartMarker& m, double t) { return double(m.timeMs) < t; });
     const QFontMetricsF fm(p.font());
     double labelEnd = -1e9; // labels that would overlap are left out, the lines stay
     for (auto it = from; it != markers_.end() && double(it->timeMs) <= t1_; ++it) {
@@ -373,9 +426,18 @@ void ChartsPlot::drawMarkers(QPainter& p) const {
         std::string_view key;
         Qt::PenStyle style = Qt::SolidLine;
         switch (it->kind) {
-        case ChartMarker::Kind::Petrol: colour = colourOf(ctx_, Colour::Petrol); key = "Petrol"; break;
-        case ChartMarker::Kind::Gas: colour = colourOf(ctx_, Colour::Gas); key = "Gas"; break;
-        case ChartMarker::Kind::Automatic: colour = colourOf(ctx_, Colour::Automat); key = "Automat"; break;
+        case ChartMarker::Kind::Petrol:
+            colour = colourOf(ctx_, Colour::Petrol);
+            key = "Petrol";
+            break;
+        case ChartMarker::Kind::Gas:
+            colour = colourOf(ctx_, Colour::Gas);
+            key = "Gas";
+            break;
+        case ChartMarker::Kind::Automatic:
+            colour = colourOf(ctx_, Colour::Automat);
+            key = "Automat";
+            break;
         case ChartMarker::Kind::ErrorsOn:
             colour = colourOf(ctx_, Colour::Txt_Error);
             key = "Charts_Errors_On";
@@ -416,7 +478,8 @@ void ChartsPlot::drawTimeAxis(QPainter& p) const {
         p.setPen(textColour_);
         const QString label = timeText(t, step);
         const double w = fm.horizontalAdvance(label);
-        p.drawText(QRectF(std::clamp(x - w / 2, a.left(), a.right() - w), a.bottom() + 2, w + 2, kAxisHeight - 2),
+        p.drawText(QRectF(std::clamp(x - w / 2, a.left(), a.right() - w), a.bottom() + 2, w + 2,
+                          kAxisHeight - 2),
                    Qt::AlignLeft | Qt::AlignVCenter, label);
     }
 }
@@ -439,9 +502,13 @@ void ChartsPlot::mouseMoveEvent(QMouseEvent* event) {
     setCursorTime(timeAt(std::clamp(x, plotArea().left(), plotArea().right())));
 }
 
-void ChartsPlot::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
+void ChartsPlot::mouseReleaseEvent(QMouseEvent*) {
+    dragging_ = false;
+}
 
-void ChartsPlot::mouseDoubleClickEvent(QMouseEvent*) { showAll(); }
+void ChartsPlot::mouseDoubleClickEvent(QMouseEvent*) {
+    showAll();
+}
 
 void ChartsPlot::wheelEvent(QWheelEvent* event) {
     const double notches = event->angleDelta().y() / 120.0;
@@ -460,21 +527,36 @@ void ChartsPlot::keyPressEvent(QKeyEvent* event) {
 
 bool ChartsPlot::KeyDown(int key) {
     const double span = t1_ - t0_;
-    const double centre = cursorOn_ && cursorMs_ >= t0_ && cursorMs_ <= t1_ ? cursorMs_ : (t0_ + t1_) / 2;
+    const double centre =
+        cursorOn_ && cursorMs_ >= t0_ && cursorMs_ <= t1_ ? cursorMs_ : (t0_ + t1_) / 2;
     switch (key) {
     case Qt::Key_Plus:
-    case Qt::Key_Equal: zoom(kKeyZoom, centre); break;
-    case Qt::Key_Minus: zoom(1 / kKeyZoom, centre); break;
-    case Qt::Key_Left: pan(-span * kKeyPanShare); break;
-    case Qt::Key_Right: pan(span * kKeyPanShare); break;
-    case Qt::Key_Home: setView(dataStart(), dataStart() + span); break;
-    case Qt::Key_End: setView(dataEnd() - span, dataEnd()); break;
-    default: return false;
+    case Qt::Key_Equal:
+        zoom(kKeyZoom, centre);
+        break;
+    case Qt::Key_Minus:
+        zoom(1 / kKeyZoom, centre);
+        break;
+    case Qt::Key_Left:
+        pan(-span * kKeyPanShare);
+        break;
+    case Qt::Key_Right:
+        pan(span * kKeyPanShare);
+        break;
+    case Qt::Key_Home:
+        setView(dataStart(), dataStart() + span);
+        break;
+    case Qt::Key_End:
+        setView(dataEnd() - span, dataEnd());
+        break;
+    default:
+        return false;
     }
     return true;
 }
 
-// ---- DriveGrid -------------------------------------------------------------------------------------
+// ---- DriveGrid
+// -------------------------------------------------------------------------------------
 
 DriveGrid::DriveGrid(Context& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Charts_Grid"));
@@ -527,32 +609,46 @@ void DriveGrid::draw(QPainter& p) const {
                 if (c == 0 && r == 0) continue;
                 p.setFont(big);
                 p.setPen(textColour_);
-                const QString text = m.Grid_Built ? FromUtf8(m.Map_Text[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)]) : QString();
+                const QString text =
+                    m.Grid_Built
+                        ? FromUtf8(
+                              m.Map_Text[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)])
+                        : QString();
                 p.drawText(box, Qt::AlignCenter, text);
                 continue;
             }
-            const DriveCell* cell = analysis_ != nullptr ? &analysis_->Cells[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)] : nullptr;
+            const DriveCell* cell =
+                analysis_ != nullptr
+                    ? &analysis_->Cells[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)]
+                    : nullptr;
             if (cell == nullptr || (cell->Samples == 0 && !cell->Suggested)) {
                 p.fillRect(box, QColor(0, 0, 0, 50));
                 continue;
             }
             // A cell without gas samples of its own can still be asked for a factor: the
             // petrol-mode time of samples elsewhere lies in it.
-            p.fillRect(box, cell->Samples > 0 ? CellColour(cell->Mean_Diff_Us, cell->Mean_Petrol_Us) : QColor(0, 0, 0, 50));
+            p.fillRect(box, cell->Samples > 0 ? CellColour(cell->Mean_Diff_Us, cell->Mean_Petrol_Us)
+                                              : QColor(0, 0, 0, 50));
             const double third = box.height() / 3;
             p.setPen(textColour_);
             p.setFont(big);
-            const QString diff = cell->Samples == 0 ? QStringLiteral("\u2013")
-                                 : (cell->Mean_Diff_Us >= 0 ? QStringLiteral("+") : QString()) +
-                                       FromUtf8(FixedText(cell->Mean_Diff_Us / 1000.0, 2));
+            const QString diff = cell->Samples == 0
+                                     ? QStringLiteral("\u2013")
+                                     : (cell->Mean_Diff_Us >= 0 ? QStringLiteral("+") : QString()) +
+                                           FromUtf8(FixedText(cell->Mean_Diff_Us / 1000.0, 2));
             p.drawText(QRectF(box.left(), box.top(), box.width(), third), Qt::AlignCenter, diff);
             p.setFont(small);
             p.drawText(QRectF(box.left(), box.top() + third, box.width(), third), Qt::AlignCenter,
                        QStringLiteral("n %1").arg(cell->Samples));
             QString factor = FromUtf8(FixedText(cell->Factor / 100.0, 2));
-            if (cell->Suggested) factor += QStringLiteral(" \u2192 ") + FromUtf8(FixedText(*cell->Suggested / 100.0, 2));
-            p.setPen(cell->Suggested ? textColour_ : QColor(textColour_.red(), textColour_.green(), textColour_.blue(), 130));
-            p.drawText(QRectF(box.left(), box.top() + 2 * third, box.width(), third), Qt::AlignCenter, factor);
+            if (cell->Suggested)
+                factor +=
+                    QStringLiteral(" \u2192 ") + FromUtf8(FixedText(*cell->Suggested / 100.0, 2));
+            p.setPen(cell->Suggested
+                         ? textColour_
+                         : QColor(textColour_.red(), textColour_.green(), textColour_.blue(), 130));
+            p.drawText(QRectF(box.left(), box.top() + 2 * third, box.width(), third),
+                       Qt::AlignCenter, factor);
         }
     }
     p.setFont(big);
@@ -568,10 +664,11 @@ void DriveGrid::draw(QPainter& p) const {
     g.setColorAt(1, CellColour(1000, 5000));
     p.fillRect(bar, g);
     p.setFont(small);
-    p.drawText(QRectF(0, bar.top() - 4, bar.left() - 8, bar.height() + 8), Qt::AlignRight | Qt::AlignVCenter,
-               FromUtf8(ctx_.LangText("Charts_Grid_Rich")));
-    p.drawText(QRectF(bar.right() + 8, bar.top() - 4, a.width() - bar.right() - 8, bar.height() + 8),
-               Qt::AlignLeft | Qt::AlignVCenter, FromUtf8(ctx_.LangText("Charts_Grid_Lean")));
+    p.drawText(QRectF(0, bar.top() - 4, bar.left() - 8, bar.height() + 8),
+               Qt::AlignRight | Qt::AlignVCenter, FromUtf8(ctx_.LangText("Charts_Grid_Rich")));
+    p.drawText(
+        QRectF(bar.right() + 8, bar.top() - 4, a.width() - bar.right() - 8, bar.height() + 8),
+        Qt::AlignLeft | Qt::AlignVCenter, FromUtf8(ctx_.LangText("Charts_Grid_Lean")));
 }
 
 } // namespace bifuel::ui

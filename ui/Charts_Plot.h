@@ -21,9 +21,9 @@ namespace bifuel::ui {
 
 // A channel the time plots can show: a value of a log record in display units.
 struct ChartChannel {
-    std::string_view nameKey;  // language key of its name
-    std::string_view unitKey;  // language key of its unit; empty: none
-    std::string_view suffix;   // after the name (the cylinder)
+    std::string_view nameKey; // language key of its name
+    std::string_view unitKey; // language key of its unit; empty: none
+    std::string_view suffix;  // after the name (the cylinder)
     Colour colour;
     double (*value)(const LiveLogRecord&);
     int decimals;
@@ -40,13 +40,14 @@ struct ChartMarker {
     bool operator==(const ChartMarker&) const = default;
 };
 // The markers of records [from, end), continuing from the record before `from`.
-void AppendMarkers(const std::vector<LiveLogRecord>& records, std::size_t from, std::vector<ChartMarker>& out);
+void AppendMarkers(const std::vector<LiveLogRecord>& records, std::size_t from,
+                   std::vector<ChartMarker>& out);
 
 // Stacked strips of the chosen channels over one shared time axis, painted with min/max
 // decimation: per pixel column the first, lowest, highest and last value of the records
 // in it, so an hour of frames draws as fast as a minute and no spike is lost.
 class ChartsPlot : public QWidget {
-public:
+  public:
     ChartsPlot(Context& ctx, QWidget* parent);
 
     // The records shown; `appended` after frames were added at the end of the same list.
@@ -88,7 +89,7 @@ public:
     // Called after each paint (figures of the live plots).
     std::function<void()> onPainted;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -97,7 +98,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     QRectF plotArea() const;
     double dataStart() const;
     double dataEnd() const;
@@ -128,19 +129,22 @@ private:
 // against petrol mode, its sample count and the suggested factor, coloured blue where
 // the mixture on gas was lean (petrol ECU lengthening) and red where it was rich.
 class DriveGrid : public QWidget {
-public:
+  public:
     DriveGrid(Context& ctx, QWidget* parent);
-    void setAnalysis(const DriveAnalysis* analysis) { analysis_ = analysis; update(); }
+    void setAnalysis(const DriveAnalysis* analysis) {
+        analysis_ = analysis;
+        update();
+    }
     void setLabelFont(const QFont& font, QColor colour);
     QRectF cellRect(int c, int r) const;
     // The fill of a cell with this mean difference against its petrol time.
     static QColor CellColour(double diffUs, double petrolUs);
     void draw(QPainter& p) const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QRectF gridArea() const;
     Context& ctx_;
     const DriveAnalysis* analysis_ = nullptr;

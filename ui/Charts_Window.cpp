@@ -19,7 +19,9 @@ constexpr double kTopRow = 26;
 // In live view the grid is made again at most this often: it reads the whole list.
 constexpr std::int64_t kLiveAnalysisMs = 2000;
 
-QString text(const Context& ctx, std::string_view key) { return FromUtf8(ctx.LangText(key)); }
+QString text(const Context& ctx, std::string_view key) {
+    return FromUtf8(ctx.LangText(key));
+}
 
 } // namespace
 
@@ -27,7 +29,8 @@ ChartsWindow::ChartsWindow(Context& ctx)
     : HudToolWindow(ctx, QSize(kDesignWidth, kDesignHeight), QSize(640, 420)) {
     setObjectName(QStringLiteral("TForm_3D_Charts"));
     pickLog = [this](const QString& folder) {
-        return QFileDialog::getOpenFileName(this, text(ctx_, "Charts_Open"), folder, QStringLiteral("*.csv"));
+        return QFileDialog::getOpenFileName(this, text(ctx_, "Charts_Open"), folder,
+                                            QStringLiteral("*.csv"));
     };
     build();
     // This connection's frames, from its start: the window records while it is closed too.
@@ -122,19 +125,23 @@ bool ChartsWindow::OpenLog(const std::filesystem::path& file) {
     logName_ = QFileInfo(QString::fromStdString(file.string())).fileName();
     if (!read.Error.empty()) {
         logError_ = true;
-        logNote_ = text(ctx_, "Charts_Open_Failed") + QLatin1Char(' ') + logName_ + QStringLiteral(": ") + FromUtf8(read.Error);
+        logNote_ = text(ctx_, "Charts_Open_Failed") + QLatin1Char(' ') + logName_ +
+                   QStringLiteral(": ") + FromUtf8(read.Error);
         showSource();
         return false;
     }
     logError_ = false;
-    logNote_ = read.Skipped_Lines > 0
-                   ? QStringLiteral(" (%1 %2)").arg(read.Skipped_Lines).arg(text(ctx_, "Charts_Skipped"))
-                   : QString();
+    logNote_ =
+        read.Skipped_Lines > 0
+            ? QStringLiteral(" (%1 %2)").arg(read.Skipped_Lines).arg(text(ctx_, "Charts_Skipped"))
+            : QString();
     log_ = std::move(read.Records);
     logApplied_ = false;
     applyResult_->setText(QString());
     // A log is read as written, but the plots need the frames in time order.
-    std::stable_sort(log_.begin(), log_.end(), [](const LiveLogRecord& a, const LiveLogRecord& b) { return a.Time_Ms < b.Time_Ms; });
+    std::stable_sort(log_.begin(), log_.end(), [](const LiveLogRecord& a, const LiveLogRecord& b) {
+        return a.Time_Ms < b.Time_Ms;
+    });
     shown_ = &log_;
     plot_->setRecords(&log_);
     analysedAtMs_ = -1;
@@ -159,7 +166,8 @@ void ChartsWindow::ShowTab(Tab tab) {
     const bool plots = tab == Tab::Plots;
     plot_->setVisible(plots);
     channelsTitle_->setVisible(plots);
-    for (QCheckBox* b : boxes_) b->setVisible(plots);
+    for (QCheckBox* b : boxes_)
+        b->setVisible(plots);
     grid_->setVisible(!plots);
     gridStatus_->setVisible(!plots);
     applyResult_->setVisible(!plots);
@@ -195,14 +203,27 @@ void ChartsWindow::analyse() {
     QString status;
     switch (analysis_.Outcome) {
     case DriveOutcome::Ready:
-        status = QStringLiteral("%1 %2, %3 %4").arg(analysis_.Matched_Samples).arg(text(ctx_, "Charts_Grid_Ready"))
-                     .arg(analysis_.Suggested_Cells).arg(text(ctx_, "Charts_Grid_Suggested"));
+        status = QStringLiteral("%1 %2, %3 %4")
+                     .arg(analysis_.Matched_Samples)
+                     .arg(text(ctx_, "Charts_Grid_Ready"))
+                     .arg(analysis_.Suggested_Cells)
+                     .arg(text(ctx_, "Charts_Grid_Suggested"));
         break;
-    case DriveOutcome::EmptyLog: status = text(ctx_, "Charts_No_Data"); break;
-    case DriveOutcome::NoMap: status = text(ctx_, "Charts_Grid_No_Map"); break;
-    case DriveOutcome::NoGasSamples: status = text(ctx_, "Charts_Grid_No_Gas"); break;
-    case DriveOutcome::NoPetrolSamples: status = text(ctx_, "Charts_Grid_No_Petrol"); break;
-    case DriveOutcome::NoMatches: status = text(ctx_, "Charts_Grid_No_Match"); break;
+    case DriveOutcome::EmptyLog:
+        status = text(ctx_, "Charts_No_Data");
+        break;
+    case DriveOutcome::NoMap:
+        status = text(ctx_, "Charts_Grid_No_Map");
+        break;
+    case DriveOutcome::NoGasSamples:
+        status = text(ctx_, "Charts_Grid_No_Gas");
+        break;
+    case DriveOutcome::NoPetrolSamples:
+        status = text(ctx_, "Charts_Grid_No_Petrol");
+        break;
+    case DriveOutcome::NoMatches:
+        status = text(ctx_, "Charts_Grid_No_Match");
+        break;
     }
     gridStatus_->setText(status);
     apply_->setEnabled(analysis_.Suggested_Cells > 0);
@@ -216,10 +237,13 @@ void ChartsWindow::applyClick() {
     applyError_ = false;
     switch (end.Result) {
     case DriveApplyResult::Applied:
-        said = QStringLiteral("%1 %2. ").arg(text(ctx_, "Charts_Applied")).arg(end.Cells) +
-               text(ctx_, ctx_.link.ECU_Connected ? "Charts_Applied_Send" : "Charts_Applied_Offline");
+        said =
+            QStringLiteral("%1 %2. ").arg(text(ctx_, "Charts_Applied")).arg(end.Cells) +
+            text(ctx_, ctx_.link.ECU_Connected ? "Charts_Applied_Send" : "Charts_Applied_Offline");
         break;
-    case DriveApplyResult::NothingToApply: said = text(ctx_, "Charts_Apply_Nothing"); break;
+    case DriveApplyResult::NothingToApply:
+        said = text(ctx_, "Charts_Apply_Nothing");
+        break;
     case DriveApplyResult::NoMap:
         said = text(ctx_, "Charts_Grid_No_Map");
         applyError_ = true;
@@ -238,7 +262,8 @@ void ChartsWindow::applyClick() {
         apply_->setEnabled(false);
     }
     applyResult_->setText(said);
-    applyResult_->setColour(ColourFromText(ctx_.colours.ColourOf(applyError_ ? Colour::Txt_Error : Colour::Txt_Complete)));
+    applyResult_->setColour(ColourFromText(
+        ctx_.colours.ColourOf(applyError_ ? Colour::Txt_Error : Colour::Txt_Complete)));
     grid_->update();
 }
 
@@ -265,7 +290,11 @@ void ChartsWindow::showSource() {
         return;
     }
     const QString name = showingLog() ? logName_ : text(ctx_, "Charts_Source_Live");
-    source_->setText(QStringLiteral("%1: %2 %3%4").arg(name).arg(shown_->size()).arg(text(ctx_, "Charts_Records")).arg(showingLog() ? logNote_ : QString()));
+    source_->setText(QStringLiteral("%1: %2 %3%4")
+                         .arg(name)
+                         .arg(shown_->size())
+                         .arg(text(ctx_, "Charts_Records"))
+                         .arg(showingLog() ? logNote_ : QString()));
     source_->setColour(general);
 }
 
@@ -279,7 +308,9 @@ void ChartsWindow::ApplyTexts() {
     channelsTitle_->setText(text(ctx_, "Charts_Channels"));
     const auto& channels = ChartChannels();
     for (std::size_t i = 0; i < boxes_.size(); ++i) {
-        boxes_[i]->setText(text(ctx_, channels[i].nameKey) + QString::fromLatin1(channels[i].suffix.data(), qsizetype(channels[i].suffix.size())));
+        boxes_[i]->setText(
+            text(ctx_, channels[i].nameKey) +
+            QString::fromLatin1(channels[i].suffix.data(), qsizetype(channels[i].suffix.size())));
     }
     showSource();
     fitEditors();
@@ -307,7 +338,8 @@ void ChartsWindow::applyPlotFonts() {
     // The plots' labels grow with the window like the rest of its texts.
     const Settings_Class& s = ctx_.settings;
     QFont small = ProgramFont(s.Font_Name, s.Font_Size, 0);
-    small.setPixelSize(std::max(9, static_cast<int>(std::lround(s.Font_Size * 1.15 * content()->fontScale()))));
+    small.setPixelSize(
+        std::max(9, static_cast<int>(std::lround(s.Font_Size * 1.15 * content()->fontScale()))));
     const QColor general = ColourFromText(ctx_.colours.ColourOf(0));
     plot_->setLabelFont(small, general);
     grid_->setLabelFont(small, general);

@@ -19,7 +19,7 @@ namespace bifuel::ui {
 // The charts window: time plots of the live data of this connection or of a saved log,
 // and the difference grid of that drive with the RPM-map factors it suggests.
 class ChartsWindow : public HudToolWindow {
-public:
+  public:
     static constexpr int kDesignWidth = 1000;
     static constexpr int kDesignHeight = 640;
     enum class Tab { Plots, Grid };
@@ -60,12 +60,12 @@ public:
     bool showingLog() const { return shown_ == &log_; }
     Tab tab() const { return tab_; }
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void build();
     void openClick();
     void applyClick();
@@ -75,7 +75,7 @@ private:
     void applyPlotFonts();
 
     std::vector<LiveLogRecord> liveRecords_; // this connection's frames, as they came
-    std::vector<LiveLogRecord> log_;          // the log opened
+    std::vector<LiveLogRecord> log_;         // the log opened
     const std::vector<LiveLogRecord>* shown_ = &liveRecords_;
     std::int64_t liveStartMs_ = 0;
     std::size_t analysed_ = 0; // records the grid was made from; a new source makes it again

@@ -28,12 +28,14 @@ constexpr double kButtonsTop = kResultTop + 28;
 
 // The list drawn dark and translucent, as the editors of the tool windows.
 QString listStyle(QColor text) {
-    return QStringLiteral("QListWidget { color: %1; background: rgba(0, 0, 0, 130);"
-                          " border: 1px solid rgba(255, 255, 255, 90); border-radius: 3px; outline: 0; }"
-                          "QScrollBar:vertical { background: rgba(0, 0, 0, 60); width: 8px; margin: 0; }"
-                          "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 110); border-radius: 3px;"
-                          " min-height: 16px; }"
-                          "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }")
+    return QStringLiteral(
+               "QListWidget { color: %1; background: rgba(0, 0, 0, 130);"
+               " border: 1px solid rgba(255, 255, 255, 90); border-radius: 3px; outline: 0; }"
+               "QScrollBar:vertical { background: rgba(0, 0, 0, 60); width: 8px; margin: 0; }"
+               "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 110); border-radius: "
+               "3px;"
+               " min-height: 16px; }"
+               "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }")
         .arg(text.name(QColor::HexArgb));
 }
 
@@ -44,7 +46,8 @@ TForm_3D_Edits::TForm_3D_Edits(Context& ctx, QWidget* mainWindow)
     setObjectName(QStringLiteral("TForm_3D_Edits"));
     build();
     ApplyFonts();
-    ends_ = ctx_.events.operationEnded.subscribe([this](const OperationEnd& end) { operationEnded(end); });
+    ends_ = ctx_.events.operationEnded.subscribe(
+        [this](const OperationEnd& end) { operationEnded(end); });
 }
 
 void TForm_3D_Edits::build() {
@@ -103,7 +106,8 @@ void TForm_3D_Edits::ApplyFonts() {
         b->setDesignFont(font);
         b->setTextColour(general);
     }
-    for (HudLabel* l : {text_, nameLabel_, result_}) l->setDesignFont(font);
+    for (HudLabel* l : {text_, nameLabel_, result_})
+        l->setDesignFont(font);
     text_->setColour(general);
     nameLabel_->setColour(general);
     applyChromeFonts();
@@ -115,7 +119,8 @@ bool TForm_3D_Edits::CloseAllowed() {
     if (closeWrite_ != 0) return false; // the write goes out first; its end closes again
     const CloseNeed need = PrepareClose(ctx_);
     switch (need.step) {
-    case CloseStep::Close: return true;
+    case CloseStep::Close:
+        return true;
     case CloseStep::WaitForWrite:
         closeWrite_ = need.write;
         closing_ = true;
@@ -187,7 +192,8 @@ void TForm_3D_Edits::fillChanges(bool changedMeanwhile) {
     auto lines = [this](const FieldChanges& changes) {
         const auto shown = [](const std::string& v) { return v.empty() ? std::string("\"\"") : v; };
         for (const FieldChange& c : changes) {
-            changes_->addItem(FromUtf8(FillText(ctx_.LangText("Edits_Change"), {c.key, shown(c.from), shown(c.to)})));
+            changes_->addItem(FromUtf8(
+                FillText(ctx_.LangText("Edits_Change"), {c.key, shown(c.from), shown(c.to)})));
         }
     };
     // What the ECU changed meanwhile comes first: it is what a write would be made over.
@@ -203,7 +209,8 @@ void TForm_3D_Edits::fillChanges(bool changedMeanwhile) {
 void TForm_3D_Edits::showOver() {
     nameLabel_->setText(FromUtf8(ctx_.LangText("Edits_Name")));
     result_->setText(QString());
-    for (HudButton* b : {write_, save_, drop_, cancel_}) b->setDisabled(false);
+    for (HudButton* b : {write_, save_, drop_, cancel_})
+        b->setDisabled(false);
     write_->setEnabled(mode_ == Mode::Offer && KeptEditsFitEcu(ctx_));
     name_->setEnabled(true);
     nameLabel_->show();
@@ -218,7 +225,8 @@ void TForm_3D_Edits::showOver() {
     for (HudButton* b : {write_, save_, drop_, cancel_}) {
         if (b->isHidden()) continue;
         row.push_back(b);
-        needs.push_back(std::max(60.0, QFontMetricsF(b->designFont()).horizontalAdvance(b->text()) + 24));
+        needs.push_back(
+            std::max(60.0, QFontMetricsF(b->designFont()).horizontalAdvance(b->text()) + 24));
         total += needs.back();
     }
     const double gap = 8;
@@ -230,7 +238,8 @@ void TForm_3D_Edits::showOver() {
         x += w + gap;
     }
     if (main_ != nullptr) {
-        move(main_->x() + (main_->width() - width()) / 2, main_->y() + (main_->height() - height()) / 2);
+        move(main_->x() + (main_->width() - width()) / 2,
+             main_->y() + (main_->height() - height()) / 2);
     }
     show();
     raise();
@@ -243,13 +252,17 @@ void TForm_3D_Edits::placeTextAndList() {
     const double room = kNameTop - 6 - kTextTop;
     const bool listed = mode_ == Mode::Offer;
     const double textHeight =
-        listed ? std::min(text_->wrappedHeight(textWidth, text_->text()), room - kListMinHeight - 4) : room;
+        listed ? std::min(text_->wrappedHeight(textWidth, text_->text()), room - kListMinHeight - 4)
+               : room;
     panel_->place(text_, QRectF(10, kTextTop, textWidth, textHeight));
-    if (listed) panel_->place(changes_, QRectF(10, kTextTop + textHeight + 4, textWidth, room - textHeight - 4));
+    if (listed)
+        panel_->place(changes_,
+                      QRectF(10, kTextTop + textHeight + 4, textWidth, room - textHeight - 4));
 }
 
 void TForm_3D_Edits::showResult(const std::string& text, bool error) {
-    result_->setColour(ColourFromText(ctx_.colours.ColourOf(error ? Colour::Txt_Error : Colour::Txt_Complete)));
+    result_->setColour(
+        ColourFromText(ctx_.colours.ColourOf(error ? Colour::Txt_Error : Colour::Txt_Complete)));
     result_->setText(FromUtf8(text));
 }
 
@@ -266,7 +279,8 @@ void TForm_3D_Edits::writeClick() {
     }
     keptWrite_ = choice.write;
     showResult(OperationName(ctx_, Request::WriteAll) + " ...", false);
-    for (HudButton* b : {write_, save_, drop_, cancel_}) b->setDisabled(true);
+    for (HudButton* b : {write_, save_, drop_, cancel_})
+        b->setDisabled(true);
     name_->setEnabled(false);
 }
 

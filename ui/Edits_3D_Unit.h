@@ -17,7 +17,7 @@ namespace bifuel::ui {
 // on the ECU nor in a file. It also runs the closing steps: a write still waiting goes out
 // first, then the questions.
 class TForm_3D_Edits : public HudToolWindow {
-public:
+  public:
     static constexpr int kDesignWidth = 460;
     static constexpr int kDesignHeight = 330;
 
@@ -48,10 +48,10 @@ public:
     HudLabel* textLabel() { return text_; }
     HudLabel* resultLabel() { return result_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void build();
     void fillChanges(bool changedMeanwhile);
     void placeTextAndList();
@@ -67,8 +67,8 @@ private:
 
     QWidget* main_;
     Mode mode_ = Mode::Offer;
-    bool closing_ = false;      // the window was opened by closing the program
-    bool closeForced_ = false;  // "Close without saving"
+    bool closing_ = false;       // the window was opened by closing the program
+    bool closeForced_ = false;   // "Close without saving"
     OperationId closeWrite_ = 0; // the write closing waits for
     OperationId keptWrite_ = 0;  // the write of the kept edits
     DesignLayout* panel_ = nullptr;

@@ -54,8 +54,10 @@ void PaintEmblem(QPainter& p, QRectF r) {
     p.drawEllipse(c, s * 0.47, s * 0.47);
     QPainterPath drop;
     drop.moveTo(c.x(), c.y() - s * 0.34);
-    drop.cubicTo(c.x() + s * 0.30, c.y() + s * 0.02, c.x() + s * 0.22, c.y() + s * 0.32, c.x(), c.y() + s * 0.32);
-    drop.cubicTo(c.x() - s * 0.22, c.y() + s * 0.32, c.x() - s * 0.30, c.y() + s * 0.02, c.x(), c.y() - s * 0.34);
+    drop.cubicTo(c.x() + s * 0.30, c.y() + s * 0.02, c.x() + s * 0.22, c.y() + s * 0.32, c.x(),
+                 c.y() + s * 0.32);
+    drop.cubicTo(c.x() - s * 0.22, c.y() + s * 0.32, c.x() - s * 0.30, c.y() + s * 0.02, c.x(),
+                 c.y() - s * 0.34);
     QLinearGradient flame(QPointF(c.x(), c.y() - s * 0.34), QPointF(c.x(), c.y() + s * 0.32));
     flame.setColorAt(0, QColor(164, 249, 100));
     flame.setColorAt(1, QColor(43, 223, 234));
@@ -66,10 +68,12 @@ void PaintEmblem(QPainter& p, QRectF r) {
 }
 
 class Emblem : public QWidget {
-public:
-    explicit Emblem(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+  public:
+    explicit Emblem(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         PaintEmblem(p, QRectF(rect()));
@@ -79,10 +83,12 @@ protected:
 // The start-up picture: emblem, program name and version over a dark plate. The texts
 // are measured and take the largest size that fits beside the emblem.
 class SplashImage : public QWidget {
-public:
-    explicit SplashImage(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+  public:
+    explicit SplashImage(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -99,25 +105,28 @@ protected:
         const QString version = QStringLiteral("LPG / CNG   V 2.04   2015.05.14");
         QFont big;
         big.setBold(true);
-        big.setPixelSize(FitPixelSize(big, name, QSizeF(room, h * 0.4), static_cast<int>(h * 0.26)));
+        big.setPixelSize(
+            FitPixelSize(big, name, QSizeF(room, h * 0.4), static_cast<int>(h * 0.26)));
         p.setFont(big);
         p.setPen(Qt::white);
         p.drawText(QRectF(left, r.top(), room, h * 0.58), Qt::AlignLeft | Qt::AlignBottom, name);
         QFont small;
-        small.setPixelSize(FitPixelSize(small, version, QSizeF(room, h * 0.2), static_cast<int>(h * 0.1)));
+        small.setPixelSize(
+            FitPixelSize(small, version, QSizeF(room, h * 0.2), static_cast<int>(h * 0.1)));
         p.setFont(small);
         p.setPen(QColor(164, 249, 100));
-        p.drawText(QRectF(left, r.top() + h * 0.62, room, h * 0.2), Qt::AlignLeft | Qt::AlignTop, version);
+        p.drawText(QRectF(left, r.top() + h * 0.62, room, h * 0.2), Qt::AlignLeft | Qt::AlignTop,
+                   version);
     }
 };
 
 // The menus' panel: nearly opaque, so that the indicator values behind never show
 // through the items.
 class MenuPanel : public DesignLayout {
-public:
+  public:
     using DesignLayout::DesignLayout;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -134,7 +143,7 @@ protected:
 // The content's picture during the Flip effect, turned in perspective over the window's
 // fill while the content itself is hidden.
 class FlipOverlay : public QWidget {
-public:
+  public:
     explicit FlipOverlay(TForm_3D_GEN* main) : QWidget(main), main_(main) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
@@ -144,7 +153,7 @@ public:
         at_ = at;
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         const FlipPose pose = FlipPoseAt(main_->flipElapsed());
         // Edge-on the picture is a line: nothing to draw.
@@ -166,13 +175,15 @@ protected:
         p.drawImage(QPointF(0, 0), picture_);
     }
 
-private:
+  private:
     TForm_3D_GEN* main_;
     QImage picture_;
     QRect at_;
 };
 
-QColor entryColour(const Context& ctx, int entry) { return ColourFromText(ctx.colours.ColourOf(entry)); }
+QColor entryColour(const Context& ctx, int entry) {
+    return ColourFromText(ctx.colours.ColourOf(entry));
+}
 
 // A box the keys type into. Read-only boxes (a list's text, the volt boxes, the error list)
 // leave the keys to the window.
@@ -218,11 +229,13 @@ QString FitTitle(const QString& title, const QFontMetrics& metrics, int room) {
             programShown = false;
         },
         [&] {
-            for (QString& part : parts) part = withoutDate(part);
+            for (QString& part : parts)
+                part = withoutDate(part);
         },
         [&] { separator = QStringLiteral("   "); },
         [&] {
-            for (qsizetype i = 0; i + 1 < parts.size(); ++i) parts[i] = withoutLabel(parts[i]);
+            for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+                parts[i] = withoutLabel(parts[i]);
         },
         [&] {
             if (!programShown) parts.last() = withoutLabel(parts.last());
@@ -240,7 +253,8 @@ QString FitTitle(const QString& title, const QFontMetrics& metrics, int room) {
     if (programShown) return metrics.elidedText(last, Qt::ElideRight, room);
     if (parts.size() > 1 && fits(last)) {
         const int rest = room - metrics.horizontalAdvance(separator + last);
-        const QString head = metrics.elidedText(parts.mid(0, parts.size() - 1).join(separator), Qt::ElideRight, rest);
+        const QString head = metrics.elidedText(parts.mid(0, parts.size() - 1).join(separator),
+                                                Qt::ElideRight, rest);
         if (head.size() > 1) return head + separator + last;
         return last;
     }
@@ -267,7 +281,8 @@ HudStringList::HudStringList(QWidget* parent) : QWidget(parent) {
 
 void HudStringList::setItems(const std::vector<std::string>& items) {
     items_.clear();
-    for (const std::string& s : items) items_.push_back(FromUtf8(s));
+    for (const std::string& s : items)
+        items_.push_back(FromUtf8(s));
     index_ = -1;
     update();
 }
@@ -304,7 +319,8 @@ void HudStringList::paintEvent(QPaintEvent*) {
             p.drawRoundedRect(QRectF(r).adjusted(2, 1, -2, -1), 4, 4);
         }
         p.setPen(textColour_);
-        p.drawText(r.adjusted(8, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, items_[static_cast<std::size_t>(i)]);
+        p.drawText(r.adjusted(8, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                   items_[static_cast<std::size_t>(i)]);
     }
 }
 
@@ -340,7 +356,8 @@ void HudStringList::leaveEvent(QEvent*) {
 
 // ---- TForm_3D_GEN -----------------------------------------------------------------------
 
-TForm_3D_GEN::TForm_3D_GEN(Context& ctx) : QWidget(nullptr), ctx_(ctx), flipRandom_(std::random_device{}()) {
+TForm_3D_GEN::TForm_3D_GEN(Context& ctx)
+    : QWidget(nullptr), ctx_(ctx), flipRandom_(std::random_device{}()) {
     setObjectName(QStringLiteral("TForm_3D_GEN"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -433,21 +450,29 @@ void TForm_3D_GEN::buildColumn() {
     column_ = new DesignLayout(QSizeF(columnWidth_, kColumnHeight), layout_);
     column_->setObjectName(QStringLiteral("HudPanel_IND"));
     struct Def {
-        IndicatorView LinkView::* view;
-        ViewControl DataView::* value;
-        std::string LanguageView::* caption;
+        IndicatorView LinkView::*view;
+        ViewControl DataView::*value;
+        std::string LanguageView::*caption;
         Colour colour;
         const char* name;
     };
     const std::array<Def, kIndicators> defs{{
-        {&LinkView::HudPanel_IND_Petrol, &DataView::HudLabel_IND_Petrol_Data, &LanguageView::HudLabel_IND_Petrol_Name, Colour::Petrol, "HudPanel_IND_Petrol"},
-        {&LinkView::HudPanel_IND_Gas, &DataView::HudLabel_IND_Gas_Data, &LanguageView::HudLabel_IND_Gas_Name, Colour::Gas, "HudPanel_IND_Gas"},
-        {&LinkView::HudPanel_IND_RPM, &DataView::HudLabel_IND_RPM_Data, &LanguageView::HudLabel_IND_RPM_Name, Colour::RPM, "HudPanel_IND_RPM"},
-        {&LinkView::HudPanel_IND_PressVap, &DataView::HudLabel_IND_PressVap_Data, &LanguageView::HudLabel_IND_PressVap_Name, Colour::PressVap, "HudPanel_IND_PressVap"},
-        {&LinkView::HudPanel_IND_PressColl, &DataView::HudLabel_IND_PressColl_Data, &LanguageView::HudLabel_IND_PressColl_Name, Colour::Manifuld, "HudPanel_IND_PressColl"},
-        {&LinkView::HudPanel_IND_PressDiff, &DataView::HudLabel_IND_PressDiff_Data, &LanguageView::HudLabel_IND_PressDiff_Name, Colour::PressDiff, "HudPanel_IND_PressDiff"},
-        {&LinkView::HudPanel_IND_TempGas, &DataView::HudLabel_IND_TempGas_Data, &LanguageView::HudLabel_IND_TempGas_Name, Colour::TempGas, "HudPanel_IND_TempGas"},
-        {&LinkView::HudPanel_IND_TempVap, &DataView::HudLabel_IND_TempVap_Data, &LanguageView::HudLabel_IND_TempVap_Name, Colour::TempVap, "HudPanel_IND_TempVap"},
+        {&LinkView::HudPanel_IND_Petrol, &DataView::HudLabel_IND_Petrol_Data,
+         &LanguageView::HudLabel_IND_Petrol_Name, Colour::Petrol, "HudPanel_IND_Petrol"},
+        {&LinkView::HudPanel_IND_Gas, &DataView::HudLabel_IND_Gas_Data,
+         &LanguageView::HudLabel_IND_Gas_Name, Colour::Gas, "HudPanel_IND_Gas"},
+        {&LinkView::HudPanel_IND_RPM, &DataView::HudLabel_IND_RPM_Data,
+         &LanguageView::HudLabel_IND_RPM_Name, Colour::RPM, "HudPanel_IND_RPM"},
+        {&LinkView::HudPanel_IND_PressVap, &DataView::HudLabel_IND_PressVap_Data,
+         &LanguageView::HudLabel_IND_PressVap_Name, Colour::PressVap, "HudPanel_IND_PressVap"},
+        {&LinkView::HudPanel_IND_PressColl, &DataView::HudLabel_IND_PressColl_Data,
+         &LanguageView::HudLabel_IND_PressColl_Name, Colour::Manifuld, "HudPanel_IND_PressColl"},
+        {&LinkView::HudPanel_IND_PressDiff, &DataView::HudLabel_IND_PressDiff_Data,
+         &LanguageView::HudLabel_IND_PressDiff_Name, Colour::PressDiff, "HudPanel_IND_PressDiff"},
+        {&LinkView::HudPanel_IND_TempGas, &DataView::HudLabel_IND_TempGas_Data,
+         &LanguageView::HudLabel_IND_TempGas_Name, Colour::TempGas, "HudPanel_IND_TempGas"},
+        {&LinkView::HudPanel_IND_TempVap, &DataView::HudLabel_IND_TempVap_Data,
+         &LanguageView::HudLabel_IND_TempVap_Name, Colour::TempVap, "HudPanel_IND_TempVap"},
     }};
     for (std::size_t i = 0; i < defs.size(); ++i) {
         Indicator& ind = indicators_[i];
@@ -531,8 +556,10 @@ void TForm_3D_GEN::buildColumn() {
 void TForm_3D_GEN::buildPages() {
     tabs_ = new DesignLayout(QSizeF(626, kColumnHeight), layout_);
     tabs_->setObjectName(QStringLiteral("HudTabControl_GEN"));
-    const std::array<const char*, 4> tabNames{"HudTabItem_CFG", "HudTabItem_ACB", "HudTabItem_CLB", "HudTabItem_MAP"};
-    const std::array<const char*, 4> pageNames{"Layout_CFG", "Layout_ACB", "Layout_CLB", "Layout_MAP"};
+    const std::array<const char*, 4> tabNames{"HudTabItem_CFG", "HudTabItem_ACB", "HudTabItem_CLB",
+                                              "HudTabItem_MAP"};
+    const std::array<const char*, 4> pageNames{"Layout_CFG", "Layout_ACB", "Layout_CLB",
+                                               "Layout_MAP"};
     for (int i = 0; i < 4; ++i) {
         auto* tab = new HudButton(QString(), tabs_);
         tab->setObjectName(QString::fromLatin1(tabNames[static_cast<std::size_t>(i)]));
@@ -676,7 +703,8 @@ void TForm_3D_GEN::layoutColumn() {
 
     const double pagesLeft = 5 + w + kSplitterWidth;
     const double pagesWidth = kLayoutWidth - pagesLeft - 5;
-    layout_->place(splitter_, QRectF(5 + w + 1, kColumnTop + 4, kSplitterWidth - 2, kColumnHeight - 8));
+    layout_->place(splitter_,
+                   QRectF(5 + w + 1, kColumnTop + 4, kSplitterWidth - 2, kColumnHeight - 8));
     layout_->place(tabs_, QRectF(pagesLeft, kColumnTop, pagesWidth, kColumnHeight));
     const double sliderTop = kColumnTop + kColumnHeight - 2;
     layout_->place(nameSize_, QRectF(5, sliderTop, w / 2, kSliderHeight));
@@ -710,11 +738,13 @@ void TForm_3D_GEN::selectPage(int index) {
         pages_[static_cast<std::size_t>(i)]->setVisible(i == index);
         tabItems_[static_cast<std::size_t>(i)]->setChecked(i == index);
     }
-    if (ctx_.link.Main_Shown) QueueDeferredAction(ctx_, static_cast<std::uint8_t>(kActionPage0Fonts + index), 100);
+    if (ctx_.link.Main_Shown)
+        QueueDeferredAction(ctx_, static_cast<std::uint8_t>(kActionPage0Fonts + index), 100);
 }
 
 void TForm_3D_GEN::ApplyPanelsOpacity(double opacity) {
-    for (DesignLayout* p : pagePanels_) p->setPanelLook(true, opacity);
+    for (DesignLayout* p : pagePanels_)
+        p->setPanelLook(true, opacity);
 }
 
 void TForm_3D_GEN::placeChrome() {
@@ -727,14 +757,16 @@ void TForm_3D_GEN::placeChrome() {
 
 QRect TForm_3D_GEN::visibleRect() const {
     if (!ctx_.settings.Full_Screen) return rect();
-    return rect().adjusted(kFullScreenMargin, kFullScreenMargin, -kFullScreenMargin, -kFullScreenMargin);
+    return rect().adjusted(kFullScreenMargin, kFullScreenMargin, -kFullScreenMargin,
+                           -kFullScreenMargin);
 }
 
 void TForm_3D_GEN::placeLayout() {
     // Full screen lays the window out on its visible part, which is the work area: the
     // title band, the logo and the circles stay on the screen.
     const QRect v = visibleRect();
-    layout_->setGeometry(v.left() + kLayoutLeft, v.top() + kLayoutTop, v.width() - 26, v.height() - 44);
+    layout_->setGeometry(v.left() + kLayoutLeft, v.top() + kLayoutTop, v.width() - 26,
+                         v.height() - 44);
     layout_->setFontScale(LayoutScale(v.width(), v.height()).y);
     placeChrome();
     // The mask cuts the rounded corners (no compositor needed); full screen has none.
@@ -756,7 +788,9 @@ Rect TForm_3D_GEN::workArea() const {
     return {a.left(), a.top(), a.width(), a.height()};
 }
 
-Rect TForm_3D_GEN::frame() const { return {x(), y(), width(), height()}; }
+Rect TForm_3D_GEN::frame() const {
+    return {x(), y(), width(), height()};
+}
 
 void TForm_3D_GEN::setGeometryByProgram(const Rect& r) {
     const Rect held = HeldToMinimum(r);
@@ -774,7 +808,8 @@ void TForm_3D_GEN::ToggleFullScreen() {
     } else {
         setGeometryByProgram(CentredOn(workArea(), kDesignWidth, kDesignHeight));
     }
-    fullScreen_->setSymbol(ctx_.settings.Full_Screen ? ChromeCircle::Symbol::FullScreen : ChromeCircle::Symbol::Windowed);
+    fullScreen_->setSymbol(ctx_.settings.Full_Screen ? ChromeCircle::Symbol::FullScreen
+                                                     : ChromeCircle::Symbol::Windowed);
 }
 
 void TForm_3D_GEN::restoreGeometry() {
@@ -789,7 +824,8 @@ void TForm_3D_GEN::restoreGeometry() {
         if (l.Form_3D_GEN_Height) r.height = *l.Form_3D_GEN_Height;
         setGeometryByProgram(r);
     }
-    fullScreen_->setSymbol(ctx_.settings.Full_Screen ? ChromeCircle::Symbol::FullScreen : ChromeCircle::Symbol::Windowed);
+    fullScreen_->setSymbol(ctx_.settings.Full_Screen ? ChromeCircle::Symbol::FullScreen
+                                                     : ChromeCircle::Symbol::Windowed);
     if (l.Panel_IND_Width) moveSplitter(*l.Panel_IND_Width - columnWidth_);
     nameSize_->setValue(static_cast<int>(std::lround(l.Panel_IND_Size_Name)));
     valueSize_->setValue(static_cast<int>(std::lround(l.Panel_IND_Size_Data)));
@@ -818,17 +854,31 @@ void TForm_3D_GEN::showSplash() {
 
 void TForm_3D_GEN::RunDeferredAction(int action) {
     switch (action) {
-    case kActionLayout: placeLayout(); break;
-    case kActionGeometry: restoreGeometry(); break;
-    case kActionMinimise: showMinimized(); break;
-    case kActionFullScreen: ToggleFullScreen(); break;
+    case kActionLayout:
+        placeLayout();
+        break;
+    case kActionGeometry:
+        restoreGeometry();
+        break;
+    case kActionMinimise:
+        showMinimized();
+        break;
+    case kActionFullScreen:
+        ToggleFullScreen();
+        break;
     case kActionSkin:
         update();
         if (onSkinChanged) onSkinChanged();
         break;
-    case kActionFonts: ApplyFonts(); break;
-    case kActionSplashShow: showSplash(); break;
-    case kActionSplashHide: splash_->hide(); break;
+    case kActionFonts:
+        ApplyFonts();
+        break;
+    case kActionSplashShow:
+        showSplash();
+        break;
+    case kActionSplashHide:
+        splash_->hide();
+        break;
     case kActionPage0Fonts:
         if (pageIndex_ == 0) setupPage_->ApplyFonts();
         break;
@@ -841,13 +891,20 @@ void TForm_3D_GEN::RunDeferredAction(int action) {
     case kActionMapFonts:
         if (pageIndex_ == 3) mapPage_->ApplyFonts();
         break;
-    case kActionChartsFonts: charts_->ApplyFonts(); break;
-    case kActionHistoryFont: graphPage_->ApplyHistoryFont(); break;
-    case kActionPromptFont: graphPage_->ApplyPromptFont(); break;
+    case kActionChartsFonts:
+        charts_->ApplyFonts();
+        break;
+    case kActionHistoryFont:
+        graphPage_->ApplyHistoryFont();
+        break;
+    case kActionPromptFont:
+        graphPage_->ApplyPromptFont();
+        break;
     case kActionScaleFonts:
         if (pageIndex_ == 2) graphPage_->ApplyScaleFonts();
         break;
-    default: break; // the other pages' font actions: their controls come with the pages
+    default:
+        break; // the other pages' font actions: their controls come with the pages
     }
 }
 
@@ -925,7 +982,8 @@ void TForm_3D_GEN::paintSkin(QPainter& p) const {
     if (ctx_.skin.Style == BrushStyle::Gradient && ctx_.skin.GradColors.size() >= 2) {
         QLinearGradient g(r.topLeft(), r.bottomLeft());
         const auto n = ctx_.skin.GradColors.size();
-        for (std::size_t i = 0; i < n; ++i) g.setColorAt(double(i) / double(n - 1), ColourFromText(ctx_.skin.GradColors[i]));
+        for (std::size_t i = 0; i < n; ++i)
+            g.setColorAt(double(i) / double(n - 1), ColourFromText(ctx_.skin.GradColors[i]));
         p.setBrush(g);
     } else {
         p.setBrush(ColourFromText(ctx_.skin.Color, QColor(0xD7, 0xD5, 0xD5)));
@@ -948,7 +1006,8 @@ struct TForm_3D_GEN::TitleLayout {
 TForm_3D_GEN::TitleLayout TForm_3D_GEN::titleLayout() const {
     TitleLayout t;
     const QRect v = visibleRect();
-    t.font = ProgramFont(ctx_.settings.Font_Name, ctx_.settings.Font_Size, ctx_.settings.Font_Style);
+    t.font =
+        ProgramFont(ctx_.settings.Font_Name, ctx_.settings.Font_Size, ctx_.settings.Font_Style);
     t.font.setPixelSize(std::max(8, static_cast<int>(std::lround(ctx_.settings.Font_Size))));
     double right = v.left() + v.width() - 80;
     QString title = title_;
@@ -971,8 +1030,12 @@ TForm_3D_GEN::TitleLayout TForm_3D_GEN::titleLayout() const {
     return t;
 }
 
-QString TForm_3D_GEN::shownTitle() const { return titleLayout().shown; }
-int TForm_3D_GEN::titleRoom() const { return static_cast<int>(titleLayout().textRect.width()); }
+QString TForm_3D_GEN::shownTitle() const {
+    return titleLayout().shown;
+}
+int TForm_3D_GEN::titleRoom() const {
+    return static_cast<int>(titleLayout().textRect.width());
+}
 
 void TForm_3D_GEN::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -1061,15 +1124,19 @@ void TForm_3D_GEN::mousePressEvent(QMouseEvent* event) {
 void TForm_3D_GEN::mouseMoveEvent(QMouseEvent* event) {
     const Qt::Edges e = edgesAt(event->position().toPoint());
     ShowEdgeCursor(*this, e);
-    if (moving_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - dragOffset_);
+    if (moving_ && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - dragOffset_);
 }
 
-void TForm_3D_GEN::mouseReleaseEvent(QMouseEvent*) { moving_ = false; }
+void TForm_3D_GEN::mouseReleaseEvent(QMouseEvent*) {
+    moving_ = false;
+}
 
 bool TForm_3D_GEN::eventFilter(QObject* watched, QEvent* event) {
     if (watched == splitter_) {
         const QEvent::Type type = event->type();
-        if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
+            type != QEvent::MouseButtonRelease)
             return false;
         auto* me = static_cast<QMouseEvent*>(event);
         if (event->type() == QEvent::MouseButtonPress && me->button() == Qt::LeftButton) {
@@ -1078,7 +1145,8 @@ bool TForm_3D_GEN::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
         if (event->type() == QEvent::MouseMove && splitterDrag_) {
-            const double dx = (me->globalPosition().x() - splitterX_) / std::max(0.01, layout_->scaleX());
+            const double dx =
+                (me->globalPosition().x() - splitterX_) / std::max(0.01, layout_->scaleX());
             if (moveSplitter(dx)) splitterX_ = me->globalPosition().x();
             return true;
         }
@@ -1110,11 +1178,20 @@ bool TForm_3D_GEN::eventFilter(QObject* watched, QEvent* event) {
 
 void TForm_3D_GEN::FormKeyDown(int key, bool shift) {
     switch (key) {
-    case Qt::Key_F: QueueDeferredAction(ctx_, kActionFullScreen, 100); break;
-    case Qt::Key_G: bifuel::SwitchToGas(ctx_); break;
-    case Qt::Key_P: bifuel::SwitchToPetrol(ctx_); break;
-    case Qt::Key_F8: OpenCharts(); break;
-    default: break;
+    case Qt::Key_F:
+        QueueDeferredAction(ctx_, kActionFullScreen, 100);
+        break;
+    case Qt::Key_G:
+        bifuel::SwitchToGas(ctx_);
+        break;
+    case Qt::Key_P:
+        bifuel::SwitchToPetrol(ctx_);
+        break;
+    case Qt::Key_F8:
+        OpenCharts();
+        break;
+    default:
+        break;
     }
     if (pageIndex_ == 2) graphPage_->KeyDown(key);
     if (pageIndex_ == 3) mapPage_->KeyDown(key, shift);
@@ -1138,7 +1215,9 @@ void TForm_3D_GEN::passwordEnter() {
     QueueDeferredAction(ctx_, kActionFonts, 100);
 }
 
-void TForm_3D_GEN::HudButton_Work_ModeClick() { bifuel::HudButton_Work_ModeClick(ctx_); }
+void TForm_3D_GEN::HudButton_Work_ModeClick() {
+    bifuel::HudButton_Work_ModeClick(ctx_);
+}
 
 void TForm_3D_GEN::Update_Title() {
     title_ = FromUtf8(TitleText(ctx_));
@@ -1150,7 +1229,8 @@ void TForm_3D_GEN::ApplyFonts() {
     const Settings_Class& s = ctx_.settings;
     const QFont font = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
     const QColor general = entryColour(ctx_, 0);
-    for (HudButton* b : {menuFile_, menuLng_, flip_, settings_, portSearch_, workMode_, chartsButton_}) {
+    for (HudButton* b :
+         {menuFile_, menuLng_, flip_, settings_, portSearch_, workMode_, chartsButton_}) {
         b->setDesignFont(font);
         b->setTextColour(general);
     }
@@ -1173,8 +1253,10 @@ void TForm_3D_GEN::ApplyFonts() {
     const double factor = ctx_.link.ECU_Connected ? ctx_.view.IND_Size_Factor : 1;
     for (Indicator& ind : indicators_) {
         const QColor c = entryColour(ctx_, ind.colourEntry);
-        ind.name->setDesignFont(ProgramFont(s.Font_Name, ctx_.layout.Panel_IND_Size_Name * factor, 0));
-        ind.data->setDesignFont(ProgramFont(s.Font_Name, ctx_.layout.Panel_IND_Size_Data * factor, 1));
+        ind.name->setDesignFont(
+            ProgramFont(s.Font_Name, ctx_.layout.Panel_IND_Size_Name * factor, 0));
+        ind.data->setDesignFont(
+            ProgramFont(s.Font_Name, ctx_.layout.Panel_IND_Size_Data * factor, 1));
         ind.name->setColour(c);
         ind.data->setColour(c);
         ind.panel->setAccent(c);
@@ -1190,7 +1272,8 @@ void TForm_3D_GEN::ApplyFonts() {
 
 void TForm_3D_GEN::refreshIndicators() {
     const DataView& d = ctx_.dataView;
-    for (Indicator& ind : indicators_) ind.data->setText(FromUtf8((d.*(ind.value)).text));
+    for (Indicator& ind : indicators_)
+        ind.data->setText(FromUtf8((d.*(ind.value)).text));
     workModeLabel_->setText(FromUtf8(d.HudLabel_Work_Mode.text));
     workModeLabel_->setColour(ColourFromText(d.HudLabel_Work_Mode.colour, entryColour(ctx_, 0)));
 }
@@ -1204,7 +1287,8 @@ void TForm_3D_GEN::Refresh() {
         ind.name->setText(FromUtf8(t.*(ind.caption)));
         const IndicatorView& iv = v.*(ind.view);
         const QRectF want(0, iv.panel.y, columnWidth_, std::max(1, iv.panel.height) - 2);
-        if (column_->designRect(ind.panel) != want || ind.panel->isVisible() != iv.panel.visible) layoutChanged = true;
+        if (column_->designRect(ind.panel) != want || ind.panel->isVisible() != iv.panel.visible)
+            layoutChanged = true;
     }
     if (layoutChanged) {
         layoutColumn();
@@ -1224,14 +1308,17 @@ void TForm_3D_GEN::Refresh() {
     flip_->setText(FromUtf8(t.HudButton_3D_GEN_Flip));
     settings_->setText(FromUtf8(t.HudButton_3D_GEN_Settings));
     chartsButton_->setText(FromUtf8(ctx_.LangText("Charts_Button")));
-    const std::array<const std::string*, 4> tabTexts{&t.HudTabItem_CFG, &t.HudTabItem_ACB, &t.HudTabItem_CLB, &t.HudTabItem_MAP};
-    for (std::size_t i = 0; i < 4; ++i) tabItems_[i]->setText(FromUtf8(*tabTexts[i]));
+    const std::array<const std::string*, 4> tabTexts{&t.HudTabItem_CFG, &t.HudTabItem_ACB,
+                                                     &t.HudTabItem_CLB, &t.HudTabItem_MAP};
+    for (std::size_t i = 0; i < 4; ++i)
+        tabItems_[i]->setText(FromUtf8(*tabTexts[i]));
     setupPage_->Refresh();
     graphPage_->Refresh();
     acbPage_->Refresh();
     mapPage_->Refresh();
     charts_->Refresh();
-    if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size())) menuFileList_->setItems(t.HudStringListBox_Menu_File);
+    if (menuFileList_->count() != static_cast<int>(t.HudStringListBox_Menu_File.size()))
+        menuFileList_->setItems(t.HudStringListBox_Menu_File);
     if (menuLngList_->count() != static_cast<int>(t.HudStringListBox_Menu_LNG.size())) {
         menuLngList_->setItems(t.HudStringListBox_Menu_LNG);
         layoutColumn();

@@ -2,9 +2,9 @@
 
 #include "Acb_Page.h"
 #include "Graph_Page.h"
-#include "Map_Page.h"
 #include "Hud_Widgets.h"
 #include "Main_Logic.h"
+#include "Map_Page.h"
 #include "Setup_Page.h"
 #include "data/Live_Data.h"
 #include "files/Language_View.h"
@@ -50,7 +50,7 @@ FlipPose FlipPoseAt(int elapsedMs);
 
 // A list of texts to pick from: the File and Language menus.
 class HudStringList : public QWidget, public HudItem {
-public:
+  public:
     explicit HudStringList(QWidget* parent = nullptr);
     void setItems(const std::vector<std::string>& items);
     int count() const { return static_cast<int>(items_.size()); }
@@ -67,14 +67,14 @@ public:
     int itemHeight() const;
     static constexpr double kItemDesignHeight = 20;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void fontChanged() override { update(); }
 
-private:
+  private:
     std::vector<QString> items_;
     int index_ = -1;
     int hover_ = -1;
@@ -86,9 +86,9 @@ struct Indicator {
     DesignLayout* panel = nullptr;
     HudLabel* name = nullptr;
     HudLabel* data = nullptr;
-    IndicatorView LinkView::* view = nullptr;
-    ViewControl DataView::* value = nullptr;
-    std::string LanguageView::* caption = nullptr;
+    IndicatorView LinkView::*view = nullptr;
+    ViewControl DataView::*value = nullptr;
+    std::string LanguageView::*caption = nullptr;
     int colourEntry = 0;
 };
 
@@ -97,7 +97,7 @@ class ChartsWindow;
 // The main window: title bar with its two circles, the indicator column with the port and
 // mode panels, the splitter, the four pages, the menus and the start-up splash.
 class TForm_3D_GEN : public QWidget {
-public:
+  public:
     explicit TForm_3D_GEN(Context& ctx);
     ~TForm_3D_GEN() override;
 
@@ -112,14 +112,14 @@ public:
     void ApplyFonts();
 
     // Hand-overs to the other windows.
-    std::function<void()> onFontsApplied;     // the other windows style themselves
-    std::function<void()> onSkinChanged;      // the other windows copy the skin
-    std::function<void()> onRefresh;          // after each refresh: the other windows
-    std::function<void()> onClosed;           // the window closed: the program ends
-    std::function<bool()> canClose;           // false: closing waits (edits would be lost)
-    std::function<void()> onSettingsButton;   // the hidden Settings button
+    std::function<void()> onFontsApplied;   // the other windows style themselves
+    std::function<void()> onSkinChanged;    // the other windows copy the skin
+    std::function<void()> onRefresh;        // after each refresh: the other windows
+    std::function<void()> onClosed;         // the window closed: the program ends
+    std::function<bool()> canClose;         // false: closing waits (edits would be lost)
+    std::function<void()> onSettingsButton; // the hidden Settings button
     std::function<void(Qt::MouseButton)> onFlipButton;
-    std::function<void()> onPortSearch;       // the port search button
+    std::function<void()> onPortSearch; // the port search button
     std::function<void()> onIndicatorsPainted;
 
     // Controls, for the other windows and for tests.
@@ -196,7 +196,7 @@ public:
     QString shownTitle() const;
     int titleRoom() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -206,7 +206,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildControls();
     void buildColumn();
     void buildPages();

@@ -33,15 +33,22 @@ constexpr double kPetrolScaleH = 22;
 constexpr double kLegendCircle = 11;
 constexpr double kHitSlack = 3; // pixels around a circle that still take it
 
-QString text(const std::string& s) { return FromUtf8(s); }
+QString text(const std::string& s) {
+    return FromUtf8(s);
+}
 
-QColor colourOf(const Context& ctx, Colour c) { return ColourFromText(ctx.colours.ColourOf(c)); }
+QColor colourOf(const Context& ctx, Colour c) {
+    return ColourFromText(ctx.colours.ColourOf(c));
+}
 
 DiagramMouseButton buttonOf(Qt::MouseButton b) {
     switch (b) {
-    case Qt::RightButton: return DiagramMouseButton::Right;
-    case Qt::MiddleButton: return DiagramMouseButton::Middle;
-    default: return DiagramMouseButton::Left;
+    case Qt::RightButton:
+        return DiagramMouseButton::Right;
+    case Qt::MiddleButton:
+        return DiagramMouseButton::Middle;
+    default:
+        return DiagramMouseButton::Left;
     }
 }
 
@@ -85,7 +92,8 @@ void drawCircle(QPainter& p, double x, double y, double diameter, QColor fill) {
 
 // A MAP list: its polyline in band order and a circle on each recorded band.
 void drawTrace(QPainter& p, const MapTrace& t, QColor colour, double k) {
-    for (int i = 0; i < t.lineCount; ++i) drawLine(p, t.lines[static_cast<std::size_t>(i)], colour, k);
+    for (int i = 0; i < t.lineCount; ++i)
+        drawLine(p, t.lines[static_cast<std::size_t>(i)], colour, k);
     for (int i = 0; i < t.circleCount; ++i) {
         const DiagramCircle& c = t.circles[static_cast<std::size_t>(i)];
         drawCircle(p, c.x, c.y, c.size * k, colour);
@@ -102,7 +110,8 @@ std::size_t ViewSignature(const DiagramView& v) {
         mix(c.y);
         mix(static_cast<double>(c.colour));
     }
-    for (const DiagramCircle& c : v.Proposed_Points) mix(v.Proposed_Visible ? c.y : -1);
+    for (const DiagramCircle& c : v.Proposed_Points)
+        mix(v.Proposed_Visible ? c.y : -1);
     mix(v.Guides_Visible);
     mix(v.Live_Petrol_Gas.x);
     mix(v.Live_Petrol_Gas.y);
@@ -110,8 +119,10 @@ std::size_t ViewSignature(const DiagramView& v) {
     mix(v.Map_Visible);
     mix(v.Map_Gas.circleCount);
     mix(v.Map_Petrol.circleCount);
-    for (int i = 0; i < v.Map_Gas.circleCount; ++i) mix(v.Map_Gas.circles[static_cast<std::size_t>(i)].x);
-    for (int i = 0; i < v.Map_Petrol.circleCount; ++i) mix(v.Map_Petrol.circles[static_cast<std::size_t>(i)].x);
+    for (int i = 0; i < v.Map_Gas.circleCount; ++i)
+        mix(v.Map_Gas.circles[static_cast<std::size_t>(i)].x);
+    for (int i = 0; i < v.Map_Petrol.circleCount; ++i)
+        mix(v.Map_Petrol.circles[static_cast<std::size_t>(i)].x);
     mix(v.Image_CLB_Scale_Manifuld.visible);
     mix(v.Circle_CLB_Manifuld.visible);
     mix(static_cast<double>(v.Gas_Scale_Labels.size()));
@@ -138,7 +149,9 @@ double DiagramCanvas::lookScale() const {
     return std::max(0.75, std::min(sx, sy));
 }
 
-double DiagramCanvas::pointRadius() const { return kPointCircleSize * lookScale() / 2; }
+double DiagramCanvas::pointRadius() const {
+    return kPointCircleSize * lookScale() / 2;
+}
 
 QPointF DiagramCanvas::pointCentre(int i) const {
     const DiagramCircle& c = ctx_.diagramView.Points.at(static_cast<std::size_t>(i));
@@ -167,7 +180,9 @@ void DiagramCanvas::reportGeometry() {
     changed();
 }
 
-void DiagramCanvas::resizeEvent(QResizeEvent*) { reportGeometry(); }
+void DiagramCanvas::resizeEvent(QResizeEvent*) {
+    reportGeometry();
+}
 
 void DiagramCanvas::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -177,7 +192,9 @@ void DiagramCanvas::paintEvent(QPaintEvent*) {
 
 QFont DiagramCanvas::scaleFont() const {
     QFont font = labelFont_;
-    font.setPixelSize(std::max(6, static_cast<int>(std::lround((font.pointSizeF() > 0 ? font.pointSizeF() : 10) * lookScale()))));
+    font.setPixelSize(
+        std::max(6, static_cast<int>(std::lround((font.pointSizeF() > 0 ? font.pointSizeF() : 10) *
+                                                 lookScale()))));
     return font;
 }
 
@@ -186,8 +203,10 @@ const QPixmap& DiagramCanvas::backdrop() const {
     const QColor grid = colourOf(ctx_, Colour::Diagram_Grid);
     const qreal dpr = devicePixelRatioF();
     std::size_t key = std::hash<QString>{}(labelFont_.toString());
-    for (const double part : {double(width()), double(height()), double(dpr), double(labelColour_.rgba()), double(grid.rgba()),
-                              double(v.Image_CLB_Scale_Manifuld.visible), double(v.Gas_Scale_Labels.size())})
+    for (const double part :
+         {double(width()), double(height()), double(dpr), double(labelColour_.rgba()),
+          double(grid.rgba()), double(v.Image_CLB_Scale_Manifuld.visible),
+          double(v.Gas_Scale_Labels.size())})
         key = key * 1000003u ^ std::hash<double>{}(part);
     if (key == backdropKey_ && !backdrop_.isNull()) return backdrop_;
     backdropKey_ = key;
@@ -206,24 +225,29 @@ const QPixmap& DiagramCanvas::backdrop() const {
     const double labelH = 16 * k;
     for (const DiagramLabel& l : v.Gas_Scale_Labels) {
         const double cy = l.rect.y + l.rect.height / 2;
-        p.drawText(QRectF(0, cy - labelH / 2, area.left() - 3 * k, labelH), Qt::AlignRight | Qt::AlignVCenter, text(l.text));
+        p.drawText(QRectF(0, cy - labelH / 2, area.left() - 3 * k, labelH),
+                   Qt::AlignRight | Qt::AlignVCenter, text(l.text));
     }
     if (v.Image_CLB_Scale_Manifuld.visible) {
         const double left = area.right() + 3 * k;
         for (const DiagramLabel& l : v.Manifuld_Scale_Labels) {
             const double cy = l.rect.y + l.rect.height / 2;
-            p.drawText(QRectF(left, cy - labelH / 2, width() - left, labelH), Qt::AlignLeft | Qt::AlignVCenter, text(l.text));
+            p.drawText(QRectF(left, cy - labelH / 2, width() - left, labelH),
+                       Qt::AlignLeft | Qt::AlignVCenter, text(l.text));
         }
     }
     for (const DiagramLabel& l : v.Petrol_Scale_Labels) {
         const double cx = area.left() + l.rect.x + 10; // the label box starts 10 before its line
-        p.drawText(QRectF(cx - 20 * k, area.bottom() + 1, 40 * k, labelH), Qt::AlignHCenter | Qt::AlignTop, text(l.text));
+        p.drawText(QRectF(cx - 20 * k, area.bottom() + 1, 40 * k, labelH),
+                   Qt::AlignHCenter | Qt::AlignTop, text(l.text));
     }
     p.translate(area.topLeft());
     p.fillRect(QRectF(0, 0, w, h), QColor(0, 0, 0, 60));
     p.setPen(QPen(grid, 1));
-    for (const DiagramRect& r : v.Grid_Horizontal) crispHorizontal(p, 0, w, std::min(r.y, h - 1));
-    for (const DiagramRect& r : v.Grid_Vertical) crispVertical(p, std::min(r.x, w - 1), 0, h);
+    for (const DiagramRect& r : v.Grid_Horizontal)
+        crispHorizontal(p, 0, w, std::min(r.y, h - 1));
+    for (const DiagramRect& r : v.Grid_Vertical)
+        crispVertical(p, std::min(r.x, w - 1), 0, h);
     return backdrop_;
 }
 
@@ -238,11 +262,13 @@ void DiagramCanvas::draw(QPainter& p) const {
 
     p.save();
     p.translate(area.topLeft());
-    p.setClipRect(QRectF(-kPointCircleSize * k, -kPointCircleSize * k, w + 2 * kPointCircleSize * k, h + 2 * kPointCircleSize * k));
+    p.setClipRect(QRectF(-kPointCircleSize * k, -kPointCircleSize * k, w + 2 * kPointCircleSize * k,
+                         h + 2 * kPointCircleSize * k));
     p.setRenderHint(QPainter::Antialiasing);
     if (v.Map_Visible) {
         const QColor pair = colourOf(ctx_, Colour::Map_Point_Line);
-        for (int i = 0; i < v.Map_Pair_Count; ++i) drawLine(p, v.Map_Pairs[static_cast<std::size_t>(i)], pair, k);
+        for (int i = 0; i < v.Map_Pair_Count; ++i)
+            drawLine(p, v.Map_Pairs[static_cast<std::size_t>(i)], pair, k);
         drawTrace(p, v.Map_Petrol, colourOf(ctx_, Colour::Map_Point_Petrol), k);
         drawTrace(p, v.Map_Gas, colourOf(ctx_, Colour::Map_Point_Gas), k);
     }
@@ -256,7 +282,8 @@ void DiagramCanvas::draw(QPainter& p) const {
         p.setRenderHint(QPainter::Antialiasing);
     }
     const QColor line = colourOf(ctx_, Colour::Diagram);
-    for (const DiagramLine& l : v.Lines) drawLine(p, l, line, k);
+    for (const DiagramLine& l : v.Lines)
+        drawLine(p, l, line, k);
     QFont numbers = scaleFont();
     numbers.setPixelSize(std::max(6, static_cast<int>(std::lround(9 * k))));
     numbers.setBold(true);
@@ -280,8 +307,10 @@ void DiagramCanvas::draw(QPainter& p) const {
     // The proposal over the diagram it would replace.
     if (v.Proposed_Visible) {
         const QColor recalc = colourOf(ctx_, Colour::Diagram_ReCalc);
-        for (const DiagramLine& l : v.Proposed_Lines) drawLine(p, l, recalc, k);
-        for (const DiagramCircle& c : v.Proposed_Points) drawCircle(p, c.x, c.y, c.size * k, recalc);
+        for (const DiagramLine& l : v.Proposed_Lines)
+            drawLine(p, l, recalc, k);
+        for (const DiagramCircle& c : v.Proposed_Points)
+            drawCircle(p, c.x, c.y, c.size * k, recalc);
     }
     const DiagramCircle& live = v.Live_Petrol_Gas;
     drawCircle(p, live.x, live.y, live.size * k, colourOf(ctx_, live.colour));
@@ -294,9 +323,11 @@ void DiagramCanvas::draw(QPainter& p) const {
     p.setFont(scaleFont());
     const LanguageView& t = ctx_.languageView;
     auto legend = [&](double y, Colour c, const std::string& caption) {
-        drawCircle(p, (5 + kLegendCircle / 2) * k, (y + kLegendCircle / 2) * k, kLegendCircle * k, colourOf(ctx_, c));
+        drawCircle(p, (5 + kLegendCircle / 2) * k, (y + kLegendCircle / 2) * k, kLegendCircle * k,
+                   colourOf(ctx_, c));
         p.setPen(labelColour_);
-        p.drawText(QRectF(23 * k, y * k - 3 * k, 200 * k, (kLegendCircle + 6) * k), Qt::AlignLeft | Qt::AlignVCenter, text(caption));
+        p.drawText(QRectF(23 * k, y * k - 3 * k, 200 * k, (kLegendCircle + 6) * k),
+                   Qt::AlignLeft | Qt::AlignVCenter, text(caption));
     };
     legend(6, Colour::Diagram_Gas, t.HudLabel_CLB_Gas);
     if (v.Circle_CLB_Manifuld.visible) legend(25, Colour::Diagram_Vacuum, t.HudLabel_CLB_Manifuld);
@@ -335,7 +366,8 @@ QPointF DiagramCanvas::inCircle(int circle, QPointF local) const {
 
 void DiagramCanvas::updateCursor(QPointF local) {
     Qt::CursorShape shape = Qt::ArrowCursor;
-    if (pressedCircle_ >= 0 && ctx_.diagram.Dragging && ctx_.diagram.Selected_Point == pressedCircle_) {
+    if (pressedCircle_ >= 0 && ctx_.diagram.Dragging &&
+        ctx_.diagram.Selected_Point == pressedCircle_) {
         shape = Qt::ClosedHandCursor;
     } else if (diagramRect().translated(-diagramOrigin()).contains(local)) {
         const int n = circleAt(local);
@@ -355,10 +387,12 @@ void DiagramCanvas::mousePressEvent(QMouseEvent* event) {
     const int n = circleAt(local);
     if (n >= 0) {
         const QPointF at = inCircle(n, local);
-        Circle_CLB_PointMouseDown(ctx_, n + 1, buttonOf(event->button()), shiftOf(event), at.x(), at.y());
+        Circle_CLB_PointMouseDown(ctx_, n + 1, buttonOf(event->button()), shiftOf(event), at.x(),
+                                  at.y());
         pressedCircle_ = n;
     } else {
-        Image_CLB_DiagramMouseDown(ctx_, buttonOf(event->button()), shiftOf(event), local.x(), local.y());
+        Image_CLB_DiagramMouseDown(ctx_, buttonOf(event->button()), shiftOf(event), local.x(),
+                                   local.y());
     }
     updateCursor(local);
     changed();
@@ -394,9 +428,11 @@ void DiagramCanvas::mouseReleaseEvent(QMouseEvent* event) {
         const int n = pressedCircle_;
         pressedCircle_ = -1;
         const QPointF at = inCircle(n, local);
-        Circle_CLB_PointMouseUp(ctx_, n + 1, buttonOf(event->button()), shiftOf(event), at.x(), at.y());
+        Circle_CLB_PointMouseUp(ctx_, n + 1, buttonOf(event->button()), shiftOf(event), at.x(),
+                                at.y());
     } else if (QRectF(QPointF(), diagramRect().size()).contains(local)) {
-        Image_CLB_DiagramMouseUp(ctx_, buttonOf(event->button()), shiftOf(event), local.x(), local.y());
+        Image_CLB_DiagramMouseUp(ctx_, buttonOf(event->button()), shiftOf(event), local.x(),
+                                 local.y());
     } else {
         return;
     }
@@ -449,9 +485,11 @@ void GraphPage::build() {
         panel_->place(l, design);
         return l;
     };
-    gasTitle_ = label("HudLabel_CLB_Scale_Gas", QRectF(6, 4, 96, 17), Qt::AlignLeft | Qt::AlignVCenter);
+    gasTitle_ =
+        label("HudLabel_CLB_Scale_Gas", QRectF(6, 4, 96, 17), Qt::AlignLeft | Qt::AlignVCenter);
     position_ = label("HudLabel_CLB_Position", QRectF(105, 4, 418, 17), Qt::AlignCenter);
-    manifoldTitle_ = label("HudLabel_CLB_Scale_Manifuld", QRectF(526, 4, 86, 17), Qt::AlignRight | Qt::AlignVCenter);
+    manifoldTitle_ = label("HudLabel_CLB_Scale_Manifuld", QRectF(526, 4, 86, 17),
+                           Qt::AlignRight | Qt::AlignVCenter);
     petrolTitle_ = label("HudLabel_CLB_Scale_Petrol", QRectF(233, 416, 160, 14), Qt::AlignCenter);
 
     // The bottom band: the idle-run box, the MAP collection and the MAP deletion.
@@ -463,15 +501,22 @@ void GraphPage::build() {
         HudCheckBox_CLB_Idle_RunChange(ctx_, on);
         Refresh();
     });
-    collection_ = label("HudLabel_CLB_MAP_Collection", QRectF(166, 431, 250, 14), Qt::AlignLeft | Qt::AlignVCenter);
-    mapStart_ = button("HudButton_CLB_MAP_Start", QRectF(166, 447, 78, 22), [this] { HudButton_CLB_MAP_StartClick(ctx_); });
+    collection_ = label("HudLabel_CLB_MAP_Collection", QRectF(166, 431, 250, 14),
+                        Qt::AlignLeft | Qt::AlignVCenter);
+    mapStart_ = button("HudButton_CLB_MAP_Start", QRectF(166, 447, 78, 22),
+                       [this] { HudButton_CLB_MAP_StartClick(ctx_); });
     // Start stays pressed while the collection is on.
     mapStart_->setCheckable(true);
-    mapStop_ = button("HudButton_CLB_MAP_Stop", QRectF(248, 447, 78, 22), [this] { HudButton_CLB_MAP_StopClick(ctx_); });
-    mapToCount_ = button("HudButton_CLB_MAP_To_Count", QRectF(330, 447, 86, 22), [this] { HudButton_CLB_MAP_To_CountClick(ctx_); });
-    deleteTitle_ = label("HudLabel_CLB_MAP_Delete", QRectF(432, 431, 178, 14), Qt::AlignLeft | Qt::AlignVCenter);
-    mapDelGas_ = button("HudButton_CLB_MAP_Del_Gas", QRectF(432, 447, 87, 22), [this] { HudButton_CLB_MAP_Del_GasClick(ctx_); });
-    mapDelPetrol_ = button("HudButton_CLB_MAP_Del_Petrol", QRectF(523, 447, 87, 22), [this] { HudButton_CLB_MAP_Del_PetrolClick(ctx_); });
+    mapStop_ = button("HudButton_CLB_MAP_Stop", QRectF(248, 447, 78, 22),
+                      [this] { HudButton_CLB_MAP_StopClick(ctx_); });
+    mapToCount_ = button("HudButton_CLB_MAP_To_Count", QRectF(330, 447, 86, 22),
+                         [this] { HudButton_CLB_MAP_To_CountClick(ctx_); });
+    deleteTitle_ = label("HudLabel_CLB_MAP_Delete", QRectF(432, 431, 178, 14),
+                         Qt::AlignLeft | Qt::AlignVCenter);
+    mapDelGas_ = button("HudButton_CLB_MAP_Del_Gas", QRectF(432, 447, 87, 22),
+                        [this] { HudButton_CLB_MAP_Del_GasClick(ctx_); });
+    mapDelPetrol_ = button("HudButton_CLB_MAP_Del_Petrol", QRectF(523, 447, 87, 22),
+                           [this] { HudButton_CLB_MAP_Del_PetrolClick(ctx_); });
 }
 
 void GraphPage::buildPanels() {
@@ -481,8 +526,10 @@ void GraphPage::buildPanels() {
     historyTitle_ = new HudLabel(history_);
     historyTitle_->setAlignment(Qt::AlignCenter);
     historyTitle_->setShrinkToFit(true);
-    historyBack_ = actionButton(history_, "HudButton_CLB_History_Back", [this] { HistoryBack(ctx_); });
-    historyForward_ = actionButton(history_, "HudButton_CLB_History_Forward", [this] { HistoryForward(ctx_); });
+    historyBack_ =
+        actionButton(history_, "HudButton_CLB_History_Back", [this] { HistoryBack(ctx_); });
+    historyForward_ =
+        actionButton(history_, "HudButton_CLB_History_Forward", [this] { HistoryForward(ctx_); });
     history_->hide();
 
     prompt_ = new DesignLayout(QSizeF(1, 1), canvas_);
@@ -495,8 +542,10 @@ void GraphPage::buildPanels() {
     promptText_->setWordWrap(true);
     promptText_->setShrinkToFit(true);
     promptInner_->place(promptText_, QRectF(0, 0, 1, 1));
-    promptButton1_ = actionButton(prompt_, "HudButton_CLB_Prompt_1", [this] { PromptButton1Click(ctx_); });
-    promptButton2_ = actionButton(prompt_, "HudButton_CLB_Prompt_2", [this] { PromptButton2Click(ctx_); });
+    promptButton1_ =
+        actionButton(prompt_, "HudButton_CLB_Prompt_1", [this] { PromptButton1Click(ctx_); });
+    promptButton2_ =
+        actionButton(prompt_, "HudButton_CLB_Prompt_2", [this] { PromptButton2Click(ctx_); });
     prompt_->hide();
 }
 
@@ -526,11 +575,15 @@ void GraphPage::showHistoryPanel() {
     const double cx = h.panel.x + h.panel.width / 2;
     const double cy = h.panel.y + 34;
     const QPointF o = canvas_->diagramOrigin();
-    const QRectF r(o.x() + cx - h.panel.width / 2 * k, o.y() + cy - 34 * k, h.panel.width * k, h.panel.height * k);
+    const QRectF r(o.x() + cx - h.panel.width / 2 * k, o.y() + cy - 34 * k, h.panel.width * k,
+                   h.panel.height * k);
     history_->setDesignSize(QSizeF(h.panel.width, h.panel.height));
-    history_->place(historyTitle_, QRectF(h.label.rect.x, h.label.rect.y, h.label.rect.width, h.label.rect.height));
-    history_->place(historyBack_, QRectF(h.back.rect.x, h.back.rect.y, h.back.rect.width, h.back.rect.height));
-    history_->place(historyForward_, QRectF(h.forward.rect.x, h.forward.rect.y, h.forward.rect.width, h.forward.rect.height));
+    history_->place(historyTitle_, QRectF(h.label.rect.x, h.label.rect.y, h.label.rect.width,
+                                          h.label.rect.height));
+    history_->place(historyBack_,
+                    QRectF(h.back.rect.x, h.back.rect.y, h.back.rect.width, h.back.rect.height));
+    history_->place(historyForward_, QRectF(h.forward.rect.x, h.forward.rect.y,
+                                            h.forward.rect.width, h.forward.rect.height));
     history_->setGeometry(r.toAlignedRect());
     history_->setFontScale(k);
     history_->relayout();
@@ -556,8 +609,10 @@ void GraphPage::showPromptPanel() {
     const auto rect = [](const DiagramRect& r) { return QRectF(r.x, r.y, r.width, r.height); };
     prompt_->setDesignSize(QSizeF(std::max(1.0, pv.outer.width), std::max(1.0, pv.outer.height)));
     prompt_->place(promptInner_, rect(pv.inner));
-    promptInner_->setDesignSize(QSizeF(std::max(1.0, pv.inner.width), std::max(1.0, pv.inner.height)));
-    promptInner_->place(promptText_, QRectF(2, 0, std::max(1.0, pv.inner.width - 4), std::max(1.0, pv.inner.height)));
+    promptInner_->setDesignSize(
+        QSizeF(std::max(1.0, pv.inner.width), std::max(1.0, pv.inner.height)));
+    promptInner_->place(promptText_, QRectF(2, 0, std::max(1.0, pv.inner.width - 4),
+                                            std::max(1.0, pv.inner.height)));
     prompt_->place(promptButton1_, rect(pv.button1.rect));
     prompt_->place(promptButton2_, rect(pv.button2.rect));
     prompt_->setGeometry(rect(pv.outer).translated(o).toAlignedRect());
@@ -587,7 +642,8 @@ void GraphPage::Refresh() {
     mapDelPetrol_->setEnabled(v.HudButton_CLB_MAP_Del_Petrol.enabled);
     mapStart_->setChecked(ctx_.config.Save_Map && ctx_.link.ECU_Connected);
     manifoldTitle_->setVisible(v.HudLabel_CLB_Scale_Manifuld.visible);
-    if (idleRun_->isChecked() != ctx_.settings.Idle_Points) idleRun_->setChecked(ctx_.settings.Idle_Points);
+    if (idleRun_->isChecked() != ctx_.settings.Idle_Points)
+        idleRun_->setChecked(ctx_.settings.Idle_Points);
     showPanels();
     // Loads, resets and history steps change the view between live replies (and while no
     // ECU answers at all); an unchanged view is not drawn again.
@@ -610,7 +666,8 @@ void GraphPage::ApplyTexts() {
     mapToCount_->setText(text(t.HudButton_CLB_MAP_To_Count));
     mapDelGas_->setText(text(t.HudButton_CLB_MAP_Del_Gas));
     mapDelPetrol_->setText(text(t.HudButton_CLB_MAP_Del_Petrol));
-    if (idleRun_->text() != text(t.HudCheckBox_CLB_Idle_Run)) idleRun_->setText(text(t.HudCheckBox_CLB_Idle_Run));
+    if (idleRun_->text() != text(t.HudCheckBox_CLB_Idle_Run))
+        idleRun_->setText(text(t.HudCheckBox_CLB_Idle_Run));
     position_->setText(text(ctx_.diagramView.HudLabel_CLB_Position.text));
 }
 
@@ -619,12 +676,15 @@ QFont GraphPage::pageFont() const {
     return ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
 }
 
-QColor GraphPage::general() const { return ColourFromText(ctx_.colours.ColourOf(0)); }
+QColor GraphPage::general() const {
+    return ColourFromText(ctx_.colours.ColourOf(0));
+}
 
 void GraphPage::ApplyFonts() {
     const QFont font = pageFont();
     const QColor c = general();
-    for (HudLabel* l : {gasTitle_, position_, manifoldTitle_, petrolTitle_, collection_, deleteTitle_}) {
+    for (HudLabel* l :
+         {gasTitle_, position_, manifoldTitle_, petrolTitle_, collection_, deleteTitle_}) {
         l->setDesignFont(font);
         l->setColour(c);
     }
@@ -635,7 +695,8 @@ void GraphPage::ApplyFonts() {
     const QString style = EditorStyle(c);
     if (idleRun_->styleSheet() != style) idleRun_->setStyleSheet(style);
     QFont box = font;
-    box.setPixelSize(std::max(6, static_cast<int>(std::lround(ctx_.settings.Font_Size * panel_->scaleY()))));
+    box.setPixelSize(
+        std::max(6, static_cast<int>(std::lround(ctx_.settings.Font_Size * panel_->scaleY()))));
     if (idleRun_->font() != box) idleRun_->setFont(box);
     ApplyScaleFonts();
     ApplyHistoryFont();
@@ -645,7 +706,8 @@ void GraphPage::ApplyFonts() {
 void GraphPage::ApplyScaleFonts() {
     const Settings_Class& s = ctx_.settings;
     // The numbers of the scales stay a little smaller than the page's text.
-    canvas_->setLabelFont(ProgramFont(s.Font_Name, std::max(7.0, s.Font_Size - 1.0), s.Font_Style), general());
+    canvas_->setLabelFont(ProgramFont(s.Font_Name, std::max(7.0, s.Font_Size - 1.0), s.Font_Style),
+                          general());
 }
 
 void GraphPage::ApplyHistoryFont() {
@@ -673,14 +735,25 @@ void GraphPage::ApplyPromptFont() {
 bool GraphPage::KeyDown(int key) {
     DiagramKey k = DiagramKey::Other;
     switch (key) {
-    case Qt::Key_Escape: k = DiagramKey::Escape; break;
-    case Qt::Key_Left: k = DiagramKey::Left; break;
-    case Qt::Key_Right: k = DiagramKey::Right; break;
-    case Qt::Key_Up: k = DiagramKey::Up; break;
-    case Qt::Key_Down: k = DiagramKey::Down; break;
+    case Qt::Key_Escape:
+        k = DiagramKey::Escape;
+        break;
+    case Qt::Key_Left:
+        k = DiagramKey::Left;
+        break;
+    case Qt::Key_Right:
+        k = DiagramKey::Right;
+        break;
+    case Qt::Key_Up:
+        k = DiagramKey::Up;
+        break;
+    case Qt::Key_Down:
+        k = DiagramKey::Down;
+        break;
     default:
         // The main keyboard's and the numeric pad's digits have the same key codes.
-        if (key >= Qt::Key_0 && key <= Qt::Key_8) k = static_cast<DiagramKey>(static_cast<int>(DiagramKey::Digit0) + (key - Qt::Key_0));
+        if (key >= Qt::Key_0 && key <= Qt::Key_8)
+            k = static_cast<DiagramKey>(static_cast<int>(DiagramKey::Digit0) + (key - Qt::Key_0));
         break;
     }
     if (k == DiagramKey::Other) return false;

@@ -29,7 +29,7 @@ std::size_t ViewSignature(const DiagramView& v);
 // pixel size to the core, so every shape lies where the core put it, at any window size,
 // and hands every press, move and release to the core's editing handlers.
 class DiagramCanvas : public QWidget {
-public:
+  public:
     DiagramCanvas(Context& ctx, QWidget* parent);
 
     // Where the diagram image lies inside this widget, in pixels.
@@ -50,14 +50,14 @@ public:
     // Draws everything into `p` (the widget's paint, and the figures' off-screen draws).
     void draw(QPainter& p) const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void reportGeometry();
     // The scales, the diagram's ground and its grid: drawn again only when the size, the
     // fonts or the colours change.
@@ -85,7 +85,7 @@ private:
 // MAP collection buttons and the idle-run box. The rules live in core; the page shows the
 // core's DiagramView and hands every user action to the core's handlers.
 class GraphPage : public QObject {
-public:
+  public:
     GraphPage(Context& ctx, DesignLayout* panel);
 
     // The view state to the controls: texts, buttons, panels, and a repaint.
@@ -117,10 +117,10 @@ public:
     HudButton* promptButton1() { return promptButton1_; }
     HudButton* promptButton2() { return promptButton2_; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void build();
     void buildPanels();
     void showPanels();

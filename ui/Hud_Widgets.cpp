@@ -64,20 +64,22 @@ QBitmap RoundedMask(QSize size, double radius) {
 namespace {
 
 class RoundedMaskKeeper : public QObject {
-public:
+  public:
     RoundedMaskKeeper(QWidget* window, std::function<double(QSize)> radius)
         : QObject(window), window_(window), radius_(std::move(radius)) {
         window->installEventFilter(this);
         apply();
     }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == window_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) apply();
+        if (watched == window_ &&
+            (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+            apply();
         return false;
     }
 
-private:
+  private:
     void apply() {
         const QSize size = window_->size();
         if (size == masked_ || size.isEmpty()) return;
@@ -153,7 +155,8 @@ void PaintHudPanel(QPainter& p, QRectF area, double opacity, double radius, QCol
     if (accent.isValid()) {
         p.setPen(Qt::NoPen);
         p.setBrush(accent);
-        p.drawRoundedRect(QRectF(r.left() + 2, r.top() + 5, 3, std::max(0.0, r.height() - 10)), 1.5, 1.5);
+        p.drawRoundedRect(QRectF(r.left() + 2, r.top() + 5, 3, std::max(0.0, r.height() - 10)), 1.5,
+                          1.5);
     }
 }
 
@@ -163,7 +166,8 @@ double HudLabel::wrappedHeight(double width, const QString& text) const {
     if (text.isEmpty()) return 0;
     const double scale = fontScale() > 0 ? fontScale() : 1.0;
     const QRect need = QFontMetrics(scaledFont())
-                           .boundingRect(QRect(0, 0, static_cast<int>(width * scale), 4000), Qt::TextWordWrap, text);
+                           .boundingRect(QRect(0, 0, static_cast<int>(width * scale), 4000),
+                                         Qt::TextWordWrap, text);
     return need.height() / scale + 4;
 }
 
@@ -206,7 +210,9 @@ void HudLabel::paintEvent(QPaintEvent*) {
     QString shown = text_;
     // Texts set a question or exclamation mark apart by a blank: the mark stays with its
     // word when the text wraps.
-    if (wrap_) shown.replace(QStringLiteral(" ?"), QStringLiteral("\u00A0?")).replace(QStringLiteral(" !"), QStringLiteral("\u00A0!"));
+    if (wrap_)
+        shown.replace(QStringLiteral(" ?"), QStringLiteral("\u00A0?"))
+            .replace(QStringLiteral(" !"), QStringLiteral("\u00A0!"));
     if (shrink_ && !shown.isEmpty()) {
         // Largest size at or below the set size whose text fits.
         for (int i = 0; i < 12; ++i) {
@@ -275,7 +281,8 @@ void HudButton::paintEvent(QPaintEvent*) {
     // the button, so it shrinks to the button's width.
     QFont f = scaledFont();
     const int room = std::max(1, width() - 6);
-    for (int i = 0; i < 12 && f.pixelSize() > 6 && QFontMetrics(f).horizontalAdvance(text()) > room; ++i)
+    for (int i = 0; i < 12 && f.pixelSize() > 6 && QFontMetrics(f).horizontalAdvance(text()) > room;
+         ++i)
         f.setPixelSize(std::max(6, static_cast<int>(f.pixelSize() * 0.9)));
     p.setFont(f);
     p.drawText(rect(), Qt::AlignCenter, text());
@@ -349,7 +356,9 @@ void HudSlider::takeX(double x) {
     if (onChange) onChange(value_);
 }
 
-void HudSlider::mousePressEvent(QMouseEvent* event) { takeX(event->position().x()); }
+void HudSlider::mousePressEvent(QMouseEvent* event) {
+    takeX(event->position().x());
+}
 void HudSlider::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() & Qt::LeftButton) takeX(event->position().x());
 }
@@ -381,11 +390,13 @@ void ChromeCircle::paintEvent(QPaintEvent*) {
     const QPointF c = r.center();
     switch (symbol_) {
     case Symbol::Minimise:
-        p.drawLine(QPointF(c.x() - w * 0.25, c.y() + w * 0.12), QPointF(c.x() + w * 0.25, c.y() + w * 0.12));
+        p.drawLine(QPointF(c.x() - w * 0.25, c.y() + w * 0.12),
+                   QPointF(c.x() + w * 0.25, c.y() + w * 0.12));
         break;
     case Symbol::Windowed: // a window frame: going full screen
         p.drawRect(QRectF(c.x() - w * 0.24, c.y() - w * 0.2, w * 0.48, w * 0.4));
-        p.drawLine(QPointF(c.x() - w * 0.24, c.y() - w * 0.1), QPointF(c.x() + w * 0.24, c.y() - w * 0.1));
+        p.drawLine(QPointF(c.x() - w * 0.24, c.y() - w * 0.1),
+                   QPointF(c.x() + w * 0.24, c.y() - w * 0.1));
         break;
     case Symbol::FullScreen: // two overlapping frames: back to a window
         p.drawRect(QRectF(c.x() - w * 0.26, c.y() - w * 0.08, w * 0.34, w * 0.3));
@@ -403,13 +414,16 @@ void ChromeCircle::leaveEvent(QEvent*) {
     update();
 }
 void ChromeCircle::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+        onClick)
         onClick();
 }
 
 // ---- HudBusy ----------------------------------------------------------------------------
 
-HudBusy::HudBusy(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TranslucentBackground); }
+HudBusy::HudBusy(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TranslucentBackground);
+}
 
 void HudBusy::setAnimating(bool on) {
     if (on == animating()) return;
@@ -446,7 +460,9 @@ void HudBusy::paintEvent(QPaintEvent*) {
 
 // ---- HudProgress ------------------------------------------------------------------------
 
-HudProgress::HudProgress(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TranslucentBackground); }
+HudProgress::HudProgress(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TranslucentBackground);
+}
 
 void HudProgress::setRange(int maximum) {
     if (maximum == max_) return;
@@ -471,13 +487,15 @@ void HudProgress::paintEvent(QPaintEvent*) {
     if (frac > 0) {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(90, 190, 255, 210));
-        p.drawRoundedRect(QRectF(r.left() + 1, r.top() + 1, (r.width() - 2) * frac, r.height() - 2), 2, 2);
+        p.drawRoundedRect(QRectF(r.left() + 1, r.top() + 1, (r.width() - 2) * frac, r.height() - 2),
+                          2, 2);
     }
 }
 
 // ---- DesignLayout -----------------------------------------------------------------------
 
-DesignLayout::DesignLayout(QSizeF designSize, QWidget* parent) : QWidget(parent), design_(designSize) {
+DesignLayout::DesignLayout(QSizeF designSize, QWidget* parent)
+    : QWidget(parent), design_(designSize) {
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
@@ -520,8 +538,12 @@ void DesignLayout::setDesignSize(QSizeF size) {
     relayout();
 }
 
-double DesignLayout::scaleX() const { return design_.width() > 0 ? width() / design_.width() : 1.0; }
-double DesignLayout::scaleY() const { return design_.height() > 0 ? height() / design_.height() : 1.0; }
+double DesignLayout::scaleX() const {
+    return design_.width() > 0 ? width() / design_.width() : 1.0;
+}
+double DesignLayout::scaleY() const {
+    return design_.height() > 0 ? height() / design_.height() : 1.0;
+}
 
 void DesignLayout::setFontScale(double scale) {
     fontScale_ = scale;
@@ -544,12 +566,16 @@ void DesignLayout::apply(const Entry& e) {
 }
 
 void DesignLayout::relayout() {
-    entries_.erase(std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.widget; }),
-                   entries_.end());
-    for (const Entry& e : entries_) apply(e);
+    entries_.erase(
+        std::remove_if(entries_.begin(), entries_.end(), [](const Entry& e) { return !e.widget; }),
+        entries_.end());
+    for (const Entry& e : entries_)
+        apply(e);
 }
 
-void DesignLayout::resizeEvent(QResizeEvent*) { relayout(); }
+void DesignLayout::resizeEvent(QResizeEvent*) {
+    relayout();
+}
 
 // ---- HudGroupBox ------------------------------------------------------------------------
 
@@ -613,14 +639,16 @@ void HudSwatch::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const double side = std::min(width(), height()) - 2.0;
-    const QRectF r(QRectF(rect()).center().x() - side / 2, QRectF(rect()).center().y() - side / 2, side, side);
+    const QRectF r(QRectF(rect()).center().x() - side / 2, QRectF(rect()).center().y() - side / 2,
+                   side, side);
     QPainterPath circle;
     circle.addEllipse(r);
     p.setClipPath(circle);
     const double cell = std::max(2.0, side / 4);
     for (int i = 0; i * cell < side; ++i) {
         for (int j = 0; j * cell < side; ++j) {
-            p.fillRect(QRectF(r.left() + i * cell, r.top() + j * cell, cell, cell), (i + j) % 2 ? QColor(90, 90, 90) : QColor(200, 200, 200));
+            p.fillRect(QRectF(r.left() + i * cell, r.top() + j * cell, cell, cell),
+                       (i + j) % 2 ? QColor(90, 90, 90) : QColor(200, 200, 200));
         }
     }
     p.fillRect(r, colour_);

@@ -38,7 +38,7 @@ void MaskRoundedCorners(QWidget* window, std::function<double(QSize)> radius);
 
 // A widget whose text size follows the scale of the layout it sits in.
 class HudItem {
-public:
+  public:
     virtual ~HudItem() = default;
     void setFontScale(double scale);
     double fontScale() const { return fontScale_; }
@@ -47,10 +47,10 @@ public:
     const QFont& designFont() const { return designFont_; }
     QFont scaledFont() const;
 
-protected:
+  protected:
     virtual void fontChanged() = 0;
 
-private:
+  private:
     QFont designFont_;
     double fontScale_ = 1.0;
 };
@@ -61,17 +61,20 @@ void PaintHudPanel(QPainter& p, QRectF area, double opacity, double radius, QCol
 // A dark translucent panel with a thin light rim. Opacity applies to the fill only, so
 // the text on it stays readable.
 class HudPanel : public QWidget {
-public:
+  public:
     explicit HudPanel(QWidget* parent = nullptr);
     void setFillOpacity(double opacity);
     double fillOpacity() const { return opacity_; }
     void setAccent(QColor colour); // a coloured line along the left edge; invalid: none
-    void setRadius(double r) { radius_ = r; update(); }
+    void setRadius(double r) {
+        radius_ = r;
+        update();
+    }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     double opacity_ = 1.0;
     double radius_ = 6.0;
     QColor accent_;
@@ -79,7 +82,7 @@ private:
 
 // A text in one colour. Setting the same text or colour again does not repaint.
 class HudLabel : public QWidget, public HudItem {
-public:
+  public:
     explicit HudLabel(QWidget* parent = nullptr);
     void setText(const QString& text);
     const QString& text() const { return text_; }
@@ -97,12 +100,12 @@ public:
     std::function<void()> onPainted;
     std::function<void()> onMousePress;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void fontChanged() override { update(); }
 
-private:
+  private:
     QString text_;
     QColor colour_ = Qt::white;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
@@ -113,14 +116,14 @@ private:
 // A flat HUD button: rounded, lighter while the mouse is over it, pressed look while
 // down or while checked.
 class HudButton : public QAbstractButton, public HudItem {
-public:
+  public:
     explicit HudButton(const QString& text = {}, QWidget* parent = nullptr);
     void setTextColour(QColor colour);
     std::function<void(Qt::MouseButton)> onMouseDown;
     std::function<void()> onMouseMove;
     std::function<void()> onMouseLeave;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -128,14 +131,14 @@ protected:
     void leaveEvent(QEvent* event) override;
     void fontChanged() override { update(); }
 
-private:
+  private:
     QColor textColour_ = Qt::white;
     bool hover_ = false;
 };
 
 // A thin horizontal slider with a round knob.
 class HudSlider : public QWidget {
-public:
+  public:
     HudSlider(int minimum, int maximum, QWidget* parent = nullptr);
     void setValue(int value); // held to the range; does not call onChange
     int value() const { return value_; }
@@ -143,12 +146,12 @@ public:
     int maximum() const { return max_; }
     std::function<void(int)> onChange;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void takeX(double x);
     int min_;
     int max_;
@@ -157,53 +160,53 @@ private:
 
 // The two circles of the title bar.
 class ChromeCircle : public QWidget {
-public:
+  public:
     enum class Symbol { Minimise, Windowed, FullScreen };
     explicit ChromeCircle(Symbol symbol, QWidget* parent = nullptr);
     void setSymbol(Symbol symbol);
     Symbol symbol() const { return symbol_; }
     std::function<void()> onClick;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     Symbol symbol_;
     bool hover_ = false;
 };
 
 // A turning ring of dots: the busy indicator of the wait and port windows.
 class HudBusy : public QWidget {
-public:
+  public:
     explicit HudBusy(QWidget* parent = nullptr);
     void setAnimating(bool on);
     bool animating() const { return timer_ != 0; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
-private:
+  private:
     int timer_ = 0;
     int phase_ = 0;
 };
 
 // A horizontal progress bar.
 class HudProgress : public QWidget {
-public:
+  public:
     explicit HudProgress(QWidget* parent = nullptr);
     void setRange(int maximum);
     void setValue(int value);
     int value() const { return value_; }
     int maximum() const { return max_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int max_ = 100;
     int value_ = 0;
 };
@@ -212,7 +215,7 @@ private:
 // design place and size, multiplied by the horizontal and vertical scale, and HUD items
 // draw their text at the vertical scale.
 class DesignLayout : public QWidget {
-public:
+  public:
     DesignLayout(QSizeF designSize, QWidget* parent = nullptr);
 
     // Places (or moves) a child at a design rectangle.
@@ -229,14 +232,17 @@ public:
     void relayout();
     // Draws the panel look behind the children.
     void setPanelLook(bool on, double opacity = 1.0);
-    void setAccent(QColor colour) { accent_ = colour; update(); }
+    void setAccent(QColor colour) {
+        accent_ = colour;
+        update();
+    }
     double fillOpacity() const { return opacity_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     bool panelLook_ = false;
     double opacity_ = 1.0;
     QColor accent_;
@@ -253,17 +259,17 @@ private:
 // A group of controls: a rim with its caption on the top edge; children are placed in
 // design units like any layout.
 class HudGroupBox : public DesignLayout {
-public:
+  public:
     HudGroupBox(QSizeF designSize, QWidget* parent = nullptr);
     void setCaption(const QString& caption);
     const QString& caption() const { return caption_; }
     void setCaptionFont(const QFont& font); // at design size
     void setCaptionColour(QColor colour);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QString caption_;
     QFont font_;
     QColor colour_ = Qt::white;
@@ -271,15 +277,15 @@ private:
 
 // A round colour sample, with a checker behind it so that transparent colours show.
 class HudSwatch : public QWidget {
-public:
+  public:
     explicit HudSwatch(QWidget* parent = nullptr);
     void setColour(QColor colour);
     QColor colour() const { return colour_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QColor colour_ = Qt::white;
 };
 

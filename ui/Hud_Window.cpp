@@ -34,12 +34,15 @@ QString EditorStyle(QColor text) {
     const QString c = text.name(QColor::HexArgb);
     return QStringLiteral(
                "QLineEdit, QAbstractSpinBox, QComboBox {"
-               " color: %1; background: rgba(0, 0, 0, 130); border: 1px solid rgba(255, 255, 255, 90);"
+               " color: %1; background: rgba(0, 0, 0, 130); border: 1px solid rgba(255, 255, 255, "
+               "90);"
                " border-radius: 3px; padding: 0px 4px; selection-background-color: #1a6082; }"
                "QLineEdit[readOnly=\"true\"] { background: rgba(0, 0, 0, 60); }"
-               "QComboBox QAbstractItemView { color: %1; background: #1c232b; selection-background-color: #1a6082; }"
+               "QComboBox QAbstractItemView { color: %1; background: #1c232b; "
+               "selection-background-color: #1a6082; }"
                "QCheckBox { color: %1; spacing: 6px; }"
-               "QCheckBox::indicator { width: 11px; height: 11px; border: 1px solid rgba(255, 255, 255, 170);"
+               "QCheckBox::indicator { width: 11px; height: 11px; border: 1px solid rgba(255, 255, "
+               "255, 170);"
                " border-radius: 2px; background: rgba(0, 0, 0, 130); }"
                "QCheckBox::indicator:checked { background: #5abeff; border-color: #d8f0ff; }")
         .arg(c);
@@ -53,7 +56,8 @@ constexpr int kFontsAction = 6;
 
 ColourPicker SystemColourPicker(QWidget* parent) {
     return [parent](QColor initial, const QString& title) -> std::optional<QColor> {
-        const QColor c = QColorDialog::getColor(initial, parent, title, QColorDialog::ShowAlphaChannel);
+        const QColor c =
+            QColorDialog::getColor(initial, parent, title, QColorDialog::ShowAlphaChannel);
         if (!c.isValid()) return std::nullopt;
         return c;
     };
@@ -70,7 +74,8 @@ FontPicker SystemFontPicker(QWidget* parent) {
 
 bool ChooseProgramFont(Context& ctx, const FontPicker& pick, const QString& title) {
     const FontChoice preset = FontDialogPreset(ctx.settings);
-    const std::optional<QFont> picked = pick(ProgramFont(preset.name, preset.size, preset.style), title);
+    const std::optional<QFont> picked =
+        pick(ProgramFont(preset.name, preset.size, preset.style), title);
     if (!picked) return false;
     FontChoice choice = preset;
     choice.name = ToUtf8(picked->family());
@@ -100,7 +105,8 @@ HudToolWindow::HudToolWindow(Context& ctx, QSize designSize, QSize minimumSize)
 void HudToolWindow::addEditor(QWidget* editor) {
     // Number boxes take typed values, the arrow keys and the wheel; their step buttons
     // would not read on the dark look.
-    if (auto* box = qobject_cast<QAbstractSpinBox*>(editor)) box->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    if (auto* box = qobject_cast<QAbstractSpinBox*>(editor))
+        box->setButtonSymbols(QAbstractSpinBox::NoButtons);
     editors_.emplace_back(editor);
     fitEditors();
 }
@@ -124,7 +130,9 @@ void HudToolWindow::fitEditors() {
         // A check box cannot wrap its text: longer translations get a smaller size.
         if (auto* box = qobject_cast<QCheckBox*>(e.data())) {
             const int room = std::max(1, box->width() - kCheckIndicatorRoom);
-            for (int i = 0; i < 12 && own.pixelSize() > 6 && QFontMetrics(own).horizontalAdvance(box->text()) > room; ++i)
+            for (int i = 0; i < 12 && own.pixelSize() > 6 &&
+                            QFontMetrics(own).horizontalAdvance(box->text()) > room;
+                 ++i)
                 own.setPixelSize(std::max(6, static_cast<int>(own.pixelSize() * 0.9)));
         }
         e->setFont(own);
@@ -148,7 +156,8 @@ void HudToolWindow::paintEvent(QPaintEvent*) {
     if (skin.Style == BrushStyle::Gradient && skin.GradColors.size() >= 2) {
         QLinearGradient g(r.topLeft(), r.bottomLeft());
         const auto n = skin.GradColors.size();
-        for (std::size_t i = 0; i < n; ++i) g.setColorAt(double(i) / double(n - 1), ColourFromText(skin.GradColors[i]));
+        for (std::size_t i = 0; i < n; ++i)
+            g.setColorAt(double(i) / double(n - 1), ColourFromText(skin.GradColors[i]));
         p.setBrush(g);
     } else {
         p.setBrush(ColourFromText(skin.Color, QColor(0xD7, 0xD5, 0xD5)));
@@ -194,7 +203,9 @@ void HudToolWindow::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     const QPoint pos = event->position().toPoint();
     QWindow* handle = windowHandle();
-    if (const Qt::Edges edges = EdgesAt(*this, pos); edges && handle != nullptr && handle->startSystemResize(edges)) return;
+    if (const Qt::Edges edges = EdgesAt(*this, pos);
+        edges && handle != nullptr && handle->startSystemResize(edges))
+        return;
     if (handle != nullptr && handle->startSystemMove()) return;
     moving_ = true;
     dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
@@ -203,9 +214,12 @@ void HudToolWindow::mousePressEvent(QMouseEvent* event) {
 void HudToolWindow::mouseMoveEvent(QMouseEvent* event) {
     const Qt::Edges e = EdgesAt(*this, event->position().toPoint());
     ShowEdgeCursor(*this, e);
-    if (moving_ && (event->buttons() & Qt::LeftButton)) move(event->globalPosition().toPoint() - dragOffset_);
+    if (moving_ && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - dragOffset_);
 }
 
-void HudToolWindow::mouseReleaseEvent(QMouseEvent*) { moving_ = false; }
+void HudToolWindow::mouseReleaseEvent(QMouseEvent*) {
+    moving_ = false;
+}
 
 } // namespace bifuel::ui

@@ -42,7 +42,7 @@ void ShowEdgeCursor(QWidget& window, Qt::Edges edges);
 // the bottom that scales with the window. It moves by its title band and resizes by its
 // edges, never below its minimum size.
 class HudToolWindow : public QWidget {
-public:
+  public:
     HudToolWindow(Context& ctx, QSize designSize, QSize minimumSize);
 
     DesignLayout* content() { return content_; }
@@ -56,7 +56,7 @@ public:
     // Sizes the editors' text again: a check box's text shrinks to the room it has.
     void fitEditors();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -65,8 +65,7 @@ protected:
 
     Context& ctx_;
 
-private:
-
+  private:
     QSize design_;
     DesignLayout* content_ = nullptr;
     HudButton* close_ = nullptr;

@@ -42,9 +42,9 @@ enum Action : std::uint8_t {
     kActionSkin = 5,
     kActionFonts = 6,
     kActionPortOpen = 7,
-    kActionHistoryFont = 8,  // the diagram's history panel
-    kActionPromptFont = 9,   // the MAP correction's prompt panel
-    kActionScaleFonts = 10,  // the diagram's scale labels, while the Graph page is shown
+    kActionHistoryFont = 8, // the diagram's history panel
+    kActionPromptFont = 9,  // the MAP correction's prompt panel
+    kActionScaleFonts = 10, // the diagram's scale labels, while the Graph page is shown
     kActionPage0Fonts = 12,
     kActionPage1Fonts = 13, // the Auto Calibration page
     kActionSplashShow = 16,
@@ -76,8 +76,6 @@ Rect FullScreenGeometry(const Rect& workArea);
 bool FullScreenLost(int width, int height, const Rect& workArea);
 // Whether the splitter may give the indicator column this width.
 bool ColumnWidthAccepted(double width);
-
-
 
 // The button row of the message window.
 struct ButtonRow {

@@ -26,36 +26,55 @@ constexpr double kFrameRadius = 3;
 // How long the end of a write stays on the page when the user does nothing.
 constexpr int kEndingShownMs = 5000;
 
-QString text(const std::string& s) { return FromUtf8(s); }
+QString text(const std::string& s) {
+    return FromUtf8(s);
+}
 
-QColor colourOf(const Context& ctx, Colour c) { return ColourFromText(ctx.colours.ColourOf(c)); }
+QColor colourOf(const Context& ctx, Colour c) {
+    return ColourFromText(ctx.colours.ColourOf(c));
+}
 
-bool isCorner(int c, int r) { return c == 0 && r == 0; }
+bool isCorner(int c, int r) {
+    return c == 0 && r == 0;
+}
 
 MapMouseButton buttonOf(Qt::MouseButton b) {
     switch (b) {
-    case Qt::RightButton: return MapMouseButton::Right;
-    case Qt::MiddleButton: return MapMouseButton::Middle;
-    default: return MapMouseButton::Left;
+    case Qt::RightButton:
+        return MapMouseButton::Right;
+    case Qt::MiddleButton:
+        return MapMouseButton::Middle;
+    default:
+        return MapMouseButton::Left;
     }
 }
 
 MapKey keyOf(int key) {
     switch (key) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: return MapKey::Enter;
-    case Qt::Key_Escape: return MapKey::Escape;
-    case Qt::Key_Left: return MapKey::Left;
-    case Qt::Key_Right: return MapKey::Right;
-    case Qt::Key_Up: return MapKey::Up;
-    case Qt::Key_Down: return MapKey::Down;
-    case Qt::Key_Shift: return MapKey::Shift;
-    default: return MapKey::Other;
+    case Qt::Key_Enter:
+        return MapKey::Enter;
+    case Qt::Key_Escape:
+        return MapKey::Escape;
+    case Qt::Key_Left:
+        return MapKey::Left;
+    case Qt::Key_Right:
+        return MapKey::Right;
+    case Qt::Key_Up:
+        return MapKey::Up;
+    case Qt::Key_Down:
+        return MapKey::Down;
+    case Qt::Key_Shift:
+        return MapKey::Shift;
+    default:
+        return MapKey::Other;
     }
 }
 
 // Writes that lock the page: every one of them may carry the map.
-bool concernsPage(Request r) { return IsWriteRequest(r); }
+bool concernsPage(Request r) {
+    return IsWriteRequest(r);
+}
 
 } // namespace
 
@@ -86,11 +105,19 @@ MapGrid::MapGrid(Context& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setFocusPolicy(Qt::NoFocus);
 }
 
-double MapGrid::scaleX() const { return width() / double(std::max(1, ctx_.mapView.Panel_Width)); }
-double MapGrid::scaleY() const { return height() / double(std::max(1, ctx_.mapView.Panel_Height)); }
+double MapGrid::scaleX() const {
+    return width() / double(std::max(1, ctx_.mapView.Panel_Width));
+}
+double MapGrid::scaleY() const {
+    return height() / double(std::max(1, ctx_.mapView.Panel_Height));
+}
 // Cell edges on whole pixels: neighbouring cells share an edge and nothing blurs.
-double MapGrid::pixelX(double designX) const { return std::round(designX * scaleX()); }
-double MapGrid::pixelY(double designY) const { return std::round(designY * scaleY()); }
+double MapGrid::pixelX(double designX) const {
+    return std::round(designX * scaleX());
+}
+double MapGrid::pixelY(double designY) const {
+    return std::round(designY * scaleY());
+}
 
 QRectF MapGrid::cellRect(int c, int r) const {
     const MapView& v = ctx_.mapView;
@@ -157,7 +184,8 @@ void MapGrid::draw(QPainter& p) const {
             QColor ink = base;
             ink.setAlphaF(dim);
             p.setPen(ink);
-            const QString shown = isCorner(c, r) ? QStringLiteral("ms\\rpm") : text(m.Map_Text[c][r]);
+            const QString shown =
+                isCorner(c, r) ? QStringLiteral("ms\\rpm") : text(m.Map_Text[c][r]);
             p.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, shown);
         }
     }
@@ -250,11 +278,15 @@ void MapPage::build() {
         });
         return b;
     };
-    clear_ = button("HudButton_3D_MapRPM_Clear", kClear, [this] { HudButton_3D_MapRPM_ClearClick(ctx_); });
-    default_ = button("HudButton_3D_MapRPM_Default", kDefault, [this] { HudButton_3D_MapRPM_DefaultClick(ctx_); });
+    clear_ = button("HudButton_3D_MapRPM_Clear", kClear,
+                    [this] { HudButton_3D_MapRPM_ClearClick(ctx_); });
+    default_ = button("HudButton_3D_MapRPM_Default", kDefault,
+                      [this] { HudButton_3D_MapRPM_DefaultClick(ctx_); });
 }
 
-bool MapPage::locked() const { return ctx_.link.Write_Running; }
+bool MapPage::locked() const {
+    return ctx_.link.Write_Running;
+}
 
 void MapPage::userAction() {
     // The user is at the page again: the cell data takes the line back.
@@ -274,14 +306,16 @@ void MapPage::operationEnded(const OperationEnd& end) {
     if (!concernsPage(end.request)) return;
     percent_ = 0;
     switch (end.result) {
-    case OperationResult::Replaced: return; // a later request carries the edit
+    case OperationResult::Replaced:
+        return; // a later request carries the edit
     case OperationResult::Done:
         ending_ = OperationName(ctx_, end.request) + ": " + ctx_.LangText("Operation_Done");
         endingIsError_ = false;
         break;
     default:
-        ending_ = end.reason.empty() ? OperationName(ctx_, end.request) + " " + ctx_.LangText("Operation_Not_Sent")
-                                     : end.reason;
+        ending_ = end.reason.empty()
+                      ? OperationName(ctx_, end.request) + " " + ctx_.LangText("Operation_Not_Sent")
+                      : end.reason;
         endingIsError_ = true;
         break;
     }
@@ -294,14 +328,15 @@ void MapPage::showCellData() {
     const LinkOperations& ops = ctx_.ops;
     QString shown;
     QColor colour = ColourFromText(ctx_.colours.ColourOf(0));
-    const bool saving = !ops.Saving.empty() && std::any_of(ops.Saving.begin(), ops.Saving.end(), [](const OperationSlot& s) {
-        return concernsPage(s.request);
-    });
+    const bool saving = !ops.Saving.empty() &&
+                        std::any_of(ops.Saving.begin(), ops.Saving.end(),
+                                    [](const OperationSlot& s) { return concernsPage(s.request); });
     if (ctx_.link.Write_Running || (saving && ending_.empty())) {
         const Request r = ctx_.link.Write_Running && ops.Running ? ops.Running.request
-                          : saving ? ops.Saving.back().request
-                                   : ctx_.link.Pending_Request;
-        shown = text(OperationName(ctx_, r) + ": " + std::to_string(ctx_.link.Write_Running ? percent_ : 100) + " %");
+                          : saving                               ? ops.Saving.back().request
+                                                                 : ctx_.link.Pending_Request;
+        shown = text(OperationName(ctx_, r) + ": " +
+                     std::to_string(ctx_.link.Write_Running ? percent_ : 100) + " %");
         colour = colourOf(ctx_, Colour::Txt_Information);
     } else if (!ending_.empty()) {
         shown = text(ending_);

@@ -2,8 +2,8 @@
 
 #include "Hud_Widgets.h"
 #include "link/Link_Operations.h"
-#include "runtime/Signal.h"
 #include "runtime/Scheduler.h"
+#include "runtime/Signal.h"
 
 #include <QObject>
 #include <QWidget>
@@ -32,7 +32,7 @@ struct GridHit {
 // lays the grid out on the panel's design size; this widget scales it to its pixels and
 // hands every press, move and release on a cell to the core's handlers.
 class MapGrid : public QWidget {
-public:
+  public:
     MapGrid(Context& ctx, QWidget* parent);
 
     // Pixel rectangle of cell (c, r) as drawn now.
@@ -49,13 +49,13 @@ public:
     // Called after each paint (figures of the live cell).
     std::function<void()> onPainted;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     double scaleX() const;
     double scaleY() const;
     double pixelX(double designX) const;
@@ -72,7 +72,7 @@ private:
 // While a write runs the page takes no edits and says how the write goes; when it ends
 // the page says how it ended.
 class MapPage : public QObject {
-public:
+  public:
     MapPage(Context& ctx, DesignLayout* panel);
 
     void Refresh();
@@ -89,7 +89,7 @@ public:
     // Whether the page takes edits now.
     bool locked() const;
 
-private:
+  private:
     void build();
     void operationProgress(const OperationProgress& progress);
     void operationEnded(const OperationEnd& end);

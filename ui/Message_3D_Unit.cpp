@@ -28,7 +28,8 @@ constexpr int kKindNo = 3;
 
 } // namespace
 
-TForm_3D_MSG::TForm_3D_MSG(Context& ctx, QWidget* mainWindow) : QWidget(nullptr), ctx_(ctx), main_(mainWindow) {
+TForm_3D_MSG::TForm_3D_MSG(Context& ctx, QWidget* mainWindow)
+    : QWidget(nullptr), ctx_(ctx), main_(mainWindow) {
     setObjectName(QStringLiteral("TForm_3D_MSG"));
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -58,7 +59,8 @@ void TForm_3D_MSG::TakeRequests() {
     if (queue.empty()) return;
     std::vector<MessageRequest> taken;
     taken.swap(queue);
-    for (MessageRequest& m : taken) Request(m.type, std::move(m.text));
+    for (MessageRequest& m : taken)
+        Request(m.type, std::move(m.text));
 }
 
 void TForm_3D_MSG::Request(int type, std::string text) {
@@ -73,7 +75,9 @@ void TForm_3D_MSG::Request(int type, std::string text) {
     runTimer_->start();
 }
 
-QString TForm_3D_MSG::labelText() const { return label_ != nullptr ? label_->text() : QString(); }
+QString TForm_3D_MSG::labelText() const {
+    return label_ != nullptr ? label_->text() : QString();
+}
 
 void TForm_3D_MSG::placeOverMain() {
     if (main_ == nullptr) return;
@@ -92,12 +96,16 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
 
     std::vector<std::pair<int, QString>> kinds;
     switch (type_) {
-    case 3: kinds = {{kKindYes, yes}, {kKindNo, no}}; break;
+    case 3:
+        kinds = {{kKindYes, yes}, {kKindNo, no}};
+        break;
     case 12:
     case 13:
     case 15:
     case kMessageWriteCutOff:
-    case kMessageCalibrationRestore: kinds = {{kKindOk, QStringLiteral("OK")}}; break;
+    case kMessageCalibrationRestore:
+        kinds = {{kKindOk, QStringLiteral("OK")}};
+        break;
     default:
         // Nothing to show for an unknown type: the window goes again at once.
         close();
@@ -118,7 +126,8 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         auto* b = new HudButton(kinds[i].second, buttonsPanel_);
         b->setProperty("kind", kinds[i].first);
-        b->setGeometry(static_cast<int>(std::lround(row.x[i])), 5, static_cast<int>(std::lround(row.width)), kButtonHeight);
+        b->setGeometry(static_cast<int>(std::lround(row.x[i])), 5,
+                       static_cast<int>(std::lround(row.width)), kButtonHeight);
         const int kind = kinds[i].first;
         connect(b, &QAbstractButton::clicked, this, [this, kind] { Answer(kind); });
         b->show();
@@ -131,20 +140,26 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
     label_->setShrinkToFit(true);
     QString text;
     switch (type_) {
-    case 3: text = FromUtf8(ctx_.LangText("Run_ACB_SCR_Innovational")); break;
+    case 3:
+        text = FromUtf8(ctx_.LangText("Run_ACB_SCR_Innovational"));
+        break;
     case 12:
-        text = FromUtf8("\"" + ctx_.paths.Dat_Name.filename().string() + "\" " + ctx_.LangText("Error_File_not_found") + ". " +
+        text = FromUtf8("\"" + ctx_.paths.Dat_Name.filename().string() + "\" " +
+                        ctx_.LangText("Error_File_not_found") + ". " +
                         ctx_.LangText("Error_Temperature"));
         break;
     case 13:
     case kMessageWriteCutOff:
-    case kMessageCalibrationRestore: text = FromUtf8(text_); break;
+    case kMessageCalibrationRestore:
+        text = FromUtf8(text_);
+        break;
     case 15:
         text = FromUtf8(text_.empty() ? ctx_.LangText("Error_Version") : text_);
         ctx_.view.TForm_3D_GEN_Enabled = false;
         if (main_ != nullptr) main_->setEnabled(false);
         break;
-    default: break;
+    default:
+        break;
     }
     // The script error text carries "\n\r" line breaks; one break each is enough here.
     text.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
@@ -181,7 +196,8 @@ void TForm_3D_MSG::closeEvent(QCloseEvent* event) {
     if (!shown_) return;
     shown_ = false;
     runTimer_->stop();
-    for (HudButton* b : buttons_) b->deleteLater();
+    for (HudButton* b : buttons_)
+        b->deleteLater();
     buttons_.clear();
     if (label_ != nullptr) label_->deleteLater();
     label_ = nullptr;

@@ -19,7 +19,7 @@ namespace bifuel::ui {
 // The one message box: a small stay-on-top window over the main window. Messages reach
 // it through the context; it opens on its own start timer, 100 ms after the request.
 class TForm_3D_MSG : public QWidget {
-public:
+  public:
     TForm_3D_MSG(Context& ctx, QWidget* mainWindow);
     ~TForm_3D_MSG() override;
 
@@ -41,14 +41,14 @@ public:
     // The type-15 message closed: the main window closes with it.
     std::function<void()> onEndProgram;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void Answer(int kind);
     void placeOverMain();
 

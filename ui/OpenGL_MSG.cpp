@@ -30,14 +30,16 @@ QString eightBit(const std::string& text) {
 
 bool RealOpenGLCheck::run() {
     bool ok = false;
-    for (int i = 0; i < 3; ++i) ok = tryOnce();
+    for (int i = 0; i < 3; ++i)
+        ok = tryOnce();
     return ok;
 }
 
 TForm_No_OpenGL::TForm_No_OpenGL(const NoOpenGLTexts& texts) : QWidget(nullptr) {
     setObjectName(QStringLiteral("TForm_No_OpenGL"));
     setWindowTitle(QStringLiteral("OpenGL"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowStaysOnTopHint);
     setFixedSize(393, 217);
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("Panel_No_OpenGL_Message"));

@@ -12,25 +12,25 @@ namespace bifuel::ui {
 // Whether the display can draw with OpenGL. The program asks before it makes any window;
 // tests choose the answer.
 class OpenGLCheck {
-public:
+  public:
     virtual ~OpenGLCheck() = default;
     virtual bool run() = 0;
 };
 
 // A real context on an offscreen surface, made current; three tries, the third decides.
 class RealOpenGLCheck final : public OpenGLCheck {
-public:
+  public:
     bool run() override;
 };
 
 // The plain window shown instead of the program when OpenGL does not work.
 class TForm_No_OpenGL : public QWidget {
-public:
+  public:
     explicit TForm_No_OpenGL(const NoOpenGLTexts& texts);
     QLabel* message() { return label_; }
     QPushButton* okButton() { return button_; }
 
-private:
+  private:
     QLabel* label_;
     QPushButton* button_;
 };

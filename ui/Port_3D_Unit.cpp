@@ -27,7 +27,8 @@ void showLabel(HudLabel* label, const ViewControl& v, QColor fallback) {
 
 } // namespace
 
-TForm_3D_Port::TForm_3D_Port(Context& ctx, QWidget* mainWindow) : QWidget(nullptr), ctx_(ctx), main_(mainWindow) {
+TForm_3D_Port::TForm_3D_Port(Context& ctx, QWidget* mainWindow)
+    : QWidget(nullptr), ctx_(ctx), main_(mainWindow) {
     setObjectName(QStringLiteral("TForm_3D_Port"));
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -37,18 +38,21 @@ TForm_3D_Port::TForm_3D_Port(Context& ctx, QWidget* mainWindow) : QWidget(nullpt
     panel_ = new DesignLayout(kPanel, this);
     panel_->setObjectName(QStringLiteral("HudPanel_3D_Port"));
     panel_->setPanelLook(true);
-    panel_->setGeometry(10, 36, static_cast<int>(kPanel.width()), static_cast<int>(kPanel.height()));
+    panel_->setGeometry(10, 36, static_cast<int>(kPanel.width()),
+                        static_cast<int>(kPanel.height()));
 
     search_ = new HudLabel(panel_);
     search_->setAlignment(Qt::AlignCenter);
     search_->setWordWrap(true);
     search_->setShrinkToFit(true);
     busy_ = new HudBusy(panel_);
-    const SearchingLookGeometry g = SearchingLookLayout(static_cast<int>(kPanel.width()), static_cast<int>(kPanel.height()));
-    panel_->place(search_, QRectF(g.HudLabel_3D_Port_Search.x, g.HudLabel_3D_Port_Search.y, g.HudLabel_3D_Port_Search.width,
-                                  g.HudLabel_3D_Port_Search.height));
-    panel_->place(busy_, QRectF(g.AniIndicator_3D_Port.x, g.AniIndicator_3D_Port.y, g.AniIndicator_3D_Port.width,
-                                g.AniIndicator_3D_Port.height));
+    const SearchingLookGeometry g =
+        SearchingLookLayout(static_cast<int>(kPanel.width()), static_cast<int>(kPanel.height()));
+    panel_->place(search_,
+                  QRectF(g.HudLabel_3D_Port_Search.x, g.HudLabel_3D_Port_Search.y,
+                         g.HudLabel_3D_Port_Search.width, g.HudLabel_3D_Port_Search.height));
+    panel_->place(busy_, QRectF(g.AniIndicator_3D_Port.x, g.AniIndicator_3D_Port.y,
+                                g.AniIndicator_3D_Port.width, g.AniIndicator_3D_Port.height));
 
     numLabel_ = new HudLabel(panel_);
     numPanel_ = new HudPanel(panel_);
@@ -121,7 +125,8 @@ void TForm_3D_Port::Refresh() {
     progress_->setValue(v.ProgressBar_3D_Port_Value.value);
     memoPanel_->setVisible(v.HudMemo_3D_Port.visible);
     QStringList lines;
-    for (const std::string& l : v.HudMemo_3D_Port_Lines) lines << FromUtf8(l);
+    for (const std::string& l : v.HudMemo_3D_Port_Lines)
+        lines << FromUtf8(l);
     memo_->setText(lines.join(QLatin1Char('\n')));
     memo_->setColour(general);
     update();
@@ -130,7 +135,8 @@ void TForm_3D_Port::Refresh() {
 void TForm_3D_Port::ApplyFonts() {
     const Settings_Class& s = ctx_.settings;
     const QFont font = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
-    for (HudLabel* l : {numLabel_, numData_, nameLabel_, nameData_, number_, memo_}) l->setDesignFont(font);
+    for (HudLabel* l : {numLabel_, numData_, nameLabel_, nameData_, number_, memo_})
+        l->setDesignFont(font);
     search_->setDesignFont(ProgramFont(s.Font_Name, s.Font_Size + 4, 1));
     close_->setDesignFont(ProgramFont(s.Font_Name, 11, 1));
     update();
@@ -180,16 +186,20 @@ PortSetupDialog::PortSetupDialog(const std::vector<std::string>& ports, const st
     auto* form = new QFormLayout(group);
     port_ = new QComboBox(group);
     port_->setEditable(true);
-    for (const std::string& p : ports) port_->addItem(FromUtf8(p));
+    for (const std::string& p : ports)
+        port_->addItem(FromUtf8(p));
     const QString current = FromUtf8(portName);
     if (!current.isEmpty() && port_->findText(current) < 0) port_->addItem(current);
     port_->setCurrentText(current);
     baud_ = new QComboBox(group);
-    for (const qint32 rate : QSerialPortInfo::standardBaudRates()) baud_->addItem(QString::number(rate), rate);
-    if (baud_->findData(line.Baud_Rate) < 0) baud_->addItem(QString::number(line.Baud_Rate), line.Baud_Rate);
+    for (const qint32 rate : QSerialPortInfo::standardBaudRates())
+        baud_->addItem(QString::number(rate), rate);
+    if (baud_->findData(line.Baud_Rate) < 0)
+        baud_->addItem(QString::number(line.Baud_Rate), line.Baud_Rate);
     baud_->setCurrentIndex(baud_->findData(line.Baud_Rate));
     dataBits_ = new QComboBox(group);
-    for (int bits = 5; bits <= 8; ++bits) dataBits_->addItem(QString::number(bits), bits);
+    for (int bits = 5; bits <= 8; ++bits)
+        dataBits_->addItem(QString::number(bits), bits);
     dataBits_->setCurrentIndex(dataBits_->findData(line.Data_Bits));
     stopBits_ = new QComboBox(group);
     stopBits_->addItem(QStringLiteral("1"), static_cast<int>(PortStopBits::One));
@@ -197,16 +207,21 @@ PortSetupDialog::PortSetupDialog(const std::vector<std::string>& ports, const st
     stopBits_->addItem(QStringLiteral("2"), static_cast<int>(PortStopBits::Two));
     stopBits_->setCurrentIndex(stopBits_->findData(static_cast<int>(line.Stop_Bits)));
     parity_ = new QComboBox(group);
-    const std::pair<const char*, PortParity> parities[] = {{"None", PortParity::None}, {"Even", PortParity::Even},
-                                                           {"Odd", PortParity::Odd}, {"Space", PortParity::Space},
+    const std::pair<const char*, PortParity> parities[] = {{"None", PortParity::None},
+                                                           {"Even", PortParity::Even},
+                                                           {"Odd", PortParity::Odd},
+                                                           {"Space", PortParity::Space},
                                                            {"Mark", PortParity::Mark}};
-    for (const auto& [text, value] : parities) parity_->addItem(QString::fromLatin1(text), static_cast<int>(value));
+    for (const auto& [text, value] : parities)
+        parity_->addItem(QString::fromLatin1(text), static_cast<int>(value));
     parity_->setCurrentIndex(parity_->findData(static_cast<int>(line.Parity)));
     flow_ = new QComboBox(group);
-    const std::pair<const char*, PortFlowControl> flows[] = {{"None", PortFlowControl::None},
-                                                             {"Hardware (RTS/CTS)", PortFlowControl::Hardware},
-                                                             {"Software (XON/XOFF)", PortFlowControl::Software}};
-    for (const auto& [text, value] : flows) flow_->addItem(QString::fromLatin1(text), static_cast<int>(value));
+    const std::pair<const char*, PortFlowControl> flows[] = {
+        {"None", PortFlowControl::None},
+        {"Hardware (RTS/CTS)", PortFlowControl::Hardware},
+        {"Software (XON/XOFF)", PortFlowControl::Software}};
+    for (const auto& [text, value] : flows)
+        flow_->addItem(QString::fromLatin1(text), static_cast<int>(value));
     flow_->setCurrentIndex(flow_->findData(static_cast<int>(line.Flow_Control)));
     form->addRow(QStringLiteral("Port"), port_);
     form->addRow(QStringLiteral("Baud rate"), baud_);
@@ -222,7 +237,9 @@ PortSetupDialog::PortSetupDialog(const std::vector<std::string>& ports, const st
     box->addWidget(buttons);
 }
 
-std::string PortSetupDialog::portName() const { return port_->currentText().trimmed().toStdString(); }
+std::string PortSetupDialog::portName() const {
+    return port_->currentText().trimmed().toStdString();
+}
 
 PortLineSettings PortSetupDialog::lineSettings() const {
     PortLineSettings s;
@@ -235,7 +252,8 @@ PortLineSettings PortSetupDialog::lineSettings() const {
 }
 
 std::optional<PortSetupDialog::Choice> PortSetupDialog::Ask(const std::vector<std::string>& ports,
-                                                            const std::string& portName, const PortLineSettings& line,
+                                                            const std::string& portName,
+                                                            const PortLineSettings& line,
                                                             QWidget* parent) {
     PortSetupDialog dialog(ports, portName, line, parent);
     if (dialog.exec() != QDialog::Accepted || dialog.portName().empty()) return std::nullopt;

@@ -21,7 +21,7 @@ namespace bifuel::ui {
 // The port search window, drawn from the core's port view: the searching look (text and a
 // turning indicator) or the list look (count, port tried, progress and the list).
 class TForm_3D_Port : public QWidget {
-public:
+  public:
     TForm_3D_Port(Context& ctx, QWidget* mainWindow);
     void Refresh();
     void ApplyFonts();
@@ -34,13 +34,13 @@ public:
     HudProgress* progress() { return progress_; }
     HudLabel* memo() { return memo_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void placeOverMain();
     Context& ctx_;
     QWidget* main_;
@@ -66,9 +66,9 @@ private:
 // control, preset from the current port. It offers the ports the program lists, and a
 // name typed by hand.
 class PortSetupDialog : public QDialog {
-public:
-    PortSetupDialog(const std::vector<std::string>& ports, const std::string& portName, const PortLineSettings& line,
-                    QWidget* parent = nullptr);
+  public:
+    PortSetupDialog(const std::vector<std::string>& ports, const std::string& portName,
+                    const PortLineSettings& line, QWidget* parent = nullptr);
     std::string portName() const;
     PortLineSettings lineSettings() const;
     QComboBox* portBox() { return port_; }
@@ -83,10 +83,11 @@ public:
         std::string name;
         PortLineSettings line;
     };
-    static std::optional<Choice> Ask(const std::vector<std::string>& ports, const std::string& portName,
-                                     const PortLineSettings& line, QWidget* parent);
+    static std::optional<Choice> Ask(const std::vector<std::string>& ports,
+                                     const std::string& portName, const PortLineSettings& line,
+                                     QWidget* parent);
 
-private:
+  private:
     QComboBox* port_;
     QComboBox* baud_;
     QComboBox* dataBits_;

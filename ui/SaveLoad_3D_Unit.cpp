@@ -17,8 +17,10 @@
 namespace bifuel::ui {
 namespace {
 
-constexpr QSizeF kListContent(TForm_3D_SaveLoad::kDesignWidth - 26, TForm_3D_SaveLoad::kDesignHeight - 44);
-constexpr QSizeF kDiffContent(TForm_3D_SaveLoad::kDiffWidth - 26, TForm_3D_SaveLoad::kDiffHeight - 44);
+constexpr QSizeF kListContent(TForm_3D_SaveLoad::kDesignWidth - 26,
+                              TForm_3D_SaveLoad::kDesignHeight - 44);
+constexpr QSizeF kDiffContent(TForm_3D_SaveLoad::kDiffWidth - 26,
+                              TForm_3D_SaveLoad::kDiffHeight - 44);
 constexpr int kBelowMain = 22;
 constexpr int kFontsAction = 6;
 constexpr double kRowHeight = 22;
@@ -30,26 +32,29 @@ QString listStyle(QColor text) {
     const QString c = text.name(QColor::HexArgb);
     return QStringLiteral(
                "QListWidget, QTableWidget { color: %1; background: rgba(0, 0, 0, 130);"
-               " border: 1px solid rgba(255, 255, 255, 90); border-radius: 3px; gridline-color: rgba(255, 255, 255, 40);"
+               " border: 1px solid rgba(255, 255, 255, 90); border-radius: 3px; gridline-color: "
+               "rgba(255, 255, 255, 40);"
                " selection-background-color: #1a6082; selection-color: %1; outline: 0; }"
                "QTableWidget::item { padding: 1px 3px; }"
                "QHeaderView { background: transparent; }"
                "QHeaderView::section { color: %1; background: rgba(0, 0, 0, 170); border: none;"
                " border-bottom: 1px solid rgba(255, 255, 255, 90); padding: 2px 3px; }"
-               "QTableWidget::indicator { width: 11px; height: 11px; border: 1px solid rgba(255, 255, 255, 170);"
+               "QTableWidget::indicator { width: 11px; height: 11px; border: 1px solid rgba(255, "
+               "255, 255, 170);"
                " border-radius: 2px; background: rgba(0, 0, 0, 130); }"
                "QTableWidget::indicator:checked { background: #5abeff; border-color: #d8f0ff; }"
                "QScrollBar:vertical { background: rgba(0, 0, 0, 60); width: 8px; margin: 0; }"
-               "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 110); border-radius: 3px; min-height: 16px; }"
+               "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 110); border-radius: "
+               "3px; min-height: 16px; }"
                "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }")
         .arg(c);
 }
 
-
 } // namespace
 
 TForm_3D_SaveLoad::TForm_3D_SaveLoad(Context& ctx, QWidget* mainWindow)
-    : HudToolWindow(ctx, QSize(kDesignWidth, kDesignHeight), QSize(kMinWidth, kMinHeight)), main_(mainWindow) {
+    : HudToolWindow(ctx, QSize(kDesignWidth, kDesignHeight), QSize(kMinWidth, kMinHeight)),
+      main_(mainWindow) {
     setObjectName(QStringLiteral("TForm_3D_SaveLoad"));
     build();
     ApplyTexts();
@@ -80,8 +85,9 @@ void TForm_3D_SaveLoad::build() {
     message_->setObjectName(QStringLiteral("HudLabel_3D_SL_Message"));
     message_->setWordWrap(true);
     message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    run_ = button("HudButton_3D_SL_Run", listPage_,
-                  QRectF(kInset, kListContent.height() - kInset - 24, kListContent.width() - 2 * kInset, 24));
+    run_ = button(
+        "HudButton_3D_SL_Run", listPage_,
+        QRectF(kInset, kListContent.height() - kInset - 24, kListContent.width() - 2 * kInset, 24));
 
     // The difference view.
     diffPage_ = new DesignLayout(kDiffContent, content());
@@ -110,16 +116,21 @@ void TForm_3D_SaveLoad::build() {
     const double third = (kDiffContent.width() - 2 * kInset - 2 * kGap) / 3;
     const double buttonTop = kDiffContent.height() - kInset - 24;
     loadAll_ = button("HudButton_3D_SL_Load_All", diffPage_, QRectF(kInset, buttonTop, third, 24));
-    loadTicked_ = button("HudButton_3D_SL_Load_Ticked", diffPage_, QRectF(kInset + third + kGap, buttonTop, third, 24));
-    cancel_ = button("HudButton_3D_SL_Cancel", diffPage_, QRectF(kInset + 2 * (third + kGap), buttonTop, third, 24));
+    loadTicked_ = button("HudButton_3D_SL_Load_Ticked", diffPage_,
+                         QRectF(kInset + third + kGap, buttonTop, third, 24));
+    cancel_ = button("HudButton_3D_SL_Cancel", diffPage_,
+                     QRectF(kInset + 2 * (third + kGap), buttonTop, third, 24));
 
-    connect(list_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { HudStringListBox_3D_SL_ListClick(list_->row(item)); });
-    connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) { HudTextBox_3D_SL_NameChange(text); });
+    connect(list_, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { HudStringListBox_3D_SL_ListClick(list_->row(item)); });
+    connect(name_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { HudTextBox_3D_SL_NameChange(text); });
     connect(name_, &QLineEdit::returnPressed, this, [this] { HudButton_3D_SL_RunClick(); });
     connect(run_, &QAbstractButton::clicked, this, [this] { HudButton_3D_SL_RunClick(); });
     connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (filling_ || item->column() != 0) return;
-        SaveLoadDiffTick(ctx_, static_cast<std::size_t>(item->row()), item->checkState() == Qt::Checked);
+        SaveLoadDiffTick(ctx_, static_cast<std::size_t>(item->row()),
+                         item->checkState() == Qt::Checked);
     });
     connect(loadAll_, &QAbstractButton::clicked, this, [this] {
         SaveLoadDiffLoad(ctx_, true);
@@ -189,9 +200,11 @@ void TForm_3D_SaveLoad::fillList() {
     const SaveLoadView& v = ctx_.saveLoad;
     filling_ = true;
     QStringList names;
-    for (const std::string& n : v.HudStringListBox_3D_SL_List) names << FromUtf8(n);
+    for (const std::string& n : v.HudStringListBox_3D_SL_List)
+        names << FromUtf8(n);
     QStringList shown;
-    for (int i = 0; i < list_->count(); ++i) shown << list_->item(i)->text();
+    for (int i = 0; i < list_->count(); ++i)
+        shown << list_->item(i)->text();
     if (names != shown) {
         list_->clear();
         list_->addItems(names);
@@ -209,7 +222,8 @@ void TForm_3D_SaveLoad::fillList() {
     const double reasonHeight = std::min(message_->wrappedHeight(w, text), nameTop - 80);
     const double listBottom = nameTop - kGap - (reasonHeight > 0 ? reasonHeight + kGap : 0);
     listPage_->place(list_, QRectF(kInset, kInset, w, listBottom - kInset));
-    if (reasonHeight > 0) listPage_->place(message_, QRectF(kInset, listBottom + kGap, w, reasonHeight));
+    if (reasonHeight > 0)
+        listPage_->place(message_, QRectF(kInset, listBottom + kGap, w, reasonHeight));
     listPage_->place(name_, QRectF(kInset, nameTop, w, kRowHeight));
     filling_ = false;
 }
@@ -223,7 +237,8 @@ void TForm_3D_SaveLoad::fillDiff() {
     const double promptHeight = prompt_->wrappedHeight(w, prompt);
     diffPage_->place(prompt_, QRectF(kInset, kInset, w, promptHeight));
     const double tableTop = kInset + promptHeight + kGap;
-    diffPage_->place(table_, QRectF(kInset, tableTop, w, kDiffContent.height() - kInset - 24 - kGap - tableTop));
+    diffPage_->place(
+        table_, QRectF(kInset, tableTop, w, kDiffContent.height() - kInset - 24 - kGap - tableTop));
     fitColumns();
     table_->clearSpans();
     table_->setRowCount(static_cast<int>(v.Diff_Rows.size()));
@@ -251,8 +266,8 @@ void TForm_3D_SaveLoad::applyDiffTexts() {
     // Default compares with the factory set-up: its own column and buttons.
     const bool factory = ctx_.saveLoad.Diff_Default;
     auto text = [this](std::string_view key) { return FromUtf8(ctx_.LangText(key)); };
-    table_->setHorizontalHeaderLabels(
-        {text("SL_Diff_Setting"), text("SL_Diff_ECU"), text(factory ? "SL_Default_Column" : "SL_Diff_File")});
+    table_->setHorizontalHeaderLabels({text("SL_Diff_Setting"), text("SL_Diff_ECU"),
+                                       text(factory ? "SL_Default_Column" : "SL_Diff_File")});
     loadAll_->setText(text(factory ? "Default" : "SL_Load_All"));
     loadTicked_->setText(text(factory ? "SL_Default_Ticked" : "SL_Load_Ticked"));
 }

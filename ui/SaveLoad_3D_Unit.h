@@ -13,7 +13,7 @@ namespace bifuel::ui {
 // between the file and the ECU with a tick for each. It draws the core's SaveLoadView and
 // hands every action to the core.
 class TForm_3D_SaveLoad : public HudToolWindow {
-public:
+  public:
     static constexpr int kDesignWidth = 200;
     static constexpr int kDesignHeight = 353;
     static constexpr int kMinWidth = 200;
@@ -46,13 +46,13 @@ public:
     HudButton* cancelButton() { return cancel_; }
     bool diffShown() const { return diffShown_; }
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void build();
     void showPage(bool diff);
     void fillList();
@@ -69,10 +69,10 @@ private:
     bool diffShown_ = false;
 
     DesignLayout* listPage_ = nullptr;
-    QListWidget* list_ = nullptr;  // HudStringListBox_3D_SL_List
-    QLineEdit* name_ = nullptr;    // HudTextBox_3D_SL_Name
-    HudLabel* message_ = nullptr;  // the refused name, file or save
-    HudButton* run_ = nullptr;     // HudButton_3D_SL_Run
+    QListWidget* list_ = nullptr; // HudStringListBox_3D_SL_List
+    QLineEdit* name_ = nullptr;   // HudTextBox_3D_SL_Name
+    HudLabel* message_ = nullptr; // the refused name, file or save
+    HudButton* run_ = nullptr;    // HudButton_3D_SL_Run
 
     DesignLayout* diffPage_ = nullptr;
     HudLabel* prompt_ = nullptr;

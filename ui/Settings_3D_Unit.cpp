@@ -28,7 +28,8 @@ constexpr int kOpacitySteps = 100;
 } // namespace
 
 TForm_3D_SET::TForm_3D_SET(Context& ctx, TForm_3D_GEN& main)
-    : HudToolWindow(ctx, QSize(kSettingsDesignWidth, kSettingsDesignHeight), QSize(kSettingsMinWidth, kSettingsMinHeight)),
+    : HudToolWindow(ctx, QSize(kSettingsDesignWidth, kSettingsDesignHeight),
+                    QSize(kSettingsMinWidth, kSettingsMinHeight)),
       main_(main) {
     setObjectName(QStringLiteral("TForm_3D_SET"));
     pickFont = SystemFontPicker(this);
@@ -173,8 +174,10 @@ void TForm_3D_SET::build() {
     connect(portDelay_, &QSpinBox::valueChanged, this, [this, &view, &settings](int v) {
         if (!filling_) HudNumberBox_3D_SET_Port_DelayChange(view, settings, v);
     });
-    connect(manual_, &QAbstractButton::clicked, this, [this] { HudButton_3D_SET_Port_ManualClick(); });
-    connect(language_, &QComboBox::activated, this, [this](int index) { HudComboTextBox_3D_SET_LanguageChange(index); });
+    connect(manual_, &QAbstractButton::clicked, this,
+            [this] { HudButton_3D_SET_Port_ManualClick(); });
+    connect(language_, &QComboBox::activated, this,
+            [this](int index) { HudComboTextBox_3D_SET_LanguageChange(index); });
     connect(skin_, &QAbstractButton::clicked, this, [this] {
         if (onSkinButton) onSkinButton();
     });
@@ -197,7 +200,8 @@ void TForm_3D_SET::build() {
     connect(algorithm_, &QComboBox::activated, this, [this, &view, &settings](int index) {
         HudComboTextBox_ACB_AlgorithmChange(view, settings, ToUtf8(algorithm_->itemText(index)));
     });
-    connect(programCode_, &QLineEdit::returnPressed, this, [this] { HudTextBox_SET_Program_CodeEnter(); });
+    connect(programCode_, &QLineEdit::returnPressed, this,
+            [this] { HudTextBox_SET_Program_CodeEnter(); });
 }
 
 SettingsHooks TForm_3D_SET::hooks() {
@@ -234,7 +238,8 @@ void TForm_3D_SET::fill() {
     portSearch_->setChecked(view.HudCheckBox_3D_SET_Port_Search);
     portDelay_->setValue(view.HudNumberBox_3D_SET_Port_Delay);
     language_->clear();
-    for (const std::string& name : view.HudComboTextBox_3D_SET_Language_Items) language_->addItem(FromUtf8(name));
+    for (const std::string& name : view.HudComboTextBox_3D_SET_Language_Items)
+        language_->addItem(FromUtf8(name));
     language_->setCurrentText(FromUtf8(view.HudComboTextBox_3D_SET_Language));
     transmitDelay_->setValue(view.HudNumberBox_3D_SET_Transmit_CFG_Delay);
     idlePoints_->setChecked(view.HudCheckBox_SET_Idle_Points);
@@ -243,7 +248,8 @@ void TForm_3D_SET::fill() {
     opacity_->setValue(static_cast<int>(std::lround(view.HudTrackBar_SET_Opacity * kOpacitySteps)));
     panel_->setPanelLook(true, view.HudPanel_SET_Opacity);
     algorithm_->clear();
-    for (const std::string& name : view.HudComboTextBox_ACB_Algorithm_Items) algorithm_->addItem(FromUtf8(name));
+    for (const std::string& name : view.HudComboTextBox_ACB_Algorithm_Items)
+        algorithm_->addItem(FromUtf8(name));
     // The algorithm the identification chose may be one the box does not offer.
     const QString algorithm = FromUtf8(view.HudComboTextBox_ACB_Algorithm);
     algorithm_->setCurrentIndex(algorithm_->findText(algorithm));
@@ -295,7 +301,8 @@ void TForm_3D_SET::ApplyTexts() {
     logMaxLabel_->setText(text("SET_Log_Max_MB"));
     liveOnly_->setText(text("SET_Live_Only"));
     liveOnlyRisk_->setText(text("SET_Live_Only_Risk"));
-    folder_->setText(text("SET_Files") + QStringLiteral(": ") + QString::fromStdString(ctx_.paths.Work_Dir.string()));
+    folder_->setText(text("SET_Files") + QStringLiteral(": ") +
+                     QString::fromStdString(ctx_.paths.Work_Dir.string()));
     lang.CloseLanguage();
     textsLanguage_ = ctx_.settings.Language;
     fitEditors();
@@ -306,8 +313,9 @@ void TForm_3D_SET::ApplyFonts() {
     const Settings_Class& s = ctx_.settings;
     const QFont font = ProgramFont(s.Font_Name, s.Font_Size, s.Font_Style);
     const QColor general = ColourFromText(ctx_.colours.ColourOf(0));
-    for (HudLabel* l : {portNameLabel_, portDelayLabel_, languageLabel_, transmitDelayLabel_, opacityLabel_, algorithmLabel_,
-                        programCodeLabel_, logMaxLabel_, liveOnlyRisk_, folder_}) {
+    for (HudLabel* l :
+         {portNameLabel_, portDelayLabel_, languageLabel_, transmitDelayLabel_, opacityLabel_,
+          algorithmLabel_, programCodeLabel_, logMaxLabel_, liveOnlyRisk_, folder_}) {
         l->setDesignFont(font);
         l->setColour(general);
     }
@@ -324,29 +332,34 @@ void TForm_3D_SET::ApplyFonts() {
 
 void TForm_3D_SET::HudButton_3D_SET_Port_ManualClick() {
     // Preset from the port the link has, else the one it will open.
-    const std::string current = ctx_.port.portName().empty() ? ctx_.settings.Port_Name : ctx_.port.portName();
-    const auto choice = PortSetupDialog::Ask(ListedPorts(ctx_), current, ctx_.portSearch.Line_Settings, this);
+    const std::string current =
+        ctx_.port.portName().empty() ? ctx_.settings.Port_Name : ctx_.port.portName();
+    const auto choice =
+        PortSetupDialog::Ask(ListedPorts(ctx_), current, ctx_.portSearch.Line_Settings, this);
     if (!choice) return;
     ApplyManualPort(ctx_, choice->name, choice->line);
     Refresh();
     main_.Refresh();
 }
 
-void TForm_3D_SET::HudButton_3D_SET_FontClick() { ChooseProgramFont(ctx_, pickFont, font_->text()); }
+void TForm_3D_SET::HudButton_3D_SET_FontClick() {
+    ChooseProgramFont(ctx_, pickFont, font_->text());
+}
 
 void TForm_3D_SET::HudTextBox_SET_Program_CodeEnter() {
     SettingsView& view = ctx_.settingsView;
     view.HudTextBox_SET_Program_Code = ToUtf8(programCode_->text());
-    const ProgramCodeResult result = bifuel::HudTextBox_SET_Program_CodeEnter(view, ctx_.settings, hooks());
+    const ProgramCodeResult result =
+        bifuel::HudTextBox_SET_Program_CodeEnter(view, ctx_.settings, hooks());
     programCode_->setText(FromUtf8(view.HudTextBox_SET_Program_Code));
     if (!result.accepted) tell(result.reason);
 }
 
 void TForm_3D_SET::HudComboTextBox_3D_SET_LanguageChange(int index) {
     if (index < 0) return;
-    const WriteResult written =
-        bifuel::HudComboTextBox_3D_SET_LanguageChange(ctx_.keyFile, ctx_.paths.Ini_Name, ctx_.settingsView, ctx_.settings,
-                                                      ctx_.colours, ToUtf8(language_->itemText(index)));
+    const WriteResult written = bifuel::HudComboTextBox_3D_SET_LanguageChange(
+        ctx_.keyFile, ctx_.paths.Ini_Name, ctx_.settingsView, ctx_.settings, ctx_.colours,
+        ToUtf8(language_->itemText(index)));
     filling_ = true;
     language_->setCurrentText(FromUtf8(ctx_.settingsView.HudComboTextBox_3D_SET_Language));
     filling_ = false;
@@ -377,8 +390,9 @@ void TForm_3D_SET::closeEvent(QCloseEvent* event) {
     SettingsView& view = ctx_.settingsView;
     if (!view.Shown) return;
     rememberGeometry();
-    const WriteResult written = SettingsWindow_Close(ctx_.keyFile, ctx_.paths.Ini_Name, view, ctx_.layout,
-                                                     closingByMain_ ? SettingsCloseBy::MainWindow : SettingsCloseBy::User);
+    const WriteResult written =
+        SettingsWindow_Close(ctx_.keyFile, ctx_.paths.Ini_Name, view, ctx_.layout,
+                             closingByMain_ ? SettingsCloseBy::MainWindow : SettingsCloseBy::User);
     if (!written.ok && !closingByMain_) tell(written.message);
 }
 

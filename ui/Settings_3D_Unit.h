@@ -20,7 +20,7 @@ class TForm_3D_GEN;
 // auto-calibration algorithm and program code. It draws the core's settings view and
 // hands every change to the core's settings operations.
 class TForm_3D_SET : public HudToolWindow {
-public:
+  public:
     TForm_3D_SET(Context& ctx, TForm_3D_GEN& main);
 
     // Opens the window at its place, every control filled from the settings; raises it
@@ -63,13 +63,13 @@ public:
     QLineEdit* programCodeBox() { return programCode_; }
     DesignLayout* panel() { return panel_; }
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void build();
     void fill();
     void rememberGeometry();

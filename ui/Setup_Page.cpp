@@ -26,8 +26,10 @@ namespace bifuel::ui {
 
 // The level sensor picture: a tube with the live level as a line, shown on gas only.
 class LevelGauge : public QWidget {
-public:
-    explicit LevelGauge(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+  public:
+    explicit LevelGauge(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
     void setLine(double fromTop, QColor colour) {
         if (fromTop == line_ && colour == colour_) return;
         line_ = fromTop;
@@ -35,7 +37,7 @@ public:
         update();
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -51,7 +53,7 @@ protected:
         p.drawLine(QPointF(r.left() - 1, y), QPointF(r.right() + 1, y));
     }
 
-private:
+  private:
     double line_ = 0;
     QColor colour_ = Qt::white;
 };
@@ -68,7 +70,9 @@ constexpr double kFirstRow = 22;
 constexpr double kBarTop = 66;
 constexpr double kBarHeight = 128;
 
-QString text(const std::string& s) { return FromUtf8(s); }
+QString text(const std::string& s) {
+    return FromUtf8(s);
+}
 
 constexpr const char* kFixedItems = "fixedItems";
 
@@ -79,7 +83,8 @@ QComboBox* makeList(QWidget* parent, const char* name, std::span<const std::stri
     box->setEditable(true);
     box->lineEdit()->setReadOnly(true);
     box->setInsertPolicy(QComboBox::NoInsert);
-    for (const std::string_view item : items) box->addItem(QString::fromUtf8(item.data(), static_cast<int>(item.size())));
+    for (const std::string_view item : items)
+        box->addItem(QString::fromUtf8(item.data(), static_cast<int>(item.size())));
     box->setProperty(kFixedItems, box->count());
     return box;
 }
@@ -112,14 +117,17 @@ void showLineText(QLineEdit* box, const std::string& value) {
 QString pageStyle(QColor general) {
     const QString c = general.name(QColor::HexArgb);
     return EditorStyle(general) +
-           QStringLiteral("QPlainTextEdit { color: %1; background: rgba(0, 0, 0, 130);"
-                          " border: 1px solid rgba(255, 255, 255, 90); border-radius: 3px; }"
-                          "QPlainTextEdit[readOnly=\"true\"] { background: rgba(0, 0, 0, 70); }"
-                          "QSlider::groove:vertical { width: 4px; background: rgba(255, 255, 255, 60); border-radius: 2px; }"
-                          "QSlider::handle:vertical { height: 10px; margin: 0 -6px; border-radius: 3px;"
-                          " background: #5abeff; border: 1px solid #d8f0ff; }"
-                          "QLineEdit#HudNumberBox_CFG_LevelGas, QLineEdit[volts=\"true\"] { padding: 0px; }"
-                          "QSlider::add-page:vertical { background: rgba(90, 190, 255, 120); border-radius: 2px; }")
+           QStringLiteral(
+               "QPlainTextEdit { color: %1; background: rgba(0, 0, 0, 130);"
+               " border: 1px solid rgba(255, 255, 255, 90); border-radius: 3px; }"
+               "QPlainTextEdit[readOnly=\"true\"] { background: rgba(0, 0, 0, 70); }"
+               "QSlider::groove:vertical { width: 4px; background: rgba(255, 255, 255, 60); "
+               "border-radius: 2px; }"
+               "QSlider::handle:vertical { height: 10px; margin: 0 -6px; border-radius: 3px;"
+               " background: #5abeff; border: 1px solid #d8f0ff; }"
+               "QLineEdit#HudNumberBox_CFG_LevelGas, QLineEdit[volts=\"true\"] { padding: 0px; }"
+               "QSlider::add-page:vertical { background: rgba(90, 190, 255, 120); border-radius: "
+               "2px; }")
                .arg(c);
 }
 
@@ -128,7 +136,8 @@ QString pageStyle(QColor general) {
 SetupPage::SetupPage(Context& ctx, DesignLayout* panel) : QObject(panel), ctx_(ctx), panel_(panel) {
     // The delay list shows the system's decimal separator (and reads both).
     const QString point = QLocale::system().decimalPoint();
-    ctx_.setupView.Decimal_Separator = point.size() == 1 && point.at(0).unicode() < 0x80 ? point.at(0).toLatin1() : '.';
+    ctx_.setupView.Decimal_Separator =
+        point.size() == 1 && point.at(0).unicode() < 0x80 ? point.at(0).toLatin1() : '.';
     build();
     subscriptions_.push_back(ctx_.events.setupPageFilled.subscribe([this] { Fill(); }));
     subscriptions_.push_back(ctx_.events.liveData.subscribe([this] { RefreshLive(); }));
@@ -141,7 +150,8 @@ void SetupPage::build() {
     buildLevelSensor();
     buildInstaller();
     buildErrors();
-    for (QWidget* e : editors_) e->setFocusPolicy(Qt::ClickFocus);
+    for (QWidget* e : editors_)
+        e->setFocusPolicy(Qt::ClickFocus);
 }
 
 void SetupPage::buildConfig() {
@@ -151,7 +161,9 @@ void SetupPage::buildConfig() {
     // The delay list's items are written as the box shows a value: "2.0", not "2".
     std::vector<std::string> delays;
     for (const std::string_view item : kPGTimeList) {
-        delays.push_back(DelayListText(static_cast<std::int32_t>(std::lround(TextToFloat(item).value_or(0) * 10)), ctx_.setupView.Decimal_Separator));
+        delays.push_back(DelayListText(
+            static_cast<std::int32_t>(std::lround(TextToFloat(item).value_or(0) * 10)),
+            ctx_.setupView.Decimal_Separator));
     }
     std::vector<std::string_view> delayItems(delays.begin(), delays.end());
     struct Def {
@@ -185,12 +197,14 @@ void SetupPage::buildConfig() {
         labels_.push_back(label);
         editors_.push_back(list);
     }
-    const std::array<const char*, 3> checkNames{"HudCheckBox_CFG_LevelGas_Buzzer", "HudCheckBox_CFG_GP_Buzzer",
+    const std::array<const char*, 3> checkNames{"HudCheckBox_CFG_LevelGas_Buzzer",
+                                                "HudCheckBox_CFG_GP_Buzzer",
                                                 "HudCheckBox_CFG_PG_GAS_Hot_Engine"};
     for (std::size_t i = 0; i < checkNames.size(); ++i) {
         auto* box = new QCheckBox(config_);
         box->setObjectName(QString::fromLatin1(checkNames[i]));
-        config_->place(box, QRectF(10, kFirstRow + kRow * 6 + 4 + 20 * static_cast<double>(i), 342, 19));
+        config_->place(box,
+                       QRectF(10, kFirstRow + kRow * 6 + 4 + 20 * static_cast<double>(i), 342, 19));
         // The two buzzers go through the level bars, as the level buzzer belongs to the
         // sensor; the hot start reads the page alone.
         const bool viaLevels = i < 2;
@@ -262,7 +276,8 @@ void SetupPage::buildLevelSensor() {
         sensorGroup_->place(l, QRectF(x, y, 13, 13));
         lamps_[i] = l;
     };
-    for (std::size_t i = 1; i <= 5; ++i) lamp(i, 196 - 38 * static_cast<double>(i - 1) + 11.5, kBarTop - 17);
+    for (std::size_t i = 1; i <= 5; ++i)
+        lamp(i, 196 - 38 * static_cast<double>(i - 1) + 11.5, kBarTop - 17);
     const double under = kBarTop + kBarHeight + 27;
     lamp(0, 196 + 11.5, under);
     lamp(6, 196 - 38 * 4 + 11.5, under);
@@ -284,9 +299,9 @@ void SetupPage::buildInstaller() {
     user_ = new HudGroupBox(kUserBox.size(), panel_);
     user_->setObjectName(QStringLiteral("HudGroupBox_CFG_User"));
     panel_->place(user_, kUserBox);
-    const std::array<const char*, 5> boxNames{"HudTextBox_CFG_User_Name", "HudTextBox_CFG_User_Phone",
-                                              "HudTextBox_CFG_User_Install_Date", "HudTextBox_CFG_User_Install_KM",
-                                              "HudTextBox_CFG_User_Gas_Jets"};
+    const std::array<const char*, 5> boxNames{
+        "HudTextBox_CFG_User_Name", "HudTextBox_CFG_User_Phone", "HudTextBox_CFG_User_Install_Date",
+        "HudTextBox_CFG_User_Install_KM", "HudTextBox_CFG_User_Gas_Jets"};
     for (std::size_t i = 0; i < installerLabels_.size(); ++i) {
         auto* label = new HudLabel(user_);
         label->setShrinkToFit(true);
@@ -357,8 +372,9 @@ namespace {
 
 // The view's installer texts, in the order of SetupPage::installerEditors.
 std::array<std::string*, 6> installerTexts(SetupView& v) {
-    return {&v.HudTextBox_CFG_User_Name,         &v.HudTextBox_CFG_User_Phone,   &v.HudTextBox_CFG_User_Install_Date,
-            &v.HudTextBox_CFG_User_Install_KM,   &v.HudTextBox_CFG_User_Gas_Jets, &v.HudMemo_CFG_User_Notice};
+    return {&v.HudTextBox_CFG_User_Name,         &v.HudTextBox_CFG_User_Phone,
+            &v.HudTextBox_CFG_User_Install_Date, &v.HudTextBox_CFG_User_Install_KM,
+            &v.HudTextBox_CFG_User_Gas_Jets,     &v.HudMemo_CFG_User_Notice};
 }
 
 } // namespace
@@ -393,39 +409,49 @@ void SetupPage::followCodePage() {
     const auto editors = installerEditors();
     for (std::size_t i = 0; i < editors.size(); ++i) {
         const BoxBytes& box = installerBytes_[i];
-        if (!box.inCodePage() || box.codePage() == codePage || editorText(editors[i]) != box.shown()) continue;
+        if (!box.inCodePage() || box.codePage() == codePage ||
+            editorText(editors[i]) != box.shown())
+            continue;
         showInstallerText(i, std::string(box.bytes()));
     }
 }
 
 void SetupPage::takeControls() {
     SetupView& v = ctx_.setupView;
-    const std::array<std::string*, 6> lists{&v.HudComboTextBox_CFG_RPM_Prescaler, &v.HudComboTextBox_CFG_PG_RPM,
-                                            &v.HudComboTextBox_CFG_PG_Temper,     &v.HudComboTextBox_CFG_PG_Time,
-                                            &v.HudComboTextBox_CFG_Injection,     &v.HudComboTextBox_CFG_Gas_Type};
-    for (std::size_t i = 0; i < lists.size(); ++i) *lists[i] = ToUtf8(lists_[i]->currentText());
+    const std::array<std::string*, 6> lists{
+        &v.HudComboTextBox_CFG_RPM_Prescaler, &v.HudComboTextBox_CFG_PG_RPM,
+        &v.HudComboTextBox_CFG_PG_Temper,     &v.HudComboTextBox_CFG_PG_Time,
+        &v.HudComboTextBox_CFG_Injection,     &v.HudComboTextBox_CFG_Gas_Type};
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        *lists[i] = ToUtf8(lists_[i]->currentText());
     v.HudComboTextBox_CFG_Level_Sensor = ToUtf8(sensor_->currentText());
     v.HudCheckBox_CFG_LevelGas_Buzzer = checks_[0]->isChecked();
     v.HudCheckBox_CFG_GP_Buzzer = checks_[1]->isChecked();
     v.HudCheckBox_CFG_PG_GAS_Hot_Engine = checks_[2]->isChecked();
-    for (std::size_t i = 0; i < bars_.size(); ++i) v.HudTrackBar_LevelGas[i] = bars_[i]->value();
+    for (std::size_t i = 0; i < bars_.size(); ++i)
+        v.HudTrackBar_LevelGas[i] = bars_[i]->value();
     const auto texts = installerTexts(v);
     const auto editors = installerEditors();
     bool asUtf8 = false;
-    for (std::size_t i = 0; i < texts.size(); ++i) *texts[i] = installerBytes_[i].read(editorText(editors[i]), asUtf8);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        *texts[i] = installerBytes_[i].read(editorText(editors[i]), asUtf8);
     if (asUtf8) v.User_Text_As_Utf8 = true; // the read tells the user
 }
 
 // A handler may have changed other controls (the sensor type sets the bars).
-void SetupPage::afterEdit() { Fill(); }
+void SetupPage::afterEdit() {
+    Fill();
+}
 
 void SetupPage::Fill() {
     const SetupView& v = ctx_.setupView;
     showing_ = true;
-    const std::array<const std::string*, 6> lists{&v.HudComboTextBox_CFG_RPM_Prescaler, &v.HudComboTextBox_CFG_PG_RPM,
-                                                  &v.HudComboTextBox_CFG_PG_Temper,     &v.HudComboTextBox_CFG_PG_Time,
-                                                  &v.HudComboTextBox_CFG_Injection,     &v.HudComboTextBox_CFG_Gas_Type};
-    for (std::size_t i = 0; i < lists.size(); ++i) showListText(lists_[i], *lists[i]);
+    const std::array<const std::string*, 6> lists{
+        &v.HudComboTextBox_CFG_RPM_Prescaler, &v.HudComboTextBox_CFG_PG_RPM,
+        &v.HudComboTextBox_CFG_PG_Temper,     &v.HudComboTextBox_CFG_PG_Time,
+        &v.HudComboTextBox_CFG_Injection,     &v.HudComboTextBox_CFG_Gas_Type};
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        showListText(lists_[i], *lists[i]);
     showListText(sensor_, v.HudComboTextBox_CFG_Level_Sensor);
     checks_[0]->setChecked(v.HudCheckBox_CFG_LevelGas_Buzzer);
     checks_[1]->setChecked(v.HudCheckBox_CFG_GP_Buzzer);
@@ -435,7 +461,8 @@ void SetupPage::Fill() {
         showLineText(volts_[i], v.HudTextBox_LevelGas[i]);
     }
     const auto texts = installerTexts(ctx_.setupView);
-    for (std::size_t i = 0; i < texts.size(); ++i) showInstallerText(i, *texts[i]);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        showInstallerText(i, *texts[i]);
     user_->setCaption(text(v.HudGroupBox_CFG_User));
     showing_ = false;
     ApplyTexts();
@@ -466,7 +493,8 @@ void SetupPage::RefreshLive() {
 }
 
 void SetupPage::Refresh() {
-    if (RefreshSetupTexts(ctx_)) showListText(lists_[2], ctx_.setupView.HudComboTextBox_CFG_PG_Temper);
+    if (RefreshSetupTexts(ctx_))
+        showListText(lists_[2], ctx_.setupView.HudComboTextBox_CFG_PG_Temper);
     followCodePage();
     ApplyTexts();
     clear_->setEnabled(ctx_.link.ECU_Connected);
@@ -478,19 +506,22 @@ void SetupPage::ApplyTexts() {
     sensorGroup_->setCaption(text(t.HudGroupBox_CFG_LevelSensor));
     errorGroup_->setCaption(text(t.HudGroupBox_CFG_Errors));
     user_->setCaption(text(ctx_.setupView.HudGroupBox_CFG_User));
-    const std::array<const std::string*, 6> listCaptions{&t.HudLabel_CFG_RPM_Prescaler, &t.HudLabel_CFG_PG_RPM,
-                                                         &t.HudLabel_CFG_PG_Temper,     &t.HudLabel_CFG_PG_Time,
-                                                         &t.HudLabel_CFG_Injection,     &t.HudLabel_CFG_Gas_Type};
-    for (std::size_t i = 0; i < listCaptions.size(); ++i) listLabels_[i]->setText(text(*listCaptions[i]));
+    const std::array<const std::string*, 6> listCaptions{
+        &t.HudLabel_CFG_RPM_Prescaler, &t.HudLabel_CFG_PG_RPM,    &t.HudLabel_CFG_PG_Temper,
+        &t.HudLabel_CFG_PG_Time,       &t.HudLabel_CFG_Injection, &t.HudLabel_CFG_Gas_Type};
+    for (std::size_t i = 0; i < listCaptions.size(); ++i)
+        listLabels_[i]->setText(text(*listCaptions[i]));
     checks_[0]->setText(text(t.HudCheckBox_CFG_LevelGas_Buzzer));
     checks_[1]->setText(text(t.HudCheckBox_CFG_GP_Buzzer));
     checks_[2]->setText(text(t.HudCheckBox_CFG_PG_GAS_Hot_Engine));
     sensorLabel_->setText(text(t.HudLabel_CFG_Level_Sensor));
     levelNowLabel_->setText(text(t.HudLabel_CFG_LevelGas_Current));
-    const std::array<const std::string*, 6> userCaptions{&t.HudLabel_CFG_User_Name,         &t.HudLabel_CFG_User_Phone,
-                                                         &t.HudLabel_CFG_User_Install_Date, &t.HudLabel_CFG_User_Install_KM,
-                                                         &t.HudLabel_CFG_User_Gas_Jets,     &t.HudLabel_CFG_User_Notice};
-    for (std::size_t i = 0; i < userCaptions.size(); ++i) installerLabels_[i]->setText(text(*userCaptions[i]));
+    const std::array<const std::string*, 6> userCaptions{
+        &t.HudLabel_CFG_User_Name,         &t.HudLabel_CFG_User_Phone,
+        &t.HudLabel_CFG_User_Install_Date, &t.HudLabel_CFG_User_Install_KM,
+        &t.HudLabel_CFG_User_Gas_Jets,     &t.HudLabel_CFG_User_Notice};
+    for (std::size_t i = 0; i < userCaptions.size(); ++i)
+        installerLabels_[i]->setText(text(*userCaptions[i]));
     clear_->setText(text(t.HudButton_CFG_Errors_Clear));
 }
 
@@ -511,7 +542,8 @@ void SetupPage::ApplyFonts() {
     const QString style = pageStyle(general);
     if (panel_->styleSheet() != style) panel_->setStyleSheet(style);
     QFont editorFont = font;
-    editorFont.setPixelSize(std::max(6, static_cast<int>(std::lround(s.Font_Size * config_->scaleY()))));
+    editorFont.setPixelSize(
+        std::max(6, static_cast<int>(std::lround(s.Font_Size * config_->scaleY()))));
     // The volt boxes are narrow: "4.55" must fit between the bars.
     QFont small = editorFont;
     small.setPixelSize(std::max(6, editorFont.pixelSize() * 6 / 7));

@@ -27,7 +27,7 @@ class LevelGauge;
 // installer's notes and the error list. The widgets show the core's SetupView and hand
 // every change to the core's handlers; the rules live in core.
 class SetupPage : public QObject {
-public:
+  public:
     SetupPage(Context& ctx, DesignLayout* panel);
 
     // The view state to the controls; live parts (lamps, level, errors) are drawn with
@@ -65,10 +65,10 @@ public:
     // stay away from it too).
     bool isInstallerEditor(const QWidget* w) const;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void build();
     void buildConfig();
     void buildLevelSensor();

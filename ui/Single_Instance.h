@@ -11,7 +11,7 @@ namespace bifuel::ui {
 // One running copy per user and working folder. A new copy asks the running one to close
 // (it saves its settings on the way) and waits until it has, then takes its place.
 class SingleInstance {
-public:
+  public:
     explicit SingleInstance(std::string serverName);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
@@ -22,7 +22,7 @@ public:
     // Listens for the next copy; `closeAsked` closes this one.
     bool listen(std::function<void()> closeAsked);
 
-private:
+  private:
     std::string name_;
     std::unique_ptr<QLocalServer> server_;
     std::function<void()> closeAsked_;

@@ -19,12 +19,15 @@ constexpr int kBelowMain = 22;
 constexpr int kSkinAction = 5;
 constexpr int kFontsAction = 6;
 
-std::string textOf(QColor colour) { return ColorToText(colour.rgba()); }
+std::string textOf(QColor colour) {
+    return ColorToText(colour.rgba());
+}
 
 } // namespace
 
 TForm_3D_Skin::TForm_3D_Skin(Context& ctx, QWidget* mainWindow)
-    : HudToolWindow(ctx, QSize(kDesignWidth, kDesignHeight), QSize(kMinWidth, kMinHeight)), main_(mainWindow) {
+    : HudToolWindow(ctx, QSize(kDesignWidth, kDesignHeight), QSize(kMinWidth, kMinHeight)),
+      main_(mainWindow) {
     setObjectName(QStringLiteral("TForm_3D_Skin"));
     pickColour = SystemColourPicker(this);
     pickFont = SystemFontPicker(this);
@@ -64,11 +67,16 @@ void TForm_3D_Skin::build() {
     elementSwatch_ = swatch("Circle_Skin_Detals", QRectF(372, 119, 28, 28));
     default_ = button("HudButton_Skin_Default", QRectF(290, 168, 110, 24));
 
-    connect(programColour_, &QAbstractButton::clicked, this, [this] { HudButton_Skin_ColorClick(); });
-    connect(fontColour_, &QAbstractButton::clicked, this, [this] { HudButton_Skin_Font_ColorClick(); });
-    connect(fontStyle_, &QAbstractButton::clicked, this, [this] { HudButton_Skin_Font_TypeClick(); });
-    connect(elements_, &QComboBox::activated, this, [this](int index) { selectElement(index + 1); });
-    connect(elementButton_, &QAbstractButton::clicked, this, [this] { HudButton_Skin_DetalsClick(); });
+    connect(programColour_, &QAbstractButton::clicked, this,
+            [this] { HudButton_Skin_ColorClick(); });
+    connect(fontColour_, &QAbstractButton::clicked, this,
+            [this] { HudButton_Skin_Font_ColorClick(); });
+    connect(fontStyle_, &QAbstractButton::clicked, this,
+            [this] { HudButton_Skin_Font_TypeClick(); });
+    connect(elements_, &QComboBox::activated, this,
+            [this](int index) { selectElement(index + 1); });
+    connect(elementButton_, &QAbstractButton::clicked, this,
+            [this] { HudButton_Skin_DetalsClick(); });
     connect(default_, &QAbstractButton::clicked, this, [this] { HudButton_Skin_DefaultClick(); });
 }
 
@@ -100,7 +108,8 @@ void TForm_3D_Skin::ApplyTexts() {
     const auto& entries = ColourEntries();
     const int current = elements_->currentIndex();
     elements_->clear();
-    for (int i = 1; i < kColourCount; ++i) elements_->addItem(text(entries[static_cast<std::size_t>(i)].key));
+    for (int i = 1; i < kColourCount; ++i)
+        elements_->addItem(text(entries[static_cast<std::size_t>(i)].key));
     elements_->setCurrentIndex(current >= 0 ? current : element_ - 1);
     elementButton_->setText(text(entries[static_cast<std::size_t>(element_)].key));
     lang.CloseLanguage();
@@ -130,12 +139,15 @@ void TForm_3D_Skin::RefreshSwatches() {
     update();
 }
 
-void TForm_3D_Skin::ApplyPanelsOpacity(double opacity) { panel_->setPanelLook(true, opacity); }
+void TForm_3D_Skin::ApplyPanelsOpacity(double opacity) {
+    panel_->setPanelLook(true, opacity);
+}
 
 void TForm_3D_Skin::selectElement(int entry) {
     element_ = std::clamp(entry, 1, kColourCount - 1);
     elements_->setCurrentIndex(element_ - 1);
-    elementButton_->setText(FromUtf8(ctx_.LangText(ColourEntries()[static_cast<std::size_t>(element_)].key)));
+    elementButton_->setText(
+        FromUtf8(ctx_.LangText(ColourEntries()[static_cast<std::size_t>(element_)].key)));
     RefreshSwatches();
 }
 
@@ -162,7 +174,8 @@ void TForm_3D_Skin::HudButton_Skin_Font_TypeClick() {
 }
 
 void TForm_3D_Skin::HudButton_Skin_DetalsClick() {
-    const auto c = pickColour(ColourFromText(ctx_.colours.ColourOf(element_)), elementButton_->text());
+    const auto c =
+        pickColour(ColourFromText(ctx_.colours.ColourOf(element_)), elementButton_->text());
     if (!c) return;
     ctx_.colours.set(static_cast<Colour>(element_), textOf(*c));
     RefreshSwatches();

@@ -9,7 +9,7 @@ namespace bifuel::ui {
 // The skin window: the program's fill colour, the font colour and style, and the colour
 // of each display element, with a reset to the defaults.
 class TForm_3D_Skin : public HudToolWindow {
-public:
+  public:
     static constexpr int kDesignWidth = 436;
     static constexpr int kDesignHeight = 250;
     static constexpr int kMinWidth = 300;
@@ -40,10 +40,10 @@ public:
     HudSwatch* fontSwatch() { return fontSwatch_; }
     HudSwatch* elementSwatch() { return elementSwatch_; }
 
-protected:
+  protected:
     bool event(QEvent* event) override;
 
-private:
+  private:
     void build();
     void selectElement(int entry);
     void HudButton_Skin_ColorClick();

@@ -15,13 +15,15 @@ namespace bifuel::ui {
 
 std::unique_ptr<TForm_No_OpenGL> CheckOpenGL(OpenGLCheck& check, const Paths& paths) {
     if (check.run()) return nullptr;
-    auto window = std::make_unique<TForm_No_OpenGL>(ReadNoOpenGLTexts(paths.Work_Dir, paths.Base_Name));
+    auto window =
+        std::make_unique<TForm_No_OpenGL>(ReadNoOpenGLTexts(paths.Work_Dir, paths.Base_Name));
     window->show();
     return window;
 }
 
 StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths)
-    : ctx_(scheduler, port, std::move(paths)), recorder_(ctx_, [&scheduler] { return scheduler.localSeconds(); }) {
+    : ctx_(scheduler, port, std::move(paths)),
+      recorder_(ctx_, [&scheduler] { return scheduler.localSeconds(); }) {
     main_ = std::make_unique<TForm_3D_GEN>(ctx_);
     main_->FormCreate();
     port_ = std::make_unique<TForm_3D_Port>(ctx_, main_.get());
@@ -81,9 +83,11 @@ StudioApp::StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths)
     };
     message_->onEndProgram = [this] { main_->close(); };
     // Messages raised while a reply is handled reach the window's start timer at once.
-    messages_ = ctx_.events.message.subscribe([this](const MessageRequest&) { message_->TakeRequests(); });
+    messages_ =
+        ctx_.events.message.subscribe([this](const MessageRequest&) { message_->TakeRequests(); });
     // File > Save and File > Load.
-    saveLoadShown_ = ctx_.events.saveLoadShown.subscribe([this] { saveLoad_->ShowSaveLoadWindow(); });
+    saveLoadShown_ =
+        ctx_.events.saveLoadShown.subscribe([this] { saveLoad_->ShowSaveLoadWindow(); });
 }
 
 StudioApp::~StudioApp() {

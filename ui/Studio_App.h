@@ -26,7 +26,7 @@ std::unique_ptr<TForm_No_OpenGL> CheckOpenGL(OpenGLCheck& check, const Paths& pa
 // The program's windows over one context, created in the program's order. The scheduler
 // and the port belong to the caller.
 class StudioApp {
-public:
+  public:
     StudioApp(Scheduler& scheduler, SerialPort& port, Paths paths);
     ~StudioApp();
     StudioApp(const StudioApp&) = delete;
@@ -48,7 +48,7 @@ public:
     // The main window closed: the program ends (main() quits the event loop).
     std::function<void()> onEnd;
 
-private:
+  private:
     Context ctx_;
     LiveRecorder recorder_; // every connection's live data into Logs/, as the settings say
     std::unique_ptr<TForm_3D_GEN> main_;

@@ -22,7 +22,8 @@ std::string BoxBytes::read(const QString& now, bool& asUtf8) const {
     if (now == shown_) return bytes_;
     std::string utf8 = ToUtf8(now);
     if (!inCodePage_) return utf8;
-    if (std::optional<std::string> inPage = Utf8ToCodePage(utf8, codePage_)) return std::move(*inPage);
+    if (std::optional<std::string> inPage = Utf8ToCodePage(utf8, codePage_))
+        return std::move(*inPage);
     asUtf8 = true;
     return utf8;
 }

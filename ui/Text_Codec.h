@@ -16,7 +16,7 @@ QString DecodeBytes(const std::string& bytes, std::uint16_t codePage);
 
 // One text box's bytes and what it showed of them.
 class BoxBytes {
-public:
+  public:
     // Takes the record's bytes; returns the text to put into the box.
     QString show(const std::string& bytes, std::uint16_t codePage);
     // The text as the box holds it once given (a memo turns "\r\n" into "\n").
@@ -33,7 +33,7 @@ public:
     const std::string& bytes() const { return bytes_; }
     const QString& shown() const { return shown_; }
 
-private:
+  private:
     std::string bytes_;
     bool inCodePage_ = false;
     std::uint16_t codePage_ = 0;

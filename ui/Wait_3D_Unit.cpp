@@ -8,7 +8,8 @@ namespace bifuel::ui {
 
 TForm_3D_Wait::TForm_3D_Wait(QWidget* mainWindow) : QWidget(nullptr), main_(mainWindow) {
     setObjectName(QStringLiteral("TForm_3D_Wait"));
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                   Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     MaskRoundedCorners(this, [](QSize size) { return size.width() / 6.0; });
@@ -20,9 +21,15 @@ void TForm_3D_Wait::Follow(WaitForm form) {
     if (form == form_) return;
     form_ = form;
     switch (form) {
-    case WaitForm::Large: Wait_Show_Large(); break;
-    case WaitForm::Corner: Wait_Shrink(); break;
-    case WaitForm::Hidden: hide(); break;
+    case WaitForm::Large:
+        Wait_Show_Large();
+        break;
+    case WaitForm::Corner:
+        Wait_Shrink();
+        break;
+    case WaitForm::Hidden:
+        hide();
+        break;
     }
 }
 

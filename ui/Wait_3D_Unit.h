@@ -10,7 +10,7 @@ namespace bifuel::ui {
 // The wait window: large over the main window while a write is sent, small in its top-right
 // corner until the ECU reports the data stored, then gone.
 class TForm_3D_Wait : public QWidget {
-public:
+  public:
     explicit TForm_3D_Wait(QWidget* mainWindow);
     // Follows the form the core asks for.
     void Follow(WaitForm form);
@@ -19,12 +19,12 @@ public:
     bool Wait_Shown() const { return isVisible(); }
     HudBusy* indicator() { return busy_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
-private:
+  private:
     QWidget* main_;
     HudBusy* busy_;
     WaitForm form_ = WaitForm::Hidden;

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         const std::string_view arg = argv[i];
         std::string_view option;
         if (arg == "--port" || arg.starts_with("--port=")) {
-            portName = arg == "--port" ? (i + 1 < argc ? argv[++i] : "") : std::string(arg.substr(7));
+            portName =
+                arg == "--port" ? (i + 1 < argc ? argv[++i] : "") : std::string(arg.substr(7));
             if (portName.empty()) {
                 std::cerr << "bifuel-studio: --port needs a port name\n";
                 return 2;
@@ -66,11 +67,13 @@ int main(int argc, char** argv) {
     // Files are named after the program; they live in the folder it was started in when
     // that holds the temperature table, else (installed) in the user's data folder.
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
-    const platform::ProgramFolder folder = platform::OpenProgramFolder(argv0, BaseNameOf(argv0 != nullptr ? argv0 : "bifuel-studio"));
+    const platform::ProgramFolder folder =
+        platform::OpenProgramFolder(argv0, BaseNameOf(argv0 != nullptr ? argv0 : "bifuel-studio"));
     if (!folder.problem.empty()) std::cerr << "bifuel-studio: " << folder.problem << "\n";
     const Paths& paths = folder.paths;
     const char* user = std::getenv("USER");
-    ui::SingleInstance instance(ui::InstanceServerName(user != nullptr ? user : "", paths.Work_Dir));
+    ui::SingleInstance instance(
+        ui::InstanceServerName(user != nullptr ? user : "", paths.Work_Dir));
     instance.closeRunningCopy();
     // From here a later copy closes this one, whichever window it shows.
     QWidget* programWindow = nullptr;
@@ -107,11 +110,13 @@ int main(int argc, char** argv) {
     // For the start-up figure of an installed program (bench/install_figures): the time the
     // window first showed its indicators goes to the file named, and the program ends.
     if (const char* stamp = std::getenv("BIFUEL_SHOWN_STAMP"); stamp != nullptr && *stamp != '\0') {
-        studio.main().onIndicatorsPainted = [file = std::string(stamp), &studio, done = false]() mutable {
+        studio.main().onIndicatorsPainted = [file = std::string(stamp), &studio,
+                                             done = false]() mutable {
             if (done) return;
             done = true;
             const auto now = std::chrono::system_clock::now().time_since_epoch();
-            std::ofstream(file) << std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() << "\n";
+            std::ofstream(file) << std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()
+                                << "\n";
             QTimer::singleShot(0, [&studio] { studio.main().close(); });
         };
     }

@@ -1,8 +1,8 @@
 #include "autocalibration/AutoCLB_Restore.h"
 
 #include "Context.h"
-#include "data/Setup_Page.h"
 #include "data/Dynamic_IND_Unit.h"
+#include "data/Setup_Page.h"
 #include "link/Global_Unit.h"
 
 namespace bifuel {
@@ -23,7 +23,8 @@ std::string PartialCalibrationText(const Context& ctx, bool result) {
            ctx.LangText(result ? "ACB_Result_When_Back" : "ACB_Restore_When_Back");
 }
 
-void KeepRestorePending(Context& ctx, const EcuImage& image, const EcuFingerprint& ecu, bool result) {
+void KeepRestorePending(Context& ctx, const EcuImage& image, const EcuFingerprint& ecu,
+                        bool result) {
     ctx.acb.Pending_Restore = PendingRestore{image, ecu, result};
     AddStatus(ctx, Colour::Txt_Error, ctx.LangText("ACB_Partial_Calibration"));
 }
@@ -66,8 +67,10 @@ void ACB_Operation_Ended(Context& ctx, const OperationEnd& end) {
     if (end.result != OperationResult::Done) {
         // Cut off or not confirmed: it goes out again when the ECU next answers.
         pending->write = 0;
-        if (end.result != OperationResult::LinkLost && end.result != OperationResult::NotAcknowledged) {
-            restoreEnded(ctx, false, end.reason + " " + PartialCalibrationText(ctx, pending->result));
+        if (end.result != OperationResult::LinkLost &&
+            end.result != OperationResult::NotAcknowledged) {
+            restoreEnded(ctx, false,
+                         end.reason + " " + PartialCalibrationText(ctx, pending->result));
         }
         return;
     }

@@ -18,9 +18,9 @@ class Context;
 struct PendingRestore {
     EcuImage image;
     EcuFingerprint ecu;
-    bool result = false;       // the image is the run's result, not what the ECU had
-    OperationId write = 0;     // the write that puts it there, once sent
-    OperationId petrol = 0;    // then all cylinders back to petrol: the run may have left some on gas
+    bool result = false;    // the image is the run's result, not what the ECU had
+    OperationId write = 0;  // the write that puts it there, once sent
+    OperationId petrol = 0; // then all cylinders back to petrol: the run may have left some on gas
     bool otherEcuTold = false; // the user knows this connection is to another ECU
 };
 
@@ -34,6 +34,7 @@ void ACB_On_Data_Loaded(Context& ctx);
 void ACB_Operation_Ended(Context& ctx, const OperationEnd& end);
 
 // Keeps `image` for `ecu` until that ECU answers again; says so on the status line.
-void KeepRestorePending(Context& ctx, const EcuImage& image, const EcuFingerprint& ecu, bool result);
+void KeepRestorePending(Context& ctx, const EcuImage& image, const EcuFingerprint& ecu,
+                        bool result);
 
 } // namespace bifuel

@@ -1,10 +1,10 @@
 #include "autocalibration/AutoCLB_Script.h"
 
 #include "Context.h"
-#include "link/Link_Operations.h"
 #include "autocalibration/AutoCLB_Unit.h"
 #include "autocalibration/Veltra_ACB_Innov.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
 
 #include <algorithm>
 
@@ -29,21 +29,23 @@ void setTables(ACB_SCR_Class& r, const std::array<Row, 3>& times, const std::arr
     }
 }
 
-const std::vector<std::int32_t> kGroupProgram{
-    21, 22, 23, 200, 17, 24, 25, 26, 27, 29, 201, -9, 202, 5, 51, 28,
-    2,  -7, 52, 2,   -16, 54, 55, 56, 57, 3,  1,  30, 0,  58, 59, 60};
+const std::vector<std::int32_t> kGroupProgram{21, 22,  23, 200, 17, 24, 25, 26, 27, 29,  201,
+                                              -9, 202, 5,  51,  28, 2,  -7, 52, 2,  -16, 54,
+                                              55, 56,  57, 3,   1,  30, 0,  58, 59, 60};
 
 const std::vector<std::int32_t> kSpeedProgram{
-    21, 22,  30, 25, 26, 31, 4,   0,  32, 33, 34, 204, -2, 24, 35, 36, 33, 4,   6,  37,
-    204, -15, 206, -4, 4,  0,  38,  14, 34, 205, -2, 38, 15, 39, 28, 29, 201, 10, 203, 4,
-    52, 2,   7,  51, 28, 2,  -10, 23, 54, 55, 56, 57, 3,  1,  30, 0,  58,  59, 60};
+    21,  22,  30,  25, 26, 31, 4,   0,  32, 33,  34, 204, -2, 24, 35, 36, 33,  4,  6,   37,
+    204, -15, 206, -4, 4,  0,  38,  14, 34, 205, -2, 38,  15, 39, 28, 29, 201, 10, 203, 4,
+    52,  2,   7,   51, 28, 2,  -10, 23, 54, 55,  56, 57,  3,  1,  30, 0,  58,  59, 60};
 
 // Put the target back, write it, petrol, end. The support sample is not taken here: a
 // stopped run gives the ECU back the support parameters it had, and a result stopped
 // during its sample keeps them too, since the engine may already be off.
 const std::vector<std::int32_t> kTailProgram{50, 53, 58, 59, 60};
 
-ACB_State& st(Context& ctx) { return ctx.acb; }
+ACB_State& st(Context& ctx) {
+    return ctx.acb;
+}
 
 void reportError(Context& ctx, std::int32_t pc, std::int32_t w) {
     ACB_State& s = st(ctx);
@@ -59,7 +61,9 @@ std::int32_t wordAt(const ACB_State& s, std::int32_t index) {
                                                    : 0;
 }
 
-bool inProgram(std::int32_t index) { return index >= 1 && index <= kACBProgramWords; }
+bool inProgram(std::int32_t index) {
+    return index >= 1 && index <= kACBProgramWords;
+}
 
 // The run cannot go on (a program without a yielding step, or one that ran off its end):
 // it fails and the ending program gives the ECU back what it had. The ending program
@@ -93,8 +97,7 @@ std::vector<ACB_SCR_Class> ACB_Create_Records(int count) {
         {row(2, 3, 4, 8, 0, 0), row(2, 3, 4, 4, 8, 0), row(2, 4, 8, 8, 8, 8)},
     }};
     const std::array<std::array<Row, 3>, 3> tolerances{{
-        {row(100, 100, 50, 50, 0, 0), row(100, 100, 100, 50, 50, 0),
-         row(100, 50, 50, 50, 50, 50)},
+        {row(100, 100, 50, 50, 0, 0), row(100, 100, 100, 50, 50, 0), row(100, 50, 50, 50, 50, 50)},
         {row(100, 100, 100, 50, 0, 0), row(100, 100, 100, 100, 50, 0),
          row(100, 100, 50, 50, 50, 50)},
         {row(300, 300, 200, 150, 0, 0), row(300, 300, 200, 200, 150, 0),
@@ -172,7 +175,8 @@ int ACB_Count_Groups(Context& ctx) {
     ACB_State& s = st(ctx);
     ACB_Restart_Script(ctx);
     int count = 0;
-    while (ACB_Next_Group(ctx)) ++count;
+    while (ACB_Next_Group(ctx))
+        ++count;
     s.Group_Count = count;
     s.Group_Text.clear();
     ACB_Restart_Script(ctx);
@@ -192,9 +196,15 @@ void ACB_Build_Mask(Context& ctx) {
     ctx.acb.Petrol_Phase = false;
 }
 
-const std::vector<std::int32_t>& ACB_Group_Program() { return kGroupProgram; }
-const std::vector<std::int32_t>& ACB_Speed_Program() { return kSpeedProgram; }
-const std::vector<std::int32_t>& ACB_Tail_Program() { return kTailProgram; }
+const std::vector<std::int32_t>& ACB_Group_Program() {
+    return kGroupProgram;
+}
+const std::vector<std::int32_t>& ACB_Speed_Program() {
+    return kSpeedProgram;
+}
+const std::vector<std::int32_t>& ACB_Tail_Program() {
+    return kTailProgram;
+}
 
 void ACB_Load_Program(Context& ctx, std::span<const std::int32_t> words) {
     ACB_State& s = st(ctx);

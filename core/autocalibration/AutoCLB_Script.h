@@ -18,10 +18,10 @@ inline constexpr int kEngineRows = 3;
 // row (4, 5, 6 or 8 cylinders) and group, settle and sampling time (s) and tolerance (us).
 struct ACB_SCR_Class {
     std::string Name;
-    std::array<std::string, 5> Scripts{};                       // [1..4]
-    std::array<std::array<std::int32_t, 7>, 4> Settle_S{};      // [1..3][1..6]
-    std::array<std::array<std::int32_t, 7>, 4> Sample_S{};      // [1..3][1..6]
-    std::array<std::array<std::int32_t, 7>, 4> Tolerance{};     // [1..3][1..6]
+    std::array<std::string, 5> Scripts{};                   // [1..4]
+    std::array<std::array<std::int32_t, 7>, 4> Settle_S{};  // [1..3][1..6]
+    std::array<std::array<std::int32_t, 7>, 4> Sample_S{};  // [1..3][1..6]
+    std::array<std::array<std::int32_t, 7>, 4> Tolerance{}; // [1..3][1..6]
 };
 
 // The five records, in the order of the names.

@@ -1,15 +1,15 @@
 #include "autocalibration/AutoCLB_Unit.h"
 
 #include "Context.h"
-#include "calibration/Calibr_Create.h"
-#include "calibration/Calibr_Unit.h"
-#include "link/Link_Operations.h"
-#include "rpm_map/MapRPM_Unit.h"
 #include "autocalibration/AutoCLB_Script.h"
 #include "autocalibration/Veltra_ACB_Innov.h"
+#include "calibration/Calibr_Create.h"
+#include "calibration/Calibr_Unit.h"
 #include "data/Calc_Unit.h"
 #include "data/Gas_Injectors_Unit.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
+#include "rpm_map/MapRPM_Unit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,18 +20,29 @@ namespace bifuel {
 namespace {
 
 constexpr std::array<std::string_view, 24> kPromptKeys = {
-    "",                              // 0 is two texts
-    "ACB_Prompt_Start",              "ACB_Prompt_Wait",
-    "ACB_Prompt_Execute",            "ACB_Prompt_Clear_Influence",
-    "ACB_Prompt_CLB_Transmit",       "ACB_Prompt_CFG_Transmit",
-    "ACB_Prompt_CLB_Idling",         "ACB_Prompt_Restore_Influence",
-    "ACB_Prompt_Restore_CLB",        "ACB_Prompt_Support_Sample",
-    "ACB_Prompt_Support_Transmit",   "ACB_Prompt_set_RPM",
-    "ACB_Prompt_raised_RPM",         "ACB_Prompt_set_RPM_xx",
-    "ACB_Prompt_ACB_Continue",       "ACB_Prompt_Not_Petrol",
-    "ACB_Prompt_Connect",            "ACB_Prompt_Recommend_Max",
-    "ACB_Prompt_Recommend_Min",      "ACB_Prompt_Failed",
-    "ACB_Prompt_Stopped",            "ACB_Prompt_Finish",
+    "", // 0 is two texts
+    "ACB_Prompt_Start",
+    "ACB_Prompt_Wait",
+    "ACB_Prompt_Execute",
+    "ACB_Prompt_Clear_Influence",
+    "ACB_Prompt_CLB_Transmit",
+    "ACB_Prompt_CFG_Transmit",
+    "ACB_Prompt_CLB_Idling",
+    "ACB_Prompt_Restore_Influence",
+    "ACB_Prompt_Restore_CLB",
+    "ACB_Prompt_Support_Sample",
+    "ACB_Prompt_Support_Transmit",
+    "ACB_Prompt_set_RPM",
+    "ACB_Prompt_raised_RPM",
+    "ACB_Prompt_set_RPM_xx",
+    "ACB_Prompt_ACB_Continue",
+    "ACB_Prompt_Not_Petrol",
+    "ACB_Prompt_Connect",
+    "ACB_Prompt_Recommend_Max",
+    "ACB_Prompt_Recommend_Min",
+    "ACB_Prompt_Failed",
+    "ACB_Prompt_Stopped",
+    "ACB_Prompt_Finish",
     "ACB_Prompt_Completion",
 };
 
@@ -41,26 +52,38 @@ constexpr std::uint8_t kIdleSpread = 30;       // per cent around the idle petro
 constexpr std::uint8_t kIdleGasSpread = 10;
 constexpr IdleGasRange kDefaultIdleWindow{4000, 5500};
 
-ACB_State& st(Context& ctx) { return ctx.acb; }
+ACB_State& st(Context& ctx) {
+    return ctx.acb;
+}
 
-std::string prompt(const Context& ctx, int n) { return ACB_Prompt_Text(ctx, n); }
+std::string prompt(const Context& ctx, int n) {
+    return ACB_Prompt_Text(ctx, n);
+}
 
-std::string two(const Context& ctx, int a, int b) { return prompt(ctx, a) + " " + prompt(ctx, b); }
+std::string two(const Context& ctx, int a, int b) {
+    return prompt(ctx, a) + " " + prompt(ctx, b);
+}
 
-bool offsetOnly(const Context& ctx) { return ctx.acb.Algorithm == kAlgorithmOffsetOnly; }
+bool offsetOnly(const Context& ctx) {
+    return ctx.acb.Algorithm == kAlgorithmOffsetOnly;
+}
 
 void colourPrompt(Context& ctx, Colour c) {
     ctx.view.HudLabel_3D_ACB_Prompt.colour = ctx.colours.ColourOf(c);
 }
 
-void showPromptText(Context& ctx) { ACB_Show(ctx, st(ctx).Prompt_Text); }
+void showPromptText(Context& ctx) {
+    ACB_Show(ctx, st(ctx).Prompt_Text);
+}
 
 void setProgressRange(Context& ctx, std::int32_t value, std::int32_t max) {
     ctx.view.ProgressBar_3D_ACB.max = std::max(max, 0);
     ACB_Set_Progress(ctx, value);
 }
 
-void queue(Context& ctx, Request request) { SetPendingRequest(ctx, request); }
+void queue(Context& ctx, Request request) {
+    SetPendingRequest(ctx, request);
+}
 
 // A write of the run: from here on the ECU no longer holds only what it had at Start.
 OperationId queueWrite(Context& ctx, Request request) {
@@ -70,7 +93,9 @@ OperationId queueWrite(Context& ctx, Request request) {
     return s.Run_Write;
 }
 
-void yield(Context& ctx) { st(ctx).Yield = true; }
+void yield(Context& ctx) {
+    st(ctx).Yield = true;
+}
 
 void releaseButton(Context& ctx) {
     ViewControl& button = ctx.view.HudButton_ACB_Start;
@@ -89,12 +114,14 @@ std::array<std::int32_t*, 5> corrections(Configuration_Class& c) {
 
 void saveCorrections(Context& ctx) {
     const auto fields = corrections(ctx.config);
-    for (std::size_t i = 0; i < fields.size(); ++i) st(ctx).Saved_Corr[i] = *fields[i];
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        st(ctx).Saved_Corr[i] = *fields[i];
 }
 
 void restoreCorrections(Context& ctx) {
     const auto fields = corrections(ctx.config);
-    for (std::size_t i = 0; i < fields.size(); ++i) *fields[i] = st(ctx).Saved_Corr[i];
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        *fields[i] = st(ctx).Saved_Corr[i];
 }
 
 } // namespace
@@ -103,7 +130,8 @@ void ACB_Take_Result(Context& ctx) {
     ACB_State& s = st(ctx);
     s.Target = TakeImage(ctx);
     const auto fields = corrections(s.Target.config);
-    for (std::size_t i = 0; i < fields.size(); ++i) *fields[i] = s.Saved_Corr[i];
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        *fields[i] = s.Saved_Corr[i];
     s.Target_Is_Result = true;
     s.Target_Version += 1;
 }
@@ -158,7 +186,8 @@ void endWithoutLink(Context& ctx) {
 }
 
 void addToGas(Context& ctx, std::int32_t delta) {
-    for (std::int32_t& g : ctx.diagram.Gas_Point) g += delta;
+    for (std::int32_t& g : ctx.diagram.Gas_Point)
+        g += delta;
 }
 
 // Puts point k back on the line through its neighbours.
@@ -348,8 +377,8 @@ void ACB_Build_Display(Context& ctx, int cylinders) {
             bar.rect = shown ? ViewRect{x, 10, s, full} : ViewRect{};
             bar.height = 0;
             bar.colour = ctx.colours.ColourOf(barColours[r]);
-            cyl.boxRect[r] = shown ? ViewRect{first, v.rowRect[r].y, 3 * s + 10, rowHeight}
-                                   : ViewRect{};
+            cyl.boxRect[r] =
+                shown ? ViewRect{first, v.rowRect[r].y, 3 * s + 10, rowHeight} : ViewRect{};
             cyl.HudTextBox_ACB_Value[r].visible = shown;
             cyl.HudTextBox_ACB_Value[r].enabled = false; // read-only, ignores the mouse
             cyl.HudTextBox_ACB_Value[r].colour = bar.colour;
@@ -371,16 +400,17 @@ void ACB_Refresh(Context& ctx, const std::string& groupText) {
     const LiveData& live = ctx.live;
     const bool pressed = ctx.view.HudButton_ACB_Start.pressed;
     if (pressed && groupText.empty()) {
-        for (ACBCylinder& cyl : ctx.acbView.cylinders) cyl.value = {};
+        for (ACBCylinder& cyl : ctx.acbView.cylinders)
+            cyl.value = {};
     }
     for (int c = 1; c <= 4; ++c) {
         const bool marked = !pressed || groupText.empty() ||
                             groupText.find(static_cast<char>('0' + c)) != std::string::npos;
         if (!marked) continue;
         const auto i = static_cast<std::size_t>(c);
-        refreshCylinder(ctx, c,
-                        {live.Live_Petrol_On_Petrol[i], live.Live_Petrol_On_Gas[i],
-                         live.Live_Gas_Inj[i]});
+        refreshCylinder(
+            ctx, c,
+            {live.Live_Petrol_On_Petrol[i], live.Live_Petrol_On_Gas[i], live.Live_Gas_Inj[i]});
     }
     drawBars(ctx, false);
     if (pressed && !s.Sampling_Off) {
@@ -394,7 +424,9 @@ void ACB_Refresh(Context& ctx, const std::string& groupText) {
     }
 }
 
-void ACB_Draw_Bars(Context& ctx) { drawBars(ctx, true); }
+void ACB_Draw_Bars(Context& ctx) {
+    drawBars(ctx, true);
+}
 
 // ---- Life cycle ------------------------------------------------------------------------
 
@@ -525,7 +557,8 @@ void ACB_Finished(Context& ctx, std::string reason, bool restorePending) {
     if (!end.restorePending && s.Ecu_Changed && !targetWritten(s)) {
         // The ECU did not confirm the last write: a result is not a success then.
         if (end.reason.empty()) end.reason = ctx.LangText("ACB_Not_Confirmed");
-        if (end.result == AutoCalibrationResult::Success || end.result == AutoCalibrationResult::Advised) {
+        if (end.result == AutoCalibrationResult::Success ||
+            end.result == AutoCalibrationResult::Advised) {
             end.result = AutoCalibrationResult::Failed;
         }
         ACB_Show(ctx, s.Result_Text + " " + end.reason);
@@ -714,7 +747,8 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         // What the first group falls back to when its first adjustment fails.
         s.Saved_Gas = d.Gas_Point;
         saveCorrections(ctx);
-        for (std::int32_t* c : corrections(ctx.config)) *c = 0;
+        for (std::int32_t* c : corrections(ctx.config))
+            *c = 0;
         s.Sampling_Off = true;
         s.Post_Wait = s.Ticks.Tick_500;
         s.Prompt_Text = two(ctx, 2, 6);
@@ -726,8 +760,12 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         s.Prompt_Text = two(ctx, 2, 3);
         showPromptText(ctx);
         return true;
-    case 23: s.Failed = false; return true;
-    case 24: s.Best_Diff = d.Gas_Axis_Max; return true;
+    case 23:
+        s.Failed = false;
+        return true;
+    case 24:
+        s.Best_Diff = d.Gas_Axis_Max;
+        return true;
     case 25:
         s.Sampling_Off = true;
         s.Reply_Countdown = s.Cur_Settle;
@@ -761,11 +799,15 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         ACB_Restart_Script(ctx);
         ACB_Next_Group(ctx);
         return true;
-    case 31: s.Hold_Progress = true; return true;
+    case 31:
+        s.Hold_Progress = true;
+        return true;
     case 32:
         s.Prompt_Text = prompt(ctx, 12) + " 2000 - 3000 " + ctx.LangText("Dim_RPM_Short");
         return true;
-    case 33: showPromptText(ctx); return true;
+    case 33:
+        showPromptText(ctx);
+        return true;
     case 34:
         s.Reply_Countdown = s.Ticks.Tick_1000;
         s.Step_Counter += 1;
@@ -777,7 +819,9 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         ACB_Run_Step(ctx, 27);
         s.Post_Wait = s.Reply_Countdown = s.Ticks.Tick_500;
         return true;
-    case 36: s.Prompt_Text = prompt(ctx, 13); return true;
+    case 36:
+        s.Prompt_Text = prompt(ctx, 13);
+        return true;
     case 37:
         s.Reply_Countdown = s.Ticks.Tick_1000;
         s.Step_Counter -= 1;
@@ -786,15 +830,20 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         yield(ctx);
         return true;
     case 38: {
-        const std::int32_t n =
-            s.ACB_PC + 1 <= kACBProgramWords ? s.ACB_Program[static_cast<std::size_t>(s.ACB_PC + 1)] : -1;
+        const std::int32_t n = s.ACB_PC + 1 <= kACBProgramWords
+                                   ? s.ACB_Program[static_cast<std::size_t>(s.ACB_PC + 1)]
+                                   : -1;
         s.ACB_PC += 1;
         s.Prompt_Text = prompt(ctx, n);
         showPromptText(ctx);
         return true;
     }
-    case 39: s.Hold_Progress = false; return true;
-    case 50: setProgressRange(ctx, 0, 30); return true;
+    case 39:
+        s.Hold_Progress = false;
+        return true;
+    case 50:
+        setProgressRange(ctx, 0, 30);
+        return true;
     case 51:
         s.Post_Wait = s.Ticks.Tick_500;
         queueWrite(ctx, kRequestWriteDiagram);
@@ -874,21 +923,30 @@ bool ACB_Run_Step(Context& ctx, std::int32_t code) {
         ACB_Finished(ctx);
         yield(ctx);
         return true;
-    default: return false;
+    default:
+        return false;
     }
 }
 
 std::optional<bool> ACB_Condition(Context& ctx, std::int32_t code) {
     ACB_State& s = st(ctx);
     switch (code) {
-    case 200: return ACB_Next_Group(ctx);
-    case 201: return !ACB_Tolerance_Ok(ctx);
-    case 202: return s.Adjust_Ok = ACB_Adjust(ctx);
-    case 203: return !(s.Adjust_Ok = ACB_Adjust(ctx));
-    case 204: return ctx.live.Live_RPM > kSpeedThreshold;
-    case 205: return ctx.live.Live_RPM <= kSpeedThreshold;
-    case 206: return s.Step_Counter == 0;
-    default: return std::nullopt;
+    case 200:
+        return ACB_Next_Group(ctx);
+    case 201:
+        return !ACB_Tolerance_Ok(ctx);
+    case 202:
+        return s.Adjust_Ok = ACB_Adjust(ctx);
+    case 203:
+        return !(s.Adjust_Ok = ACB_Adjust(ctx));
+    case 204:
+        return ctx.live.Live_RPM > kSpeedThreshold;
+    case 205:
+        return ctx.live.Live_RPM <= kSpeedThreshold;
+    case 206:
+        return s.Step_Counter == 0;
+    default:
+        return std::nullopt;
     }
 }
 

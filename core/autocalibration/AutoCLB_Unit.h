@@ -95,9 +95,9 @@ struct ACB_State {
     EcuFingerprint Run_Ecu;
     EcuImage Target;
     bool Target_Is_Result = false;
-    int Target_Version = 0; // counts changes of the target
-    bool Ecu_Changed = false;   // the run has sent a write
-    bool Support_Taken = false; // the support sample of the result is complete
+    int Target_Version = 0;      // counts changes of the target
+    bool Ecu_Changed = false;    // the run has sent a write
+    bool Support_Taken = false;  // the support sample of the result is complete
     OperationId Run_Write = 0;   // the run's last write, until its frames are acknowledged
     OperationId Final_Write = 0; // the write of the target, and which target it carried
     int Final_Version = 0;

@@ -1,10 +1,10 @@
 #include "autocalibration/Veltra_ACB_Innov.h"
 
 #include "Context.h"
-#include "link/Link_Operations.h"
 #include "autocalibration/AutoCLB_Unit.h"
 #include "data/Calc_Unit.h"
 #include "data/Gas_Injectors_Unit.h"
+#include "link/Link_Operations.h"
 #include "link/Transmit_Unit.h"
 
 #include <algorithm>
@@ -13,25 +13,27 @@ namespace bifuel {
 namespace {
 
 const std::vector<std::int32_t> kProgram{
-    69,  7,   0,   22,  9,   1000, 206, 3,   5,   22,   // 1..10
-    34,  35,  0,   70,  202, -9,   8,   68,  21,  73,   // 11..20
-    64,  46,  65,  100, 66,  4,    1000, 34, 35,  0,    // 21..30
-    203, -4,  4,   3000, 206, 3,   5,   22,  207, 9,    // 31..40
-    34,  35,  0,   202, -6,  67,   1,   1,   34,  35,   // 41..50
-    0,   72,  203, -19, 74,  204,  -36, 205, -38, 98,   // 51..60
-    7,   10,  76,  77,  4,   10,   34,  35,  203, -3,   // 61..70
-    3,   7,   30,  0,   78,  7,    6,   49,  46,  50,   // 71..80
-    100, 66,  9,   2000, 34, 35,   0,   202, -4,  7,    // 81..90
-    0,   98,  66,  22,  9,   10000, 34, 35,  0,   71,   // 91..100
-    202, -5,  75,  7,   6,   51,   46,  52,  100, 66,   // 101..110
-    9,   2000, 34, 35,  0,   202,  -4,  79,  5,   0};   // 111..120
+    69,  7,    0,   22,   9,   1000,  206,  3,   5,   22, // 1..10
+    34,  35,   0,   70,   202, -9,    8,    68,  21,  73, // 11..20
+    64,  46,   65,  100,  66,  4,     1000, 34,  35,  0,  // 21..30
+    203, -4,   4,   3000, 206, 3,     5,    22,  207, 9,  // 31..40
+    34,  35,   0,   202,  -6,  67,    1,    1,   34,  35, // 41..50
+    0,   72,   203, -19,  74,  204,   -36,  205, -38, 98, // 51..60
+    7,   10,   76,  77,   4,   10,    34,   35,  203, -3, // 61..70
+    3,   7,    30,  0,    78,  7,     6,    49,  46,  50, // 71..80
+    100, 66,   9,   2000, 34,  35,    0,    202, -4,  7,  // 81..90
+    0,   98,   66,  22,   9,   10000, 34,   35,  0,   71, // 91..100
+    202, -5,   75,  7,    6,   51,    46,   52,  100, 66, // 101..110
+    9,   2000, 34,  35,   0,   202,   -4,   79,  5,   0}; // 111..120
 
 const std::vector<std::int32_t> kStopProgram{98, 22, 79, 5, 0};
 
 constexpr IdleGasRange kDefaultIdleWindow{4000, 5500};
 constexpr std::uint8_t kIdleSpread = 30;
 
-Innov_State& st(Context& ctx) { return ctx.innov; }
+Innov_State& st(Context& ctx) {
+    return ctx.innov;
+}
 
 void setProgress(Context& ctx, std::int32_t value, std::int32_t max) {
     ctx.view.ProgressBar_3D_ACB.max = max;
@@ -62,8 +64,12 @@ void fail(Context& ctx) {
 
 } // namespace
 
-const std::vector<std::int32_t>& InnovationalProgram() { return kProgram; }
-const std::vector<std::int32_t>& InnovationalStopProgram() { return kStopProgram; }
+const std::vector<std::int32_t>& InnovationalProgram() {
+    return kProgram;
+}
+const std::vector<std::int32_t>& InnovationalStopProgram() {
+    return kStopProgram;
+}
 
 void Innov_Start(Context& ctx) {
     Innov_State& s = st(ctx);
@@ -167,7 +173,8 @@ void Innov_Result(Context& ctx) {
     p[1] = c - PercentOf(c, kIdleSpread);
     p[2] = c + PercentOf(c, kIdleSpread);
     const std::int32_t step = (p[8] - p[2]) / 6;
-    for (std::size_t k = 3; k <= 7; ++k) p[k] = p[k - 1] + step;
+    for (std::size_t k = 3; k <= 7; ++k)
+        p[k] = p[k - 1] + step;
     for (int k = 1; k <= 7; ++k) {
         d.Gas_Point[static_cast<std::size_t>(k)] = MapRange(d.Petrol_Point, d.Gas_Point, k);
     }
@@ -220,10 +227,18 @@ void Innov_Instruction(Context& ctx, int code) {
         s.Petrol_End = live.Live_Petrol_Smooth;
         showFirstRow(ctx, s.Petrol_End);
         break;
-    case 72: s.Petrol_On_Gas = live.Live_Petrol_Smooth; break;
-    case 73: Innov_Stage_Start(ctx); break;
-    case 74: Innov_Step(ctx); break;
-    case 75: Innov_Result(ctx); break;
+    case 72:
+        s.Petrol_On_Gas = live.Live_Petrol_Smooth;
+        break;
+    case 73:
+        Innov_Stage_Start(ctx);
+        break;
+    case 74:
+        Innov_Step(ctx);
+        break;
+    case 75:
+        Innov_Result(ctx);
+        break;
     case 76:
         ctx.acb.Support_Sum = {};
         setProgress(ctx, 0, 30);
@@ -242,15 +257,20 @@ void Innov_Instruction(Context& ctx, int code) {
         ctx.config.ACB_Value_98 = sum[2] / kSupportSamples;
         break;
     }
-    case 79: Innov_Completion(ctx); break;
-    default: break;
+    case 79:
+        Innov_Completion(ctx);
+        break;
+    default:
+        break;
     }
 }
 
 bool Innov_Condition(Context& ctx, int code) {
     switch (code) {
-    case 204: return Innov_Converged(ctx);
-    case 205: return Innov_Stage_Advance(ctx);
+    case 204:
+        return Innov_Converged(ctx);
+    case 205:
+        return Innov_Stage_Advance(ctx);
     case 206: {
         const auto& inj = ctx.live.Live_Petrol_Inj;
         if (!std::all_of(inj.begin() + 1, inj.end(), [](std::int32_t t) { return t == 0; })) {
@@ -262,7 +282,8 @@ bool Innov_Condition(Context& ctx, int code) {
         ctx.acb.Outcome = AutoCalibrationResult::Failed;
         return true;
     }
-    default: return false; // 207 never holds
+    default:
+        return false; // 207 never holds
     }
 }
 

@@ -17,8 +17,8 @@ inline constexpr std::int32_t kInnovStepLimit = 200;  // steps a stage may take 
 // The state of an innovational run.
 struct Innov_State {
     std::uint8_t Stage = 1;
-    std::array<std::int32_t, kInnovStages + 1> Stage_Step{0, 100, 50, 50};  // [1..3]
-    std::array<std::int32_t, kInnovStages + 1> Stage_Level{0, 30, 50, 99};  // [1..3]
+    std::array<std::int32_t, kInnovStages + 1> Stage_Step{0, 100, 50, 50}; // [1..3]
+    std::array<std::int32_t, kInnovStages + 1> Stage_Level{0, 30, 50, 99}; // [1..3]
     std::uint8_t Half_Stage = 2;
     std::uint8_t Last_Stage = 3;
     std::int32_t Step = 100;

@@ -1,13 +1,13 @@
 #include "calibration/Calibr_Ctrl.h"
 
 #include "Context.h"
-#include "link/Transmit_Unit.h"
-#include "data/Setup_Page.h"
-#include "link/Link_Operations.h"
 #include "calibration/Calibr_Create.h"
 #include "data/Calc_Unit.h"
+#include "data/Setup_Page.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
+#include "link/Transmit_Unit.h"
 
 #include <algorithm>
 #include <climits>
@@ -192,7 +192,8 @@ void makeProposal(Context& ctx) {
         m.Correction_Sum[at(i)] /= m.Correction_Hits[at(i)];
         const std::int64_t v = std::int64_t{proposed[at(i)]} + m.Correction_Sum[at(i)];
         if (v >= limit) {
-            proposed[at(i)] = static_cast<std::int32_t>(std::clamp<std::int64_t>(limit, INT32_MIN, INT32_MAX));
+            proposed[at(i)] =
+                static_cast<std::int32_t>(std::clamp<std::int64_t>(limit, INT32_MIN, INT32_MAX));
         } else if (v < d.Gas_Point[0]) {
             proposed[at(i)] = proposed[0];
         } else {
@@ -225,8 +226,10 @@ void makeProposal(Context& ctx) {
         f = sum / (last - start + 2);
     }
     // The end lands between 12 ms and the limit.
-    const double end = static_cast<double>(proposed[at(last)]) + std::trunc(static_cast<double>(span) * f);
-    if (end > static_cast<double>(limit)) f = std::abs(double(limit) - proposed[at(last)]) / static_cast<double>(span);
+    const double end =
+        static_cast<double>(proposed[at(last)]) + std::trunc(static_cast<double>(span) * f);
+    if (end > static_cast<double>(limit))
+        f = std::abs(double(limit) - proposed[at(last)]) / static_cast<double>(span);
     if (end < kExtrapolateFromUs)
         f = std::abs(double(kExtrapolateFromUs) - proposed[at(last)]) / static_cast<double>(span);
     for (int k = last + 1; k < kDiagramPoints; ++k) {
@@ -282,7 +285,8 @@ void SelectPoint(Context& ctx, int n, DiagramMouseButton button) {
 
 bool IsShownIdlePoint(const Context& ctx, int n) {
     const DiagramModel& d = ctx.diagram;
-    return ctx.settings.Idle_Points && d.Idle_Point != 0 && (n == d.Idle_Point || n == d.Idle_Point + 1);
+    return ctx.settings.Idle_Points && d.Idle_Point != 0 &&
+           (n == d.Idle_Point || n == d.Idle_Point + 1);
 }
 
 void Deselect(Context& ctx, DiagramMouseButton button) {
@@ -611,8 +615,8 @@ void ToCount(Context& ctx) {
         anyCorrection = true;
         for (int end : {j - 1, j}) {
             m.Correction_Hits[at(end)] += 1;
-            m.Correction_Sum[at(end)] = static_cast<std::int32_t>(
-                std::clamp<std::int64_t>(m.Correction_Sum[at(end)] + (g - p), INT32_MIN, INT32_MAX));
+            m.Correction_Sum[at(end)] = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+                m.Correction_Sum[at(end)] + (g - p), INT32_MIN, INT32_MAX));
         }
     }
     if (!anyPair) {

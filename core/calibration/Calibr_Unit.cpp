@@ -1,12 +1,12 @@
 #include "calibration/Calibr_Unit.h"
 
 #include "Context.h"
-#include "link/Link_Operations.h"
 #include "calibration/Calibr_Create.h"
 #include "data/Calc_Unit.h"
 #include "data/Config_Unit.h"
 #include "data/Gas_Injectors_Unit.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,7 +14,6 @@
 
 namespace bifuel {
 namespace {
-
 
 void setPoints(DiagramModel& d, const DiagramEntry& e) {
     d.Petrol_Point = e.Petrol;

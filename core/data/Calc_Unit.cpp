@@ -191,7 +191,9 @@ std::optional<WordBytes> TemperatureToBytes(TemperatureTable& table, std::int32_
     // The nearest entry may lie just below the whole degree (29.9 for 30), which reads back
     // a degree lower, and every write and read would then lose a degree. Prefer the
     // nearest neighbouring code that reads back as the degree asked for.
-    const auto readsBack = [&](std::int32_t c) { return (*entries)[static_cast<std::size_t>(c)] / 10 == degrees; };
+    const auto readsBack = [&](std::int32_t c) {
+        return (*entries)[static_cast<std::size_t>(c)] / 10 == degrees;
+    };
     if (!readsBack(code)) {
         constexpr std::int32_t kReach = 16;
         std::int32_t chosen = -1;

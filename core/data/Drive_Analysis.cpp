@@ -55,7 +55,8 @@ double DiagramGasUs(const DiagramModel& diagram, double petrolUs) {
     if (n == 0) return 0;
     if (n == 1) return y[0];
     std::size_t seg = 0; // segment [seg, seg + 1]
-    while (seg + 2 < static_cast<std::size_t>(n) && petrolUs > x[seg + 1]) ++seg;
+    while (seg + 2 < static_cast<std::size_t>(n) && petrolUs > x[seg + 1])
+        ++seg;
     const double t = (petrolUs - x[seg]) / (x[seg + 1] - x[seg]);
     return y[seg] + t * (y[seg + 1] - y[seg]);
 }
@@ -108,7 +109,8 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
     // runs there on gas, and a factor left as it was would hold it at that row's edge.
     MapGrid<Sum> asked{};
     const auto factorOf = [&map](MapCell c) {
-        return TextToScaled(map.Map_Text[static_cast<std::size_t>(c.c)][static_cast<std::size_t>(c.r)], 100)
+        return TextToScaled(
+                   map.Map_Text[static_cast<std::size_t>(c.c)][static_cast<std::size_t>(c.r)], 100)
             .value_or(kMapFactorOne);
     };
     for (const LiveLogRecord* r : gas) {
@@ -136,7 +138,8 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
             ++a.count;
         };
         ask(cell);
-        const MapCell target = CellAt(map, r->Rpm, static_cast<std::int32_t>(std::lround(petrolUs)));
+        const MapCell target =
+            CellAt(map, r->Rpm, static_cast<std::int32_t>(std::lround(petrolUs)));
         if (target.r != 0 && !(target == cell)) ask(target);
     }
     if (out.Matched_Samples == 0) {
@@ -160,7 +163,8 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
             const Sum& a = asked[ci][ri];
             cell.Asked = a.count;
             if (a.count < kDriveMinCellSamples) continue;
-            cell.Suggested = std::clamp(static_cast<std::int32_t>(std::lround(a.total / a.count)), kMapFactorMin, kMapFactorMax);
+            cell.Suggested = std::clamp(static_cast<std::int32_t>(std::lround(a.total / a.count)),
+                                        kMapFactorMin, kMapFactorMax);
             if (*cell.Suggested != cell.Factor) ++out.Suggested_Cells;
         }
     }
@@ -175,9 +179,11 @@ DriveApplyEnd ApplyDriveSuggestions(Context& ctx, const DriveAnalysis& analysis)
     int changed = 0;
     for (int c = 1; c <= kMapCols; ++c) {
         for (int r = 1; r <= kMapRows; ++r) {
-            const auto& suggested = analysis.Cells[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)].Suggested;
+            const auto& suggested =
+                analysis.Cells[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)].Suggested;
             if (!suggested) continue;
-            std::string& text = m.Map_Text[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)];
+            std::string& text =
+                m.Map_Text[static_cast<std::size_t>(c)][static_cast<std::size_t>(r)];
             if (TextToScaled(text, 100) == *suggested) continue;
             text = FactorText(*suggested);
             ++changed;

@@ -28,22 +28,22 @@ inline constexpr std::int32_t kDriveMinCellSamples = 10;
 
 // What the log says about one RPM-map cell. Times in microseconds.
 struct DriveCell {
-    std::int32_t Samples = 0;     // gas samples matched to petrol samples in this cell
-    double Mean_Diff_Us = 0;      // petrol time on gas minus petrol time on petrol
-    double Mean_Gas_Petrol_Us = 0; // the petrol time on gas
-    double Mean_Petrol_Us = 0;    // the petrol time petrol mode shows at the same points
-    std::int32_t Factor = 0;      // the map's factor now, hundredths
-    std::int32_t Asked = 0;       // samples that ask this cell for a factor
+    std::int32_t Samples = 0;              // gas samples matched to petrol samples in this cell
+    double Mean_Diff_Us = 0;               // petrol time on gas minus petrol time on petrol
+    double Mean_Gas_Petrol_Us = 0;         // the petrol time on gas
+    double Mean_Petrol_Us = 0;             // the petrol time petrol mode shows at the same points
+    std::int32_t Factor = 0;               // the map's factor now, hundredths
+    std::int32_t Asked = 0;                // samples that ask this cell for a factor
     std::optional<std::int32_t> Suggested; // hundredths, only when enough samples ask
 };
 
 enum class DriveOutcome : std::uint8_t {
-    Ready,         // the grid holds matched samples
-    EmptyLog,      // no records
-    NoMap,         // no RPM map read, loaded or reset yet
-    NoGasSamples,  // no settled gas-mode samples of a running engine
+    Ready,        // the grid holds matched samples
+    EmptyLog,     // no records
+    NoMap,        // no RPM map read, loaded or reset yet
+    NoGasSamples, // no settled gas-mode samples of a running engine
     NoPetrolSamples,
-    NoMatches,     // both, but never at the same operating points
+    NoMatches, // both, but never at the same operating points
 };
 
 // The difference grid: cells [c][r] with c = 1..8 (speed columns) and r = 1..12 (petrol-
@@ -72,7 +72,7 @@ DriveAnalysis AnalyseDrive(std::span<const LiveLogRecord> records, const RpmMap&
                            const DiagramModel& diagram);
 
 enum class DriveApplyResult : std::uint8_t {
-    Applied,      // the working copy changed; the map goes to the ECU the usual way
+    Applied, // the working copy changed; the map goes to the ECU the usual way
     NothingToApply,
     NoMap,
     WriteRunning, // the map takes no edits while a write runs

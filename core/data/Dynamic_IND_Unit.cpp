@@ -73,7 +73,8 @@ void RotateStatus(Context& ctx) {
 }
 
 void RefreshStatusLine(Context& ctx) {
-    if (ctx.dynamicInd.Count == 0) show(ctx, ctx.colours.ColourOf(Colour::General), WorkTimeText(ctx));
+    if (ctx.dynamicInd.Count == 0)
+        show(ctx, ctx.colours.ColourOf(Colour::General), WorkTimeText(ctx));
 }
 
 std::string WorkTimeText(const Context& ctx) {

@@ -46,7 +46,8 @@ void feed(SmoothWindow& w, std::int32_t sample) {
         return;
     }
     std::int64_t sum = 0;
-    for (std::int32_t s : w.samples) sum += s;
+    for (std::int32_t s : w.samples)
+        sum += s;
     w.smoothed = static_cast<std::int32_t>(sum / kSmoothSamples);
     std::copy(w.samples.begin() + 1, w.samples.end(), w.samples.begin());
     w.samples.back() = sample;
@@ -57,7 +58,8 @@ struct Averages {
     std::int32_t smooth = 0;
 };
 
-Averages average(const std::array<std::int32_t, 5>& times, const std::array<SmoothWindow, 4>& windows) {
+Averages average(const std::array<std::int32_t, 5>& times,
+                 const std::array<SmoothWindow, 4>& windows) {
     std::int64_t sum = 0;
     std::int64_t smoothSum = 0;
     int nonZero = 0;
@@ -67,7 +69,8 @@ Averages average(const std::array<std::int32_t, 5>& times, const std::array<Smoo
         if (times[static_cast<std::size_t>(c)] != 0) ++nonZero;
     }
     if (nonZero == 0) return {};
-    return {static_cast<std::int32_t>(sum / nonZero), static_cast<std::int32_t>(smoothSum / nonZero)};
+    return {static_cast<std::int32_t>(sum / nonZero),
+            static_cast<std::int32_t>(smoothSum / nonZero)};
 }
 
 void decodeValues(Context& ctx, Reply rx) {
@@ -112,7 +115,8 @@ void decodeInjectionTimes(Context& ctx, Reply rx) {
 
 void setLamps(Context& ctx, const std::array<std::string, kLevelLamps>& colours, bool lamp6Shown) {
     DataView& v = ctx.dataView;
-    for (std::size_t i = 0; i < kLevelLamps; ++i) v.Circle_LevelGas[i].colour = colours[i];
+    for (std::size_t i = 0; i < kLevelLamps; ++i)
+        v.Circle_LevelGas[i].colour = colours[i];
     v.Circle_LevelGas[6].visible = lamp6Shown;
     v.HudNumberBox_CFG_LevelGas.visible = !lamp6Shown;
     v.HudLabel_CFG_LevelGas_Current.visible = !lamp6Shown;
@@ -121,7 +125,8 @@ void setLamps(Context& ctx, const std::array<std::string, kLevelLamps>& colours,
 void showLevelInGas(Context& ctx, std::array<std::string, kLevelLamps>& lamps) {
     const Configuration_Class& cfg = ctx.config;
     const std::int32_t level = ctx.live.Live_Level;
-    const std::array<std::int32_t, 6> threshold{0, cfg.Level1, cfg.Level2, cfg.Level3, cfg.Level4, cfg.Level5};
+    const std::array<std::int32_t, 6> threshold{0,          cfg.Level1, cfg.Level2,
+                                                cfg.Level3, cfg.Level4, cfg.Level5};
     const std::string& gas = ctx.colours.ColourOf(Colour::Gas);
     bool beyondAll = true;
     for (std::size_t i = 1; i <= 5; ++i) {
@@ -254,7 +259,8 @@ void handleErrorBytes(Context& ctx, Reply rx) {
     }
     if (live.Error_Flags1 == 0 && live.Error_Flags2 == 0 && !live.Errors_Reported) {
         live.Errors_Reported = true;
-        list = {ctx.LangText("DynamicIND_Errors_NotPresent"), ctx.LangText("DynamicIND_Errors_ECU_Works")};
+        list = {ctx.LangText("DynamicIND_Errors_NotPresent"),
+                ctx.LangText("DynamicIND_Errors_ECU_Works")};
         RemoveStatus(ctx, ctx.LangText("DynamicIND_Error"));
     }
 }

@@ -36,7 +36,7 @@ struct LiveData {
     std::int32_t Live_RPM = 0;
     std::int32_t Live_TempVap = 0; // tenths of a degree
     std::int32_t Live_TempGas = 0;
-    std::int32_t Live_Level = 0;   // 10-bit code, 0..5 V
+    std::int32_t Live_Level = 0;    // 10-bit code, 0..5 V
     std::int32_t Live_PressVap = 0; // hundredths of a bar
     std::int32_t Live_PressColl = 0;
     std::int32_t Live_PressDiff = 0;

@@ -21,18 +21,25 @@ std::string DelayListText(std::int32_t tenths, char decimalSeparator) {
     return text;
 }
 
-std::string_view InjectionText(bool noSequentInject) { return kInjectionList[noSequentInject ? 1 : 0]; }
-std::string_view GasTypeText(bool lpgOn) { return kGasTypeList[lpgOn ? 0 : 1]; }
+std::string_view InjectionText(bool noSequentInject) {
+    return kInjectionList[noSequentInject ? 1 : 0];
+}
+std::string_view GasTypeText(bool lpgOn) {
+    return kGasTypeList[lpgOn ? 0 : 1];
+}
 
 std::string TemperatureText(const Context& ctx, std::int32_t degrees) {
-    return degrees == kTemperatureUnknown ? ctx.LangText("CFG_Temper_Unknown") : std::to_string(degrees);
+    return degrees == kTemperatureUnknown ? ctx.LangText("CFG_Temper_Unknown")
+                                          : std::to_string(degrees);
 }
 
 namespace {
 
 using C = Configuration_Class;
 
-std::string checkText(const Context& ctx, bool on) { return ctx.LangText(on ? "Yes" : "No"); }
+std::string checkText(const Context& ctx, bool on) {
+    return ctx.LangText(on ? "Yes" : "No");
+}
 
 template <std::int32_t C::*Level> std::string levelText(const C& c, const Context&) {
     return AdcToVoltText(c.*Level);
@@ -46,7 +53,9 @@ constexpr std::array<SetupField, 15> kFields = {{
     {"PG_Temper", &LanguageView::HudLabel_CFG_PG_Temper, nullptr,
      [](const C& c, const Context& ctx) { return TemperatureText(ctx, c.PG_Temper); }},
     {"PG_Time", &LanguageView::HudLabel_CFG_PG_Time, nullptr,
-     [](const C& c, const Context& ctx) { return DelayListText(c.PG_Time, ctx.setupView.Decimal_Separator); }},
+     [](const C& c, const Context& ctx) {
+         return DelayListText(c.PG_Time, ctx.setupView.Decimal_Separator);
+     }},
     {"NoSequentInject", &LanguageView::HudLabel_CFG_Injection, nullptr,
      [](const C& c, const Context&) { return std::string(InjectionText(c.NoSequentInject)); }},
     {"LPG_on", &LanguageView::HudLabel_CFG_Gas_Type, nullptr,
@@ -68,7 +77,9 @@ constexpr std::array<SetupField, 15> kFields = {{
 
 } // namespace
 
-std::span<const SetupField> SetupFields() { return kFields; }
+std::span<const SetupField> SetupFields() {
+    return kFields;
+}
 
 std::string SetupFieldCaption(const Context& ctx, const SetupField& field) {
     if (field.caption != nullptr) return ctx.languageView.*field.caption;
@@ -77,7 +88,9 @@ std::string SetupFieldCaption(const Context& ctx, const SetupField& field) {
 
 namespace {
 
-std::array<std::int32_t*, 5> levels(Configuration_Class& c) { return {&c.Level1, &c.Level2, &c.Level3, &c.Level4, &c.Level5}; }
+std::array<std::int32_t*, 5> levels(Configuration_Class& c) {
+    return {&c.Level1, &c.Level2, &c.Level3, &c.Level4, &c.Level5};
+}
 
 // A number of a list times `scale`, exactly ("2.3" seconds is 23 tenths). A list the user
 // changed shows one of its items, which always parse; the fallback only guards the record.
@@ -94,13 +107,13 @@ void readListNumber(const std::string& shown, const std::string& recordText, std
 
 // Sets the filling flag for one fill, and clears it however the fill ends.
 class Filling {
-public:
+  public:
     explicit Filling(SetupView& v) : v_(v), was_(std::exchange(v.Setup_Filling, true)) {}
     ~Filling() { v_.Setup_Filling = was_; }
     Filling(const Filling&) = delete;
     Filling& operator=(const Filling&) = delete;
 
-private:
+  private:
     SetupView& v_;
     bool was_;
 };
@@ -159,7 +172,8 @@ void ReadSetupPage(Context& ctx) {
     Configuration_Class& c = ctx.config;
     c.RPM_PreScaler = v.HudComboTextBox_CFG_RPM_Prescaler;
     readListNumber(v.HudComboTextBox_CFG_PG_RPM, std::to_string(c.PG_RPM), 1, c.PG_RPM);
-    readListNumber(v.HudComboTextBox_CFG_PG_Temper, TemperatureText(ctx, c.PG_Temper), 1, c.PG_Temper);
+    readListNumber(v.HudComboTextBox_CFG_PG_Temper, TemperatureText(ctx, c.PG_Temper), 1,
+                   c.PG_Temper);
     // The page has no control for the mono injection: any edit here turns it off.
     c.MonoInject = false;
     c.NoSequentInject = v.HudComboTextBox_CFG_Injection == InjectionText(true);
@@ -174,7 +188,8 @@ void ReadSetupPage(Context& ctx) {
     c.Data_KM = v.HudTextBox_CFG_User_Install_KM;
     c.Car_Jet = v.HudTextBox_CFG_User_Gas_Jets;
     c.Car_Comments = v.HudMemo_CFG_User_Notice;
-    readListNumber(v.HudComboTextBox_CFG_PG_Time, DelayListText(c.PG_Time, v.Decimal_Separator), 10, c.PG_Time);
+    readListNumber(v.HudComboTextBox_CFG_PG_Time, DelayListText(c.PG_Time, v.Decimal_Separator), 10,
+                   c.PG_Time);
     if (std::exchange(v.User_Text_As_Utf8, false)) {
         ShowStatusNow(ctx, Colour::Txt_Attention, ctx.LangText("CFG_User_Saved_As_UTF8"));
     }
@@ -198,7 +213,8 @@ void OnLevelTypeChosen(Context& ctx) {
     Configuration_Class& c = ctx.config;
     // Picking the type the ECU reported again keeps it and its thresholds as they are.
     if (ComboIndex(v.HudComboTextBox_CFG_Level_Sensor, kLevelTypeList) == 0) return;
-    const Level_Sensor_Box_Class* box = LevelSensorBox(LevelTypeIndex(v.HudComboTextBox_CFG_Level_Sensor));
+    const Level_Sensor_Box_Class* box =
+        LevelSensorBox(LevelTypeIndex(v.HudComboTextBox_CFG_Level_Sensor));
     if (box == nullptr) return;
     c.Level_Type = box->Name;
     c.Level_Buzzer = v.HudCheckBox_CFG_LevelGas_Buzzer;

@@ -15,7 +15,8 @@ constexpr std::size_t kStampLength = 17; // YYYY-MM-DD_HHMMSS
 
 // Splits "NAME_STAMP.cfg"; false for any other file.
 bool parseName(const std::string& file, BackupEntry& entry) {
-    if (file.size() < kStampLength + 2 + kExtension.size() || !file.ends_with(kExtension)) return false;
+    if (file.size() < kStampLength + 2 + kExtension.size() || !file.ends_with(kExtension))
+        return false;
     const std::string stem = file.substr(0, file.size() - kExtension.size());
     const std::size_t at = stem.size() - kStampLength;
     if (stem[at - 1] != '_') return false;
@@ -32,11 +33,14 @@ bool parseName(const std::string& file, BackupEntry& entry) {
 
 } // namespace
 
-std::filesystem::path BackupFolder(const Paths& paths) { return paths.Config_Dir / "Backup"; }
+std::filesystem::path BackupFolder(const Paths& paths) {
+    return paths.Config_Dir / "Backup";
+}
 
 std::string BackupStamp(std::int64_t localSeconds) {
     // Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
-    const std::int64_t days = localSeconds >= 0 ? localSeconds / 86400 : (localSeconds - 86399) / 86400;
+    const std::int64_t days =
+        localSeconds >= 0 ? localSeconds / 86400 : (localSeconds - 86399) / 86400;
     const std::int64_t secondOfDay = localSeconds - days * 86400;
     const std::int64_t z = days + 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -49,18 +53,20 @@ std::string BackupStamp(std::int64_t localSeconds) {
     const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
     // Two digits each, the year as it comes.
     const auto two = [](std::int64_t v) {
-        return std::string(1, static_cast<char>('0' + v / 10 % 10)) + static_cast<char>('0' + v % 10);
+        return std::string(1, static_cast<char>('0' + v / 10 % 10)) +
+               static_cast<char>('0' + v % 10);
     };
     std::string y = std::to_string(year);
     if (y.size() < 4) y.insert(0, 4 - y.size(), '0');
-    return y + "-" + two(month) + "-" + two(day) + "_" + two(secondOfDay / 3600) + two(secondOfDay / 60 % 60) +
-           two(secondOfDay % 60);
+    return y + "-" + two(month) + "-" + two(day) + "_" + two(secondOfDay / 3600) +
+           two(secondOfDay / 60 % 60) + two(secondOfDay % 60);
 }
 
 std::vector<BackupEntry> ListBackups(const Paths& paths) {
     std::vector<BackupEntry> entries;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(BackupFolder(paths), ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(BackupFolder(paths), ec), end; !ec && it != end;
+         it.increment(ec)) {
         BackupEntry entry;
         if (!it->is_regular_file(ec) || !parseName(it->path().filename().string(), entry)) continue;
         entry.path = it->path();
@@ -76,7 +82,8 @@ WriteResult SaveBackup(Context& ctx) {
     const std::filesystem::path folder = BackupFolder(ctx.paths);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    const std::string name = ctx.config.CFG_Name.empty() ? std::string(kBackupUnnamed) : ctx.config.CFG_Name;
+    const std::string name =
+        ctx.config.CFG_Name.empty() ? std::string(kBackupUnnamed) : ctx.config.CFG_Name;
     const std::string stem = name + "_" + BackupStamp(ctx.scheduler.localSeconds());
     // Two reads within one second read the same: the later one replaces the earlier.
     const std::filesystem::path path = folder / (stem + std::string(kExtension));
@@ -92,7 +99,8 @@ WriteResult SaveBackup(Context& ctx) {
     for (BackupEntry& e : ListBackups(ctx.paths)) {
         if (e.name == name) same.push_back(std::move(e));
     }
-    for (std::size_t i = 0; i + kBackupsKept < same.size(); ++i) std::filesystem::remove(same[i].path, ec);
+    for (std::size_t i = 0; i + kBackupsKept < same.size(); ++i)
+        std::filesystem::remove(same[i].path, ec);
     return result;
 }
 

@@ -15,14 +15,17 @@ std::string iconvName(std::uint16_t codePage) {
     if (codePage == kUtf8CodePage) return "UTF-8";
     if (codePage == 20866) return "KOI8-R";
     if (codePage == 21866) return "KOI8-U";
-    if (codePage >= 28591 && codePage <= 28599) return "ISO-8859-" + std::to_string(codePage - 28590);
+    if (codePage >= 28591 && codePage <= 28599)
+        return "ISO-8859-" + std::to_string(codePage - 28590);
     if (codePage == 28603) return "ISO-8859-13";
     if (codePage == 28605) return "ISO-8859-15";
     return "CP" + std::to_string(codePage);
 }
 
 // iconv_open's failure value.
-iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
+iconv_t invalid() {
+    return reinterpret_cast<iconv_t>(-1);
+}
 
 // A converter between UTF-8 and a code page; one the system lacks falls back to
 // kFallbackCodePage, so that both directions agree on the code page of a number.
@@ -49,16 +52,22 @@ std::size_t sequenceAt(std::string_view bytes, std::size_t& taken) {
     std::size_t length = 0;
     unsigned char lo = 0x80;
     unsigned char hi = 0xBF; // range of the second byte
-    if (b < 0x80) length = 1;
-    else if (b >= 0xC2 && b <= 0xDF) length = 2;
+    if (b < 0x80)
+        length = 1;
+    else if (b >= 0xC2 && b <= 0xDF)
+        length = 2;
     else if (b >= 0xE0 && b <= 0xEF) {
         length = 3;
-        if (b == 0xE0) lo = 0xA0;      // overlong below U+0800
-        else if (b == 0xED) hi = 0x9F; // surrogates
+        if (b == 0xE0)
+            lo = 0xA0; // overlong below U+0800
+        else if (b == 0xED)
+            hi = 0x9F; // surrogates
     } else if (b >= 0xF0 && b <= 0xF4) {
         length = 4;
-        if (b == 0xF0) lo = 0x90;      // overlong below U+10000
-        else if (b == 0xF4) hi = 0x8F; // above U+10FFFF
+        if (b == 0xF0)
+            lo = 0x90; // overlong below U+10000
+        else if (b == 0xF4)
+            hi = 0x8F; // above U+10FFFF
     }
     std::size_t good = length == 0 ? 0 : 1;
     while (good > 0 && good < length && good < bytes.size()) {
@@ -74,8 +83,10 @@ std::size_t sequenceAt(std::string_view bytes, std::size_t& taken) {
 std::string asciiOnly(std::string_view bytes) {
     std::string out;
     for (const char c : bytes) {
-        if (static_cast<unsigned char>(c) < 0x80) out += c;
-        else out += kReplacement;
+        if (static_cast<unsigned char>(c) < 0x80)
+            out += c;
+        else
+            out += kReplacement;
     }
     return out;
 }

@@ -25,7 +25,7 @@ std::string ValidUtf8(std::string_view bytes);
 // A code page the system cannot convert falls back to kFallbackCodePage; a byte the code
 // page does not define becomes U+FFFD.
 class CodePageDecoder {
-public:
+  public:
     explicit CodePageDecoder(std::uint16_t codePage);
     ~CodePageDecoder();
     CodePageDecoder(const CodePageDecoder&) = delete;
@@ -35,7 +35,7 @@ public:
     std::uint16_t codePage() const { return codePage_; }
     std::string convert(std::string_view bytes);
 
-private:
+  private:
     std::uint16_t codePage_;
     void* cd_; // the iconv descriptor, kept out of this header
 };

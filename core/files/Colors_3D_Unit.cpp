@@ -54,7 +54,8 @@ const std::array<ColourEntry, kColourCount>& ColourEntries() {
 
 void ColourTable::ResetColours(const std::string& fontColour) {
     const auto& entries = ColourEntries();
-    for (int i = 0; i < kColourCount; ++i) texts_[i] = std::string(entries[i].defaultText);
+    for (int i = 0; i < kColourCount; ++i)
+        texts_[i] = std::string(entries[i].defaultText);
     texts_[0] = fontColour;
 }
 

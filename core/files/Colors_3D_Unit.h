@@ -12,12 +12,44 @@ class KeyFile;
 // The 38 named display colours. The numbers are their places in the settings file
 // and in the skin window's list.
 enum class Colour : int {
-    General = 0, Automat, Petrol, Gas, RPM, PressVap, Manifuld, PressDiff, TempVap, TempGas,
-    Port_Open, Port_Close, Txt_Not_Default, Txt_Attention, Txt_Information, Txt_Complete,
-    Txt_Recomm, Txt_Error, Diagram_Grid, Diagram, Diagram_Gas, Diagram_Vacuum,
-    Diagram_ReCalc, Map_Point_Line, Map_Point_Gas, Map_Point_Petrol, Diagram_Marked,
-    Diagram_Fixed, Diagram_Idle, ACB_Pet_Pet, ACB_Pet_Gas, ACB_Gas_Gas, MapRPM_Gas,
-    MapRPM_Pet, MapRPM_Gas_Tail, MapRPM_Pet_Tail, MapRPM_Cell_Corr, MapRPM_Select_Cell,
+    General = 0,
+    Automat,
+    Petrol,
+    Gas,
+    RPM,
+    PressVap,
+    Manifuld,
+    PressDiff,
+    TempVap,
+    TempGas,
+    Port_Open,
+    Port_Close,
+    Txt_Not_Default,
+    Txt_Attention,
+    Txt_Information,
+    Txt_Complete,
+    Txt_Recomm,
+    Txt_Error,
+    Diagram_Grid,
+    Diagram,
+    Diagram_Gas,
+    Diagram_Vacuum,
+    Diagram_ReCalc,
+    Map_Point_Line,
+    Map_Point_Gas,
+    Map_Point_Petrol,
+    Diagram_Marked,
+    Diagram_Fixed,
+    Diagram_Idle,
+    ACB_Pet_Pet,
+    ACB_Pet_Gas,
+    ACB_Gas_Gas,
+    MapRPM_Gas,
+    MapRPM_Pet,
+    MapRPM_Gas_Tail,
+    MapRPM_Pet_Tail,
+    MapRPM_Cell_Corr,
+    MapRPM_Select_Cell,
 };
 
 inline constexpr int kColourCount = 38;
@@ -32,7 +64,7 @@ const std::array<ColourEntry, kColourCount>& ColourEntries();
 
 // The current colours as "#AARRGGBB" texts.
 class ColourTable {
-public:
+  public:
     explicit ColourTable(std::string fontColour = "#FFFFFFFF") { ResetColours(fontColour); }
 
     const std::string& ColourOf(Colour c) const { return texts_[static_cast<int>(c)]; }
@@ -42,7 +74,7 @@ public:
     // Every entry back to its default; entry 0 takes the font colour.
     void ResetColours(const std::string& fontColour);
 
-private:
+  private:
     std::array<std::string, kColourCount> texts_;
 };
 

@@ -165,7 +165,11 @@ void appendComment(std::string& out, std::string_view comment) {
     }
     paired = paired && depth == 0;
     for (const char c : comment) {
-        out.push_back(c == '\r' || c == '\n' ? ' ' : paired ? c : c == '{' ? '(' : c == '}' ? ')' : c);
+        out.push_back(c == '\r' || c == '\n' ? ' '
+                      : paired               ? c
+                      : c == '{'             ? '('
+                      : c == '}'             ? ')'
+                                             : c);
     }
 }
 
@@ -269,7 +273,8 @@ void KeyFile::parse(std::string_view text) {
         while (end < text.size() && text[end] != '\r' && text[end] != '\n')
             ++end;
         std::string_view line = trimLeft(text.substr(pos, end - pos));
-        while (line.starts_with(kByteOrderMark)) line = trimLeft(line.substr(kByteOrderMark.size()));
+        while (line.starts_with(kByteOrderMark))
+            line = trimLeft(line.substr(kByteOrderMark.size()));
         // CR LF is one line end; a lone CR or LF is one too.
         pos = end + 1;
         if (end < text.size() && text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
@@ -425,7 +430,8 @@ WriteResult KeyFile::SaveKeyFile(const std::filesystem::path& path) {
     return {};
 }
 
-std::string ReplaceFile(const std::filesystem::path& path, std::string_view text, const RenameFunction& rename) {
+std::string ReplaceFile(const std::filesystem::path& path, std::string_view text,
+                        const RenameFunction& rename) {
     std::filesystem::path temporary = path;
     temporary += ".tmp";
     std::string error;
@@ -440,7 +446,8 @@ std::string ReplaceFile(const std::filesystem::path& path, std::string_view text
     if (!ec && std::filesystem::exists(old)) {
         std::filesystem::permissions(temporary, old.permissions(), ec);
     }
-    const bool renamed = rename ? rename(temporary, path, error) : KeyFile().renameFile(temporary, path, error);
+    const bool renamed =
+        rename ? rename(temporary, path, error) : KeyFile().renameFile(temporary, path, error);
     if (!renamed) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);

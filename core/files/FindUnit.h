@@ -15,14 +15,15 @@ struct WriteResult {
     std::string message; // for the user when !ok: names the file and the system's reason
 };
 
-using RenameFunction =
-    std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to, std::string& error)>;
+using RenameFunction = std::function<bool(const std::filesystem::path& from,
+                                          const std::filesystem::path& to, std::string& error)>;
 
 // Writes `text` to a temporary file beside `path`, puts it on the disk and renames it over
 // the old one, which keeps its access rights; a crash or a full disk never leaves a
 // half-written file. Returns the system's reason on failure, the old file as it was.
 // `rename` defaults to the file system's.
-std::string ReplaceFile(const std::filesystem::path& path, std::string_view text, const RenameFunction& rename = {});
+std::string ReplaceFile(const std::filesystem::path& path, std::string_view text,
+                        const RenameFunction& rename = {});
 
 // The program's key-value text files (configuration, settings): one file open at a time,
 // read into three parallel lists, looked up without regard to case, written back whole.

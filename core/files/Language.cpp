@@ -19,22 +19,27 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // Language files are a few kilobytes; anything this big is not one.
 constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool isBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::string_view trimLeft(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
     return s;
 }
 
 std::string_view trim(std::string_view s) {
     s = trimLeft(s);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
 std::string upper(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = AsciiUpper(c);
+    for (char& c : out)
+        c = AsciiUpper(c);
     return out;
 }
 
@@ -62,7 +67,6 @@ bool readWholeFile(const std::filesystem::path& path, std::string& bytes) {
     bytes.resize(static_cast<std::size_t>(file.gcount()));
     return true;
 }
-
 
 // ".lng" in any case: files copied from Windows often come as ".LNG".
 bool hasLanguageExtension(std::string_view fileName) {
@@ -104,7 +108,6 @@ bool fileNameBefore(const std::string& a, const std::string& b) {
 }
 
 } // namespace
-
 
 bool Language::setCurrent(std::string name) {
     if (!IsSafeFileName(name)) return false;
@@ -198,7 +201,8 @@ void Language::readFile() {
         }
         const std::size_t stop = line.find_first_of(" \t");
         keys_.push_back(upper(trim(line.substr(0, stop))));
-        rawTexts.push_back(stop == std::string_view::npos ? std::string_view{} : trim(line.substr(stop)));
+        rawTexts.push_back(stop == std::string_view::npos ? std::string_view{}
+                                                          : trim(line.substr(stop)));
         index_.emplace(keys_.back(), keys_.size() - 1); // a repeated key keeps its first line
     }
 
@@ -211,7 +215,8 @@ void Language::readFile() {
     CodePageDecoder converter(wanted);
     codePage_ = converter.codePage();
     texts_.reserve(rawTexts.size());
-    for (const std::string_view raw : rawTexts) texts_.push_back(converter.convert(raw));
+    for (const std::string_view raw : rawTexts)
+        texts_.push_back(converter.convert(raw));
 }
 
 void BuildLanguageList(Language& language, LanguageView& view) {
@@ -270,7 +275,8 @@ constexpr std::string_view kVolt = "Dim_Volt_Long";
 constexpr std::string_view kKm = "Dim_KM_Short";
 constexpr std::string_view kMm = "Dim_MM_Short";
 constexpr std::string_view kSec = "Dim_Sec_Long";
-constexpr std::string_view kDegrees = ",\xC2\xB0" "C"; // ",°C"
+constexpr std::string_view kDegrees = ",\xC2\xB0"
+                                      "C"; // ",°C"
 
 using V = LanguageView;
 constexpr std::array kControlTexts{
@@ -292,7 +298,11 @@ constexpr std::array kControlTexts{
     ControlText{&V::HudTabItem_CFG, "Page_CFG"},
     ControlText{&V::HudGroupBox_CFG, "CFG_Config"},
     ControlText{&V::HudLabel_CFG_RPM_Prescaler, "CFG_Config_RPM_Prescaler"},
-    ControlText{&V::HudLabel_CFG_PG_Temper, "CFG_Config_PG_Temper", {}, ",\xC2\xB0" "C >"},
+    ControlText{&V::HudLabel_CFG_PG_Temper,
+                "CFG_Config_PG_Temper",
+                {},
+                ",\xC2\xB0"
+                "C >"},
     ControlText{&V::HudLabel_CFG_PG_RPM, "CFG_Config_PG_RPM", {}, " >"},
     ControlText{&V::HudLabel_CFG_Injection, "CFG_Config_Injection"},
     ControlText{&V::HudLabel_CFG_Gas_Type, "CFG_Config_Gas_Type"},
@@ -339,7 +349,8 @@ constexpr std::array<std::string_view, 4> kFileMenu{"Save", "Load", "Default", "
 
 void ApplyLanguage(Language& language, LanguageView& view, const LanguageHooks& hooks) {
     language.OpenLanguage();
-    for (const SharedText& s : kSharedTexts) view.Shared.*s.text = language.LangText(s.key);
+    for (const SharedText& s : kSharedTexts)
+        view.Shared.*s.text = language.LangText(s.key);
     if (hooks.Update_Title) hooks.Update_Title();
 
     for (const ControlText& c : kControlTexts) {
@@ -349,7 +360,8 @@ void ApplyLanguage(Language& language, LanguageView& view, const LanguageHooks& 
         view.*c.text = std::move(text);
     }
     view.HudStringListBox_Menu_File.clear();
-    for (const std::string_view key : kFileMenu) view.HudStringListBox_Menu_File.push_back(language.LangText(key));
+    for (const std::string_view key : kFileMenu)
+        view.HudStringListBox_Menu_File.push_back(language.LangText(key));
 
     if (hooks.RefreshUnitTexts) hooks.RefreshUnitTexts();
     language.CloseLanguage();

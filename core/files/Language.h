@@ -15,13 +15,12 @@
 
 namespace bifuel {
 
-
 // The current language, the list of available ones and the texts of the current
 // language file. English is built in; any other language is `Language_Dir`/<name>.lng.
 class Language {
-public:
+  public:
     static constexpr std::string_view kEnglish = "English";
-    static constexpr std::size_t kListSlots = 20;          // "English" and up to 19 files
+    static constexpr std::size_t kListSlots = 20; // "English" and up to 19 files
     static constexpr std::uint16_t kDefaultCodePage = kFallbackCodePage;
 
     const std::string& current() const { return current_; }
@@ -59,7 +58,7 @@ public:
     const std::vector<std::string>& Lang_Keys() const { return keys_; }
     const std::vector<std::string>& Lang_Texts() const { return texts_; }
 
-private:
+  private:
     void readFile();
     void dropTexts();
 
@@ -78,9 +77,10 @@ private:
 
 // What ApplyLanguage and SelectLanguage ask of other units; any may be empty.
 struct LanguageHooks {
-    std::function<void()> Update_Title;       // after the shared texts are set
-    std::function<void()> RefreshUnitTexts; // other units' texts; runs while the language file is open
-    std::function<void()> CloseMenus;         // File and Language menus, after a pick
+    std::function<void()> Update_Title; // after the shared texts are set
+    std::function<void()>
+        RefreshUnitTexts;             // other units' texts; runs while the language file is open
+    std::function<void()> CloseMenus; // File and Language menus, after a pick
 };
 
 // Refills the language list and the language menu.

@@ -60,7 +60,8 @@ constexpr std::array kEntries{
     Entry{"DynamicIND_Error_TempGas", "Gas temperature sensor - fatal error"},
     Entry{"DynamicIND_Error_PressVap", "Vaporizer pressure sensor - fatal error"},
     Entry{"DynamicIND_Error_PressColl", "Manifold pressure sensor - fatal error"},
-    Entry{"DynamicIND_Error_LinkInject", "Insufficient productivity of atomizers. It is necessary to increase diameters of jets."},
+    Entry{"DynamicIND_Error_LinkInject",
+          "Insufficient productivity of atomizers. It is necessary to increase diameters of jets."},
     Entry{"DynamicIND_Error_GasLeakage", "Broken seal system. Gas leakage."},
     Entry{"DynamicIND_Error_ShortCircuit", "Short-circuit gas injectors"},
     Entry{"DynamicIND_Errors_NotPresent", "Errors are not present."},
@@ -137,14 +138,16 @@ constexpr std::array kEntries{
     Entry{"MAP_Ctrl", "Run a preliminary correction of the diagram ?"},
     Entry{"MAP_Ctrl_Transmit", "Send change of the diagram and to erase gas points of a map"},
     Entry{"MAP_Ctrl_No_Pair", "Insufficient data for correction of the transitive characteristic"},
-    Entry{"MAP_Ctrl_No_Calc", "The MAPs data do not require correction of the transitive characteristic"},
+    Entry{"MAP_Ctrl_No_Calc",
+          "The MAPs data do not require correction of the transitive characteristic"},
     Entry{"MAP_Collection", "MAP points collection"},
     Entry{"MAP_Delete", "Delete MAP points"},
     Entry{"MAP_To_Count", "To count"},
     Entry{"Page_RPM", "Map"},
     Entry{"Error_File_not_found", "file not found"},
     Entry{"Error_Temperature", "Temperature ERROR"},
-    Entry{"Error_Port_Echoes", "The port returns what it is sent: a loop-back or an echoing adapter, not an ECU."},
+    Entry{"Error_Port_Echoes",
+          "The port returns what it is sent: a loop-back or an echoing adapter, not an ECU."},
     Entry{"Backup_Not_Saved", "The backup of what was read from the ECU could not be saved:"},
     Entry{"Log_Not_Written", "Live data is not recorded for this connection:"},
     Entry{"Error_Version", "To work correctly, please install a newer version of the program"},
@@ -167,8 +170,8 @@ constexpr std::array kEntries{
     Entry{"Operation_Auto_Calibration", "The auto-calibration"},
     Entry{"Operation_Not_Connected", "The ECU is not connected."},
     Entry{"Operation_Link_Lost", "The link to the ECU was lost."},
-    Entry{"Operation_Line_Loses_Replies",
-          "The line loses replies: the ECU did not complete an exchange after 3 tries. Check the cable and its plugs."},
+    Entry{"Operation_Line_Loses_Replies", "The line loses replies: the ECU did not complete an "
+                                          "exchange after 3 tries. Check the cable and its plugs."},
     Entry{"Operation_Write_Partial", "was not completed; the ECU may hold part of it."},
     Entry{"Operation_Write_Unconfirmed", "was sent, but the ECU did not report it saved."},
     Entry{"Operation_Not_Sent", "was not sent."},
@@ -176,13 +179,20 @@ constexpr std::array kEntries{
     Entry{"Operation_Not_Saved", "The ECU did not report the written data saved."},
     Entry{"Operation_Edits_Not_Written", "Changes waiting to be written were not written."},
     Entry{"ACB_Partial_Calibration", "The ECU holds a partial calibration."},
-    Entry{"ACB_Restore_When_Back", "What it had before the auto-calibration is written back when it answers again."},
-    Entry{"ACB_Result_When_Back", "The new calibration is written to it in full when it answers again."},
-    Entry{"ACB_Restore_Other_Ecu", "Another ECU answered: nothing of the auto-calibration was written to it. The ECU the auto-calibration ran on still holds a partial calibration and gets what it is to hold when it answers again."},
-    Entry{"ACB_Restore_Done", "What the ECU had before the auto-calibration has been written back."},
+    Entry{"ACB_Restore_When_Back",
+          "What it had before the auto-calibration is written back when it answers again."},
+    Entry{"ACB_Result_When_Back",
+          "The new calibration is written to it in full when it answers again."},
+    Entry{"ACB_Restore_Other_Ecu",
+          "Another ECU answered: nothing of the auto-calibration was written to it. The ECU the "
+          "auto-calibration ran on still holds a partial calibration and gets what it is to hold "
+          "when it answers again."},
+    Entry{"ACB_Restore_Done",
+          "What the ECU had before the auto-calibration has been written back."},
     Entry{"ACB_Result_Written", "The new calibration has been written to the ECU in full."},
     Entry{"ACB_Not_Confirmed", "The ECU did not confirm that it saved the calibration."},
-    Entry{"Operation_Values_Read_Again", "The values shown are read from the ECU again when it answers."},
+    Entry{"Operation_Values_Read_Again",
+          "The values shown are read from the ECU again when it answers."},
     Entry{"Button_GEN_Flip", "Flip"},
     Entry{"Button_GEN_Settings", "Setting"},
     Entry{"SET_Program_Code", "Program code"},
@@ -191,7 +201,8 @@ constexpr std::array kEntries{
     Entry{"SET_Log_Live", "Record live data to the Logs folder"},
     Entry{"SET_Log_Max_MB", "Logs folder limit, MB"},
     Entry{"SET_Live_Only", "Faster live data: read only live data while no MAP collection runs"},
-    Entry{"SET_Live_Only_Risk", "Risk: the ECU's MAP lists are not read then; a list changed meanwhile shows only when a collection starts."},
+    Entry{"SET_Live_Only_Risk", "Risk: the ECU's MAP lists are not read then; a list changed "
+                                "meanwhile shows only when a collection starts."},
     Entry{"SET_Port_Manual", "Manual"},
     Entry{"SET_Skin", "Skin, font, color"},
     Entry{"SET_Transmit_Delay", "Transmission delay changed configuration, ms"},
@@ -243,12 +254,18 @@ constexpr std::array kEntries{
     Entry{"Color_3D_MapRPM_Cell_Corr", "Table of R.P.M.: indication of correction"},
     Entry{"Color_3D_MapRPM_Select_Cell", "Table of R.P.M.: selected cell or group"},
     // The Save/Load window: refusals and the difference view before a load.
-    Entry{"SL_Name_Refused", "A configuration name has 1 to 8 characters of the English alphabet, digits, blanks and punctuation, none of { } / \\ : * ? \" < > |, and does not start or end with a dot or end with a blank"},
+    Entry{"SL_Name_Refused", "A configuration name has 1 to 8 characters of the English alphabet, "
+                             "digits, blanks and punctuation, none of { } / \\ : * ? \" < > |, and "
+                             "does not start or end with a dot or end with a blank"},
     Entry{"SL_Load_Refused", "The file was not loaded:"},
     Entry{"SL_Save_Refused", "The file was not saved:"},
     Entry{"SL_Diff_Title", "Load into the ECU"},
-    Entry{"SL_Diff_Prompt", "The file differs from the ECU in these settings. Tick what to load; the installer notes always come from the file. Loading only the ticked rows leaves the file as it is: the program does not save the mixed set-up into it (Save does)."},
-    Entry{"SL_Diff_None", "The file holds what the ECU holds. Loading it takes the installer notes from the file."},
+    Entry{"SL_Diff_Prompt",
+          "The file differs from the ECU in these settings. Tick what to load; the installer notes "
+          "always come from the file. Loading only the ticked rows leaves the file as it is: the "
+          "program does not save the mixed set-up into it (Save does)."},
+    Entry{"SL_Diff_None",
+          "The file holds what the ECU holds. Loading it takes the installer notes from the file."},
     Entry{"SL_Diff_Setting", "Setting"},
     Entry{"SL_Diff_ECU", "ECU"},
     Entry{"SL_Diff_File", "File"},
@@ -261,14 +278,18 @@ constexpr std::array kEntries{
     Entry{"SL_Diff_RPM_Map", "R.P.M. correction map"},
     Entry{"SL_Diff_Changed", "changed"},
     Entry{"SL_Diff_Unchanged", "unchanged"},
-    Entry{"SL_Default_Prompt", "The factory set-up differs from the ECU in these settings. Tick what to set back; Default takes everything and clears the configuration name."},
+    Entry{"SL_Default_Prompt",
+          "The factory set-up differs from the ECU in these settings. Tick what to set back; "
+          "Default takes everything and clears the configuration name."},
     Entry{"SL_Default_None", "The ECU holds the factory set-up."},
     Entry{"SL_Default_Column", "Factory"},
     Entry{"SL_Default_Ticked", "Set ticked"},
-    Entry{"CFG_Check_Merged", "%1: with it the ECU would hold %2 %3, which is not allowed; it must be %4"},
+    Entry{"CFG_Check_Merged",
+          "%1: with it the ECU would hold %2 %3, which is not allowed; it must be %4"},
     Entry{"Image_Check_Value", "%1 %2 cannot go to the ECU; it must be %3"},
     Entry{"Image_Rule_Table", "a temperature the temperature table gives (the table is missing)"},
-    Entry{"Image_Rule_Byte_Not_128", "a whole number 0..255 other than 128 (the ECU reads 128 as 0)"},
+    Entry{"Image_Rule_Byte_Not_128",
+          "a whole number 0..255 other than 128 (the ECU reads 128 as 0)"},
     Entry{"Image_Rule_PreScaler", "1:N with N a whole number 0..255"},
     Entry{"Image_Rule_Level_Type", "a level sensor type the ECU knows"},
     Entry{"Image_Rule_After", "more than %1, the one before it"},
@@ -290,13 +311,16 @@ constexpr std::array kEntries{
     Entry{"CFG_Check_One_Of", "one of %1"},
     Entry{"CFG_Check_At_Least", "at least %1, the point before it"},
     Entry{"CFG_Temper_Unknown", "unknown"},
-    Entry{"CFG_User_Saved_As_UTF8", "An installer detail holds characters the code page of the language lacks: it is saved as UTF-8"},
+    Entry{"CFG_User_Saved_As_UTF8", "An installer detail holds characters the code page of the "
+                                    "language lacks: it is saved as UTF-8"},
     // Edits not on the ECU or not in the file: the title marks and the edits window
     Entry{"Edits_Mark_ECU", "[Not on the ECU]"},
     Entry{"Edits_Mark_File", "[Not in the file]"},
     Entry{"Edits_Kept_Title", "Edits kept aside"},
-    Entry{"Edits_Kept_Text", "Edits that had not reached the ECU were kept aside before the ECU was read again. The program now shows what the ECU holds."},
-    Entry{"Edits_Kept_Other_Ecu", "They were not made for this ECU, so they cannot be written to it."},
+    Entry{"Edits_Kept_Text", "Edits that had not reached the ECU were kept aside before the ECU "
+                             "was read again. The program now shows what the ECU holds."},
+    Entry{"Edits_Kept_Other_Ecu",
+          "They were not made for this ECU, so they cannot be written to it."},
     Entry{"Edits_Kept_Busy", "An auto-calibration is using the ECU now."},
     Entry{"Edits_Write", "Write to the ECU"},
     Entry{"Edits_Save", "Save to file"},
@@ -306,17 +330,24 @@ constexpr std::array kEntries{
     Entry{"Edits_Written", "The edits are on the ECU."},
     Entry{"Edits_Saved", "The edits are saved in"},
     Entry{"Edits_Close_Title", "Unsaved edits"},
-    Entry{"Edits_Close_Text", "Some edits are neither on the ECU nor in a configuration file. Save them before closing?"},
+    Entry{
+        "Edits_Close_Text",
+        "Some edits are neither on the ECU nor in a configuration file. Save them before closing?"},
     Entry{"Edits_Close_Save", "Save"},
     Entry{"Edits_Close_Without", "Close without saving"},
     Entry{"Edits_Cancel", "Cancel"},
-    Entry{"Edits_Kept_Ecu_Changed", "The ECU's memory changed after these edits were made (another car, or another tool). A write changes only the fields you edited; everything else stays as the ECU holds it now."},
-    Entry{"Edits_Kept_Look_First", "The ECU's memory changed after these edits were made: look at the difference first."},
+    Entry{
+        "Edits_Kept_Ecu_Changed",
+        "The ECU's memory changed after these edits were made (another car, or another tool). A "
+        "write changes only the fields you edited; everything else stays as the ECU holds it now."},
+    Entry{"Edits_Kept_Look_First",
+          "The ECU's memory changed after these edits were made: look at the difference first."},
     Entry{"Edits_Ecu_Changes", "Changed on the ECU meanwhile:"},
     Entry{"Edits_Your_Edits", "Your edits:"},
     Entry{"Edits_Change", "%1: from %2 to %3"},
     // An ECU refused at identification: which length is wrong, and which side is newer
-    Entry{"Error_Version_Older", "This ECU's firmware is older than this program supports; a newer version of the program will not help"},
+    Entry{"Error_Version_Older", "This ECU's firmware is older than this program supports; a newer "
+                                 "version of the program will not help"},
     Entry{"Error_Length_Known", "The ECU reports %1 = %2; this program knows %3."},
     Entry{"Error_Length_At_Least", "The ECU reports %1 = %2; this program needs at least %3."},
     Entry{"Error_Length_At_Most", "The ECU reports %1 = %2; a reply holds at most %3."},
@@ -359,11 +390,14 @@ constexpr std::array kEntries{
     Entry{"Charts_Grid_Suggested", "factors to change"},
     Entry{"Charts_Grid_No_Map", "No RPM map yet: read it from the ECU, load or reset it."},
     Entry{"Charts_Grid_No_Gas", "No settled driving on gas in these frames."},
-    Entry{"Charts_Grid_No_Petrol", "No settled driving on petrol in these frames: drive the same points on petrol too."},
-    Entry{"Charts_Grid_No_Match", "Gas and petrol driving never met at the same speed and manifold pressure."},
+    Entry{"Charts_Grid_No_Petrol",
+          "No settled driving on petrol in these frames: drive the same points on petrol too."},
+    Entry{"Charts_Grid_No_Match",
+          "Gas and petrol driving never met at the same speed and manifold pressure."},
     Entry{"Charts_Applied", "Applied to the Map page, cells changed:"},
     Entry{"Charts_Applied_Send", "The map goes to the ECU."},
-    Entry{"Charts_Applied_Offline", "Not connected: the map stays on the Map page until it is written."},
+    Entry{"Charts_Applied_Offline",
+          "Not connected: the map stays on the Map page until it is written."},
     Entry{"Charts_Apply_Nothing", "Nothing to apply: every suggestion equals its factor."},
     Entry{"Charts_Apply_Busy", "A map write is running: apply again when it has ended."},
 };
@@ -394,7 +428,9 @@ constexpr std::array<std::int16_t, kSlots> kSlotOf = [] {
 
 } // namespace
 
-std::span<const EnglishEntry> EnglishEntries() { return kEntries; }
+std::span<const EnglishEntry> EnglishEntries() {
+    return kEntries;
+}
 
 std::string_view EnglishText(std::string_view key) {
     for (std::size_t s = KeyHash(key) & (kSlots - 1);; s = (s + 1) & (kSlots - 1)) {

@@ -9,7 +9,9 @@ namespace bifuel {
 
 // Text keys match without regard to ASCII case, in the English table and in language
 // files alike. Locale-free on purpose: keys are ASCII and must not depend on the system.
-constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 constexpr bool KeysEqual(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -34,7 +36,9 @@ constexpr std::uint64_t KeyHash(std::string_view key) {
 // so a std::string_view finds a std::string key without a copy.
 struct KeyHasher {
     using is_transparent = void;
-    std::size_t operator()(std::string_view key) const { return static_cast<std::size_t>(KeyHash(key)); }
+    std::size_t operator()(std::string_view key) const {
+        return static_cast<std::size_t>(KeyHash(key));
+    }
 };
 struct KeyEqualTo {
     using is_transparent = void;

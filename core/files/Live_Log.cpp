@@ -13,12 +13,11 @@ namespace {
 // Columns in the order of the header. Each number is kept as an integer in the record and
 // written with a fixed count of decimals, so a line reads back to exactly what was written.
 constexpr const char* kColumns[] = {
-    "time_s",       "rpm",          "reducer_temp_C", "gas_temp_C",  "reducer_bar",
-    "manifold_bar", "diff_bar",     "level_V",        "petrol1_ms",  "petrol2_ms",
-    "petrol3_ms",   "petrol4_ms",   "gas1_ms",        "gas2_ms",     "gas3_ms",
-    "gas4_ms",      "petrol_avg_ms", "gas_avg_ms",    "mode",        "engine_on",
-    "pressure_ok",  "save_blocked", "data_saved",     "error1",      "error2",
-    "map_col",      "map_row",      "frame_hex"};
+    "time_s",   "rpm",       "reducer_temp_C", "gas_temp_C",   "reducer_bar",   "manifold_bar",
+    "diff_bar", "level_V",   "petrol1_ms",     "petrol2_ms",   "petrol3_ms",    "petrol4_ms",
+    "gas1_ms",  "gas2_ms",   "gas3_ms",        "gas4_ms",      "petrol_avg_ms", "gas_avg_ms",
+    "mode",     "engine_on", "pressure_ok",    "save_blocked", "data_saved",    "error1",
+    "error2",   "map_col",   "map_row",        "frame_hex"};
 constexpr std::size_t kColumnCount = std::size(kColumns);
 
 // Status bits of the live reply, in the order of their columns.
@@ -35,7 +34,8 @@ void appendFixed(std::string& out, std::int64_t value, int decimals) {
         value = -value;
     }
     std::int64_t scale = 1;
-    for (int i = 0; i < decimals; ++i) scale *= 10;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
     out += std::to_string(value / scale);
     if (decimals == 0) return;
     const std::string fraction = std::to_string(value % scale);
@@ -106,8 +106,7 @@ class LineReader {
         return true;
     }
 
-    template <typename T>
-    bool number(T& out, int decimals, std::int64_t min, std::int64_t max) {
+    template <typename T> bool number(T& out, int decimals, std::int64_t min, std::int64_t max) {
         std::string_view field;
         if (!next(field)) return false;
         const auto value = parseFixed(field, decimals);
@@ -152,12 +151,15 @@ std::string FormatLiveLogLine(const LiveLogRecord& r) {
     field(r.Press_Coll, 2);
     field(r.Press_Diff, 2);
     field(levelMillivolts(r.Level), 3);
-    for (const std::int32_t us : r.Petrol_Us) field(us, 3);
-    for (const std::int32_t us : r.Gas_Us) field(us, 3);
+    for (const std::int32_t us : r.Petrol_Us)
+        field(us, 3);
+    for (const std::int32_t us : r.Gas_Us)
+        field(us, 3);
     field(r.Petrol_Avg_Us, 3);
     field(r.Gas_Avg_Us, 3);
     field(r.Mode, 0);
-    for (const std::uint8_t bit : kStatusBits) field((r.Status & bit) != 0 ? 1 : 0, 0);
+    for (const std::uint8_t bit : kStatusBits)
+        field((r.Status & bit) != 0 ? 1 : 0, 0);
     field(r.Error1, 0);
     field(r.Error2, 0);
     field(r.Map_Col, 0);
@@ -174,14 +176,17 @@ std::optional<LiveLogRecord> ParseLiveLogLine(std::string_view line) {
     LiveLogRecord r;
     LineReader in(line);
     std::int64_t levelMv = 0;
-    bool ok = in.number(r.Time_Ms, 3, 0, INT64_MAX / 1000) && in.number(r.Rpm, 0, kInt32Min, kInt32Max) &&
+    bool ok = in.number(r.Time_Ms, 3, 0, INT64_MAX / 1000) &&
+              in.number(r.Rpm, 0, kInt32Min, kInt32Max) &&
               in.number(r.Temp_Vap, 1, kInt32Min, kInt32Max) &&
               in.number(r.Temp_Gas, 1, kInt32Min, kInt32Max) &&
               in.number(r.Press_Vap, 2, kInt32Min, kInt32Max) &&
               in.number(r.Press_Coll, 2, kInt32Min, kInt32Max) &&
               in.number(r.Press_Diff, 2, kInt32Min, kInt32Max) && in.number(levelMv, 3, 0, 5000);
-    for (std::int32_t& us : r.Petrol_Us) ok = ok && in.number(us, 3, kInt32Min, kInt32Max);
-    for (std::int32_t& us : r.Gas_Us) ok = ok && in.number(us, 3, kInt32Min, kInt32Max);
+    for (std::int32_t& us : r.Petrol_Us)
+        ok = ok && in.number(us, 3, kInt32Min, kInt32Max);
+    for (std::int32_t& us : r.Gas_Us)
+        ok = ok && in.number(us, 3, kInt32Min, kInt32Max);
     ok = ok && in.number(r.Petrol_Avg_Us, 3, kInt32Min, kInt32Max) &&
          in.number(r.Gas_Avg_Us, 3, kInt32Min, kInt32Max) && in.number(r.Mode, 0, 0, 255);
     for (const std::uint8_t bit : kStatusBits) {
@@ -190,7 +195,8 @@ std::optional<LiveLogRecord> ParseLiveLogLine(std::string_view line) {
         if (set != 0) r.Status = static_cast<std::uint8_t>(r.Status | bit);
     }
     ok = ok && in.number(r.Error1, 0, 0, 255) && in.number(r.Error2, 0, 0, 255) &&
-         in.number(r.Map_Col, 0, kInt32Min, kInt32Max) && in.number(r.Map_Row, 0, kInt32Min, kInt32Max);
+         in.number(r.Map_Col, 0, kInt32Min, kInt32Max) &&
+         in.number(r.Map_Row, 0, kInt32Min, kInt32Max);
     std::string_view hex;
     if (!ok || !in.next(hex) || !in.finished() || hex.size() % 2 != 0) return std::nullopt;
     r.Level = levelCode(levelMv);

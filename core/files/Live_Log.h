@@ -16,23 +16,23 @@ class Context;
 // units the decoder keeps them, and the reply's data bytes as they came, so a replay
 // answers with exactly what the car sent.
 struct LiveLogRecord {
-    std::int64_t Time_Ms = 0;       // since the log began
+    std::int64_t Time_Ms = 0; // since the log began
     std::int32_t Rpm = 0;
-    std::int32_t Temp_Vap = 0;      // tenths of a degree
+    std::int32_t Temp_Vap = 0; // tenths of a degree
     std::int32_t Temp_Gas = 0;
-    std::int32_t Press_Vap = 0;     // hundredths of a bar
+    std::int32_t Press_Vap = 0; // hundredths of a bar
     std::int32_t Press_Coll = 0;
     std::int32_t Press_Diff = 0;
-    std::int32_t Level = 0;         // level input code, 0..1023 (0..5 V)
+    std::int32_t Level = 0;                  // level input code, 0..1023 (0..5 V)
     std::array<std::int32_t, 4> Petrol_Us{}; // cylinders 1..4
     std::array<std::int32_t, 4> Gas_Us{};
     std::int32_t Petrol_Avg_Us = 0; // the diagram's live point
     std::int32_t Gas_Avg_Us = 0;
-    std::uint8_t Mode = 0;          // 1 petrol, 2 automatic, 4 gas
-    std::uint8_t Status = 0;        // status bits 7..4 of the reply (engine, pressure, ...)
+    std::uint8_t Mode = 0;   // 1 petrol, 2 automatic, 4 gas
+    std::uint8_t Status = 0; // status bits 7..4 of the reply (engine, pressure, ...)
     std::uint8_t Error1 = 0;
     std::uint8_t Error2 = 0;
-    std::int32_t Map_Col = 0;       // the RPM map's live cell
+    std::int32_t Map_Col = 0; // the RPM map's live cell
     std::int32_t Map_Row = 0;
     std::vector<std::uint8_t> Frame; // the reply's data bytes
     bool operator==(const LiveLogRecord&) const = default;

@@ -45,16 +45,19 @@ bool writeAll(std::FILE* out, std::string_view text) {
 } // namespace
 
 std::string LiveLogFileName(std::string_view cfgName, std::int64_t localSeconds) {
-    const std::string name = IsSafeFileName(cfgName) ? std::string(cfgName) : std::string(kLogUnnamed);
+    const std::string name =
+        IsSafeFileName(cfgName) ? std::string(cfgName) : std::string(kLogUnnamed);
     return name + "_" + BackupStamp(localSeconds) + std::string(kLogExtension);
 }
 
-std::vector<std::filesystem::path> PruneLogs(const std::filesystem::path& folder, std::uintmax_t maxBytes,
+std::vector<std::filesystem::path> PruneLogs(const std::filesystem::path& folder,
+                                             std::uintmax_t maxBytes,
                                              const std::filesystem::path& keep) {
     std::vector<LogEntry> logs;
     std::uintmax_t total = 0;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code entryError;
         if (!it->is_regular_file(entryError) || it->path().extension() != kLogExtension) continue;
         LogEntry entry{it->path(), it->last_write_time(entryError), it->file_size(entryError)};
@@ -88,7 +91,9 @@ LiveRecorder::LiveRecorder(Context& ctx, Clock now, bool followSetting)
     });
 }
 
-LiveRecorder::~LiveRecorder() { close(); }
+LiveRecorder::~LiveRecorder() {
+    close();
+}
 
 void LiveRecorder::onLive() {
     if (!ctx_.link.ECU_Connected || failed_ || IsReplayPortName(ctx_.port.portName())) return;

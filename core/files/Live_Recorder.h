@@ -17,7 +17,9 @@ class Context;
 // The port name of a recorded log played back as the ECU ("replay:FILE"). What it plays is
 // a log already, and is not recorded again.
 inline constexpr std::string_view kReplayPortPrefix = "replay:";
-inline bool IsReplayPortName(std::string_view name) { return name.starts_with(kReplayPortPrefix); }
+inline bool IsReplayPortName(std::string_view name) {
+    return name.starts_with(kReplayPortPrefix);
+}
 
 inline constexpr std::string_view kLogUnnamed = "NONAME"; // an ECU without a usable name
 inline constexpr std::string_view kLogExtension = ".csv";
@@ -45,7 +47,7 @@ std::vector<std::filesystem::path> PruneLogs(const std::filesystem::path& folder
 // recording of this connection and is said once on the status line; the link goes on.
 // A replayed log is not recorded.
 class LiveRecorder {
-public:
+  public:
     // Local calendar seconds for the file name: the core has no wall clock of its own.
     using Clock = std::function<std::int64_t()>;
     // With `followSetting` the desktop program's setting Log_Live switches recording on
@@ -62,7 +64,7 @@ public:
     // A log was begun (its path).
     Signal<const std::filesystem::path&> started;
 
-private:
+  private:
     void onLive();
     bool begin();
     void fail(const std::string& reason);

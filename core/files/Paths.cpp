@@ -16,8 +16,10 @@ namespace {
 // never be made there, and that a file copied from here could never be opened by.
 bool isWindowsDeviceName(std::string_view name) {
     std::string stem(name.substr(0, name.find('.')));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char& c : stem)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
     return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
            stem[3] >= '0' && stem[3] <= '9';

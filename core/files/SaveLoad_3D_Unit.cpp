@@ -1,27 +1,27 @@
 #include "files/SaveLoad_3D_Unit.h"
 
 #include "Context.h"
-#include "data/Setup_Page.h"
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Unit.h"
-#include "link/Edit_Tracker.h"
-#include "link/Image_Check.h"
-#include "link/Receiver_Unit.h"
-#include "link/Link_Operations.h"
-#include "rpm_map/MapRPM_Unit.h"
 #include "data/Calc_Unit.h"
 #include "data/Config_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
+#include "data/Setup_Page.h"
 #include "files/Language_En.h"
 #include "files/Paths.h"
+#include "link/Edit_Tracker.h"
+#include "link/Image_Check.h"
+#include "link/Link_Operations.h"
+#include "link/Receiver_Unit.h"
+#include "rpm_map/MapRPM_Unit.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <variant>
 #include <system_error>
+#include <variant>
 
 namespace bifuel {
 namespace {
@@ -43,9 +43,12 @@ struct BoolField {
 using C = Configuration_Class;
 
 constexpr TextField kInstallerKeys[] = {
-    {"User_Name", &C::User_Name},         {"User_Phone", &C::User_Phone},
-    {"Date_Mounting", &C::Date_Mounting}, {"Data_KM", &C::Data_KM},
-    {"Car_Jet", &C::Car_Jet},             {"Car_Comments", &C::Car_Comments},
+    {"User_Name", &C::User_Name},
+    {"User_Phone", &C::User_Phone},
+    {"Date_Mounting", &C::Date_Mounting},
+    {"Data_KM", &C::Data_KM},
+    {"Car_Jet", &C::Car_Jet},
+    {"Car_Comments", &C::Car_Comments},
 };
 
 // One entry of the file's fixed keys, in the order they are written.
@@ -82,7 +85,9 @@ const std::vector<FileKey>& settingKeys() {
     return kKeys;
 }
 
-std::string pointKey(const char* prefix, std::size_t n) { return prefix + std::to_string(n); }
+std::string pointKey(const char* prefix, std::size_t n) {
+    return prefix + std::to_string(n);
+}
 
 std::size_t mapPointCount(const Context& ctx) {
     return std::min<std::size_t>(ctx.mapPoints.MAP_Point_Count, kMapPointsMax);
@@ -109,7 +114,9 @@ void listConfigFiles(const std::filesystem::path& dir, std::vector<std::string>&
 }
 
 // A key without a value reads as " ": for a text field that is nothing.
-std::string textOf(const std::string& value) { return value == " " ? std::string() : value; }
+std::string textOf(const std::string& value) {
+    return value == " " ? std::string() : value;
+}
 
 void readInstallerKeys(KeyFile& file, Configuration_Class& c) {
     for (const TextField& f : kInstallerKeys) {
@@ -132,8 +139,9 @@ std::int32_t degreesOfCode(TemperatureTable& table, std::int32_t code) {
 // The keys of the record, the diagram and the MAP points a file holds, as a load takes
 // them; `clear`: a counter or MAP point the file does not hold becomes 0. A switch-over
 // temperature saved without the table comes as the ECU's word (`temperCode`).
-void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configuration_Class& c, DiagramModel& d,
-                    MapPoints& m, TemperatureTable& table, std::optional<std::uint16_t>& temperCode) {
+void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configuration_Class& c,
+                    DiagramModel& d, MapPoints& m, TemperatureTable& table,
+                    std::optional<std::uint16_t>& temperCode) {
     const auto number = [&file, clear](const std::string& key, std::int32_t& field) {
         if (file.GetKeyInt(key)) {
             field = file.Found_Int;
@@ -148,7 +156,8 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
         switch (k.kind) {
         case FileKey::Text:
             // An empty text says nothing, as a boolean that is neither True nor False.
-            if (file.FindKey(k.key) && !textOf(file.Found_Value).empty()) c.*k.text = file.Found_Value;
+            if (file.FindKey(k.key) && !textOf(file.Found_Value).empty())
+                c.*k.text = file.Found_Value;
             break;
         case FileKey::Int:
             if (file.GetKeyInt(k.key)) c.*k.number = file.Found_Int;
@@ -159,7 +168,8 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
         }
     }
     temperCode.reset();
-    if (!file.GetKeyInt("PG_Temper") && file.GetKeyInt(kTemperCodeKey) && file.Found_Int >= 0 && file.Found_Int <= 0xFFFF) {
+    if (!file.GetKeyInt("PG_Temper") && file.GetKeyInt(kTemperCodeKey) && file.Found_Int >= 0 &&
+        file.Found_Int <= 0xFFFF) {
         temperCode = static_cast<std::uint16_t>(file.Found_Int);
         c.PG_Temper = degreesOfCode(table, file.Found_Int);
     }
@@ -197,7 +207,8 @@ std::string ConfigNameOf(const std::array<std::uint8_t, kConfigNameMax>& bytes) 
     const bool dots = name.find("..") != std::string::npos;
     for (char& ch : name) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c >= 0x7F || std::string_view("/\\:*?\"<>|{}").find(ch) != std::string_view::npos ||
+        if (c < 0x20 || c >= 0x7F ||
+            std::string_view("/\\:*?\"<>|{}").find(ch) != std::string_view::npos ||
             (dots && ch == '.')) {
             ch = '_';
         }
@@ -248,9 +259,15 @@ void PutConfigKeys(Context& ctx, KeyFile& file) {
     file.SetKey("Work_Petrol", std::to_string(c.Work_Petrol));
     for (const FileKey& k : settingKeys()) {
         switch (k.kind) {
-        case FileKey::Text: file.SetKey(k.key, c.*k.text); break;
-        case FileKey::Int: file.SetKey(k.key, std::to_string(c.*k.number)); break;
-        case FileKey::Bool: file.SetKey(k.key, BoolToText(c.*k.flag)); break;
+        case FileKey::Text:
+            file.SetKey(k.key, c.*k.text);
+            break;
+        case FileKey::Int:
+            file.SetKey(k.key, std::to_string(c.*k.number));
+            break;
+        case FileKey::Bool:
+            file.SetKey(k.key, BoolToText(c.*k.flag));
+            break;
         }
     }
     // Degrees nobody knows (no table) are kept as the ECU's word, never as 0 °C; known
@@ -269,7 +286,8 @@ void PutConfigKeys(Context& ctx, KeyFile& file) {
     }
     const MapPoints& m = ctx.mapPoints;
     for (std::size_t n = 1; n <= mapPointCount(ctx); ++n) {
-        for (const auto& [prefix, list] : {std::pair{"MAP_Gas_", &m.MAP_Gas}, {"MAP_Petrol_", &m.MAP_Petrol}}) {
+        for (const auto& [prefix, list] :
+             {std::pair{"MAP_Gas_", &m.MAP_Gas}, {"MAP_Petrol_", &m.MAP_Petrol}}) {
             const std::int32_t v = (*list)[n - 1];
             if (v != 0) {
                 file.SetKey(pointKey(prefix, n), std::to_string(v));
@@ -293,7 +311,8 @@ WriteResult SaveConfigFile(Context& ctx) {
     if (!result.ok) AddStatus(ctx, Colour::Txt_Error, result.message);
     if (result.ok) {
         // The file now holds the record: later writes may save into it again.
-        if (ctx.saveLoad.Partly_Loaded == ctx.settings.CFG_Full_File_Name) ctx.saveLoad.Partly_Loaded.clear();
+        if (ctx.saveLoad.Partly_Loaded == ctx.settings.CFG_Full_File_Name)
+            ctx.saveLoad.Partly_Loaded.clear();
         EditsFileSaved(ctx);
     }
     return result;
@@ -305,8 +324,8 @@ bool LoadConfigText(Context& ctx, const ConfigText& text, MissingKeys missing) {
     Configuration_Class& c = ctx.config;
     c.CFG_Name = ctx.settings.CFG_File_Name;
     std::optional<std::uint16_t> temperCode;
-    readRecordKeys(file, missing == MissingKeys::Clear, mapPointCount(ctx), c, ctx.diagram, ctx.mapPoints,
-                   ctx.temperatureTable(), temperCode);
+    readRecordKeys(file, missing == MissingKeys::Clear, mapPointCount(ctx), c, ctx.diagram,
+                   ctx.mapPoints, ctx.temperatureTable(), temperCode);
     if (temperCode) ctx.link.Raw_Params[0x41] = *temperCode;
     TakeEndEdgeFromPoints(ctx.diagram);
     LoadMapKeys(ctx, file);
@@ -318,7 +337,8 @@ bool LoadConfigText(Context& ctx, const ConfigText& text, MissingKeys missing) {
 
 bool LoadConfigFile(Context& ctx, MissingKeys missing) {
     const auto text = ReadConfigText(ctx.settings.CFG_Full_File_Name);
-    if (const auto* file = std::get_if<ConfigText>(&text)) return LoadConfigText(ctx, *file, missing);
+    if (const auto* file = std::get_if<ConfigText>(&text))
+        return LoadConfigText(ctx, *file, missing);
     return false;
 }
 
@@ -326,7 +346,8 @@ void LoadInstallerDetail(Context& ctx) {
     KeyFile& file = ctx.keyFile;
     Configuration_Class& c = ctx.config;
     if (!file.OpenKeyFile(ctx.settings.CFG_Full_File_Name)) {
-        for (const TextField& f : kInstallerKeys) (c.*f.field).clear();
+        for (const TextField& f : kInstallerKeys)
+            (c.*f.field).clear();
     } else {
         readInstallerKeys(file, c);
         file.CloseKeyFile();
@@ -358,25 +379,31 @@ namespace {
 // allow it; a value outside this would reach the ECU wrong or spill into other settings.
 struct KeyRule {
     enum Kind { Whole, Decimal, OneOf, PreScaler } kind = Whole;
-    std::int64_t low = 0;  // Whole and Decimal: the range, in units of `scale`
+    std::int64_t low = 0; // Whole and Decimal: the range, in units of `scale`
     std::int64_t high = 0;
-    std::int32_t scale = 1; // Decimal: 10 for tenths, 100 for hundredths
+    std::int32_t scale = 1;         // Decimal: 10 for tenths, 100 for hundredths
     std::vector<std::string> texts; // OneOf
     std::string describe(const ConfigTextLookup& text) const {
         const auto decimal = [this](std::int64_t v) {
             if (scale == 1) return std::to_string(v);
             const int places = scale == 10 ? 1 : 2;
             std::string digits = std::to_string(v);
-            if (digits.size() <= static_cast<std::size_t>(places)) digits.insert(0, places + 1 - digits.size(), '0');
-            return digits.substr(0, digits.size() - places) + "." + digits.substr(digits.size() - places);
+            if (digits.size() <= static_cast<std::size_t>(places))
+                digits.insert(0, places + 1 - digits.size(), '0');
+            return digits.substr(0, digits.size() - places) + "." +
+                   digits.substr(digits.size() - places);
         };
         switch (kind) {
-        case Whole: return FillText(text("CFG_Check_Whole"), {std::to_string(low), std::to_string(high)});
-        case Decimal: return FillText(text("CFG_Check_Number"), {decimal(low), decimal(high)});
-        case PreScaler: return text("Image_Rule_PreScaler");
+        case Whole:
+            return FillText(text("CFG_Check_Whole"), {std::to_string(low), std::to_string(high)});
+        case Decimal:
+            return FillText(text("CFG_Check_Number"), {decimal(low), decimal(high)});
+        case PreScaler:
+            return text("Image_Rule_PreScaler");
         case OneOf: {
             std::string list;
-            for (const std::string& t : texts) list += (list.empty() ? "\"" : ", \"") + t + "\"";
+            for (const std::string& t : texts)
+                list += (list.empty() ? "\"" : ", \"") + t + "\"";
             return FillText(text("CFG_Check_One_Of"), {list});
         }
         }
@@ -384,11 +411,14 @@ struct KeyRule {
     }
 };
 
-KeyRule whole(std::int64_t low, std::int64_t high) { return {KeyRule::Whole, low, high}; }
+KeyRule whole(std::int64_t low, std::int64_t high) {
+    return {KeyRule::Whole, low, high};
+}
 
 template <std::size_t N> KeyRule oneOf(const std::array<std::string_view, N>& list) {
     KeyRule r{KeyRule::OneOf};
-    for (const std::string_view t : list) r.texts.emplace_back(t);
+    for (const std::string_view t : list)
+        r.texts.emplace_back(t);
     return r;
 }
 
@@ -404,15 +434,19 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         r.emplace_back("RPM_PreScaler", KeyRule{KeyRule::PreScaler});
         r.emplace_back("PG_RPM", whole(0, kRpmHighest));
         // Degrees: whether the table reaches them is the image's check.
-        r.emplace_back("PG_Temper", whole(std::numeric_limits<std::int32_t>::min() + 1, std::numeric_limits<std::int32_t>::max()));
+        r.emplace_back("PG_Temper", whole(std::numeric_limits<std::int32_t>::min() + 1,
+                                          std::numeric_limits<std::int32_t>::max()));
         r.emplace_back(kTemperCodeKey, whole(0, 0xFFFF));
         r.emplace_back("PG_Time", whole(0, 255)); // tenths of a second, one byte on the ECU
         KeyRule types{KeyRule::OneOf};
-        for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes) types.texts.emplace_back(box.Name);
-        types.texts.emplace_back(kLevelTypeError); // saved from an ECU that reported a type of its own
+        for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes)
+            types.texts.emplace_back(box.Name);
+        types.texts.emplace_back(
+            kLevelTypeError); // saved from an ECU that reported a type of its own
         r.emplace_back("Level_Type", types);
         r.emplace_back("Level1", whole(0, 1023)); // 10-bit sensor code under four flags
-        for (int n = 2; n <= 5; ++n) r.emplace_back("Level" + std::to_string(n), whole(0, 0xFFFF));
+        for (int n = 2; n <= 5; ++n)
+            r.emplace_back("Level" + std::to_string(n), whole(0, 0xFFFF));
         for (std::size_t n = 0; n < kDiagramPoints; ++n) {
             r.emplace_back(pointKey("Gas_Point_", n), whole(0, 0xFFFF));
             r.emplace_back(pointKey("Petrol_Point_", n), whole(0, 0x7FFF)); // under the idle flag
@@ -423,14 +457,16 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         }
         r.emplace_back("Cols_Number", whole(kMapCols, kMapCols));
         r.emplace_back("Rows_Number", whole(kMapRows, kMapRows));
-        for (int c = 1; c <= kMapCols; ++c) r.emplace_back("Cols_" + std::to_string(c), whole(0, kMapRpmMax));
+        for (int c = 1; c <= kMapCols; ++c)
+            r.emplace_back("Cols_" + std::to_string(c), whole(0, kMapRpmMax));
         for (int row = 1; row <= kMapRows; ++row) {
             r.emplace_back("Rows_" + std::to_string(row), KeyRule{KeyRule::Decimal, 0, 0xFF, 10});
         }
         for (int c = 1; c <= kMapCols; ++c) {
             for (int row = 1; row <= kMapRows; ++row) {
                 // A factor byte of 0 or 1 reads as 0.00.
-                r.emplace_back(MapCellKey(c, row), KeyRule{KeyRule::Decimal, 0, kMapFactorMax, 100});
+                r.emplace_back(MapCellKey(c, row),
+                               KeyRule{KeyRule::Decimal, 0, kMapFactorMax, 100});
             }
         }
         return r;
@@ -440,14 +476,17 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
 
 bool allowed(KeyFile& file, const std::string& key, const KeyRule& rule) {
     switch (rule.kind) {
-    case KeyRule::Whole: return file.GetKeyInt(key) && file.Found_Int >= rule.low && file.Found_Int <= rule.high;
+    case KeyRule::Whole:
+        return file.GetKeyInt(key) && file.Found_Int >= rule.low && file.Found_Int <= rule.high;
     case KeyRule::Decimal: {
         const std::optional<std::int32_t> v = TextToScaled(file.Found_Value, rule.scale);
         return v && *v >= rule.low && *v <= rule.high;
     }
-    case KeyRule::PreScaler: return PreScalerPosition(file.Found_Value).has_value();
+    case KeyRule::PreScaler:
+        return PreScalerPosition(file.Found_Value).has_value();
     case KeyRule::OneOf:
-        return std::find(rule.texts.begin(), rule.texts.end(), file.Found_Value) != rule.texts.end();
+        return std::find(rule.texts.begin(), rule.texts.end(), file.Found_Value) !=
+               rule.texts.end();
     }
     return false;
 }
@@ -463,7 +502,8 @@ std::size_t lineOf(std::string_view bytes, std::string_view key) {
         one.OpenFromText(bytes.substr(pos, end - pos));
         if (!one.Key_List.empty() && one.FindKey(key)) return line;
         pos = end + 1;
-        if (end < bytes.size() && bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
+        if (end < bytes.size() && bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n')
+            ++pos;
         ++line;
     }
     return 0;
@@ -486,9 +526,12 @@ std::string FillText(std::string_view pattern, std::initializer_list<std::string
     return out;
 }
 
-std::string EnglishConfigText(std::string_view key) { return std::string(EnglishText(key)); }
+std::string EnglishConfigText(std::string_view key) {
+    return std::string(EnglishText(key));
+}
 
-std::variant<ConfigText, std::string> ReadConfigText(const std::filesystem::path& path, const ConfigTextLookup& text) {
+std::variant<ConfigText, std::string> ReadConfigText(const std::filesystem::path& path,
+                                                     const ConfigTextLookup& text) {
     std::error_code ec;
     const std::string shown = "\"" + path.string() + "\"";
     const auto whole = [&](const char* key) { return FillText(text(key), {shown}); };
@@ -509,18 +552,23 @@ std::string CheckConfigText(const ConfigText& config, const ConfigTextLookup& te
     KeyFile file;
     file.OpenFromText(bytes);
     bool known = false;
-    for (const TextField& f : kInstallerKeys) known = known || file.FindKey(f.key);
-    for (const FileKey& k : settingKeys()) known = known || file.FindKey(k.key);
+    for (const TextField& f : kInstallerKeys)
+        known = known || file.FindKey(f.key);
+    for (const FileKey& k : settingKeys())
+        known = known || file.FindKey(k.key);
     // A file is refused whole at its first value out of bounds: nothing of it is loaded.
     for (const auto& [key, rule] : configRules()) {
         if (!file.FindKey(key)) continue;
         known = true;
         // An empty text says nothing: the field keeps its value.
-        if (rule.kind != KeyRule::Whole && rule.kind != KeyRule::Decimal && textOf(file.Found_Value).empty()) continue;
+        if (rule.kind != KeyRule::Whole && rule.kind != KeyRule::Decimal &&
+            textOf(file.Found_Value).empty())
+            continue;
         if (!allowed(file, key, rule)) {
             file.FindKey(key);
             return FillText(text("CFG_Check_Value"),
-                            {config.shown, std::to_string(lineOf(bytes, key)), key, file.Found_Value, rule.describe(text)});
+                            {config.shown, std::to_string(lineOf(bytes, key)), key,
+                             file.Found_Value, rule.describe(text)});
         }
     }
     file.CloseKeyFile();
@@ -534,7 +582,8 @@ std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextL
     return CheckConfigText(std::get<ConfigText>(config), text);
 }
 
-std::string MergedFaultText(const ConfigText& config, const ImageFault& fault, const ConfigTextLookup& text) {
+std::string MergedFaultText(const ConfigText& config, const ImageFault& fault,
+                            const ConfigTextLookup& text) {
     // The fault is put on a key the file holds, where it can be: that is the line to mend.
     const auto inFile = [&](const std::string& key) { return lineOf(config.bytes, key); };
     std::size_t line = inFile(fault.key);
@@ -544,7 +593,8 @@ std::string MergedFaultText(const ConfigText& config, const ImageFault& fault, c
     const std::string& value = other ? fault.otherValue : fault.value;
     const std::string& rule = other ? fault.otherRule : fault.rule;
     if (line == 0) return FillText(text("CFG_Check_Merged"), {config.shown, key, value, rule});
-    return FillText(text("CFG_Check_Value"), {config.shown, std::to_string(line), key, value, rule});
+    return FillText(text("CFG_Check_Value"),
+                    {config.shown, std::to_string(line), key, value, rule});
 }
 
 namespace {
@@ -586,7 +636,9 @@ FileImage factoryImage(Context& ctx) {
     for (int c = 0; c < kMapGridCols; ++c) {
         for (int r = 0; r < kMapGridRows; ++r) {
             if (c == 0 && r == 0) continue;
-            image.map[c][r] = r == 0 ? Default_Map_Rpm[c] : c == 0 ? Default_Map_Ms[r] : static_cast<std::uint16_t>(kMapFactorOne);
+            image.map[c][r] = r == 0   ? Default_Map_Rpm[c]
+                              : c == 0 ? Default_Map_Ms[r]
+                                       : static_cast<std::uint16_t>(kMapFactorOne);
         }
     }
     return image;
@@ -622,26 +674,38 @@ const FileKey* fileKey(std::string_view key) {
 
 bool sameValue(const FileKey& k, const Configuration_Class& a, const Configuration_Class& b) {
     switch (k.kind) {
-    case FileKey::Text: return a.*k.text == b.*k.text;
-    case FileKey::Int: return a.*k.number == b.*k.number;
-    case FileKey::Bool: return a.*k.flag == b.*k.flag;
+    case FileKey::Text:
+        return a.*k.text == b.*k.text;
+    case FileKey::Int:
+        return a.*k.number == b.*k.number;
+    case FileKey::Bool:
+        return a.*k.flag == b.*k.flag;
     }
     return true;
 }
 
 void copyValue(const FileKey& k, const Configuration_Class& from, Configuration_Class& to) {
     switch (k.kind) {
-    case FileKey::Text: to.*k.text = from.*k.text; break;
-    case FileKey::Int: to.*k.number = from.*k.number; break;
-    case FileKey::Bool: to.*k.flag = from.*k.flag; break;
+    case FileKey::Text:
+        to.*k.text = from.*k.text;
+        break;
+    case FileKey::Int:
+        to.*k.number = from.*k.number;
+        break;
+    case FileKey::Bool:
+        to.*k.flag = from.*k.flag;
+        break;
     }
 }
 
 std::string rawValue(const FileKey& k, const Configuration_Class& c) {
     switch (k.kind) {
-    case FileKey::Text: return c.*k.text;
-    case FileKey::Int: return std::to_string(c.*k.number);
-    case FileKey::Bool: return std::string(BoolToText(c.*k.flag));
+    case FileKey::Text:
+        return c.*k.text;
+    case FileKey::Int:
+        return std::to_string(c.*k.number);
+    case FileKey::Bool:
+        return std::string(BoolToText(c.*k.flag));
     }
     return {};
 }
@@ -659,7 +723,8 @@ constexpr HiddenSetting kHiddenSettings[] = {
     {"Save_Map", "SL_Diff_Save_Map"},
 };
 
-SaveLoadDiffRow wholeRow(const Context& ctx, SaveLoadDiffRow::Kind kind, const char* captionKey, bool changed) {
+SaveLoadDiffRow wholeRow(const Context& ctx, SaveLoadDiffRow::Kind kind, const char* captionKey,
+                         bool changed) {
     SaveLoadDiffRow row;
     row.kind = kind;
     row.caption = ctx.LangText(captionKey);
@@ -671,17 +736,20 @@ SaveLoadDiffRow wholeRow(const Context& ctx, SaveLoadDiffRow::Kind kind, const c
 std::vector<SaveLoadDiffRow> compareImage(Context& ctx, const FileImage& file) {
     std::vector<SaveLoadDiffRow> rows;
     const Configuration_Class& now = ctx.config;
-    const auto add = [&](const FileKey& k, std::string caption, std::string ecuText, std::string fileText) {
+    const auto add = [&](const FileKey& k, std::string caption, std::string ecuText,
+                         std::string fileText) {
         if (sameValue(k, now, file.config)) return;
         // Two values the page shows alike (thresholds a code apart) still say which is which.
         if (ecuText == fileText) {
             ecuText += " (" + rawValue(k, now) + ")";
             fileText += " (" + rawValue(k, file.config) + ")";
         }
-        rows.push_back({SaveLoadDiffRow::Kind::Setting, k.key, std::move(caption), std::move(ecuText), std::move(fileText)});
+        rows.push_back({SaveLoadDiffRow::Kind::Setting, k.key, std::move(caption),
+                        std::move(ecuText), std::move(fileText)});
     };
     for (const SetupField& f : SetupFields()) {
-        if (const FileKey* k = fileKey(f.key)) add(*k, SetupFieldCaption(ctx, f), f.text(now, ctx), f.text(file.config, ctx));
+        if (const FileKey* k = fileKey(f.key))
+            add(*k, SetupFieldCaption(ctx, f), f.text(now, ctx), f.text(file.config, ctx));
     }
     for (const HiddenSetting& h : kHiddenSettings) {
         const FileKey* k = fileKey(h.key);
@@ -691,21 +759,26 @@ std::vector<SaveLoadDiffRow> compareImage(Context& ctx, const FileImage& file) {
     }
     const DiagramModel& d = ctx.diagram;
     rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::Diagram, "SL_Diff_Diagram",
-                            d.Gas_Point != file.diagram.Gas_Point || d.Petrol_Point != file.diagram.Petrol_Point));
+                            d.Gas_Point != file.diagram.Gas_Point ||
+                                d.Petrol_Point != file.diagram.Petrol_Point));
     const MapPoints& m = ctx.mapPoints;
-    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::MapPoints, "SL_Diff_MAP",
-                            m.MAP_Gas != file.mapPoints.MAP_Gas || m.MAP_Petrol != file.mapPoints.MAP_Petrol));
-    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::RpmMap, "SL_Diff_RPM_Map", ctx.rpmMap.Map_Value != file.map));
+    rows.push_back(
+        wholeRow(ctx, SaveLoadDiffRow::Kind::MapPoints, "SL_Diff_MAP",
+                 m.MAP_Gas != file.mapPoints.MAP_Gas || m.MAP_Petrol != file.mapPoints.MAP_Petrol));
+    rows.push_back(wholeRow(ctx, SaveLoadDiffRow::Kind::RpmMap, "SL_Diff_RPM_Map",
+                            ctx.rpmMap.Map_Value != file.map));
     return rows;
 }
 
 // The record with the ticked rows of the scratch copy taken over (and the installer
 // notes when `notes`).
-FileImage takeRows(Context& ctx, const FileImage& file, const std::vector<SaveLoadDiffRow>& rows, bool notes) {
+FileImage takeRows(Context& ctx, const FileImage& file, const std::vector<SaveLoadDiffRow>& rows,
+                   bool notes) {
     FileImage out = currentImage(ctx);
     Configuration_Class& c = out.config;
     if (notes) {
-        for (const TextField& f : kInstallerKeys) c.*f.field = file.config.*f.field;
+        for (const TextField& f : kInstallerKeys)
+            c.*f.field = file.config.*f.field;
     }
     for (const SaveLoadDiffRow& row : rows) {
         if (!row.ticked) continue;
@@ -719,8 +792,12 @@ FileImage takeRows(Context& ctx, const FileImage& file, const std::vector<SaveLo
             out.diagram.Gas_Point = file.diagram.Gas_Point;
             out.diagram.Petrol_Point = file.diagram.Petrol_Point;
             break;
-        case SaveLoadDiffRow::Kind::MapPoints: out.mapPoints = file.mapPoints; break;
-        case SaveLoadDiffRow::Kind::RpmMap: out.map = file.map; break;
+        case SaveLoadDiffRow::Kind::MapPoints:
+            out.mapPoints = file.mapPoints;
+            break;
+        case SaveLoadDiffRow::Kind::RpmMap:
+            out.map = file.map;
+            break;
         }
     }
     return out;
@@ -757,7 +834,8 @@ std::string CheckLoadOnEcu(Context& ctx, const ConfigText& text) {
     const FileImage merged = readFileImage(ctx, text);
     const ConfigTextLookup lookup = languageTexts(ctx);
     const std::optional<ImageFault> fault =
-        CheckEcuImage(ecuImageOf(ctx, merged), ecuNow(ctx), ctx.temperatureTable(), PartsOf(Request::WriteAll), lookup);
+        CheckEcuImage(ecuImageOf(ctx, merged), ecuNow(ctx), ctx.temperatureTable(),
+                      PartsOf(Request::WriteAll), lookup);
     return fault ? MergedFaultText(text, *fault, lookup) : std::string();
 }
 
@@ -771,14 +849,16 @@ std::vector<SaveLoadDiffRow> CompareConfigFile(Context& ctx, const std::filesyst
     return {};
 }
 
-std::string LoadConfigRows(Context& ctx, const ConfigText& text, const std::vector<SaveLoadDiffRow>& rows) {
+std::string LoadConfigRows(Context& ctx, const ConfigText& text,
+                           const std::vector<SaveLoadDiffRow>& rows) {
     const FileImage chosen = takeRows(ctx, readFileImage(ctx, text), rows, true);
     const ConfigTextLookup lookup = languageTexts(ctx);
     // What goes to a connected ECU is checked as the image it would hold; without an ECU
     // the write that follows a connection checks it.
     if (ctx.link.ECU_Connected) {
-        if (const auto fault = CheckEcuImage(ecuImageOf(ctx, chosen), ecuNow(ctx), ctx.temperatureTable(),
-                                             PartsOf(Request::WriteAll), lookup)) {
+        if (const auto fault =
+                CheckEcuImage(ecuImageOf(ctx, chosen), ecuNow(ctx), ctx.temperatureTable(),
+                              PartsOf(Request::WriteAll), lookup)) {
             return MergedFaultText(text, *fault, lookup);
         }
     }
@@ -848,7 +928,8 @@ void ShowSaveLoad(Context& ctx, SaveLoadMode mode) {
             // A connected ECU holds a car's calibration: the user first sees what the
             // factory set-up would change, as before a load.
             v.Diff_Rows = compareImage(ctx, factoryImage(ctx));
-            v.Diff_Prompt = ctx.LangText(differs(v.Diff_Rows) ? "SL_Default_Prompt" : "SL_Default_None");
+            v.Diff_Prompt =
+                ctx.LangText(differs(v.Diff_Rows) ? "SL_Default_Prompt" : "SL_Default_None");
             v.Diff_Default = true;
             v.Diff_Shown = true;
         } else if (mode == SaveLoadMode::Save) {
@@ -894,7 +975,8 @@ void SaveLoadRun(Context& ctx) {
         }
         const ConfigText& text = std::get<ConfigText>(read);
         v.Last_Error = CheckConfigText(text, lookup);
-        if (v.Last_Error.empty() && ctx.link.ECU_Connected) v.Last_Error = CheckLoadOnEcu(ctx, text);
+        if (v.Last_Error.empty() && ctx.link.ECU_Connected)
+            v.Last_Error = CheckLoadOnEcu(ctx, text);
         if (!v.Last_Error.empty()) return;
         if (ctx.link.ECU_Connected) {
             // The user first sees what the file would change on the ECU.

@@ -59,18 +59,21 @@ std::string EnglishConfigText(std::string_view key);
 // A text with %1 .. %9 replaced by the values.
 std::string FillText(std::string_view pattern, std::initializer_list<std::string> values);
 // A file's bytes, or why it cannot be read (missing, not a file, unreadable).
-std::variant<ConfigText, std::string> ReadConfigText(const std::filesystem::path& path,
-                                                     const ConfigTextLookup& text = EnglishConfigText);
+std::variant<ConfigText, std::string>
+ReadConfigText(const std::filesystem::path& path, const ConfigTextLookup& text = EnglishConfigText);
 // Why the bytes cannot be a configuration file (binary, empty, no known key, a value the
 // ECU cannot hold, with its line), in the texts given; empty when they can. Rules between
 // keys belong to the whole image (CheckLoadOnEcu).
-std::string CheckConfigText(const ConfigText& config, const ConfigTextLookup& text = EnglishConfigText);
-std::string CheckConfigFile(const std::filesystem::path& path, const ConfigTextLookup& text = EnglishConfigText);
+std::string CheckConfigText(const ConfigText& config,
+                            const ConfigTextLookup& text = EnglishConfigText);
+std::string CheckConfigFile(const std::filesystem::path& path,
+                            const ConfigTextLookup& text = EnglishConfigText);
 // Why the image the connected ECU would hold with the file loaded over the record breaks a
 // rule, with the line of the file to mend where the file holds the key; empty when it
 // does not.
 std::string CheckLoadOnEcu(Context& ctx, const ConfigText& text);
-std::string MergedFaultText(const ConfigText& config, const ImageFault& fault, const ConfigTextLookup& text);
+std::string MergedFaultText(const ConfigText& config, const ImageFault& fault,
+                            const ConfigTextLookup& text);
 // What a load does with a field whose key the file does not hold.
 enum class MissingKeys {
     Clear, // counters and MAP points become 0 (the file is the whole configuration)
@@ -108,7 +111,8 @@ std::vector<SaveLoadDiffRow> CompareConfigText(Context& ctx, const ConfigText& t
 // Loads only the ticked rows (settings whose key a row names, the diagram, the MAP points,
 // the RPM map) and the installer notes, which never reach the ECU. The reason, and nothing
 // loaded, when the ECU's image would break a rule with them.
-std::string LoadConfigRows(Context& ctx, const ConfigText& text, const std::vector<SaveLoadDiffRow>& rows);
+std::string LoadConfigRows(Context& ctx, const ConfigText& text,
+                           const std::vector<SaveLoadDiffRow>& rows);
 // The same from the file named by CFG_Full_File_Name; false when it cannot be read or
 // loaded.
 bool LoadConfigRows(Context& ctx, const std::vector<SaveLoadDiffRow>& rows);
@@ -132,8 +136,8 @@ struct SaveLoadView {
     bool Diff_Default = false; // the rows compare with the factory set-up, not a file
     std::string Diff_Prompt;   // what the rows are, or that nothing differs
     std::vector<SaveLoadDiffRow> Diff_Rows;
-    std::string Diff_File;  // the file the rows were read from
-    ConfigText Diff_Text;   // its bytes as compared: the load takes these
+    std::string Diff_File; // the file the rows were read from
+    ConfigText Diff_Text;  // its bytes as compared: the load takes these
 
     // The configuration file a load took only some rows of: it keeps its own values, so
     // the save after a write leaves it alone until the user saves it.

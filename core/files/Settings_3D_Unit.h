@@ -39,7 +39,9 @@ inline constexpr std::int32_t kLogFolderMinMb = 1;
 inline constexpr std::int32_t kLogFolderMaxMb = 1000000;
 
 // The program codes an ECU answers under.
-constexpr bool IsProgramCode(int code) { return code == 23 || code == 25 || code == 26; }
+constexpr bool IsProgramCode(int code) {
+    return code == 23 || code == 25 || code == 26;
+}
 
 // Settle time, sampling time and tolerance of one cylinder group of an auto-calibration run.
 struct ACB_Step {

@@ -52,11 +52,13 @@ void CopySkin(const WindowSkin& main, WindowSkin& window) {
 }
 
 std::string FlipColour(std::string_view oldColour, std::mt19937& random) {
-    const std::uint32_t alpha = IsColourText(oldColour) ? HexPairToByte(oldColour.substr(1)) : 0xFFu;
+    const std::uint32_t alpha =
+        IsColourText(oldColour) ? HexPairToByte(oldColour.substr(1)) : 0xFFu;
     const std::uint32_t argb = alpha << 24 | (static_cast<std::uint32_t>(random()) & 0x00FFFFFFu);
     constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text = "#";
-    for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(argb >> shift) & 0xF];
+    for (int shift = 28; shift >= 0; shift -= 4)
+        text += kDigits[(argb >> shift) & 0xF];
     return text;
 }
 

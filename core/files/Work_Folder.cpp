@@ -72,12 +72,14 @@ std::string PrepareWorkFolder(const WorkFolder& folder, const std::string& baseN
         if (ec) return reason("cannot make the folder", dir, ec);
     }
     const std::string table = baseName + ".dat";
-    if (std::string error = copyMissing(folder.Shipped_Dir / table, folder.Dir / table); !error.empty())
+    if (std::string error = copyMissing(folder.Shipped_Dir / table, folder.Dir / table);
+        !error.empty())
         return error;
     const fs::path languages = folder.Shipped_Dir / "Language";
     for (fs::directory_iterator it(languages, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().extension() != ".lng" || !isFile(it->path())) continue;
-        if (std::string error = copyMissing(it->path(), folder.Dir / "Language" / it->path().filename());
+        if (std::string error =
+                copyMissing(it->path(), folder.Dir / "Language" / it->path().filename());
             !error.empty())
             return error;
     }

@@ -29,7 +29,8 @@ struct WorkFolder {
 };
 
 // The installed data beside a program in <prefix>/bin: <prefix>/share/<name>.
-std::filesystem::path ShippedDataDir(const std::filesystem::path& programDir, const std::string& baseName);
+std::filesystem::path ShippedDataDir(const std::filesystem::path& programDir,
+                                     const std::string& baseName);
 
 // A program started in a folder that holds the temperature table keeps that folder. An
 // installed program (its shipped data found beside it) uses $XDG_DATA_HOME/<name>, else

@@ -1,15 +1,15 @@
 #include "link/Check_Versions.h"
 
 #include "Context.h"
-#include "data/Live_Data.h"
-#include "link/Port_3D_Unit.h"
 #include "data/Calc_Unit.h"
-#include "link/Global_Unit.h"
-#include "link/Link_Operations.h"
-#include "link/Instruction_Unit.h"
-#include "link/Port_3D_Connect.h"
-#include "link/Receiver_Unit.h"
+#include "data/Live_Data.h"
 #include "files/SaveLoad_3D_Unit.h"
+#include "link/Global_Unit.h"
+#include "link/Instruction_Unit.h"
+#include "link/Link_Operations.h"
+#include "link/Port_3D_Connect.h"
+#include "link/Port_3D_Unit.h"
+#include "link/Receiver_Unit.h"
 
 #include <algorithm>
 #include <array>
@@ -38,8 +38,10 @@ bool isBlankOrControl(char c) {
 std::string trimmed(std::string_view s) {
     std::size_t b = 0;
     std::size_t e = s.size();
-    while (b < e && isBlankOrControl(s[b])) ++b;
-    while (e > b && isBlankOrControl(s[e - 1])) --e;
+    while (b < e && isBlankOrControl(s[b]))
+        ++b;
+    while (e > b && isBlankOrControl(s[e - 1]))
+        --e;
     return std::string(s.substr(b, e - b));
 }
 
@@ -60,7 +62,9 @@ struct ReportedLength {
     int maximum;
 };
 
-ReportedLength identLength(int value) { return {"N", value, kKnownIdentLength, kKnownIdentLength}; }
+ReportedLength identLength(int value) {
+    return {"N", value, kKnownIdentLength, kKnownIdentLength};
+}
 ReportedLength replyLength(const char* name, int value, int minimum) {
     return {name, value, minimum, kMaxReportedLength};
 }
@@ -83,11 +87,14 @@ Refusal refusalOf(const Context& ctx, const ReportedLength& length) {
     const std::string value = std::to_string(length.value);
     std::string detail;
     if (length.minimum == length.maximum) {
-        detail = FillText(ctx.LangText("Error_Length_Known"), {name, value, std::to_string(length.minimum)});
+        detail = FillText(ctx.LangText("Error_Length_Known"),
+                          {name, value, std::to_string(length.minimum)});
     } else if (ecuNewer) {
-        detail = FillText(ctx.LangText("Error_Length_At_Most"), {name, value, std::to_string(length.maximum)});
+        detail = FillText(ctx.LangText("Error_Length_At_Most"),
+                          {name, value, std::to_string(length.maximum)});
     } else {
-        detail = FillText(ctx.LangText("Error_Length_At_Least"), {name, value, std::to_string(length.minimum)});
+        detail = FillText(ctx.LangText("Error_Length_At_Least"),
+                          {name, value, std::to_string(length.minimum)});
     }
     return {ctx.LangText(ecuNewer ? "Error_Version" : "Error_Version_Older"), detail};
 }
@@ -130,8 +137,7 @@ void ProbeStep(Context& ctx) {
             TryNextPort(ctx);
             return;
         }
-        const bool opened =
-            OpenConfiguredPort(ctx);
+        const bool opened = OpenConfiguredPort(ctx);
         if (!opened) {
             link.Probe_Rounds = 0;
         } else if (ctx.settings.Search_Port) {
@@ -199,8 +205,10 @@ void DecodeIdentification(Context& ctx, std::span<const std::uint8_t> reply) {
     // L4 sizes nothing; it only has to fit a reply length like the others. L5 needs no
     // minimum: a MAP list decodes the points that came.
     const ReportedLength lengths[] = {
-        replyLength("L1", rx[39], kLiveDataBytes),   replyLength("L2", rx[40], kParamsDataBytes),
-        replyLength("L3", rx[41], kDiagramDataBytes), replyLength("L4", rx[42], 0),
+        replyLength("L1", rx[39], kLiveDataBytes),
+        replyLength("L2", rx[40], kParamsDataBytes),
+        replyLength("L3", rx[41], kDiagramDataBytes),
+        replyLength("L4", rx[42], 0),
         replyLength("L5", rx[43], 0),
     };
     for (const ReportedLength& length : lengths) {
@@ -230,13 +238,17 @@ std::int32_t NumericFirmwareVersion(std::string_view versionText) {
     return TruncToInt(*value * 100.0 + (*value >= 0 ? 1e-7 : -1e-7));
 }
 
-bool HasNoPressureSensors(std::int32_t fw) { return fw >= 155 && fw <= 199; }
+bool HasNoPressureSensors(std::int32_t fw) {
+    return fw >= 155 && fw <= 199;
+}
 
 bool IsInnovationalCapable(std::int32_t fw) {
     return (fw >= 163 && fw <= 199) || (fw >= 363 && fw <= 399);
 }
 
-bool HasFreeMidPoints(std::int32_t fw) { return fw >= 156 && fw <= 199; }
+bool HasFreeMidPoints(std::int32_t fw) {
+    return fw >= 156 && fw <= 199;
+}
 
 std::string ModelDisplayName(std::string_view identifier) {
     const std::string key = blanklessUpper(identifier);

@@ -41,8 +41,11 @@ void PutImage(Context& ctx, const EcuImage& image) {
 
 EcuFingerprint FingerprintOf(const Context& ctx) {
     const EcuIdentity& id = ctx.link.Ident;
-    return {ctx.config.ECU_Model, ctx.config.ECU_Date, ctx.config.ECU_Version,
-            {id.N, id.L1, id.L2, id.L3, id.L4, id.L5}, ctx.config.CFG_Name};
+    return {ctx.config.ECU_Model,
+            ctx.config.ECU_Date,
+            ctx.config.ECU_Version,
+            {id.N, id.L1, id.L2, id.L3, id.L4, id.L5},
+            ctx.config.CFG_Name};
 }
 
 } // namespace bifuel

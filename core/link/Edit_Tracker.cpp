@@ -38,8 +38,8 @@ Configuration_Class ecuPart(Configuration_Class c) {
 }
 
 bool sameOnEcu(const EcuImage& a, const EcuImage& b) {
-    return ecuPart(a.config) == ecuPart(b.config) && a.rawParams == b.rawParams && a.petrol == b.petrol &&
-           a.gas == b.gas && a.idlePoint == b.idlePoint && a.map == b.map;
+    return ecuPart(a.config) == ecuPart(b.config) && a.rawParams == b.rawParams &&
+           a.petrol == b.petrol && a.gas == b.gas && a.idlePoint == b.idlePoint && a.map == b.map;
 }
 
 // The record as it stands; the map page's texts are what a write and a save send.
@@ -80,8 +80,9 @@ bool fileExists(const std::string& path) {
 // Everything a look at another record's file content may change, put back afterwards.
 struct RecordCopy {
     explicit RecordCopy(Context& c)
-        : ctx(c), config(c.config), rawParams(c.link.Raw_Params), diagram(c.diagram), mapPoints(c.mapPoints),
-          rpmMap(c.rpmMap), mapView(c.mapView), path(c.settings.CFG_Full_File_Name) {}
+        : ctx(c), config(c.config), rawParams(c.link.Raw_Params), diagram(c.diagram),
+          mapPoints(c.mapPoints), rpmMap(c.rpmMap), mapView(c.mapView),
+          path(c.settings.CFG_Full_File_Name) {}
     ~RecordCopy() {
         ctx.config = config;
         ctx.link.Raw_Params = rawParams; // a file's temperature word is part of what it loads
@@ -114,7 +115,9 @@ std::string configPath(const Context& ctx, const std::string& name) {
     return (ctx.paths.Config_Dir / (name + ".cfg")).string();
 }
 
-KeptEditsChoice refused(KeptEditsResult result, std::string reason) { return {result, 0, std::move(reason)}; }
+KeptEditsChoice refused(KeptEditsResult result, std::string reason) {
+    return {result, 0, std::move(reason)};
+}
 
 // What the kept edits make of the set-up: applied onto the record as read when that was
 // read from the ECU they were made for, else the set-up as they were made.
@@ -152,7 +155,8 @@ void EditsChanged(Context& ctx) {
         t.File_Path.clear();
         t.File_Keys = renderFile(ctx);
     }
-    const bool notOnEcu = t.Kept.has_value() || !t.Ecu_Known || !sameOnEcu(recordImage(ctx), *t.Ecu_Known);
+    const bool notOnEcu =
+        t.Kept.has_value() || !t.Ecu_Known || !sameOnEcu(recordImage(ctx), *t.Ecu_Known);
     const bool notInFile = renderFile(ctx) != t.File_Keys;
     if (notOnEcu == t.Not_On_Ecu && notInFile == t.Not_In_File) return;
     t.Not_On_Ecu = notOnEcu;
@@ -270,7 +274,8 @@ void EditsFileDropped(Context& ctx) {
 
 bool KeptEditsFitEcu(const Context& ctx) {
     const EditTracker& t = ctx.edits;
-    return t.Kept && t.Kept->ecu && ctx.link.ECU_Connected && !t.Reading && *t.Kept->ecu == FingerprintOf(ctx);
+    return t.Kept && t.Kept->ecu && ctx.link.ECU_Connected && !t.Reading &&
+           *t.Kept->ecu == FingerprintOf(ctx);
 }
 
 FieldChanges KeptEditsChanges(const Context& ctx) {
@@ -297,8 +302,10 @@ KeptEditsChoice KeptEditsWrite(Context& ctx) {
     if (acbOwnsEcu(ctx) || ctx.acb.In_Run) {
         return refused(KeptEditsResult::Busy, ctx.LangText("Edits_Kept_Busy"));
     }
-    if (!KeptEditsFitEcu(ctx)) return refused(KeptEditsResult::OtherEcu, ctx.LangText("Edits_Kept_Other_Ecu"));
-    if (!t.Kept->ecuChangesShown) return refused(KeptEditsResult::EcuChanged, ctx.LangText("Edits_Kept_Look_First"));
+    if (!KeptEditsFitEcu(ctx))
+        return refused(KeptEditsResult::OtherEcu, ctx.LangText("Edits_Kept_Other_Ecu"));
+    if (!t.Kept->ecuChangesShown)
+        return refused(KeptEditsResult::EcuChanged, ctx.LangText("Edits_Kept_Look_First"));
     // Only the edited fields change: everything else, and what describes this ECU, stays
     // as it was read.
     const EcuImage image = keptOutcome(ctx);
@@ -313,7 +320,8 @@ KeptEditsChoice KeptEditsWrite(Context& ctx) {
 KeptEditsChoice KeptEditsSave(Context& ctx, const std::string& name) {
     EditTracker& t = ctx.edits;
     if (!t.Kept) return refused(KeptEditsResult::NoEdits, {});
-    if (!IsValidConfigName(name)) return refused(KeptEditsResult::BadName, ctx.LangText("Edits_Bad_Name"));
+    if (!IsValidConfigName(name))
+        return refused(KeptEditsResult::BadName, ctx.LangText("Edits_Bad_Name"));
     const std::string path = configPath(ctx, name);
     const std::string filePath = t.File_Path;
     const FileKeys fileKeys = t.File_Keys;
@@ -357,7 +365,8 @@ KeptEditsChoice KeptEditsDrop(Context& ctx) {
 CloseNeed PrepareClose(Context& ctx) {
     LinkOperations& ops = ctx.ops;
     // A debounced write still waiting goes out now instead of after its delay.
-    if (ctx.link.ECU_Connected && ctx.link.Write_Kinds != 0 && ctx.timers.Timer_GEN_Transmit->isRunning()) {
+    if (ctx.link.ECU_Connected && ctx.link.Write_Kinds != 0 &&
+        ctx.timers.Timer_GEN_Transmit->isRunning()) {
         OnTransmitTimer(ctx);
     }
     for (const OperationSlot& slot : {ops.Pending, ops.Running}) {
@@ -372,7 +381,8 @@ CloseNeed PrepareClose(Context& ctx) {
 }
 
 KeptEditsChoice SaveEditsAs(Context& ctx, const std::string& name) {
-    if (!IsValidConfigName(name)) return refused(KeptEditsResult::BadName, ctx.LangText("Edits_Bad_Name"));
+    if (!IsValidConfigName(name))
+        return refused(KeptEditsResult::BadName, ctx.LangText("Edits_Bad_Name"));
     Settings_Class& s = ctx.settings;
     const std::string oldName = ctx.config.CFG_Name;
     const std::string oldFile = s.CFG_File_Name;

@@ -42,7 +42,7 @@ struct EditTracker {
     std::optional<EcuImage> Ecu_Known;
     std::optional<EcuFingerprint> Ecu_Id; // the ECU read last; none before the first read
     std::map<OperationId, std::pair<Request, EcuImage>> Writes; // writes in flight, as they started
-    bool Reading = false;                  // a connection is reading the ECU over the record
+    bool Reading = false; // a connection is reading the ECU over the record
 
     std::string File_Path; // the configuration file the record is compared with; empty: none
     FileKeys File_Keys;    // what that file holds, as last saved or loaded
@@ -56,31 +56,31 @@ struct EditTracker {
 
 // ---- What the program tells the tracker ----------------------------------------------------
 
-void EditsStart(Context& ctx);          // the record holds its defaults
-void EditsChanged(Context& ctx);        // the record may have changed: the marks again
+void EditsStart(Context& ctx);   // the record holds its defaults
+void EditsChanged(Context& ctx); // the record may have changed: the marks again
 void EditsOperationStarted(Context& ctx);
 void EditsOperationEnded(Context& ctx, const OperationEnd& end);
-void EditsConnected(Context& ctx);      // the ECU answered: the read of everything follows
-void EditsLinkEnded(Context& ctx);      // the link went, perhaps in the middle of that read
-void EditsDataLoaded(Context& ctx);     // everything is read
-void EditsFileSaved(Context& ctx);      // the record was saved to its file
-void EditsFileLoaded(Context& ctx);     // the record was loaded from its file
-void EditsFileDropped(Context& ctx);    // back to the defaults without a file
+void EditsConnected(Context& ctx);   // the ECU answered: the read of everything follows
+void EditsLinkEnded(Context& ctx);   // the link went, perhaps in the middle of that read
+void EditsDataLoaded(Context& ctx);  // everything is read
+void EditsFileSaved(Context& ctx);   // the record was saved to its file
+void EditsFileLoaded(Context& ctx);  // the record was loaded from its file
+void EditsFileDropped(Context& ctx); // back to the defaults without a file
 
 // ---- The choice offered after a reconnection --------------------------------------------------
 
 enum class KeptEditsResult : std::uint8_t {
-    Started,      // the write of everything goes out; its own end says how it went
-    Saved,        // the file holds them
+    Started, // the write of everything goes out; its own end says how it went
+    Saved,   // the file holds them
     Dropped,
-    NoEdits,      // nothing is kept aside
-    OtherEcu,     // the ECU connected now is not the one they were made for
-    EcuChanged,   // the ECU's memory changed meanwhile, and the offer has not shown how
-    Refused,      // the ECU was refused at identification; the reason says why
+    NoEdits,    // nothing is kept aside
+    OtherEcu,   // the ECU connected now is not the one they were made for
+    EcuChanged, // the ECU's memory changed meanwhile, and the offer has not shown how
+    Refused,    // the ECU was refused at identification; the reason says why
     NotConnected,
-    Busy,         // an auto-calibration run or its restore owns the ECU now
-    BadName,      // the name cannot be a configuration file
-    NotWritten,   // the file could not be written; the reason says why
+    Busy,       // an auto-calibration run or its restore owns the ECU now
+    BadName,    // the name cannot be a configuration file
+    NotWritten, // the file could not be written; the reason says why
 };
 
 struct KeptEditsChoice {

@@ -16,8 +16,9 @@ namespace bifuel {
 
 void QueueDeferredAction(Context& ctx, std::uint8_t action, int delayMs) {
     auto& queue = ctx.deferred;
-    const bool queued = std::any_of(queue.begin(), queue.end(),
-                                    [action](const DeferredAction& a) { return a.action == action; });
+    const bool queued = std::any_of(queue.begin(), queue.end(), [action](const DeferredAction& a) {
+        return a.action == action;
+    });
     if (queued) return;
     if (queue.size() < kDeferredQueueSize) queue.push_back({action, delayMs});
     Timer& timer = *ctx.timers.Timer_GEN_General;
@@ -66,11 +67,20 @@ void OnTransmitTimer(Context& ctx) {
     ctx.timers.Timer_GEN_Transmit->stop();
     const std::uint8_t kinds = std::exchange(ctx.link.Write_Kinds, 0);
     switch (kinds) {
-    case 0: break;
-    case 1u << 2: SetPendingRequest(ctx, Request::WriteConfig); break;
-    case 1u << 3: SetPendingRequest(ctx, Request::WriteDiagram); break;
-    case 1u << 4: SetPendingRequest(ctx, Request::WriteMap); break;
-    default: SetPendingRequest(ctx, Request::WriteAll); break;
+    case 0:
+        break;
+    case 1u << 2:
+        SetPendingRequest(ctx, Request::WriteConfig);
+        break;
+    case 1u << 3:
+        SetPendingRequest(ctx, Request::WriteDiagram);
+        break;
+    case 1u << 4:
+        SetPendingRequest(ctx, Request::WriteMap);
+        break;
+    default:
+        SetPendingRequest(ctx, Request::WriteAll);
+        break;
     }
 }
 
@@ -83,8 +93,9 @@ void OnConnected(Context& ctx) {
     if (portWindowShown) ClosePortWindow(ctx);
     ctx.link.Port_Error = false;
     ctx.link.ECU_Connected = true;
-    RememberProgramCode(ctx.keyFile, ctx.link.Settings_File_Written ? ctx.paths.Ini_Name : std::filesystem::path{},
-                        ctx.settings, ctx.port.portName(), ctx.link.Probe_Code);
+    RememberProgramCode(
+        ctx.keyFile, ctx.link.Settings_File_Written ? ctx.paths.Ini_Name : std::filesystem::path{},
+        ctx.settings, ctx.port.portName(), ctx.link.Probe_Code);
     view.HudButton_Port_Search.visible = false;
     view.HudLabel_DynamicIND.visible = true;
     if (ctx.settingsView.Shown) ctx.settingsView.HudTextBox_3D_SET_Port_Name = ctx.port.portName();
@@ -117,7 +128,8 @@ void OnDisconnected(Context& ctx) {
     ctx.view.TForm_3D_Wait = WaitForm::Hidden;
     // Edits that waited for their debounced write are not written now; the reconnection
     // reads what the ECU holds.
-    const bool editsWaited = ctx.link.Write_Kinds != 0 && ctx.timers.Timer_GEN_Transmit->isRunning();
+    const bool editsWaited =
+        ctx.link.Write_Kinds != 0 && ctx.timers.Timer_GEN_Transmit->isRunning();
     ctx.timers.Timer_GEN_Transmit->stop();
     ctx.link.Write_Kinds = 0;
     EditsLinkEnded(ctx);
@@ -129,8 +141,9 @@ void OnDisconnected(Context& ctx) {
     // A frozen run can still be stopped; nothing else can start without the ECU.
     view.HudButton_ACB_Start.enabled = ctx.acb.In_Run;
     if (!wasConnected) return;
-    const std::string cause = ctx.link.Line_Loses_Replies ? ctx.LangText("Operation_Line_Loses_Replies")
-                                                          : ctx.LangText("Operation_Link_Lost");
+    const std::string cause = ctx.link.Line_Loses_Replies
+                                  ? ctx.LangText("Operation_Line_Loses_Replies")
+                                  : ctx.LangText("Operation_Link_Lost");
     if (editsWaited) {
         ShowMessageWindow(ctx, kMessageWriteCutOff,
                           cause + "\n" + ctx.LangText("Operation_Edits_Not_Written") + "\n" +

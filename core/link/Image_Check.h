@@ -43,8 +43,9 @@ struct ImageFault {
 // hold (a value the ECU reported always does); the name is empty, the one the ECU's bytes
 // give, or a usable configuration name; the diagram and the map keep the editing rules
 // where they differ from `onEcu`, what the ECU holds now (none: everywhere).
-std::optional<ImageFault> CheckEcuImage(const EcuImage& image, const EcuImage* onEcu, TemperatureTable& table,
-                                        WriteParts parts, const ConfigTextLookup& text);
+std::optional<ImageFault> CheckEcuImage(const EcuImage& image, const EcuImage* onEcu,
+                                        TemperatureTable& table, WriteParts parts,
+                                        const ConfigTextLookup& text);
 
 // The fault as the user reads it.
 std::string ImageFaultText(const ImageFault& fault, const ConfigTextLookup& text);

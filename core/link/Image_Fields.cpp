@@ -18,16 +18,24 @@ struct ImageField {
     std::function<void(const EcuImage& from, EcuImage& to)> copy;
 };
 
-std::string valueText(const std::string& value) { return value; }
-std::string valueText(bool value) { return std::string(BoolToText(value)); }
-std::string valueText(std::uint8_t value) { return std::to_string(value); }
+std::string valueText(const std::string& value) {
+    return value;
+}
+std::string valueText(bool value) {
+    return std::string(BoolToText(value));
+}
+std::string valueText(std::uint8_t value) {
+    return std::to_string(value);
+}
 std::string valueText(std::int32_t value) {
     return value == kTemperatureUnknown ? std::string("?") : std::to_string(value);
 }
 
-template <typename T> ImageField configField(const char* key, T Configuration_Class::*member, bool onEcu = true) {
-    return {key, onEcu, [member](const EcuImage& i) { return valueText(i.config.*member); },
-            [member](const EcuImage& from, EcuImage& to) { to.config.*member = from.config.*member; }};
+template <typename T>
+ImageField configField(const char* key, T Configuration_Class::*member, bool onEcu = true) {
+    return {
+        key, onEcu, [member](const EcuImage& i) { return valueText(i.config.*member); },
+        [member](const EcuImage& from, EcuImage& to) { to.config.*member = from.config.*member; }};
 }
 
 using C = Configuration_Class;
@@ -82,10 +90,13 @@ std::vector<ImageField> buildFields() {
     f.push_back(configField("CFG_Name", &C::CFG_Name));
 
     for (std::size_t n = 0; n < kDiagramPoints; ++n) {
-        for (const auto& [prefix, points] : {std::pair{"Gas_Point_", &EcuImage::gas}, {"Petrol_Point_", &EcuImage::petrol}}) {
+        for (const auto& [prefix, points] :
+             {std::pair{"Gas_Point_", &EcuImage::gas}, {"Petrol_Point_", &EcuImage::petrol}}) {
             f.push_back({prefix + std::to_string(n), true,
                          [points, n](const EcuImage& i) { return std::to_string((i.*points)[n]); },
-                         [points, n](const EcuImage& from, EcuImage& to) { (to.*points)[n] = (from.*points)[n]; }});
+                         [points, n](const EcuImage& from, EcuImage& to) {
+                             (to.*points)[n] = (from.*points)[n];
+                         }});
         }
     }
     f.push_back({"Idle_Point", true, [](const EcuImage& i) { return valueText(i.idlePoint); },
@@ -93,14 +104,18 @@ std::vector<ImageField> buildFields() {
 
     // The RPM map's cells, as the file names and writes them.
     const auto mapCell = [](std::string key, int c, int r, std::string (*text)(std::int32_t)) {
-        return ImageField{std::move(key), true, [c, r, text](const EcuImage& i) { return text(i.map[c][r]); },
-                          [c, r](const EcuImage& from, EcuImage& to) { to.map[c][r] = from.map[c][r]; }};
+        return ImageField{
+            std::move(key), true, [c, r, text](const EcuImage& i) { return text(i.map[c][r]); },
+            [c, r](const EcuImage& from, EcuImage& to) { to.map[c][r] = from.map[c][r]; }};
     };
     const auto wholeText = [](std::int32_t v) { return std::to_string(v); };
-    for (int c = 1; c <= kMapCols; ++c) f.push_back(mapCell("Cols_" + std::to_string(c), c, 0, wholeText));
-    for (int r = 1; r <= kMapRows; ++r) f.push_back(mapCell("Rows_" + std::to_string(r), 0, r, TenthsToText));
+    for (int c = 1; c <= kMapCols; ++c)
+        f.push_back(mapCell("Cols_" + std::to_string(c), c, 0, wholeText));
+    for (int r = 1; r <= kMapRows; ++r)
+        f.push_back(mapCell("Rows_" + std::to_string(r), 0, r, TenthsToText));
     for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) f.push_back(mapCell(MapCellKey(c, r), c, r, FactorText));
+        for (int r = 1; r <= kMapRows; ++r)
+            f.push_back(mapCell(MapCellKey(c, r), c, r, FactorText));
     }
 
     // What only the program and its file hold.
@@ -108,8 +123,12 @@ std::vector<ImageField> buildFields() {
     f.push_back(configField("Cylinders", &C::Cylinders, false));
     f.push_back(configField("Inj_Time_Max", &C::Inj_Time_Max, false));
     for (const auto& [key, note] : std::initializer_list<std::pair<const char*, std::string C::*>>{
-             {"User_Name", &C::User_Name}, {"User_Phone", &C::User_Phone}, {"Date_Mounting", &C::Date_Mounting},
-             {"Data_KM", &C::Data_KM}, {"Car_Jet", &C::Car_Jet}, {"Car_Comments", &C::Car_Comments}}) {
+             {"User_Name", &C::User_Name},
+             {"User_Phone", &C::User_Phone},
+             {"Date_Mounting", &C::Date_Mounting},
+             {"Data_KM", &C::Data_KM},
+             {"Car_Jet", &C::Car_Jet},
+             {"Car_Comments", &C::Car_Comments}}) {
         f.push_back(configField(key, note, false));
     }
     return f;

@@ -31,7 +31,8 @@ enum class FieldScope : std::uint8_t {
 // The fields in which `to` differs from `from`, in a fixed order: the configuration, the
 // name, the diagram, the RPM map, then what only the program holds. The identification
 // and the work counters describe the ECU, not its set-up: they are no field.
-FieldChanges ImageChanges(const EcuImage& from, const EcuImage& to, FieldScope scope = FieldScope::All);
+FieldChanges ImageChanges(const EcuImage& from, const EcuImage& to,
+                          FieldScope scope = FieldScope::All);
 
 // Takes into `into` every field in which `edited` differs from `base`; every other field
 // of `into`, and the bytes it keeps as the ECU sent them, stay as they are.

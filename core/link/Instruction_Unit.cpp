@@ -2,8 +2,8 @@
 
 #include "Context.h"
 #include "autocalibration/Veltra_ACB_Innov.h"
-#include "link/Receiver_Unit.h"
 #include "link/Port_3D_Connect.h"
+#include "link/Receiver_Unit.h"
 
 #include <algorithm>
 #include <variant>
@@ -28,16 +28,17 @@ std::uint8_t dataFrameLength(const Context& ctx) {
 
 std::uint8_t FrameChecksum(const std::uint8_t* bytes, std::size_t n) {
     unsigned sum = 0;
-    for (std::size_t i = 0; i < n; ++i) sum += bytes[i];
+    for (std::size_t i = 0; i < n; ++i)
+        sum += bytes[i];
     return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
 std::vector<std::uint8_t> ReadList(std::int32_t fw) {
-    std::vector<std::uint8_t> list{
-        0x5F, 0x5A, 0x41, 0x42, 0x43, 0x9B, 0x52, 0x5C, 0x9F, 0x44, 0xA5, 0x9C, 0x45,
-        0x82, 0x83, 0xA6, 0xA7, 0x81, 0x4F, 0x5B, 0x84, 0x85, 0x53, 0x54, 0x55, 0x56,
-        0x57, 0x58, 0x46, 0x47, 0x9D, 0x9E, 0x48, 0x49, 0x4A, 0x59, 0xA4, 0xA3, 0x92,
-        0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9A, 0xA8, 0xA9};
+    std::vector<std::uint8_t> list{0x5F, 0x5A, 0x41, 0x42, 0x43, 0x9B, 0x52, 0x5C, 0x9F, 0x44,
+                                   0xA5, 0x9C, 0x45, 0x82, 0x83, 0xA6, 0xA7, 0x81, 0x4F, 0x5B,
+                                   0x84, 0x85, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x46, 0x47,
+                                   0x9D, 0x9E, 0x48, 0x49, 0x4A, 0x59, 0xA4, 0xA3, 0x92, 0x93,
+                                   0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9A, 0xA8, 0xA9};
     if ((fw >= 155 && fw <= 199) || (fw >= 357 && fw <= 399)) {
         list.insert(list.end(), {0xAA, 0xAB, 0xAC});
     }
@@ -55,8 +56,10 @@ const std::vector<std::uint8_t>& ParameterWriteList() {
 const std::vector<std::uint8_t>& DiagramWriteList() {
     static const std::vector<std::uint8_t> kList = [] {
         std::vector<std::uint8_t> list;
-        for (std::uint8_t c = 0x61; c <= 0x72; ++c) list.push_back(c);
-        for (std::uint8_t c = 0x76; c <= 0x7E; ++c) list.push_back(c);
+        for (std::uint8_t c = 0x61; c <= 0x72; ++c)
+            list.push_back(c);
+        for (std::uint8_t c = 0x76; c <= 0x7E; ++c)
+            list.push_back(c);
         return list;
     }();
     return kList;
@@ -94,7 +97,9 @@ void ArmAnnounce(Context& ctx) {
 
 namespace {
 // The image the running write checked; the record as it stands when none is running.
-EcuImage writeImage(const Context& ctx) { return ctx.link.Write_Image ? *ctx.link.Write_Image : TakeImage(ctx); }
+EcuImage writeImage(const Context& ctx) {
+    return ctx.link.Write_Image ? *ctx.link.Write_Image : TakeImage(ctx);
+}
 } // namespace
 
 void ArmWriteName(Context& ctx) {
@@ -146,8 +151,7 @@ void ArmWriteMapChunk(Context& ctx) {
 
 void ArmWriteAcb(Context& ctx) {
     beginFrame(ctx, Command::WRITE_ACB);
-    const std::array<std::uint8_t, 8> data =
-        Innov_Frame_Data(ctx);
+    const std::array<std::uint8_t, 8> data = Innov_Frame_Data(ctx);
     std::copy(data.begin(), data.end(), ctx.link.TX_Frame.begin() + 2);
     ctx.link.TX_Length = 11;
     ctx.link.Reply_Length = kAckLength;

@@ -36,10 +36,14 @@ void report(Context& ctx, OperationId id, Request request, int percent) {
 
 std::uint8_t kindOf(Request r) {
     switch (r) {
-    case Request::WriteConfig: return 2;
-    case Request::WriteDiagram: return 3;
-    case Request::WriteMap: return 4;
-    default: return 0;
+    case Request::WriteConfig:
+        return 2;
+    case Request::WriteDiagram:
+        return 3;
+    case Request::WriteMap:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -54,21 +58,31 @@ int readPercent(const Context& ctx) {
 
 std::string OperationName(const Context& ctx, Request request) {
     switch (request) {
-    case Request::None: return ctx.LangText("Operation_Read");
-    case Request::Reconnect: return ctx.LangText("Operation_Read");
+    case Request::None:
+        return ctx.LangText("Operation_Read");
+    case Request::Reconnect:
+        return ctx.LangText("Operation_Read");
     case Request::ModeGas:
     case Request::ModePetrol:
-    case Request::ModeAuto: return ctx.LangText("Operation_Mode");
-    case Request::WriteAll: return ctx.LangText("Operation_Write_All");
-    case Request::WriteConfig: return ctx.LangText("Operation_Write_Config");
+    case Request::ModeAuto:
+        return ctx.LangText("Operation_Mode");
+    case Request::WriteAll:
+        return ctx.LangText("Operation_Write_All");
+    case Request::WriteConfig:
+        return ctx.LangText("Operation_Write_Config");
     case Request::WriteDiagram:
-    case Request::EraseGasAndWriteDiagram: return ctx.LangText("Operation_Write_Diagram");
-    case Request::WriteMap: return ctx.LangText("Operation_Write_Map");
-    case Request::ClearErrors: return ctx.LangText("Operation_Clear_Errors");
+    case Request::EraseGasAndWriteDiagram:
+        return ctx.LangText("Operation_Write_Diagram");
+    case Request::WriteMap:
+        return ctx.LangText("Operation_Write_Map");
+    case Request::ClearErrors:
+        return ctx.LangText("Operation_Clear_Errors");
     case Request::EraseMapGas:
-    case Request::EraseMapPetrol: return ctx.LangText("Operation_Erase_MAP");
+    case Request::EraseMapPetrol:
+        return ctx.LangText("Operation_Erase_MAP");
     case Request::InnovationalRun:
-    case Request::InnovationalStop: return ctx.LangText("Operation_Auto_Calibration");
+    case Request::InnovationalStop:
+        return ctx.LangText("Operation_Auto_Calibration");
     }
     return {};
 }
@@ -100,15 +114,21 @@ OperationId SetPendingRequest(Context& ctx, Request request) {
     return slot.id;
 }
 
-bool EcuRefused(const Context& ctx) { return !ctx.ops.Refused_Reason.empty(); }
+bool EcuRefused(const Context& ctx) {
+    return !ctx.ops.Refused_Reason.empty();
+}
 
 OperationId HudButton_Work_ModeClick(Context& ctx) {
     ctx.link.Mode_Bits = 0;
     switch (ctx.live.Work_Mode) {
-    case kModePetrol: return SwitchToAutomatic(ctx);
-    case kModeAutomatic: return SwitchToGas(ctx);
-    case kModeGas: return SwitchToPetrol(ctx);
-    default: return 0; // no live data yet: nothing to switch from
+    case kModePetrol:
+        return SwitchToAutomatic(ctx);
+    case kModeAutomatic:
+        return SwitchToGas(ctx);
+    case kModeGas:
+        return SwitchToPetrol(ctx);
+    default:
+        return 0; // no live data yet: nothing to switch from
     }
 }
 
@@ -117,10 +137,18 @@ OperationId SwitchToGas(Context& ctx) {
     return SetPendingRequest(ctx, Request::ModeGas);
 }
 
-OperationId SwitchToPetrol(Context& ctx) { return SetPendingRequest(ctx, Request::ModePetrol); }
-OperationId SwitchToAutomatic(Context& ctx) { return SetPendingRequest(ctx, Request::ModeAuto); }
-OperationId ClearErrors(Context& ctx) { return SetPendingRequest(ctx, Request::ClearErrors); }
-OperationId WriteEverything(Context& ctx) { return SetPendingRequest(ctx, Request::WriteAll); }
+OperationId SwitchToPetrol(Context& ctx) {
+    return SetPendingRequest(ctx, Request::ModePetrol);
+}
+OperationId SwitchToAutomatic(Context& ctx) {
+    return SetPendingRequest(ctx, Request::ModeAuto);
+}
+OperationId ClearErrors(Context& ctx) {
+    return SetPendingRequest(ctx, Request::ClearErrors);
+}
+OperationId WriteEverything(Context& ctx) {
+    return SetPendingRequest(ctx, Request::WriteAll);
+}
 
 OperationId ReadEverything(Context& ctx) {
     LinkOperations& ops = ctx.ops;
@@ -195,7 +223,8 @@ void OperationLiveReply(Context& ctx) {
     std::string reason;
     if (ctx.dynamicInd.Flags & kStatusDataSavedBit) {
         result = OperationResult::Done;
-    } else if (ctx.scheduler.nowUs() - ops.Saving_Since_Us >= std::int64_t{kSavedReportTimeoutMs} * 1000) {
+    } else if (ctx.scheduler.nowUs() - ops.Saving_Since_Us >=
+               std::int64_t{kSavedReportTimeoutMs} * 1000) {
         result = OperationResult::NotSaved;
         reason = ctx.LangText("Operation_Not_Saved");
         ctx.view.TForm_3D_Wait = WaitForm::Hidden;
@@ -204,7 +233,8 @@ void OperationLiveReply(Context& ctx) {
         return;
     }
     const std::vector<OperationSlot> saved = std::exchange(ops.Saving, {});
-    for (const OperationSlot& slot : saved) finish(ctx, slot, result, reason);
+    for (const OperationSlot& slot : saved)
+        finish(ctx, slot, result, reason);
 }
 
 void OperationDataLoaded(Context& ctx) {
@@ -238,19 +268,25 @@ void OperationsLinkEnded(Context& ctx, OperationResult result, const std::string
         return OperationName(ctx, s.request) + " " + ctx.LangText(key);
     };
     std::string cutOff;
-    if (running && IsWriteRequest(running.request)) cutOff += "\n" + fate(running, "Operation_Write_Partial");
-    for (const OperationSlot& s : saving) cutOff += "\n" + fate(s, "Operation_Write_Unconfirmed");
-    if (pending && IsWriteRequest(pending.request)) cutOff += "\n" + fate(pending, "Operation_Not_Sent");
+    if (running && IsWriteRequest(running.request))
+        cutOff += "\n" + fate(running, "Operation_Write_Partial");
+    for (const OperationSlot& s : saving)
+        cutOff += "\n" + fate(s, "Operation_Write_Unconfirmed");
+    if (pending && IsWriteRequest(pending.request))
+        cutOff += "\n" + fate(pending, "Operation_Not_Sent");
     if (!cutOff.empty()) {
         ShowMessageWindow(ctx, kMessageWriteCutOff,
                           cause + cutOff + "\n" + ctx.LangText("Operation_Values_Read_Again"));
     }
 
-    finish(ctx, pending, OperationResult::LinkLost, cause + " " + fate(pending, "Operation_Not_Sent"));
+    finish(ctx, pending, OperationResult::LinkLost,
+           cause + " " + fate(pending, "Operation_Not_Sent"));
     const bool partial = running && IsWriteRequest(running.request);
-    finish(ctx, running, result, partial ? cause + " " + fate(running, "Operation_Write_Partial") : cause);
+    finish(ctx, running, result,
+           partial ? cause + " " + fate(running, "Operation_Write_Partial") : cause);
     for (const OperationSlot& s : saving) {
-        finish(ctx, s, OperationResult::LinkLost, cause + " " + fate(s, "Operation_Write_Unconfirmed"));
+        finish(ctx, s, OperationResult::LinkLost,
+               cause + " " + fate(s, "Operation_Write_Unconfirmed"));
     }
     finish(ctx, reading, OperationResult::LinkLost, cause);
 }
@@ -264,16 +300,19 @@ void OperationsRefusedEcu(Context& ctx, const std::string& reason) {
     ops.Refused_Reason = reason;
     finish(ctx, std::exchange(ops.Pending, {}), OperationResult::Refused, reason);
     finish(ctx, std::exchange(ops.Running, {}), OperationResult::Refused, reason);
-    finish(ctx, OperationSlot{std::exchange(ops.Reading, 0), Request::None}, OperationResult::Refused,
-           reason);
+    finish(ctx, OperationSlot{std::exchange(ops.Reading, 0), Request::None},
+           OperationResult::Refused, reason);
 }
 
-void OperationsEcuAccepted(Context& ctx) { ctx.ops.Refused_Reason.clear(); }
+void OperationsEcuAccepted(Context& ctx) {
+    ctx.ops.Refused_Reason.clear();
+}
 
 Request TakePendingRequest(Context& ctx) {
     const Request request = std::exchange(ctx.link.Pending_Request, Request::None);
     if (request == Request::None || !EcuRefused(ctx)) return request;
-    finish(ctx, std::exchange(ctx.ops.Pending, {}), OperationResult::Refused, ctx.ops.Refused_Reason);
+    finish(ctx, std::exchange(ctx.ops.Pending, {}), OperationResult::Refused,
+           ctx.ops.Refused_Reason);
     return Request::None;
 }
 

@@ -26,10 +26,10 @@ using OperationId = std::uint32_t;
 
 // How an auto-calibration run ended.
 enum class AutoCalibrationResult : std::uint8_t {
-    Success,  // the new calibration is on the ECU
-    Advised,  // on the ECU, with a recommendation for the jets
-    Stopped,  // stopped by the user
-    Failed,   // the run could not calibrate; the text says why
+    Success, // the new calibration is on the ECU
+    Advised, // on the ECU, with a recommendation for the jets
+    Stopped, // stopped by the user
+    Failed,  // the run could not calibrate; the text says why
 };
 
 struct AutoCalibrationEnd {

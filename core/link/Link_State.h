@@ -23,8 +23,8 @@ enum class Request : std::uint8_t {
     ModeGas = 17,
     ModePetrol = 18,
     ModeAuto = 19,
-    WriteAll = 21,       // name, parameters, diagram and RPM map
-    WriteConfig = 22,    // parameters
+    WriteAll = 21,    // name, parameters, diagram and RPM map
+    WriteConfig = 22, // parameters
     WriteDiagram = 23,
     WriteMap = 24,
     ClearErrors = 25,
@@ -35,24 +35,26 @@ enum class Request : std::uint8_t {
     InnovationalStop = 30,
 };
 
-constexpr bool IsWriteRequest(Request r) { return r >= Request::WriteAll && r <= Request::WriteMap; }
+constexpr bool IsWriteRequest(Request r) {
+    return r >= Request::WriteAll && r <= Request::WriteMap;
+}
 
 // What the ECU reported in its identification block, and what follows from it.
 struct EcuIdentity {
-    std::uint8_t N = 0;    // identification block length
-    std::uint8_t L1 = 0;   // live-data reply data bytes
-    std::uint8_t L2 = 0;   // parameter reply data bytes
-    std::uint8_t L3 = 0;   // diagram reply data bytes
-    std::uint8_t L4 = 0;   // reported, unused
-    std::uint8_t L5 = 32;  // MAP points per list
+    std::uint8_t N = 0;                // identification block length
+    std::uint8_t L1 = 0;               // live-data reply data bytes
+    std::uint8_t L2 = 0;               // parameter reply data bytes
+    std::uint8_t L3 = 0;               // diagram reply data bytes
+    std::uint8_t L4 = 0;               // reported, unused
+    std::uint8_t L5 = 32;              // MAP points per list
     std::int32_t Firmware_Version = 0; // version text x 100, 0 when it is not a number
     bool Innovational_Capable = false;
 };
 
 // The RPM map as a byte stream on its way to or from the ECU.
 struct MapTransfer {
-    std::vector<std::uint8_t> Read_Stream;  // bytes received so far
-    std::size_t Read_Length = 0;            // bytes the ECU announced
+    std::vector<std::uint8_t> Read_Stream; // bytes received so far
+    std::size_t Read_Length = 0;           // bytes the ECU announced
     std::uint8_t Read_Cols = 8;
     std::uint8_t Read_Rows = 12;
     std::vector<std::uint8_t> Write_Stream; // the stream being written
@@ -73,7 +75,8 @@ struct LinkState {
     Request Pending_Request = Request::None;
     std::uint8_t Write_Kinds = 0; // bit k: a debounced write of kind k (2..4) waits
     bool Autosave_Enabled = true; // a write saves the configuration file (not in the tool)
-    bool Settings_File_Written = true; // the code that answered goes to the settings file (not in the tool)
+    bool Settings_File_Written =
+        true; // the code that answered goes to the settings file (not in the tool)
     std::uint8_t Mode_Bits = 0;
     std::uint8_t Probe_Code = 0;
     std::uint8_t Probe_Rounds = 0;
@@ -112,9 +115,9 @@ struct LinkState {
     // How an exchange that must start over is bounded: restarts since the last real
     // progress, and when that progress was.
     std::int32_t Exchange_Restarts = 0;
-    bool Restarting = false;            // the exchange went back to an earlier step
-    std::int64_t Last_Progress_Us = 0;  // scheduler time of the last reply that moved on
-    bool Line_Loses_Replies = false;    // the last link loss came from the bound
+    bool Restarting = false;           // the exchange went back to an earlier step
+    std::int64_t Last_Progress_Us = 0; // scheduler time of the last reply that moved on
+    bool Line_Loses_Replies = false;   // the last link loss came from the bound
 
     // Link quality.
     std::int32_t Link_Quality = 0;

@@ -3,11 +3,11 @@
 #include <filesystem>
 
 #include "Context.h"
-#include "data/Setup_Page.h"
+#include "Version.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
+#include "data/Setup_Page.h"
 #include "files/Language.h"
-#include "Version.h"
 #include "files/SaveLoad_3D_Unit.h"
 #include "files/Settings_3D_Unit.h"
 #include "files/Skin_3D_Unit.h"
@@ -22,23 +22,27 @@ namespace bifuel {
 std::string TitleText(const Context& ctx) {
     const SharedUnitTexts& t = ctx.languageView.Shared;
     // The marks lead, so that a title cut at the right still shows them.
-    std::string title = "     " + EditMarks(ctx) + ctx.paths.Base_Name + " : " + kProgramVersion + "  " + t.Date +
-                        " " + kReleaseDate;
+    std::string title = "     " + EditMarks(ctx) + ctx.paths.Base_Name + " : " + kProgramVersion +
+                        "  " + t.Date + " " + kReleaseDate;
     if (ctx.link.ECU_Connected) {
         title += "     " + t.Firmware + " : " + ModelDisplayName(ctx.config.ECU_Model) + " " +
                  ctx.config.ECU_Version + "  " + t.Date + " " + ctx.config.ECU_Date;
     }
-    if (!ctx.config.CFG_Name.empty()) title += "     " + t.File + " : " + ctx.config.CFG_Name + ".cfg";
+    if (!ctx.config.CFG_Name.empty())
+        title += "     " + t.File + " : " + ctx.config.CFG_Name + ".cfg";
     if (ctx.settings.Port_Name == kSimulatedPort) title += "     [" + SimulatedEcuNote(ctx) + "]";
     return title;
 }
 
-std::string SimulatedEcuNote(const Context& ctx) { return ctx.LangText("Simulated_ECU"); }
+std::string SimulatedEcuNote(const Context& ctx) {
+    return ctx.LangText("Simulated_ECU");
+}
 
 std::string InstallerGroupCaption(const Context& ctx) {
     const SharedUnitTexts& t = ctx.languageView.Shared;
     std::string caption = t.CFG_User;
-    if (!ctx.config.CFG_Name.empty()) caption += " (" + t.File + " : " + ctx.config.CFG_Name + ".cfg) ";
+    if (!ctx.config.CFG_Name.empty())
+        caption += " (" + t.File + " : " + ctx.config.CFG_Name + ".cfg) ";
     return caption;
 }
 
@@ -73,7 +77,8 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
                     SettingsRecords{ctx.settings, ctx.colours, ctx.skin, ctx.layout}, buildList);
     ctx.port.setPortName(ctx.settings.Port_Name);
 
-    if (!ctx.language.setCurrent(ctx.settings.Language)) ctx.language.setCurrent(std::string(Language::kEnglish));
+    if (!ctx.language.setCurrent(ctx.settings.Language))
+        ctx.language.setCurrent(std::string(Language::kEnglish));
     BuildLanguageList(ctx.language, ctx.languageView);
     ApplyLanguage(ctx.language, ctx.languageView, languageHooks(ctx, hooks));
 
@@ -104,7 +109,8 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
 bool PickLanguage(Context& ctx, const std::string& itemText, const CreateHooks& hooks) {
     const std::string name = StripExtension(itemText);
     if (name.empty() || !IsUsableLanguageName(name)) return false;
-    const WriteResult written = SwitchLanguage(ctx.keyFile, ctx.paths.Ini_Name, ctx.settings, ctx.colours, name);
+    const WriteResult written =
+        SwitchLanguage(ctx.keyFile, ctx.paths.Ini_Name, ctx.settings, ctx.colours, name);
     (void)written; // the settings are written again at exit; a failure here loses nothing
     SelectLanguage(ctx.language, ctx.languageView, name, languageHooks(ctx, hooks));
     return true;
@@ -136,9 +142,9 @@ std::string MainWindow_Close(Context& ctx, bool settingsWindowShown) {
     // The closed port's handling starts the send timer for its retries; the program ends,
     // so there is nothing left to retry.
     ctx.timers.Timer_Sending->stop();
-    const WriteResult saved = Settings_Save(ctx.keyFile, ctx.paths.Ini_Name,
-                                            SettingsRecords{ctx.settings, ctx.colours, ctx.skin, ctx.layout},
-                                            settingsWindowShown);
+    const WriteResult saved = Settings_Save(
+        ctx.keyFile, ctx.paths.Ini_Name,
+        SettingsRecords{ctx.settings, ctx.colours, ctx.skin, ctx.layout}, settingsWindowShown);
     return saved.ok ? std::string() : saved.message;
 }
 

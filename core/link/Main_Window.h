@@ -50,7 +50,8 @@ std::string MainWindow_Close(Context& ctx, bool settingsWindowShown);
 struct NoOpenGLTexts {
     std::string language = "English";
     std::string font = "Tahoma";
-    std::string message = "The computer does not support the OpenGL video mode. The program can not be run.";
+    std::string message =
+        "The computer does not support the OpenGL video mode. The program can not be run.";
 };
 NoOpenGLTexts ReadNoOpenGLTexts(const std::filesystem::path& workDir, const std::string& baseName);
 

@@ -1,10 +1,10 @@
 #include "link/Port_3D_Connect.h"
 
 #include "Context.h"
+#include "autocalibration/AutoCLB_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
-#include "autocalibration/AutoCLB_Unit.h"
 #include "link/Instruction_Unit.h"
 #include "link/Link_Operations.h"
 #include "link/Port_3D_Unit.h"
@@ -128,8 +128,10 @@ bool isDataFrame(std::uint8_t command) {
     case Command::WRITE_PARAMS:
     case Command::WRITE_DIAGRAM:
     case Command::WRITE_MAP_CHUNK:
-    case Command::WRITE_ACB: return true;
-    default: return false;
+    case Command::WRITE_ACB:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -140,8 +142,10 @@ bool restartsAnExchange(std::uint8_t command) {
     case Command::READ_MAP_SIZE:
     case Command::WRITE_MAP_SIZE:
     case Command::READ_MAP_CHUNK:
-    case Command::WRITE_MAP_CHUNK: return true;
-    default: return false;
+    case Command::WRITE_MAP_CHUNK:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -149,8 +153,9 @@ void noteAcceptedReply(Context& ctx) {
     LinkState& link = ctx.link;
     const std::uint8_t command = link.Sent_Frame[1];
     link.Awaiting_Reply = false;
-    link.Announced_Length =
-        command == static_cast<std::uint8_t>(Command::ANNOUNCE) ? link.Sent_Frame[3] : std::uint8_t{0};
+    link.Announced_Length = command == static_cast<std::uint8_t>(Command::ANNOUNCE)
+                                ? link.Sent_Frame[3]
+                                : std::uint8_t{0};
     if (!link.Restarting || !restartsAnExchange(command)) {
         link.Restarting = false;
         link.Exchange_Restarts = 0;
@@ -162,8 +167,8 @@ void noteAcceptedReply(Context& ctx) {
 
 bool progressOverdue(const Context& ctx) {
     const LinkState& link = ctx.link;
-    return link.Restarting &&
-           ctx.scheduler.nowUs() - link.Last_Progress_Us >= std::int64_t{kExchangeProgressMs} * 1000;
+    return link.Restarting && ctx.scheduler.nowUs() - link.Last_Progress_Us >=
+                                  std::int64_t{kExchangeProgressMs} * 1000;
 }
 
 void ArmRequest(Context& ctx) {
@@ -282,13 +287,13 @@ bool CheckReply(Context& ctx, std::size_t count) {
     // A loop-back plug, or an adapter that echoes, returns the probe itself, which would
     // pass as the wide probe's reply. No ECU answers with the request's own bytes.
     if (!link.ECU_Connected && count >= 3 && count <= link.TX_Length &&
-        std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(count), link.Sent_Frame.begin())) {
+        std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(count),
+                   link.Sent_Frame.begin())) {
         AddStatus(ctx, Colour::Txt_Error, ctx.LangText("Error_Port_Echoes"));
         return false;
     }
-    const bool valid = count >= 3 && count == link.Reply_Length &&
-                       rx[0] == link.Sent_Frame[0] && rx[0] == link.Probe_Code &&
-                       rx[1] == link.Sent_Frame[1] &&
+    const bool valid = count >= 3 && count == link.Reply_Length && rx[0] == link.Sent_Frame[0] &&
+                       rx[0] == link.Probe_Code && rx[1] == link.Sent_Frame[1] &&
                        rx[count - 1] == FrameChecksum(rx.data(), count - 1);
     if (!valid || !link.Awaiting_Reply) return false;
     noteAcceptedReply(ctx);
@@ -326,7 +331,8 @@ void OnConnectStabilTimer(Context& ctx) {
             if (v >= 60) break;
         }
         s = std::min<std::int64_t>(s, 100);
-        while ((v * 100) / s < t) ++v;
+        while ((v * 100) / s < t)
+            ++v;
         link.Link_Step = static_cast<std::int32_t>(s);
         link.Link_Decaying = true;
         timer.setInterval(static_cast<int>(std::max<std::int64_t>(v, 1)));
@@ -376,7 +382,9 @@ void OnPortFailed(Context& ctx) {
     ctx.view.HudLabel_Port_Connect_Stabil.colour = ctx.colours.ColourOf(Colour::Port_Close);
 }
 
-bool ConfiguredPortListed(const Context& ctx) { return PortListed(ctx, ctx.settings.Port_Name); }
+bool ConfiguredPortListed(const Context& ctx) {
+    return PortListed(ctx, ctx.settings.Port_Name);
+}
 
 bool OpenPort(Context& ctx) {
     if (ctx.link.Port_Error) return false;

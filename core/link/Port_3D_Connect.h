@@ -8,7 +8,7 @@ namespace bifuel {
 
 class Context;
 
-inline constexpr int kReadGapMs = 500;    // a reply ends when no byte comes for this long
+inline constexpr int kReadGapMs = 500; // a reply ends when no byte comes for this long
 inline constexpr int kReplyTimeoutMs = kReadGapMs + 50;
 
 // Adds the checksum to TX_Frame and sends it Reply_Delay from now. Arming again before

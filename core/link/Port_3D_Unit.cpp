@@ -21,11 +21,10 @@ void rememberStartupPort(Context& ctx) {
 }
 
 void setListLookVisible(PortView& v, bool visible) {
-    for (ViewControl* c : {&v.HudLabel_3D_Port_Num, &v.HudPanel_3D_Port_Num,
-                           &v.HudLabel_3D_Port_Num_Data, &v.HudLabel_3D_Port_Name,
-                           &v.HudPanel_3D_Port_Name, &v.HudLabel_3D_Port_Name_Data,
-                           &v.HudLabel_3D_Port_Number, &v.ProgressBar_3D_Port,
-                           &v.HudMemo_3D_Port}) {
+    for (ViewControl* c :
+         {&v.HudLabel_3D_Port_Num, &v.HudPanel_3D_Port_Num, &v.HudLabel_3D_Port_Num_Data,
+          &v.HudLabel_3D_Port_Name, &v.HudPanel_3D_Port_Name, &v.HudLabel_3D_Port_Name_Data,
+          &v.HudLabel_3D_Port_Number, &v.ProgressBar_3D_Port, &v.HudMemo_3D_Port}) {
         c->visible = visible;
     }
 }

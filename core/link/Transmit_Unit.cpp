@@ -4,10 +4,10 @@
 #include "autocalibration/AutoCLB_Unit.h"
 #include "autocalibration/Veltra_ACB_Innov.h"
 #include "calibration/Calibr_Unit.h"
+#include "data/Calc_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "files/SaveLoad_3D_Unit.h"
-#include "data/Calc_Unit.h"
 #include "link/Check_Versions.h"
 #include "link/Global_Unit.h"
 #include "link/Image_Check.h"
@@ -27,8 +27,8 @@ namespace {
 // stops rather than spin, and the link-loss timer restarts the connection.
 constexpr int kMaxWordsPerRun = 1000;
 
-const std::vector<std::int32_t> kConnection{30, 31, 32, 33, 24, 36, 37, 38, 39, 42, 43, 44, 45,
-                                            40, 41, 56, 57, 58, 59, 200, -3, 60, 25, 5, 0};
+const std::vector<std::int32_t> kConnection{30, 31, 32, 33, 24, 36, 37,  38, 39, 42, 43, 44, 45,
+                                            40, 41, 56, 57, 58, 59, 200, -3, 60, 25, 5,  0};
 const std::vector<std::int32_t> kPolling{34, 35, 42, 43, 44, 45, 0, 1, 1};
 // Live data alone: about three times the frames, but the MAP lists are not read.
 const std::vector<std::int32_t> kLivePolling{34, 35, 0, 1, 1};
@@ -39,7 +39,9 @@ bool loaded(const LinkState& link, const std::vector<std::int32_t>& words) {
 }
 
 std::int32_t yieldIndex(const std::vector<std::int32_t>& words) {
-    return static_cast<std::int32_t>(std::find(words.begin(), words.end(), word::Yield) - words.begin()) + 1;
+    return static_cast<std::int32_t>(std::find(words.begin(), words.end(), word::Yield) -
+                                     words.begin()) +
+           1;
 }
 
 std::uint8_t lengthPlusFrame(std::uint8_t dataBytes) {
@@ -68,7 +70,8 @@ int framesOf(const Context& ctx, std::span<const std::int32_t> words) {
         if (w == 63) mapWrite = true;
     }
     if (mapWrite) {
-        const std::size_t chunks = (ctx.link.Map.Write_Stream.size() + kMapChunkMax - 1) / kMapChunkMax;
+        const std::size_t chunks =
+            (ctx.link.Map.Write_Stream.size() + kMapChunkMax - 1) / kMapChunkMax;
         if (chunks > 1) frames += 2 * static_cast<int>(chunks - 1);
     }
     return frames;
@@ -91,9 +94,13 @@ std::optional<Request> requestOfProgramNumber(int number) {
     return std::nullopt;
 }
 
-void addStatus(Context& ctx, Colour colour, const char* key) { AddStatus(ctx, colour, ctx.LangText(key)); }
+void addStatus(Context& ctx, Colour colour, const char* key) {
+    AddStatus(ctx, colour, ctx.LangText(key));
+}
 
-void removeStatus(Context& ctx, const char* key) { RemoveStatus(ctx, ctx.LangText(key)); }
+void removeStatus(Context& ctx, const char* key) {
+    RemoveStatus(ctx, ctx.LangText(key));
+}
 
 void decodeMapSize(Context& ctx) {
     MapTransfer& map = ctx.link.Map;
@@ -101,7 +108,8 @@ void decodeMapSize(Context& ctx) {
     const std::uint8_t rows = ctx.link.RX_Frame[3];
     map.Read_Cols = (cols >= 2 && cols <= 8) ? cols : 8;
     map.Read_Rows = (rows >= 2 && rows <= 12) ? rows : 12;
-    map.Read_Length = std::size_t{map.Read_Cols} * map.Read_Rows + 2u * map.Read_Cols + map.Read_Rows;
+    map.Read_Length =
+        std::size_t{map.Read_Cols} * map.Read_Rows + 2u * map.Read_Cols + map.Read_Rows;
     map.Read_Stream.clear();
 }
 
@@ -146,8 +154,8 @@ void endOfWrite(Context& ctx) {
 void showCountdown(Context& ctx) {
     // Shown with a point whatever the locale, as every number.
     const std::string seconds = TenthsToText(ctx.link.Tenths_Counter);
-    ctx.view.HudLabel_3D_ACB_Prompt.text = ctx.view.ACB_Current_Prompt + " (" + seconds + " " +
-                                           ctx.LangText("Dim_Sec_Long") + ")";
+    ctx.view.HudLabel_3D_ACB_Prompt.text =
+        ctx.view.ACB_Current_Prompt + " (" + seconds + " " + ctx.LangText("Dim_Sec_Long") + ")";
 }
 
 // Runs request step `step`; false when the step is not defined.
@@ -160,18 +168,32 @@ bool runStep(Context& ctx, std::int32_t step) {
         ArmShortRequest(ctx, Command::SET_MODE, 0x00, link.Mode_Bits | gas, 3);
         return true;
     }
-    case 22: ArmShortRequest(ctx, Command::SET_MODE, 0x00, 0x01, 3); return true;
-    case 23: ArmShortRequest(ctx, Command::SET_MODE, 0x00, 0x02, 3); return true;
-    case 24: addStatus(ctx, Colour::Txt_Information, "DynamicIND_Receiv_On"); return true;
+    case 22:
+        ArmShortRequest(ctx, Command::SET_MODE, 0x00, 0x01, 3);
+        return true;
+    case 23:
+        ArmShortRequest(ctx, Command::SET_MODE, 0x00, 0x02, 3);
+        return true;
+    case 24:
+        addStatus(ctx, Colour::Txt_Information, "DynamicIND_Receiv_On");
+        return true;
     case 25:
         removeStatus(ctx, "DynamicIND_Receiv_On");
         ShowStatusNow(ctx, Colour::Txt_Complete, ctx.LangText("DynamicIND_Receiv_Off"));
         OperationDataLoaded(ctx);
         return true;
-    case 30: ProbeStep(ctx); return true;
-    case 31: OnConnected(ctx); return true;
-    case 32: ArmIdentRead(ctx, ReceivedReply(link)); return true;
-    case 33: DecodeIdentification(ctx, ReceivedReply(link)); return true;
+    case 30:
+        ProbeStep(ctx);
+        return true;
+    case 31:
+        OnConnected(ctx);
+        return true;
+    case 32:
+        ArmIdentRead(ctx, ReceivedReply(link));
+        return true;
+    case 33:
+        DecodeIdentification(ctx, ReceivedReply(link));
+        return true;
     case 34:
         ArmRead(ctx, Command::READ_LIVE, lengthPlusFrame(id.L1));
         if (!ctx.config.CFG_Name.empty() && link.CFG_Autosave) {
@@ -184,27 +206,53 @@ bool runStep(Context& ctx, std::int32_t step) {
         ctx.events.liveData.notify();
         OperationLiveReply(ctx);
         return true;
-    case 36: ArmShortRequest(ctx, Command::READ_NAME, 0x08, 0x08, 11); return true;
-    case 37: OnNameReply(ctx, ReceivedReply(link)); return true;
-    case 38: ArmRead(ctx, Command::READ_PARAMS, lengthPlusFrame(id.L2)); return true;
-    case 39: DecodeParams(ctx, ReceivedReply(link)); return true;
-    case 40: ArmRead(ctx, Command::READ_DIAGRAM, lengthPlusFrame(id.L3)); return true;
-    case 41: DecodeDiagram(ctx, ReceivedReply(link)); return true;
-    case 42: ArmRead(ctx, Command::READ_MAP_GAS, lengthPlusFrame(id.L5)); return true;
-    case 43: DecodeMapGas(ctx, ReceivedReply(link)); return true;
-    case 44: ArmRead(ctx, Command::READ_MAP_PETROL, lengthPlusFrame(id.L5)); return true;
-    case 45: DecodeMapPetrol(ctx, ReceivedReply(link)); return true;
+    case 36:
+        ArmShortRequest(ctx, Command::READ_NAME, 0x08, 0x08, 11);
+        return true;
+    case 37:
+        OnNameReply(ctx, ReceivedReply(link));
+        return true;
+    case 38:
+        ArmRead(ctx, Command::READ_PARAMS, lengthPlusFrame(id.L2));
+        return true;
+    case 39:
+        DecodeParams(ctx, ReceivedReply(link));
+        return true;
+    case 40:
+        ArmRead(ctx, Command::READ_DIAGRAM, lengthPlusFrame(id.L3));
+        return true;
+    case 41:
+        DecodeDiagram(ctx, ReceivedReply(link));
+        return true;
+    case 42:
+        ArmRead(ctx, Command::READ_MAP_GAS, lengthPlusFrame(id.L5));
+        return true;
+    case 43:
+        DecodeMapGas(ctx, ReceivedReply(link));
+        return true;
+    case 44:
+        ArmRead(ctx, Command::READ_MAP_PETROL, lengthPlusFrame(id.L5));
+        return true;
+    case 45:
+        DecodeMapPetrol(ctx, ReceivedReply(link));
+        return true;
     case word::AnnounceStep:
         addStatus(ctx, Colour::Txt_Information, "DynamicIND_Transmission");
         ArmAnnounce(ctx);
         return true;
     case 47:
-    case 64: link.Data_Length = 11; return true;
-    case 48: ArmWriteName(ctx); return true;
+    case 64:
+        link.Data_Length = 11;
+        return true;
+    case 48:
+        ArmWriteName(ctx);
+        return true;
     case 49:
         link.Data_Length = static_cast<std::uint8_t>(3 * ParameterWriteList().size() + 3);
         return true;
-    case 50: ArmWriteList(ctx, Command::WRITE_PARAMS, ParameterWriteList()); return true;
+    case 50:
+        ArmWriteList(ctx, Command::WRITE_PARAMS, ParameterWriteList());
+        return true;
     case 51:
         link.Data_Length = static_cast<std::uint8_t>(3 * DiagramWriteList().size() + 3);
         return true;
@@ -212,27 +260,53 @@ bool runStep(Context& ctx, std::int32_t step) {
         ComputeSlopes(ctx.diagram);
         ArmWriteList(ctx, Command::WRITE_DIAGRAM, DiagramWriteList());
         return true;
-    case 53: ArmRead(ctx, Command::ERASE_MAP_GAS, lengthPlusFrame(id.L5)); return true;
-    case 54: ArmRead(ctx, Command::ERASE_MAP_PETROL, lengthPlusFrame(id.L5)); return true;
-    case 55: ArmRead(ctx, Command::CLEAR_ERRORS, 3); return true;
-    case word::ReadMapSizeStep: ArmRead(ctx, Command::READ_MAP_SIZE, 5); return true;
-    case 57: decodeMapSize(ctx); return true;
-    case 58: armMapChunkRead(ctx); return true;
-    case 59: storeMapChunk(ctx); return true;
-    case 60: BuildMap(ctx); return true;
+    case 53:
+        ArmRead(ctx, Command::ERASE_MAP_GAS, lengthPlusFrame(id.L5));
+        return true;
+    case 54:
+        ArmRead(ctx, Command::ERASE_MAP_PETROL, lengthPlusFrame(id.L5));
+        return true;
+    case 55:
+        ArmRead(ctx, Command::CLEAR_ERRORS, 3);
+        return true;
+    case word::ReadMapSizeStep:
+        ArmRead(ctx, Command::READ_MAP_SIZE, 5);
+        return true;
+    case 57:
+        decodeMapSize(ctx);
+        return true;
+    case 58:
+        armMapChunkRead(ctx);
+        return true;
+    case 59:
+        storeMapChunk(ctx);
+        return true;
+    case 60:
+        BuildMap(ctx);
+        return true;
     case word::WriteMapSizeStep:
         link.Map.Write_Offset = 0;
         ArmShortRequest(ctx, Command::WRITE_MAP_SIZE, kMapWriteCols, kMapWriteRows, 3);
         return true;
-    case 62: setChunkLength(ctx); return true;
-    case 63: ArmWriteMapChunk(ctx); return true;
-    case 65: ArmWriteAcb(ctx); return true;
-    case 66: link.TX_Length = 5; return true;
+    case 62:
+        setChunkLength(ctx);
+        return true;
+    case 63:
+        ArmWriteMapChunk(ctx);
+        return true;
+    case 65:
+        ArmWriteAcb(ctx);
+        return true;
+    case 66:
+        link.TX_Length = 5;
+        return true;
     case 98:
         ctx.timers.Timer_Countner->stop();
         ctx.view.HudLabel_3D_ACB_Prompt.text = ctx.view.ACB_Current_Prompt;
         return true;
-    case 100: endOfWrite(ctx); return true;
+    case 100:
+        endOfWrite(ctx);
+        return true;
     default:
         if (step >= 67 && step <= 79) {
             Innov_Instruction(ctx, step);
@@ -250,9 +324,12 @@ std::optional<bool> evaluateCondition(Context& ctx, std::int32_t condition) {
         if (map.Read_Stream.size() < map.Read_Length) return false;
         DecodeMapStream(ctx);
         return true;
-    case 201: return map.Write_Offset >= map.Write_Stream.size();
-    case 202: return !ctx.timers.Timer_Countner->isRunning();
-    case 203: return !ctx.timers.Timer_Wait->isRunning();
+    case 201:
+        return map.Write_Offset >= map.Write_Stream.size();
+    case 202:
+        return !ctx.timers.Timer_Countner->isRunning();
+    case 203:
+        return !ctx.timers.Timer_Wait->isRunning();
     default:
         if (condition >= 204 && condition <= 207) {
             return Innov_Condition(ctx, condition);
@@ -273,7 +350,8 @@ void yieldPoint(Context& ctx) {
     if (PartsOf(request).any()) {
         auto image = std::make_shared<EcuImage>();
         if (const std::optional<ImageFault> fault = CheckWrite(ctx, request, *image)) {
-            const std::string reason = ImageFaultText(*fault, [&ctx](std::string_view key) { return ctx.LangText(key); });
+            const std::string reason =
+                ImageFaultText(*fault, [&ctx](std::string_view key) { return ctx.LangText(key); });
             AddStatus(ctx, Colour::Txt_Error, reason);
             OperationRefused(ctx, reason);
             FollowPollingChoice(ctx);
@@ -293,12 +371,15 @@ void yieldPoint(Context& ctx) {
     }
     if (loadProgramOf(ctx, ProgramForRequest(request), request)) {
         link.Program_Counter = 0;
-        OperationStarted(ctx, request,
-                         framesOf(ctx, std::span(link.Program_Words).subspan(1, link.Program_Length)));
+        OperationStarted(
+            ctx, request,
+            framesOf(ctx, std::span(link.Program_Words).subspan(1, link.Program_Length)));
     }
 }
 
-bool inProgram(std::int32_t index) { return index >= 1 && index <= kProgramWords; }
+bool inProgram(std::int32_t index) {
+    return index >= 1 && index <= kProgramWords;
+}
 
 // Reads the word at `index`, or reports a script error for an index outside the table.
 std::optional<std::int32_t> wordAt(Context& ctx, std::int32_t index) {
@@ -390,16 +471,23 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
         link.Program_Counter = p + 2;
         return true;
     }
-    default: return true; // 6 moves nothing; the dispatch below reports it
+    default:
+        return true; // 6 moves nothing; the dispatch below reports it
     }
 }
 
 } // namespace
 
-const std::vector<std::int32_t>& ConnectionProgram() { return kConnection; }
-const std::vector<std::int32_t>& PollingProgram() { return kPolling; }
+const std::vector<std::int32_t>& ConnectionProgram() {
+    return kConnection;
+}
+const std::vector<std::int32_t>& PollingProgram() {
+    return kPolling;
+}
 
-const std::vector<std::int32_t>& LivePollingProgram() { return kLivePolling; }
+const std::vector<std::int32_t>& LivePollingProgram() {
+    return kLivePolling;
+}
 
 const std::vector<std::int32_t>& PollingProgramFor(const Context& ctx) {
     return ctx.settings.Live_Only_Polling && !ctx.config.Save_Map ? kLivePolling : kPolling;
@@ -425,22 +513,36 @@ void FollowPollingChoice(Context& ctx) {
 
 std::vector<std::int32_t> ProgramForRequest(Request request) {
     switch (request) {
-    case Request::None: return {};
-    case Request::Reconnect: return kConnection;
-    case Request::ModeGas: return {21, 5, 0};
-    case Request::ModePetrol: return {22, 5, 0};
-    case Request::ModeAuto: return {23, 5, 0};
+    case Request::None:
+        return {};
+    case Request::Reconnect:
+        return kConnection;
+    case Request::ModeGas:
+        return {21, 5, 0};
+    case Request::ModePetrol:
+        return {22, 5, 0};
+    case Request::ModeAuto:
+        return {23, 5, 0};
     case Request::WriteAll:
         return {47, 46, 48, 49, 46, 50, 51, 46, 52, 61, 62, 46, 63, 201, -4, 100, 5, 0};
-    case Request::WriteConfig: return {49, 46, 50, 100, 5, 0};
-    case Request::WriteDiagram: return {51, 46, 52, 100, 5, 0};
-    case Request::WriteMap: return {61, 62, 46, 63, 201, -4, 100, 5, 0};
-    case Request::ClearErrors: return {55, 5, 0};
-    case Request::EraseGasAndWriteDiagram: return {53, 51, 46, 52, 100, 5, 0};
-    case Request::EraseMapGas: return {53, 43, 5, 0};
-    case Request::EraseMapPetrol: return {54, 45, 5, 0};
-    case Request::InnovationalRun: return InnovationalProgram();
-    case Request::InnovationalStop: return {98, 22, 79, 5, 0};
+    case Request::WriteConfig:
+        return {49, 46, 50, 100, 5, 0};
+    case Request::WriteDiagram:
+        return {51, 46, 52, 100, 5, 0};
+    case Request::WriteMap:
+        return {61, 62, 46, 63, 201, -4, 100, 5, 0};
+    case Request::ClearErrors:
+        return {55, 5, 0};
+    case Request::EraseGasAndWriteDiagram:
+        return {53, 51, 46, 52, 100, 5, 0};
+    case Request::EraseMapGas:
+        return {53, 43, 5, 0};
+    case Request::EraseMapPetrol:
+        return {54, 45, 5, 0};
+    case Request::InnovationalRun:
+        return InnovationalProgram();
+    case Request::InnovationalStop:
+        return {98, 22, 79, 5, 0};
     }
     return {};
 }
@@ -547,7 +649,9 @@ void OnCountnerTimer(Context& ctx) {
     showCountdown(ctx);
 }
 
-void OnWaitTimer(Context& ctx) { ctx.timers.Timer_Wait->stop(); }
+void OnWaitTimer(Context& ctx) {
+    ctx.timers.Timer_Wait->stop();
+}
 
 void ReportScriptError(Context& ctx, std::int32_t counter, std::int32_t w) {
     if (ctx.link.Script_Error_Shown) return;

@@ -1,10 +1,10 @@
 #include "rpm_map/MapRPM_Unit.h"
 
 #include "Context.h"
-#include "link/Link_Operations.h"
 #include "data/Calc_Unit.h"
 #include "files/FindUnit.h"
 #include "link/Global_Unit.h"
+#include "link/Link_Operations.h"
 #include "rpm_map/MapRPM_View.h"
 
 #include <algorithm>
@@ -15,20 +15,36 @@ namespace {
 
 constexpr std::string_view kCornerText = "ms\\rpm";
 
-bool isFactorCell(int c, int r) { return c >= 1 && r >= 1; }
-bool isCorner(int c, int r) { return c == 0 && r == 0; }
+bool isFactorCell(int c, int r) {
+    return c >= 1 && r >= 1;
+}
+bool isCorner(int c, int r) {
+    return c == 0 && r == 0;
+}
 
-std::uint16_t toValue(std::int32_t v) { return static_cast<std::uint16_t>(std::clamp(v, 0, 0xFFFF)); }
+std::uint16_t toValue(std::int32_t v) {
+    return static_cast<std::uint16_t>(std::clamp(v, 0, 0xFFFF));
+}
 
-std::string rpmText(std::int32_t rpm) { return std::to_string(rpm); }
-std::string msText(std::int32_t tenths) { return TenthsToText(tenths); }
+std::string rpmText(std::int32_t rpm) {
+    return std::to_string(rpm);
+}
+std::string msText(std::int32_t tenths) {
+    return TenthsToText(tenths);
+}
 
-bool isOne(const std::string& text) { return text == "1.00" || text == "1,00"; }
+bool isOne(const std::string& text) {
+    return text == "1.00" || text == "1,00";
+}
 
 } // namespace
 
-std::int32_t HeaderRpm(const RpmMap& m, int c) { return TextToScaled(m.Map_Text[c][0], 1).value_or(0); }
-std::int32_t HeaderTenths(const RpmMap& m, int r) { return TextToScaled(m.Map_Text[0][r], 10).value_or(0); }
+std::int32_t HeaderRpm(const RpmMap& m, int c) {
+    return TextToScaled(m.Map_Text[c][0], 1).value_or(0);
+}
+std::int32_t HeaderTenths(const RpmMap& m, int r) {
+    return TextToScaled(m.Map_Text[0][r], 10).value_or(0);
+}
 
 std::uint8_t MarkFromText(const RpmMap& m, int c, int r) {
     if (isCorner(c, r)) return kMarkPlain;
@@ -43,7 +59,8 @@ std::string stepFactor(const std::string& text, int step) {
     const auto x = TextToFloat(text);
     if (!x) return text;
     // The 0.1 keeps "0.29" (28.999... after the product) from losing a hundredth.
-    const std::int32_t v = std::clamp(TruncToInt(*x * 100 + 0.1 + step), kMapFactorMin, kMapFactorMax);
+    const std::int32_t v =
+        std::clamp(TruncToInt(*x * 100 + 0.1 + step), kMapFactorMin, kMapFactorMax);
     return FactorText(v);
 }
 
@@ -105,7 +122,6 @@ void loadValue(std::uint16_t& target, std::optional<std::int32_t> v, std::int32_
     if (v) target = static_cast<std::uint16_t>(std::clamp(*v, 0, max));
 }
 
-
 } // namespace
 
 std::uint8_t FactorToByte(std::int32_t factor) {
@@ -113,7 +129,9 @@ std::uint8_t FactorToByte(std::int32_t factor) {
     return static_cast<std::uint8_t>(std::min((f * 32 + 24) / 25, 255));
 }
 
-std::int32_t ByteToFactor(std::uint8_t b) { return b * 25 / 32; }
+std::int32_t ByteToFactor(std::uint8_t b) {
+    return b * 25 / 32;
+}
 
 std::optional<std::int32_t> TextToScaled(std::string_view text, std::int32_t scale) {
     const auto x = TextToFloat(text);
@@ -132,7 +150,7 @@ void ResetMap(Context& ctx) {
     for (int c = 0; c < kMapGridCols; ++c) {
         for (int r = 0; r < kMapGridRows; ++r) {
             if (isCorner(c, r)) continue;
-            m.Map_Value[c][r] = r == 0 ? Default_Map_Rpm[c]
+            m.Map_Value[c][r] = r == 0   ? Default_Map_Rpm[c]
                                 : c == 0 ? Default_Map_Ms[r]
                                          : static_cast<std::uint16_t>(kMapFactorOne);
         }
@@ -147,7 +165,8 @@ void ClearFactors(Context& ctx) {
     if (!m.Grid_Built) return;
     bool anySelected = false;
     for (const auto& column : m.Map_Mark) {
-        anySelected = anySelected || std::find(column.begin(), column.end(), kMarkSelected) != column.end();
+        anySelected =
+            anySelected || std::find(column.begin(), column.end(), kMarkSelected) != column.end();
     }
     const std::string one = FactorText(kMapFactorOne);
     for (int c = 0; c < kMapGridCols; ++c) {
@@ -187,7 +206,9 @@ void StepSelected(Context& ctx, int step) {
     ScheduleWrite(ctx, 4);
 }
 
-std::string FactorText(std::int32_t hundredths) { return FixedText(hundredths / 100.0, 2); }
+std::string FactorText(std::int32_t hundredths) {
+    return FixedText(hundredths / 100.0, 2);
+}
 
 void UpdateMarks(Context& ctx) {
     RpmMap& m = ctx.rpmMap;
@@ -242,7 +263,8 @@ void TailTick(Context& ctx) {
         ctx.timers.Timer_3D_MapRPM_Tail->stop();
         return;
     }
-    std::move(m.Map_Tail.begin() + 1, m.Map_Tail.begin() + static_cast<std::ptrdiff_t>(m.Map_Tail_Count),
+    std::move(m.Map_Tail.begin() + 1,
+              m.Map_Tail.begin() + static_cast<std::ptrdiff_t>(m.Map_Tail_Count),
               m.Map_Tail.begin());
     --m.Map_Tail_Count;
     RedrawMapFrames(ctx);
@@ -265,7 +287,8 @@ void DecodeMapStream(Context& ctx) {
         m.Map_Value[c][0] = toValue(PeriodToRpm(s[at], s[at + 1]));
         keep(c, 0, static_cast<std::uint16_t>(s[at] << 8 | s[at + 1]));
     }
-    for (int r = 1; r <= nr; ++r) m.Map_Value[0][r] = s[at++];
+    for (int r = 1; r <= nr; ++r)
+        m.Map_Value[0][r] = s[at++];
     for (int c = 1; c <= nc; ++c) {
         for (int r = 1; r <= nr; ++r) {
             m.Map_Value[c][r] = toValue(ByteToFactor(s[at]));
@@ -280,17 +303,22 @@ void BuildMap(Context& ctx) {
     ValuesToTexts(ctx);
 }
 
-std::vector<std::uint8_t> EncodeMapStream(const MapGrid<std::uint16_t>& values, const MapGrid<std::uint16_t>& readWord,
+std::vector<std::uint8_t> EncodeMapStream(const MapGrid<std::uint16_t>& values,
+                                          const MapGrid<std::uint16_t>& readWord,
                                           const MapGrid<bool>& readKnown) {
     std::vector<std::uint8_t> out{kMapCols, kMapRows};
     out.reserve(kMapStreamLength);
     // What the ECU sent for this cell, when it still decodes to the value to send.
-    auto asRead = [&](int c, int r, std::int32_t decoded) { return readKnown[c][r] && decoded == values[c][r]; };
+    auto asRead = [&](int c, int r, std::int32_t decoded) {
+        return readKnown[c][r] && decoded == values[c][r];
+    };
     for (int c = 1; c <= kMapCols; ++c) {
         const std::int32_t rpm = values[c][0];
         const std::uint16_t read = readWord[c][0];
         WordBytes period = rpm == 0 ? WordBytes{0xFF, 0xFF} : RpmToPeriodBytes(rpm);
-        if (asRead(c, 0, toValue(PeriodToRpm(static_cast<std::uint8_t>(read >> 8), static_cast<std::uint8_t>(read & 0xFF)))))
+        if (asRead(c, 0,
+                   toValue(PeriodToRpm(static_cast<std::uint8_t>(read >> 8),
+                                       static_cast<std::uint8_t>(read & 0xFF)))))
             period = WordToBytes(read);
         out.insert(out.end(), period.begin(), period.end());
     }
@@ -300,7 +328,8 @@ std::vector<std::uint8_t> EncodeMapStream(const MapGrid<std::uint16_t>& values, 
     for (int c = 1; c <= kMapCols; ++c) {
         for (int r = 1; r <= kMapRows; ++r) {
             const auto read = static_cast<std::uint8_t>(readWord[c][r]);
-            out.push_back(asRead(c, r, toValue(ByteToFactor(read))) ? read : FactorToByte(values[c][r]));
+            out.push_back(asRead(c, r, toValue(ByteToFactor(read))) ? read
+                                                                    : FactorToByte(values[c][r]));
         }
     }
     return out;
@@ -320,7 +349,8 @@ void TextsToValues(Context& ctx) {
         for (int r = 0; r < kMapGridRows; ++r) {
             if (isCorner(c, r)) continue;
             const std::int32_t scale = r == 0 ? 1 : c == 0 ? 10 : 100;
-            if (const auto v = TextToScaled(m.Map_Text[c][r], scale)) m.Map_Value[c][r] = toValue(*v);
+            if (const auto v = TextToScaled(m.Map_Text[c][r], scale))
+                m.Map_Value[c][r] = toValue(*v);
         }
     }
 }
@@ -345,10 +375,13 @@ void SaveMapKeys(Context& ctx, KeyFile& file) {
     const RpmMap& m = ctx.rpmMap;
     file.SetKey("Cols_Number", std::to_string(kMapCols));
     file.SetKey("Rows_Number", std::to_string(kMapRows));
-    for (int c = 1; c <= kMapCols; ++c) file.SetKey("Cols_" + std::to_string(c), rpmText(m.Map_Value[c][0]));
-    for (int r = 1; r <= kMapRows; ++r) file.SetKey("Rows_" + std::to_string(r), msText(m.Map_Value[0][r]));
+    for (int c = 1; c <= kMapCols; ++c)
+        file.SetKey("Cols_" + std::to_string(c), rpmText(m.Map_Value[c][0]));
+    for (int r = 1; r <= kMapRows; ++r)
+        file.SetKey("Rows_" + std::to_string(r), msText(m.Map_Value[0][r]));
     for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) file.SetKey(MapCellKey(c, r), FactorText(m.Map_Value[c][r]));
+        for (int r = 1; r <= kMapRows; ++r)
+            file.SetKey(MapCellKey(c, r), FactorText(m.Map_Value[c][r]));
     }
 }
 
@@ -357,17 +390,21 @@ std::string MapCellKey(int c, int r) {
 }
 
 void ReadMapKeys(KeyFile& file, MapGrid<std::uint16_t>& values) {
-    const auto scaled = [&file](const std::string& key, std::int32_t scale) -> std::optional<std::int32_t> {
+    const auto scaled = [&file](const std::string& key,
+                                std::int32_t scale) -> std::optional<std::int32_t> {
         if (!file.FindKey(key)) return std::nullopt;
         return TextToScaled(file.Found_Value, scale);
     };
     for (int c = 1; c <= kMapCols; ++c) {
         const std::string key = "Cols_" + std::to_string(c);
-        loadValue(values[c][0], file.GetKeyInt(key) ? std::optional(file.Found_Int) : std::nullopt, kMapRpmMax);
+        loadValue(values[c][0], file.GetKeyInt(key) ? std::optional(file.Found_Int) : std::nullopt,
+                  kMapRpmMax);
     }
-    for (int r = 1; r <= kMapRows; ++r) loadValue(values[0][r], scaled("Rows_" + std::to_string(r), 10), 0xFF);
+    for (int r = 1; r <= kMapRows; ++r)
+        loadValue(values[0][r], scaled("Rows_" + std::to_string(r), 10), 0xFF);
     for (int c = 1; c <= kMapCols; ++c) {
-        for (int r = 1; r <= kMapRows; ++r) loadValue(values[c][r], scaled(MapCellKey(c, r), 100), kMapFactorMax);
+        for (int r = 1; r <= kMapRows; ++r)
+            loadValue(values[c][r], scaled(MapCellKey(c, r), 100), kMapFactorMax);
     }
 }
 

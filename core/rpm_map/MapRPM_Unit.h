@@ -121,7 +121,8 @@ void DecodeMapStream(Context& ctx);
 void BuildMap(Context& ctx);
 // The 126-byte write stream of map values; a cell that still decodes from the byte the ECU
 // sent for it goes back as that byte.
-std::vector<std::uint8_t> EncodeMapStream(const MapGrid<std::uint16_t>& values, const MapGrid<std::uint16_t>& readWord,
+std::vector<std::uint8_t> EncodeMapStream(const MapGrid<std::uint16_t>& values,
+                                          const MapGrid<std::uint16_t>& readWord,
                                           const MapGrid<bool>& readKnown);
 // The texts into the values, then the stream.
 std::vector<std::uint8_t> EncodeMapStream(Context& ctx);

@@ -13,12 +13,20 @@ namespace {
 constexpr int kGridMargin = 6;
 constexpr int kDeferredFontDelayMs = 100;
 
-bool inGrid(int c, int r) { return c >= 0 && c < kMapGridCols && r >= 0 && r < kMapGridRows; }
-bool isFactorCell(MapCell cell) { return cell.c >= 1 && cell.r >= 1; }
-bool isCorner(MapCell cell) { return cell.c == 0 && cell.r == 0; }
+bool inGrid(int c, int r) {
+    return c >= 0 && c < kMapGridCols && r >= 0 && r < kMapGridRows;
+}
+bool isFactorCell(MapCell cell) {
+    return cell.c >= 1 && cell.r >= 1;
+}
+bool isCorner(MapCell cell) {
+    return cell.c == 0 && cell.r == 0;
+}
 
 // Events only reach a grid that exists, and never while a write runs.
-bool blocked(const Context& ctx) { return ctx.link.Write_Running || !ctx.rpmMap.Grid_Built; }
+bool blocked(const Context& ctx) {
+    return ctx.link.Write_Running || !ctx.rpmMap.Grid_Built;
+}
 
 double restingOpacity(int c, int r) {
     return isFactorCell({c, r}) ? kFactorCellOpacity : kHeaderCellOpacity;
@@ -63,11 +71,20 @@ void markSelected(Context& ctx, MapCell cell) {
 
 MapCell moved(MapCell cell, MapKey key) {
     switch (key) {
-    case MapKey::Left: cell.c = std::max(cell.c - 1, 0); break;
-    case MapKey::Right: cell.c = std::min(cell.c + 1, kMapCols); break;
-    case MapKey::Up: cell.r = std::max(cell.r - 1, 0); break;
-    case MapKey::Down: cell.r = std::min(cell.r + 1, kMapRows); break;
-    default: break;
+    case MapKey::Left:
+        cell.c = std::max(cell.c - 1, 0);
+        break;
+    case MapKey::Right:
+        cell.c = std::min(cell.c + 1, kMapCols);
+        break;
+    case MapKey::Up:
+        cell.r = std::max(cell.r - 1, 0);
+        break;
+    case MapKey::Down:
+        cell.r = std::min(cell.r + 1, kMapRows);
+        break;
+    default:
+        break;
     }
     return cell;
 }
@@ -78,8 +95,12 @@ std::string rangeText(const Context& ctx, const std::string& low, const std::str
 
 } // namespace
 
-int CellX(const MapView& v, int c) { return v.Origin_X + c * v.Cell_Width; }
-int CellY(const MapView& v, int r) { return v.Origin_Y + r * v.Cell_Height; }
+int CellX(const MapView& v, int c) {
+    return v.Origin_X + c * v.Cell_Width;
+}
+int CellY(const MapView& v, int r) {
+    return v.Origin_Y + r * v.Cell_Height;
+}
 
 void RebuildMapGrid(Context& ctx) {
     RpmMap& m = ctx.rpmMap;
@@ -104,7 +125,8 @@ void RebuildMapGrid(Context& ctx) {
 
 void ResetMapOpacities(Context& ctx) {
     for (int c = 0; c < kMapGridCols; ++c) {
-        for (int r = 0; r < kMapGridRows; ++r) ctx.mapView.Cells[c][r].opacity = restingOpacity(c, r);
+        for (int r = 0; r < kMapGridRows; ++r)
+            ctx.mapView.Cells[c][r].opacity = restingOpacity(c, r);
     }
 }
 
@@ -124,7 +146,8 @@ void RedrawMapFrames(Context& ctx) {
     }
     const bool onGas = ctx.live.Work_Mode == kModeGas;
     if (m.Map_Tail_Count >= 2) {
-        const std::string& tail = colours.ColourOf(onGas ? Colour::MapRPM_Gas_Tail : Colour::MapRPM_Pet_Tail);
+        const std::string& tail =
+            colours.ColourOf(onGas ? Colour::MapRPM_Gas_Tail : Colour::MapRPM_Pet_Tail);
         for (std::size_t i = 0; i < m.Map_Tail_Count; ++i) {
             const MapCell e = m.Map_Tail[i];
             if (!inGrid(e.c, e.r)) continue;
@@ -135,7 +158,8 @@ void RedrawMapFrames(Context& ctx) {
     const MapCell live = m.Live_Cell;
     if (live.c != 0 && live.r != 0 && inGrid(live.c, live.r)) {
         v.Cells[live.c][live.r].frameVisible = true;
-        v.Cells[live.c][live.r].frameColour = colours.ColourOf(onGas ? Colour::MapRPM_Gas : Colour::MapRPM_Pet);
+        v.Cells[live.c][live.r].frameColour =
+            colours.ColourOf(onGas ? Colour::MapRPM_Gas : Colour::MapRPM_Pet);
     }
 }
 
@@ -150,10 +174,12 @@ void UpdateMapCellData(Context& ctx) {
     const std::string& shown = m.Map_Text[cur.c][cur.r];
     if (isFactorCell(cur)) {
         text = ctx.LangText("Factor") + " : " + shown + " " +
-               rangeText(ctx, FixedText(kMapFactorMin / 100.0, 2), FixedText(kMapFactorMax / 100.0, 2));
+               rangeText(ctx, FixedText(kMapFactorMin / 100.0, 2),
+                         FixedText(kMapFactorMax / 100.0, 2));
     } else if (cur.r == 0) {
         const int c = cur.c;
-        const std::int32_t low = c == 1 ? 0 : std::max(HeaderRpm(m, c - 1) + kMapRpmGap, kMapRpmLowest);
+        const std::int32_t low =
+            c == 1 ? 0 : std::max(HeaderRpm(m, c - 1) + kMapRpmGap, kMapRpmLowest);
         std::int32_t high = kMapRpmMax;
         if (c < m.Map_Cols) {
             const std::int32_t next = HeaderRpm(m, c + 1);
@@ -228,7 +254,9 @@ void MapKeyDown(Context& ctx, MapKey key, bool shift) {
             markSelected(ctx, v.Current);
         }
         return;
-    case MapKey::Shift: v.Corner2 = v.Current; return;
+    case MapKey::Shift:
+        v.Corner2 = v.Current;
+        return;
     case MapKey::Escape:
         if (v.Selection_Mode) clearSelection(ctx);
         return;
@@ -246,7 +274,8 @@ void MapKeyDown(Context& ctx, MapKey key, bool shift) {
             setCurrent(ctx, moved(v.Current, key));
         }
         return;
-    case MapKey::Other: return;
+    case MapKey::Other:
+        return;
     }
 }
 

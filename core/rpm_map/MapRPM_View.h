@@ -34,9 +34,9 @@ struct MapView {
     int Frame_Thickness = 1;
     MapGrid<MapCellView> Cells{};
 
-    MapCell Current{}; // (0, 0): none
-    MapCell Corner2{}; // the far corner of a keyboard range
-    MapCell Anchor{};  // where a mouse range started
+    MapCell Current{};           // (0, 0): none
+    MapCell Corner2{};           // the far corner of a keyboard range
+    MapCell Anchor{};            // where a mouse range started
     bool Selection_Mode = false; // arrows change values instead of moving
     bool Range_Drag = false;
 

@@ -10,7 +10,7 @@ namespace bifuel {
 // interval until stopped. Handlers run on the one event-loop thread and may start,
 // stop or re-time any timer, this one included.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
 
     // Interval in milliseconds. Changing it while running takes effect at the next start.
@@ -33,7 +33,7 @@ public:
 // The only source of time for the core. Tests use VirtualScheduler; the application
 // uses an event-loop scheduler.
 class Scheduler {
-public:
+  public:
     virtual ~Scheduler() = default;
 
     // Timers start stopped. The caller owns the timer; destroying it cancels it.

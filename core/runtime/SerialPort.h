@@ -13,7 +13,7 @@ namespace bifuel {
 // false and leaves a reason in errorText(); the link records that as its port error and
 // skips further port operations until it has handled it.
 class SerialPort {
-public:
+  public:
     struct Events {
         std::function<void()> bytesArrived; // at least one byte waits to be read
         std::function<void()> opened;       // after open(), also when the open failed
@@ -56,7 +56,7 @@ public:
 
 // Lists the serial ports of the machine in the system's order.
 class PortLister {
-public:
+  public:
     virtual ~PortLister() = default;
     virtual std::vector<std::string> listPorts() const = 0;
 };

@@ -11,7 +11,7 @@ namespace bifuel {
 // Keeps one subscriber connected to a Signal; destroying it (or reset()) disconnects.
 // It may outlive the signal: then it does nothing.
 class [[nodiscard]] Subscription {
-public:
+  public:
     Subscription() = default;
     explicit Subscription(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
     ~Subscription() { reset(); }
@@ -31,7 +31,7 @@ public:
     }
     bool connected() const { return static_cast<bool>(cancel_); }
 
-private:
+  private:
     std::function<void()> cancel_;
 };
 
@@ -39,16 +39,16 @@ private:
 // or unsubscribe others (themselves included) while it notifies: one removed
 // meanwhile is not called, one added meanwhile is called from the next emission on.
 // Notifying allocates nothing.
-template <typename... Args>
-class Signal {
-public:
+template <typename... Args> class Signal {
+  public:
     Signal() = default;
     Signal(const Signal&) = delete;
     Signal& operator=(const Signal&) = delete;
 
     Subscription subscribe(std::function<void(Args...)> handler) {
         const std::uint64_t id = ++state_->nextId;
-        state_->subscribers.push_back({id, std::make_shared<std::function<void(Args...)>>(std::move(handler))});
+        state_->subscribers.push_back(
+            {id, std::make_shared<std::function<void(Args...)>>(std::move(handler))});
         return Subscription([weak = std::weak_ptr<State>(state_), id] {
             if (const auto state = weak.lock()) state->remove(id);
         });
@@ -68,7 +68,7 @@ public:
 
     bool empty() const { return state_->subscribers.empty(); }
 
-private:
+  private:
     struct Slot {
         std::uint64_t id = 0;
         std::shared_ptr<std::function<void(Args...)>> handler;

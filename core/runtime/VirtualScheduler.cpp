@@ -7,7 +7,7 @@
 namespace bifuel {
 
 class VirtualScheduler::VirtualTimer final : public Timer {
-public:
+  public:
     VirtualTimer(VirtualScheduler& owner, int intervalMs)
         : owner_(&owner), intervalUs_(std::int64_t{intervalMs} * 1000) {
         owner_->timers_.push_back(this);
@@ -46,7 +46,8 @@ public:
 VirtualScheduler::VirtualScheduler() = default;
 
 VirtualScheduler::~VirtualScheduler() {
-    for (VirtualTimer* timer : timers_) timer->detach();
+    for (VirtualTimer* timer : timers_)
+        timer->detach();
 }
 
 std::unique_ptr<Timer> VirtualScheduler::createTimer(int intervalMs) {

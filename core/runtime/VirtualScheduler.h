@@ -11,7 +11,7 @@ namespace bifuel {
 // time order (ties in the order they were started), so minutes of link traffic run in
 // microseconds and every test sees the same sequence.
 class VirtualScheduler final : public Scheduler {
-public:
+  public:
     VirtualScheduler();
     ~VirtualScheduler() override;
     VirtualScheduler(const VirtualScheduler&) = delete;
@@ -47,7 +47,7 @@ public:
     // Time of the earliest running timer, or -1 when none runs.
     std::int64_t nextDueUs() const;
 
-private:
+  private:
     class VirtualTimer;
     friend class VirtualTimer;
 

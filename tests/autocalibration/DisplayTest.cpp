@@ -7,12 +7,14 @@ namespace bifuel::test {
 namespace {
 
 class Display : public ::testing::Test {
-protected:
+  protected:
     Display() { ctx.link.Main_Shown = true; }
 
     ACBView& view() { return ctx.acbView; }
     const ACBBar& bar(int cylinder, int row) {
-        return view().cylinders[static_cast<std::size_t>(cylinder - 1)].Rectangle_ACB_Bar[static_cast<std::size_t>(row - 1)];
+        return view()
+            .cylinders[static_cast<std::size_t>(cylinder - 1)]
+            .Rectangle_ACB_Bar[static_cast<std::size_t>(row - 1)];
     }
     // Live values of cylinders 1..4 as the decoder leaves them: petrol on petrol, petrol
     // on gas, gas.
@@ -36,7 +38,8 @@ TEST_F(Display, BarsBoxesAndRowLabelsLieWhereTheGeometryPutsThem) {
         int s;
     };
     // s = (614 - 50 - 30 n) / (3 n); numbers out of 1..8 are held to it.
-    const Case cases[] = {{1, 1, 178}, {3, 3, 52}, {4, 4, 37}, {6, 6, 21}, {8, 8, 13}, {0, 1, 178}, {12, 8, 13}};
+    const Case cases[] = {{1, 1, 178}, {3, 3, 52},  {4, 4, 37}, {6, 6, 21},
+                          {8, 8, 13},  {0, 1, 178}, {12, 8, 13}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cylinders);
         ACB_Build_Display(ctx, c.cylinders);
@@ -53,11 +56,13 @@ TEST_F(Display, BarsBoxesAndRowLabelsLieWhereTheGeometryPutsThem) {
                     EXPECT_FALSE(data.HudTextBox_ACB_Value[r].visible);
                     continue;
                 }
-                EXPECT_EQ(std::vector<int>({b.x, b.y, b.width, b.height}), std::vector<int>({x, 10, c.s, 175}))
+                EXPECT_EQ(std::vector<int>({b.x, b.y, b.width, b.height}),
+                          std::vector<int>({x, 10, c.s, 175}))
                     << "cylinder " << cyl << " bar " << row;
                 // Each box spans its cylinder's three bars, in its row's band.
-                EXPECT_EQ(std::vector<int>({box.x, box.y, box.width, box.height}),
-                          std::vector<int>({bar(cyl, 1).rect.x, 5 + 62 * (row - 1), 3 * c.s + 10, 60}));
+                EXPECT_EQ(
+                    std::vector<int>({box.x, box.y, box.width, box.height}),
+                    std::vector<int>({bar(cyl, 1).rect.x, 5 + 62 * (row - 1), 3 * c.s + 10, 60}));
                 EXPECT_TRUE(data.HudTextBox_ACB_Value[r].visible);
                 EXPECT_FALSE(data.HudTextBox_ACB_Value[r].enabled) << "the boxes take no input";
                 x += row < kACBRows ? c.s + 5 : c.s + 20;
@@ -70,7 +75,8 @@ TEST_F(Display, BarsBoxesAndRowLabelsLieWhereTheGeometryPutsThem) {
     const std::array<std::string, 3> labels{"Petrol on Petrol", "Petrol on Gas", "Gas"};
     for (std::size_t r = 0; r < 3; ++r) {
         const ViewRect& l = view().rowRect[r];
-        EXPECT_EQ(std::vector<int>({l.x, l.y, l.width, l.height}), std::vector<int>({5, 5 + 62 * static_cast<int>(r), 50, 60}));
+        EXPECT_EQ(std::vector<int>({l.x, l.y, l.width, l.height}),
+                  std::vector<int>({5, 5 + 62 * static_cast<int>(r), 50, 60}));
         EXPECT_EQ(view().HudLabel_ACB_Row[r].text, labels[r]);
     }
     EXPECT_EQ(view().HudLabel_ACB_Row[0].colour, ctx.colours.ColourOf(Colour::Petrol));
@@ -117,19 +123,22 @@ TEST_F(Display, BarScaleOnlyGrowsAndBarsFillInProportionUpToFullHeight) {
 TEST_F(Display, APressedRunShowsOnlyTheGroupUnderTest) {
     ctx.link.ECU_Connected = true;
     ACB_Build_Display(ctx, 4);
-    for (int c = 1; c <= 4; ++c) live(c, 2000, 0, 0);
+    for (int c = 1; c <= 4; ++c)
+        live(c, 2000, 0, 0);
     ACB_Refresh(ctx, "");
     HudButton_ACB_StartClick(ctx);
     ASSERT_TRUE(ctx.view.HudButton_ACB_Start.pressed);
     // The group "13" brings new values for cylinders 1 and 3 only; the others keep what
     // the start showed.
-    for (int c = 1; c <= 4; ++c) live(c, 2500, 2600, 2700);
+    for (int c = 1; c <= 4; ++c)
+        live(c, 2500, 2600, 2700);
     ACB_Refresh(ctx, "13");
     for (int c = 1; c <= 4; ++c) {
         SCOPED_TRACE(c);
         const bool inGroup = c == 1 || c == 3;
         EXPECT_EQ(view().cylinders[static_cast<std::size_t>(c - 1)].value,
-                  (inGroup ? std::array<std::int32_t, 3>{2500, 2600, 2700} : std::array<std::int32_t, 3>{2000, 0, 0}));
+                  (inGroup ? std::array<std::int32_t, 3>{2500, 2600, 2700}
+                           : std::array<std::int32_t, 3>{2000, 0, 0}));
         EXPECT_EQ(bar(c, 3).height > 0, inGroup);
     }
 }

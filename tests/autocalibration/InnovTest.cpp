@@ -9,7 +9,7 @@ namespace bifuel::test {
 namespace {
 
 class Innov : public ::testing::Test {
-protected:
+  protected:
     Innov() {
         ctx.link.Main_Shown = true;
         Innov_Stage_Start(ctx);
@@ -47,7 +47,8 @@ TEST_F(Innov, ConvergesAfterThreeReversals) {
         SCOPED_TRACE(::testing::PrintToString(c.steps));
         Innov_Stage_Start(ctx);
         ctx.innov.Adjust_Value = 2000;
-        for (int d : c.steps) step(d);
+        for (int d : c.steps)
+            step(d);
         EXPECT_EQ(Innov_Converged(ctx), c.converged);
         EXPECT_EQ(ctx.view.ProgressBar_3D_ACB.value, c.progress);
         const int net = std::accumulate(c.steps.begin(), c.steps.end(), 0);
@@ -104,7 +105,8 @@ TEST_F(Innov, SearchIsBounded) {
     // A stage that never settles gives up after 200 steps: failed, then the stop program.
     LoadProgram(ctx, InnovationalProgram());
     Innov_Stage_Start(ctx);
-    for (int i = 0; i < kInnovStepLimit; ++i) step(+1);
+    for (int i = 0; i < kInnovStepLimit; ++i)
+        step(+1);
     EXPECT_EQ(ctx.link.Program_Words[1], 69) << "gave up too early";
     step(+1);
     EXPECT_EQ(std::vector<std::int32_t>(ctx.link.Program_Words.begin() + 1,

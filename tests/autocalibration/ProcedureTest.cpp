@@ -9,7 +9,7 @@ namespace {
 using Gas = std::array<std::int32_t, 9>;
 
 class Procedure : public ::testing::Test {
-protected:
+  protected:
     Procedure() {
         ctx.link.Main_Shown = true;
         ctx.link.ECU_Connected = true; // requests are taken only from a connected ECU
@@ -37,9 +37,8 @@ TEST_F(Procedure, TimeBaseCountsRepliesWithAFloorOfThree) {
         std::int32_t ticks;
     };
     const std::vector<Case> cases = {
-        {60, 500, 3},    {60, 1000, 6},   {60, 2000, 12},  {60, 5000, 31},
-        {60, 10000, 62}, {60, 0, 3},      {2000, 500, 3},  {2000, 2000, 3},
-        {2000, 10000, 4}, {0, 1000, 10},
+        {60, 500, 3}, {60, 1000, 6},  {60, 2000, 12},  {60, 5000, 31},   {60, 10000, 62},
+        {60, 0, 3},   {2000, 500, 3}, {2000, 2000, 3}, {2000, 10000, 4}, {0, 1000, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.replyDelay) + " ms delay, " + std::to_string(c.ms) + " ms");
@@ -59,7 +58,8 @@ TEST_F(Procedure, TimeBaseCountsRepliesWithAFloorOfThree) {
 // Nine gas values on a straight line from `first` to `top`.
 Gas straight(std::int32_t first, std::int32_t top) {
     Gas g{};
-    for (std::size_t k = 0; k < 9; ++k) g[k] = first + (top - first) * static_cast<std::int32_t>(k) / 8;
+    for (std::size_t k = 0; k < 9; ++k)
+        g[k] = first + (top - first) * static_cast<std::int32_t>(k) / 8;
     return g;
 }
 
@@ -84,17 +84,23 @@ TEST_F(Procedure, AdjustStepBranches) {
         // The top that scaling gives: (top - first) x gas / petrol + 0.5 + first.
         {"slope up", "Default", usual, 4000, 4400, 0, true, 27300, 2000, 0},
         {"slope down", "Default", usual, 4000, 3600, 0, true, 22700, 2000, 0},
-        {"top exactly at the ceiling scales", "Default", binary0, 32768, 63999, 0, true, 32000, 0, 0},
+        {"top exactly at the ceiling scales", "Default", binary0, 32768, 63999, 0, true, 32000, 0,
+         0},
         {"top beyond the ceiling shifts up", "Default", usual, 2300, 3100, 0, true, 25500, 2500, 1},
         {"sixth shift up fails", "Default", usual, 2300, 3100, 5, false, 25000, 2000, 5},
-        {"top exactly at 12000 shifts down", "Default", binary1024, 32768, 21951, 0, true, 16908, 524, -1},
+        {"top exactly at 12000 shifts down", "Default", binary1024, 32768, 21951, 0, true, 16908,
+         524, -1},
         {"sixth shift down fails", "Default", usual, 2300, 900, -5, false, 25000, 2000, -5},
         {"no petrol samples", "Default", usual, 0, 4000, 0, false, 25000, 2000, 0},
         {"offset up", "Only OFFSET calibration", usual, 4000, 4300, 0, true, 25300, 2300, 0},
-        {"offset takes point 0 below 0", "Only OFFSET calibration", usual, 4000, 1900, 0, false, 25000, 2000, 0},
-        {"offset past the ceiling", "Only OFFSET calibration", usual, 4000, 11001, 0, false, 25000, 2000, 0},
-        {"offset top below 12000", "Only OFFSET calibration", straight(5000, 15000), 4000, 999, 0, false, 15000, 5000, 0},
-        {"offset with no petrol samples", "Only OFFSET calibration", usual, 0, 300, 0, false, 25000, 2000, 0},
+        {"offset takes point 0 below 0", "Only OFFSET calibration", usual, 4000, 1900, 0, false,
+         25000, 2000, 0},
+        {"offset past the ceiling", "Only OFFSET calibration", usual, 4000, 11001, 0, false, 25000,
+         2000, 0},
+        {"offset top below 12000", "Only OFFSET calibration", straight(5000, 15000), 4000, 999, 0,
+         false, 15000, 5000, 0},
+        {"offset with no petrol samples", "Only OFFSET calibration", usual, 0, 300, 0, false, 25000,
+         2000, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -109,7 +115,8 @@ TEST_F(Procedure, AdjustStepBranches) {
         EXPECT_EQ(ctx.diagram.Gas_Point[8], c.top);
         EXPECT_EQ(ctx.diagram.Gas_Point[0], c.first);
         EXPECT_EQ(ctx.acb.Shift_Count, c.shiftAfter);
-        for (std::size_t k = 1; k < 9; ++k) EXPECT_LE(ctx.diagram.Gas_Point[k - 1], ctx.diagram.Gas_Point[k]);
+        for (std::size_t k = 1; k < 9; ++k)
+            EXPECT_LE(ctx.diagram.Gas_Point[k - 1], ctx.diagram.Gas_Point[k]);
         // A success takes back the time of the measurement that follows (3 + 3 + 3 ticks).
         EXPECT_EQ(ctx.view.ProgressBar_3D_ACB.value, c.ok ? 41 : 50);
     }
@@ -128,7 +135,8 @@ TEST_F(Procedure, ShiftCountIsANetCount) {
         means(2300, 100);
         return ACB_Adjust(ctx);
     };
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(shiftUp()) << i;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(shiftUp()) << i;
     EXPECT_FALSE(shiftUp());
     EXPECT_EQ(ctx.diagram.Gas_Point[0], 4500);
     EXPECT_TRUE(shiftDown());
@@ -148,8 +156,8 @@ TEST_F(Procedure, ToleranceIncludesItsLimit) {
         std::int32_t petrol, gas;
         bool ok;
     };
-    for (const Case& c : std::vector<Case>{{4000, 4100, true}, {4000, 3900, true},
-                                           {4000, 4101, false}, {4000, 3899, false}}) {
+    for (const Case& c : std::vector<Case>{
+             {4000, 4100, true}, {4000, 3900, true}, {4000, 4101, false}, {4000, 3899, false}}) {
         SCOPED_TRACE(c.gas);
         ctx.acb.Best_Gas_Mean = 0;
         means(c.petrol, c.gas);
@@ -240,9 +248,11 @@ TEST_F(Procedure, ResultGivesJetAdviceOrReshapesTheIdleRegion) {
         EXPECT_EQ(p[2], 3900);
         EXPECT_EQ(p[3], 4800);
         EXPECT_EQ(p[4], 4800 + (12000 - 4800) / 2);
-        for (std::size_t k = 1; k < 9; ++k) EXPECT_LT(p[k - 1], p[k]) << k;
+        for (std::size_t k = 1; k < 9; ++k)
+            EXPECT_LT(p[k - 1], p[k]) << k;
         const auto& g = ctx.diagram.Gas_Point;
-        for (std::size_t k = 1; k < 9; ++k) EXPECT_LT(g[k - 1], g[k]) << k;
+        for (std::size_t k = 1; k < 9; ++k)
+            EXPECT_LT(g[k - 1], g[k]) << k;
         EXPECT_EQ(ctx.diagram.Idle_Point, 2);
     }
 }
@@ -262,7 +272,8 @@ TEST_F(Procedure, PointSpacingPushesCrowdedPointsUp) {
     EXPECT_EQ(p[3], 9600);
     EXPECT_EQ(p[4], 11700);
     EXPECT_EQ(p[5], 13800); // pushed up from 12000 to keep 2000 us above point 4's candidate
-    for (std::size_t k = 1; k < 9; ++k) EXPECT_LT(p[k - 1], p[k]) << k;
+    for (std::size_t k = 1; k < 9; ++k)
+        EXPECT_LT(p[k - 1], p[k]) << k;
 }
 
 } // namespace

@@ -20,16 +20,22 @@ namespace bifuel::test {
 namespace {
 
 // The support parameters and the corrections, whose bytes are scaled by them.
-bool supportParam(std::uint8_t code) { return code >= 0x92 && code <= 0x99; }
+bool supportParam(std::uint8_t code) {
+    return code >= 0x92 && code <= 0x99;
+}
 
 struct Algorithm {
     std::string name;
     std::string firmware;
 };
 
-void PrintTo(const Algorithm& a, std::ostream* os) { *os << a.name << " on firmware " << a.firmware; }
+void PrintTo(const Algorithm& a, std::ostream* os) {
+    *os << a.name << " on firmware " << a.firmware;
+}
 
-bool classic(const Algorithm& a) { return a.name != "Innovational"; }
+bool classic(const Algorithm& a) {
+    return a.name != "Innovational";
+}
 
 // Frames that carry what the ECU stores (WRITE_ACB does not: it steers the search).
 bool changesMemory(std::uint8_t command) {
@@ -38,8 +44,10 @@ bool changesMemory(std::uint8_t command) {
     case Command::WRITE_PARAMS:
     case Command::WRITE_DIAGRAM:
     case Command::WRITE_MAP_SIZE:
-    case Command::WRITE_MAP_CHUNK: return true;
-    default: return false;
+    case Command::WRITE_MAP_CHUNK:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -47,12 +55,12 @@ bool changesMemory(std::uint8_t command) {
 struct Baseline {
     EcuMemory start;
     EcuMemory result;
-    int replies = 0;   // from Start to the end
+    int replies = 0;     // from Start to the end
     int writeFrames = 0; // frames of the run that carry what the ECU stores
 };
 
 class RunEnd : public ::testing::TestWithParam<Algorithm> {
-public: // the cases below act on the fixture from their tables
+  public: // the cases below act on the fixture from their tables
     // A car calibrated by an earlier set-up: diagram, idle point, map and corrections are
     // none of them the defaults, and the program has read them back from the ECU.
     void startCar() {
@@ -67,28 +75,28 @@ public: // the cases below act on the fixture from their tables
         line.host().setPortName("ttyTEST0");
         subscriptions.clear();
         // The driver does what the prompt asks.
-        subscriptions.push_back(ctx->events.replyAccepted.subscribe([this](std::span<const std::uint8_t>) {
-            ++replies;
-            const std::string& label = ctx->view.HudLabel_3D_ACB_Prompt.text;
-            if (label.starts_with(ACB_Prompt_Text(*ctx, 14))) {
-                car->engine().requestRpm(0);
-            } else if (label.starts_with(ACB_Prompt_Text(*ctx, 12))) {
-                car->engine().requestRpm(2500);
-            }
-            if (onReply) onReply();
-        }));
-        subscriptions.push_back(ctx->events.frameSent.subscribe([this](std::span<const std::uint8_t> f) {
-            if (f.size() > 1 && changesMemory(f[1]) && ctx->acb.In_Run) {
-                ++writeFrames;
-                if (onWriteFrame) onWriteFrame();
-            }
-        }));
-        subscriptions.push_back(ctx->events.autoCalibrationEnded.subscribe([this](const AutoCalibrationEnd& e) {
-            ends.push_back(e);
-        }));
-        subscriptions.push_back(ctx->events.restoreEnded.subscribe([this](const RestoreEnd& e) {
-            restores.push_back(e);
-        }));
+        subscriptions.push_back(
+            ctx->events.replyAccepted.subscribe([this](std::span<const std::uint8_t>) {
+                ++replies;
+                const std::string& label = ctx->view.HudLabel_3D_ACB_Prompt.text;
+                if (label.starts_with(ACB_Prompt_Text(*ctx, 14))) {
+                    car->engine().requestRpm(0);
+                } else if (label.starts_with(ACB_Prompt_Text(*ctx, 12))) {
+                    car->engine().requestRpm(2500);
+                }
+                if (onReply) onReply();
+            }));
+        subscriptions.push_back(
+            ctx->events.frameSent.subscribe([this](std::span<const std::uint8_t> f) {
+                if (f.size() > 1 && changesMemory(f[1]) && ctx->acb.In_Run) {
+                    ++writeFrames;
+                    if (onWriteFrame) onWriteFrame();
+                }
+            }));
+        subscriptions.push_back(ctx->events.autoCalibrationEnded.subscribe(
+            [this](const AutoCalibrationEnd& e) { ends.push_back(e); }));
+        subscriptions.push_back(ctx->events.restoreEnded.subscribe(
+            [this](const RestoreEnd& e) { restores.push_back(e); }));
         line.host().open();
         ASSERT_TRUE(clock.runUntil([this] { return polling(); }, 20000)) << "never connected";
         calibrate();
@@ -98,7 +106,8 @@ public: // the cases below act on the fixture from their tables
     void calibrate() {
         DiagramModel& d = ctx->diagram;
         d.Petrol_Point = {1500, 2600, 3800, 5200, 7000, 9000, 12000, 16000, 22000};
-        for (std::size_t i = 0; i < 9; ++i) d.Gas_Point[i] = 1920 + d.Petrol_Point[i] * 11 / 10 + 200;
+        for (std::size_t i = 0; i < 9; ++i)
+            d.Gas_Point[i] = 1920 + d.Petrol_Point[i] * 11 / 10 + 200;
         d.Idle_Point = 3;
         ctx->rpmMap.Map_Value[2][3] = 150;
         ctx->rpmMap.Map_Value[5][7] = 80;
@@ -146,7 +155,8 @@ public: // the cases below act on the fixture from their tables
     void press() {
         ctx->settings.ACB_SCR_Type = GetParam().name;
         HudButton_ACB_StartClick(*ctx);
-        if (ctx->link.Ident.Innovational_Capable) ACB_Innovational_Answer(*ctx, !classic(GetParam()));
+        if (ctx->link.Ident.Innovational_Capable)
+            ACB_Innovational_Answer(*ctx, !classic(GetParam()));
         ASSERT_TRUE(ctx->acb.In_Run);
         replies = writeFrames = 0;
     }
@@ -192,7 +202,8 @@ public: // the cases below act on the fixture from their tables
     }
 
     bool isResult(const AutoCalibrationEnd& e) const {
-        return e.result == AutoCalibrationResult::Success || e.result == AutoCalibrationResult::Advised;
+        return e.result == AutoCalibrationResult::Success ||
+               e.result == AutoCalibrationResult::Advised;
     }
 
     TempWorkDir work;
@@ -222,23 +233,27 @@ TEST_P(RunEnd, AStopTheEngineOffOrNoPulsesEndWithTheStartOrTheResult) {
     };
     const Point points[] = {
         {"before the first write", [](RunEnd& t) { return t.replies >= 2; }, Expect::Start},
-        {"in the middle", [&b](RunEnd& t) { return t.replies >= b.replies * 2 / 5; }, Expect::Start},
+        {"in the middle", [&b](RunEnd& t) { return t.replies >= b.replies * 2 / 5; },
+         Expect::Start},
         // The classic result step comes before the support sample; the innovational run
         // takes its sample before it writes anything of its result.
         {"during the support sample",
-         [](RunEnd& t) { return t.ctx->view.HudLabel_3D_ACB_Prompt.text == ACB_Prompt_Text(*t.ctx, 10); },
+         [](RunEnd& t) {
+             return t.ctx->view.HudLabel_3D_ACB_Prompt.text == ACB_Prompt_Text(*t.ctx, 10);
+         },
          isClassic ? Expect::ResultWithStartSupport : Expect::Start, true},
         {"after success, while the result is shown",
          [](RunEnd& t) {
              const std::string& label = t.ctx->view.HudLabel_3D_ACB_Prompt.text;
-             return label == ACB_Prompt_Text(*t.ctx, 23) || label.starts_with(ACB_Prompt_Text(*t.ctx, 22));
+             return label == ACB_Prompt_Text(*t.ctx, 23) ||
+                    label.starts_with(ACB_Prompt_Text(*t.ctx, 22));
          },
          Expect::Result},
     };
     struct How {
         const char* what;
         std::function<void(RunEnd&)> act;
-        const char* endText; // of a run that ends with the start
+        const char* endText;             // of a run that ends with the start
         bool innovationalWatches = true; // the innovational run reacts during its support sample
     };
     const How hows[] = {
@@ -248,10 +263,12 @@ TEST_P(RunEnd, AStopTheEngineOffOrNoPulsesEndWithTheStartOrTheResult) {
              if (t.ctx->view.HudButton_ACB_Start.pressed) HudButton_ACB_StartClick(*t.ctx);
          },
          "Autocalibration stopped."},
-        {"engine off", [](RunEnd& t) { t.car->engine().setRunning(false); }, "Autocalibration stopped."},
+        {"engine off", [](RunEnd& t) { t.car->engine().setRunning(false); },
+         "Autocalibration stopped."},
         {"no pulses from the petrol injectors",
          [](RunEnd& t) {
-             t.noPulses = t.ctx->events.liveData.subscribe([&t] { t.ctx->live.Live_Petrol_Inj = {}; });
+             t.noPulses =
+                 t.ctx->events.liveData.subscribe([&t] { t.ctx->live.Live_Petrol_Inj = {}; });
          },
          "Autocalibration failed. No pulse from petrol injectors.",
          // It looks for pulses only while it measures petrol: its support sample goes on
@@ -271,15 +288,17 @@ TEST_P(RunEnd, AStopTheEngineOffOrNoPulsesEndWithTheStartOrTheResult) {
                     how.act(*this);
                 }
             };
-            ASSERT_TRUE(clock.runUntil([&] { return settled(); }, 900000)) << ctx->view.HudLabel_3D_ACB_Prompt.text;
+            ASSERT_TRUE(clock.runUntil([&] { return settled(); }, 900000))
+                << ctx->view.HudLabel_3D_ACB_Prompt.text;
             ASSERT_TRUE(done);
             clock.advance(1000);
             ASSERT_EQ(ends.size(), 1U);
             const AutoCalibrationEnd& end = ends.back();
             EXPECT_FALSE(end.restorePending);
             EXPECT_TRUE(end.reason.empty()) << end.reason;
-            const Expect expect =
-                !isClassic && !how.innovationalWatches && point.supportSample ? Expect::Result : point.expect;
+            const Expect expect = !isClassic && !how.innovationalWatches && point.supportSample
+                                      ? Expect::Result
+                                      : point.expect;
             const EcuMemory want = expect == Expect::Start    ? b.start
                                    : expect == Expect::Result ? b.result
                                                               : resultWithStartSupport(b);
@@ -301,8 +320,10 @@ TEST_P(RunEnd, ACableCutAtEachWriteEndsWithTheStartOrTheResult) {
     ASSERT_GT(b.writeFrames, 0);
     for (int cut = 1; cut <= b.writeFrames; ++cut) {
         for (const bool stopWhileOut : {false, true}) {
-            SCOPED_TRACE("cut at write frame " + std::to_string(cut) + " of " + std::to_string(b.writeFrames) +
-                         (stopWhileOut ? ", Stop while the cable is out" : ", the cable comes back"));
+            SCOPED_TRACE(
+                "cut at write frame " + std::to_string(cut) + " of " +
+                std::to_string(b.writeFrames) +
+                (stopWhileOut ? ", Stop while the cable is out" : ", the cable comes back"));
             startCar();
             press();
             bool resultAtCut = false;
@@ -315,26 +336,33 @@ TEST_P(RunEnd, ACableCutAtEachWriteEndsWithTheStartOrTheResult) {
             ASSERT_TRUE(clock.runUntil([&] { return !ctx->link.ECU_Connected; }, 900000));
             clock.advance(2000);
             EXPECT_TRUE(ctx->acb.In_Run) << "the run ended without the ECU";
-            EXPECT_TRUE(ctx->view.HudLabel_3D_ACB_Prompt.text.starts_with(ACB_Prompt_Text(*ctx, 17)));
-            EXPECT_NE(ctx->view.HudLabel_3D_ACB_Prompt.text.find(ctx->LangText("ACB_Partial_Calibration")),
+            EXPECT_TRUE(
+                ctx->view.HudLabel_3D_ACB_Prompt.text.starts_with(ACB_Prompt_Text(*ctx, 17)));
+            EXPECT_NE(ctx->view.HudLabel_3D_ACB_Prompt.text.find(
+                          ctx->LangText("ACB_Partial_Calibration")),
                       std::string::npos);
             if (stopWhileOut && ctx->view.HudButton_ACB_Start.pressed) {
-                ASSERT_TRUE(ctx->view.HudButton_ACB_Start.enabled) << "a frozen run cannot be stopped";
+                ASSERT_TRUE(ctx->view.HudButton_ACB_Start.enabled)
+                    << "a frozen run cannot be stopped";
                 HudButton_ACB_StartClick(*ctx);
                 ASSERT_EQ(ends.size(), 1U) << "Stop while the cable is out ends the run at once";
                 EXPECT_TRUE(ends.back().restorePending);
                 EXPECT_FALSE(ctx->acb.In_Run);
-                EXPECT_NE(ctx->view.HudLabel_3D_ACB_Prompt.text.find(ctx->LangText("ACB_Partial_Calibration")),
+                EXPECT_NE(ctx->view.HudLabel_3D_ACB_Prompt.text.find(
+                              ctx->LangText("ACB_Partial_Calibration")),
                           std::string::npos);
                 clock.advance(5000);
                 EXPECT_TRUE(restores.empty());
             }
             line.setUnplugged(false);
-            ASSERT_TRUE(clock.runUntil([&] { return settled() && !ctx->acb.Pending_Restore; }, 900000))
-                << ctx->view.HudLabel_3D_ACB_Prompt.text << " ends " << ends.size() << " inrun " << ctx->acb.In_Run
-                << " frozen " << ctx->acb.Frozen << " running " << ctx->acb.ACB_Running << " tail " << ctx->acb.In_Tail
-                << " pc " << ctx->acb.ACB_PC << " countdown " << ctx->acb.Reply_Countdown << " polling " << polling()
-                << " pending " << int(ctx->link.Pending_Request) << " connected " << ctx->link.ECU_Connected;
+            ASSERT_TRUE(
+                clock.runUntil([&] { return settled() && !ctx->acb.Pending_Restore; }, 900000))
+                << ctx->view.HudLabel_3D_ACB_Prompt.text << " ends " << ends.size() << " inrun "
+                << ctx->acb.In_Run << " frozen " << ctx->acb.Frozen << " running "
+                << ctx->acb.ACB_Running << " tail " << ctx->acb.In_Tail << " pc " << ctx->acb.ACB_PC
+                << " countdown " << ctx->acb.Reply_Countdown << " polling " << polling()
+                << " pending " << int(ctx->link.Pending_Request) << " connected "
+                << ctx->link.ECU_Connected;
             clock.advance(1000);
             ASSERT_EQ(ends.size(), 1U);
             const bool pending = ends.back().restorePending;
@@ -407,7 +435,8 @@ TEST_P(RunEndOnce, AnotherEcuGetsNothingAndTheFirstGetsItsSetUpBack) {
     EXPECT_EQ(car->engine().snapshot().mode, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(OneAlgorithm, RunEndOnce, ::testing::Values(Algorithm{"Fast calibration", "2.54"}),
+INSTANTIATE_TEST_SUITE_P(OneAlgorithm, RunEndOnce,
+                         ::testing::Values(Algorithm{"Fast calibration", "2.54"}),
                          [](const auto&) { return std::string("Fast"); });
 
 INSTANTIATE_TEST_SUITE_P(EveryAlgorithm, RunEnd,

@@ -9,7 +9,7 @@ namespace {
 // The step interpreter on its own: programs are loaded by hand and observed through the
 // state their steps leave. No ECU answers.
 class Script : public ::testing::Test {
-protected:
+  protected:
     Script() {
         ctx.link.Main_Shown = true;
         ctx.link.ECU_Connected = true; // requests are taken only from a connected ECU
@@ -39,8 +39,14 @@ TEST_F(Script, JumpsAndConditionsLandWhereTheirOperandsSay) {
     };
     const std::vector<Case> cases = {
         {"jump forward over a prompt", {2, 5, 38, 12, 60, 38, 13, 60}, 0, 13},
-        {"true condition runs the word after its operand", {204, 4, 38, 12, 60, 38, 13, 60}, 2500, 12},
-        {"false condition goes relative to its operand", {204, 4, 38, 12, 60, 38, 13, 60}, 2000, 13},
+        {"true condition runs the word after its operand",
+         {204, 4, 38, 12, 60, 38, 13, 60},
+         2500,
+         12},
+        {"false condition goes relative to its operand",
+         {204, 4, 38, 12, 60, 38, 13, 60},
+         2000,
+         13},
         {"205 holds at exactly 2000 rpm", {205, 4, 38, 12, 60, 38, 13, 60}, 2000, 12},
         // Word 1 jumps to word 6; the condition there, false, goes back to 3 (operand -4 at 7).
         {"false condition jumps back", {2, 5, 38, 14, 60, 204, -4, 38, 13, 60}, 0, 14},
@@ -84,39 +90,40 @@ TEST_F(Script, BuiltInProgramsFollowTheirJumps) {
     load(ACB_Speed_Program());
     ctx.live.Live_Petrol_Avg = 3000;
     ctx.live.Live_Petrol_Inj = {0, 3000, 3000, 3000, 3000};
-    expire();                                      // 21: start step, yields for the write
-    expire();                                      // 22, 30, 25: petrol settle
+    expire(); // 21: start step, yields for the write
+    expire(); // 22, 30, 25: petrol settle
     EXPECT_EQ(ctx.acb.Group_Text, "1234");
     EXPECT_EQ(ctx.link.Pending_Request, kRequestAllToPetrol);
-    expire();                                      // 26: petrol sample
-    expire();                                      // 31, 4 0, 32, 33, 34
+    expire(); // 26: petrol sample
+    expire(); // 31, 4 0, 32, 33, 34
     const std::string unit = ctx.LangText("Dim_Sec_Long");
     EXPECT_EQ(promptText(), ACB_Prompt_Text(ctx, 12) + " 2000 - 3000 " +
                                 ctx.LangText("Dim_RPM_Short") + " (1 " + unit + ")");
     ctx.live.Live_RPM = 1500;
-    expire();                                      // 204 false: back to 34
+    expire(); // 204 false: back to 34
     EXPECT_EQ(ctx.acb.Step_Counter, 2);
     ctx.live.Live_RPM = 2500;
-    expire();                                      // 204 true: 24, 35 (group to gas)
+    expire(); // 204 true: 24, 35 (group to gas)
     EXPECT_EQ(ctx.link.Pending_Request, kRequestGroupToGas);
     EXPECT_EQ(ctx.link.Mode_Bits, 0xF0);
-    expire();                                      // 36, 33, 4 6, 37
+    expire(); // 36, 33, 4 6, 37
     EXPECT_EQ(promptText(), ACB_Prompt_Text(ctx, 13) + " 5 " + unit);
-    ctx.live.Live_RPM = 1800;                      // the driver let the speed fall
-    expire();                                      // 204 false: back to 7, asks again
+    ctx.live.Live_RPM = 1800; // the driver let the speed fall
+    expire();                 // 204 false: back to 7, asks again
     EXPECT_EQ(promptText(), ACB_Prompt_Text(ctx, 12) + " 2000 - 3000 " +
                                 ctx.LangText("Dim_RPM_Short") + " (1 " + unit + ")");
     ctx.live.Live_RPM = 2500;
-    expire();                                      // 35 again
+    expire(); // 35 again
     for (int shown = 5; shown >= 0; --shown) {
-        expire();                                  // 37 ... counting down
-        EXPECT_EQ(promptText(), ACB_Prompt_Text(ctx, 13) + " " + std::to_string(shown) + " " + unit);
+        expire(); // 37 ... counting down
+        EXPECT_EQ(promptText(),
+                  ACB_Prompt_Text(ctx, 13) + " " + std::to_string(shown) + " " + unit);
     }
     ctx.live.Live_RPM = 2500;
-    expire();                                      // 206 holds: 4 0, 38 14, 34
+    expire(); // 206 holds: 4 0, 38 14, 34
     EXPECT_EQ(promptText(), ACB_Prompt_Text(ctx, 14) + " (1 " + unit + ")");
     ctx.live.Live_RPM = 800;
-    expire();                                      // 205 holds: 38 15, 39, 28
+    expire(); // 205 holds: 38 15, 39, 28
     EXPECT_EQ(promptText(), ACB_Prompt_Text(ctx, 15));
     EXPECT_FALSE(ctx.acb.Hold_Progress);
     EXPECT_EQ(ctx.acb.Reply_Countdown, ctx.acb.Cur_Settle);
@@ -133,8 +140,9 @@ TEST_F(Script, UndefinedWordsAreReportedOnceAndSkipped) {
 }
 
 TEST_F(Script, AProgramWithoutAYieldingStepFailsTheRunIntoItsEnding) {
-    for (const std::vector<std::int32_t>& words : {std::vector<std::int32_t>{22, 23}, // runs off its end
-                                                   std::vector<std::int32_t>{22, 2, -1}}) { // never yields
+    for (const std::vector<std::int32_t>& words :
+         {std::vector<std::int32_t>{22, 23},       // runs off its end
+          std::vector<std::int32_t>{22, 2, -1}}) { // never yields
         ctx.acb.In_Run = true;
         ctx.acb.In_Tail = false;
         load(words);

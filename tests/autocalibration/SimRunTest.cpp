@@ -15,7 +15,7 @@ namespace {
 // engine whose petrol ECU corrects the mixture by a hidden true gas curve that differs from
 // the default diagram.
 class SimRun : public ::testing::Test {
-public: // the stop cases below act on the fixture from their tables
+  public: // the stop cases below act on the fixture from their tables
     void start(sim::SimOptions options = {}) {
         options.engine.warm = true;
         car = std::make_unique<sim::SimCar>(clock, line.device(), options);
@@ -86,7 +86,8 @@ public: // the stop cases below act on the fixture from their tables
     // The diagram the ECU holds, as the tool reads it.
     std::array<std::int32_t, 9> ecuGas() const {
         std::array<std::int32_t, 9> g{};
-        for (std::size_t i = 0; i < 9; ++i) g[i] = car->ecu().state().diagram[i].gas;
+        for (std::size_t i = 0; i < 9; ++i)
+            g[i] = car->ecu().state().diagram[i].gas;
         return g;
     }
 
@@ -151,7 +152,8 @@ TEST_F(SimRun, JetsOfTheWrongSizeGetAdvice) {
         ASSERT_TRUE(runToEnd());
         EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text,
                   ACB_Prompt_Text(*ctx, 22) + " " + ACB_Prompt_Text(*ctx, c.advice));
-        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour, ctx->colours.ColourOf(Colour::Txt_Recomm));
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour,
+                  ctx->colours.ColourOf(Colour::Txt_Recomm));
         EXPECT_EQ(ecuGas(), ctx->diagram.Gas_Point);
         ctx.reset();
         car.reset();
@@ -174,10 +176,12 @@ TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
          nullptr, stopped},
         {"button released while measuring", 60, [](SimRun& t) { HudButton_ACB_StartClick(*t.ctx); },
          nullptr, stopped},
-        {"engine stopped", 60, [](SimRun& t) { t.car->engine().setRunning(false); }, nullptr, stopped},
+        {"engine stopped", 60, [](SimRun& t) { t.car->engine().setRunning(false); }, nullptr,
+         stopped},
         {"no pulses from the petrol injectors", 60,
          [](SimRun& t) {
-             t.keep.push_back(t.ctx->events.liveData.subscribe([&t] { t.ctx->live.Live_Petrol_Inj = {}; }));
+             t.keep.push_back(
+                 t.ctx->events.liveData.subscribe([&t] { t.ctx->live.Live_Petrol_Inj = {}; }));
          },
          nullptr, "Autocalibration failed. No pulse from petrol injectors."},
         {"link lost", 60, [](SimRun& t) { t.car->ecu().faults().dropEvery = 1; },
@@ -196,8 +200,8 @@ TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
         const auto corrections = correctionsNow();
         press("Default");
         int replies = 0;
-        const Subscription counted =
-            ctx->events.replyAccepted.subscribe([&replies](std::span<const std::uint8_t>) { ++replies; });
+        const Subscription counted = ctx->events.replyAccepted.subscribe(
+            [&replies](std::span<const std::uint8_t>) { ++replies; });
         ASSERT_TRUE(clock.runUntil([&] { return replies >= c.afterReplies; }, 60000));
         c.stop(*this);
         if (c.resume) {
@@ -207,7 +211,8 @@ TEST_F(SimRun, StoppedRunsRestoreWhatTheEcuHad) {
         ASSERT_TRUE(clock.runUntil([&] { return !ctx->acb.In_Run; }, 120000));
         clock.advance(3000);
         EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.text, c.result);
-        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour, ctx->colours.ColourOf(Colour::Txt_Error));
+        EXPECT_EQ(ctx->view.HudLabel_3D_ACB_Prompt.colour,
+                  ctx->colours.ColourOf(Colour::Txt_Error));
         EXPECT_FALSE(ctx->view.HudButton_ACB_Start.pressed);
         EXPECT_EQ(ecuGas(), gasBefore) << "the diagram of the start was not written back";
         EXPECT_EQ(correctionsNow(), corrections);

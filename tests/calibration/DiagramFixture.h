@@ -1,13 +1,13 @@
 #pragma once
 
 #include "Context.h"
-#include "link/Receiver_Unit.h"
 #include "MemoryLine.h"
 #include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Ctrl.h"
 #include "calibration/Calibr_Unit.h"
 #include "link/Instruction_Unit.h"
 #include "link/LinkHarness.h"
+#include "link/Receiver_Unit.h"
 #include "runtime/VirtualScheduler.h"
 
 #include <gtest/gtest.h>

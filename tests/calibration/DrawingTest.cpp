@@ -32,9 +32,11 @@ TEST_F(Drawing, PointsSitAtTheirTimesOnTheImage) {
     EXPECT_FALSE(v.History_Panel.open);
     ASSERT_TRUE(v.Prompt_Panel.open);
     EXPECT_EQ(v.Prompt_Panel.text, "question");
-    EXPECT_EQ(v.Prompt_Panel.outer, (DiagramRect{1098 * 0.2, 754 - 754 * 0.2, 1098 * 0.6, 754 * 0.2}));
-    EXPECT_DOUBLE_EQ(v.Prompt_Panel.button2.rect.x,
-                     v.Prompt_Panel.inner.x + v.Prompt_Panel.button1.rect.width + v.Prompt_Panel.inner.y);
+    EXPECT_EQ(v.Prompt_Panel.outer,
+              (DiagramRect{1098 * 0.2, 754 - 754 * 0.2, 1098 * 0.6, 754 * 0.2}));
+    EXPECT_DOUBLE_EQ(v.Prompt_Panel.button2.rect.x, v.Prompt_Panel.inner.x +
+                                                        v.Prompt_Panel.button1.rect.width +
+                                                        v.Prompt_Panel.inner.y);
 }
 
 TEST(LineBetween, PointsTheWayItGoes) {

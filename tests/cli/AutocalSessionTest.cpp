@@ -18,7 +18,7 @@ namespace {
 
 // One command as `bifuel-cli --port sim --virtual-time` runs it.
 class AutocalSession : public ::testing::Test {
-protected:
+  protected:
     void start(sim::SimOptions options) {
         car = std::make_unique<sim::SimCar>(clock, line, options);
         ctx = std::make_unique<Context>(clock, line.host(), work.paths(true));
@@ -40,7 +40,8 @@ protected:
         std::size_t next = 0;
         const std::int64_t limitUs = clock.nowUs() + std::int64_t{3600} * 1000 * 1000;
         while (!session->done() && clock.nowUs() < limitUs) {
-            if (next < reactions.size() && out.str().find(reactions[next].whenPrinted) != std::string::npos) {
+            if (next < reactions.size() &&
+                out.str().find(reactions[next].whenPrinted) != std::string::npos) {
                 reactions[next++].then();
                 continue;
             }
@@ -55,7 +56,8 @@ protected:
 
     // What the ECU holds that a stopped calibration must give back, byte for byte: the
     // diagram, every parameter and the RPM map.
-    std::tuple<std::array<sim::DiagramItem, 9>, std::map<std::uint8_t, std::uint16_t>, std::vector<std::uint8_t>>
+    std::tuple<std::array<sim::DiagramItem, 9>, std::map<std::uint8_t, std::uint16_t>,
+               std::vector<std::uint8_t>>
     ecuState() const {
         const sim::EcuState& s = car->ecu().state();
         return {s.diagram, s.params, s.rpmMap};
@@ -82,10 +84,11 @@ TEST_F(AutocalSession, PrintsPromptsProgressAndTheResultAndEndsWithItsStatus) {
     const Case cases[] = {
         {"a good run", "Fast calibration", [](sim::SimOptions&) {}, kDone,
          "Autocalibration successfully completed."},
-        {"jets too small", "Fast calibration", [](sim::SimOptions& o) { o.engine.jet = 0.8; }, kDone,
-         "Autocalibration finished. "},
+        {"jets too small", "Fast calibration", [](sim::SimOptions& o) { o.engine.jet = 0.8; },
+         kDone, "Autocalibration finished. "},
         {"innovational on an ECU that has it", "Innovational",
-         [](sim::SimOptions& o) { o.firmware = "1.63"; }, kDone, "Autocalibration successfully completed."},
+         [](sim::SimOptions& o) { o.firmware = "1.63"; }, kDone,
+         "Autocalibration successfully completed."},
         {"engine off", "Default", [](sim::SimOptions& o) { o.engine.running = false; }, kNoEcu,
          "Autocalibration"},
     };
@@ -111,7 +114,8 @@ TEST_F(AutocalSession, PrintsPromptsProgressAndTheResultAndEndsWithItsStatus) {
                 EXPECT_TRUE(percent >= 0 && percent <= 100) << shown;
             }
         } else {
-            EXPECT_EQ(text.find("result: Autocalibration successfully completed."), std::string::npos);
+            EXPECT_EQ(text.find("result: Autocalibration successfully completed."),
+                      std::string::npos);
         }
         session.reset();
         ctx.reset();
@@ -125,7 +129,8 @@ TEST_F(AutocalSession, PrintsPromptsProgressAndTheResultAndEndsWithItsStatus) {
 TEST_F(AutocalSession, InnovationalOnAnEcuWithoutItIsAUsageError) {
     start({});
     EXPECT_EQ(run({"Innovational"}), kUsage);
-    EXPECT_NE(err.str().find("has no innovational auto-calibration"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("has no innovational auto-calibration"), std::string::npos)
+        << err.str();
     EXPECT_FALSE(ctx->acb.ACB_Running);
 }
 
@@ -138,20 +143,24 @@ TEST_F(AutocalSession, CtrlCStopsTheRunAndRestoresTheEcuBeforeExiting) {
     std::optional<decltype(ecuState())> before;
     int interrupts = 0;
     const int code = run({"High R.P.M. calibration"},
-                         {{"algorithm: ", [&] { before = ecuState(); }},
-                          {"progress: ", [&] {
-                               // Into its measuring, then stopped; a second Ctrl+C while the
-                               // restore runs does not cut it short.
-                               clock.advance(20000);
-                               session->interrupt();
-                               ++interrupts;
-                               session->interrupt();
-                               ++interrupts;
-                           }}});
+                         {{"algorithm: ", [&] { before = ecuState(); }}, {"progress: ", [&] {
+                                                                              // Into its measuring,
+                                                                              // then stopped; a
+                                                                              // second Ctrl+C while
+                                                                              // the restore runs
+                                                                              // does not cut it
+                                                                              // short.
+                                                                              clock.advance(20000);
+                                                                              session->interrupt();
+                                                                              ++interrupts;
+                                                                              session->interrupt();
+                                                                              ++interrupts;
+                                                                          }}});
     EXPECT_EQ(interrupts, 2);
     EXPECT_EQ(code, kNoEcu);
     EXPECT_NE(out.str().find("result: Autocalibration stopped."), std::string::npos) << out.str();
-    EXPECT_NE(err.str().find("stopping, restoring what the ECU had"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("stopping, restoring what the ECU had"), std::string::npos)
+        << err.str();
     EXPECT_NE(err.str().find("still restoring"), std::string::npos) << err.str();
     ASSERT_TRUE(before.has_value());
     EXPECT_EQ(ecuState(), *before) << "the ECU was left with the calibration's values";
@@ -181,16 +190,21 @@ TEST_F(AutocalSession, ACablePulledThenCtrlCWaitsForTheEcuToGiveItBackWhatItHad)
                                    if (comesBack) line.setUnplugged(false);
                                }}});
         EXPECT_EQ(code, kNoEcu);
-        EXPECT_NE(out.str().find("result: Autocalibration stopped."), std::string::npos) << out.str();
-        EXPECT_NE(err.str().find("waiting up to 10 s for the ECU to answer again"), std::string::npos) << err.str();
+        EXPECT_NE(out.str().find("result: Autocalibration stopped."), std::string::npos)
+            << out.str();
+        EXPECT_NE(err.str().find("waiting up to 10 s for the ECU to answer again"),
+                  std::string::npos)
+            << err.str();
         ASSERT_TRUE(before && cut);
         EXPECT_NE(*cut, *before) << "the cable was pulled before the run changed anything";
         if (comesBack) {
-            EXPECT_NE(err.str().find(ctx->LangText("ACB_Restore_Done")), std::string::npos) << err.str();
+            EXPECT_NE(err.str().find(ctx->LangText("ACB_Restore_Done")), std::string::npos)
+                << err.str();
             EXPECT_EQ(ecuState(), *before) << "the ECU was left with the calibration's values";
             EXPECT_EQ(car->engine().snapshot().mode, 1) << "left on gas";
         } else {
-            EXPECT_NE(err.str().find("did not answer again within 10 s; it still holds a partial calibration"),
+            EXPECT_NE(err.str().find(
+                          "did not answer again within 10 s; it still holds a partial calibration"),
                       std::string::npos)
                 << err.str();
         }

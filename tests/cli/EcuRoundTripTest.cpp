@@ -22,8 +22,9 @@ namespace {
 using test::EcuMemory;
 
 class EcuRoundTrip : public ::testing::Test {
-protected:
-    explicit EcuRoundTrip(sim::EcuState state = test::ConfiguredEcu()) : ecu(clock, line.device(), std::move(state)) {}
+  protected:
+    explicit EcuRoundTrip(sim::EcuState state = test::ConfiguredEcu())
+        : ecu(clock, line.device(), std::move(state)) {}
 
     struct Run {
         int code = -1;
@@ -60,7 +61,9 @@ protected:
 
     std::string file(const std::string& name) const { return (work.path() / name).string(); }
 
-    void writeText(const std::string& path, const std::string& text) { test::WriteFileBytes(path, text); }
+    void writeText(const std::string& path, const std::string& text) {
+        test::WriteFileBytes(path, text);
+    }
 
     EcuMemory memory() const { return test::memoryOf(ecu.state()); }
 
@@ -80,7 +83,8 @@ protected:
         line.host().open();
         ASSERT_TRUE(clock.runUntil([&] { return loaded; }, 20000)) << "never connected";
         // A car without a name gets the file's name with the load: that is a rename.
-        const std::string name = ctx.config.CFG_Name.empty() ? std::string("NONAME") : ctx.config.CFG_Name;
+        const std::string name =
+            ctx.config.CFG_Name.empty() ? std::string("NONAME") : ctx.config.CFG_Name;
         std::filesystem::create_directories(ctx.paths.Config_Dir);
         std::filesystem::copy_file(path, ctx.paths.Config_Dir / (name + ".cfg"),
                                    std::filesystem::copy_options::overwrite_existing);
@@ -89,7 +93,8 @@ protected:
         SaveLoadRun(ctx);
         ASSERT_TRUE(ctx.saveLoad.Diff_Shown) << ctx.saveLoad.Last_Error;
         SaveLoadDiffLoad(ctx, true);
-        ASSERT_TRUE(clock.runUntil([&] { return written.has_value(); }, 30000)) << "the write never ended";
+        ASSERT_TRUE(clock.runUntil([&] { return written.has_value(); }, 30000))
+            << "the write never ended";
         EXPECT_EQ(written->result, OperationResult::Done) << written->reason;
         line.host().close();
         clock.advance(1000);
@@ -107,9 +112,12 @@ protected:
 // every value the decoders take, including those the Setup page's lists do not offer.
 sim::EcuState randomEcu(std::mt19937& rng) {
     sim::EcuState s = test::ConfiguredEcu();
-    auto any = [&rng](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
+    auto any = [&rng](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(rng);
+    };
     auto word = [&]() { return static_cast<std::uint16_t>(any(0, 0xFFFF)); };
-    for (auto& [code, value] : s.params) value = word();
+    for (auto& [code, value] : s.params)
+        value = word();
     auto withHigh = [&](std::uint8_t code, int high) {
         s.params[code] = static_cast<std::uint16_t>((high << 8) | (s.params[code] & 0xFF));
     };
@@ -131,7 +139,8 @@ sim::EcuState randomEcu(std::mt19937& rng) {
     for (std::size_t i = 0; i < s.diagram.size(); ++i) {
         petrol = static_cast<std::uint16_t>(i == 0 ? any(0, 1000) : petrol + any(1, 2700));
         const auto flag = static_cast<std::uint16_t>(any(0, 1) << 15);
-        s.diagram[i] = {word(), static_cast<std::uint16_t>(any(1, 31999)), static_cast<std::uint16_t>(petrol | flag)};
+        s.diagram[i] = {word(), static_cast<std::uint16_t>(any(1, 31999)),
+                        static_cast<std::uint16_t>(petrol | flag)};
     }
     int rpm = any(500, 1000);
     for (std::size_t c = 0; c < 8; ++c, rpm += any(150, 900)) {
@@ -140,12 +149,17 @@ sim::EcuState randomEcu(std::mt19937& rng) {
         s.rpmMap[3 + 2 * c] = static_cast<std::uint8_t>(period & 0xFF);
     }
     int tenths = any(0, 10);
-    for (std::size_t r = 0; r < 12; ++r, tenths += any(1, 18)) s.rpmMap[18 + r] = static_cast<std::uint8_t>(tenths);
-    for (std::size_t i = 30; i < s.rpmMap.size(); ++i) s.rpmMap[i] = static_cast<std::uint8_t>(any(2, 255));
+    for (std::size_t r = 0; r < 12; ++r, tenths += any(1, 18))
+        s.rpmMap[18 + r] = static_cast<std::uint8_t>(tenths);
+    for (std::size_t i = 30; i < s.rpmMap.size(); ++i)
+        s.rpmMap[i] = static_cast<std::uint8_t>(any(2, 255));
     static const std::vector<std::array<std::uint8_t, 8>> names = {
-        {'A', '*', 'B', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {'C', 'O', 'N', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-        {'A', 'B', ' ', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {'S', 'H', 'O', 'P', '7', 0x00, 'x', 'y'},
-        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {'.', '.', '/', 0xC8, 0xE2, 'E', 0xFF, 0xFF},
+        {'A', '*', 'B', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+        {'C', 'O', 'N', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+        {'A', 'B', ' ', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+        {'S', 'H', 'O', 'P', '7', 0x00, 'x', 'y'},
+        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+        {'.', '.', '/', 0xC8, 0xE2, 'E', 0xFF, 0xFF},
         {'C', 'A', 'R', '0', '1', 'x', 'y', 'z'},
     };
     s.name = names[static_cast<std::size_t>(any(0, static_cast<int>(names.size()) - 1))];
@@ -158,7 +172,8 @@ TEST_F(EcuRoundTrip, EveryMemoryReadIntoAFileOrABackupWritesBackUnchanged) {
         ecu.state() = randomEcu(rng);
         const EcuMemory before = memory();
         SCOPED_TRACE("round " + std::to_string(round));
-        std::filesystem::remove_all(BackupFolder(work.paths(true))); // the next backup is this car's
+        std::filesystem::remove_all(
+            BackupFolder(work.paths(true))); // the next backup is this car's
 
         SessionOptions read;
         read.outputFile = file("car.cfg");
@@ -213,7 +228,8 @@ TEST_F(EcuRoundTrip, AFileThatWouldLeaveTheEcuWrongIsRefusedWithItsLineAndRule) 
     } cases[] = {
         {"one point folds the diagram over the ECU's", "Petrol_Point_3 20000 {}\r\n",
          "line 1: Petrol_Point_3 20000 is not allowed; it must be less than 9000"},
-        {"map headers out of order", "Cols_1 0\r\nCols_2 6000\r\nCols_3 1000\r\n", "line 3: Cols_3 1000"},
+        {"map headers out of order", "Cols_1 0\r\nCols_2 6000\r\nCols_3 1000\r\n",
+         "line 3: Cols_3 1000"},
         {"a speed the map page refuses", "Cols_8 300\r\n", "Cols_8 300"},
         {"a row header below the one before", "Rows_5 1.0\r\n", "Rows_5 1.0"},
         {"a level beyond its ten bits", "Level1 5000\r\n", "line 1: Level1 5000"},
@@ -237,7 +253,8 @@ TEST_F(EcuRoundTrip, AFileThatWouldLeaveTheEcuWrongIsRefusedWithItsLineAndRule) 
 TEST_F(EcuRoundTrip, ValuesTheEcuCanHoldAreTakenAsTheKeyValueRulesReadThem) {
     // $23 is 35; a boolean that is neither True nor False says nothing; 56 and 650 are
     // off the page's lists but the ECU holds them.
-    writeText(file("car.cfg"), "PG_Temper $23\r\nLevel_Buzzer 1\r\nPG_RPM 650\r\nRPM_PreScaler 1:7\r\n");
+    writeText(file("car.cfg"),
+              "PG_Temper $23\r\nLevel_Buzzer 1\r\nPG_RPM 650\r\nRPM_PreScaler 1:7\r\n");
     const bool buzzer = ecu.state().params.at(0x54) & 0x4000;
     const Run r = run("write", {file("car.cfg")});
     ASSERT_EQ(r.code, kDone) << r.err;
@@ -259,17 +276,18 @@ TEST_F(EcuRoundTrip, ValuesTheEcuCanHoldAreTakenAsTheKeyValueRulesReadThem) {
 TEST_F(EcuRoundTrip, WhatWasCheckedIsWhatIsSentWhenTheFileChangesMeanwhile) {
     writeText(file("car.cfg"), "Level1 300\r\nPG_RPM 1500\r\n");
     // An editor saves the file while the tool connects: the tool sends what it checked.
-    const Run r = run("write", {file("car.cfg")}, {}, [this] { writeText(file("car.cfg"), "Level1 5000\r\nPG_RPM 700\r\n"); });
+    const Run r = run("write", {file("car.cfg")}, {},
+                      [this] { writeText(file("car.cfg"), "Level1 5000\r\nPG_RPM 700\r\n"); });
     ASSERT_EQ(r.code, kDone) << r.err;
     EXPECT_EQ(ecu.state().params.at(0x54) & 0x3FF, 300);
     EXPECT_EQ(ecu.state().params.at(0x43), 30000000 / 1500);
 }
 
 TEST_F(EcuRoundTrip, ANameNoFileCanCarryStaysOnTheEcu) {
-    for (const auto& name : std::vector<std::array<std::uint8_t, 8>>{
-             {'A', '*', 'B', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-             {'C', 'O', 'N', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-             {'A', 'B', ' ', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}) {
+    for (const auto& name :
+         std::vector<std::array<std::uint8_t, 8>>{{'A', '*', 'B', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                                                  {'C', 'O', 'N', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                                                  {'A', 'B', ' ', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}) {
         ecu.state().name = name;
         writeText(file("car.cfg"), "PG_RPM 1200\r\n");
         ASSERT_EQ(run("write", {file("car.cfg")}).code, kDone);

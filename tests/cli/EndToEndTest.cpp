@@ -67,8 +67,10 @@ std::string differences(const std::map<std::string, std::string>& a,
     std::string out;
     for (const auto& [key, value] : a) {
         const auto other = b.find(key);
-        if (other == b.end()) out += key + " only before; ";
-        else if (other->second != value) out += key + ": " + value + " -> " + other->second + "; ";
+        if (other == b.end())
+            out += key + " only before; ";
+        else if (other->second != value)
+            out += key + ": " + value + " -> " + other->second + "; ";
     }
     for (const auto& [key, value] : b) {
         if (!a.count(key)) out += key + " only after; ";
@@ -95,7 +97,7 @@ std::string withValue(const std::string& text, const std::string& key, const std
 
 // A working folder like an installer's: the temperature table beside the program's files.
 class CliFixture {
-protected:
+  protected:
     CliFixture() {
         std::filesystem::copy_file(test::ShippedTable(), work.path() / "bifuel-studio.dat");
     }
@@ -114,16 +116,19 @@ struct LineFaults {
     std::vector<std::string> simArgs;
 };
 
-void PrintTo(const LineFaults& line, std::ostream* os) { *os << line.name; }
+void PrintTo(const LineFaults& line, std::ostream* os) {
+    *os << line.name;
+}
 
 // Every fault the simulator can put on the line, each now and then.
 const LineFaults kLines[] = {
     {"clean", {}},
-    {"faulty", {"--drop", "23", "--corrupt", "29", "--echo", "31", "--split", "37", "--surplus", "41"}},
+    {"faulty",
+     {"--drop", "23", "--corrupt", "29", "--echo", "31", "--split", "37", "--surplus", "41"}},
 };
 
 class CliAgainstSimulator : public CliFixture, public ::testing::TestWithParam<LineFaults> {
-protected:
+  protected:
     void SetUp() override {
         std::vector<std::string> args = GetParam().simArgs;
         args.insert(args.end(), {"--sim-option", "warm=1", "--seed", "5"});
@@ -145,11 +150,10 @@ protected:
 TEST_P(CliAgainstSimulator, IdentifiesTheEcuAsTextAndAsJson) {
     const CliRun text = onPort({"identify"});
     ASSERT_EQ(text.code, 0) << text.err;
-    for (const std::string& line : {"port: " + port, std::string("program_code: 25"),
-                                   std::string("model: KestraLX"), std::string("firmware: 2.54"),
-                                   std::string("firmware_date: 2014.03.12"),
-                                   std::string("work_gas_minutes: 12345"),
-                                   std::string("work_petrol_minutes: 6789")}) {
+    for (const std::string& line :
+         {"port: " + port, std::string("program_code: 25"), std::string("model: KestraLX"),
+          std::string("firmware: 2.54"), std::string("firmware_date: 2014.03.12"),
+          std::string("work_gas_minutes: 12345"), std::string("work_petrol_minutes: 6789")}) {
         EXPECT_NE(text.out.find(line + "\n"), std::string::npos) << line << " in\n" << text.out;
     }
     EXPECT_NE(text.out.find("model_name: "), std::string::npos);
@@ -213,7 +217,8 @@ TEST_P(CliAgainstSimulator, LogsLiveDataToTheScreenAndToCsv) {
     for (std::string row; std::getline(rows, row); ++count) {
         std::vector<std::string> f;
         std::istringstream cells(row);
-        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            f.push_back(cell);
         ASSERT_EQ(f.size(), 12u) << row;
         const int rpm = std::stoi(f[1]);
         EXPECT_TRUE(rpm > 650 && rpm < 950) << "idle speed " << row;
@@ -223,7 +228,9 @@ TEST_P(CliAgainstSimulator, LogsLiveDataToTheScreenAndToCsv) {
     EXPECT_GE(count, 4) << csv;
     // The screen shows the same replies, one line each.
     std::size_t lines = 0;
-    for (std::size_t at = live.out.find(" rpm="); at != std::string::npos; at = live.out.find(" rpm=", at + 1)) ++lines;
+    for (std::size_t at = live.out.find(" rpm="); at != std::string::npos;
+         at = live.out.find(" rpm=", at + 1))
+        ++lines;
     EXPECT_EQ(lines, static_cast<std::size_t>(count));
 }
 
@@ -249,9 +256,10 @@ INSTANTIATE_TEST_SUITE_P(Lines, CliAgainstSimulator, ::testing::ValuesIn(kLines)
 
 // A terminal nobody answers on: the test sees every byte a program sends to it.
 class SilentTerminal {
-public:
+  public:
     SilentTerminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
-        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) path_ = ::ptsname(master_);
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
+            path_ = ::ptsname(master_);
     }
     ~SilentTerminal() {
         if (master_ >= 0) ::close(master_);
@@ -272,7 +280,7 @@ public:
         }
     }
 
-private:
+  private:
     int master_;
     std::string path_;
 };
@@ -287,7 +295,8 @@ TEST_F(CliInput, AFileThatIsNoConfigurationIsRefusedBeforeAnythingIsSent) {
     writeText(work.path() / "binary.cfg", std::string("PG_RPM 600 {}\0\x01\x02", 17));
     writeText(work.path() / "words.cfg", "PG_RPM                       fast {}\r\n");
     // A boolean that is neither True nor False says nothing; the level beside it is refused.
-    writeText(work.path() / "flag.cfg", "LPG_on                       maybe {}\r\nLevel1 2000 {}\r\n");
+    writeText(work.path() / "flag.cfg",
+              "LPG_on                       maybe {}\r\nLevel1 2000 {}\r\n");
     writeText(work.path() / "point.cfg", "Gas_Point_3                  7.5e3 {}\r\n");
     writeText(work.path() / "other.txt", "shopping list: bread, milk\n");
     const struct {
@@ -300,7 +309,8 @@ TEST_F(CliInput, AFileThatIsNoConfigurationIsRefusedBeforeAnythingIsSent) {
         {"binary.cfg", "is not a text file"},
         {"words.cfg", "line 1: PG_RPM fast is not allowed"},
         {"flag.cfg", "line 2: Level1 2000 is not allowed; it must be a whole number 0..1023"},
-        {"point.cfg", "line 1: Gas_Point_3 7.5e3 is not allowed; it must be a whole number 0..65535"},
+        {"point.cfg",
+         "line 1: Gas_Point_3 7.5e3 is not allowed; it must be a whole number 0..65535"},
         {"other.txt", "holds no configuration keys"},
     };
     for (const auto& c : cases) {
@@ -333,7 +343,9 @@ TEST_F(CliInput, ExitStatusSaysWhatWentWrong) {
         {{"--port", nobody.path(), "--timeout", "2", "identify"}, 1, "no ECU answered"},
         {{"--port", "/dev/null", "fly"}, 2, "unknown command fly"},
         {{"--port", "/dev/null", "mode", "diesel"}, 2, "mode needs petrol, auto or gas"},
-        {{"--port", "/dev/null", "--virtual-time", "identify"}, 2, "--virtual-time needs --port sim"},
+        {{"--port", "/dev/null", "--virtual-time", "identify"},
+         2,
+         "--virtual-time needs --port sim"},
         {{"--port", "sim", "--sim-option", "load=200", "identify"}, 2, "load=200"},
         {{"--timeout", "0", "identify"}, 2, "--timeout needs seconds"},
     };
@@ -381,10 +393,11 @@ TEST_F(CliInput, TheSimulatedEcuKeepsWhatWasWrittenInItsStateFile) {
 // Reading over a file the installer keeps updates it as the program's own save does: the
 // installer's details and keys the program does not know stay, the ECU's values change.
 TEST_F(CliInput, ReadingOverAFileKeepsTheInstallersNotesAndUnknownKeys) {
-    writeText(work.path() / "car.cfg", "User_Name                    Ann {}\r\n"
-                                       "Car_Comments                 new filter at 30000 km {}\r\n"
-                                       "Workshop_Ticket              A-17 {kept by the workshop}\r\n"
-                                       "PG_RPM                       9999 {}\r\n");
+    writeText(work.path() / "car.cfg",
+              "User_Name                    Ann {}\r\n"
+              "Car_Comments                 new filter at 30000 km {}\r\n"
+              "Workshop_Ticket              A-17 {kept by the workshop}\r\n"
+              "PG_RPM                       9999 {}\r\n");
     const CliRun r = cli({"--port", "sim", "--virtual-time", "read", "-o", "car.cfg"});
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string text = readText(work.path() / "car.cfg");
@@ -394,7 +407,9 @@ TEST_F(CliInput, ReadingOverAFileKeepsTheInstallersNotesAndUnknownKeys) {
     EXPECT_EQ(keys.at("User_Name"), "Ann");
     EXPECT_EQ(keys.at("Car_Comments"), "new filter at 30000 km");
     // The key file keeps unknown keys upper-cased, as the program's own save does.
-    EXPECT_NE(text.find("WORKSHOP_TICKET              A-17 {kept by the workshop}\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("WORKSHOP_TICKET              A-17 {kept by the workshop}\r\n"),
+              std::string::npos)
+        << text;
 }
 
 // An output the tool could not write is found before the port is even opened.
@@ -408,7 +423,8 @@ TEST_F(CliInput, AnOutputThatCannotBeWrittenIsRefusedBeforeAnythingIsSent) {
     } cases[] = {
         {{"read", "-o", "missing/car.cfg"}, "the folder \"missing\" does not exist"},
         {{"read", "-o", "folder.cfg"}, "is a folder"},
-        {{"live", "--seconds", "2", "--csv", "missing/live.csv"}, "the folder \"missing\" does not exist"},
+        {{"live", "--seconds", "2", "--csv", "missing/live.csv"},
+         "the folder \"missing\" does not exist"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
@@ -429,8 +445,11 @@ TEST_F(CliInput, CommandsWithTemperaturesNeedTheTable) {
     SilentTerminal ecu;
     ASSERT_FALSE(ecu.path().empty());
     const std::string table = (work.path() / "bifuel-studio.dat").string();
-    const std::vector<std::string> commands[] = {
-        {"read", "-o", "car.cfg"}, {"read"}, {"write", "partial.cfg"}, {"live", "--seconds", "2"}, {"autocal"}};
+    const std::vector<std::string> commands[] = {{"read", "-o", "car.cfg"},
+                                                 {"read"},
+                                                 {"write", "partial.cfg"},
+                                                 {"live", "--seconds", "2"},
+                                                 {"autocal"}};
     for (const auto& command : commands) {
         std::vector<std::string> args = command;
         args.insert(args.begin(), {"--port", ecu.path()});
@@ -446,7 +465,8 @@ TEST_F(CliInput, CommandsWithTemperaturesNeedTheTable) {
 
     const CliRun identify = cli({"--port", "sim", "--virtual-time", "identify"});
     EXPECT_EQ(identify.code, 0) << identify.err;
-    const CliRun mode = cli({"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "mode", "gas"});
+    const CliRun mode =
+        cli({"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "mode", "gas"});
     EXPECT_EQ(mode.code, 0) << mode.err;
     EXPECT_EQ(mode.out, "mode: gas\n");
 }
@@ -463,9 +483,10 @@ bool waitForErr(const ChildProcess& p, const std::string& text) {
 
 // Ctrl+C against the real simulator, with a reply delay that makes a write take seconds.
 class CliInterrupted : public CliFixture, public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        sim = std::make_unique<ChildProcess>(BIFUEL_SIM_PATH, std::vector<std::string>{"--sim-option", "warm=1"},
+        sim = std::make_unique<ChildProcess>(BIFUEL_SIM_PATH,
+                                             std::vector<std::string>{"--sim-option", "warm=1"},
                                              work.path(), work.path());
         const auto path = sim->firstLine(10s);
         ASSERT_TRUE(path.has_value()) << "the simulator did not start: " << sim->err();
@@ -488,7 +509,9 @@ TEST_F(CliInterrupted, AFirstCtrlCLetsTheWriteFinish) {
     p->signal(SIGINT);
     EXPECT_EQ(p->exitCode(kCommandDeadline), 0) << p->err();
     const std::string err = p->err();
-    EXPECT_TRUE(std::regex_search(err, std::regex("goes on to its end .*\\(about [0-9]+ s left\\)"))) << err;
+    EXPECT_TRUE(
+        std::regex_search(err, std::regex("goes on to its end .*\\(about [0-9]+ s left\\)")))
+        << err;
     EXPECT_NE(err.find("written and saved by the ECU"), std::string::npos) << err;
 }
 
@@ -515,7 +538,8 @@ TEST_F(CliInterrupted, ASecondCtrlCStopsTheWriteAndSaysWhatReachedTheEcu) {
     ASSERT_EQ(cli({"--port", port, "read", "-o", "after.cfg"}).code, 0);
     const auto before = keysOf(read);
     const auto after = keysOf(readText(work.path() / "after.cfg"));
-    EXPECT_EQ(after.at("Gas_Point_4"), before.at("Gas_Point_4")) << "the diagram did not reach the ECU";
+    EXPECT_EQ(after.at("Gas_Point_4"), before.at("Gas_Point_4"))
+        << "the diagram did not reach the ECU";
     EXPECT_EQ(after.at("Cell_3_5"), before.at("Cell_3_5")) << "the map did not reach the ECU";
 }
 
@@ -533,13 +557,14 @@ TEST_F(CliInput, RunsAWholeAutoCalibrationInVirtualTime) {
     const CliRun r = cli({"--port", "sim", "--virtual-time", "--sim-option", "warm=1", "autocal",
                           "--algorithm", "Fast calibration"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("result: Autocalibration successfully completed.\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("result: Autocalibration successfully completed.\n"), std::string::npos)
+        << r.out;
 }
 
 // A loop-back plug on the line: nothing passes as an ECU, and the tool says what the port does.
 TEST_F(CliInput, APortThatEchoesIsNoEcuAndTheToolSaysSo) {
-    const CliRun r = cli({"--port", "sim", "--virtual-time", "--sim-option", "loopback=1", "--timeout", "3",
-                          "identify"});
+    const CliRun r = cli({"--port", "sim", "--virtual-time", "--sim-option", "loopback=1",
+                          "--timeout", "3", "identify"});
     EXPECT_EQ(r.code, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("status: The port returns what it is sent"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("model"), std::string::npos) << r.out;
@@ -581,8 +606,8 @@ std::map<std::string, std::string> withoutMapLists(std::map<std::string, std::st
 // the tool exits, and the next run of the tool reads the set-up back.
 TEST_F(CliInput, AnAutoCalibrationCutShortLeavesTheCarAsItWas) {
     const auto onSim = [this](std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", "sim", "--virtual-time", "--sim-option", "state=car.txt",
-                                   "--sim-option", "warm=1"});
+        args.insert(args.begin(), {"--port", "sim", "--virtual-time", "--sim-option",
+                                   "state=car.txt", "--sim-option", "warm=1"});
         return args;
     };
     ASSERT_EQ(cli(onSim({"read", "-o", "before.cfg"})).code, 0);
@@ -601,13 +626,15 @@ TEST_F(CliInput, AnAutoCalibrationCutShortLeavesTheCarAsItWas) {
     const Way ways[] = {
         {"Ctrl+C",
          [&] {
-             ChildProcess p(BIFUEL_CLI_PATH, onSim({"autocal", "--algorithm", "High R.P.M. calibration"}),
+             ChildProcess p(BIFUEL_CLI_PATH,
+                            onSim({"autocal", "--algorithm", "High R.P.M. calibration"}),
                             work.path(), work.path());
              EXPECT_TRUE(p.waitForOutput("progress: ", 60s)) << p.out() << p.err();
              p.signal(SIGINT);
              const int code = p.exitCode(kCommandDeadline);
              CliRun r{code, p.out(), p.err()};
-             EXPECT_NE(r.err.find("stopping, restoring what the ECU had"), std::string::npos) << r.err;
+             EXPECT_NE(r.err.find("stopping, restoring what the ECU had"), std::string::npos)
+                 << r.err;
              return r;
          }},
         {"the engine going off",
@@ -621,7 +648,8 @@ TEST_F(CliInput, AnAutoCalibrationCutShortLeavesTheCarAsItWas) {
         SCOPED_TRACE(way.what);
         const CliRun r = way.cut();
         EXPECT_EQ(r.code, 1) << r.out << r.err;
-        EXPECT_NE(r.out.find("result: Autocalibration stopped.\n"), std::string::npos) << r.out << r.err;
+        EXPECT_NE(r.out.find("result: Autocalibration stopped.\n"), std::string::npos)
+            << r.out << r.err;
         ASSERT_EQ(cli(onSim({"read", "-o", "after.cfg"})).code, 0);
         const auto after = withoutMapLists(keysOf(readText(work.path() / "after.cfg")));
         EXPECT_EQ(after, start) << differences(start, after);

@@ -45,7 +45,8 @@ TEST(CliPortSearch, TriesThePortsInTurnAndWorksWithTheOneThatAnswers) {
     ASSERT_NE(first, std::string::npos) << log;
     ASSERT_NE(second, std::string::npos) << log;
     EXPECT_LT(first, second);
-    EXPECT_EQ(log.find("trying ttyS2"), std::string::npos) << "the search stops at the ECU\n" << log;
+    EXPECT_EQ(log.find("trying ttyS2"), std::string::npos) << "the search stops at the ECU\n"
+                                                           << log;
     EXPECT_NE(log.find("the ECU answered on ttyS1\n"), std::string::npos) << log;
 }
 

@@ -27,7 +27,7 @@ struct DrivePoint {
 // The car needs a quarter more gas than the configured ECU's diagram gives, so on gas the
 // petrol ECU lengthens the petrol time until the delivered gas makes up for it.
 class DriveOnTheCar : public LinkHarness {
-protected:
+  protected:
     DriveOnTheCar() : LinkHarness(ConfiguredEcu()) {
         sim::EngineOptions o;
         o.warm = true;
@@ -91,7 +91,8 @@ TEST_F(DriveOnTheCar, SuggestionsWrittenToTheEcuShrinkThePetrolDifference) {
             if (cell.Samples > 0) {
                 EXPECT_GT(cell.Mean_Diff_Us, 0) << c << "," << r;
             }
-            EXPECT_EQ(cell.Suggested.has_value(), cell.Asked >= kDriveMinCellSamples) << c << "," << r;
+            EXPECT_EQ(cell.Suggested.has_value(), cell.Asked >= kDriveMinCellSamples)
+                << c << "," << r;
             if (cell.Samples >= kDriveMinCellSamples) {
                 EXPECT_TRUE(cell.Suggested) << c << "," << r;
             }
@@ -108,13 +109,15 @@ TEST_F(DriveOnTheCar, SuggestionsWrittenToTheEcuShrinkThePetrolDifference) {
     for (int c = 1; c <= kMapCols; ++c) {
         for (int r = 1; r <= kMapRows; ++r) {
             const DriveCell& cell = before.Cells[c][r];
-            if (cell.Suggested && *cell.Suggested != cell.Factor) want.rpmMap[factorIndex(c, r)] = FactorToByte(*cell.Suggested);
+            if (cell.Suggested && *cell.Suggested != cell.Factor)
+                want.rpmMap[factorIndex(c, r)] = FactorToByte(*cell.Suggested);
         }
     }
     const DriveApplyEnd applied = ApplyDriveSuggestions(ctx, before);
     EXPECT_EQ(applied.Result, DriveApplyResult::Applied);
     EXPECT_EQ(applied.Cells, before.Suggested_Cells);
-    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 5000)) << "the map was never sent";
+    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 5000))
+        << "the map was never sent";
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 10000));
     const EcuMemory got = memoryOf(ecu.state());
     EXPECT_EQ(got, want) << differences(got, want);
@@ -125,21 +128,23 @@ TEST_F(DriveOnTheCar, SuggestionsWrittenToTheEcuShrinkThePetrolDifference) {
     for (const int c : columns) {
         const double was = columnDiff(before, c);
         const double now = columnDiff(after, c);
-        EXPECT_LT(std::abs(now), 0.1 * std::abs(was)) << "column " << c << ": " << was << " us then " << now << " us";
+        EXPECT_LT(std::abs(now), 0.1 * std::abs(was))
+            << "column " << c << ": " << was << " us then " << now << " us";
     }
 }
 
 // ---- Logs made by hand ------------------------------------------------------------------------
 
 class DriveLog : public LinkHarness {
-protected:
+  protected:
     DriveLog() {
         ResetMap(ctx);
         ResetDiagram(ctx.diagram, ctx.config);
     }
 
     // A settled, running sample.
-    static LiveLogRecord sample(std::int64_t ms, std::uint8_t mode, int rpm, int press, int petrolUs) {
+    static LiveLogRecord sample(std::int64_t ms, std::uint8_t mode, int rpm, int press,
+                                int petrolUs) {
         LiveLogRecord r;
         r.Time_Ms = ms;
         r.Mode = mode;
@@ -151,19 +156,23 @@ protected:
     }
 
     // n petrol samples then n gas samples at one point, each after the settling time.
-    static std::vector<LiveLogRecord> drive(int n, int petrolUs, int gasModePetrolUs, int rpm = 1800,
-                                            int gasRpm = 1800) {
+    static std::vector<LiveLogRecord> drive(int n, int petrolUs, int gasModePetrolUs,
+                                            int rpm = 1800, int gasRpm = 1800) {
         std::vector<LiveLogRecord> out;
         std::int64_t t = 0;
-        for (const auto& [mode, us, speed] : {std::tuple{kModePetrol, petrolUs, rpm}, std::tuple{kModeGas, gasModePetrolUs, gasRpm}}) {
+        for (const auto& [mode, us, speed] : {std::tuple{kModePetrol, petrolUs, rpm},
+                                              std::tuple{kModeGas, gasModePetrolUs, gasRpm}}) {
             out.push_back(sample(t, mode, speed, 60, us));
             t += kDriveSettleMs;
-            for (int i = 0; i < n; ++i) out.push_back(sample(t += 300, mode, speed, 60, us));
+            for (int i = 0; i < n; ++i)
+                out.push_back(sample(t += 300, mode, speed, 60, us));
         }
         return out;
     }
 
-    DriveAnalysis analyse(const std::vector<LiveLogRecord>& log) { return AnalyseDrive(log, ctx.rpmMap, ctx.diagram); }
+    DriveAnalysis analyse(const std::vector<LiveLogRecord>& log) {
+        return AnalyseDrive(log, ctx.rpmMap, ctx.diagram);
+    }
     std::string& text(int c, int r) { return ctx.rpmMap.Map_Text[c][r]; }
 };
 
@@ -202,8 +211,8 @@ TEST_F(DriveLog, WithoutBothModesAtTheSamePointsThereIsNoGrid) {
 TEST_F(DriveLog, CellMeanFactorAndBounds) {
     // 1800 rpm is column 4; 5.2 .. 5.8 ms lie in row 6 (5.0 .. 7.0 ms).
     const auto expected = [this](int factor, int petrolUs, int gasModeUs) {
-        return static_cast<std::int32_t>(
-            std::lround(factor * DiagramGasUs(ctx.diagram, gasModeUs) / DiagramGasUs(ctx.diagram, petrolUs)));
+        return static_cast<std::int32_t>(std::lround(factor * DiagramGasUs(ctx.diagram, gasModeUs) /
+                                                     DiagramGasUs(ctx.diagram, petrolUs)));
     };
     ASSERT_GT(expected(100, 5200, 5800), 100) << "a longer petrol time on gas asks for more gas";
     const struct {
@@ -217,8 +226,8 @@ TEST_F(DriveLog, CellMeanFactorAndBounds) {
         {"1.20", 5200, 5800, kDriveMinCellSamples, expected(120, 5200, 5800)},
         {"1.20", 5800, 5200, kDriveMinCellSamples, expected(120, 5800, 5200)}, // rich: less gas
         {"1.00", 5200, 5800, kDriveMinCellSamples - 1, std::nullopt}, // too few to touch the factor
-        {"1.99", 5200, 5800, 30, kMapFactorMax},                       // held at the top
-        {"0.01", 5800, 5200, 30, kMapFactorMin},                       // and at the bottom
+        {"1.99", 5200, 5800, 30, kMapFactorMax},                      // held at the top
+        {"0.01", 5800, 5200, 30, kMapFactorMin},                      // and at the bottom
     };
     for (const auto& c : cases) {
         ResetMap(ctx);
@@ -264,8 +273,10 @@ TEST(DiagramGas, StraightBetweenPointsAndOnBeyondThem) {
     const struct {
         double petrol;
         double gas;
-    } cases[] = {{0, 1000}, {1000, 2000}, {4000, 5000}, {5000, 6000}, {20000, 21000}, {22000, 23000}, {-1000, 0}};
-    for (const auto& c : cases) EXPECT_DOUBLE_EQ(DiagramGasUs(d, c.petrol), c.gas) << c.petrol;
+    } cases[] = {{0, 1000},      {1000, 2000},   {4000, 5000}, {5000, 6000},
+                 {20000, 21000}, {22000, 23000}, {-1000, 0}};
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(DiagramGasUs(d, c.petrol), c.gas) << c.petrol;
 }
 
 } // namespace

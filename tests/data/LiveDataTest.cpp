@@ -48,7 +48,7 @@ struct LiveFrame {
 };
 
 class LiveDataTest : public ::testing::Test {
-protected:
+  protected:
     LiveDataTest() {
         ctx.link.Main_Shown = true;
         ctx.link.ECU_Connected = true;
@@ -69,7 +69,8 @@ protected:
     void decode(const LiveFrame& f) { DecodeLiveData(ctx, f.bytes); }
     std::vector<std::string> ring() const {
         std::vector<std::string> out;
-        for (int i = 1; i <= ctx.dynamicInd.Count; ++i) out.push_back(ctx.dynamicInd.Texts[i]);
+        for (int i = 1; i <= ctx.dynamicInd.Count; ++i)
+            out.push_back(ctx.dynamicInd.Texts[i]);
         return out;
     }
     static LiveFrame running() { return LiveFrame{}.status(0xC0).mode(1); }
@@ -167,7 +168,8 @@ TEST_F(LiveDataTest, ReducerBelowManifoldGivesNoNegativeDifference) {
 }
 
 TEST_F(LiveDataTest, SmoothedTimeIsTheMeanOfTheTwentySamplesBeforeTheNewOne) {
-    for (int i = 1; i <= 20; ++i) decode(running().petrol(1000 * i, 0, 0, 0));
+    for (int i = 1; i <= 20; ++i)
+        decode(running().petrol(1000 * i, 0, 0, 0));
     EXPECT_EQ(ctx.live.Live_Petrol_Smooth, 20000) << "still filling: the sample itself";
     decode(running().petrol(60000, 0, 0, 0));
     EXPECT_EQ(ctx.live.Live_Petrol_Smooth, 10500); // mean of 1000..20000
@@ -223,7 +225,8 @@ TEST_F(LiveDataTest, ErrorBytesFillTheListAndTheRing) {
               (std::vector<std::string>{"Errors are not present.", "The ECU works normally."}));
     decode(running().errors(0, 0x0C));
     EXPECT_EQ(ctx.dataView.HudMemo_CFG_Errors,
-              (std::vector<std::string>{"Broken seal system. Gas leakage.", "Short-circuit gas injectors"}));
+              (std::vector<std::string>{"Broken seal system. Gas leakage.",
+                                        "Short-circuit gas injectors"}));
     EXPECT_EQ(ring(), std::vector<std::string>{"ERROR"});
     decode(running().errors(0, 0x0C));
     decode(running());
@@ -361,7 +364,8 @@ TEST(StatusRing, AddRemoveAndRotate) {
     RemoveStatus(ctx, "two");
     EXPECT_EQ(ctx.view.HudLabel_DynamicIND.text, WorkTimeText(ctx));
     EXPECT_FALSE(ctx.timers.Timer_DynamicIND->isRunning());
-    for (int i = 0; i < 12; ++i) AddStatus(ctx, Colour::Txt_Error, "m" + std::to_string(i));
+    for (int i = 0; i < 12; ++i)
+        AddStatus(ctx, Colour::Txt_Error, "m" + std::to_string(i));
     EXPECT_EQ(ctx.dynamicInd.Count, kStatusRingSize);
     EXPECT_EQ(ctx.view.HudLabel_DynamicIND.text, "m9");
 }
@@ -376,7 +380,8 @@ namespace {
 TEST(StatusLine, WorkHoursFollowTheLanguage) {
     VirtualScheduler clock;
     sim::MemoryLine line{clock};
-    Context ctx{clock, line.host(), MakePaths(std::filesystem::temp_directory_path(), "bifuel-studio")};
+    Context ctx{clock, line.host(),
+                MakePaths(std::filesystem::temp_directory_path(), "bifuel-studio")};
     ctx.config.Work_Gas = 90;
     RefreshStatusLine(ctx);
     EXPECT_NE(ctx.view.HudLabel_DynamicIND.text.find("hours"), std::string::npos);

@@ -14,9 +14,11 @@ namespace {
 
 // The page's rules over a context, without a window: the view is what the controls show.
 class SetupRules : public LinkHarness {
-protected:
+  protected:
     SetupView& view() { return ctx.setupView; }
-    bool writeScheduled() const { return ctx.timers.Timer_GEN_Transmit->isRunning() && ctx.link.Write_Kinds != 0; }
+    bool writeScheduled() const {
+        return ctx.timers.Timer_GEN_Transmit->isRunning() && ctx.link.Write_Kinds != 0;
+    }
 };
 
 TEST_F(SetupRules, DelayListShowsTenthsWithTheSystemsSeparatorAndReadsBothBack) {
@@ -25,8 +27,8 @@ TEST_F(SetupRules, DelayListShowsTenthsWithTheSystemsSeparatorAndReadsBothBack) 
         char separator;
         const char* shown;
     };
-    for (const Case c : {Case{5, '.', "0.5"}, Case{5, ',', "0,5"}, Case{20, '.', "2.0"}, Case{0, ',', "0,0"},
-                         Case{45, ',', "4,5"}}) {
+    for (const Case c : {Case{5, '.', "0.5"}, Case{5, ',', "0,5"}, Case{20, '.', "2.0"},
+                         Case{0, ',', "0,0"}, Case{45, ',', "4,5"}}) {
         EXPECT_EQ(DelayListText(c.tenths, c.separator), c.shown);
     }
     for (const char* chosen : {"0.8", "0,8"}) {
@@ -63,7 +65,8 @@ TEST_F(SetupRules, AnEditTakesEveryControlClearsMonoAndWritesOnceAfterTheDelay) 
     const Subscription ends = ctx.events.operationEnded.subscribe([&](const OperationEnd& e) {
         if (e.request == Request::WriteConfig && e.result == OperationResult::Done) ++writes;
     });
-    ASSERT_TRUE(clock.runUntil([&] { return writes > 0; }, ctx.settings.CFG_Transmit_Delay + 10000));
+    ASSERT_TRUE(
+        clock.runUntil([&] { return writes > 0; }, ctx.settings.CFG_Transmit_Delay + 10000));
     clock.advance(3000);
     EXPECT_EQ(writes, 1);
 }
@@ -88,9 +91,11 @@ TEST_F(SetupRules, SensorTypesSetTheirThresholdsAndVolts) {
         EXPECT_EQ(cfg.Level_Type, c.type);
         EXPECT_EQ(cfg.Level_Invert, c.invert);
         EXPECT_TRUE(cfg.Level_Buzzer);
-        EXPECT_EQ((std::array{cfg.Level1, cfg.Level2, cfg.Level3, cfg.Level4, cfg.Level5}), c.levels);
+        EXPECT_EQ((std::array{cfg.Level1, cfg.Level2, cfg.Level3, cfg.Level4, cfg.Level5}),
+                  c.levels);
         EXPECT_EQ(view().HudTrackBar_LevelGas, c.levels);
-        for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(view().HudTextBox_LevelGas[i], c.volts[i]);
+        for (std::size_t i = 0; i < 5; ++i)
+            EXPECT_EQ(view().HudTextBox_LevelGas[i], c.volts[i]);
     }
 }
 
@@ -139,18 +144,22 @@ TEST_F(SetupRules, ValuesTheListsDoNotOfferSurviveOtherEditsUntilAnItemIsPicked)
     const auto time = [](const C& c) { return std::to_string(c.PG_Time); };
     const auto prescaler = [](const C& c) { return c.RPM_PreScaler; };
     const Case cases[] = {
-        {"33 degrees", [](C& c) { c.PG_Temper = 33; }, &SetupView::HudComboTextBox_CFG_PG_Temper, "33", "35", temper, "35"},
-        {"56 degrees", [](C& c) { c.PG_Temper = 56; }, &SetupView::HudComboTextBox_CFG_PG_Temper, "56", "10", temper, "10"},
-        {"unknown degrees", [](C& c) { c.PG_Temper = kTemperatureUnknown; }, &SetupView::HudComboTextBox_CFG_PG_Temper,
-         "unknown", "50", temper, "50"},
-        {"650 rpm", [](C& c) { c.PG_RPM = 650; }, &SetupView::HudComboTextBox_CFG_PG_RPM, "650", "2000",
-         [](const C& c) { return std::to_string(c.PG_RPM); }, "2000"},
-        {"0.7 s", [](C& c) { c.PG_Time = 7; }, &SetupView::HudComboTextBox_CFG_PG_Time, "0.7", "0.8", time, "8"},
-        {"2.3 s", [](C& c) { c.PG_Time = 23; }, &SetupView::HudComboTextBox_CFG_PG_Time, "2.3", "1.5", time, "15"},
-        {"prescaler 7", [](C& c) { c.RPM_PreScaler = "1:7"; }, &SetupView::HudComboTextBox_CFG_RPM_Prescaler, "1:7",
-         "1:2", prescaler, "1:2"},
-        {"prescaler 0", [](C& c) { c.RPM_PreScaler = "1:0"; }, &SetupView::HudComboTextBox_CFG_RPM_Prescaler, "1:0",
-         "1:6", prescaler, "1:6"},
+        {"33 degrees", [](C& c) { c.PG_Temper = 33; }, &SetupView::HudComboTextBox_CFG_PG_Temper,
+         "33", "35", temper, "35"},
+        {"56 degrees", [](C& c) { c.PG_Temper = 56; }, &SetupView::HudComboTextBox_CFG_PG_Temper,
+         "56", "10", temper, "10"},
+        {"unknown degrees", [](C& c) { c.PG_Temper = kTemperatureUnknown; },
+         &SetupView::HudComboTextBox_CFG_PG_Temper, "unknown", "50", temper, "50"},
+        {"650 rpm", [](C& c) { c.PG_RPM = 650; }, &SetupView::HudComboTextBox_CFG_PG_RPM, "650",
+         "2000", [](const C& c) { return std::to_string(c.PG_RPM); }, "2000"},
+        {"0.7 s", [](C& c) { c.PG_Time = 7; }, &SetupView::HudComboTextBox_CFG_PG_Time, "0.7",
+         "0.8", time, "8"},
+        {"2.3 s", [](C& c) { c.PG_Time = 23; }, &SetupView::HudComboTextBox_CFG_PG_Time, "2.3",
+         "1.5", time, "15"},
+        {"prescaler 7", [](C& c) { c.RPM_PreScaler = "1:7"; },
+         &SetupView::HudComboTextBox_CFG_RPM_Prescaler, "1:7", "1:2", prescaler, "1:2"},
+        {"prescaler 0", [](C& c) { c.RPM_PreScaler = "1:0"; },
+         &SetupView::HudComboTextBox_CFG_RPM_Prescaler, "1:0", "1:6", prescaler, "1:6"},
     };
     connect();
     for (const Case& c : cases) {
@@ -215,7 +224,8 @@ TEST_F(SetupRules, AnUnknownTemperatureIsShownAsSuchInTheLanguageChosen) {
     const std::filesystem::path file = work.path() / "CAR1.cfg";
     std::ofstream(file, std::ios::binary) << "PG_Temper 30 {}\r\n";
     const std::vector<SaveLoadDiffRow> rows = CompareConfigFile(ctx, file);
-    const auto row = std::find_if(rows.begin(), rows.end(), [](const SaveLoadDiffRow& r) { return r.key == "PG_Temper"; });
+    const auto row = std::find_if(rows.begin(), rows.end(),
+                                  [](const SaveLoadDiffRow& r) { return r.key == "PG_Temper"; });
     ASSERT_NE(row, rows.end());
     EXPECT_EQ(row->ecuText, "unknown");
     EXPECT_EQ(row->fileText, "30");
@@ -231,7 +241,9 @@ TEST_F(SetupRules, AnUnknownTemperatureIsShownAsSuchInTheLanguageChosen) {
     ReadSetupPage(ctx);
     EXPECT_EQ(ctx.config.PG_Temper, kTemperatureUnknown);
     const auto fields = SetupFields();
-    const auto field = std::find_if(fields.begin(), fields.end(), [](const SetupField& f) { return f.key == std::string_view("PG_Temper"); });
+    const auto field = std::find_if(fields.begin(), fields.end(), [](const SetupField& f) {
+        return f.key == std::string_view("PG_Temper");
+    });
     ASSERT_NE(field, fields.end());
     EXPECT_EQ(field->text(ctx.config, ctx), "unbekannt");
 }

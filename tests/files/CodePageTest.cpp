@@ -17,7 +17,9 @@ TEST(CodePage, Utf8GoesBackIntoACodePageOnlyWhenItHoldsEveryCharacter) {
         std::uint16_t codePage;
         std::optional<std::string> bytes;
     } cases[] = {
-        {"Cyrillic", "Пётр №5", 1251, "\xCF\xB8\xF2\xF0 \xB9" "5"},
+        {"Cyrillic", "Пётр №5", 1251,
+         "\xCF\xB8\xF2\xF0 \xB9"
+         "5"},
         {"Polish", "Kowalskił", 1250, "Kowalski\xB3"},
         {"1252 beyond Latin-1", "„ä“ €", 1252, "\x84\xE4\x93 \x80"},
         {"ASCII in any code page", "Ferro 1.8", 1255, "Ferro 1.8"},
@@ -38,8 +40,10 @@ TEST(CodePage, Utf8GoesBackIntoACodePageOnlyWhenItHoldsEveryCharacter) {
 }
 
 TEST(CodePage, OnlyWellFormedUtf8IsUtf8) {
-    for (const char* utf8 : {"", "plain", "Grüß", "\xF4\x8F\xBF\xBF"}) EXPECT_TRUE(IsUtf8(utf8)) << utf8;
-    for (const char* other : {"\xC8\xE2\xE0\xED", "Gr\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
+    for (const char* utf8 : {"", "plain", "Grüß", "\xF4\x8F\xBF\xBF"})
+        EXPECT_TRUE(IsUtf8(utf8)) << utf8;
+    for (const char* other :
+         {"\xC8\xE2\xE0\xED", "Gr\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
         EXPECT_FALSE(IsUtf8(other)) << other;
     }
 }

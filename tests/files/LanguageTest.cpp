@@ -1,6 +1,5 @@
 #include "files/Language.h"
 #include "files/Paths.h"
-#include "files/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +19,7 @@ namespace fs = std::filesystem;
 
 // A fresh working folder with an empty "Language" folder, removed afterwards.
 class LanguageFolder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "bifuel-language-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -38,7 +37,9 @@ protected:
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         ASSERT_TRUE(out.good()) << path;
     }
-    void writeLng(const std::string& name, std::string_view bytes) { write(dir / (name + ".lng"), bytes); }
+    void writeLng(const std::string& name, std::string_view bytes) {
+        write(dir / (name + ".lng"), bytes);
+    }
 
     fs::path root;
     fs::path dir;
@@ -47,16 +48,15 @@ protected:
 };
 
 TEST_F(LanguageFolder, FileTextsWinKeyByKeyAndTheRestIsEnglish) {
-    writeLng("Deutsch",
-             "{ Page_ACB Kommentar }\r\n"
-             "Page_CFG   Einstellung\r\n"
-             "ACB_Prompt_Start\r\n"
-             "   \tpage_rpm\tKennfeld  \r\n"
-             "\r\n"
-             "PAGE_CFG Zweite Zeile\r\n"
-             "Yes\n"
-             "Yes Ja\n"
-             "Only_In_File Nur hier {mit Klammern}");
+    writeLng("Deutsch", "{ Page_ACB Kommentar }\r\n"
+                        "Page_CFG   Einstellung\r\n"
+                        "ACB_Prompt_Start\r\n"
+                        "   \tpage_rpm\tKennfeld  \r\n"
+                        "\r\n"
+                        "PAGE_CFG Zweite Zeile\r\n"
+                        "Yes\n"
+                        "Yes Ja\n"
+                        "Only_In_File Nur hier {mit Klammern}");
     ASSERT_TRUE(lang.setCurrent("Deutsch"));
     lang.OpenLanguage();
     const struct {
@@ -67,13 +67,14 @@ TEST_F(LanguageFolder, FileTextsWinKeyByKeyAndTheRestIsEnglish) {
         {"page_cfg", "Einstellung"},
         {"PAGE_CFG", "Einstellung"}, // the first of two lines wins
         {"ACB_Prompt_Start", "To run autocalibration press \"START\"."}, // nothing after the key
-        {"Page_RPM", "Kennfeld"},                                         // blanks and a tab
-        {"Page_ACB", "Auto Calibration"},                                 // only in a comment
-        {"Yes", "Yes"},                          // first line empty: English, not the later "Ja"
+        {"Page_RPM", "Kennfeld"},                                        // blanks and a tab
+        {"Page_ACB", "Auto Calibration"},                                // only in a comment
+        {"Yes", "Yes"}, // first line empty: English, not the later "Ja"
         {"only_in_file", "Nur hier {mit Klammern}"},
         {"No_Such_Key", "No_Such_Key"},
     };
-    for (const auto& c : cases) EXPECT_EQ(lang.LangText(c.key), c.text) << c.key;
+    for (const auto& c : cases)
+        EXPECT_EQ(lang.LangText(c.key), c.text) << c.key;
     lang.CloseLanguage();
 
     ASSERT_FALSE(lang.Lang_Keys().empty());
@@ -104,26 +105,33 @@ TEST_F(LanguageFolder, TextsAreConvertedFromTheFilesCodePage) {
         std::string_view text;
         std::uint16_t codePage;
     } cases[] = {
-        {"Cyrillic", "Single_Byte_Character 1251\r\nPage_CFG \xCD\xE0\xF1\xF2\xF0\xEE\xE9\xEA\xE0\r\n",
+        {"Cyrillic",
+         "Single_Byte_Character 1251\r\nPage_CFG \xCD\xE0\xF1\xF2\xF0\xEE\xE9\xEA\xE0\r\n",
          "Настройка", 1251},
         {"key in any case", "single_byte_character 1251\r\nPage_CFG \xC0\r\n", "А", 1251},
         {"no key: 1250", "Page_CFG \xB9\xE6\xB3\r\n", "ąćł", 1250},
         {"not an integer", "Single_Byte_Character 1251x\r\nPage_CFG \xB9\xE6\xB3\r\n", "ąćł", 1250},
-        {"beyond 16 bits does not wrap to 1251", "Single_Byte_Character 66787\r\nPage_CFG \xB9\r\n", "ą", 1250},
+        {"beyond 16 bits does not wrap to 1251", "Single_Byte_Character 66787\r\nPage_CFG \xB9\r\n",
+         "ą", 1250},
         {"unknown code page", "Single_Byte_Character 9999\r\nPage_CFG \xB9\r\n", "ą", 1250},
         {"1252 beyond Latin-1", "Single_Byte_Character 1252\r\nPage_CFG \x84START\x93 \xE4\r\n",
          "„START“ ä", 1252},
         {"undefined byte", "Single_Byte_Character 1252\r\nPage_CFG a\x81z\r\n", "a\uFFFDz", 1252},
-        {"UTF-8 with a byte-order mark", "\xEF\xBB\xBFSingle_Byte_Character 1251\r\nPage_CFG Gr\xC3\xBC\xC3\r\n",
-         "Grü\uFFFD", 65001},
+        {"UTF-8 with a byte-order mark",
+         "\xEF\xBB\xBFSingle_Byte_Character 1251\r\nPage_CFG Gr\xC3\xBC\xC3\r\n", "Grü\uFFFD",
+         65001},
         // Converters that wait for a combining mark give the last character back too.
-        {"1258 keeps the last character", "Single_Byte_Character 1258\r\nPage_CFG Bat dau\r\n", "Bat dau", 1258},
+        {"1258 keeps the last character", "Single_Byte_Character 1258\r\nPage_CFG Bat dau\r\n",
+         "Bat dau", 1258},
         {"1258 one character", "Single_Byte_Character 1258\r\nPage_CFG \xC2\r\n", "Â", 1258},
         {"1258 composes a mark", "Single_Byte_Character 1258\r\nPage_CFG Ba\xECt\r\n", "Bát", 1258},
-        {"1258 before an undefined byte", "Single_Byte_Character 1258\r\nPage_CFG \xC2\x81z\r\n", "Â\uFFFDz", 1258},
+        {"1258 before an undefined byte", "Single_Byte_Character 1258\r\nPage_CFG \xC2\x81z\r\n",
+         "Â\uFFFDz", 1258},
         {"1255 one character", "Single_Byte_Character 1255\r\nPage_CFG \xE0\r\n", "א", 1255},
-        {"1255 keeps the last character", "Single_Byte_Character 1255\r\nPage_CFG \xF9\xEC\xE5\xED\r\n", "שלום", 1255},
-        {"65001 named", "Single_Byte_Character 65001\r\nPage_CFG Gr\xC3\xBC\xC3\x9F\r\n", "Grüß", 65001},
+        {"1255 keeps the last character",
+         "Single_Byte_Character 1255\r\nPage_CFG \xF9\xEC\xE5\xED\r\n", "שלום", 1255},
+        {"65001 named", "Single_Byte_Character 65001\r\nPage_CFG Gr\xC3\xBC\xC3\x9F\r\n", "Grüß",
+         65001},
     };
     ASSERT_TRUE(lang.setCurrent("Test"));
     for (const auto& c : cases) {
@@ -142,7 +150,8 @@ TEST_F(LanguageFolder, IllFormedUtf8BecomesReplacementCharacters) {
         std::string_view bytes;
         std::string_view text;
     } cases[] = {
-        {"well-formed", "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBFz", "aü€😀\U0010FFFFz"},
+        {"well-formed", "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBFz",
+         "aü€😀\U0010FFFFz"},
         {"stray continuation bytes", "a\x80\xBFz", "a\uFFFD\uFFFDz"},
         {"five-byte form", "a\xF8\x88\x80\x80\x80z", "a\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDz"},
         {"above U+10FFFF", "a\xF4\x90\x80\x80z", "a\uFFFD\uFFFD\uFFFD\uFFFDz"},
@@ -184,8 +193,8 @@ TEST_F(LanguageFolder, ExtensionMatchesInAnyCase) {
 }
 
 TEST_F(LanguageFolder, ListTakesNamesUpToTheFirstDotOnce) {
-    for (const char* file : {"Pt.BR.lng", "Pt.PT.lng", "Deutsch.lng", "English.lng", ".lng", "Bad:Name.lng",
-                             "readme.txt", "Deutsch.lng.bak"}) {
+    for (const char* file : {"Pt.BR.lng", "Pt.PT.lng", "Deutsch.lng", "English.lng", ".lng",
+                             "Bad:Name.lng", "readme.txt", "Deutsch.lng.bak"}) {
         write(dir / file, "Page_CFG Configurar\r\n");
     }
     fs::create_directory(dir / "Folder.lng");
@@ -205,10 +214,12 @@ TEST_F(LanguageFolder, ListTakesNamesUpToTheFirstDotOnce) {
 }
 
 TEST_F(LanguageFolder, ListHoldsEnglishAndTheFirstNineteenFilesByName) {
-    for (int i = 24; i >= 0; --i) writeLng((i < 10 ? "L0" : "L") + std::to_string(i), "");
+    for (int i = 24; i >= 0; --i)
+        writeLng((i < 10 ? "L0" : "L") + std::to_string(i), "");
     lang.BuildLanguageList();
     std::vector<std::string> expected{"English"};
-    for (int i = 0; i < 19; ++i) expected.push_back((i < 10 ? "L0" : "L") + std::to_string(i));
+    for (int i = 0; i < 19; ++i)
+        expected.push_back((i < 10 ? "L0" : "L") + std::to_string(i));
     EXPECT_EQ(lang.Language_List(), expected);
 }
 
@@ -228,15 +239,16 @@ TEST_F(LanguageFolder, UnsafeNamesNeverBecomePaths) {
     write(root / "evil.lng", "Page_CFG Evil\r\n");
     writeLng("Deutsch", "Page_CFG Einstellung\r\n");
     ASSERT_TRUE(lang.setCurrent("Deutsch"));
-    for (const std::string_view name : {"../evil", "..", "a/b", "a\\b", "C:evil", "De\x01utsch", "De\x7Futsch",
-                                        "\"q\"", "*", "a|b", "CON", "nul", "com1", "Lpt9.x", ".hidden",
-                                        "trailing.", "trailing ", ""}) {
+    for (const std::string_view name :
+         {"../evil", "..", "a/b", "a\\b", "C:evil", "De\x01utsch", "De\x7Futsch", "\"q\"", "*",
+          "a|b", "CON", "nul", "com1", "Lpt9.x", ".hidden", "trailing.", "trailing ", ""}) {
         SCOPED_TRACE(testing::PrintToString(std::string(name)));
         EXPECT_FALSE(IsSafeFileName(name));
         EXPECT_FALSE(lang.setCurrent(std::string(name)));
         EXPECT_EQ(lang.current(), "Deutsch");
     }
-    for (const std::string_view name : {"Deutsch", "Português", "Pt.BR", "Console", "COM10", "Nulla"}) {
+    for (const std::string_view name :
+         {"Deutsch", "Português", "Pt.BR", "Console", "COM10", "Nulla"}) {
         EXPECT_TRUE(IsSafeFileName(name)) << name;
     }
 
@@ -254,7 +266,8 @@ TEST_F(LanguageFolder, TextsOutliveTheBracketUntilTheLanguageChanges) {
     ASSERT_TRUE(lang.setCurrent("Deutsch"));
     ApplyLanguage(lang, view);
     EXPECT_FALSE(lang.isOpen());
-    EXPECT_EQ(lang.LangText("Page_CFG"), "Einstellung"); // status line and messages look up like this
+    EXPECT_EQ(lang.LangText("Page_CFG"),
+              "Einstellung"); // status line and messages look up like this
 
     ASSERT_TRUE(lang.setCurrent("Francais"));
     EXPECT_EQ(lang.LangText("Page_CFG"), "Setup"); // no German left over
@@ -270,14 +283,13 @@ TEST_F(LanguageFolder, TextsOutliveTheBracketUntilTheLanguageChanges) {
 }
 
 TEST_F(LanguageFolder, ApplyLanguageJoinsUnitWordsAndRunsTheHooksWithTheFileOpen) {
-    writeLng("Deutsch",
-             "Petrol Benzin\r\n"
-             "IND_TempVap T, Verdampfer\r\n"
-             "CFG_Config_PG_Time Umschaltzeit\r\n"
-             "Dim_Sec_Long s\r\n"
-             "CFG_Config_PG_RPM Umschalten ab Drehzahl\r\n"
-             "Save Speichern\r\n"
-             "Color_3D_Gas Farbe Gas\r\n");
+    writeLng("Deutsch", "Petrol Benzin\r\n"
+                        "IND_TempVap T, Verdampfer\r\n"
+                        "CFG_Config_PG_Time Umschaltzeit\r\n"
+                        "Dim_Sec_Long s\r\n"
+                        "CFG_Config_PG_RPM Umschalten ab Drehzahl\r\n"
+                        "Save Speichern\r\n"
+                        "Color_3D_Gas Farbe Gas\r\n");
     ASSERT_TRUE(lang.setCurrent("Deutsch"));
     std::vector<std::string> calls;
     LanguageHooks hooks;
@@ -291,7 +303,8 @@ TEST_F(LanguageFolder, ApplyLanguageJoinsUnitWordsAndRunsTheHooksWithTheFileOpen
     EXPECT_EQ(view.HudLabel_IND_TempVap_Name, "T, Verdampfer,°C");
     EXPECT_EQ(view.HudLabel_CFG_PG_Time, "Umschaltzeit, s");
     EXPECT_EQ(view.HudLabel_CFG_PG_RPM, "Umschalten ab Drehzahl >");
-    EXPECT_EQ(view.HudStringListBox_Menu_File, (std::vector<std::string>{"Speichern", "Load", "Default", "Exit"}));
+    EXPECT_EQ(view.HudStringListBox_Menu_File,
+              (std::vector<std::string>{"Speichern", "Load", "Default", "Exit"}));
     EXPECT_EQ(view.Shared.Dim_Sec_Long, "s");
     EXPECT_FALSE(lang.isOpen());
 }
@@ -364,26 +377,46 @@ TEST(LanguageApply, EnglishTextsOfEveryControl) {
         {&V::HudLabel_CFG_PG_Time, "Delay of gas injectors, sec"},
         {&V::HudCheckBox_CLB_Idle_Run, "Idle run points"},
     };
-    for (const auto& c : controls) EXPECT_EQ(view.*c.member, c.text);
-    EXPECT_EQ(view.HudStringListBox_Menu_File, (std::vector<std::string>{"Save", "Load", "Default", "Exit"}));
+    for (const auto& c : controls)
+        EXPECT_EQ(view.*c.member, c.text);
+    EXPECT_EQ(view.HudStringListBox_Menu_File,
+              (std::vector<std::string>{"Save", "Load", "Default", "Exit"}));
 
     using S = SharedUnitTexts;
     const struct {
         std::string S::*member;
         std::string_view text;
     } shared[] = {
-        {&S::Dim_Hour_Long, "hours"}, {&S::Dim_MS_Short, "ms"},       {&S::Dim_Bar_Long, "bar"},
-        {&S::Dim_RPM_Short, "r.p.m."}, {&S::Dim_Volt_Long, "volt"},   {&S::Dim_Sec_Long, "sec"},
-        {&S::Start, "Start"},          {&S::Stop, "Stop"},            {&S::Gas, "Gas"},
-        {&S::Petrol, "Petrol"},        {&S::Automat, "Automat"},      {&S::RPM, "R.P.M."},
-        {&S::Manifuld, "Manifuld"},    {&S::Save, "Save"},            {&S::Load, "Load"},
-        {&S::CFG_User, "Installer Detail"}, {&S::File, "File"},       {&S::Point, "Point"},
-        {&S::Factor, "Factor"},        {&S::Table, "Table"},          {&S::Range, "Range"},
-        {&S::Date, "Date"},            {&S::Firmware, "Firmware"},    {&S::CFG_Config, "Configutation"},
-        {&S::CLB_History_Diagram, "History diagram"}, {&S::CLB_History_Back, "Step back"},
+        {&S::Dim_Hour_Long, "hours"},
+        {&S::Dim_MS_Short, "ms"},
+        {&S::Dim_Bar_Long, "bar"},
+        {&S::Dim_RPM_Short, "r.p.m."},
+        {&S::Dim_Volt_Long, "volt"},
+        {&S::Dim_Sec_Long, "sec"},
+        {&S::Start, "Start"},
+        {&S::Stop, "Stop"},
+        {&S::Gas, "Gas"},
+        {&S::Petrol, "Petrol"},
+        {&S::Automat, "Automat"},
+        {&S::RPM, "R.P.M."},
+        {&S::Manifuld, "Manifuld"},
+        {&S::Save, "Save"},
+        {&S::Load, "Load"},
+        {&S::CFG_User, "Installer Detail"},
+        {&S::File, "File"},
+        {&S::Point, "Point"},
+        {&S::Factor, "Factor"},
+        {&S::Table, "Table"},
+        {&S::Range, "Range"},
+        {&S::Date, "Date"},
+        {&S::Firmware, "Firmware"},
+        {&S::CFG_Config, "Configutation"},
+        {&S::CLB_History_Diagram, "History diagram"},
+        {&S::CLB_History_Back, "Step back"},
         {&S::CLB_History_Forward, "Step forward"},
     };
-    for (const auto& s : shared) EXPECT_EQ(view.Shared.*s.member, s.text);
+    for (const auto& s : shared)
+        EXPECT_EQ(view.Shared.*s.member, s.text);
 }
 
 TEST(LanguageShipped, GermanFileTranslatesEveryEnglishKey) {
@@ -397,10 +430,12 @@ TEST(LanguageShipped, GermanFileTranslatesEveryEnglishKey) {
     EXPECT_EQ(lang.Lang_CodePage(), 1252);
 
     std::map<std::string, std::string> file; // first line of each key
-    for (std::size_t i = 0; i < lang.Lang_Keys().size(); ++i) file.emplace(lang.Lang_Keys()[i], lang.Lang_Texts()[i]);
+    for (std::size_t i = 0; i < lang.Lang_Keys().size(); ++i)
+        file.emplace(lang.Lang_Keys()[i], lang.Lang_Texts()[i]);
     for (const EnglishEntry& e : EnglishEntries()) {
         std::string key(e.key);
-        for (char& c : key) c = AsciiUpper(c);
+        for (char& c : key)
+            c = AsciiUpper(c);
         const auto it = file.find(key);
         EXPECT_TRUE(it != file.end() && !it->second.empty()) << e.key;
     }
@@ -420,7 +455,8 @@ TEST(LanguageShipped, GermanFileTranslatesEveryEnglishKey) {
         {"Dim_Hour_Long", "Std."},
         {"Dim_RPM_Short", "U/min"},
     };
-    for (const auto& c : cases) EXPECT_EQ(lang.LangText(c.key), c.text) << c.key;
+    for (const auto& c : cases)
+        EXPECT_EQ(lang.LangText(c.key), c.text) << c.key;
     lang.CloseLanguage();
 
     LanguageView view;

@@ -37,7 +37,8 @@ LiveLogRecord edgeRecord() {
     r.Error2 = 0xFF;
     r.Map_Col = 8;
     r.Map_Row = 0;
-    for (int i = 0; i < 37; ++i) r.Frame.push_back(static_cast<std::uint8_t>(i * 7));
+    for (int i = 0; i < 37; ++i)
+        r.Frame.push_back(static_cast<std::uint8_t>(i * 7));
     return r;
 }
 
@@ -63,23 +64,25 @@ TEST(LiveLog, LinesReadBackToTheRecordsTheyWereWrittenFrom) {
     const std::string line = FormatLiveLogLine(edgeRecord());
     EXPECT_EQ(line.substr(0, 40), "3599.999,6530,-0.5,-12.3,2.07,0.31,0.00,");
     const std::string header = LiveLogHeader();
-    EXPECT_EQ(std::count(line.begin(), line.end(), ','), std::count(header.begin(), header.end(), ','));
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','),
+              std::count(header.begin(), header.end(), ','));
 }
 
 TEST(LiveLog, MalformedLinesAreRefused) {
     const std::string good = FormatLiveLogLine(edgeRecord());
     const std::string cases[] = {
         "",
-        good.substr(0, good.rfind(',')),      // a column short
-        good + ",00",                          // a column too many
-        good.substr(0, good.size() - 1),       // an odd count of hex digits
-        "x" + good,                            // not a number
-        "3599.9999" + good.substr(8),          // more decimals than the column has
+        good.substr(0, good.rfind(',')),        // a column short
+        good + ",00",                           // a column too many
+        good.substr(0, good.size() - 1),        // an odd count of hex digits
+        "x" + good,                             // not a number
+        "3599.9999" + good.substr(8),           // more decimals than the column has
         good.substr(0, good.size() - 2) + "G0", // not a hex digit
-        "-1.000" + good.substr(8),             // a time before the log began
-        "3599.,6530" + good.substr(13),        // a point without decimals
+        "-1.000" + good.substr(8),              // a time before the log began
+        "3599.,6530" + good.substr(13),         // a point without decimals
     };
-    for (const std::string& line : cases) EXPECT_FALSE(ParseLiveLogLine(line)) << line;
+    for (const std::string& line : cases)
+        EXPECT_FALSE(ParseLiveLogLine(line)) << line;
 }
 
 TEST(LiveLog, ACutLastLineIsSkippedAndOtherFilesAreRefused) {
@@ -147,7 +150,8 @@ TEST_F(LiveRecordTest, ARecordHoldsTheDecodedValuesAndTheBytesTheEcuSent) {
     EXPECT_EQ(r.Status & 0x80, 0x80) << "engine running";
     EXPECT_EQ(r.Map_Col, ctx.rpmMap.Live_Cell.c);
     EXPECT_EQ(r.Map_Row, ctx.rpmMap.Live_Cell.r);
-    for (std::size_t c = 0; c < 4; ++c) EXPECT_GT(r.Petrol_Us[c], 0);
+    for (std::size_t c = 0; c < 4; ++c)
+        EXPECT_GT(r.Petrol_Us[c], 0);
     EXPECT_EQ(r.Frame.size(), 37u);
     EXPECT_EQ(r.Frame, sent.back());
     EXPECT_LT(records[1].Time_Ms, r.Time_Ms);

@@ -30,16 +30,19 @@ std::string readText(const fs::path& path) {
 std::vector<fs::path> logsIn(const fs::path& folder) {
     std::vector<fs::path> files;
     std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) files.push_back(it->path());
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        files.push_back(it->path());
     std::sort(files.begin(), files.end());
     return files;
 }
 
-int word(const std::vector<std::uint8_t>& data, std::size_t at) { return data.at(at) << 8 | data.at(at + 1); }
+int word(const std::vector<std::uint8_t>& data, std::size_t at) {
+    return data.at(at) << 8 | data.at(at + 1);
+}
 
 // A configured car with its engine, on the link, recorded as the desktop program records.
 class LiveRecording : public ::testing::Test {
-protected:
+  protected:
     LiveRecording() {
         sim::EngineOptions drive;
         drive.warm = true;
@@ -51,7 +54,8 @@ protected:
     }
 
     void record(bool followSetting = true) {
-        recorder.emplace(rig.ctx, [] { return kNow; }, followSetting);
+        recorder.emplace(
+            rig.ctx, [] { return kNow; }, followSetting);
     }
 
     // The link dropped by five silent seconds, then the ECU answering again.
@@ -63,9 +67,10 @@ protected:
     }
 
     std::size_t failuresSaid() const {
-        return static_cast<std::size_t>(std::count_if(added.begin(), added.end(), [this](const std::string& t) {
-            return t.starts_with(rig.ctx.LangText("Log_Not_Written"));
-        }));
+        return static_cast<std::size_t>(
+            std::count_if(added.begin(), added.end(), [this](const std::string& t) {
+                return t.starts_with(rig.ctx.LangText("Log_Not_Written"));
+            }));
     }
 
     TempWorkDir work;
@@ -104,7 +109,8 @@ TEST_F(LiveRecording, HoldsOneLinePerLiveFrameOfADriveWithTheValuesTheEcuSent) {
         const std::vector<std::uint8_t>& sent = rig.frames[i];
         SCOPED_TRACE("frame " + std::to_string(i));
         EXPECT_EQ(r.Frame, sent) << "the reply's bytes as the ECU sent them";
-        EXPECT_EQ(r.Time_Ms, (rig.frameUs[i] - rig.frameUs[0]) / 1000) << "by the scheduler's clock";
+        EXPECT_EQ(r.Time_Ms, (rig.frameUs[i] - rig.frameUs[0]) / 1000)
+            << "by the scheduler's clock";
         EXPECT_EQ(std::to_string(r.Rpm), rig.shown[i][2]) << "the speed the indicator showed";
         for (std::size_t c = 0; c < 4; ++c) {
             EXPECT_EQ(r.Petrol_Us[c], word(sent, 18 + 2 * c));
@@ -150,7 +156,8 @@ TEST_F(LiveRecording, ALogCutInItsLastLineReadsBackWithoutThatLine) {
         const LiveLogFile log = ReadLiveLog(cutFile);
         ASSERT_TRUE(log.Error.empty()) << log.Error;
         EXPECT_EQ(log.Skipped_Lines, 1u);
-        EXPECT_EQ(log.Records, std::vector<LiveLogRecord>(whole.Records.begin(), whole.Records.end() - 1));
+        EXPECT_EQ(log.Records,
+                  std::vector<LiveLogRecord>(whole.Records.begin(), whole.Records.end() - 1));
     }
 }
 
@@ -206,11 +213,12 @@ TEST(LiveLogNames, AreTheConfigurationNameWhenItIsSafeAndTheStartTime) {
         {"a/b", "NONAME_2023-11-14_221320.csv"},
         {"CON", "NONAME_2023-11-14_221320.csv"},
     };
-    for (const auto& c : cases) EXPECT_EQ(LiveLogFileName(c.name, kNow), c.file) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(LiveLogFileName(c.name, kNow), c.file) << c.name;
 }
 
 class LogFolder : public ::testing::Test {
-protected:
+  protected:
     // A log of `bytes` written `age` seconds ago.
     fs::path make(const std::string& name, std::uintmax_t bytes, int age) {
         const fs::path path = folder / name;
@@ -221,7 +229,8 @@ protected:
     }
     std::vector<std::string> left() const {
         std::vector<std::string> names;
-        for (const fs::path& p : logsIn(folder)) names.push_back(p.filename().string());
+        for (const fs::path& p : logsIn(folder))
+            names.push_back(p.filename().string());
         return names;
     }
 
@@ -238,7 +247,10 @@ TEST_F(LogFolder, TheOldestLogsGoWhenTheFolderPassesItsSizeAndNeverTheCurrentOne
     } cases[] = {
         {"under the limit", 1000, "c.csv", {"a.csv", "b.csv", "c.csv", "notes.txt"}},
         {"the oldest until under", 550, "c.csv", {"b.csv", "c.csv", "notes.txt"}},
-        {"the current one is kept even when it alone is over", 100, "a.csv", {"a.csv", "notes.txt"}},
+        {"the current one is kept even when it alone is over",
+         100,
+         "a.csv",
+         {"a.csv", "notes.txt"}},
         {"all but the current one", 300, "c.csv", {"c.csv", "notes.txt"}},
     };
     for (const auto& c : cases) {
@@ -259,10 +271,12 @@ TEST_F(LiveRecording, ALogBegunWhenTheFolderIsFullRemovesTheOldestLogs) {
     const std::uintmax_t mb = 1024 * 1024;
     std::ofstream(work.path() / "Logs" / "OLD_1.csv", std::ios::binary).put('x');
     fs::resize_file(work.path() / "Logs" / "OLD_1.csv", mb / 2);
-    fs::last_write_time(work.path() / "Logs" / "OLD_1.csv", fs::file_time_type::clock::now() - std::chrono::hours(2));
+    fs::last_write_time(work.path() / "Logs" / "OLD_1.csv",
+                        fs::file_time_type::clock::now() - std::chrono::hours(2));
     std::ofstream(work.path() / "Logs" / "OLD_2.csv", std::ios::binary).put('x');
     fs::resize_file(work.path() / "Logs" / "OLD_2.csv", mb / 2);
-    fs::last_write_time(work.path() / "Logs" / "OLD_2.csv", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    fs::last_write_time(work.path() / "Logs" / "OLD_2.csv",
+                        fs::file_time_type::clock::now() - std::chrono::hours(1));
     rig.ctx.settings.Log_Max_MB = 1;
     record();
     ASSERT_TRUE(rig.connect());
@@ -273,7 +287,7 @@ TEST_F(LiveRecording, ALogBegunWhenTheFolderIsFullRemovesTheOldestLogs) {
 
 // Restores the file size limit of the process, whatever the test did.
 class FileSizeLimit {
-public:
+  public:
     explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &saved_);
         previous_ = std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead
@@ -288,7 +302,7 @@ public:
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
-private:
+  private:
     rlimit saved_{};
     void (*previous_)(int) = SIG_DFL;
 };
@@ -329,7 +343,8 @@ TEST_F(LiveRecording, ADiskThatFillsUpStopsTheLogOnceAndTheLinkGoesOn) {
     EXPECT_GT(log.Records.size(), before);
     EXPECT_LT(log.Records.size(), before + 30);
     EXPECT_LE(log.Skipped_Lines, 1u);
-    for (std::size_t i = 0; i < log.Records.size(); ++i) EXPECT_EQ(log.Records[i].Frame, rig.frames[i]);
+    for (std::size_t i = 0; i < log.Records.size(); ++i)
+        EXPECT_EQ(log.Records[i].Frame, rig.frames[i]);
 }
 
 } // namespace

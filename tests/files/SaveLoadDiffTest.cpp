@@ -15,7 +15,7 @@ namespace {
 
 // A record saved as "CAR", then changed as the ECU would hold it.
 class SaveLoadDiff : public ::testing::Test {
-protected:
+  protected:
     SaveLoadDiff() {
         ResetConfiguration(ctx); // builds the map grid, so a save writes the map
         ctx.config.User_Name = "Jan";
@@ -24,7 +24,8 @@ protected:
         ctx.config.CFG_Name = "CAR";
     }
     std::filesystem::path file() const { return ctx.settings.CFG_Full_File_Name; }
-    const SaveLoadDiffRow* row(const std::vector<SaveLoadDiffRow>& rows, SaveLoadDiffRow::Kind kind) {
+    const SaveLoadDiffRow* row(const std::vector<SaveLoadDiffRow>& rows,
+                               SaveLoadDiffRow::Kind kind) {
         for (const SaveLoadDiffRow& r : rows) {
             if (r.kind == kind) return &r;
         }
@@ -49,25 +50,30 @@ const std::vector<Change>& changes() {
     static const std::vector<Change> kChanges = {
         {"PG_Time", [](Configuration_Class& c, bool f) { c.PG_Time = f ? 5 : 20; }, "0.5", "2.0"},
         {"LPG_on", [](Configuration_Class& c, bool f) { c.LPG_on = !f; }, "CNG", "LPG"},
-        {"Level3", [](Configuration_Class& c, bool f) { c.Level3 = f ? 634 : 147; }, "3.10", "0.72"},
+        {"Level3", [](Configuration_Class& c, bool f) { c.Level3 = f ? 634 : 147; }, "3.10",
+         "0.72"},
         {"GP_Buzzer", [](Configuration_Class& c, bool f) { c.GP_Buzzer = f; }, "Yes", "No"},
-        {"RPM_PreScaler", [](Configuration_Class& c, bool f) { c.RPM_PreScaler = f ? "1:3" : "1:5"; }, "1:3", "1:5"},
+        {"RPM_PreScaler",
+         [](Configuration_Class& c, bool f) { c.RPM_PreScaler = f ? "1:3" : "1:5"; }, "1:3", "1:5"},
         // Thresholds a code apart look alike as volts: the codes tell them apart.
-        {"Level1", [](Configuration_Class& c, bool f) { c.Level1 = f ? 56 : 55; }, "0.27 (56)", "0.27 (55)"},
+        {"Level1", [](Configuration_Class& c, bool f) { c.Level1 = f ? 56 : 55; }, "0.27 (56)",
+         "0.27 (55)"},
         {"MonoInject", [](Configuration_Class& c, bool f) { c.MonoInject = f; }, "Yes", "No"},
     };
     return kChanges;
 }
 
 TEST_F(SaveLoadDiff, ListsExactlyTheSettingsThatDifferAsThePageShowsThem) {
-    for (const Change& c : changes()) c.set(ctx.config, true);
+    for (const Change& c : changes())
+        c.set(ctx.config, true);
     ctx.diagram.Gas_Point[4] = 9000;
     ctx.rpmMap.Map_Value[3][5] = 150;
     ValuesToTexts(ctx);
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
     // What the ECU holds: the other side of every change, another diagram point, the same
     // MAP points and map.
-    for (const Change& c : changes()) c.set(ctx.config, false);
+    for (const Change& c : changes())
+        c.set(ctx.config, false);
     ctx.diagram.Gas_Point[4] = 9100;
     ctx.config.User_Name = "Other"; // notes are no setting of the ECU
     const Configuration_Class before = ctx.config;
@@ -82,17 +88,21 @@ TEST_F(SaveLoadDiff, ListsExactlyTheSettingsThatDifferAsThePageShowsThem) {
         if (r.kind == SaveLoadDiffRow::Kind::Setting) keys.push_back(r.key);
     }
     // Page order, then the settings the page does not show.
-    EXPECT_EQ(keys, (std::vector<std::string>{"RPM_PreScaler", "PG_Time", "LPG_on", "GP_Buzzer", "Level1", "Level3", "MonoInject"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"RPM_PreScaler", "PG_Time", "LPG_on", "GP_Buzzer",
+                                              "Level1", "Level3", "MonoInject"}));
     for (const Change& c : changes()) {
         SCOPED_TRACE(c.key);
-        const auto r = std::find_if(rows.begin(), rows.end(), [&](const SaveLoadDiffRow& x) { return x.key == c.key; });
+        const auto r = std::find_if(rows.begin(), rows.end(),
+                                    [&](const SaveLoadDiffRow& x) { return x.key == c.key; });
         ASSERT_NE(r, rows.end());
         EXPECT_EQ(r->fileText, c.fileText);
         EXPECT_EQ(r->ecuText, c.ecuText);
         EXPECT_TRUE(r->ticked);
     }
     const auto caption = [&](const char* key) {
-        return std::find_if(rows.begin(), rows.end(), [&](const SaveLoadDiffRow& x) { return x.key == key; })->caption;
+        return std::find_if(rows.begin(), rows.end(),
+                            [&](const SaveLoadDiffRow& x) { return x.key == key; })
+            ->caption;
     };
     EXPECT_EQ(caption("PG_Time"), ctx.languageView.HudLabel_CFG_PG_Time);
     EXPECT_EQ(caption("Level3"), ctx.LangText("CFG_LevelSensor") + " 3");
@@ -102,7 +112,8 @@ TEST_F(SaveLoadDiff, ListsExactlyTheSettingsThatDifferAsThePageShowsThem) {
     EXPECT_TRUE(row(rows, SaveLoadDiffRow::Kind::Diagram)->changed);
     EXPECT_EQ(row(rows, SaveLoadDiffRow::Kind::Diagram)->fileText, ctx.LangText("SL_Diff_Changed"));
     EXPECT_FALSE(row(rows, SaveLoadDiffRow::Kind::MapPoints)->changed);
-    EXPECT_EQ(row(rows, SaveLoadDiffRow::Kind::MapPoints)->fileText, ctx.LangText("SL_Diff_Unchanged"));
+    EXPECT_EQ(row(rows, SaveLoadDiffRow::Kind::MapPoints)->fileText,
+              ctx.LangText("SL_Diff_Unchanged"));
     EXPECT_FALSE(row(rows, SaveLoadDiffRow::Kind::RpmMap)->changed);
 
     // The comparison read a scratch copy.
@@ -122,12 +133,14 @@ TEST_F(SaveLoadDiff, AFileEqualToTheRecordListsNoSetting) {
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
     const std::vector<SaveLoadDiffRow> rows = CompareConfigFile(ctx, file());
     ASSERT_EQ(rows.size(), 3u) << "the diagram, the MAP points and the map only";
-    for (const SaveLoadDiffRow& r : rows) EXPECT_FALSE(r.changed) << r.caption;
+    for (const SaveLoadDiffRow& r : rows)
+        EXPECT_FALSE(r.changed) << r.caption;
     EXPECT_TRUE(CompareConfigFile(ctx, ctx.paths.Config_Dir / "NONE.cfg").empty());
 }
 
 TEST_F(SaveLoadDiff, LoadingTickedRowsChangesOnlyThoseAndTakesTheNotes) {
-    for (const Change& c : changes()) c.set(ctx.config, true);
+    for (const Change& c : changes())
+        c.set(ctx.config, true);
     ctx.config.User_Name = "From file";
     ctx.diagram.Gas_Point[4] = 9000;
     ctx.mapPoints.MAP_Petrol[1] = 70;
@@ -137,7 +150,8 @@ TEST_F(SaveLoadDiff, LoadingTickedRowsChangesOnlyThoseAndTakesTheNotes) {
     const Configuration_Class fromFile = ctx.config;
     const DiagramModel diagramFromFile = ctx.diagram;
 
-    for (const Change& c : changes()) c.set(ctx.config, false);
+    for (const Change& c : changes())
+        c.set(ctx.config, false);
     ctx.config.User_Name = "typed";
     ctx.config.Work_Gas = 777; // the ECU's counter
     ctx.diagram.Gas_Point[4] = 9100;
@@ -171,7 +185,8 @@ TEST_F(SaveLoadDiff, LoadingTickedRowsChangesOnlyThoseAndTakesTheNotes) {
 
     // The whole diagram and map when their rows are ticked; the gas type brings its pressure.
     for (SaveLoadDiffRow& r : rows) {
-        r.ticked = r.kind == SaveLoadDiffRow::Kind::Diagram || r.kind == SaveLoadDiffRow::Kind::RpmMap || r.key == "LPG_on";
+        r.ticked = r.kind == SaveLoadDiffRow::Kind::Diagram ||
+                   r.kind == SaveLoadDiffRow::Kind::RpmMap || r.key == "LPG_on";
     }
     ASSERT_TRUE(LoadConfigRows(ctx, rows));
     EXPECT_FALSE(ctx.config.LPG_on);
@@ -206,7 +221,7 @@ TEST_F(SaveLoadDiff, DisconnectedLoadOpensNoDifferenceView) {
 }
 
 class SaveLoadDiffWithEcu : public LinkHarness {
-protected:
+  protected:
     SaveLoadDiffWithEcu() : LinkHarness(sim::SimEcu::defaultState(), true) {}
     void saveAs(const std::string& name) {
         ctx.settings.CFG_Full_File_Name = (ctx.paths.Config_Dir / (name + ".cfg")).string();
@@ -230,7 +245,8 @@ TEST_F(SaveLoadDiffWithEcu, AFileLikeTheEcuSaysSoAndStillLoadsTheNotes) {
     ASSERT_TRUE(v.Diff_Shown) << v.Last_Error;
     EXPECT_EQ(v.Diff_Prompt, ctx.LangText("SL_Diff_None"));
     ASSERT_EQ(v.Diff_Rows.size(), 3u);
-    for (const SaveLoadDiffRow& r : v.Diff_Rows) EXPECT_FALSE(r.changed) << r.caption;
+    for (const SaveLoadDiffRow& r : v.Diff_Rows)
+        EXPECT_FALSE(r.changed) << r.caption;
     EXPECT_EQ(ctx.link.Pending_Request, Request::None) << "nothing asked of the ECU yet";
     EXPECT_EQ(ctx.config.CFG_Name, "CAR01");
 
@@ -251,7 +267,8 @@ TEST_F(SaveLoadDiffWithEcu, AFileChangedAfterTheComparisonLoadsAsItWasCompared) 
     const std::int32_t level2 = ctx.config.Level2;
     runLoad("LATER");
     ASSERT_TRUE(ctx.saveLoad.Diff_Shown);
-    std::ofstream(ctx.paths.Config_Dir / "LATER.cfg", std::ios::binary | std::ios::trunc) << "PG_RPM 700 {}\r\nLevel2 5000 {}\r\n";
+    std::ofstream(ctx.paths.Config_Dir / "LATER.cfg", std::ios::binary | std::ios::trunc)
+        << "PG_RPM 700 {}\r\nLevel2 5000 {}\r\n";
     SaveLoadDiffLoad(ctx, true);
     EXPECT_FALSE(ctx.saveLoad.shown);
     EXPECT_EQ(ctx.config.PG_RPM, 1900);

@@ -342,8 +342,12 @@ TEST_F(SettingsFile, BadValuesKeepTheDefaultAndLimitedValuesAreHeldToTheirLimits
     };
     const Show diagram = [](const SettingsFile& f) { return f.colours.ColourOf(Colour::Diagram); };
     const Show fill = [](const SettingsFile& f) { return f.skin.Color; };
-    const Show logLimit = [](const SettingsFile& f) { return std::to_string(f.settings.Log_Max_MB); };
-    const Show lastCode = [](const SettingsFile& f) { return std::to_string(f.settings.Last_Code); };
+    const Show logLimit = [](const SettingsFile& f) {
+        return std::to_string(f.settings.Log_Max_MB);
+    };
+    const Show lastCode = [](const SettingsFile& f) {
+        return std::to_string(f.settings.Last_Code);
+    };
 
     struct Case {
         const char* line;

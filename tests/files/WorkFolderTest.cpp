@@ -57,19 +57,22 @@ TEST_F(WorkFolderTest, TheFolderFollowsWhereTheProgramRunsFrom) {
         bool error;
     };
     const Case cases[] = {
-        {"installed: the home's data folder", [](WorkFolderInputs&) {}, WorkFolderKind::PerUser, home, false},
+        {"installed: the home's data folder", [](WorkFolderInputs&) {}, WorkFolderKind::PerUser,
+         home, false},
         {"installed, XDG_DATA_HOME set",
-         [&](WorkFolderInputs& in) { in.Xdg_Data_Home = (root() / "xdg").string(); }, WorkFolderKind::PerUser,
-         root() / "xdg" / "bifuel-studio", false},
-        {"a relative XDG_DATA_HOME is not used", [](WorkFolderInputs& in) { in.Xdg_Data_Home = "data"; },
-         WorkFolderKind::PerUser, home, false},
-        {"started where the table is: that folder",
-         [&](WorkFolderInputs&) { write(start / "bifuel-studio.dat", "mine"); }, WorkFolderKind::Current, start,
+         [&](WorkFolderInputs& in) { in.Xdg_Data_Home = (root() / "xdg").string(); },
+         WorkFolderKind::PerUser, root() / "xdg" / "bifuel-studio", false},
+        {"a relative XDG_DATA_HOME is not used",
+         [](WorkFolderInputs& in) { in.Xdg_Data_Home = "data"; }, WorkFolderKind::PerUser, home,
          false},
-        {"not installed: the current folder", [&](WorkFolderInputs& in) { in.Program_Dir = root() / "elsewhere"; },
+        {"started where the table is: that folder",
+         [&](WorkFolderInputs&) { write(start / "bifuel-studio.dat", "mine"); },
          WorkFolderKind::Current, start, false},
-        {"no home at all: the current folder, and why", [](WorkFolderInputs& in) { in.Home.clear(); },
-         WorkFolderKind::Current, start, true},
+        {"not installed: the current folder",
+         [&](WorkFolderInputs& in) { in.Program_Dir = root() / "elsewhere"; },
+         WorkFolderKind::Current, start, false},
+        {"no home at all: the current folder, and why",
+         [](WorkFolderInputs& in) { in.Home.clear(); }, WorkFolderKind::Current, start, true},
     };
     for (const Case& c : cases) {
         fs::remove(start / "bifuel-studio.dat");

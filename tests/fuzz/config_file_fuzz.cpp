@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ctx.settings.CFG_File_Name = "FUZZ";
     ctx.settings.CFG_Full_File_Name = input.string();
     fuzz::Require(LoadConfigFile(ctx), "a file the check lets through loads");
-    for (const std::uint8_t code : ParameterWriteList()) EncodeParameter(ctx, code);
+    for (const std::uint8_t code : ParameterWriteList())
+        EncodeParameter(ctx, code);
     ComputeSlopes(ctx.diagram);
     EncodeMapStream(ctx);
 
@@ -43,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string once = saveTo("ONCE.cfg");
     ctx.settings.CFG_Full_File_Name = (dir / "Config" / "ONCE.cfg").string();
     fuzz::Require(LoadConfigFile(ctx), "a saved file loads");
-    fuzz::Require(saveTo("TWICE.cfg") == once, "a saved file loads and saves to the same text", once);
+    fuzz::Require(saveTo("TWICE.cfg") == once, "a saved file loads and saves to the same text",
+                  once);
     return 0;
 }

@@ -13,7 +13,8 @@ namespace {
 std::string describe(const bifuel::DiagramModel& d) {
     std::string out;
     for (std::size_t i = 0; i < d.Petrol_Point.size(); ++i) {
-        out += "(" + std::to_string(d.Petrol_Point[i]) + ", " + std::to_string(d.Gas_Point[i]) + ") ";
+        out +=
+            "(" + std::to_string(d.Petrol_Point[i]) + ", " + std::to_string(d.Gas_Point[i]) + ") ";
     }
     return out;
 }
@@ -34,13 +35,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     while (at < size) {
         switch (next() % 7) {
-        case 0: SelectPoint(ctx, static_cast<int>(next() % 9) + 1, static_cast<DiagramMouseButton>(next() % 3)); break;
-        case 1: MovePoint(ctx, word(), word()); break;
-        case 2: KeyStep(ctx, static_cast<DiagramKey>(next() % 15)); break;
-        case 3: DiagramKeyDown(ctx, static_cast<DiagramKey>(next() % 15)); break;
-        case 4: Deselect(ctx, static_cast<DiagramMouseButton>(next() % 3)); break;
-        case 5: OnKeyRepeatTimer(ctx); break;
-        default: clock.advance(static_cast<std::int64_t>(next()) * 10); break;
+        case 0:
+            SelectPoint(ctx, static_cast<int>(next() % 9) + 1,
+                        static_cast<DiagramMouseButton>(next() % 3));
+            break;
+        case 1:
+            MovePoint(ctx, word(), word());
+            break;
+        case 2:
+            KeyStep(ctx, static_cast<DiagramKey>(next() % 15));
+            break;
+        case 3:
+            DiagramKeyDown(ctx, static_cast<DiagramKey>(next() % 15));
+            break;
+        case 4:
+            Deselect(ctx, static_cast<DiagramMouseButton>(next() % 3));
+            break;
+        case 5:
+            OnKeyRepeatTimer(ctx);
+            break;
+        default:
+            clock.advance(static_cast<std::int64_t>(next()) * 10);
+            break;
         }
         const DiagramModel& d = ctx.diagram;
         for (std::size_t i = 0; i < d.Petrol_Point.size(); ++i) {
@@ -49,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzz::Require(d.Gas_Point[i] >= 0 && d.Gas_Point[i] <= d.Gas_Axis_Max,
                           "every gas time lies on the axis", describe(d));
             if (i > 0) {
-                fuzz::Require(d.Petrol_Point[i] >= d.Petrol_Point[i - 1], "the petrol points keep their order",
-                              describe(d));
+                fuzz::Require(d.Petrol_Point[i] >= d.Petrol_Point[i - 1],
+                              "the petrol points keep their order", describe(d));
             }
         }
     }

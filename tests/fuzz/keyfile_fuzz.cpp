@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string saved = first.ToText();
     KeyFile second;
     second.OpenFromText(saved);
-    fuzz::Require(second.Key_List == first.Key_List, "a saved file reads back to the same keys", saved);
+    fuzz::Require(second.Key_List == first.Key_List, "a saved file reads back to the same keys",
+                  saved);
     // A key without a value reads as the value " ", written as " { }": no value again.
     const auto blank = [](std::vector<std::string> texts) {
         for (std::string& t : texts) {
@@ -18,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return texts;
     };
-    fuzz::Require(blank(second.Value_List) == blank(first.Value_List), "a saved file reads back to the same values",
-                  saved);
+    fuzz::Require(blank(second.Value_List) == blank(first.Value_List),
+                  "a saved file reads back to the same values", saved);
     // Comments come back too, blank ones as no comment; a comment whose braces do not pair
     // up is written with parentheses for them and is left out here.
     const auto paired = [](const std::string& c) {
@@ -33,18 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> before = blank(first.Comment_List);
     const std::vector<std::string> after = blank(second.Comment_List);
     for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
-        if (paired(before[i])) fuzz::Require(after[i] == before[i], "a saved file reads back to the same comments", saved);
+        if (paired(before[i]))
+            fuzz::Require(after[i] == before[i], "a saved file reads back to the same comments",
+                          saved);
     }
     // Blank values and comments settle at the first save; from then on a save writes
     // back exactly the text it read.
     KeyFile third;
     third.OpenFromText(second.ToText());
-    fuzz::Require(third.ToText() == second.ToText(), "saving what was read back writes the same text", saved);
+    fuzz::Require(third.ToText() == second.ToText(),
+                  "saving what was read back writes the same text", saved);
     // Every key finds the value of its first entry.
     for (std::size_t i = 0; i < first.Key_List.size(); ++i) {
         const bool found = second.FindKey(first.Key_List[i]);
         fuzz::Require(found, "every key read is found", first.Key_List[i]);
-        fuzz::Require(second.Found_Index <= static_cast<int>(i), "a key finds its first entry", first.Key_List[i]);
+        fuzz::Require(second.Found_Index <= static_cast<int>(i), "a key finds its first entry",
+                      first.Key_List[i]);
     }
     return 0;
 }

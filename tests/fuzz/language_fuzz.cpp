@@ -9,7 +9,8 @@
 namespace {
 
 void writeFile(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 } // namespace
@@ -30,12 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     any.CloseLanguage();
 
     if (size < 2) return 0;
-    static constexpr std::array<int, 11> kCodePages = {874, 1250, 1251, 1252, 1253, 1254,
+    static constexpr std::array<int, 11> kCodePages = {874,  1250, 1251, 1252, 1253, 1254,
                                                        1255, 1256, 1257, 1258, 65001};
     const int codePage = kCodePages[data[0] % kCodePages.size()];
     std::string ascii;
-    for (std::size_t i = 1; i < size && ascii.size() < 200; ++i) ascii.push_back(static_cast<char>('!' + data[i] % 94));
-    writeFile(dir / "Ascii.lng", "SINGLE_BYTE_CHARACTER " + std::to_string(codePage) + "\r\nFUZZ_TEXT " + ascii + "\r\n");
+    for (std::size_t i = 1; i < size && ascii.size() < 200; ++i)
+        ascii.push_back(static_cast<char>('!' + data[i] % 94));
+    writeFile(dir / "Ascii.lng", "SINGLE_BYTE_CHARACTER " + std::to_string(codePage) +
+                                     "\r\nFUZZ_TEXT " + ascii + "\r\n");
     Language plain;
     plain.setLanguageDir(dir);
     plain.setCurrent("Ascii");

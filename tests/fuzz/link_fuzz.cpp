@@ -52,15 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::size_t at = 0;
     const auto next = [&]() -> std::uint8_t { return at < size ? data[at++] : 0; };
-    static constexpr std::array kRequests{Request::ModeGas,     Request::ModePetrol, Request::ModeAuto,
-                                          Request::WriteAll,    Request::WriteConfig, Request::WriteDiagram,
-                                          Request::WriteMap,    Request::ClearErrors, Request::EraseMapGas,
-                                          Request::Reconnect};
+    static constexpr std::array kRequests{
+        Request::ModeGas,     Request::ModePetrol,   Request::ModeAuto, Request::WriteAll,
+        Request::WriteConfig, Request::WriteDiagram, Request::WriteMap, Request::ClearErrors,
+        Request::EraseMapGas, Request::Reconnect};
     while (at < size) {
         switch (next() % 8) {
         case 0: { // raw bytes
             Bytes bytes(next() % 48 + 1);
-            for (std::uint8_t& b : bytes) b = next();
+            for (std::uint8_t& b : bytes)
+                b = next();
             line.device().write(bytes.data(), bytes.size());
             break;
         }
@@ -70,32 +71,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (request.size() < 2) break;
             Bytes reply{request[0], request[1]};
             const std::size_t payload = next() % 96;
-            for (std::size_t i = 0; i < payload; ++i) reply.push_back(next());
+            for (std::size_t i = 0; i < payload; ++i)
+                reply.push_back(next());
             reply.push_back(FrameChecksum(reply.data(), reply.size()));
             line.device().write(reply.data(), reply.size());
             break;
         }
-        case 3: clock.advance(static_cast<std::int64_t>(next()) * 20); break;
+        case 3:
+            clock.advance(static_cast<std::int64_t>(next()) * 20);
+            break;
         case 4: {
             const bool pull = !line.unplugged();
             line.setUnplugged(pull);
             monitor.cable(!pull);
             break;
         }
-        case 5: SetPendingRequest(ctx, kRequests[next() % kRequests.size()]); break;
-        case 6: ScheduleWrite(ctx, static_cast<std::uint8_t>(next() % 3 + 2)); break;
-        default: clock.advance(static_cast<std::int64_t>(next()) + 1); break;
+        case 5:
+            SetPendingRequest(ctx, kRequests[next() % kRequests.size()]);
+            break;
+        case 6:
+            ScheduleWrite(ctx, static_cast<std::uint8_t>(next() % 3 + 2));
+            break;
+        default:
+            clock.advance(static_cast<std::int64_t>(next()) + 1);
+            break;
         }
     }
     clock.advance(6000);
 
     const auto& log = monitor.log();
     if (const auto v = test::FirstMalformedFrame(log)) {
-        fuzz::Require(false, "every frame sent is well formed", v->what + "\n" + monitor.trace(v->at));
+        fuzz::Require(false, "every frame sent is well formed",
+                      v->what + "\n" + monitor.trace(v->at));
     }
     if (const auto v = test::FirstUnannouncedDataFrame(log)) {
-        fuzz::Require(false, "a data frame goes out only right after the acknowledged ANNOUNCE of its length",
-                      v->what + "\n" + monitor.trace(v->at));
+        fuzz::Require(
+            false, "a data frame goes out only right after the acknowledged ANNOUNCE of its length",
+            v->what + "\n" + monitor.trace(v->at));
     }
     if (const auto v = test::FirstStrayReply(log)) {
         fuzz::Require(false, "every accepted reply answers the frame sent last",

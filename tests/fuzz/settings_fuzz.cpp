@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path twice = dir / "twice.ini";
     std::filesystem::remove(twice);
     Settings_Save(file, twice, records, false);
-    fuzz::Require(fuzz::ReadAll(twice) == saved, "saved settings load and save to the same text", saved);
+    fuzz::Require(fuzz::ReadAll(twice) == saved, "saved settings load and save to the same text",
+                  saved);
     return 0;
 }

@@ -36,7 +36,7 @@ struct ChaosOptions {
 // and puts it back. To make its well-formed replies the right length it reads what the
 // link expects. The same seed gives the same run.
 class ChaosPeer {
-public:
+  public:
     ChaosPeer(VirtualScheduler& clock, sim::MemoryLine& line, const Context& ctx,
               std::uint32_t seed, ChaosOptions options = {})
         : clock_(clock), line_(line), ctx_(ctx), options_(options), rng_(seed),
@@ -60,7 +60,7 @@ public:
     int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
     bool chance(int percent) { return pick(0, 99) < percent; }
 
-private:
+  private:
     using Bytes = std::vector<std::uint8_t>;
     enum class Mood { Lively, Dead, DeafToData, Noisy };
 
@@ -210,7 +210,8 @@ private:
             static constexpr int kLeast[] = {37, 92, 54, 0, 0};
             for (std::size_t i = 39; i <= 43 && i < sumAt; ++i) {
                 const int least = kLeast[i - 39];
-                frame[i] = static_cast<std::uint8_t>(chance(90) ? pick(least, std::max(least, 120)) : pick(0, 252));
+                frame[i] = static_cast<std::uint8_t>(chance(90) ? pick(least, std::max(least, 120))
+                                                                : pick(0, 252));
             }
         }
     }

@@ -60,11 +60,17 @@ TEST(CheckVersions, WriteListsHaveTheirFixedLengthsAndSkipTheUnusedDiagramCodes)
 
 TEST(CheckVersions, ModelDisplayName) {
     const std::pair<const char*, const char*> cases[] = {
-        {"KestraLX", "Kestra LX"},   {"Kestra LX", "Kestra LX"}, {"kestralx", "Kestra LX"},
-        {"VoltigonRA", "Voltigon RA"}, {"voltigon rb", "Voltigon RB"}, {"Kestra", "Unknow"},
-        {"", "Unknow"},              {"   ", "Unknow"},
+        {"KestraLX", "Kestra LX"},
+        {"Kestra LX", "Kestra LX"},
+        {"kestralx", "Kestra LX"},
+        {"VoltigonRA", "Voltigon RA"},
+        {"voltigon rb", "Voltigon RB"},
+        {"Kestra", "Unknow"},
+        {"", "Unknow"},
+        {"   ", "Unknow"},
     };
-    for (const auto& [id, name] : cases) EXPECT_EQ(ModelDisplayName(id), name) << id;
+    for (const auto& [id, name] : cases)
+        EXPECT_EQ(ModelDisplayName(id), name) << id;
 }
 
 TEST(CheckVersions, FrameChecksumIsTheByteSum) {

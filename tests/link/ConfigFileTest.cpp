@@ -8,13 +8,19 @@
 namespace bifuel::test {
 namespace {
 
-std::string readFile(const std::filesystem::path& p) { return ReadFileBytes(p); }
-void writeFile(const std::filesystem::path& p, const std::string& text) { WriteFileBytes(p, text); }
+std::string readFile(const std::filesystem::path& p) {
+    return ReadFileBytes(p);
+}
+void writeFile(const std::filesystem::path& p, const std::string& text) {
+    WriteFileBytes(p, text);
+}
 
 // A program with its working directory in a fresh temporary folder.
 class ConfigFiles : public ::testing::Test {
-protected:
-    std::filesystem::path cfg(const std::string& name) const { return ctx.paths.Config_Dir / (name + ".cfg"); }
+  protected:
+    std::filesystem::path cfg(const std::string& name) const {
+        return ctx.paths.Config_Dir / (name + ".cfg");
+    }
     void useName(const std::string& name) {
         ctx.config.CFG_Name = name;
         ctx.settings.CFG_File_Name = name;
@@ -36,7 +42,8 @@ TEST_F(ConfigFiles, SaveWritesTheKeysInOrderAndASecondSaveChangesNothing) {
     ctx.mapPoints.MAP_Petrol[4] = 77;
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
     const std::string first = readFile(cfg("CAR01"));
-    EXPECT_EQ(first.rfind("User_Name                    Jan Nowak {}\r\n", 0), 0u) << first.substr(0, 80);
+    EXPECT_EQ(first.rfind("User_Name                    Jan Nowak {}\r\n", 0), 0u)
+        << first.substr(0, 80);
     EXPECT_LT(first.find("PG_RPM "), first.find("Level5 "));
     EXPECT_LT(first.find("Gas_Point_8 "), first.find("MAP_Gas_1 "));
     EXPECT_NE(first.find("MAP_Petrol_5                 77 {}\r\n"), std::string::npos);
@@ -146,7 +153,7 @@ TEST_F(ConfigFiles, SaveLoadWindowNameRules) {
     EXPECT_EQ(v.HudStringListBox_3D_SL_List, (std::vector<std::string>{"CAR01", "notes"}));
     EXPECT_FALSE(v.HudButton_3D_SL_Run_Enabled);
     const std::pair<const char*, const char*> names[] = {
-        {"ABCDEFGHIJ", "ABCDEFGH"}, {"../etc", ""}, {"a/b", ""}, {"a\\b", ""},
+        {"ABCDEFGHIJ", "ABCDEFGH"}, {"../etc", ""},           {"a/b", ""},  {"a\\b", ""},
         {"M\xC3\xBCller", ""},      {"CAR-01_x", "CAR-01_x"}, {"A{B}", ""}, {"MY CAR", "MY CAR"},
     };
     for (const auto& [typed, usable] : names) {
@@ -206,7 +213,8 @@ TEST_F(ConfigFiles, LoadingANameWithoutAFileIsNotFoundAndChangesNothing) {
     EXPECT_EQ(ctx.saveLoad.HudTextBox_3D_SL_Name, "notes");
     SaveLoadRun(ctx);
     EXPECT_TRUE(ctx.saveLoad.shown) << "the window stays with the reason";
-    EXPECT_NE(ctx.saveLoad.Last_Error.find("notes.cfg\" does not exist"), std::string::npos) << ctx.saveLoad.Last_Error;
+    EXPECT_NE(ctx.saveLoad.Last_Error.find("notes.cfg\" does not exist"), std::string::npos)
+        << ctx.saveLoad.Last_Error;
     EXPECT_EQ(ctx.config.PG_RPM, 1900);
     EXPECT_TRUE(ctx.config.CFG_Name.empty());
     EXPECT_TRUE(ctx.settings.CFG_Full_File_Name.empty());
@@ -243,14 +251,19 @@ TEST_F(ConfigFiles, FilesThatAreNoConfigurationAreRecognised) {
     writeFile(dir / "binary.cfg", std::string("PG_RPM 600\0\x01\x02", 13));
     writeFile(dir / "unknown.cfg", "Colour=blue\r\nSize 5\r\n");
     writeFile(dir / "badint.cfg", "PG_RPM                       fast {}\r\n");
-    writeFile(dir / "badbool.cfg", "LPG_on                       1 {}\r\n"); // says nothing, as if absent
+    writeFile(dir / "badbool.cfg",
+              "LPG_on                       1 {}\r\n"); // says nothing, as if absent
     writeFile(dir / "good.cfg", "User_Name Jan\r\nLPG_on=false\r\nGas_Point_3 7520\r\n");
     std::filesystem::create_directories(dir / "folder.cfg");
     const std::pair<const char*, const char*> cases[] = {
-        {"missing.cfg", "does not exist"}, {"folder.cfg", "is not a file"},
-        {"empty.cfg", "is empty"},         {"binary.cfg", "is not a text file"},
-        {"unknown.cfg", "no configuration keys"}, {"badint.cfg", "line 1: PG_RPM fast is not allowed"},
-        {"badbool.cfg", ""}, {"good.cfg", ""},
+        {"missing.cfg", "does not exist"},
+        {"folder.cfg", "is not a file"},
+        {"empty.cfg", "is empty"},
+        {"binary.cfg", "is not a text file"},
+        {"unknown.cfg", "no configuration keys"},
+        {"badint.cfg", "line 1: PG_RPM fast is not allowed"},
+        {"badbool.cfg", ""},
+        {"good.cfg", ""},
     };
     for (const auto& [file, problem] : cases) {
         const std::string found = CheckConfigFile(dir / file);

@@ -31,16 +31,17 @@ TEST_F(Connection, EcuOnCode25IsFoundOnTheSecondProbeWithExactBytes) {
 TEST_F(Connection, ConnectionProgramReadsEverythingThenPolls) {
     connect();
     ASSERT_TRUE(runRequests(6));
-    const std::vector<std::uint8_t> expected{
-        0x21, 0x21, 0x30, 0x2C, 0x24, 0x27, 0x28, 0x25, 0x2F, 0x37, 0x37, // connection
-        0x23, 0x27, 0x28, 0x23, 0x27, 0x28};                              // polling
+    const std::vector<std::uint8_t> expected{0x21, 0x21, 0x30, 0x2C, 0x24, 0x27,
+                                             0x28, 0x25, 0x2F, 0x37, 0x37,        // connection
+                                             0x23, 0x27, 0x28, 0x23, 0x27, 0x28}; // polling
     auto sent = commandsSent();
     sent.resize(expected.size());
     EXPECT_EQ(sent, expected);
     std::vector<std::string> link;
-    std::copy_if(statusLog.begin(), statusLog.end(), std::back_inserter(link), [](const std::string& s) {
-        return s.ends_with("Receiv data") || s.ends_with("Data loaded");
-    });
+    std::copy_if(statusLog.begin(), statusLog.end(), std::back_inserter(link),
+                 [](const std::string& s) {
+                     return s.ends_with("Receiv data") || s.ends_with("Data loaded");
+                 });
     EXPECT_EQ(link, (std::vector<std::string>{"+Receiv data", "-Receiv data", "!Data loaded"}));
 
     // Every request after the first answered probe leaves Reply_Delay after the last byte
@@ -102,9 +103,10 @@ TEST_F(Connection, ReadListLengthFollowsTheFirmware) {
         sim::SimEcu e(c, l.device(), state);
         Context x(c, l.host());
         int paramReplyLength = -1;
-        const Subscription watch = x.events.replyAccepted.subscribe([&](std::span<const std::uint8_t> reply) {
-            if (reply[1] == 0x24) paramReplyLength = static_cast<int>(reply.size());
-        });
+        const Subscription watch =
+            x.events.replyAccepted.subscribe([&](std::span<const std::uint8_t> reply) {
+                if (reply[1] == 0x24) paramReplyLength = static_cast<int>(reply.size());
+            });
         l.host().open();
         ASSERT_TRUE(c.runUntil([&] { return paramReplyLength >= 0; }, 10000)) << version;
         EXPECT_EQ(paramReplyLength, dataBytes + 3) << version;
@@ -146,7 +148,8 @@ TEST_F(Connection, NewerIdentificationBlockDisablesTheWindowAndKeepsTheLayout) {
     EXPECT_EQ(ctx.config.ECU_Model, "KestraLX");
     clock.advance(10000);
     EXPECT_FALSE(ctx.link.ECU_Connected);
-    for (const auto& r : requests()) EXPECT_TRUE(r.bytes.at(1) == 0x21 || r.bytes.at(1) == 0x30);
+    for (const auto& r : requests())
+        EXPECT_TRUE(r.bytes.at(1) == 0x21 || r.bytes.at(1) == 0x30);
 }
 
 // A refused ECU is told once, counts as lost, and is only probed again after the
@@ -159,12 +162,14 @@ TEST_F(Connection, LengthsThatCannotFitAReplyAreRefusedAndOnlyProbedAgainLater) 
     EXPECT_FALSE(ctx.link.ECU_Connected);
     clock.advance(20000);
     EXPECT_EQ(ctx.view.Messages.size(), 1u) << "told once";
-    for (const auto& r : requests()) EXPECT_NE(r.bytes.at(1), 0x30) << "READ_IDENT armed";
+    for (const auto& r : requests())
+        EXPECT_NE(r.bytes.at(1), 0x30) << "READ_IDENT armed";
     // Each answered probe is refused, and the next rotation waits for the loss delay: at
     // most one refusal per five seconds.
     const auto answers = replies();
-    const auto refusals = std::count_if(answers.begin(), answers.end(),
-                                        [](const sim::WireWrite& w) { return w.bytes.at(1) == 0x21; });
+    const auto refusals =
+        std::count_if(answers.begin(), answers.end(),
+                      [](const sim::WireWrite& w) { return w.bytes.at(1) == 0x21; });
     EXPECT_GE(refusals, 2);
     EXPECT_LE(refusals, 5);
 }
@@ -174,8 +179,8 @@ TEST_F(Connection, LengthsThatCannotFitAReplyAreRefusedAndOnlyProbedAgainLater) 
 // a reply, with the length named, and is sent nothing more.
 TEST_F(Connection, LengthsTheDecodersCannotUseAreRefusedByName) {
     const std::string newer = "To work correctly, please install a newer version of the program";
-    const std::string older =
-        "This ECU's firmware is older than this program supports; a newer version of the program will not help";
+    const std::string older = "This ECU's firmware is older than this program supports; a newer "
+                              "version of the program will not help";
     const struct {
         void (*set)(sim::EcuState&);
         const std::string& headline;
@@ -211,7 +216,8 @@ TEST_F(Connection, LengthsTheDecodersCannotUseAreRefusedByName) {
         EXPECT_FALSE(x.link.ECU_Connected);
         EXPECT_EQ(x.view.Messages.size(), 1u) << "told once";
         for (const auto& w : l.hostWrites()) {
-            EXPECT_TRUE(w.at(1) == 0x21 || w.at(1) == 0x30) << "more than the identification asked for";
+            EXPECT_TRUE(w.at(1) == 0x21 || w.at(1) == 0x30)
+                << "more than the identification asked for";
         }
     }
 }
@@ -238,7 +244,8 @@ TEST_F(Connection, ShortestUsableLengthsConnectAndDecodeEveryField) {
     s.mapPetrol.clear();
     s.params[0x99] = 0x4020; // 50 %, not the 70 % a missing value would give
     connect();
-    for (const auto& m : ctx.view.Messages) EXPECT_NE(m.type, 15) << m.text;
+    for (const auto& m : ctx.view.Messages)
+        EXPECT_NE(m.type, 15) << m.text;
     EXPECT_EQ(ctx.config.ACB_Corr_99, 50);
     EXPECT_EQ(ctx.mapPoints.MAP_Point_Count, 0);
     ASSERT_TRUE(runRequests(6)) << "polling stopped";
@@ -254,7 +261,8 @@ TEST_F(Connection, ReconnectRequestRestartsTheConnectionProgram) {
     // The next request after the yield point is a probe of the rotation, then the
     // identification once it is answered.
     std::vector<std::uint8_t> after;
-    for (std::size_t i = before; i < req.size(); ++i) after.push_back(req[i].bytes[1]);
+    for (std::size_t i = before; i < req.size(); ++i)
+        after.push_back(req[i].bytes[1]);
     const auto probe = std::find(after.begin(), after.end(), 0x21);
     ASSERT_NE(probe, after.end());
     ASSERT_TRUE(clock.runUntil([&] { return polling(); }, 10000));
@@ -276,8 +284,10 @@ TEST_F(Connection, APortThatEchoesIsNoEcuAndSaysSo) {
     clock.advance(8000);
     EXPECT_EQ(connections, 0) << "an echo passed as the ECU's reply";
     std::vector<std::uint8_t> codes;
-    for (const auto& w : requests()) codes.push_back(w.bytes.at(0));
-    EXPECT_NE(std::find(codes.begin(), codes.end(), 26), codes.end()) << "the wide probe was never tried";
+    for (const auto& w : requests())
+        codes.push_back(w.bytes.at(0));
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 26), codes.end())
+        << "the wide probe was never tried";
     const std::string echoes = "+" + ctx.LangText("Error_Port_Echoes");
     EXPECT_NE(std::find(statusLog.begin(), statusLog.end(), echoes), statusLog.end());
 
@@ -285,8 +295,9 @@ TEST_F(Connection, APortThatEchoesIsNoEcuAndSaysSo) {
     ecu.faults().loopback = false;
     ASSERT_TRUE(clock.runUntil([this] { return polling(); }, 20000));
     EXPECT_EQ(connections, 1);
-    EXPECT_NE(std::find(statusLog.begin(), statusLog.end(), "-" + ctx.LangText("Error_Port_Echoes")),
-              statusLog.end());
+    EXPECT_NE(
+        std::find(statusLog.begin(), statusLog.end(), "-" + ctx.LangText("Error_Port_Echoes")),
+        statusLog.end());
 }
 
 } // namespace

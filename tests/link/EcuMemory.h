@@ -41,8 +41,8 @@ inline std::string differences(const EcuMemory& got, const EcuMemory& want) {
         const sim::DiagramItem& g = got.diagram[i];
         const sim::DiagramItem& w = want.diagram[i];
         if (!(g == w)) {
-            out << " point " << i << ": gas " << g.gas << "/" << w.gas << " petrol " << g.petrol << "/"
-                << w.petrol << " slope " << g.slope << "/" << w.slope << ";";
+            out << " point " << i << ": gas " << g.gas << "/" << w.gas << " petrol " << g.petrol
+                << "/" << w.petrol << " slope " << g.slope << "/" << w.slope << ";";
         }
     }
     if (got.name != want.name) out << " name differs;";
@@ -51,7 +51,8 @@ inline std::string differences(const EcuMemory& got, const EcuMemory& want) {
     for (std::size_t i = 0; i < std::min(got.rpmMap.size(), want.rpmMap.size()); ++i) {
         cells += got.rpmMap[i] != want.rpmMap[i];
     }
-    if (cells > 0 || got.rpmMap.size() != want.rpmMap.size()) out << " " << cells << " map bytes differ;";
+    if (cells > 0 || got.rpmMap.size() != want.rpmMap.size())
+        out << " " << cells << " map bytes differ;";
     return out.str();
 }
 

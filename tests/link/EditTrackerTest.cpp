@@ -23,10 +23,11 @@ namespace bifuel::test {
 namespace {
 
 class EditTracker : public LinkHarness {
-protected:
+  protected:
     EditTracker() : LinkHarness(ConfiguredEcu()) {
         offers = ctx.events.editsKept.subscribe([this] { ++offered; });
-        ended = ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { ends.push_back(e); });
+        ended = ctx.events.operationEnded.subscribe(
+            [this](const OperationEnd& e) { ends.push_back(e); });
     }
 
     EcuMemory memory() const { return memoryOf(ecu.state()); }
@@ -60,7 +61,8 @@ protected:
         } ref;
         ref.connect();
         std::vector<OperationEnd> refEnds;
-        const Subscription s = ref.ctx.events.operationEnded.subscribe([&](const OperationEnd& e) { refEnds.push_back(e); });
+        const Subscription s = ref.ctx.events.operationEnded.subscribe(
+            [&](const OperationEnd& e) { refEnds.push_back(e); });
         edit(ref.ctx);
         EXPECT_TRUE(ref.clock.runUntil([&] { return !refEnds.empty(); }, 30000));
         EXPECT_EQ(refEnds.back().result, OperationResult::Done);
@@ -68,9 +70,12 @@ protected:
     }
 
     OperationResult endOf(OperationId id) {
-        EXPECT_TRUE(clock.runUntil([&] {
-            return std::any_of(ends.begin(), ends.end(), [id](const OperationEnd& e) { return e.id == id; });
-        }, 30000));
+        EXPECT_TRUE(clock.runUntil(
+            [&] {
+                return std::any_of(ends.begin(), ends.end(),
+                                   [id](const OperationEnd& e) { return e.id == id; });
+            },
+            30000));
         for (const OperationEnd& e : ends) {
             if (e.id == id) return e.result;
         }
@@ -127,7 +132,8 @@ void otherToolChanges(sim::EcuState& s) {
     s.diagram[7].gas = static_cast<std::uint16_t>(s.diagram[7].gas + 200);
     for (const std::size_t i : {std::size_t{7}, std::size_t{8}}) {
         const int dx = (s.diagram[i].petrol & 0x7FFF) - (s.diagram[i - 1].petrol & 0x7FFF);
-        s.diagram[i].slope = static_cast<std::uint16_t>(std::abs(s.diagram[i].gas - s.diagram[i - 1].gas) * 128 / dx);
+        s.diagram[i].slope = static_cast<std::uint16_t>(
+            std::abs(s.diagram[i].gas - s.diagram[i - 1].gas) * 128 / dx);
     }
     s.rpmMap[70] = 0x90; // factor 1.12 in column 4, row 5
 }
@@ -191,7 +197,8 @@ TEST_F(EditTracker, EditsMadeWhileAnOfferWaitsJoinIt) {
     ScheduleWrite(ctx, 2);
     plugBack();
     EXPECT_EQ(offered, 2);
-    EXPECT_EQ(KeptEditsChanges(ctx), (FieldChanges{{"Level2", "600", "640"}, {"Level4", "184", "190"}}));
+    EXPECT_EQ(KeptEditsChanges(ctx),
+              (FieldChanges{{"Level2", "600", "640"}, {"Level4", "184", "190"}}));
     EXPECT_TRUE(KeptEditsEcuChanges(ctx).empty());
     const KeptEditsChoice choice = KeptEditsWrite(ctx);
     ASSERT_EQ(choice.result, KeptEditsResult::Started);

@@ -66,7 +66,8 @@ TEST_F(RememberedCode, TheRememberedCodeIsProbedFirstAndSavesTheProbeTimeout) {
     {
         OtherCar plain(ecuOn(25));
         std::int64_t at = -1;
-        const Subscription watch = plain.ctx.events.dataLoaded.subscribe([&] { at = plain.clock.nowUs(); });
+        const Subscription watch =
+            plain.ctx.events.dataLoaded.subscribe([&] { at = plain.clock.nowUs(); });
         plain.line.host().open();
         ASSERT_TRUE(plain.clock.runUntil([&] { return at >= 0; }, 10000));
         plainLoadedUs = at;
@@ -98,7 +99,10 @@ class RememberedCodeOn23 : public RememberedCode {
 // code that did answer is remembered, in the settings file when there is one.
 TEST_F(RememberedCodeOn23, AStaleCodeCostsOneProbeAndTheAnsweringCodeIsKept) {
     const std::filesystem::path ini = ctx.paths.Ini_Name;
-    { std::ofstream(ini) << "Installer_Note keep me\r\nLast_Code_Port ttyTEST0\r\nLast_Code 25\r\n"; }
+    {
+        std::ofstream(ini)
+            << "Installer_Note keep me\r\nLast_Code_Port ttyTEST0\r\nLast_Code 25\r\n";
+    }
     remember("ttyTEST0", 25);
     connect();
     EXPECT_EQ(probeCodes(requests()), (std::vector<std::uint8_t>{25, 26, 25, 23}));
@@ -203,14 +207,16 @@ TEST_F(LiveOnlyPolling, LiveDataAloneUntilAMapCollectionStarts) {
     ASSERT_TRUE(ctx.config.Save_Map);
     EXPECT_EQ(next(2), (std::vector<std::uint8_t>{0x27, 0x28}));
     // The collection bit goes to the ECU; the lists keep being read meanwhile and after.
-    ASSERT_TRUE(clock.runUntil([&] { return !ctx.edits.Not_On_Ecu && !ctx.link.Write_Running; }, 10000));
+    ASSERT_TRUE(
+        clock.runUntil([&] { return !ctx.edits.Not_On_Ecu && !ctx.link.Write_Running; }, 10000));
     EXPECT_TRUE(runs(PollingProgram()));
     const auto cycle = next(6);
     for (const std::uint8_t command : {0x23, 0x27, 0x28})
         EXPECT_EQ(std::count(cycle.begin(), cycle.end(), command), 2) << int{command};
 
     HudButton_CLB_MAP_StopClick(ctx);
-    ASSERT_TRUE(clock.runUntil([&] { return !ctx.edits.Not_On_Ecu && !ctx.link.Write_Running; }, 10000));
+    ASSERT_TRUE(
+        clock.runUntil([&] { return !ctx.edits.Not_On_Ecu && !ctx.link.Write_Running; }, 10000));
     ASSERT_TRUE(clock.runUntil([&] { return runs(LivePollingProgram()); }, 2000));
     EXPECT_EQ(next(4), (std::vector<std::uint8_t>(4, 0x23)));
     // Nothing but the collection bit was ever written, and it is off again.

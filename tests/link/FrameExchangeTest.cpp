@@ -91,7 +91,8 @@ TEST_F(LinkQuality, CountsDownTwoPercentEvery93msAfterTheLastReply) {
     EXPECT_EQ(ctx.view.HudLabel_Port_Connect_Stabil.text, "78%");
     EXPECT_EQ(ctx.view.HudLabel_Port_Connect_Stabil.colour, "#FFDEE727");
     ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Link_Quality == 0; }, 6000));
-    EXPECT_EQ(ctx.view.HudLabel_Port_Connect_Stabil.colour, ctx.colours.ColourOf(Colour::Port_Close));
+    EXPECT_EQ(ctx.view.HudLabel_Port_Connect_Stabil.colour,
+              ctx.colours.ColourOf(Colour::Port_Close));
     EXPECT_TRUE(ctx.link.ECU_Connected) << "0 % shows just before the link drops";
     EXPECT_LT(clock.nowUs() - t, 5'000'000);
     // A valid reply restores 100 % at once.
@@ -123,13 +124,23 @@ TEST(LinkQualityColour, FollowsTheBands) {
     sim::MemoryLine line(clock);
     Context ctx(clock, line.host());
     const std::pair<int, std::string> cases[] = {
-        {0, ctx.colours.ColourOf(Colour::Port_Close)}, {30, ctx.colours.ColourOf(Colour::Port_Close)},
-        {31, "#FFE7A327"}, {50, "#FFE7A327"}, {51, "#FFE7C227"}, {60, "#FFE7C227"},
-        {61, "#FFFFFF00"}, {70, "#FFFFFF00"}, {71, "#FFDEE727"}, {80, "#FFDEE727"},
-        {81, "#FFBFE727"}, {90, "#FFBFE727"}, {91, ctx.colours.ColourOf(Colour::Port_Open)},
+        {0, ctx.colours.ColourOf(Colour::Port_Close)},
+        {30, ctx.colours.ColourOf(Colour::Port_Close)},
+        {31, "#FFE7A327"},
+        {50, "#FFE7A327"},
+        {51, "#FFE7C227"},
+        {60, "#FFE7C227"},
+        {61, "#FFFFFF00"},
+        {70, "#FFFFFF00"},
+        {71, "#FFDEE727"},
+        {80, "#FFDEE727"},
+        {81, "#FFBFE727"},
+        {90, "#FFBFE727"},
+        {91, ctx.colours.ColourOf(Colour::Port_Open)},
         {100, ctx.colours.ColourOf(Colour::Port_Open)},
     };
-    for (const auto& [q, colour] : cases) EXPECT_EQ(LinkQualityColour(ctx, q), colour) << q;
+    for (const auto& [q, colour] : cases)
+        EXPECT_EQ(LinkQualityColour(ctx, q), colour) << q;
 }
 
 } // namespace

@@ -30,15 +30,27 @@ struct Case {
 
 TEST(InterruptedWrite, EveryWriteCutAtEachFrameEndsAndTheLinkGoesOn) {
     const Case cases[] = {
-        {"configuration", 2, [](Context& c) { c.config.Level2 = 777; return SetPendingRequest(c, Request::WriteConfig); }},
-        {"diagram", 2, [](Context& c) { c.diagram.Gas_Point[5] += 400; return SetPendingRequest(c, Request::WriteDiagram); }},
+        {"configuration", 2,
+         [](Context& c) {
+             c.config.Level2 = 777;
+             return SetPendingRequest(c, Request::WriteConfig);
+         }},
+        {"diagram", 2,
+         [](Context& c) {
+             c.diagram.Gas_Point[5] += 400;
+             return SetPendingRequest(c, Request::WriteDiagram);
+         }},
         {"RPM map", 5,
          [](Context& c) {
              c.rpmMap.Map_Value[2][3] = 150;
              ValuesToTexts(c); // the map page's texts are what a map write sends
              return SetPendingRequest(c, Request::WriteMap);
          }},
-        {"whole set-up", 11, [](Context& c) { c.config.Level2 = 777; return WriteEverything(c); }},
+        {"whole set-up", 11,
+         [](Context& c) {
+             c.config.Level2 = 777;
+             return WriteEverything(c);
+         }},
         {"mode", 1, [](Context& c) { return SwitchToGas(c); }},
         {"clear errors", 1, [](Context& c) { return ClearErrors(c); }},
     };
@@ -48,13 +60,14 @@ TEST(InterruptedWrite, EveryWriteCutAtEachFrameEndsAndTheLinkGoesOn) {
             Rig rig;
             rig.connect();
             std::vector<OperationEnd> ends;
-            const Subscription ended =
-                rig.ctx.events.operationEnded.subscribe([&](const OperationEnd& e) { ends.push_back(e); });
+            const Subscription ended = rig.ctx.events.operationEnded.subscribe(
+                [&](const OperationEnd& e) { ends.push_back(e); });
             const OperationId op = c.act(rig.ctx);
             int sent = 0;
-            const Subscription cutter = rig.ctx.events.frameSent.subscribe([&](std::span<const std::uint8_t>) {
-                if (rig.ctx.ops.Running.id == op && ++sent == cut) rig.line.setUnplugged(true);
-            });
+            const Subscription cutter =
+                rig.ctx.events.frameSent.subscribe([&](std::span<const std::uint8_t>) {
+                    if (rig.ctx.ops.Running.id == op && ++sent == cut) rig.line.setUnplugged(true);
+                });
             ASSERT_TRUE(rig.clock.runUntil([&] { return !rig.ctx.link.ECU_Connected; }, 15000));
             ASSERT_EQ(sent, cut) << "the action sent fewer frames than expected";
             ASSERT_FALSE(ends.empty());
@@ -68,11 +81,14 @@ TEST(InterruptedWrite, EveryWriteCutAtEachFrameEndsAndTheLinkGoesOn) {
             // What the program shows is what the ECU holds, whatever part of the write got there.
             const sim::EcuState& ecu = rig.ecu.state();
             EXPECT_EQ(rig.ctx.config.Level2, ecu.params.at(0x55));
-            for (std::size_t i = 0; i < kDiagramPoints; ++i) EXPECT_EQ(rig.ctx.diagram.Gas_Point[i], ecu.diagram[i].gas);
-            EXPECT_EQ(rig.ctx.link.Map.Read_Stream, Bytes(ecu.rpmMap.begin() + 2, ecu.rpmMap.end()));
+            for (std::size_t i = 0; i < kDiagramPoints; ++i)
+                EXPECT_EQ(rig.ctx.diagram.Gas_Point[i], ecu.diagram[i].gas);
+            EXPECT_EQ(rig.ctx.link.Map.Read_Stream,
+                      Bytes(ecu.rpmMap.begin() + 2, ecu.rpmMap.end()));
 
             const OperationId next = ClearErrors(rig.ctx);
-            ASSERT_TRUE(rig.clock.runUntil([&] { return !ends.empty() && ends.back().id == next; }, 5000));
+            ASSERT_TRUE(
+                rig.clock.runUntil([&] { return !ends.empty() && ends.back().id == next; }, 5000));
             EXPECT_EQ(ends.back().result, OperationResult::Done);
         }
     }

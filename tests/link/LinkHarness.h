@@ -12,12 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
-#include <cstdint>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace bifuel::test {
@@ -26,7 +26,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A link on a virtual clock, wired to a simulated ECU through a line paced at 9600 baud.
 // The shipped temperature table, for tests whose values pass through it.
-inline std::filesystem::path ShippedTable() { return BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat"; }
+inline std::filesystem::path ShippedTable() {
+    return BIFUEL_SOURCE_DIR "/data/bifuel-studio.dat";
+}
 
 // A file's bytes; empty when it cannot be read.
 inline std::string ReadFileBytes(const std::filesystem::path& p) {
@@ -43,13 +45,13 @@ inline void WriteFileBytes(const std::filesystem::path& p, const std::string& by
 // A fresh working folder for one test, removed with it.
 // A port list the test sets.
 class FakeLister final : public PortLister {
-public:
+  public:
     std::vector<std::string> ports;
     std::vector<std::string> listPorts() const override { return ports; }
 };
 
 class TempWorkDir {
-public:
+  public:
     TempWorkDir() {
         static int counter = 0;
         path_ = std::filesystem::temp_directory_path() /
@@ -71,7 +73,7 @@ public:
         return p;
     }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -79,14 +81,15 @@ private:
 inline sim::EcuState ConfiguredEcu() {
     sim::EcuState s = sim::SimEcu::defaultState();
     s.params[0x55] = 600;
-    for (auto& point : s.diagram) point.gas = static_cast<std::uint16_t>(point.gas + 300);
+    for (auto& point : s.diagram)
+        point.gas = static_cast<std::uint16_t>(point.gas + 300);
     s.rpmMap[60] = 0x6E;
     s.name = {'S', 'H', 'O', 'P', '7', 0xFF, 0xFF, 0xFF};
     return s;
 }
 
 class LinkHarness : public ::testing::Test {
-protected:
+  protected:
     explicit LinkHarness(sim::EcuState state = sim::SimEcu::defaultState(),
                          bool shippedTable = false)
         : ecu(clock, line.device(), std::move(state)),
@@ -131,7 +134,8 @@ protected:
     }
     std::vector<std::uint8_t> commandsSent() const {
         std::vector<std::uint8_t> out;
-        for (const auto& w : requests()) out.push_back(w.bytes.at(1));
+        for (const auto& w : requests())
+            out.push_back(w.bytes.at(1));
         return out;
     }
 

@@ -1,7 +1,7 @@
 #include "ChaosPeer.h"
 #include "LinkHarness.h"
-#include "link/Link_Operations.h"
 #include "WireMonitor.h"
+#include "link/Link_Operations.h"
 
 #include <array>
 #include <cstdlib>
@@ -120,8 +120,8 @@ SeedResult RunSeed(std::uint32_t seed, const TempWorkDir& work) {
     SeedResult result;
     const auto& log = monitor.log();
     const auto report = [&](Property p, const Violation& v) {
-        result.broken[p] =
-            "seed " + std::to_string(seed) + ": " + v.what + "\n" + monitor.trace(v.at, std::getenv("LINK_PROPERTY_TRACE") ? 60 : 20);
+        result.broken[p] = "seed " + std::to_string(seed) + ": " + v.what + "\n" +
+                           monitor.trace(v.at, std::getenv("LINK_PROPERTY_TRACE") ? 60 : 20);
     };
     if (auto v = FirstMalformedFrame(log)) report(WellFormed, *v);
     if (auto v = FirstUnannouncedDataFrame(log)) report(Announced, *v);
@@ -210,7 +210,7 @@ TEST(LinkProperties, HoldWhateverThePeerAndTheUserDo) {
 // A link and a simulated ECU with the monitor between them. Each case gets a fresh set: a
 // fault may leave the link unable to run the next one.
 class LinkFault : public LinkHarness {
-protected:
+  protected:
     // Runs until the link accepts a reply to `command`.
     bool runUntilAccepted(std::uint8_t command, std::int64_t limitMs = 10000) {
         const std::size_t from = monitor.log().size();

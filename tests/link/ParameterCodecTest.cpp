@@ -17,12 +17,13 @@ void randomiseCodecFields(Configuration_Class& c, std::mt19937& rng) {
     c.PG_Temper = in(10, 50);
     c.PG_RPM = 600 + 100 * in(0, 14);
     c.PG_Time = in(0, 127);
-    for (bool* f : {&c.Flag52_0, &c.Save_Map, &c.MonoInject, &c.Flag52_3, &c.Flag52_4,
-                    &c.NoSequentInject, &c.Flag52_6, &c.Flag52_7, &c.Flag5C_0, &c.Flag5C_1,
-                    &c.LPG_on, &c.Flag5C_4, &c.Flag5C_5, &c.Flag5C_6, &c.Flag5C_7, &c.Flag9F_0,
-                    &c.Flag9F_1, &c.Flag9F_2, &c.Flag9F_4, &c.Flag9F_6, &c.Flag9F_7, &c.Flag9F_8,
-                    &c.Flag9F_9, &c.PG_GAS_Hot_Engine, &c.Flag9F_11, &c.Level_Invert, &c.Level_90,
-                    &c.Level_Buzzer, &c.GP_Buzzer}) {
+    for (bool* f :
+         {&c.Flag52_0,        &c.Save_Map, &c.MonoInject,   &c.Flag52_3,          &c.Flag52_4,
+          &c.NoSequentInject, &c.Flag52_6, &c.Flag52_7,     &c.Flag5C_0,          &c.Flag5C_1,
+          &c.LPG_on,          &c.Flag5C_4, &c.Flag5C_5,     &c.Flag5C_6,          &c.Flag5C_7,
+          &c.Flag9F_0,        &c.Flag9F_1, &c.Flag9F_2,     &c.Flag9F_4,          &c.Flag9F_6,
+          &c.Flag9F_7,        &c.Flag9F_8, &c.Flag9F_9,     &c.PG_GAS_Hot_Engine, &c.Flag9F_11,
+          &c.Level_Invert,    &c.Level_90, &c.Level_Buzzer, &c.GP_Buzzer}) {
         *f = flag();
     }
     c.Param5C = in(0, 127);
@@ -53,24 +54,65 @@ std::string Differences(const Configuration_Class& a, const Configuration_Class&
         if (a.*member != b.*member) out += std::string(name) + " ";
     };
 #define FIELD(f) check(#f, &Configuration_Class::f)
-    FIELD(Press_Scale); FIELD(PG_Temper); FIELD(PG_RPM); FIELD(PG_Time); FIELD(Flag52_0);
-    FIELD(Save_Map); FIELD(MonoInject); FIELD(Flag52_3); FIELD(Flag52_4); FIELD(NoSequentInject);
-    FIELD(Flag52_6); FIELD(Flag52_7); FIELD(Param5C); FIELD(Flag5C_0); FIELD(Flag5C_1);
-    FIELD(LPG_on); FIELD(Flag5C_4); FIELD(Flag5C_5); FIELD(Flag5C_6); FIELD(Flag5C_7);
-    FIELD(Flag9F_0); FIELD(Flag9F_1); FIELD(Flag9F_2); FIELD(Flag9F_3); FIELD(Flag9F_4);
-    FIELD(Flag9F_6); FIELD(Flag9F_7); FIELD(Flag9F_8); FIELD(Flag9F_9); FIELD(PG_GAS_Hot_Engine);
-    FIELD(Flag9F_11); FIELD(Param44_Press); FIELD(Param45); FIELD(RPM_PreScaler);
-    FIELD(Level_Type); FIELD(Level_Param); FIELD(Level1);
-    FIELD(Level_Invert); FIELD(Level_90); FIELD(Level_Buzzer); FIELD(GP_Buzzer); FIELD(Level2);
-    FIELD(Level3); FIELD(Level4); FIELD(Level5); FIELD(ACB_Press); FIELD(ACB_Corr_93);
-    FIELD(ACB_Corr_94); FIELD(ACB_Temper); FIELD(ACB_Corr_96); FIELD(ACB_Corr_97);
-    FIELD(ACB_Value_98); FIELD(ACB_Corr_99);
+    FIELD(Press_Scale);
+    FIELD(PG_Temper);
+    FIELD(PG_RPM);
+    FIELD(PG_Time);
+    FIELD(Flag52_0);
+    FIELD(Save_Map);
+    FIELD(MonoInject);
+    FIELD(Flag52_3);
+    FIELD(Flag52_4);
+    FIELD(NoSequentInject);
+    FIELD(Flag52_6);
+    FIELD(Flag52_7);
+    FIELD(Param5C);
+    FIELD(Flag5C_0);
+    FIELD(Flag5C_1);
+    FIELD(LPG_on);
+    FIELD(Flag5C_4);
+    FIELD(Flag5C_5);
+    FIELD(Flag5C_6);
+    FIELD(Flag5C_7);
+    FIELD(Flag9F_0);
+    FIELD(Flag9F_1);
+    FIELD(Flag9F_2);
+    FIELD(Flag9F_3);
+    FIELD(Flag9F_4);
+    FIELD(Flag9F_6);
+    FIELD(Flag9F_7);
+    FIELD(Flag9F_8);
+    FIELD(Flag9F_9);
+    FIELD(PG_GAS_Hot_Engine);
+    FIELD(Flag9F_11);
+    FIELD(Param44_Press);
+    FIELD(Param45);
+    FIELD(RPM_PreScaler);
+    FIELD(Level_Type);
+    FIELD(Level_Param);
+    FIELD(Level1);
+    FIELD(Level_Invert);
+    FIELD(Level_90);
+    FIELD(Level_Buzzer);
+    FIELD(GP_Buzzer);
+    FIELD(Level2);
+    FIELD(Level3);
+    FIELD(Level4);
+    FIELD(Level5);
+    FIELD(ACB_Press);
+    FIELD(ACB_Corr_93);
+    FIELD(ACB_Corr_94);
+    FIELD(ACB_Temper);
+    FIELD(ACB_Corr_96);
+    FIELD(ACB_Corr_97);
+    FIELD(ACB_Value_98);
+    FIELD(ACB_Corr_99);
 #undef FIELD
     return out.empty() && !(a == b) ? "a field outside the codec" : out;
 }
 
 class ParameterCodec : public ::testing::Test {
-protected:
+  protected:
     ParameterCodec() { ctx.link.Ident.Firmware_Version = 362; }
 
     // Encodes the write list of `in` into a parameter reply and decodes it over `over`.
@@ -123,7 +165,8 @@ TEST_F(ParameterCodec, ValuesThatComeBackDifferent) {
     const Case cases[] = {
         {"0x9F bit 3 is never written back", [](Configuration_Class& c) { c.Flag9F_3 = true; },
          [](Configuration_Class& c) { c.Flag9F_3 = false; }},
-        {"a correction of 0 is sent as no value: the default", [](Configuration_Class& c) { c.ACB_Corr_93 = 0; },
+        {"a correction of 0 is sent as no value: the default",
+         [](Configuration_Class& c) { c.ACB_Corr_93 = 0; },
          [](Configuration_Class& c) { c.ACB_Corr_93 = 50; }},
         {"a correction whose companion is 0 goes as no value: the default",
          [](Configuration_Class& c) {
@@ -131,7 +174,8 @@ TEST_F(ParameterCodec, ValuesThatComeBackDifferent) {
              c.ACB_Corr_96 = -30;
          },
          [](Configuration_Class& c) { c.ACB_Corr_96 = c.ACB_Corr_97 = c.LPG_on ? 10 : 20; }},
-        {"the doubled value loses its odd bit", [](Configuration_Class& c) { c.ACB_Value_98 = 1401; },
+        {"the doubled value loses its odd bit",
+         [](Configuration_Class& c) { c.ACB_Value_98 = 1401; },
          [](Configuration_Class& c) { c.ACB_Value_98 = 1400; }},
     };
     for (const Case& c : cases) {
@@ -155,13 +199,15 @@ TEST_F(ParameterCodec, ValuesTheEcuCannotHoldAreRefusedByKey) {
         {[](Configuration_Class& c) { c.PG_Time = 128; }, 0x52, "PG_Time"}, // 0x80 reads as 0
         {[](Configuration_Class& c) { c.Param5C = 128; }, 0x5C, "Param5C"},
         {[](Configuration_Class& c) { c.PG_Time = 256; }, 0x52, "PG_Time"},
-        {[](Configuration_Class& c) { c.Level1 = 1024 + 55; }, 0x54, "Level1"}, // ten bits under four flags
+        {[](Configuration_Class& c) { c.Level1 = 1024 + 55; }, 0x54,
+         "Level1"}, // ten bits under four flags
         {[](Configuration_Class& c) { c.Level3 = 70000; }, 0x56, "Level3"},
         {[](Configuration_Class& c) { c.Level_Type = "Nonsense"; }, 0x53, "Level_Type"},
         {[](Configuration_Class& c) { c.PG_RPM = 9000; }, 0x43, "PG_RPM"},
         {[](Configuration_Class& c) { c.RPM_PreScaler = "1:x"; }, 0x45, "RPM_PreScaler"},
         {[](Configuration_Class& c) { c.PG_Temper = 900; }, 0x41, "PG_Temper"},
-        {[](Configuration_Class& c) { c.PG_Temper = kTemperatureUnknown; }, 0x41, "PG_Temper"}, // nothing read
+        {[](Configuration_Class& c) { c.PG_Temper = kTemperatureUnknown; }, 0x41,
+         "PG_Temper"}, // nothing read
     };
     for (const auto& c : cases) {
         EcuImage image;
@@ -246,7 +292,8 @@ TEST_F(ParameterCodec, CorrectionsKeepTheirOwnRange) {
 TEST_F(ParameterCodec, ShortReplyDecodesOnlyWhatArrived) {
     ctx.config.Level5 = 1234;
     const auto list = ReadList(362);
-    const auto at = static_cast<std::size_t>(std::find(list.begin(), list.end(), 0x58) - list.begin());
+    const auto at =
+        static_cast<std::size_t>(std::find(list.begin(), list.end(), 0x58) - list.begin());
     ctx.link.RX_Frame.fill(0xEE);
     ctx.link.Reply_Length = static_cast<std::uint8_t>(2 * at + 3); // stops before 0x58
     DecodeParams(ctx, ReceivedReply(ctx.link));

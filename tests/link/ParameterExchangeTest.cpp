@@ -6,12 +6,13 @@ namespace bifuel::test {
 namespace {
 
 class ParameterExchange : public LinkHarness {
-protected:
+  protected:
     ParameterExchange() : LinkHarness(sim::SimEcu::defaultState(), true) {}
 
     std::map<std::uint8_t, std::uint16_t> writeListValues() const {
         std::map<std::uint8_t, std::uint16_t> out;
-        for (std::uint8_t code : ParameterWriteList()) out[code] = ecu.state().params.at(code);
+        for (std::uint8_t code : ParameterWriteList())
+            out[code] = ecu.state().params.at(code);
         return out;
     }
     void writeParameters() {
@@ -93,7 +94,8 @@ TEST_F(ParameterExchange, IdlePointOneIsWrittenWithTheFlagOnPointsOneAndTwoAndRe
     const auto& d = ecu.state().diagram;
     for (std::size_t i = 0; i < kDiagramPoints; ++i) {
         EXPECT_EQ((d[i].petrol & 0x8000) != 0, i == 1 || i == 2) << i;
-        EXPECT_EQ(d[i].slope, static_cast<std::uint16_t>(TruncToInt(ctx.diagram.Segment_Slope[i] * 128)));
+        EXPECT_EQ(d[i].slope,
+                  static_cast<std::uint16_t>(TruncToInt(ctx.diagram.Segment_Slope[i] * 128)));
     }
     ctx.link.Pending_Request = Request::Reconnect;
     ASSERT_TRUE(clock.runUntil([&] { return !polling(); }, 2000));

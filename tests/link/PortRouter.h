@@ -15,7 +15,7 @@ namespace bifuel::test {
 // a simulated ECU answers on the line it is attached to. Records every open that found
 // the port closed, in order.
 class PortRouter final : public SerialPort {
-public:
+  public:
     explicit PortRouter(VirtualScheduler& clock) : clock_(clock) {}
 
     sim::MemoryLine& line(const std::string& name) {
@@ -48,7 +48,9 @@ public:
         return active().open();
     }
     void close() override { active().close(); }
-    bool isOpen() const override { return lines_.count(name_) && lines_.at(name_)->host().isOpen(); }
+    bool isOpen() const override {
+        return lines_.count(name_) && lines_.at(name_)->host().isOpen();
+    }
     bool write(const std::uint8_t* d, std::size_t n) override { return active().write(d, n); }
     std::size_t read(std::uint8_t* b, std::size_t max) override { return active().read(b, max); }
     std::size_t bytesAvailable() const override {
@@ -59,7 +61,7 @@ public:
         return lines_.count(name_) ? lines_.at(name_)->host().errorText() : std::string();
     }
 
-private:
+  private:
     static void fire(const std::function<void()>& handler) {
         if (!handler) return;
         const auto call = handler;

@@ -27,7 +27,8 @@ struct Rig {
     std::size_t hostWrites(const std::string& name) { return port.line(name).hostWrites().size(); }
     int statusCount(const std::string& text) const {
         int n = 0;
-        for (int i = 1; i <= ctx.dynamicInd.Count; ++i) n += ctx.dynamicInd.Texts[i] == text;
+        for (int i = 1; i <= ctx.dynamicInd.Count; ++i)
+            n += ctx.dynamicInd.Texts[i] == text;
         return n;
     }
 
@@ -48,7 +49,8 @@ TEST(PortSearch, TriesThePreferredPortBetweenAllOthersOnlyOnTheFirstPass) {
         Names tried; // the first pass, then the second
     };
     const Case cases[] = {
-        {{"COM1", "COM2", "COM3"}, "COM3",
+        {{"COM1", "COM2", "COM3"},
+         "COM3",
          {"COM3", "COM1", "COM3", "COM2", /* next pass */ "COM1", "COM2", "COM3"}},
         {{"COM1", "COM3"}, "COM3", {"COM3", "COM1", "COM1", "COM3"}},
         {{"COM3"}, "COM3", {"COM3", "COM3"}},
@@ -281,8 +283,8 @@ TEST(PortSearch, AVanishedPortIsClosedAndTheSearchMovesOn) {
 TEST(PortSearch, AManualChoiceBecomesThePreferredPortAndReopensAListedOne) {
     Rig rig;
     std::vector<PortLineSettings> applied;
-    const Subscription watch =
-        rig.ctx.events.lineSettings.subscribe([&](const PortLineSettings& s) { applied.push_back(s); });
+    const Subscription watch = rig.ctx.events.lineSettings.subscribe(
+        [&](const PortLineSettings& s) { applied.push_back(s); });
     rig.ctx.settings.Search_Port = false;
     rig.lister.ports = {"COM1", "COM2"};
     rig.ctx.settings.Port_Name = "COM1";

@@ -45,21 +45,25 @@ struct RefusalCase {
     const char* detail;
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RefusalCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RefusedEcu : public LinkHarness, public ::testing::WithParamInterface<RefusalCase> {
-protected:
+  protected:
     static sim::EcuState state() {
         sim::EcuState s = carWithNoValue();
         GetParam().set(s);
         return s;
     }
     RefusedEcu() : LinkHarness(state()) {
-        ended = ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { ends.push_back(e); });
+        ended = ctx.events.operationEnded.subscribe(
+            [this](const OperationEnd& e) { ends.push_back(e); });
     }
 
     const OperationEnd* endOf(OperationId id) const {
-        const auto it = std::find_if(ends.begin(), ends.end(), [id](const OperationEnd& e) { return e.id == id; });
+        const auto it = std::find_if(ends.begin(), ends.end(),
+                                     [id](const OperationEnd& e) { return e.id == id; });
         return it == ends.end() ? nullptr : &*it;
     }
 
@@ -83,26 +87,34 @@ TEST_P(RefusedEcu, GetsNothingButProbesAndIdentificationReads) {
     std::vector<OperationId> asked;
     for (int second = 0; second < 30; ++second) {
         switch (second % 5) {
-        case 0: asked.push_back(WriteEverything(ctx)); break;
+        case 0:
+            asked.push_back(WriteEverything(ctx));
+            break;
         case 1:
             ctx.config.Level2 = 500 + second; // an edit, with its debounced write
             ScheduleWrite(ctx, 2);
             break;
-        case 2: asked.push_back(SwitchToGas(ctx)); break;
+        case 2:
+            asked.push_back(SwitchToGas(ctx));
+            break;
         case 3: {
             const KeptEditsChoice kept = KeptEditsWrite(ctx);
             EXPECT_NE(kept.result, KeptEditsResult::Started);
             // A restore left for exactly this ECU.
-            if (!ctx.acb.Pending_Restore) KeepRestorePending(ctx, TakeImage(ctx), FingerprintOf(ctx), false);
+            if (!ctx.acb.Pending_Restore)
+                KeepRestorePending(ctx, TakeImage(ctx), FingerprintOf(ctx), false);
             break;
         }
-        case 4: ShowSaveLoad(ctx, SaveLoadMode::Default); break; // back to defaults, written
+        case 4:
+            ShowSaveLoad(ctx, SaveLoadMode::Default);
+            break; // back to defaults, written
         }
         clock.advance(1000);
     }
 
     for (const auto& r : requests()) {
-        EXPECT_TRUE(r.bytes.at(1) == 0x21 || r.bytes.at(1) == 0x30) << "command " << int(r.bytes.at(1));
+        EXPECT_TRUE(r.bytes.at(1) == 0x21 || r.bytes.at(1) == 0x30)
+            << "command " << int(r.bytes.at(1));
     }
     const auto answers = replies();
     EXPECT_GE(std::count_if(answers.begin(), answers.end(),
@@ -123,13 +135,20 @@ TEST_P(RefusedEcu, GetsNothingButProbesAndIdentificationReads) {
 INSTANTIATE_TEST_SUITE_P(
     Lengths, RefusedEcu,
     ::testing::Values(
-        RefusalCase{"BlockLongerThanKnown", [](sim::EcuState& s) { s.identLength = 43; }, "Error_Version",
-                    "The ECU reports the identification block length N = 43; this program knows 42."},
-        RefusalCase{"BlockShorterThanKnown", [](sim::EcuState& s) { s.identLength = 41; }, "Error_Version_Older",
-                    "The ECU reports the identification block length N = 41; this program knows 42."},
-        RefusalCase{"ParametersTooShort", [](sim::EcuState& s) { s.paramLength = 90; }, "Error_Version_Older",
-                    "The ECU reports the parameter length L2 = 90; this program needs at least 92."}),
-    [](const ::testing::TestParamInfo<RefusalCase>& param) { return std::string(param.param.name); });
+        RefusalCase{
+            "BlockLongerThanKnown", [](sim::EcuState& s) { s.identLength = 43; }, "Error_Version",
+            "The ECU reports the identification block length N = 43; this program knows 42."},
+        RefusalCase{
+            "BlockShorterThanKnown", [](sim::EcuState& s) { s.identLength = 41; },
+            "Error_Version_Older",
+            "The ECU reports the identification block length N = 41; this program knows 42."},
+        RefusalCase{
+            "ParametersTooShort", [](sim::EcuState& s) { s.paramLength = 90; },
+            "Error_Version_Older",
+            "The ECU reports the parameter length L2 = 90; this program needs at least 92."}),
+    [](const ::testing::TestParamInfo<RefusalCase>& param) {
+        return std::string(param.param.name);
+    });
 
 } // namespace
 } // namespace bifuel::test

@@ -12,16 +12,23 @@
 namespace bifuel::test {
 namespace {
 
-std::string readFile(const std::filesystem::path& p) { return ReadFileBytes(p); }
-void writeFile(const std::filesystem::path& p, const std::string& text) { WriteFileBytes(p, text); }
+std::string readFile(const std::filesystem::path& p) {
+    return ReadFileBytes(p);
+}
+void writeFile(const std::filesystem::path& p, const std::string& text) {
+    WriteFileBytes(p, text);
+}
 
 class SaveLoadOnEcu : public LinkHarness {
-protected:
+  protected:
     SaveLoadOnEcu() : LinkHarness(ConfiguredEcu(), true) {
-        ended = ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { ends.push_back(e); });
+        ended = ctx.events.operationEnded.subscribe(
+            [this](const OperationEnd& e) { ends.push_back(e); });
     }
 
-    std::filesystem::path cfg(const std::string& name) const { return ctx.paths.Config_Dir / (name + ".cfg"); }
+    std::filesystem::path cfg(const std::string& name) const {
+        return ctx.paths.Config_Dir / (name + ".cfg");
+    }
     EcuMemory memory() const { return memoryOf(ecu.state()); }
 
     // The window's load of `name`, up to the difference view.
@@ -33,9 +40,14 @@ protected:
 
     // Runs until the whole write has ended, and a live request after it (the automatic save).
     void runWrite() {
-        ASSERT_TRUE(clock.runUntil([this] {
-            return std::any_of(ends.begin(), ends.end(), [](const OperationEnd& e) { return e.request == Request::WriteAll; });
-        }, 30000)) << "the write never ended";
+        ASSERT_TRUE(clock.runUntil(
+            [this] {
+                return std::any_of(ends.begin(), ends.end(), [](const OperationEnd& e) {
+                    return e.request == Request::WriteAll;
+                });
+            },
+            30000))
+            << "the write never ended";
         EXPECT_EQ(ends.back().result, OperationResult::Done) << ends.back().reason;
         runRequests(2);
     }
@@ -81,7 +93,8 @@ TEST_F(SaveLoadOnEcu, AMergedFileThatBreaksARuleIsRefusedAndNothingChanges) {
     writeFile(cfg("BAD"), "User_Name x\r\nPetrol_Point_3 20000 {}\r\n");
     startLoad("BAD");
     EXPECT_FALSE(ctx.saveLoad.Diff_Shown);
-    EXPECT_NE(ctx.saveLoad.Last_Error.find("line 2: Petrol_Point_3 20000"), std::string::npos) << ctx.saveLoad.Last_Error;
+    EXPECT_NE(ctx.saveLoad.Last_Error.find("line 2: Petrol_Point_3 20000"), std::string::npos)
+        << ctx.saveLoad.Last_Error;
     EXPECT_EQ(ctx.config, record);
     runRequests(10);
     EXPECT_EQ(memory(), before);
@@ -93,7 +106,8 @@ TEST_F(SaveLoadOnEcu, ANameWithoutAFileIsNotFoundAndChangesNothing) {
     const Configuration_Class record = ctx.config;
     writeFile(ctx.paths.Config_Dir / "notes.txt", "User_Name x\r\n");
     startLoad("notes");
-    EXPECT_NE(ctx.saveLoad.Last_Error.find("does not exist"), std::string::npos) << ctx.saveLoad.Last_Error;
+    EXPECT_NE(ctx.saveLoad.Last_Error.find("does not exist"), std::string::npos)
+        << ctx.saveLoad.Last_Error;
     EXPECT_TRUE(ctx.saveLoad.shown);
     EXPECT_EQ(ctx.config, record);
     EXPECT_FALSE(std::filesystem::exists(cfg("notes")));
@@ -129,7 +143,8 @@ TEST_F(SaveLoadOnEcu, DefaultFirstShowsWhatItWouldChangeAndWritesOnlyWhenTaken) 
     ASSERT_TRUE(ctx.saveLoad.Diff_Shown);
     EXPECT_TRUE(ctx.saveLoad.Diff_Default);
     const auto& rows = ctx.saveLoad.Diff_Rows;
-    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const SaveLoadDiffRow& r) { return r.key == "Level2"; }));
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                            [](const SaveLoadDiffRow& r) { return r.key == "Level2"; }));
     runRequests(10);
     EXPECT_EQ(memory(), before) << "a click on Default wrote at once";
 
@@ -141,7 +156,8 @@ TEST_F(SaveLoadOnEcu, DefaultFirstShowsWhatItWouldChangeAndWritesOnlyWhenTaken) 
 
     // Only the ticked setting goes back to the factory's; the name stays.
     ShowSaveLoad(ctx, SaveLoadMode::Default);
-    for (std::size_t i = 0; i < rows.size(); ++i) SaveLoadDiffTick(ctx, i, rows[i].key == "Level2");
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        SaveLoadDiffTick(ctx, i, rows[i].key == "Level2");
     SaveLoadDiffLoad(ctx, false);
     runWrite();
     EcuMemory want = before;
@@ -153,10 +169,12 @@ TEST_F(SaveLoadOnEcu, DefaultFirstShowsWhatItWouldChangeAndWritesOnlyWhenTaken) 
     ShowSaveLoad(ctx, SaveLoadMode::Default);
     SaveLoadDiffLoad(ctx, true);
     runWrite();
-    EXPECT_EQ(ecu.state().name, (std::array<std::uint8_t, 8>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(ecu.state().name,
+              (std::array<std::uint8_t, 8>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
     for (std::size_t i = 0; i < kDiagramPoints; ++i) {
         EXPECT_EQ(ecu.state().diagram[i].gas, ctx.diagram.Gas_Point[i]);
-        EXPECT_NE(ecu.state().diagram[i].gas, before.diagram[i].gas) << "point " << i << " kept the car's gas time";
+        EXPECT_NE(ecu.state().diagram[i].gas, before.diagram[i].gas)
+            << "point " << i << " kept the car's gas time";
     }
 }
 

@@ -2,8 +2,8 @@
 
 #include "files/SaveLoad_3D_Unit.h"
 
-#include "autocalibration/AutoCLB_Unit.h"
 #include "CommaLocale.h"
+#include "autocalibration/AutoCLB_Unit.h"
 #include "link/Port_3D_Connect.h"
 
 namespace bifuel::test {
@@ -12,7 +12,7 @@ namespace {
 // The sequencer on its own: programs are loaded by hand, steps are observed through the
 // status line (24 adds, 25 removes) and the frames they arm. No ECU answers.
 class Sequencer : public ::testing::Test {
-protected:
+  protected:
     Sequencer() {
         statusWatch = ctx.events.status.subscribe([this](const StatusChange& change) {
             if (change.kind == StatusChange::Kind::Added) ran.push_back(24);
@@ -48,8 +48,8 @@ TEST_F(Sequencer, StopsAtTheFirstStepThatArmsARequest) {
 
 TEST_F(Sequencer, ConditionOperandMinusThreeAtIndex21RunsWord19Next) {
     std::vector<std::int32_t> words(22, 0);
-    words[18] = 24; // index 19
-    words[19] = 55; // index 20 arms
+    words[18] = 24;  // index 19
+    words[19] = 55;  // index 20 arms
     words[20] = 203; // index 21: holds while Timer_Wait is stopped
     words[21] = -3;
     words.push_back(25); // index 23, after the operand
@@ -181,7 +181,8 @@ TEST_F(Sequencer, JumpOutsideTheTableIsAScriptErrorNotAnOutOfBoundsRead) {
 
 TEST_F(Sequencer, AppendingPastTheTableIsRefused) {
     LoadProgram(ctx, {});
-    for (int i = 0; i < kProgramWords; ++i) ASSERT_TRUE(AppendProgramWord(ctx, 24));
+    for (int i = 0; i < kProgramWords; ++i)
+        ASSERT_TRUE(AppendProgramWord(ctx, 24));
     EXPECT_FALSE(AppendProgramWord(ctx, 55));
     EXPECT_EQ(ctx.link.Program_Length, kProgramWords);
     EXPECT_EQ(ctx.view.Messages.size(), 1u);
@@ -224,10 +225,11 @@ TEST_F(Sequencer, WideGasMaskSetsTheWideModeBits) {
 }
 
 class DeferredQueue : public ::testing::Test {
-protected:
+  protected:
     DeferredQueue() {
-        watch = ctx.events.deferredAction.subscribe(
-            [this](int action) { actions.push_back({action, clock.nowMs()}); });
+        watch = ctx.events.deferredAction.subscribe([this](int action) {
+            actions.push_back({action, clock.nowMs()});
+        });
         ctx.link.Main_Shown = true;
     }
     VirtualScheduler clock;
@@ -244,13 +246,14 @@ TEST_F(DeferredQueue, RunsEntriesInOrderEachAfterItsDelayOnce) {
     QueueDeferredAction(ctx, 2, 100); // already queued
     QueueDeferredAction(ctx, 5, 100);
     clock.advance(1000);
-    EXPECT_EQ(actions, (std::vector<std::pair<int, std::int64_t>>{
-                           {16, 1}, {2, 101}, {6, 201}, {5, 301}}));
+    EXPECT_EQ(actions,
+              (std::vector<std::pair<int, std::int64_t>>{{16, 1}, {2, 101}, {6, 201}, {5, 301}}));
     EXPECT_TRUE(ctx.deferred.empty());
 }
 
 TEST_F(DeferredQueue, TheTwentyFirstEntryIsDropped) {
-    for (int a = 1; a <= 21; ++a) QueueDeferredAction(ctx, static_cast<std::uint8_t>(a + 20), 1);
+    for (int a = 1; a <= 21; ++a)
+        QueueDeferredAction(ctx, static_cast<std::uint8_t>(a + 20), 1);
     EXPECT_EQ(ctx.deferred.size(), 20u);
     EXPECT_EQ(ctx.deferred.back().action, 40);
 }

@@ -54,7 +54,7 @@ struct WireEvent {
 // the moment it arrived, each reply the link accepted and each change of the connection.
 // The checks below judge a log; its tail prints as a trace to replay a failure from.
 class WireMonitor final : public SerialPort {
-public:
+  public:
     // The port and the clock must outlive the monitor.
     WireMonitor(const Scheduler& clock, SerialPort& port) : clock_(clock), port_(port) {
         log_.reserve(4096);
@@ -213,7 +213,7 @@ public:
     void expectBytes(std::size_t n) override { port_.expectBytes(n); }
     std::string errorText() const override { return port_.errorText(); }
 
-private:
+  private:
     using Kind = WireEvent::Kind;
     struct Stamp {
         std::int64_t us = 0;

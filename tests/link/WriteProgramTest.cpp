@@ -8,9 +8,10 @@ namespace bifuel::test {
 namespace {
 
 class WriteProgram : public LinkHarness {
-protected:
+  protected:
     WriteProgram() {
-        ended = ctx.events.operationEnded.subscribe([this](const OperationEnd& e) { ends.push_back(e); });
+        ended = ctx.events.operationEnded.subscribe(
+            [this](const OperationEnd& e) { ends.push_back(e); });
     }
 
     // Commands sent from request `from` on.
@@ -36,21 +37,22 @@ TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
     ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 10000));
     ASSERT_TRUE(runRequests(1));
 
-    const std::vector<std::uint8_t> expected{0x31, 0x2D, 0x31, 0x32, 0x31, 0x33, 0x2E,
-                                             0x31, 0x36, 0x31, 0x36, 0x23};
+    const std::vector<std::uint8_t> expected{0x31, 0x2D, 0x31, 0x32, 0x31, 0x33,
+                                             0x2E, 0x31, 0x36, 0x31, 0x36, 0x23};
     auto cmds = commandsFrom(start);
     // The write starts at the yield point, after the polling requests in flight.
     const auto first = std::find(cmds.begin(), cmds.end(), 0x31);
     ASSERT_NE(first, cmds.end());
-    EXPECT_EQ(std::vector<std::uint8_t>(first, first + static_cast<std::ptrdiff_t>(
-                                                   std::min(expected.size(),
-                                                            std::size_t(cmds.end() - first)))),
+    EXPECT_EQ(std::vector<std::uint8_t>(
+                  first, first + static_cast<std::ptrdiff_t>(
+                                     std::min(expected.size(), std::size_t(cmds.end() - first)))),
               expected);
 
     const auto req = requests();
     const std::size_t at = start + static_cast<std::size_t>(first - cmds.begin());
     EXPECT_EQ(req[at].bytes, withChecksum({0x19, 0x31, 0x31, 11}));
-    EXPECT_EQ(req[at + 1].bytes, withChecksum({0x19, 0x2D, 'C', 'A', 'R', '7', 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(req[at + 1].bytes,
+              withChecksum({0x19, 0x2D, 'C', 'A', 'R', '7', 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(req[at + 2].bytes, (Bytes{0x19, 0x31, 0x31, 0x45, 0xC0}));
     const Bytes& params = req[at + 3].bytes;
     ASSERT_EQ(params.size(), 69u);
@@ -79,8 +81,9 @@ TEST_F(WriteProgram, FullWriteSendsNameParametersDiagramAndMapThenPolls) {
     EXPECT_EQ(s.rpmMap, written);
     EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Corner);
     EXPECT_EQ(std::count(statusLog.begin(), statusLog.end(), "+Data transmission"), 5);
-    const auto last = std::find_if(statusLog.rbegin(), statusLog.rend(),
-                                   [](const std::string& entry) { return entry.ends_with("Data transmission"); });
+    const auto last =
+        std::find_if(statusLog.rbegin(), statusLog.rend(),
+                     [](const std::string& entry) { return entry.ends_with("Data transmission"); });
     EXPECT_EQ(*last, "-Data transmission");
     // The write ends once the ECU reports the data saved.
     ASSERT_TRUE(clock.runUntil([&] { return !ends.empty(); }, 5000));
@@ -96,7 +99,8 @@ TEST_F(WriteProgram, TenQuickEditsMakeOneWriteAfterTheLastOne) {
         clock.advance(100);
     }
     const std::int64_t lastEdit = clock.nowUs() - 100'000;
-    ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Pending_Request == Request::WriteConfig; }, 5000));
+    ASSERT_TRUE(
+        clock.runUntil([&] { return ctx.link.Pending_Request == Request::WriteConfig; }, 5000));
     EXPECT_EQ(clock.nowUs() - lastEdit, 1'500'000);
     clock.advance(5000);
     const auto cmds = commandsSent();
@@ -168,7 +172,8 @@ TEST_F(WriteProgram, ALostAcknowledgementOfADataFrameRepeatsItWithItsAnnouncemen
     };
     const Case cases[] = {
         {"the name's acknowledgement", {0x2D}, {0x31, 0x2D, 0x31, 0x2D, 0x31, 0x32}},
-        {"the name's and then the new announcement's", {0x2D, 0x31},
+        {"the name's and then the new announcement's",
+         {0x2D, 0x31},
          // The ECU took the lost announcement and waits for a long frame: the repeat of
          // the announcement goes unanswered until it gives up on the stalled frame.
          {0x31, 0x2D, 0x31, 0x31, 0x31, 0x2D, 0x31, 0x32}},
@@ -185,7 +190,8 @@ TEST_F(WriteProgram, ALostAcknowledgementOfADataFrameRepeatsItWithItsAnnouncemen
         for (const std::uint8_t command : c.dropRepliesTo) {
             const std::size_t seen = requests().size();
             ASSERT_TRUE(clock.runUntil(
-                [&] { return requests().size() > seen && commandsSent().back() == command; }, 5000));
+                [&] { return requests().size() > seen && commandsSent().back() == command; },
+                5000));
             ecu.injectOnce(sim::Fault::Drop);
         }
         ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running && polling(); }, 20000));
@@ -194,7 +200,8 @@ TEST_F(WriteProgram, ALostAcknowledgementOfADataFrameRepeatsItWithItsAnnouncemen
         EXPECT_EQ(cmds, c.wire);
         const auto req = requests();
         EXPECT_EQ(req[start + 2].bytes, req[start].bytes) << "the same announcement";
-        EXPECT_EQ(req[start + c.wire.size() - 3].bytes, req[start + 1].bytes) << "the same data frame";
+        EXPECT_EQ(req[start + c.wire.size() - 3].bytes, req[start + 1].bytes)
+            << "the same data frame";
         EXPECT_TRUE(ctx.link.ECU_Connected);
         EXPECT_EQ(ecu.state().name[2], 'N');
         EXPECT_EQ(ecu.state().name[3], '3');
@@ -249,7 +256,8 @@ TEST_F(WriteProgram, EachWriteWaitsForItsOwnSavedReport) {
         ASSERT_TRUE(clock.runUntil([&] { return ctx.link.Write_Running; }, 5000));
         ASSERT_TRUE(clock.runUntil([&] { return !ctx.link.Write_Running; }, 5000));
         EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Corner);
-        ASSERT_TRUE(clock.runUntil([&] { return ctx.view.TForm_3D_Wait == WaitForm::Hidden; }, 5000));
+        ASSERT_TRUE(
+            clock.runUntil([&] { return ctx.view.TForm_3D_Wait == WaitForm::Hidden; }, 5000));
     }
 }
 
@@ -280,7 +288,8 @@ TEST_F(WriteProgram, AWriteCutOffByALinkLossEndsAndLaterRequestsGoOut) {
     ASSERT_FALSE(ends.empty());
     EXPECT_EQ(ends.back().id, write);
     EXPECT_EQ(ends.back().result, OperationResult::LinkLost);
-    EXPECT_NE(ends.back().reason.find("may hold part of it"), std::string::npos) << ends.back().reason;
+    EXPECT_NE(ends.back().reason.find("may hold part of it"), std::string::npos)
+        << ends.back().reason;
     EXPECT_FALSE(ctx.link.Write_Running);
     EXPECT_EQ(ctx.view.TForm_3D_Wait, WaitForm::Hidden);
     ASSERT_FALSE(ctx.view.Messages.empty());

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 // The ports of a folder of device links, as a system lists its adapters.
 class FolderLister final : public PortLister {
-public:
+  public:
     explicit FolderLister(std::filesystem::path folder) : folder_(std::move(folder)) {}
     std::vector<std::string> listPorts() const override {
         std::vector<std::string> ports;
@@ -32,7 +32,7 @@ public:
         return ports;
     }
 
-private:
+  private:
     std::filesystem::path folder_;
 };
 
@@ -58,10 +58,12 @@ TEST(PortSearchEndToEnd, FindsEcusAsTheyArePluggedInAndSearchesAgainWhenOneIsPul
     ASSERT_TRUE(RunLoopUntil([&] { return ctx.link.Port_Window_Shown; }));
     // The search probes the silent adapter in vain.
     Bytes probes;
-    ASSERT_TRUE(RunLoopUntil([&] {
-        silent.readInto(probes);
-        return !probes.empty();
-    }, 10000));
+    ASSERT_TRUE(RunLoopUntil(
+        [&] {
+            silent.readInto(probes);
+            return !probes.empty();
+        },
+        10000));
 
     auto plugIn = [&](const std::string& name) {
         auto sim = std::make_unique<ChildProcess>(
@@ -81,7 +83,8 @@ TEST(PortSearchEndToEnd, FindsEcusAsTheyArePluggedInAndSearchesAgainWhenOneIsPul
     // Pulled out: the simulator ends and its terminal with it.
     first->signal(SIGTERM);
     ASSERT_TRUE(first->wait(10s).has_value());
-    ASSERT_TRUE(RunLoopUntil([&] { return !ctx.link.ECU_Connected && ctx.link.Port_Window_Shown; }, 15000))
+    ASSERT_TRUE(
+        RunLoopUntil([&] { return !ctx.link.ECU_Connected && ctx.link.Port_Window_Shown; }, 15000))
         << "the vanished adapter was not noticed";
 
     auto second = plugIn("ttyACM0");

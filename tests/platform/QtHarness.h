@@ -51,14 +51,15 @@ inline bool RunLoopUntil(const std::function<bool()>& done, int limitMs = 5000) 
 // Descriptors this process holds; a released device gives its one back.
 inline long OpenDescriptors() {
     long n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
     return n;
 }
 
 // A pseudo-terminal: the port under test opens its /dev/pts path, the test plays the far
 // end on the master side.
 class PseudoTerminal {
-public:
+  public:
     PseudoTerminal() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
@@ -98,7 +99,7 @@ public:
         master_ = -1;
     }
 
-private:
+  private:
     int master_ = -1;
     std::string path_;
 };

@@ -28,21 +28,22 @@ fs::path writeLog(const fs::path& folder) {
         r.Frame.assign(37, 0);
         r.Frame[0] = 0x10;
         r.Frame[1] = static_cast<std::uint8_t>(0x40 + 8 * i); // the ignition period
-        r.Frame[4] = 0xC0;                                     // engine running, pressure normal
-        r.Frame[36] = 1;                                       // petrol
+        r.Frame[4] = 0xC0;                                    // engine running, pressure normal
+        r.Frame[36] = 1;                                      // petrol
         out << FormatLiveLogLine(r) << "\r\n";
     }
     return path;
 }
 
 class ReplayPort : public ::testing::Test {
-protected:
+  protected:
     ReplayPort() {
         test::App();
         ctx.link.Main_Shown = true;
         ctx.settings.Search_Port = false;
         liveWatch = ctx.events.liveData.subscribe([this] {
-            if (speeds.empty() || speeds.back() != ctx.live.Live_RPM) speeds.push_back(ctx.live.Live_RPM);
+            if (speeds.empty() || speeds.back() != ctx.live.Live_RPM)
+                speeds.push_back(ctx.live.Live_RPM);
         });
     }
 
@@ -58,7 +59,8 @@ TEST_F(ReplayPort, PlaysTheLogAsAConnectedEcu) {
     const fs::path log = writeLog(work.path());
     ctx.settings.Port_Name = "replay:" + log.string();
     QtPortLister lister([this] { return ctx.settings.Port_Name; });
-    EXPECT_EQ(lister.listPorts().back(), ctx.settings.Port_Name) << "the configured replay is listed";
+    EXPECT_EQ(lister.listPorts().back(), ctx.settings.Port_Name)
+        << "the configured replay is listed";
     ASSERT_TRUE(OpenConfiguredPort(ctx)) << port.errorText();
     ASSERT_NE(port.replayCar(), nullptr);
     ASSERT_TRUE(clock.runUntil([&] { return port.replayCar()->model().position() == 7; }, 20000));
@@ -88,7 +90,8 @@ TEST(ReplayPortFailure, ALogThatCannotBeReadLeavesThePortClosedAndSaysWhy) {
         // The status line names the port and the reason, as for any port that does not open.
         const std::string& said = ctx.portView.Port_Open_Error;
         EXPECT_NE(said.find(ctx.settings.Port_Name), std::string::npos) << said;
-        EXPECT_NE(said.find(file == "missing.csv" ? "cannot open" : "is not a live-data log"), std::string::npos)
+        EXPECT_NE(said.find(file == "missing.csv" ? "cannot open" : "is not a live-data log"),
+                  std::string::npos)
             << said;
     }
 }

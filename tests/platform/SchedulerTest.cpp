@@ -7,7 +7,7 @@ namespace {
 using platform::QtScheduler;
 
 class QtSchedulerTest : public ::testing::Test {
-protected:
+  protected:
     QtSchedulerTest() { App(); }
     QtScheduler scheduler;
 };

@@ -18,13 +18,13 @@ using platform::QtScheduler;
 using platform::QtSerialPort;
 
 class StaticLister final : public PortLister {
-public:
+  public:
     std::function<std::vector<std::string>()> ports;
     std::vector<std::string> listPorts() const override { return ports(); }
 };
 
 class QtPort : public ::testing::Test {
-protected:
+  protected:
     QtPort() { App(); }
 };
 
@@ -50,7 +50,8 @@ TEST_F(QtPort, CarriesBytesBothWaysAndReportsArrivalsFromTheEventLoop) {
 
     const Bytes reply{0x19, 0x21, 0x2A, 0x64, 0x00, 0xFF};
     pty.write(reply);
-    ASSERT_TRUE(RunLoopUntil([&] { return arrivals > 0 && port.bytesAvailable() >= reply.size(); }));
+    ASSERT_TRUE(
+        RunLoopUntil([&] { return arrivals > 0 && port.bytesAvailable() >= reply.size(); }));
     Bytes got(reply.size());
     EXPECT_EQ(port.read(got.data(), 4), 4u); // a part, then the rest
     EXPECT_EQ(port.read(got.data() + 4, 16), 2u);
@@ -148,7 +149,8 @@ TEST(PortFailureReason, TellsHowToGetAccessOnlyWhenTheDeviceRefusesTheUser) {
         std::string hint; // empty: none
     };
     const Case cases[] = {
-        {QSerialPort::PermissionError, "Permission denied", "dialout", "sudo usermod -aG dialout $USER"},
+        {QSerialPort::PermissionError, "Permission denied", "dialout",
+         "sudo usermod -aG dialout $USER"},
         {QSerialPort::PermissionError, "Permission denied", "uucp", "sudo usermod -aG uucp $USER"},
         // Locked or held by another program: no group membership helps.
         {QSerialPort::PermissionError, "Permission error while locking the device", "", ""},
@@ -251,13 +253,15 @@ TEST_F(QtPort, RenamingTheProgramPortSwitchesBetweenSimulatorAndDevice) {
     QtScheduler scheduler;
     ProgramPort port(scheduler);
     std::vector<std::string> events;
-    port.setEvents({{}, [&] { events.push_back("opened " + port.portName()); },
+    port.setEvents({{},
+                    [&] { events.push_back("opened " + port.portName()); },
                     [&] { events.push_back("closed " + port.portName()); }});
     port.setPortName("sim");
     ASSERT_TRUE(port.open());
     port.setPortName(pty.path());
     EXPECT_TRUE(port.isOpen());
-    EXPECT_EQ(events, (std::vector<std::string>{"opened sim", "closed sim", "opened " + pty.path()}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"opened sim", "closed sim", "opened " + pty.path()}));
     const Bytes frame{1, 2, 3};
     ASSERT_TRUE(port.write(frame.data(), frame.size())) << port.errorText();
     Bytes atFarEnd;

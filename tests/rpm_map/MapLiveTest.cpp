@@ -68,7 +68,8 @@ TEST_F(MapLive, TraceKeeps64CellsAndShrinksEveryHalfSecond) {
         return MapCell{c, r};
     };
     std::vector<MapCell> visited;
-    for (int i = 0; i < 70; ++i) visited.push_back(visit(i));
+    for (int i = 0; i < 70; ++i)
+        visited.push_back(visit(i));
     visit(69); // the same cell again adds nothing
     const RpmMap& m = ctx.rpmMap;
     ASSERT_EQ(m.Map_Tail_Count, kMapTailCapacity);

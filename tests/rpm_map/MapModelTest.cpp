@@ -16,9 +16,12 @@ TEST_F(MapModel, ResetGivesTheDefaultTextsNoMarksAndTheDefaultStream) {
     ResetMap(ctx);
     EXPECT_EQ(text(0, 0), "ms\\rpm");
     const char* rpm[] = {"0", "500", "1000", "1500", "2000", "2500", "3000", "4000"};
-    for (int c = 1; c <= 8; ++c) EXPECT_EQ(text(c, 0), rpm[c - 1]);
-    const char* ms[] = {"0.0", "1.0", "2.0", "3.0", "4.0", "5.0", "7.0", "9.0", "12.0", "15.0", "18.0", "22.0"};
-    for (int r = 1; r <= 12; ++r) EXPECT_EQ(text(0, r), ms[r - 1]);
+    for (int c = 1; c <= 8; ++c)
+        EXPECT_EQ(text(c, 0), rpm[c - 1]);
+    const char* ms[] = {"0.0", "1.0", "2.0",  "3.0",  "4.0",  "5.0",
+                        "7.0", "9.0", "12.0", "15.0", "18.0", "22.0"};
+    for (int r = 1; r <= 12; ++r)
+        EXPECT_EQ(text(0, r), ms[r - 1]);
     EXPECT_EQ(text(3, 4), "1.00");
     EXPECT_EQ(marked(kMarkPlain).size(), 9u * 13u);
     EXPECT_EQ(EncodeMapStream(ctx), DefaultMapStream());
@@ -53,7 +56,7 @@ TEST_F(MapModel, TextsGiveTheirExactHundredthsAndTenths) {
         EXPECT_EQ(ctx.rpmMap.Map_Value[0][12], t) << text(0, 12);
     }
     ResetMap(ctx);
-    text(2, 2) = "1,15"; // typed with a comma
+    text(2, 2) = "1,15";  // typed with a comma
     text(3, 3) = "1.239"; // more decimals than a factor has: cut, not rounded
     text(4, 4) = "abc";   // not a number: the value stays
     TextsToValues(ctx);
@@ -94,7 +97,8 @@ TEST_F(MapModel, StepSelectedKeepsEveryCellWithinItsLimits) {
     for (const StepCase& k : cases) {
         SCOPED_TRACE(k.what);
         ResetMap(ctx);
-        for (const auto& [c, r, t] : k.texts) text(c, r) = t;
+        for (const auto& [c, r, t] : k.texts)
+            text(c, r) = t;
         ctx.rpmMap.Map_Mark[k.cell.first][k.cell.second] = kMarkSelected;
         StepSelected(ctx, k.step);
         EXPECT_EQ(text(k.cell.first, k.cell.second), k.expected);
@@ -167,9 +171,9 @@ TEST_F(MapModel, DecodeReadsTheReportedSizeAndLeavesTheRestAlone) {
     full.erase(full.begin(), full.begin() + 2);
     full[2] = 0x1D; // column 2: 30000000 / 0x1D4C = 4000 rpm
     full[3] = 0x4C;
-    full[16 + 3] = 0xFF;       // row 4: 25.5 ms
-    full[28 + 12 + 4] = 0xFF;  // column 2, row 5
-    full[28 + 95] = 2;         // column 8, row 12: 0.01
+    full[16 + 3] = 0xFF;      // row 4: 25.5 ms
+    full[28 + 12 + 4] = 0xFF; // column 2, row 5
+    full[28 + 95] = 2;        // column 8, row 12: 0.01
     MapTransfer& t = ctx.link.Map;
     t.Read_Cols = 8;
     t.Read_Rows = 12;
@@ -195,7 +199,7 @@ TEST_F(MapModel, DecodeReadsTheReportedSizeAndLeavesTheRestAlone) {
     EXPECT_EQ(text(2, 3), Hundredths(0x85 * 25 / 32));
     EXPECT_EQ(text(8, 12), "0.01");
 
-    t.Read_Stream[1] = 0x98; // would read as 996 rpm
+    t.Read_Stream[1] = 0x98;  // would read as 996 rpm
     t.Read_Stream.pop_back(); // short of the reported size: nothing is decoded
     DecodeMapStream(ctx);
     EXPECT_EQ(text(1, 0), "1000");
@@ -214,7 +218,7 @@ TEST_F(MapModel, ConfigurationFileKeepsTheMap) {
     KeyFile saved;
     ASSERT_TRUE(saved.OpenKeyFile(ctx.settings.CFG_Full_File_Name));
     const std::pair<const char*, const char*> keys[] = {
-        {"Cols_Number", "8"}, {"Rows_Number", "12"}, {"Cols_3", "1600"}, {"Rows_5", "4.5"},
+        {"Cols_Number", "8"}, {"Rows_Number", "12"}, {"Cols_3", "1600"},  {"Rows_5", "4.5"},
         {"Cell_0_0", "0.29"}, {"Cell_7_11", "1.99"}, {"Cell_4_6", "1.00"}};
     for (const auto& [key, value] : keys) {
         EXPECT_TRUE(saved.FindKey(key)) << key;
@@ -232,8 +236,8 @@ TEST_F(MapModel, ConfigurationFileKeepsTheMap) {
 TEST_F(MapModel, LoadTakesOnlyUsableValues) {
     KeyFile file;
     file.OpenFromText("Cols_2 700\r\n"
-                      "Cols_8 99999\r\n"    // beyond what the ECU holds
-                      "Rows_3 abc\r\n"      // not a number: the value stays
+                      "Cols_8 99999\r\n" // beyond what the ECU holds
+                      "Rows_3 abc\r\n"   // not a number: the value stays
                       "Rows_4 2,5\r\n"
                       "Cell_0_0 5.00\r\n"
                       "Cell_1_1 -0.50\r\n"

@@ -24,7 +24,7 @@ sim::EcuState customMapEcu() {
 }
 
 class MapTransfer : public LinkHarness {
-protected:
+  protected:
     MapTransfer() : LinkHarness(customMapEcu()) {}
 
     const std::string& text(int c, int r) const { return ctx.rpmMap.Map_Text[c][r]; }
@@ -35,7 +35,8 @@ protected:
         const auto req = requests();
         for (std::size_t i = from; i < req.size(); ++i) {
             const Bytes& b = req[i].bytes;
-            if (b.size() > 3 && b[1] == kWriteMapChunk) out.emplace_back(b.begin() + 2, b.end() - 1);
+            if (b.size() > 3 && b[1] == kWriteMapChunk)
+                out.emplace_back(b.begin() + 2, b.end() - 1);
         }
         return out;
     }
@@ -77,8 +78,9 @@ TEST_F(MapTransfer, AnEditedFactorReachesTheEcuOneTransmitDelayAfterTheEdit) {
     onlyTheEdit[2 + 16 + 12 + 2 * 12 + 4] = FactorToByte(126);
     EXPECT_EQ(ecu.state().rpmMap, onlyTheEdit);
     const auto req = requests();
-    const auto size = std::find_if(req.begin() + static_cast<std::ptrdiff_t>(from), req.end(),
-                                   [](const sim::WireWrite& w) { return w.bytes[1] == kWriteMapSize; });
+    const auto size =
+        std::find_if(req.begin() + static_cast<std::ptrdiff_t>(from), req.end(),
+                     [](const sim::WireWrite& w) { return w.bytes[1] == kWriteMapSize; });
     ASSERT_NE(size, req.end());
     EXPECT_EQ(size->bytes, withChecksum({0x19, kWriteMapSize, 8, 12}));
     EXPECT_EQ(chunksSince(from).size(), 2u);

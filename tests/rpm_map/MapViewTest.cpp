@@ -45,7 +45,8 @@ TEST_F(MapGridView, RightClickLeavesSelectionModeAndArrowsThenNeverChangeValues)
 
     const auto texts = ctx.rpmMap.Map_Text;
     for (const bool shift : {false, true}) {
-        for (const MapKey key : kArrows) MapKeyDown(ctx, key, shift);
+        for (const MapKey key : kArrows)
+            MapKeyDown(ctx, key, shift);
     }
     EXPECT_EQ(ctx.rpmMap.Map_Text, texts);
 }
@@ -53,7 +54,8 @@ TEST_F(MapGridView, RightClickLeavesSelectionModeAndArrowsThenNeverChangeValues)
 TEST_F(MapGridView, ShiftRightThreeTimesSelectsC2R3ToC5R3) {
     MapCellMouseMove(ctx, 2, 3);
     MapKeyDown(ctx, MapKey::Shift, true);
-    for (int i = 0; i < 3; ++i) MapKeyDown(ctx, MapKey::Right, true);
+    for (int i = 0; i < 3; ++i)
+        MapKeyDown(ctx, MapKey::Right, true);
     EXPECT_EQ(marked(kMarkSelected), rectangle(2, 3, 5, 3));
     EXPECT_FALSE(ctx.mapView.Selection_Mode);
 
@@ -69,14 +71,17 @@ TEST_F(MapGridView, ArrowsMoveTheHighlightedCurrentCellWithinTheGrid) {
     const MapView& v = ctx.mapView;
     MapKeyDown(ctx, MapKey::Right, false);
     EXPECT_EQ(v.Current, (MapCell{1, 0}));
-    for (int i = 0; i < 2; ++i) MapKeyDown(ctx, MapKey::Down, false);
+    for (int i = 0; i < 2; ++i)
+        MapKeyDown(ctx, MapKey::Down, false);
     EXPECT_EQ(v.Current, (MapCell{1, 2}));
     EXPECT_EQ(v.Cells[1][2].opacity, kCurrentCellOpacity);
     EXPECT_EQ(v.Cells[1][0].opacity, kHeaderCellOpacity);
     EXPECT_EQ(v.Cells[2][2].opacity, kFactorCellOpacity);
-    for (int i = 0; i < 3; ++i) MapKeyDown(ctx, MapKey::Left, false);
+    for (int i = 0; i < 3; ++i)
+        MapKeyDown(ctx, MapKey::Left, false);
     EXPECT_EQ(v.Current, (MapCell{0, 2}));
-    for (int i = 0; i < 5; ++i) MapKeyDown(ctx, MapKey::Up, false);
+    for (int i = 0; i < 5; ++i)
+        MapKeyDown(ctx, MapKey::Up, false);
     EXPECT_EQ(v.Current, (MapCell{0, 0}));
     EXPECT_EQ(v.HudLabel_3D_MapRPM_CellData.text, "");
     for (int i = 0; i < 20; ++i) {
@@ -141,7 +146,8 @@ TEST_F(MapGridView, InformationLabelNamesTheCurrentCellAndItsRange) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.label);
         ResetMap(ctx);
-        for (const auto& [c, r, t] : k.texts) text(c, r) = t;
+        for (const auto& [c, r, t] : k.texts)
+            text(c, r) = t;
         MapCellMouseMove(ctx, k.cell.c, k.cell.r);
         EXPECT_EQ(ctx.mapView.HudLabel_3D_MapRPM_CellData.text, k.label);
     }

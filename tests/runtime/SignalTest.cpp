@@ -14,7 +14,8 @@ TEST(Signal, CallsSubscribersInOrderUntilTheirSubscriptionEnds) {
     Signal<int> signal;
     std::vector<std::string> calls;
     auto a = signal.subscribe([&](int v) { calls.push_back("a" + std::to_string(v)); });
-    std::optional<Subscription> b = signal.subscribe([&](int v) { calls.push_back("b" + std::to_string(v)); });
+    std::optional<Subscription> b =
+        signal.subscribe([&](int v) { calls.push_back("b" + std::to_string(v)); });
     signal.notify(1);
     b.reset();
     signal.notify(2);

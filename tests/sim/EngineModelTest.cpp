@@ -451,7 +451,8 @@ TEST(EngineModel, NothingIsSavedOnGasAboveIdleUntilTheEngineIdlesAgain) {
 
     car.car.engine().requestRpm(0);
     car.runSeconds(3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(car.live().status & (kCannotSave | kSaved), kSaved);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(car.live().status & (kCannotSave | kSaved), kSaved);
     EXPECT_EQ(car.live().status & (kCannotSave | kSaved), 0) << "reported in three replies";
 }
 

@@ -31,8 +31,10 @@ struct LiveRig {
         ctx.link.Main_Shown = true;
         ctx.settings.Port_Name = "ttyTEST0";
         line.host().setPortName("ttyTEST0");
-        replyWatch = ctx.events.replyAccepted.subscribe(
-            [this](std::span<const std::uint8_t> reply) { lastReply.assign(reply.begin(), reply.end()); });
+        replyWatch =
+            ctx.events.replyAccepted.subscribe([this](std::span<const std::uint8_t> reply) {
+                lastReply.assign(reply.begin(), reply.end());
+            });
         liveWatch = ctx.events.liveData.subscribe([this] {
             shown.push_back(IndicatorTexts(ctx));
             // The data bytes: behind the program code and the command, before the checksum.
@@ -57,13 +59,13 @@ struct LiveRig {
     VirtualScheduler clock;
     sim::MemoryLine line{clock, sim::MemoryLine::kByteTimeUs9600};
     Context ctx;
-    std::vector<std::vector<std::string>> shown;  // indicator texts, per live frame
+    std::vector<std::vector<std::string>> shown;   // indicator texts, per live frame
     std::vector<std::vector<std::uint8_t>> frames; // live replies' data bytes
     std::vector<std::int64_t> frameUs;             // when each was decoded
     std::function<void(std::size_t)> onFrame;      // after frame n (1-based)
     bool loaded = false;
 
-private:
+  private:
     std::vector<std::uint8_t> lastReply;
     Subscription replyWatch;
     Subscription liveWatch;

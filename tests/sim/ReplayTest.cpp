@@ -27,7 +27,7 @@ void userActions(Context& ctx, std::size_t frame) {
 
 // A drive of a configured car, recorded as the desktop program records it.
 class RecordedDrive : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         LiveRig rig(work.paths(true));
         sim::SimEcu ecu(rig.clock, rig.line.device(), ConfiguredEcu());
@@ -108,7 +108,10 @@ TEST_F(RecordedDrive, AFasterReplayPlaysTheSameFramesInOrderAndEndsSooner) {
         Replay replay(replayWork.paths(true), recorded, speed);
         ASSERT_TRUE(replay.rig.connect());
         ASSERT_TRUE(replay.rig.clock.runUntil(
-            [&] { return !replay.positions.empty() && replay.positions.back() == kDriveFrames - 1; }, 60000));
+            [&] {
+                return !replay.positions.empty() && replay.positions.back() == kDriveFrames - 1;
+            },
+            60000));
         const std::size_t served = replay.positions.size();
         // The polling program's pace is the same: the log's frames pass `speed` times as fast.
         const double expected = static_cast<double>(kDriveFrames) / speed;
@@ -122,18 +125,20 @@ TEST_F(RecordedDrive, AFasterReplayPlaysTheSameFramesInOrderAndEndsSooner) {
 }
 
 class ReplayLogs : public ::testing::Test {
-protected:
+  protected:
     static LiveLogRecord frameAt(std::int64_t ms, std::size_t bytes) {
         LiveLogRecord r;
         r.Time_Ms = ms;
         r.Frame.assign(bytes, 0x11);
         return r;
     }
-    fs::path write(const std::string& name, const std::vector<LiveLogRecord>& records, bool header = true) {
+    fs::path write(const std::string& name, const std::vector<LiveLogRecord>& records,
+                   bool header = true) {
         const fs::path path = work.path() / name;
         std::ofstream out(path, std::ios::binary);
         if (header) out << LiveLogHeader() << "\r\n";
-        for (const LiveLogRecord& r : records) out << FormatLiveLogLine(r) << "\r\n";
+        for (const LiveLogRecord& r : records)
+            out << FormatLiveLogLine(r) << "\r\n";
         return path;
     }
     TempWorkDir work;
@@ -148,15 +153,18 @@ TEST_F(ReplayLogs, ALogThatCannotBeReplayedSaysWhy) {
         {write("other.csv", {frameAt(0, 37)}, false), "is not a live-data log"},
         {write("empty.csv", {}), "holds no live frame"},
         {write("short.csv", {frameAt(0, 20)}), "20 data bytes"},
-        {write("mixed.csv", {frameAt(0, 37), frameAt(300, 40)}), "frame 2 is not as long as the first"},
-        {write("back.csv", {frameAt(0, 37), frameAt(300, 37), frameAt(200, 37)}), "the time goes back at frame 3"},
+        {write("mixed.csv", {frameAt(0, 37), frameAt(300, 40)}),
+         "frame 2 is not as long as the first"},
+        {write("back.csv", {frameAt(0, 37), frameAt(300, 37), frameAt(200, 37)}),
+         "the time goes back at frame 3"},
     };
     for (const auto& c : cases) {
         const sim::ReplayLog log = sim::LoadReplayLog(c.file);
         EXPECT_NE(log.error.find(c.says), std::string::npos) << c.file << ": " << log.error;
         EXPECT_TRUE(log.records.empty());
     }
-    const sim::ReplayLog good = sim::LoadReplayLog(write("good.csv", {frameAt(0, 40), frameAt(300, 40)}));
+    const sim::ReplayLog good =
+        sim::LoadReplayLog(write("good.csv", {frameAt(0, 40), frameAt(300, 40)}));
     EXPECT_TRUE(good.error.empty()) << good.error;
     EXPECT_EQ(good.records.size(), 2u);
 }

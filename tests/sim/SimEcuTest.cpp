@@ -45,7 +45,7 @@ Bytes tripleFrame(std::uint8_t cmd, const std::vector<std::array<std::uint8_t, 3
 }
 
 class SimEcuTest : public ::testing::Test {
-protected:
+  protected:
     void start(EcuState state = SimEcu::defaultState()) {
         ecu = std::make_unique<SimEcu>(sched, line.device(), std::move(state));
         line.host().open();
@@ -438,7 +438,8 @@ TEST_F(SimEcuTest, SavedFlagIsRaisedInThreeLiveRepliesAfterEachStoringWrite) {
         start();
         EXPECT_FALSE(savedBit()) << c.what;
         announced(c.frame);
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(savedBit(), c.stores) << c.what << " reply " << i;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(savedBit(), c.stores) << c.what << " reply " << i;
         EXPECT_FALSE(savedBit()) << c.what;
     }
 }

@@ -33,15 +33,17 @@ sim::EngineOptions warmEngine() {
 // The page on the simulated car: the engine's petrol ECU corrects the mixture by a true
 // gas curve that differs from the ECU's diagram, and a driver follows the prompts.
 class AcbPage : public StudioHarness, public ::testing::WithParamInterface<Algorithm> {
-protected:
+  protected:
     AcbPage() : StudioHarness(configuredWith(GetParam())) {}
 
     void open() {
         connectToSimulator();
         driver = ctx().events.replyAccepted.subscribe([this](std::span<const std::uint8_t>) {
             const std::string& label = ctx().view.HudLabel_3D_ACB_Prompt.text;
-            if (label.starts_with(ACB_Prompt_Text(ctx(), 14))) engine.requestRpm(0);
-            else if (label.starts_with(ACB_Prompt_Text(ctx(), 12))) engine.requestRpm(2500);
+            if (label.starts_with(ACB_Prompt_Text(ctx(), 14)))
+                engine.requestRpm(0);
+            else if (label.starts_with(ACB_Prompt_Text(ctx(), 12)))
+                engine.requestRpm(2500);
         });
         main().selectPage(1);
         run(300);
@@ -89,8 +91,9 @@ protected:
     }
 
     bool settled() {
-        return page().lastEnd().has_value() && !ctx().acb.In_Run && ctx().link.Pending_Request == Request::None &&
-               !ctx().link.Write_Running && ctx().ops.Saving.empty() && polling();
+        return page().lastEnd().has_value() && !ctx().acb.In_Run &&
+               ctx().link.Pending_Request == Request::None && !ctx().link.Write_Running &&
+               ctx().ops.Saving.empty() && polling();
     }
 
     // What the ECU holds when it holds the program's models: every parameter and diagram
@@ -113,7 +116,6 @@ protected:
         return m;
     }
 
-
     sim::EngineModel engine{clock, ecu, warmEngine()};
     Subscription driver;
     EcuMemory start;
@@ -124,9 +126,12 @@ TEST_P(AcbPage, ARunStartedWithTheMouseEndsWithSuccessOnThePageAndTheResultOnThe
     ASSERT_NO_FATAL_FAILURE(pressStart());
     const bool shots = std::string(GetParam().name) == "Default";
     // Half way, with a group on gas: the bars and boxes show the cylinders under test.
-    ASSERT_TRUE(runLong([&] { return ctx().view.ProgressBar_3D_ACB.value * 2 > ctx().view.ProgressBar_3D_ACB.max &&
-                                     ctx().view.ProgressBar_3D_ACB.max > 30 && ctx().live.Work_Mode == 4; },
-                        600000));
+    ASSERT_TRUE(runLong(
+        [&] {
+            return ctx().view.ProgressBar_3D_ACB.value * 2 > ctx().view.ProgressBar_3D_ACB.max &&
+                   ctx().view.ProgressBar_3D_ACB.max > 30 && ctx().live.Work_Mode == 4;
+        },
+        600000));
     main().Refresh(); // as the window's refresh does
     EXPECT_EQ(page().prompt()->text().toStdString(), ctx().view.HudLabel_3D_ACB_Prompt.text);
     EXPECT_EQ(page().progress()->value(), ctx().view.ProgressBar_3D_ACB.value);
@@ -134,11 +139,13 @@ TEST_P(AcbPage, ARunStartedWithTheMouseEndsWithSuccessOnThePageAndTheResultOnThe
     EXPECT_FALSE(page().algorithm()->isEnabled()) << "the algorithm changed under a run";
     if (shots) save(main(), "acb-page-running.png");
 
-    ASSERT_TRUE(runLong([&] { return settled(); }, 900000)) << ctx().view.HudLabel_3D_ACB_Prompt.text;
+    ASSERT_TRUE(runLong([&] { return settled(); }, 900000))
+        << ctx().view.HudLabel_3D_ACB_Prompt.text;
     ASSERT_TRUE(page().lastEnd().has_value());
     EXPECT_EQ(page().lastEnd()->result, AutoCalibrationResult::Success) << page().lastEnd()->reason;
     EXPECT_EQ(page().prompt()->text().toStdString(), "Autocalibration successfully completed.");
-    EXPECT_EQ(page().prompt()->colour(), ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Complete)));
+    EXPECT_EQ(page().prompt()->colour(),
+              ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Complete)));
     EXPECT_FALSE(page().start()->isChecked());
     EXPECT_EQ(page().start()->text(), QStringLiteral("Start"));
     const EcuMemory want = programEncoding();
@@ -154,7 +161,8 @@ TEST_P(AcbPage, ARunStartedWithTheMouseEndsWithSuccessOnThePageAndTheResultOnThe
 }
 
 INSTANTIATE_TEST_SUITE_P(Algorithms, AcbPage,
-                         ::testing::Values(Algorithm{"Default", "2.54"}, Algorithm{"Only OFFSET calibration", "2.54"},
+                         ::testing::Values(Algorithm{"Default", "2.54"},
+                                           Algorithm{"Only OFFSET calibration", "2.54"},
                                            Algorithm{"Fast calibration", "2.54"},
                                            Algorithm{"High R.P.M. calibration", "2.54"},
                                            Algorithm{"Innovational", "1.63"},
@@ -162,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(Algorithms, AcbPage,
                                            Algorithm{"Fast calibration", "1.63"}),
                          [](const ::testing::TestParamInfo<Algorithm>& p) {
                              std::string n;
-                             for (const char c : std::string(p.param.name) + "On" + p.param.firmware)
+                             for (const char c :
+                                  std::string(p.param.name) + "On" + p.param.firmware)
                                  if (std::isalnum(static_cast<unsigned char>(c))) n += c;
                              return n;
                          });
@@ -173,17 +182,22 @@ TEST_P(AcbPageStop, AStopPressMidRunPutsBackWhatTheEcuHad) {
     open();
     ASSERT_NO_FATAL_FAILURE(pressStart());
     // Well into the measurements: the run has written diagrams of its own by now.
-    ASSERT_TRUE(runLong([&] { return ecu.state().diagram != start.diagram &&
-                                     ctx().view.ProgressBar_3D_ACB.value * 4 > ctx().view.ProgressBar_3D_ACB.max; },
-                        300000));
+    ASSERT_TRUE(runLong(
+        [&] {
+            return ecu.state().diagram != start.diagram &&
+                   ctx().view.ProgressBar_3D_ACB.value * 4 > ctx().view.ProgressBar_3D_ACB.max;
+        },
+        300000));
     QTest::mouseClick(page().start(), Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_FALSE(page().start()->isChecked());
-    ASSERT_TRUE(runLong([&] { return settled(); }, 300000)) << ctx().view.HudLabel_3D_ACB_Prompt.text;
+    ASSERT_TRUE(runLong([&] { return settled(); }, 300000))
+        << ctx().view.HudLabel_3D_ACB_Prompt.text;
     EXPECT_EQ(page().lastEnd()->result, AutoCalibrationResult::Stopped);
     EXPECT_EQ(page().prompt()->text().toStdString(),
               "Autocalibration stopped. " + ctx().LangText("ACB_Restore_Done"));
-    EXPECT_EQ(page().prompt()->colour(), ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Error)));
+    EXPECT_EQ(page().prompt()->colour(),
+              ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Error)));
     // Byte for byte, the map's 0x6E too (0x6D decodes to the same factor).
     const EcuMemory want = start;
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
@@ -199,30 +213,37 @@ TEST_P(AcbPageStop, AStopWhileTheLinkIsGoneShowsTheRestorePendingThenItsEnd) {
     ASSERT_TRUE(runLong([&] { return !ctx().link.ECU_Connected; }, 30000));
     main().Refresh();
     EXPECT_EQ(page().prompt()->text().toStdString(), ctx().view.HudLabel_3D_ACB_Prompt.text);
-    EXPECT_TRUE(page().prompt()->text().startsWith(QStringLiteral("Autocalibration failed. No connection with ECU")));
+    EXPECT_TRUE(page().prompt()->text().startsWith(
+        QStringLiteral("Autocalibration failed. No connection with ECU")));
     EXPECT_TRUE(page().start()->isChecked()) << "the run waits for the ECU";
     QTest::mouseClick(page().start(), Qt::LeftButton);
     QCoreApplication::processEvents();
     ASSERT_TRUE(page().lastEnd().has_value());
     EXPECT_TRUE(page().lastEnd()->restorePending);
-    const std::string pending = ctx().LangText("ACB_Partial_Calibration") + " " + ctx().LangText("ACB_Restore_When_Back");
+    const std::string pending =
+        ctx().LangText("ACB_Partial_Calibration") + " " + ctx().LangText("ACB_Restore_When_Back");
     EXPECT_EQ(page().prompt()->text().toStdString(), "Autocalibration stopped. " + pending);
-    EXPECT_EQ(page().prompt()->colour(), ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Error)));
+    EXPECT_EQ(page().prompt()->colour(),
+              ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Error)));
     EXPECT_FALSE(page().start()->isChecked());
 
     // The same ECU answers again: what it had goes back, and the page says so.
     line.setUnplugged(false);
     const QString done = QString::fromStdString(ctx().LangText("ACB_Restore_Done"));
-    ASSERT_TRUE(runLong([&] { return page().prompt()->text() == done && polling() && ctx().ops.Saving.empty(); },
-                        120000))
+    ASSERT_TRUE(runLong(
+        [&] { return page().prompt()->text() == done && polling() && ctx().ops.Saving.empty(); },
+        120000))
         << page().prompt()->text().toStdString();
-    EXPECT_EQ(page().prompt()->colour(), ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Complete)));
+    EXPECT_EQ(page().prompt()->colour(),
+              ui::ColourFromText(ctx().colours.ColourOf(Colour::Txt_Complete)));
     const EcuMemory want = start; // byte for byte, though the map was read again meanwhile
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
 }
 
 INSTANTIATE_TEST_SUITE_P(Classic, AcbPageStop, ::testing::Values(Algorithm{"Default", "2.54"}),
-                         [](const ::testing::TestParamInfo<Algorithm>&) { return std::string("Default"); });
+                         [](const ::testing::TestParamInfo<Algorithm>&) {
+                             return std::string("Default");
+                         });
 
 } // namespace
 } // namespace bifuel::test

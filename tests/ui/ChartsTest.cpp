@@ -46,7 +46,8 @@ std::vector<LiveLogRecord> tenMinutes() {
         const int need = 3000 + 30 * p.press;
         r.Petrol_Avg_Us = gas ? need * 112 / 100 : need;
         r.Gas_Avg_Us = gas ? r.Petrol_Avg_Us * 13 / 10 : 0;
-        r.Petrol_Us = {r.Petrol_Avg_Us, r.Petrol_Avg_Us + 40, r.Petrol_Avg_Us - 40, r.Petrol_Avg_Us + 10};
+        r.Petrol_Us = {r.Petrol_Avg_Us, r.Petrol_Avg_Us + 40, r.Petrol_Avg_Us - 40,
+                       r.Petrol_Avg_Us + 10};
         r.Gas_Us = {r.Gas_Avg_Us, r.Gas_Avg_Us, r.Gas_Avg_Us, r.Gas_Avg_Us};
         r.Mode = gas ? kModeGas : kModePetrol;
         r.Status = 0x80;
@@ -56,31 +57,36 @@ std::vector<LiveLogRecord> tenMinutes() {
     return out;
 }
 
-std::filesystem::path writeLog(const std::filesystem::path& folder, const std::vector<LiveLogRecord>& records,
+std::filesystem::path writeLog(const std::filesystem::path& folder,
+                               const std::vector<LiveLogRecord>& records,
                                const std::string& tail = {}) {
     std::filesystem::create_directories(folder);
     const std::filesystem::path file = folder / "SHOP7_drive.csv";
     std::ofstream out(file, std::ios::binary);
     out << LiveLogHeader() << "\r\n";
-    for (const LiveLogRecord& r : records) out << FormatLiveLogLine(r) << "\r\n";
+    for (const LiveLogRecord& r : records)
+        out << FormatLiveLogLine(r) << "\r\n";
     out << tail;
     return file;
 }
 
-QColor colourOf(Context& ctx, Colour c) { return ui::ColourFromText(ctx.colours.ColourOf(c)); }
+QColor colourOf(Context& ctx, Colour c) {
+    return ui::ColourFromText(ctx.colours.ColourOf(c));
+}
 
 // Pixels of exactly this colour inside a rectangle of the image.
 int pixelsOf(const QImage& image, QRectF area, QColor colour) {
     int n = 0;
     const QRect r = area.toRect().intersected(image.rect());
     for (int y = r.top(); y <= r.bottom(); ++y) {
-        for (int x = r.left(); x <= r.right(); ++x) n += image.pixelColor(x, y).rgb() == colour.rgb();
+        for (int x = r.left(); x <= r.right(); ++x)
+            n += image.pixelColor(x, y).rgb() == colour.rgb();
     }
     return n;
 }
 
 class Charts : public StudioHarness {
-protected:
+  protected:
     Charts() : StudioHarness(ConfiguredEcu()) {}
 
     ui::ChartsWindow& charts() { return main().charts(); }
@@ -103,16 +109,20 @@ protected:
     }
 
     void wheel(QPoint at, int delta) {
-        QWheelEvent e(at, plot().mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+        QWheelEvent e(at, plot().mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&plot(), &e);
     }
     // A pointer move with no button held, straight to the plot.
     void hover(QPoint to) {
-        QMouseEvent e(QEvent::MouseMove, to, plot().mapToGlobal(to), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent e(QEvent::MouseMove, to, plot().mapToGlobal(to), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
         QApplication::sendEvent(&plot(), &e);
     }
-    QPoint at(double ms) { return QPoint(static_cast<int>(std::lround(plot().xOf(ms))), static_cast<int>(plot().stripRect(0).center().y())); }
+    QPoint at(double ms) {
+        return QPoint(static_cast<int>(std::lround(plot().xOf(ms))),
+                      static_cast<int>(plot().stripRect(0).center().y()));
+    }
     double span() { return plot().viewEnd() - plot().viewStart(); }
 
     std::filesystem::path logFile;
@@ -126,12 +136,18 @@ TEST_F(Charts, ASavedLogOpensFromLogsWithItsChannelsAndMarkers) {
     ASSERT_TRUE(charts().showingLog());
     EXPECT_EQ(charts().records().size(), drive.size());
     const QString source = charts().sourceLabel()->text();
-    EXPECT_TRUE(source.contains(QStringLiteral("SHOP7_drive.csv: 2000 frames (1 incomplete lines skipped)"))) << source.toStdString();
+    EXPECT_TRUE(source.contains(
+        QStringLiteral("SHOP7_drive.csv: 2000 frames (1 incomplete lines skipped)")))
+        << source.toStdString();
     EXPECT_DOUBLE_EQ(plot().viewStart(), 0);
     EXPECT_DOUBLE_EQ(plot().viewEnd(), double(drive.back().Time_Ms));
 
     using K = ui::ChartMarker::Kind;
-    const std::vector<ui::ChartMarker> want{{180000, K::Gas}, {240000, K::ErrorsOn}, {300000, K::ErrorsOff}, {360000, K::Petrol}, {480000, K::Gas}};
+    const std::vector<ui::ChartMarker> want{{180000, K::Gas},
+                                            {240000, K::ErrorsOn},
+                                            {300000, K::ErrorsOff},
+                                            {360000, K::Petrol},
+                                            {480000, K::Gas}};
     EXPECT_EQ(plot().markers(), want);
 
     // Each strip holds its channel's line, in its colour; the marker lines cross them all.
@@ -145,7 +161,9 @@ TEST_F(Charts, ASavedLogOpensFromLogsWithItsChannelsAndMarkers) {
     }
     const QRectF rpmStrip = plot().stripRect(0);
     const double x = std::round(plot().xOf(180000));
-    EXPECT_GT(pixelsOf(image, QRectF(x - 1, rpmStrip.top(), 3, rpmStrip.height()), colourOf(ctx(), Colour::Gas)), rpmStrip.height() / 2);
+    EXPECT_GT(pixelsOf(image, QRectF(x - 1, rpmStrip.top(), 3, rpmStrip.height()),
+                       colourOf(ctx(), Colour::Gas)),
+              rpmStrip.height() / 2);
     save(charts(), "charts_plots.png");
 
     // Full screen, with the cursor on: at every pixel column of the RPM strip there is
@@ -158,13 +176,17 @@ TEST_F(Charts, ASavedLogOpensFromLogsWithItsChannelsAndMarkers) {
     ASSERT_GT(strip.width(), 1400);
     // Marker lines and the cursor are drawn over it.
     std::vector<double> over{plot().xOf(plot().cursorTime())};
-    for (const ui::ChartMarker& m : plot().markers()) over.push_back(plot().xOf(double(m.timeMs)));
+    for (const ui::ChartMarker& m : plot().markers())
+        over.push_back(plot().xOf(double(m.timeMs)));
     int columns = 0;
     int missing = 0;
     for (int px = int(strip.left()) + 1; px < int(strip.right()) - 1; ++px) {
-        if (std::any_of(over.begin(), over.end(), [px](double drawnX) { return std::abs(drawnX - px) < 2; })) continue;
+        if (std::any_of(over.begin(), over.end(),
+                        [px](double drawnX) { return std::abs(drawnX - px) < 2; }))
+            continue;
         ++columns;
-        missing += pixelsOf(wide, QRectF(px, strip.top(), 1, strip.height()), colourOf(ctx(), Colour::RPM)) == 0;
+        missing += pixelsOf(wide, QRectF(px, strip.top(), 1, strip.height()),
+                            colourOf(ctx(), Colour::RPM)) == 0;
     }
     EXPECT_GT(columns, 1400);
     EXPECT_EQ(missing, 0);
@@ -210,7 +232,9 @@ TEST_F(Charts, ZoomPanAndCursorByMouseAndKeys) {
     EXPECT_NEAR(t, 183100, msPerPx);
     const LiveLogRecord& frame = drive.at(static_cast<std::size_t>(std::floor(t / kFrameMs)));
     for (int channel = 0; channel < int(ui::ChartChannels().size()); ++channel) {
-        EXPECT_EQ(plot().valueAt(channel, t), ui::ChartChannels()[static_cast<std::size_t>(channel)].value(frame)) << channel;
+        EXPECT_EQ(plot().valueAt(channel, t),
+                  ui::ChartChannels()[static_cast<std::size_t>(channel)].value(frame))
+            << channel;
     }
     EXPECT_EQ(plot().valueAt(0, -1), std::nullopt) << "nothing before the first frame";
 
@@ -224,10 +248,8 @@ TEST_F(Charts, ZoomPanAndCursorByMouseAndKeys) {
     } keys[] = {
         {Qt::Key_Plus, 225000, 275000},  // twice as close, around the cursor
         {Qt::Key_Right, 230000, 280000}, // a tenth of the span
-        {Qt::Key_Left, 225000, 275000},
-        {Qt::Key_Minus, 200000, 300000},
-        {Qt::Key_End, end - 100000, end},
-        {Qt::Key_Home, 0, 100000},
+        {Qt::Key_Left, 225000, 275000},   {Qt::Key_Minus, 200000, 300000},
+        {Qt::Key_End, end - 100000, end}, {Qt::Key_Home, 0, 100000},
         {Qt::Key_Left, 0, 100000}, // the log's start holds the view
     };
     for (const auto& k : keys) {
@@ -235,7 +257,8 @@ TEST_F(Charts, ZoomPanAndCursorByMouseAndKeys) {
         EXPECT_NEAR(plot().viewStart(), k.start, 1e-6) << QTest::toString(k.key);
         EXPECT_NEAR(plot().viewEnd(), k.end, 1e-6) << QTest::toString(k.key);
     }
-    for (int i = 0; i < 20; ++i) QTest::keyClick(&charts(), Qt::Key_Plus);
+    for (int i = 0; i < 20; ++i)
+        QTest::keyClick(&charts(), Qt::Key_Plus);
     EXPECT_NEAR(span(), 1000, 1e-6) << "a second across at the closest";
     QTest::mouseDClick(&plot(), Qt::LeftButton, {}, at(500));
     EXPECT_NEAR(span(), whole, 1e-6);
@@ -249,14 +272,16 @@ TEST_F(Charts, ALogThatCannotBeReadIsSaidAndTheLiveDataStay) {
     std::filesystem::create_directories(work.path() / "Logs");
     std::ofstream(work.path() / "Logs" / "notes.csv") << "shopping list\r\n";
     std::ofstream(work.path() / "Logs" / "empty.csv");
-    const std::filesystem::path cases[] = {work.path() / "Logs" / "missing.csv", work.path() / "Logs" / "notes.csv",
+    const std::filesystem::path cases[] = {work.path() / "Logs" / "missing.csv",
+                                           work.path() / "Logs" / "notes.csv",
                                            work.path() / "Logs" / "empty.csv"};
     for (const auto& file : cases) {
         EXPECT_FALSE(charts().OpenLog(file)) << file;
         EXPECT_FALSE(charts().showingLog()) << file;
         EXPECT_EQ(&charts().records(), &charts().liveRecords());
         const QString said = charts().sourceLabel()->text();
-        EXPECT_TRUE(said.startsWith(QStringLiteral("The log could not be read: ") + QString::fromStdString(file.filename().string())))
+        EXPECT_TRUE(said.startsWith(QStringLiteral("The log could not be read: ") +
+                                    QString::fromStdString(file.filename().string())))
             << said.toStdString();
         EXPECT_EQ(charts().sourceLabel()->colour(), colourOf(ctx(), Colour::Txt_Error)) << file;
     }
@@ -282,7 +307,8 @@ TEST_F(Charts, LiveFramesOfThisConnectionArriveInThePlots) {
     EXPECT_EQ(live.back().Rpm, ctx().live.Live_RPM);
     // The view keeps the newest frame in sight.
     EXPECT_DOUBLE_EQ(plot().viewEnd(), double(live.back().Time_Ms));
-    EXPECT_TRUE(charts().sourceLabel()->text().contains(QString::number(live.size()))) << charts().sourceLabel()->text().toStdString();
+    EXPECT_TRUE(charts().sourceLabel()->text().contains(QString::number(live.size())))
+        << charts().sourceLabel()->text().toStdString();
 }
 
 TEST_F(Charts, TheGridsSuggestionsGoToTheMapPageAndTheEcu) {
@@ -311,15 +337,18 @@ TEST_F(Charts, TheGridsSuggestionsGoToTheMapPageAndTheEcu) {
             const DriveCell& cell = a.Cells[c][r];
             if (!cell.Suggested || *cell.Suggested == cell.Factor) continue;
             applied.push_back({{c, r}, *cell.Suggested});
-            want.rpmMap[kFactorBytesAt + static_cast<std::size_t>((c - 1) * kMapRows + r - 1)] = FactorToByte(*cell.Suggested);
+            want.rpmMap[kFactorBytesAt + static_cast<std::size_t>((c - 1) * kMapRows + r - 1)] =
+                FactorToByte(*cell.Suggested);
         }
     }
     ASSERT_EQ(int(applied.size()), a.Suggested_Cells);
     QTest::mouseClick(charts().applyButton(), Qt::LeftButton);
     EXPECT_EQ(charts().applyResult()->text(),
-              QStringLiteral("Applied to the Map page, cells changed: %1. The map goes to the ECU.").arg(applied.size()));
+              QStringLiteral("Applied to the Map page, cells changed: %1. The map goes to the ECU.")
+                  .arg(applied.size()));
     for (const auto& [cell, factor] : applied) {
-        EXPECT_EQ(ctx().rpmMap.Map_Text[cell.c][cell.r], FixedText(factor / 100.0, 2)) << cell.c << "," << cell.r;
+        EXPECT_EQ(ctx().rpmMap.Map_Text[cell.c][cell.r], FixedText(factor / 100.0, 2))
+            << cell.c << "," << cell.r;
         EXPECT_EQ(ctx().rpmMap.Map_Mark[cell.c][cell.r], kMarkChanged);
     }
     // The log was driven with the old factors: it asks nothing more of the new ones.
@@ -327,7 +356,8 @@ TEST_F(Charts, TheGridsSuggestionsGoToTheMapPageAndTheEcu) {
     QTest::mouseClick(charts().gridTab(), Qt::LeftButton);
     EXPECT_FALSE(charts().applyButton()->isEnabled());
 
-    ASSERT_TRUE(runUntil([&] { return ctx().link.Write_Running; }, 5000)) << "the map was never sent";
+    ASSERT_TRUE(runUntil([&] { return ctx().link.Write_Running; }, 5000))
+        << "the map was never sent";
     ASSERT_TRUE(runUntil([&] { return !ctx().link.Write_Running; }, 10000));
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
     charts().resize(1920, 1080);

@@ -29,8 +29,9 @@ TEST(FlipColour, KeepsTheAlphaAndTakesRedGreenBlueFromTheGenerator) {
         std::uint32_t alpha;
     };
     // A text that is not a colour counts as opaque.
-    for (const Case& c : {Case{"#EAD7D5D5", 0xEA}, Case{"#00102030", 0x00}, Case{"#7fabcdef", 0x7F},
-                          Case{"red", 0xFF}, Case{"#EAD7D5", 0xFF}, Case{"#GGD7D5D5", 0xFF}, Case{"", 0xFF}}) {
+    for (const Case& c :
+         {Case{"#EAD7D5D5", 0xEA}, Case{"#00102030", 0x00}, Case{"#7fabcdef", 0x7F},
+          Case{"red", 0xFF}, Case{"#EAD7D5", 0xFF}, Case{"#GGD7D5D5", 0xFF}, Case{"", 0xFF}}) {
         std::mt19937 random(7);
         std::mt19937 same(7);
         const std::uint32_t first = static_cast<std::uint32_t>(same()) & 0xFFFFFFu;
@@ -55,7 +56,8 @@ TEST(ColourDefaults, EveryDefaultReadsOnTheDarkPanels) {
         for (int i = 1; i < kColourCount; ++i) {
             const std::string colour(ColourEntries()[static_cast<std::size_t>(i)].defaultText);
             const double ratio = (luminance(colour) + 0.05) / (luminance(panel) + 0.05);
-            EXPECT_GE(ratio, 3.0) << ColourEntries()[static_cast<std::size_t>(i)].key << " " << colour << " on " << panel;
+            EXPECT_GE(ratio, 3.0) << ColourEntries()[static_cast<std::size_t>(i)].key << " "
+                                  << colour << " on " << panel;
         }
     }
 }
@@ -186,11 +188,13 @@ TEST_F(Chrome, TitleKeepsTheFileAndTheEcuInAWindowWithTheSimulatorBadge) {
 
 TEST_F(Chrome, MenusKeepOneItemHeightAtAnySize) {
     std::filesystem::create_directories(work.path() / "Language");
-    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" /
+                                   "Deutsch.lng",
                                work.path() / "Language" / "Deutsch.lng");
     start();
     run(300);
-    for (const QSize size : {QSize(ui::kDesignWidth, ui::kDesignHeight), QSize(1000, 700), QSize(500, 400)}) {
+    for (const QSize size :
+         {QSize(ui::kDesignWidth, ui::kDesignHeight), QSize(1000, 700), QSize(500, 400)}) {
         main().resize(size);
         QCoreApplication::processEvents();
         ui::HudStringList* lng = main().languageMenu();
@@ -203,7 +207,8 @@ TEST_F(Chrome, MenusKeepOneItemHeightAtAnySize) {
             QTest::mousePress(button, Qt::LeftButton);
             ui::HudStringList* list = button == main().fileMenuButton() ? file : lng;
             ASSERT_TRUE(list->isVisible());
-            for (int i = 0; i < list->count(); ++i) EXPECT_EQ(list->itemRect(i).height(), h);
+            for (int i = 0; i < list->count(); ++i)
+                EXPECT_EQ(list->itemRect(i).height(), h);
             // The panel ends under the last item.
             EXPECT_NEAR(list->height(), list->count() * h, 2) << size.width();
         }
@@ -219,7 +224,8 @@ TEST_F(Chrome, RoundedWindowsAreMaskedAndFullScreenShowsTheWholeTitleBand) {
     app->skin().ShowSkinWindow();
     app->wait().Wait_Show_Large();
     QCoreApplication::processEvents();
-    for (QWidget* w : std::initializer_list<QWidget*>{&main(), &app->skin(), &app->message(), &app->wait()}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{&main(), &app->skin(), &app->message(), &app->wait()}) {
         SCOPED_TRACE(w->objectName().toStdString());
         const QRegion mask = w->mask();
         EXPECT_FALSE(mask.contains(QPoint(0, 0)));
@@ -233,10 +239,13 @@ TEST_F(Chrome, RoundedWindowsAreMaskedAndFullScreenShowsTheWholeTitleBand) {
     QCoreApplication::processEvents();
     const ui::Rect a = main().workArea();
     const QRect area(a.left, a.top, a.width, a.height);
-    const auto onScreen = [&](QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); };
+    const auto onScreen = [&](QWidget* w) {
+        return QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+    };
     EXPECT_TRUE(main().mask().isEmpty()) << "full screen meets the screen's edges";
-    for (QWidget* w : std::initializer_list<QWidget*>{main().logo(), main().minimiseCircle(), main().fullScreenCircle(),
-                                                      main().contentLayout()}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{main().logo(), main().minimiseCircle(),
+                                         main().fullScreenCircle(), main().contentLayout()}) {
         EXPECT_TRUE(area.contains(onScreen(w))) << w->metaObject()->className();
     }
     EXPECT_GE(onScreen(main().contentLayout()).top(), onScreen(main().logo()).bottom());

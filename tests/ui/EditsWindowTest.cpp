@@ -16,7 +16,7 @@ namespace bifuel::test {
 namespace {
 
 class EditsWindow : public StudioHarness {
-protected:
+  protected:
     EditsWindow() : StudioHarness(ConfiguredEcu()) {}
 
     ui::TForm_3D_Edits& dialog() { return app->edits(); }
@@ -36,7 +36,8 @@ protected:
     void saveTitle(const QString& name) {
         const QPixmap whole = main().grab();
         QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
-        ASSERT_TRUE(whole.copy(0, 0, whole.width(), 40).save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + name));
+        ASSERT_TRUE(whole.copy(0, 0, whole.width(), 40)
+                        .save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/") + name));
     }
 };
 
@@ -53,7 +54,8 @@ TEST_F(EditsWindow, ClosingSendsAWaitingEditFirstAndTheEcuHoldsItBeforeTheEnd) {
     EXPECT_FALSE(ended) << "the edit goes out before the program ends";
     EXPECT_TRUE(main().isVisible());
     EXPECT_FALSE(dialog().isVisible());
-    EXPECT_FALSE(ctx().timers.Timer_GEN_Transmit->isRunning()) << "sent at once, not after the delay";
+    EXPECT_FALSE(ctx().timers.Timer_GEN_Transmit->isRunning())
+        << "sent at once, not after the delay";
     ASSERT_TRUE(runUntil([this] { return ended; }, 30000));
     EXPECT_EQ(atEnd, 700);
 }
@@ -64,7 +66,8 @@ TEST_F(EditsWindow, ClosingWithEditsNeitherOnTheEcuNorInAFileAsks) {
     pullCable();
     editLevel(650);
     run(300);
-    EXPECT_TRUE(main().titleText().trimmed().startsWith(QString::fromStdString(ctx().LangText("Edits_Mark_ECU"))))
+    EXPECT_TRUE(main().titleText().trimmed().startsWith(
+        QString::fromStdString(ctx().LangText("Edits_Mark_ECU"))))
         << main().titleText().toStdString();
     saveTitle(QStringLiteral("edits_title_marks.png"));
 
@@ -109,22 +112,27 @@ TEST_F(EditsWindow, EditsKeptOverAReconnectionAreOfferedAndWrittenFromTheWindow)
     ASSERT_TRUE(runUntil([this] { return dialog().isVisible(); }, 30000));
     EXPECT_EQ(dialog().mode(), ui::TForm_3D_Edits::Mode::Offer);
     EXPECT_TRUE(dialog().writeButton()->isEnabled());
-    EXPECT_EQ(ctx().config.Level2, ecu.state().params.at(0x55)) << "the record shows the ECU's values";
+    EXPECT_EQ(ctx().config.Level2, ecu.state().params.at(0x55))
+        << "the record shows the ECU's values";
     run(100);
     save(dialog(), QStringLiteral("edits_kept_offer.png"));
     saveTitle(QStringLiteral("edits_title_kept.png"));
 
     QTest::mouseClick(dialog().writeButton(), Qt::LeftButton);
-    ASSERT_TRUE(runUntil([this] { return dialog().resultLabel()->text() ==
-                                         QString::fromStdString(ctx().LangText("Edits_Written")); },
-                         30000))
+    ASSERT_TRUE(runUntil(
+        [this] {
+            return dialog().resultLabel()->text() ==
+                   QString::fromStdString(ctx().LangText("Edits_Written"));
+        },
+        30000))
         << dialog().resultLabel()->text().toStdString();
     EXPECT_EQ(ecu.state().params.at(0x55), 640);
     run(300);
     save(dialog(), QStringLiteral("edits_kept_written.png"));
     // Written, and saved to the car's file after the write: nothing left to mark.
     for (const char* key : {"Edits_Mark_ECU", "Edits_Mark_File"}) {
-        EXPECT_FALSE(main().titleText().contains(QString::fromStdString(ctx().LangText(key)))) << key;
+        EXPECT_FALSE(main().titleText().contains(QString::fromStdString(ctx().LangText(key))))
+            << key;
     }
     saveTitle(QStringLiteral("edits_title_clear.png"));
     QTest::mouseClick(dialog().cancelButton(), Qt::LeftButton);
@@ -143,7 +151,8 @@ TEST_F(EditsWindow, AnotherEcuCannotTakeThemAndDropLeavesItUntouched) {
     line.setUnplugged(false);
     ASSERT_TRUE(runUntil([this] { return dialog().isVisible(); }, 30000));
     EXPECT_FALSE(dialog().writeButton()->isEnabled());
-    EXPECT_TRUE(dialog().textLabel()->text().contains(QString::fromStdString(ctx().LangText("Edits_Kept_Other_Ecu"))));
+    EXPECT_TRUE(dialog().textLabel()->text().contains(
+        QString::fromStdString(ctx().LangText("Edits_Kept_Other_Ecu"))));
     run(100);
     save(dialog(), QStringLiteral("edits_kept_other_ecu.png"));
     QTest::mouseClick(dialog().dropButton(), Qt::LeftButton);
@@ -156,7 +165,8 @@ TEST_F(EditsWindow, AnotherEcuCannotTakeThemAndDropLeavesItUntouched) {
 
 TEST_F(EditsWindow, TheMarksAndTheQuestionSpeakTheLanguageChosen) {
     std::filesystem::create_directories(work.path() / "Language");
-    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" /
+                                   "Deutsch.lng",
                                work.path() / "Language" / "Deutsch.lng");
     start("Port_Name=sim\r\nLanguage=Deutsch\r\n");
     ASSERT_TRUE(runUntil([this] { return polling(); }, 10000));
@@ -164,7 +174,8 @@ TEST_F(EditsWindow, TheMarksAndTheQuestionSpeakTheLanguageChosen) {
     pullCable();
     editLevel(610);
     run(300);
-    EXPECT_TRUE(main().titleText().trimmed().startsWith(QString::fromUtf8("[Nicht im Steuergerät] [Nicht in der Datei]")))
+    EXPECT_TRUE(main().titleText().trimmed().startsWith(
+        QString::fromUtf8("[Nicht im Steuergerät] [Nicht in der Datei]")))
         << main().titleText().toStdString();
     saveTitle(QStringLiteral("edits_title_marks_de.png"));
     main().close();

@@ -25,12 +25,14 @@ std::int32_t snap(std::int32_t v) {
 // The ECU's diagram memory for points, as a write carries them: the gain of the segment
 // ending at each point in 128ths, the gas time, and the petrol time with the idle-run flags
 // the ECU already holds.
-std::array<sim::DiagramItem, 9> ecuDiagram(const DiagramEntry& e, const std::array<sim::DiagramItem, 9>& flagsFrom) {
+std::array<sim::DiagramItem, 9> ecuDiagram(const DiagramEntry& e,
+                                           const std::array<sim::DiagramItem, 9>& flagsFrom) {
     std::array<sim::DiagramItem, 9> items{};
     for (std::size_t i = 0; i < 9; ++i) {
         double gain = 1.0;
         if (i > 0 && e.Petrol[i] != e.Petrol[i - 1])
-            gain = std::abs(double(e.Gas[i]) - e.Gas[i - 1]) / (double(e.Petrol[i]) - e.Petrol[i - 1]);
+            gain =
+                std::abs(double(e.Gas[i]) - e.Gas[i - 1]) / (double(e.Petrol[i]) - e.Petrol[i - 1]);
         items[i].slope = static_cast<std::uint16_t>(std::trunc(gain * 128));
         items[i].gas = static_cast<std::uint16_t>(e.Gas[i]);
         items[i].petrol = static_cast<std::uint16_t>(e.Petrol[i] | (flagsFrom[i].petrol & 0x8000));
@@ -39,7 +41,7 @@ std::array<sim::DiagramItem, 9> ecuDiagram(const DiagramEntry& e, const std::arr
 }
 
 class GraphPage : public StudioHarness {
-protected:
+  protected:
     GraphPage() : StudioHarness(ConfiguredEcu()) {}
 
     void open() {
@@ -99,7 +101,8 @@ TEST_F(GraphPage, DraggingAPointUpWritesTheDiagramTheRulesGiveOnceAfterTheDelay)
 
     drag(4, QPoint(0, -kPixels));
     DiagramEntry want = read;
-    want.Gas[4] = snap(read.Gas[4] + static_cast<std::int32_t>(std::nearbyint(32000.0 * kPixels / h)));
+    want.Gas[4] =
+        snap(read.Gas[4] + static_cast<std::int32_t>(std::nearbyint(32000.0 * kPixels / h)));
     ASSERT_GT(want.Gas[4], read.Gas[4]);
     EXPECT_EQ(program(), want);
     EXPECT_EQ(ctx().diagram.Selected_Point, -1); // a drag lets the point go
@@ -237,7 +240,7 @@ TEST_F(GraphPage, TheIdleRunBoxFollowsTheSettingAndKeepsTheIdlePointsFromTheMous
 // The car needs more gas than the configured diagram gives: on gas its petrol controller
 // commands longer times than on petrol at the same load, and "To count" raises the curve.
 class GraphPageOnTheRoad : public GraphPage {
-protected:
+  protected:
     GraphPageOnTheRoad() {
         sim::EngineOptions o;
         o.warm = true;
@@ -252,14 +255,16 @@ protected:
     std::unique_ptr<sim::EngineModel> engine;
 };
 
-TEST_F(GraphPageOnTheRoad, MapPointsCollectedAtSeveralLoadsThenToCountAndYesLeaveTheProposalOnTheEcu) {
+TEST_F(GraphPageOnTheRoad,
+       MapPointsCollectedAtSeveralLoadsThenToCountAndYesLeaveTheProposalOnTheEcu) {
     open();
     ASSERT_TRUE(page().mapStart()->isEnabled());
     EXPECT_FALSE(page().mapToCount()->isEnabled());
     QTest::mouseClick(page().mapStart(), Qt::LeftButton);
     EXPECT_TRUE(page().mapToCount()->isEnabled());
     EXPECT_TRUE(page().mapStart()->isChecked());
-    ASSERT_TRUE(runUntil([&] { return (ecu.state().params[0x52] & 0x02) != 0; }, 5000)) << "collection never reached the ECU";
+    ASSERT_TRUE(runUntil([&] { return (ecu.state().params[0x52] & 0x02) != 0; }, 5000))
+        << "collection never reached the ECU";
     // Old points away first, as an installer starts a collection.
     QTest::mouseClick(page().mapDeleteGas(), Qt::LeftButton);
     run(1500);
@@ -267,15 +272,18 @@ TEST_F(GraphPageOnTheRoad, MapPointsCollectedAtSeveralLoadsThenToCountAndYesLeav
     run(1500);
 
     const std::array<std::pair<int, double>, 3> loads{{{1800, 0.25}, {2500, 0.5}, {3200, 0.75}}};
-    for (const auto& [rpm, load] : loads) drive(rpm, load, 5000);
+    for (const auto& [rpm, load] : loads)
+        drive(rpm, load, 5000);
     key(Qt::Key_G);
     ASSERT_TRUE(runUntil([&] { return ctx().live.Work_Mode == kModeGas; }, 10000));
-    for (const auto& [rpm, load] : loads) drive(rpm, load, 5000);
+    for (const auto& [rpm, load] : loads)
+        drive(rpm, load, 5000);
     key(Qt::Key_P);
     drive(0, 0, 3000);
     int pairs = 0;
     for (int k = 0; k < ctx().mapPoints.MAP_Point_Count; ++k)
-        pairs += ctx().mapPoints.MAP_Gas[static_cast<std::size_t>(k)] != 0 && ctx().mapPoints.MAP_Petrol[static_cast<std::size_t>(k)] != 0;
+        pairs += ctx().mapPoints.MAP_Gas[static_cast<std::size_t>(k)] != 0 &&
+                 ctx().mapPoints.MAP_Petrol[static_cast<std::size_t>(k)] != 0;
     ASSERT_GE(pairs, 3);
     EXPECT_GT(ctx().diagramView.Map_Gas.circleCount, 0);
     save(main(), "graph_page_map_traces.png");
@@ -288,7 +296,7 @@ TEST_F(GraphPageOnTheRoad, MapPointsCollectedAtSeveralLoadsThenToCountAndYesLeav
     EXPECT_TRUE(ctx().diagramView.Proposed_Visible);
     const DiagramTimes proposed = ctx().mapPoints.Proposed_Gas;
     EXPECT_GT(proposed[4], read.Gas[4]); // the car wants more gas than the diagram gives
-    EXPECT_EQ(program(), read); // nothing applied yet
+    EXPECT_EQ(program(), read);          // nothing applied yet
     run(200);
     save(main(), "graph_page_prompt_proposal.png");
     QTest::mouseClick(page().promptButton1(), Qt::LeftButton); // Yes: apply and send

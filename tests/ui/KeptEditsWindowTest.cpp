@@ -15,7 +15,7 @@ namespace bifuel::test {
 namespace {
 
 class KeptEditsWindow : public StudioHarness {
-protected:
+  protected:
     KeptEditsWindow() : StudioHarness(ConfiguredEcu()) {}
 
     ui::TForm_3D_Edits& dialog() { return app->edits(); }
@@ -39,13 +39,15 @@ protected:
 
     void writeKept() {
         QTest::mouseClick(dialog().writeButton(), Qt::LeftButton);
-        ASSERT_TRUE(runUntil([this] { return dialog().resultLabel()->text() == text("Edits_Written"); }, 30000))
+        ASSERT_TRUE(runUntil(
+            [this] { return dialog().resultLabel()->text() == text("Edits_Written"); }, 30000))
             << dialog().resultLabel()->text().toStdString();
     }
 
     QStringList listed() {
         QStringList lines;
-        for (int i = 0; i < dialog().changesList()->count(); ++i) lines << dialog().changesList()->item(i)->text();
+        for (int i = 0; i < dialog().changesList()->count(); ++i)
+            lines << dialog().changesList()->item(i)->text();
         return lines;
     }
 };
@@ -58,8 +60,9 @@ TEST_F(KeptEditsWindow, TheOfferShowsWhatTheEcuChangedBeforeTheEdits) {
     ecu.state().params[0x56] = 150; // another tool sets the third threshold meanwhile
     plugBackForTheOffer();
     EXPECT_TRUE(dialog().textLabel()->text().contains(text("Edits_Kept_Ecu_Changed")));
-    EXPECT_EQ(listed(), (QStringList{text("Edits_Ecu_Changes"), QStringLiteral("Level3: from 147 to 150"),
-                                     text("Edits_Your_Edits"), QStringLiteral("Level2: from 600 to 640")}));
+    EXPECT_EQ(listed(),
+              (QStringList{text("Edits_Ecu_Changes"), QStringLiteral("Level3: from 147 to 150"),
+                           text("Edits_Your_Edits"), QStringLiteral("Level2: from 600 to 640")}));
     EXPECT_TRUE(dialog().writeButton()->isEnabled());
     EXPECT_TRUE(dialog().saveButton()->isVisible());
     run(100);

@@ -43,7 +43,8 @@ TEST_F(MainWindow, OpensThePortAfterTheLayoutActionsAndShowsTheSimulatorsValues)
     EXPECT_EQ(main().linkQuality()->text(), "100%");
     EXPECT_EQ(main().portName()->text(), "sim");
     EXPECT_FALSE(main().portSearchButton()->isVisible());
-    EXPECT_TRUE(main().titleText().contains("KestraLX") || main().titleText().contains(QString::fromStdString(ctx().config.ECU_Version)));
+    EXPECT_TRUE(main().titleText().contains("KestraLX") ||
+                main().titleText().contains(QString::fromStdString(ctx().config.ECU_Version)));
     EXPECT_TRUE(main().titleText().contains("simulated ECU"));
 }
 
@@ -56,11 +57,14 @@ TEST_F(MainWindow, ModeButtonAndKeysSwitchTheSimulatorsMode) {
         std::uint8_t workMode;
     };
     const std::vector<Case> cases{
-        {"mode button on petrol", [this] { QTest::mouseClick(main().workModeButton(), Qt::LeftButton); }, 0x02, 2},
-        {"mode button on automatic", [this] { QTest::mouseClick(main().workModeButton(), Qt::LeftButton); }, 0xF4, 4},
+        {"mode button on petrol",
+         [this] { QTest::mouseClick(main().workModeButton(), Qt::LeftButton); }, 0x02, 2},
+        {"mode button on automatic",
+         [this] { QTest::mouseClick(main().workModeButton(), Qt::LeftButton); }, 0xF4, 4},
         {"key P", [this] { QTest::keyClick(&main(), Qt::Key_P); }, 0x01, 1},
         {"key G", [this] { QTest::keyClick(&main(), Qt::Key_G); }, 0xF4, 4},
-        {"mode button on gas", [this] { QTest::mouseClick(main().workModeButton(), Qt::LeftButton); }, 0x01, 1},
+        {"mode button on gas",
+         [this] { QTest::mouseClick(main().workModeButton(), Qt::LeftButton); }, 0x01, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -190,7 +194,8 @@ TEST_F(MainWindow, SplitterTakesOnlyWidthsBetweenTheLimits) {
         double dx;
         double width;
     };
-    for (const Case& c : {Case{100, 220}, Case{79, 299}, Case{1, 299}, Case{-239, 299}, Case{-238, 61}, Case{-1, 61}}) {
+    for (const Case& c : {Case{100, 220}, Case{79, 299}, Case{1, 299}, Case{-239, 299},
+                          Case{-238, 61}, Case{-1, 61}}) {
         main().moveSplitter(c.dx);
         EXPECT_EQ(main().columnWidth(), c.width) << "dx " << c.dx;
     }
@@ -211,7 +216,7 @@ TEST_F(MainWindow, AccessCodeShowsTheServiceButtons) {
 }
 
 class NewerEcu : public StudioHarness {
-protected:
+  protected:
     static sim::EcuState longIdent() {
         auto s = sim::SimEcu::defaultState();
         s.identLength = 43;

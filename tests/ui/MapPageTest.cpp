@@ -18,10 +18,14 @@ constexpr std::uint8_t kWriteMapSize = 0x2E;
 // per row header, then the factors column by column.
 constexpr std::size_t kRowsAt = 2 + 2 * 8;
 constexpr std::size_t kFactorsAt = kRowsAt + 12;
-std::size_t factorAt(int c, int r) { return kFactorsAt + static_cast<std::size_t>((c - 1) * 12 + (r - 1)); }
+std::size_t factorAt(int c, int r) {
+    return kFactorsAt + static_cast<std::size_t>((c - 1) * 12 + (r - 1));
+}
 
 // The factor the ECU's byte stands for: the byte divided by 1.28, truncated.
-int factorOf(std::uint8_t b) { return b * 25 / 32; }
+int factorOf(std::uint8_t b) {
+    return b * 25 / 32;
+}
 // The byte a factor goes out as: the smallest that stands for at least the factor.
 std::uint8_t byteFor(int factor) {
     for (int b = 0; b < 255; ++b)
@@ -35,7 +39,7 @@ void putPeriod(std::vector<std::uint8_t>& stream, int c, int rpm) {
 }
 
 class MapPage : public StudioHarness {
-protected:
+  protected:
     MapPage() : StudioHarness(ConfiguredEcu()) {}
 
     void open() {
@@ -91,7 +95,8 @@ TEST_F(MapPage, ARangeDraggedWithTheMouseAndRaisedTwiceIsOnTheEcuAndNothingElseC
     drag(2, 3, 5, 7);
     int selected = 0;
     for (int c = 0; c <= 8; ++c)
-        for (int r = 0; r <= 12; ++r) selected += mark(c, r) == kMarkSelected;
+        for (int r = 0; r <= 12; ++r)
+            selected += mark(c, r) == kMarkSelected;
     EXPECT_EQ(selected, 20);
     key(Qt::Key_Up);
     key(Qt::Key_Up);
@@ -143,7 +148,8 @@ TEST_F(MapPage, AHeaderPressAndAShiftRangeStepWithinTheirRulesOnTheEcu) {
     EXPECT_FALSE(ctx().mapView.Selection_Mode);
     send(QEvent::KeyRelease, Qt::Key_Shift, Qt::NoModifier);
     EXPECT_TRUE(ctx().mapView.Selection_Mode);
-    for (int c = 5; c <= 8; ++c) EXPECT_EQ(mark(c, 1), c >= 6 ? kMarkSelected : kMarkPlain) << "column " << c;
+    for (int c = 5; c <= 8; ++c)
+        EXPECT_EQ(mark(c, 1), c >= 6 ? kMarkSelected : kMarkPlain) << "column " << c;
     key(Qt::Key_Down);
     EXPECT_EQ(text(6, 1), "0.99");
     EXPECT_EQ(text(8, 1), "0.99");
@@ -156,7 +162,8 @@ TEST_F(MapPage, AHeaderPressAndAShiftRangeStepWithinTheirRulesOnTheEcu) {
     // The cells not edited keep the ECU's own bytes (0x6E stays, though 0x6D means 0.85 too).
     EcuMemory want = before;
     putPeriod(want.rpmMap, 8, 4100);
-    for (int c = 6; c <= 8; ++c) want.rpmMap[factorAt(c, 1)] = byteFor(99);
+    for (int c = 6; c <= 8; ++c)
+        want.rpmMap[factorAt(c, 1)] = byteFor(99);
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
 }
 
@@ -176,9 +183,11 @@ TEST_F(MapPage, ClearKeepsTheHeadersAndDefaultWritesTheFactoryMap) {
     EcuMemory want = before;
     putPeriod(want.rpmMap, 2, 600);
     for (int c = 1; c <= 8; ++c)
-        for (int r = 1; r <= 12; ++r) want.rpmMap[factorAt(c, r)] = byteFor(100);
+        for (int r = 1; r <= 12; ++r)
+            want.rpmMap[factorAt(c, r)] = byteFor(100);
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
-    EXPECT_TRUE(page().cellData()->text().contains(QStringLiteral("done"))) << page().cellData()->text().toStdString();
+    EXPECT_TRUE(page().cellData()->text().contains(QStringLiteral("done")))
+        << page().cellData()->text().toStdString();
 
     writes = mapWrites();
     QTest::mouseClick(page().defaultButton(), Qt::LeftButton);
@@ -186,8 +195,11 @@ TEST_F(MapPage, ClearKeepsTheHeadersAndDefaultWritesTheFactoryMap) {
     // The factory map: 0 .. 4000 rpm, 0.0 .. 22.0 ms, every factor 1.00.
     const int rpm[] = {0, 500, 1000, 1500, 2000, 2500, 3000, 4000};
     const int ms[] = {0, 10, 20, 30, 40, 50, 70, 90, 120, 150, 180, 220};
-    for (int c = 1; c <= 8; ++c) putPeriod(want.rpmMap, c, rpm[c - 1]);
-    for (int r = 1; r <= 12; ++r) want.rpmMap[kRowsAt + static_cast<std::size_t>(r - 1)] = static_cast<std::uint8_t>(ms[r - 1]);
+    for (int c = 1; c <= 8; ++c)
+        putPeriod(want.rpmMap, c, rpm[c - 1]);
+    for (int r = 1; r <= 12; ++r)
+        want.rpmMap[kRowsAt + static_cast<std::size_t>(r - 1)] =
+            static_cast<std::uint8_t>(ms[r - 1]);
     EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
     EXPECT_EQ(text(2, 0), "500");
 }
@@ -203,7 +215,8 @@ TEST_F(MapPage, WhileAWriteRunsThePageTakesNoEditsAndSaysSoThenOpensAgain) {
     EXPECT_FALSE(page().clearButton()->isEnabled());
     EXPECT_FALSE(page().defaultButton()->isEnabled());
     EXPECT_FALSE(grid().isEnabled());
-    EXPECT_TRUE(page().cellData()->text().startsWith(QStringLiteral("The RPM map write: "))) << page().cellData()->text().toStdString();
+    EXPECT_TRUE(page().cellData()->text().startsWith(QStringLiteral("The RPM map write: ")))
+        << page().cellData()->text().toStdString();
     // Neither keys nor the grid's handlers change anything meanwhile.
     key(Qt::Key_Up);
     MapCellMouseDown(ctx(), 5, 5, MapMouseButton::Left);
@@ -216,16 +229,18 @@ TEST_F(MapPage, WhileAWriteRunsThePageTakesNoEditsAndSaysSoThenOpensAgain) {
     EXPECT_FALSE(page().locked());
     EXPECT_TRUE(page().clearButton()->isEnabled());
     EXPECT_TRUE(grid().isEnabled());
-    EXPECT_EQ(page().cellData()->text(), QStringLiteral("The RPM map write: done, the ECU holds it."));
+    EXPECT_EQ(page().cellData()->text(),
+              QStringLiteral("The RPM map write: done, the ECU holds it."));
     EXPECT_EQ(mapWrites(), writes + 1);
     EXPECT_EQ(ecu.state().rpmMap[factorAt(1, 1)], byteFor(101));
     // The ending gives way to the cell data once the user works on the page again.
     key(Qt::Key_Escape);
-    EXPECT_TRUE(page().cellData()->text().startsWith(QStringLiteral("Factor : 1.01"))) << page().cellData()->text().toStdString();
+    EXPECT_TRUE(page().cellData()->text().startsWith(QStringLiteral("Factor : 1.01")))
+        << page().cellData()->text().toStdString();
 }
 
 class MapPageOnTheRoad : public MapPage {
-protected:
+  protected:
     MapPageOnTheRoad() {
         sim::EngineOptions o;
         o.warm = true;
@@ -242,7 +257,9 @@ protected:
                 break;
             }
         }
-        const auto us = [&](int r) { return static_cast<int>(std::lround(std::stod(text(0, r)) * 10)) * 100; };
+        const auto us = [&](int r) {
+            return static_cast<int>(std::lround(std::stod(text(0, r)) * 10)) * 100;
+        };
         int r = 1;
         for (int i = 12; i >= 1; --i) {
             if (us(i) < petrolUs) {
@@ -267,7 +284,9 @@ TEST_F(MapPageOnTheRoad, TheLiveCellFollowsSpeedAndPetrolTimeAndLeavesATrace) {
     ASSERT_GE(first.r, 1);
     const MapCellView& live = ctx().mapView.Cells[first.c][first.r];
     EXPECT_TRUE(live.frameVisible);
-    EXPECT_EQ(live.frameColour, ctx().colours.ColourOf(ctx().live.Work_Mode == 4 ? Colour::MapRPM_Gas : Colour::MapRPM_Pet));
+    EXPECT_EQ(live.frameColour,
+              ctx().colours.ColourOf(ctx().live.Work_Mode == 4 ? Colour::MapRPM_Gas
+                                                               : Colour::MapRPM_Pet));
 
     engine->requestRpm(3400);
     engine->setLoad(0.6);
@@ -277,7 +296,8 @@ TEST_F(MapPageOnTheRoad, TheLiveCellFollowsSpeedAndPetrolTimeAndLeavesATrace) {
     EXPECT_EQ(second, expectedLiveCell());
     // The trace shows the cells passed on the way, the live one drawn over it.
     ASSERT_GE(ctx().rpmMap.Map_Tail_Count, 2u);
-    const std::string tail = ctx().colours.ColourOf(ctx().live.Work_Mode == 4 ? Colour::MapRPM_Gas_Tail : Colour::MapRPM_Pet_Tail);
+    const std::string tail = ctx().colours.ColourOf(
+        ctx().live.Work_Mode == 4 ? Colour::MapRPM_Gas_Tail : Colour::MapRPM_Pet_Tail);
     const MapCell older = ctx().rpmMap.Map_Tail[0];
     ASSERT_NE(older, second);
     EXPECT_EQ(ctx().mapView.Cells[older.c][older.r].frameColour, tail);

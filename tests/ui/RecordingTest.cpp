@@ -15,12 +15,13 @@ namespace fs = std::filesystem;
 std::vector<fs::path> filesIn(const fs::path& folder) {
     std::vector<fs::path> files;
     std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) files.push_back(it->path());
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        files.push_back(it->path());
     return files;
 }
 
 class Recording : public StudioHarness {
-protected:
+  protected:
     void SetUp() override {
         start();
         liveWatch = ctx().events.liveData.subscribe([this] { ++frames; });
@@ -48,7 +49,8 @@ TEST_F(Recording, SwitchedOffInTheSettingsNothingIsRecorded) {
 TEST_F(Recording, ALogThatCannotBeWrittenIsSaidOnTheStatusLine) {
     std::ofstream(work.path() / "Logs") << "a file where the folder should be";
     const std::string said = ctx().LangText("Log_Not_Written");
-    ASSERT_TRUE(runUntil([&] { return main().statusLine()->text().toStdString().starts_with(said); }, 20000))
+    ASSERT_TRUE(runUntil(
+        [&] { return main().statusLine()->text().toStdString().starts_with(said); }, 20000))
         << "the status line never said it";
     save(main(), "recording-failed.png");
     const std::size_t before = frames;

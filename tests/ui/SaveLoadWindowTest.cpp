@@ -31,17 +31,19 @@ sim::EcuState configuredEcu() {
 }
 
 class SaveLoadWindow : public StudioHarness {
-protected:
+  protected:
     SaveLoadWindow() : StudioHarness(configuredEcu()) {}
 
     void connect() {
         connectToSimulator();
         writes = ctx().events.frameSent.subscribe([this](std::span<const std::uint8_t> frame) {
             static constexpr std::uint8_t kWriting[] = {0x2D, 0x2E, 0x31, 0x32, 0x33, 0x36};
-            if (frame.size() > 1 && std::find(std::begin(kWriting), std::end(kWriting), frame[1]) != std::end(kWriting))
+            if (frame.size() > 1 &&
+                std::find(std::begin(kWriting), std::end(kWriting), frame[1]) != std::end(kWriting))
                 ++writeFrames;
         });
-        ends = ctx().events.operationEnded.subscribe([this](const OperationEnd& e) { ended.push_back(e); });
+        ends = ctx().events.operationEnded.subscribe(
+            [this](const OperationEnd& e) { ended.push_back(e); });
     }
 
     ui::TForm_3D_SaveLoad& window() { return app->saveLoad(); }
@@ -64,11 +66,14 @@ protected:
     // Runs until a request of this kind has ended; true when the ECU acknowledged it.
     bool writeEnded(Request request) {
         const std::size_t from = ended.size();
-        const bool done = runUntil([&] {
-            return std::any_of(ended.begin() + static_cast<std::ptrdiff_t>(from), ended.end(),
-                               [&](const OperationEnd& e) { return e.request == request; });
-        }, 20000);
-        return done && ended.back().request == request && ended.back().result == OperationResult::Done;
+        const bool done = runUntil(
+            [&] {
+                return std::any_of(ended.begin() + static_cast<std::ptrdiff_t>(from), ended.end(),
+                                   [&](const OperationEnd& e) { return e.request == request; });
+            },
+            20000);
+        return done && ended.back().request == request &&
+               ended.back().result == OperationResult::Done;
     }
 
     std::string ecuName() {
@@ -147,7 +152,8 @@ TEST_F(SaveLoadWindow, SaveToANewNameChangeThenLoadPutsTheFileBackOnTheEcu) {
     EXPECT_EQ(table.item(1, 1)->text(), "CNG");
     EXPECT_EQ(table.item(1, 2)->text(), "LPG");
     EXPECT_EQ(table.item(2, 2)->text().toStdString(), AdcToVoltText(300));
-    for (int r = 3; r < 6; ++r) EXPECT_EQ(table.item(r, 1)->text().toStdString(), ctx().LangText("SL_Diff_Unchanged"));
+    for (int r = 3; r < 6; ++r)
+        EXPECT_EQ(table.item(r, 1)->text().toStdString(), ctx().LangText("SL_Diff_Unchanged"));
 
     QTest::mouseClick(window().loadAllButton(), Qt::LeftButton);
     EXPECT_FALSE(window().isVisible());
@@ -191,8 +197,10 @@ TEST_F(SaveLoadWindow, TheDifferenceViewListsWhatDiffersCancelSendsNothingTicked
     connect();
     // The delay, the gas type and the level buzzer differ; the temperature and level 2 are
     // the ECU's; the diagram point and a map factor differ.
-    writeConfig("OTHER", "User_Name Jan {}\r\nPG_Temper 30 {}\r\nPG_Time 5 {}\r\nLPG_on False {}\r\n"
-                         "Level_Buzzer True {}\r\nLevel2 300 {}\r\nGas_Point_4 10280 {}\r\nCell_2_3 1.20 {}\r\n");
+    writeConfig(
+        "OTHER",
+        "User_Name Jan {}\r\nPG_Temper 30 {}\r\nPG_Time 5 {}\r\nLPG_on False {}\r\n"
+        "Level_Buzzer True {}\r\nLevel2 300 {}\r\nGas_Point_4 10280 {}\r\nCell_2_3 1.20 {}\r\n");
     const sim::EcuState before = ecu.state();
     const Configuration_Class record = ctx().config;
     fileMenu(1);
@@ -207,9 +215,10 @@ TEST_F(SaveLoadWindow, TheDifferenceViewListsWhatDiffersCancelSendsNothingTicked
         EXPECT_EQ(table.item(r, 0)->checkState(), Qt::Checked);
     }
     const LanguageView& t = ctx().languageView;
-    EXPECT_EQ(captions, (std::vector<std::string>{t.HudLabel_CFG_PG_Time, t.HudLabel_CFG_Gas_Type,
-                                                  t.HudCheckBox_CFG_LevelGas_Buzzer, ctx().LangText("SL_Diff_Diagram"),
-                                                  ctx().LangText("SL_Diff_MAP"), ctx().LangText("SL_Diff_RPM_Map")}));
+    EXPECT_EQ(captions, (std::vector<std::string>{
+                            t.HudLabel_CFG_PG_Time, t.HudLabel_CFG_Gas_Type,
+                            t.HudCheckBox_CFG_LevelGas_Buzzer, ctx().LangText("SL_Diff_Diagram"),
+                            ctx().LangText("SL_Diff_MAP"), ctx().LangText("SL_Diff_RPM_Map")}));
     EXPECT_EQ(table.item(0, 1)->text(), "1.5");
     EXPECT_EQ(table.item(0, 2)->text(), "0.5");
     EXPECT_EQ(table.item(3, 1)->text().toStdString(), ctx().LangText("SL_Diff_Changed"));
@@ -255,9 +264,11 @@ TEST_F(SaveLoadWindow, DefaultShowsTheFactorySetUpAgainstTheEcuBeforeAnythingIsW
     ASSERT_TRUE(window().isVisible());
     ASSERT_TRUE(window().diffShown());
     QTableWidget& table = *window().diffTable();
-    EXPECT_EQ(table.horizontalHeaderItem(2)->text().toStdString(), ctx().LangText("SL_Default_Column"));
+    EXPECT_EQ(table.horizontalHeaderItem(2)->text().toStdString(),
+              ctx().LangText("SL_Default_Column"));
     EXPECT_EQ(window().loadAllButton()->text().toStdString(), ctx().LangText("Default"));
-    EXPECT_EQ(table.item(0, 0)->text().toStdString(), ctx().languageView.HudLabel_CFG_RPM_Prescaler);
+    EXPECT_EQ(table.item(0, 0)->text().toStdString(),
+              ctx().languageView.HudLabel_CFG_RPM_Prescaler);
     EXPECT_EQ(table.item(0, 1)->text(), "1:3");
     EXPECT_EQ(table.item(0, 2)->text(), "1:5");
     // The three columns share the table's whole width, so no caption is squeezed.

@@ -84,7 +84,8 @@ TEST_F(Screenshots, MainWindowConnectedMessageAndPortWindows) {
 
 TEST_F(Screenshots, SettingsSetupDialogAndSkinWindows) {
     std::filesystem::create_directories(work.path() / "Language");
-    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" /
+                                   "Deutsch.lng",
                                work.path() / "Language" / "Deutsch.lng");
     connectToSimulator();
     run(2500);
@@ -120,7 +121,8 @@ TEST_F(Screenshots, SettingsSetupDialogAndSkinWindows) {
 // a frame in the middle of the Flip effect.
 TEST_F(Screenshots, MainWindowChromeMenusAndFlip) {
     std::filesystem::create_directories(work.path() / "Language");
-    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" /
+                                   "Deutsch.lng",
                                work.path() / "Language" / "Deutsch.lng");
     start();
     run(300);
@@ -158,10 +160,14 @@ TEST_F(Screenshots, MainWindowChromeMenusAndFlip) {
     run(300);
     QDir().mkpath(BIFUEL_SCREENSHOT_DIR);
     // What the screen shows: the window without its margin outside the work area.
-    ASSERT_TRUE(main().grab(main().visibleRect()).save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen.png")));
+    ASSERT_TRUE(main()
+                    .grab(main().visibleRect())
+                    .save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen.png")));
     QueueDeferredAction(ctx(), ui::kActionSplashShow, 1);
     run(50);
-    ASSERT_TRUE(main().grab(main().visibleRect()).save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen_splash.png")));
+    ASSERT_TRUE(main()
+                    .grab(main().visibleRect())
+                    .save(QStringLiteral(BIFUEL_SCREENSHOT_DIR "/chrome_full_screen_splash.png")));
     run(1600);
     main().ToggleFullScreen();
     main().resize(440, 330);
@@ -173,13 +179,15 @@ TEST_F(Screenshots, MainWindowChromeMenusAndFlip) {
 
 TEST_F(Screenshots, SaveLoadWindowModesRefusalAndDifferences) {
     std::filesystem::create_directories(work.path() / "Language");
-    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" /
+                                   "Deutsch.lng",
                                work.path() / "Language" / "Deutsch.lng");
     const std::filesystem::path dir = work.path() / "Config";
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "BAD.cfg", std::ios::binary) << "PG_RPM 1900 {}\r\nLevel2 5000 {}\r\n";
     std::ofstream(dir / "OTHER.cfg", std::ios::binary)
-        << "User_Name Jan {}\r\nPG_RPM 1900 {}\r\nPG_Time 5 {}\r\nLPG_on False {}\r\nLevel_Buzzer True {}\r\n"
+        << "User_Name Jan {}\r\nPG_RPM 1900 {}\r\nPG_Time 5 {}\r\nLPG_on False {}\r\nLevel_Buzzer "
+           "True {}\r\n"
            "MonoInject True {}\r\nLevel3 600 {}\r\nGas_Point_4 10500 {}\r\nCell_2_3 1.20 {}\r\n";
     std::ofstream(dir / "VAN.cfg", std::ios::binary) << "User_Name Ola {}\r\n";
     connectToSimulator();
@@ -188,7 +196,8 @@ TEST_F(Screenshots, SaveLoadWindowModesRefusalAndDifferences) {
     auto pick = [&w](const char* name) {
         const auto found = w.list()->findItems(QString::fromLatin1(name), Qt::MatchExactly);
         ASSERT_EQ(found.size(), 1);
-        QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {}, w.list()->visualItemRect(found.front()).center());
+        QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {},
+                          w.list()->visualItemRect(found.front()).center());
     };
 
     ShowSaveLoad(ctx(), SaveLoadMode::Save);

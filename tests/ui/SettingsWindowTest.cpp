@@ -20,7 +20,7 @@ namespace bifuel::test {
 namespace {
 
 class SettingsWindow : public StudioHarness {
-protected:
+  protected:
     ui::TForm_3D_SET& settings() { return app->settings(); }
 
     // The way a user gets there: a press on the port name, the access code, the Settings
@@ -44,7 +44,8 @@ protected:
             seen = true;
             const bool ok = answer(*dialog);
             auto* buttons = dialog->findChild<QDialogButtonBox*>();
-            QTest::mouseClick(buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel), Qt::LeftButton);
+            QTest::mouseClick(buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
+                              Qt::LeftButton);
         });
         QTimer guard; // never left hanging in a modal loop
         guard.setSingleShot(true);
@@ -69,8 +70,8 @@ TEST_F(SettingsWindow, ManualPortDialogIsReachedFromTheMainWindowAndOkHandsThePo
         ~Unhook() { c.lister = nullptr; } // the lister goes before the windows
     } unhook{ctx()};
     std::vector<PortLineSettings> applied;
-    const Subscription watch =
-        ctx().events.lineSettings.subscribe([&applied](const PortLineSettings& s) { applied.push_back(s); });
+    const Subscription watch = ctx().events.lineSettings.subscribe(
+        [&applied](const PortLineSettings& s) { applied.push_back(s); });
     openSettingsFromTheMainWindow();
     EXPECT_EQ(settings().portNameBox()->text(), "sim");
 
@@ -107,7 +108,8 @@ TEST_F(SettingsWindow, ManualPortDialogIsReachedFromTheMainWindowAndOkHandsThePo
     EXPECT_EQ(ctx().port.portName(), "ttyS7");
     EXPECT_EQ(settings().portNameBox()->text(), "ttyS7");
     // The ECU on that line answers again under the new name.
-    ASSERT_TRUE(runUntil([this] { return polling() && main().portName()->text() == "ttyS7"; }, 10000));
+    ASSERT_TRUE(
+        runUntil([this] { return polling() && main().portName()->text() == "ttyS7"; }, 10000));
 }
 
 TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
@@ -123,7 +125,8 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
     EXPECT_TRUE(s.logLiveBox()->isChecked());
     EXPECT_EQ(s.logMaxBox()->value(), 500);
     EXPECT_FALSE(s.liveOnlyBox()->isChecked()) << "faster polling is the user's choice";
-    EXPECT_TRUE(s.folderLabel()->text().endsWith(QString::fromStdString(ctx().paths.Work_Dir.string())))
+    EXPECT_TRUE(
+        s.folderLabel()->text().endsWith(QString::fromStdString(ctx().paths.Work_Dir.string())))
         << "the window says where the files are";
     save(s, "settings-window.png");
 
@@ -133,7 +136,9 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
         QTest::keyClicks(box, text);
         QTest::keyClick(box, Qt::Key_Return);
     };
-    auto tick = [](QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); };
+    auto tick = [](QCheckBox* box) {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    };
     const Settings_Class& set = ctx().settings;
     struct Case {
         const char* what;
@@ -142,14 +147,18 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
     };
     const std::vector<Case> cases{
         {"automatic search", [&] { tick(s.portSearchBox()); }, [&] { return !set.Search_Port; }},
-        {"reply delay", [&] { typeInto(s.portDelayBox(), "250"); }, [&] { return set.Reply_Delay == 250; }},
-        {"write delay", [&] { typeInto(s.transmitDelayBox(), "3000"); }, [&] { return set.CFG_Transmit_Delay == 3000; }},
+        {"reply delay", [&] { typeInto(s.portDelayBox(), "250"); },
+         [&] { return set.Reply_Delay == 250; }},
+        {"write delay", [&] { typeInto(s.transmitDelayBox(), "3000"); },
+         [&] { return set.CFG_Transmit_Delay == 3000; }},
         {"idle points", [&] { tick(s.idlePointsBox()); }, [&] { return set.Idle_Points; }},
         {"MAP point", [&] { tick(s.mapPointBox()); }, [&] { return set.Map_Point; }},
         {"joystick", [&] { tick(s.joystickBox()); }, [&] { return set.Diagram_Joystick; }},
         {"no live-data log", [&] { tick(s.logLiveBox()); }, [&] { return !set.Log_Live; }},
-        {"log folder limit", [&] { typeInto(s.logMaxBox(), "20"); }, [&] { return set.Log_Max_MB == 20; }},
-        {"live-only polling", [&] { tick(s.liveOnlyBox()); }, [&] { return set.Live_Only_Polling; }},
+        {"log folder limit", [&] { typeInto(s.logMaxBox(), "20"); },
+         [&] { return set.Log_Max_MB == 20; }},
+        {"live-only polling", [&] { tick(s.liveOnlyBox()); },
+         [&] { return set.Live_Only_Polling; }},
         {"algorithm",
          [&] {
              s.algorithmBox()->setFocus();
@@ -158,10 +167,15 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
          },
          [&] { return set.ACB_SCR_Type == "Default"; }},
         {"opacity, half way",
-         [&] { QTest::mouseClick(s.opacitySlider(), Qt::LeftButton, {}, s.opacitySlider()->rect().center()); },
          [&] {
-             return std::abs(set.Panels_Opacity - 0.5) < 0.02 && s.panel()->fillOpacity() == set.Panels_Opacity &&
-                    main().page(0)->findChild<ui::DesignLayout*>("HudPanel_CFG")->fillOpacity() == set.Panels_Opacity;
+             QTest::mouseClick(s.opacitySlider(), Qt::LeftButton, {},
+                               s.opacitySlider()->rect().center());
+         },
+         [&] {
+             return std::abs(set.Panels_Opacity - 0.5) < 0.02 &&
+                    s.panel()->fillOpacity() == set.Panels_Opacity &&
+                    main().page(0)->findChild<ui::DesignLayout*>("HudPanel_CFG")->fillOpacity() ==
+                        set.Panels_Opacity;
          }},
     };
     for (const Case& c : cases) {
@@ -184,7 +198,8 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
 
 TEST_F(SettingsWindow, LanguagePickedInTheBoxTurnsEveryWindowToIt) {
     std::filesystem::create_directories(work.path() / "Language");
-    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" / "Deutsch.lng",
+    std::filesystem::copy_file(std::filesystem::path(BIFUEL_SOURCE_DIR) / "data" / "Language" /
+                                   "Deutsch.lng",
                                work.path() / "Language" / "Deutsch.lng");
     start();
     run(300);
@@ -229,15 +244,16 @@ TEST_F(SettingsWindow, OpenAtTheEndItReopensInPlaceAndClosedByTheUserItLeavesNoK
     EXPECT_FALSE(ctx().settingsView.Shown);
     main().close();
     ASSERT_TRUE(file.OpenKeyFile(ini));
-    for (const char* key : {"Form_3D_SET_Show", "Form_3D_SET_Pos_X", "Form_3D_SET_Pos_Y", "Form_3D_SET_Width",
-                            "Form_3D_SET_Height"}) {
+    for (const char* key : {"Form_3D_SET_Show", "Form_3D_SET_Pos_X", "Form_3D_SET_Pos_Y",
+                            "Form_3D_SET_Width", "Form_3D_SET_Height"}) {
         EXPECT_FALSE(file.FindKey(key)) << key;
     }
 }
 
 TEST_F(SettingsWindow, SkinWindowChangesColoursAndItsDefaultRestoresThem) {
     start();
-    run(3000); // past the start-up actions (the splash ends last), which the font action would wait for
+    run(3000); // past the start-up actions (the splash ends last), which the font action would wait
+               // for
     openSettingsFromTheMainWindow();
     QTest::mouseClick(settings().skinButton(), Qt::LeftButton);
     ui::TForm_3D_Skin& skin = app->skin();
@@ -259,7 +275,8 @@ TEST_F(SettingsWindow, SkinWindowChangesColoursAndItsDefaultRestoresThem) {
     QTest::mouseClick(skin.elementButton(), Qt::LeftButton);
     EXPECT_EQ(offered, QColor(0xFF, 0xFF, 0xFF));
     EXPECT_EQ(ctx().colours.ColourOf(Colour::PressVap), "#FF123456");
-    ASSERT_TRUE(runUntil([this] { return main().nameLabel(3)->colour() == QColor(0x12, 0x34, 0x56); }, 1000));
+    ASSERT_TRUE(runUntil(
+        [this] { return main().nameLabel(3)->colour() == QColor(0x12, 0x34, 0x56); }, 1000));
 
     QTest::mouseClick(skin.programColourButton(), Qt::LeftButton);
     EXPECT_EQ(ctx().skin.Color, "#FF123456");
@@ -280,7 +297,8 @@ TEST_F(SettingsWindow, SkinWindowChangesColoursAndItsDefaultRestoresThem) {
     EXPECT_EQ(ctx().colours.ColourOf(Colour::PressVap), "#FFFFFFFF");
     EXPECT_EQ(ctx().skin, WindowSkin{});
     EXPECT_EQ(skin.selectedElement(), 1);
-    ASSERT_TRUE(runUntil([this] { return main().nameLabel(3)->colour() == QColor(Qt::white); }, 1000));
+    ASSERT_TRUE(
+        runUntil([this] { return main().nameLabel(3)->colour() == QColor(Qt::white); }, 1000));
 
     // A right press on the service button Flip opens it too.
     skin.close();

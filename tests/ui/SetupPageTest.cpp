@@ -33,7 +33,7 @@ sim::EcuState configuredCar() {
 }
 
 class SetupPageTest : public StudioHarness {
-protected:
+  protected:
     SetupPageTest() : StudioHarness(configuredCar()) {}
 
     ui::SetupPage& page() { return main().setupPage(); }
@@ -59,7 +59,8 @@ protected:
     void expectEcuHoldsTheRecord() {
         for (const std::uint8_t code : ParameterWriteList()) {
             const WordBytes want = EncodeParameter(ctx(), code);
-            EXPECT_EQ(ecu.state().params.at(code), BytesToWord(want[0], want[1])) << "parameter 0x" << std::hex << int(code);
+            EXPECT_EQ(ecu.state().params.at(code), BytesToWord(want[0], want[1]))
+                << "parameter 0x" << std::hex << int(code);
         }
     }
 
@@ -120,9 +121,11 @@ TEST_F(SetupPageTest, QuickEditsOfEveryControlReachTheEcuInOneWrite) {
     EXPECT_TRUE(c.Level_Buzzer);
     EXPECT_EQ(c.Level_Type, "AEB 806");
     EXPECT_TRUE(c.Level_Invert);
-    EXPECT_EQ((std::array{c.Level1, c.Level2, c.Level3, c.Level4, c.Level5}), (std::array{930, 773, 600, 429, 235}));
+    EXPECT_EQ((std::array{c.Level1, c.Level2, c.Level3, c.Level4, c.Level5}),
+              (std::array{930, 773, 600, 429, 235}));
     const std::array<const char*, 5> volts{"4.55", "3.78", "2.93", "2.10", "1.15"};
-    for (int n = 1; n <= 5; ++n) EXPECT_EQ(page().voltBox(n)->text(), volts[static_cast<std::size_t>(n - 1)]);
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_EQ(page().voltBox(n)->text(), volts[static_cast<std::size_t>(n - 1)]);
     expectEcuHoldsTheRecord();
     EXPECT_EQ(ecu.state().params.at(0x52) & 0x04, 0) << "the mono injection went off on the ECU";
 }
@@ -135,7 +138,8 @@ TEST_F(SetupPageTest, InstallerBoxesAreReadOnlyOnEnter) {
     QTest::keyClicks(name, "Ferro");
     QTest::keyClicks(phone, "0123");
     EXPECT_EQ(ctx().config.User_Name, "");
-    EXPECT_FALSE(ctx().settings.Full_Screen) << "typing F in a box is text, not a key of the window";
+    EXPECT_FALSE(ctx().settings.Full_Screen)
+        << "typing F in a box is text, not a key of the window";
     QTest::keyClick(phone, Qt::Key_Return);
     EXPECT_EQ(ctx().config.User_Name, "Ferro");
     EXPECT_EQ(ctx().config.User_Phone, "0123");
@@ -153,7 +157,8 @@ TEST_F(SetupPageTest, KeysReachTheWindowFromAReadOnlyBoxButNotFromANoteBox) {
     main().activateWindow();
     page().voltBox(2)->setFocus(); // read-only: nothing to type into
     QTest::keyClick(page().voltBox(2), Qt::Key_G);
-    ASSERT_TRUE(runUntil([this] { return ctx().live.Work_Mode == kModeGas; }, 3000)) << "G from a read-only box";
+    ASSERT_TRUE(runUntil([this] { return ctx().live.Work_Mode == kModeGas; }, 3000))
+        << "G from a read-only box";
     page().installerBox(3)->setFocus();
     QTest::keyClick(page().installerBox(3), Qt::Key_P);
     run(1500);
@@ -182,7 +187,8 @@ TEST_F(SetupPageTest, LevelLampsAndVoltageFollowTheLiveData) {
     run(500);
     EXPECT_FALSE(page().lamp(6)->isVisible());
     EXPECT_TRUE(page().levelNumberBox()->isVisible());
-    EXPECT_EQ(page().levelNumberBox()->text(), QString::fromStdString(AdcToVoltText(ctx().live.Live_Level)));
+    EXPECT_EQ(page().levelNumberBox()->text(),
+              QString::fromStdString(AdcToVoltText(ctx().live.Live_Level)));
 }
 
 // The lists show a value the ECU holds but they do not offer as one more item, selected;
@@ -197,7 +203,8 @@ TEST_F(SetupPageTest, ListsShowValuesTheyDoNotOfferAsAnExtraItemUntilAnItemIsPic
     c.Level_Type = "HANA";
     FillSetupPage(ctx());
     run(50);
-    save(*page().installerGroup()->parentWidget(), QStringLiteral("setup_values_the_lists_do_not_offer.png"));
+    save(*page().installerGroup()->parentWidget(),
+         QStringLiteral("setup_values_the_lists_do_not_offer.png"));
     const Configuration_Class filled = c;
     struct Row {
         QComboBox* list;
@@ -206,7 +213,7 @@ TEST_F(SetupPageTest, ListsShowValuesTheyDoNotOfferAsAnExtraItemUntilAnItemIsPic
         const char* pick;
     };
     const Row rows[] = {
-        {page().prescalerList(), "1:7", 6, "1:2"},       {page().speedList(), "650", 15, "700"},
+        {page().prescalerList(), "1:7", 6, "1:2"},      {page().speedList(), "650", 15, "700"},
         {page().temperatureList(), "unknown", 9, "40"}, {page().delayList(), "2.3", 13, "2.5"},
         {page().sensorList(), "HANA", 5, "AEB 806"},
     };
@@ -223,24 +230,27 @@ TEST_F(SetupPageTest, ListsShowValuesTheyDoNotOfferAsAnExtraItemUntilAnItemIsPic
     page().petrolBuzzerBox()->click();
     EXPECT_EQ(ctx().config, expected) << "another edit kept every value as the ECU holds it";
 
-    for (const Row& r : rows) choose(r.list, QString::fromUtf8(r.pick));
+    for (const Row& r : rows)
+        choose(r.list, QString::fromUtf8(r.pick));
     EXPECT_EQ(c.RPM_PreScaler, "1:2");
     EXPECT_EQ(c.PG_RPM, 700);
     EXPECT_EQ(c.PG_Temper, 40);
     EXPECT_EQ(c.PG_Time, 25);
     EXPECT_EQ(c.Level_Type, "AEB 806");
     EXPECT_EQ(c.Level1, 930);
-    for (const Row& r : rows) EXPECT_EQ(r.list->count(), r.fixed) << r.pick << ": the extra item went";
+    for (const Row& r : rows)
+        EXPECT_EQ(r.list->count(), r.fixed) << r.pick << ": the extra item went";
 }
 
 // An installer's notes written on a system with a Cyrillic code page: bytes that are not
 // UTF-8, read by a program whose language names code page 1251.
 class SetupNotesTest : public StudioHarness {
-protected:
-    static constexpr const char* kIvan = "\xC8\xE2\xE0\xED";                                 // Иван
-    static constexpr const char* kNotice = "\xCD\xEE\xE2\xFB\xE9 \xF4\xE8\xEB\xFC\xF2\xF0\\n\xB3"; // Новый фильтр\nі
-    static constexpr const char* kJet = "1.8 \xD0\xBC\xD0\xBC";                                // мм, in UTF-8
-    static constexpr const char* kPhone = "+7 495 \x98";                                       // 0x98: none in 1251
+  protected:
+    static constexpr const char* kIvan = "\xC8\xE2\xE0\xED"; // Иван
+    static constexpr const char* kNotice =
+        "\xCD\xEE\xE2\xFB\xE9 \xF4\xE8\xEB\xFC\xF2\xF0\\n\xB3"; // Новый фильтр\nі
+    static constexpr const char* kJet = "1.8 \xD0\xBC\xD0\xBC"; // мм, in UTF-8
+    static constexpr const char* kPhone = "+7 495 \x98";        // 0x98: none in 1251
 
     SetupNotesTest() : StudioHarness(namedCar()) {}
 
@@ -252,11 +262,12 @@ protected:
 
     void SetUp() override {
         std::filesystem::create_directories(work.path() / "Language");
-        std::ofstream(work.path() / "Language" / "Russkij.lng", std::ios::binary) << "Single_Byte_Character 1251\r\n";
+        std::ofstream(work.path() / "Language" / "Russkij.lng", std::ios::binary)
+            << "Single_Byte_Character 1251\r\n";
         std::filesystem::create_directories(work.path() / "Config");
         std::ofstream(work.path() / "Config" / "CAR1.cfg", std::ios::binary)
-            << "User_Name " << kIvan << " {}\r\nCar_Comments " << kNotice << " {}\r\nCar_Jet " << kJet
-            << " {}\r\nUser_Phone " << kPhone << " {}\r\n";
+            << "User_Name " << kIvan << " {}\r\nCar_Comments " << kNotice << " {}\r\nCar_Jet "
+            << kJet << " {}\r\nUser_Phone " << kPhone << " {}\r\n";
         start("Port_Name=sim\r\nLanguage=Russkij\r\n");
         ASSERT_TRUE(runUntil([this] { return polling(); }, 10000));
         run(500);
@@ -269,14 +280,19 @@ protected:
 
     // Types as a keyboard does, one character at a time.
     static void type(QWidget* box, const QString& text) {
-        for (const QChar ch : text) QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        for (const QChar ch : text)
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
 
     // The configuration write the edit starts, and the file saved after it.
     void writeAndSave() {
         const auto saved = std::filesystem::last_write_time(work.path() / "Config" / "CAR1.cfg");
-        ASSERT_TRUE(runUntil([&] { return std::filesystem::last_write_time(work.path() / "Config" / "CAR1.cfg") != saved; },
-                             ctx().settings.CFG_Transmit_Delay + 10000));
+        ASSERT_TRUE(runUntil(
+            [&] {
+                return std::filesystem::last_write_time(work.path() / "Config" / "CAR1.cfg") !=
+                       saved;
+            },
+            ctx().settings.CFG_Transmit_Delay + 10000));
     }
 
     std::string fileValue(const char* key) {
@@ -294,7 +310,8 @@ TEST_F(SetupNotesTest, NotesInTheCodePageShowDecodedAndKeepTheirBytesThroughAnot
     EXPECT_EQ(ctx().config.User_Name, kIvan);
     EXPECT_EQ(page().installerBox(0)->text(), QString::fromUtf8("Иван"));
     EXPECT_EQ(page().noticeMemo()->toPlainText(), QString::fromUtf8("Новый фильтр\nі"));
-    EXPECT_EQ(page().installerBox(4)->text(), QString::fromUtf8("1.8 мм")) << "valid UTF-8 shows as UTF-8";
+    EXPECT_EQ(page().installerBox(4)->text(), QString::fromUtf8("1.8 мм"))
+        << "valid UTF-8 shows as UTF-8";
     EXPECT_EQ(page().installerBox(1)->text(), QString::fromUtf8("+7 495 \uFFFD"));
 
     page().petrolBuzzerBox()->click();
@@ -340,9 +357,10 @@ TEST_F(SetupNotesTest, ChangedNotesGoBackInTheirEncodingOrAsUtf8WithOneNotice) {
 
 TEST_F(SetupNotesTest, BoxesLeftAloneFollowTheCodePageOfANewLanguage) {
     type(page().installerBox(2), QStringLiteral("12.03.")); // typed, Enter not pressed yet
-    main().TakeLanguage("English"); // code page 1250
+    main().TakeLanguage("English");                         // code page 1250
     EXPECT_EQ(page().installerBox(0)->text(), QString::fromUtf8("Čâŕí"));
-    EXPECT_EQ(page().installerBox(2)->text(), QStringLiteral("12.03.")) << "what the user typed stays";
+    EXPECT_EQ(page().installerBox(2)->text(), QStringLiteral("12.03."))
+        << "what the user typed stays";
     page().petrolBuzzerBox()->click();
     EXPECT_EQ(ctx().config.User_Name, kIvan);
     EXPECT_EQ(ctx().config.Date_Mounting, "12.03.");

@@ -21,7 +21,7 @@ namespace bifuel::test {
 // The program's windows over a simulated ECU on a 9600-baud line, on a virtual clock: the
 // test moves time on and lets Qt paint in between.
 class StudioHarness : public ::testing::Test {
-protected:
+  protected:
     explicit StudioHarness(sim::EcuState state = sim::SimEcu::defaultState())
         : ecu(clock, line.device(), std::move(state)) {}
 
@@ -57,7 +57,8 @@ protected:
 
     bool polling() {
         const auto& p = PollingProgram();
-        return ctx().link.ECU_Connected && std::equal(p.begin(), p.end(), ctx().link.Program_Words.begin() + 1);
+        return ctx().link.ECU_Connected &&
+               std::equal(p.begin(), p.end(), ctx().link.Program_Words.begin() + 1);
     }
 
     void connectToSimulator() {

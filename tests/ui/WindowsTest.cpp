@@ -37,13 +37,15 @@ TEST_F(MessageWindow, ShowsEachTypeWithItsButtons) {
         ShowMessageWindow(ctx(), c.type, c.text);
         ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 500));
         std::vector<QString> texts;
-        for (ui::HudButton* b : app->message().buttons()) texts.push_back(b->text());
+        for (ui::HudButton* b : app->message().buttons())
+            texts.push_back(b->text());
         EXPECT_EQ(texts, c.buttons);
         EXPECT_EQ(app->message().labelText(), c.label);
         // The row stands centred in its 329-wide panel.
         const auto buttons = app->message().buttons();
         const int left = buttons.front()->x();
-        const int right = app->message().buttonsPanel()->width() - buttons.back()->geometry().right() - 1;
+        const int right =
+            app->message().buttonsPanel()->width() - buttons.back()->geometry().right() - 1;
         EXPECT_LE(std::abs(left - right), 1);
         if (c.type != 15) app->message().close();
     }
@@ -72,11 +74,13 @@ TEST_F(MessageWindow, QuestionAnswerSetsTheAlgorithmAndTheCloseBoxDoesNot) {
         bool starts;
     };
     ctx().settings.ACB_SCR_Type = "Default";
-    for (const Case& c : {Case{0, "Innovational", true}, Case{1, "Fast calibration", true}, Case{-1, "Fast calibration", false}}) {
+    for (const Case& c : {Case{0, "Innovational", true}, Case{1, "Fast calibration", true},
+                          Case{-1, "Fast calibration", false}}) {
         ShowMessageWindow(ctx(), 3, "");
         ASSERT_TRUE(runUntil([this] { return app->message().isVisible(); }, 500));
-        QAbstractButton* b = c.button < 0 ? static_cast<QAbstractButton*>(app->message().closeButton())
-                                          : app->message().buttons().at(static_cast<std::size_t>(c.button));
+        QAbstractButton* b = c.button < 0
+                                 ? static_cast<QAbstractButton*>(app->message().closeButton())
+                                 : app->message().buttons().at(static_cast<std::size_t>(c.button));
         QTest::mouseClick(b, Qt::LeftButton);
         EXPECT_FALSE(app->message().isVisible());
         EXPECT_EQ(ctx().settings.ACB_SCR_Type, c.type);
@@ -127,18 +131,19 @@ TEST(MessageButtons, RowIsCentredInThePanel) {
 }
 
 class FixedOpenGL : public ui::OpenGLCheck {
-public:
+  public:
     explicit FixedOpenGL(bool works) : works_(works) {}
     bool run() override { return works_; }
 
-private:
+  private:
     bool works_;
 };
 
 TEST(OpenGLCheck, FailureShowsOnlyThePlainWindowWithTheLanguagesText) {
     TempWorkDir work;
     std::filesystem::create_directories(work.path() / "Language");
-    std::ofstream(work.path() / "bifuel-studio.ini", std::ios::binary) << "Language=Deutsch\r\nDeutsch_Name=DejaVu Serif\r\n";
+    std::ofstream(work.path() / "bifuel-studio.ini", std::ios::binary)
+        << "Language=Deutsch\r\nDeutsch_Name=DejaVu Serif\r\n";
     std::ofstream(work.path() / "Language" / "Deutsch.lng", std::ios::binary)
         << "Error_OpenGL_Not_Work OpenGL geht nicht\r\n";
     const Paths paths = work.paths(false);
@@ -170,21 +175,26 @@ TEST(OpenGLCheck, TextsFollowTheSettingsAndLanguageFiles) {
     const std::string english = NoOpenGLTexts{}.message;
     const std::vector<Case> cases{
         {"no settings file", "", "", english, "Tahoma"},
-        {"English reads no file", "Language=English\r\n", "Error_OpenGL_Not_Work Nope\r\n", english, "Tahoma"},
-        {"language without the key", "Language=Polski\r\nPolski_Name=Arial\r\n", "Other x\r\n", english, "Arial"},
-        {"language with the key", "Language=Polski\r\n", "Error_OpenGL_Not_Work Brak OpenGL\r\n", "Brak OpenGL", "Tahoma"},
+        {"English reads no file", "Language=English\r\n", "Error_OpenGL_Not_Work Nope\r\n", english,
+         "Tahoma"},
+        {"language without the key", "Language=Polski\r\nPolski_Name=Arial\r\n", "Other x\r\n",
+         english, "Arial"},
+        {"language with the key", "Language=Polski\r\n", "Error_OpenGL_Not_Work Brak OpenGL\r\n",
+         "Brak OpenGL", "Tahoma"},
         {"a language that would leave the folder", "Language=../x\r\n", "", english, "Tahoma"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempWorkDir work;
-        if (!c.ini.empty()) std::ofstream(work.path() / "bifuel-studio.ini", std::ios::binary) << c.ini;
+        if (!c.ini.empty())
+            std::ofstream(work.path() / "bifuel-studio.ini", std::ios::binary) << c.ini;
         if (!c.lng.empty()) {
             KeyFile ini;
             ASSERT_TRUE(ini.OpenKeyFile(work.path() / "bifuel-studio.ini"));
             ASSERT_TRUE(ini.FindKey("Language"));
             std::filesystem::create_directories(work.path() / "Language");
-            std::ofstream(work.path() / "Language" / (ini.Found_Value + ".lng"), std::ios::binary) << c.lng;
+            std::ofstream(work.path() / "Language" / (ini.Found_Value + ".lng"), std::ios::binary)
+                << c.lng;
         }
         const NoOpenGLTexts t = ReadNoOpenGLTexts(work.path(), "bifuel-studio");
         EXPECT_EQ(t.message, c.message);
@@ -204,7 +214,8 @@ TEST_F(StudioHarness, SecondInstanceClosesTheFirstWhichSavesItsSettings) {
     EXPECT_TRUE(second.closeRunningCopy(3000));
     EXPECT_FALSE(main().isVisible());
     EXPECT_TRUE(ended);
-    EXPECT_TRUE(std::filesystem::exists(work.path() / "bifuel-studio.ini")) << "settings written before the new copy goes on";
+    EXPECT_TRUE(std::filesystem::exists(work.path() / "bifuel-studio.ini"))
+        << "settings written before the new copy goes on";
     EXPECT_TRUE(second.listen({}));
 
     ui::SingleInstance nobody(ui::InstanceServerName("tester", work.path() / "elsewhere"));
