@@ -512,12 +512,20 @@ std::size_t lineOf(std::string_view bytes, std::string_view key) {
 } // namespace
 
 std::string FillText(std::string_view pattern, std::initializer_list<std::string> values) {
+    return FillText(pattern, std::span<const std::string>(values.begin(), values.size()));
+}
+
+ConfigTextLookup LanguageTexts(const Context& ctx) {
+    return [&ctx](std::string_view key) { return ctx.LangText(key); };
+}
+
+std::string FillText(std::string_view pattern, std::span<const std::string> values) {
     std::string out;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
         const auto n = static_cast<std::size_t>(next - '1');
         if (pattern[i] == '%' && next >= '1' && next <= '9' && n < values.size()) {
-            out += *(values.begin() + static_cast<std::ptrdiff_t>(n));
+            out += values[n];
             ++i;
         } else {
             out += pattern[i];
@@ -633,14 +641,7 @@ FileImage factoryImage(Context& ctx) {
     FileImage image = currentImage(ctx);
     ResetConfiguration(image.config);
     ResetDiagram(image.diagram, image.config);
-    for (int c = 0; c < kMapGridCols; ++c) {
-        for (int r = 0; r < kMapGridRows; ++r) {
-            if (c == 0 && r == 0) continue;
-            image.map[c][r] = r == 0   ? Default_Map_Rpm[c]
-                              : c == 0 ? Default_Map_Ms[r]
-                                       : static_cast<std::uint16_t>(kMapFactorOne);
-        }
-    }
+    image.map = DefaultMapValues();
     return image;
 }
 
@@ -655,14 +656,6 @@ EcuImage ecuImageOf(Context& ctx, const FileImage& f) {
     image.map = f.map;
     if (f.temperCode) image.rawParams[0x41] = *f.temperCode;
     return image;
-}
-
-const EcuImage* ecuNow(const Context& ctx) {
-    return ctx.edits.Ecu_Id && ctx.edits.Ecu_Known ? &*ctx.edits.Ecu_Known : nullptr;
-}
-
-ConfigTextLookup languageTexts(const Context& ctx) {
-    return [&ctx](std::string_view key) { return ctx.LangText(key); };
 }
 
 const FileKey* fileKey(std::string_view key) {
@@ -832,9 +825,9 @@ void clearDiff(SaveLoadView& v) {
 
 std::string CheckLoadOnEcu(Context& ctx, const ConfigText& text) {
     const FileImage merged = readFileImage(ctx, text);
-    const ConfigTextLookup lookup = languageTexts(ctx);
+    const ConfigTextLookup lookup = LanguageTexts(ctx);
     const std::optional<ImageFault> fault =
-        CheckEcuImage(ecuImageOf(ctx, merged), ecuNow(ctx), ctx.temperatureTable(),
+        CheckEcuImage(ecuImageOf(ctx, merged), EcuHoldsNow(ctx), ctx.temperatureTable(),
                       PartsOf(Request::WriteAll), lookup);
     return fault ? MergedFaultText(text, *fault, lookup) : std::string();
 }
@@ -852,12 +845,12 @@ std::vector<SaveLoadDiffRow> CompareConfigFile(Context& ctx, const std::filesyst
 std::string LoadConfigRows(Context& ctx, const ConfigText& text,
                            const std::vector<SaveLoadDiffRow>& rows) {
     const FileImage chosen = takeRows(ctx, readFileImage(ctx, text), rows, true);
-    const ConfigTextLookup lookup = languageTexts(ctx);
+    const ConfigTextLookup lookup = LanguageTexts(ctx);
     // What goes to a connected ECU is checked as the image it would hold; without an ECU
     // the write that follows a connection checks it.
     if (ctx.link.ECU_Connected) {
         if (const auto fault =
-                CheckEcuImage(ecuImageOf(ctx, chosen), ecuNow(ctx), ctx.temperatureTable(),
+                CheckEcuImage(ecuImageOf(ctx, chosen), EcuHoldsNow(ctx), ctx.temperatureTable(),
                               PartsOf(Request::WriteAll), lookup)) {
             return MergedFaultText(text, *fault, lookup);
         }
@@ -967,7 +960,7 @@ void SaveLoadRun(Context& ctx) {
     if (v.mode == SaveLoadMode::Load) {
         // The file is read once: what is checked is what is loaded. A missing file, or one
         // with a value out of bounds, changes nothing; the window stays with the reason.
-        const ConfigTextLookup lookup = languageTexts(ctx);
+        const ConfigTextLookup lookup = LanguageTexts(ctx);
         const auto read = ReadConfigText(fullFileName(ctx, name), lookup);
         if (const auto* problem = std::get_if<std::string>(&read)) {
             v.Last_Error = *problem;

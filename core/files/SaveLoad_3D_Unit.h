@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -57,7 +58,10 @@ bool LoadConfigForEcu(Context& ctx, const ConfigText& text);
 using ConfigTextLookup = std::function<std::string(std::string_view key)>;
 std::string EnglishConfigText(std::string_view key);
 // A text with %1 .. %9 replaced by the values.
+std::string FillText(std::string_view pattern, std::span<const std::string> values);
 std::string FillText(std::string_view pattern, std::initializer_list<std::string> values);
+// The texts of the language in use, as the checks take them.
+ConfigTextLookup LanguageTexts(const Context& ctx);
 // A file's bytes, or why it cannot be read (missing, not a file, unreadable).
 std::variant<ConfigText, std::string>
 ReadConfigText(const std::filesystem::path& path, const ConfigTextLookup& text = EnglishConfigText);

@@ -23,13 +23,7 @@ std::optional<ImageFault> checkParams(const EcuImage& image, TemperatureTable& t
     for (const std::uint8_t code : ParameterWriteList()) {
         const auto bytes = EncodeParameter(image, table, code);
         if (const auto* f = std::get_if<ParamFault>(&bytes)) {
-            std::string rule = text(f->rule);
-            for (std::size_t i = 0; i < f->ruleArgs.size() && i < 9; ++i) {
-                const std::string mark = "%" + std::to_string(i + 1);
-                if (const auto at = rule.find(mark); at != std::string::npos)
-                    rule.replace(at, 2, f->ruleArgs[i]);
-            }
-            return ImageFault{f->key, f->value, rule};
+            return ImageFault{f->key, f->value, FillText(text(f->rule), f->ruleArgs)};
         }
     }
     return std::nullopt;
@@ -37,7 +31,7 @@ std::optional<ImageFault> checkParams(const EcuImage& image, TemperatureTable& t
 
 std::optional<ImageFault> checkName(const Configuration_Class& c, const ConfigTextLookup& text) {
     if (c.CFG_Name.empty() || IsValidConfigName(c.CFG_Name)) return std::nullopt;
-    if (c.Name_Read && c.CFG_Name == ConfigNameOf(*c.Name_Read)) return std::nullopt;
+    if (KeepsEcuName(c)) return std::nullopt;
     return ImageFault{"CFG_Name", c.CFG_Name, text("Edits_Bad_Name")};
 }
 
@@ -193,10 +187,13 @@ std::string ImageFaultText(const ImageFault& fault, const ConfigTextLookup& text
 std::optional<ImageFault> CheckWrite(Context& ctx, Request request, EcuImage& image) {
     TextsToValues(ctx);
     image = TakeImage(ctx);
-    const auto& known = ctx.edits.Ecu_Known;
-    const EcuImage* onEcu = ctx.edits.Ecu_Id && known ? &*known : nullptr;
-    return CheckEcuImage(image, onEcu, ctx.temperatureTable(), PartsOf(request),
-                         [&ctx](std::string_view key) { return ctx.LangText(key); });
+    return CheckEcuImage(image, EcuHoldsNow(ctx), ctx.temperatureTable(), PartsOf(request),
+                         LanguageTexts(ctx));
+}
+
+const EcuImage* EcuHoldsNow(const Context& ctx) {
+    const EditTracker& t = ctx.edits;
+    return t.Ecu_Id && t.Ecu_Known ? &*t.Ecu_Known : nullptr;
 }
 
 } // namespace bifuel

@@ -50,6 +50,9 @@ std::optional<ImageFault> CheckEcuImage(const EcuImage& image, const EcuImage* o
 // The fault as the user reads it.
 std::string ImageFaultText(const ImageFault& fault, const ConfigTextLookup& text);
 
+// What the ECU was last known to hold; none before an ECU was read.
+const EcuImage* EcuHoldsNow(const Context& ctx);
+
 // The record as a write of `request` would send it now (the map's texts taken as values),
 // checked against what the ECU was last known to hold.
 std::optional<ImageFault> CheckWrite(Context& ctx, Request request, EcuImage& image);

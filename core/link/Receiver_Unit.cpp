@@ -462,9 +462,12 @@ WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code) {
     return EncodeDiagramItem(TakeImage(ctx), code);
 }
 
+bool KeepsEcuName(const Configuration_Class& c) {
+    return c.Name_Read && c.CFG_Name == ConfigNameOf(*c.Name_Read);
+}
+
 std::array<std::uint8_t, kNameDataBytes> EncodeName(const Configuration_Class& c) {
-    // The bytes the ECU sent, for as long as the name is the one they gave.
-    if (c.Name_Read && c.CFG_Name == ConfigNameOf(*c.Name_Read)) return *c.Name_Read;
+    if (KeepsEcuName(c)) return *c.Name_Read;
     std::array<std::uint8_t, kNameDataBytes> bytes{};
     bytes.fill(0xFF);
     for (std::size_t i = 0; i < bytes.size() && i < c.CFG_Name.size(); ++i) {

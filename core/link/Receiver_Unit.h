@@ -63,6 +63,9 @@ void DecodeDiagram(Context& ctx, std::span<const std::uint8_t> reply);
 WordBytes EncodeDiagramItem(const EcuImage& image, std::uint8_t code);
 WordBytes EncodeDiagramItem(const Context& ctx, std::uint8_t code);
 
+// Whether CFG_Name is still the name the ECU's own bytes give: a write then sends those
+// bytes back as they came.
+bool KeepsEcuName(const Configuration_Class& c);
 // The eight name bytes a write sends: those the ECU sent while CFG_Name is the name they
 // give, else CFG_Name padded with 0xFF.
 std::array<std::uint8_t, kNameDataBytes> EncodeName(const Configuration_Class& c);

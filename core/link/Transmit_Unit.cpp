@@ -350,8 +350,7 @@ void yieldPoint(Context& ctx) {
     if (PartsOf(request).any()) {
         auto image = std::make_shared<EcuImage>();
         if (const std::optional<ImageFault> fault = CheckWrite(ctx, request, *image)) {
-            const std::string reason =
-                ImageFaultText(*fault, [&ctx](std::string_view key) { return ctx.LangText(key); });
+            const std::string reason = ImageFaultText(*fault, LanguageTexts(ctx));
             AddStatus(ctx, Colour::Txt_Error, reason);
             OperationRefused(ctx, reason);
             FollowPollingChoice(ctx);

@@ -144,17 +144,22 @@ std::optional<std::int32_t> TextToScaled(std::string_view text, std::int32_t sca
     return TruncToInt(product);
 }
 
-void ResetMap(Context& ctx) {
-    RpmMap& m = ctx.rpmMap;
-    RebuildMapGrid(ctx);
+MapGrid<std::uint16_t> DefaultMapValues() {
+    MapGrid<std::uint16_t> values{};
     for (int c = 0; c < kMapGridCols; ++c) {
         for (int r = 0; r < kMapGridRows; ++r) {
             if (isCorner(c, r)) continue;
-            m.Map_Value[c][r] = r == 0   ? Default_Map_Rpm[c]
-                                : c == 0 ? Default_Map_Ms[r]
-                                         : static_cast<std::uint16_t>(kMapFactorOne);
+            values[c][r] = r == 0   ? Default_Map_Rpm[c]
+                           : c == 0 ? Default_Map_Ms[r]
+                                    : static_cast<std::uint16_t>(kMapFactorOne);
         }
     }
+    return values;
+}
+
+void ResetMap(Context& ctx) {
+    RebuildMapGrid(ctx);
+    ctx.rpmMap.Map_Value = DefaultMapValues();
     ctx.mapView.Current = {};
     UpdateMapCellData(ctx);
     ValuesToTexts(ctx);

@@ -97,7 +97,9 @@ std::int32_t HeaderTenths(const RpmMap& m, int r);
 // The mark a cell's text gives it: changed when it differs from the default, else plain.
 std::uint8_t MarkFromText(const RpmMap& m, int c, int r);
 
-// Rebuilds the grid at 8 x 12 with the default headers and factors 1.00.
+// The default map: the default headers and factors 1.00 (the corner 0).
+MapGrid<std::uint16_t> DefaultMapValues();
+// Rebuilds the grid at 8 x 12 with the default values.
 void ResetMap(Context& ctx);
 // Selected factor cells (or, with nothing selected, all of them) back to "1.00".
 void ClearFactors(Context& ctx);

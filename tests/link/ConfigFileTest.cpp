@@ -2,18 +2,8 @@
 
 #include "files/SaveLoad_3D_Unit.h"
 
-#include <fstream>
-#include <sstream>
-
 namespace bifuel::test {
 namespace {
-
-std::string readFile(const std::filesystem::path& p) {
-    return ReadFileBytes(p);
-}
-void writeFile(const std::filesystem::path& p, const std::string& text) {
-    WriteFileBytes(p, text);
-}
 
 // A program with its working directory in a fresh temporary folder.
 class ConfigFiles : public ::testing::Test {
@@ -41,7 +31,7 @@ TEST_F(ConfigFiles, SaveWritesTheKeysInOrderAndASecondSaveChangesNothing) {
     ctx.mapPoints.MAP_Gas[0] = 123;
     ctx.mapPoints.MAP_Petrol[4] = 77;
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
-    const std::string first = readFile(cfg("CAR01"));
+    const std::string first = ReadFileBytes(cfg("CAR01"));
     EXPECT_EQ(first.rfind("User_Name                    Jan Nowak {}\r\n", 0), 0u)
         << first.substr(0, 80);
     EXPECT_LT(first.find("PG_RPM "), first.find("Level5 "));
@@ -50,11 +40,11 @@ TEST_F(ConfigFiles, SaveWritesTheKeysInOrderAndASecondSaveChangesNothing) {
     EXPECT_EQ(first.find("MAP_Gas_2 "), std::string::npos) << "zero points are not written";
 
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
-    EXPECT_EQ(readFile(cfg("CAR01")), first);
+    EXPECT_EQ(ReadFileBytes(cfg("CAR01")), first);
 
     ctx.mapPoints.MAP_Gas[0] = 0; // a point that became 0 loses its key
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
-    EXPECT_EQ(readFile(cfg("CAR01")).find("MAP_Gas_1 "), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(cfg("CAR01")).find("MAP_Gas_1 "), std::string::npos);
 }
 
 TEST_F(ConfigFiles, SaveThenLoadRestoresEverythingTheFileHolds) {
@@ -90,18 +80,18 @@ TEST_F(ConfigFiles, SaveThenLoadRestoresEverythingTheFileHolds) {
     EXPECT_EQ(ctx.diagram.Petrol_Point, savedDiagram.Petrol_Point);
     EXPECT_EQ(ctx.mapPoints.MAP_Gas[31], 900);
     // The comment stays one line in the file.
-    const std::string text = readFile(cfg("VAN"));
+    const std::string text = ReadFileBytes(cfg("VAN"));
     EXPECT_NE(text.find("line one\\nline two \\\\ with a backslash\\nKEY 5 {}"), std::string::npos);
 }
 
 TEST_F(ConfigFiles, FilesFromAWindowsInstallLoad) {
-    writeFile(cfg("OLD"), "User_Name                    Kowalski\xB3 {}\r\n"
-                          "Car_Comments                 C:\\cars\\old {}\r\n"
-                          "LPG_on=false\r\n"
-                          "[Main]\r\n"
-                          "Level1   248  {threshold}\r\n"
-                          "PG_RPM                       abc {}\r\n"
-                          "MAP_Gas_3                    55 {}\r\n");
+    WriteFileBytes(cfg("OLD"), "User_Name                    Kowalski\xB3 {}\r\n"
+                               "Car_Comments                 C:\\cars\\old {}\r\n"
+                               "LPG_on=false\r\n"
+                               "[Main]\r\n"
+                               "Level1   248  {threshold}\r\n"
+                               "PG_RPM                       abc {}\r\n"
+                               "MAP_Gas_3                    55 {}\r\n");
     useName("OLD");
     ctx.config.PG_RPM = 900;
     ctx.mapPoints.MAP_Gas[7] = 99;
@@ -115,17 +105,17 @@ TEST_F(ConfigFiles, FilesFromAWindowsInstallLoad) {
     EXPECT_EQ(ctx.mapPoints.MAP_Gas[7], 0) << "absent MAP points read as none";
     // Written back, then written again: the second save changes no byte.
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
-    const std::string once = readFile(cfg("OLD"));
+    const std::string once = ReadFileBytes(cfg("OLD"));
     ASSERT_TRUE(LoadConfigFile(ctx));
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
-    EXPECT_EQ(readFile(cfg("OLD")), once);
+    EXPECT_EQ(ReadFileBytes(cfg("OLD")), once);
 }
 
 TEST_F(ConfigFiles, FailedSaveKeepsTheOldFileAndSaysWhy) {
     useName("CAR01");
     ctx.config.User_Name = "first";
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
-    const std::string before = readFile(cfg("CAR01"));
+    const std::string before = ReadFileBytes(cfg("CAR01"));
     ctx.config.User_Name = "second";
     ctx.keyFile.renameFile = [](const std::filesystem::path&, const std::filesystem::path&,
                                 std::string& error) {
@@ -135,7 +125,7 @@ TEST_F(ConfigFiles, FailedSaveKeepsTheOldFileAndSaysWhy) {
     const WriteResult r = SaveConfigFile(ctx);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("CAR01.cfg"), std::string::npos) << r.message;
-    EXPECT_EQ(readFile(cfg("CAR01")), before);
+    EXPECT_EQ(ReadFileBytes(cfg("CAR01")), before);
     EXPECT_EQ(ctx.config.User_Name, "second") << "the record is left as it was";
     EXPECT_EQ(ctx.dynamicInd.Texts[ctx.dynamicInd.Count], r.message);
     for (const auto& e : std::filesystem::directory_iterator(ctx.paths.Config_Dir)) {
@@ -144,8 +134,8 @@ TEST_F(ConfigFiles, FailedSaveKeepsTheOldFileAndSaysWhy) {
 }
 
 TEST_F(ConfigFiles, SaveLoadWindowNameRules) {
-    writeFile(ctx.paths.Config_Dir / "notes.txt", "x");
-    writeFile(cfg("CAR01"), "");
+    WriteFileBytes(ctx.paths.Config_Dir / "notes.txt", "x");
+    WriteFileBytes(cfg("CAR01"), "");
     ShowSaveLoad(ctx, SaveLoadMode::Load);
     const SaveLoadView& v = ctx.saveLoad;
     EXPECT_TRUE(v.shown);
@@ -178,10 +168,10 @@ TEST_F(ConfigFiles, ListingSurvivesLoopsAndEntriesItCannotExamine) {
     namespace fs = std::filesystem;
     const fs::path dir = ctx.paths.Config_Dir;
     const std::vector<std::string>& listed = ctx.saveLoad.HudStringListBox_3D_SL_List;
-    writeFile(cfg("CAR01"), "");
-    writeFile(cfg("locked"), "");
+    WriteFileBytes(cfg("CAR01"), "");
+    WriteFileBytes(cfg("locked"), "");
     fs::permissions(cfg("locked"), fs::perms::none);
-    writeFile(dir / "private" / "inner.cfg", "");
+    WriteFileBytes(dir / "private" / "inner.cfg", "");
     fs::permissions(dir / "private", fs::perms::none);
     fs::create_symlink("self.cfg", dir / "self.cfg"); // a link to itself
     fs::create_symlink("pong.cfg", dir / "ping.cfg"); // two pointing at each other
@@ -206,7 +196,7 @@ TEST_F(ConfigFiles, ListingSurvivesLoopsAndEntriesItCannotExamine) {
 
 TEST_F(ConfigFiles, LoadingANameWithoutAFileIsNotFoundAndChangesNothing) {
     std::filesystem::create_directories(ctx.paths.Config_Dir);
-    writeFile(ctx.paths.Config_Dir / "notes.txt", "x");
+    WriteFileBytes(ctx.paths.Config_Dir / "notes.txt", "x");
     ctx.config.PG_RPM = 1900;
     ShowSaveLoad(ctx, SaveLoadMode::Load);
     SaveLoadListClick(ctx, 0);
@@ -247,13 +237,13 @@ TEST_F(ConfigFiles, DefaultModeResetsAndAsksForAFullWrite) {
 
 TEST_F(ConfigFiles, FilesThatAreNoConfigurationAreRecognised) {
     const auto dir = work.path();
-    writeFile(dir / "empty.cfg", "\r\n  \r\n");
-    writeFile(dir / "binary.cfg", std::string("PG_RPM 600\0\x01\x02", 13));
-    writeFile(dir / "unknown.cfg", "Colour=blue\r\nSize 5\r\n");
-    writeFile(dir / "badint.cfg", "PG_RPM                       fast {}\r\n");
-    writeFile(dir / "badbool.cfg",
-              "LPG_on                       1 {}\r\n"); // says nothing, as if absent
-    writeFile(dir / "good.cfg", "User_Name Jan\r\nLPG_on=false\r\nGas_Point_3 7520\r\n");
+    WriteFileBytes(dir / "empty.cfg", "\r\n  \r\n");
+    WriteFileBytes(dir / "binary.cfg", std::string("PG_RPM 600\0\x01\x02", 13));
+    WriteFileBytes(dir / "unknown.cfg", "Colour=blue\r\nSize 5\r\n");
+    WriteFileBytes(dir / "badint.cfg", "PG_RPM                       fast {}\r\n");
+    WriteFileBytes(dir / "badbool.cfg",
+                   "LPG_on                       1 {}\r\n"); // says nothing, as if absent
+    WriteFileBytes(dir / "good.cfg", "User_Name Jan\r\nLPG_on=false\r\nGas_Point_3 7520\r\n");
     std::filesystem::create_directories(dir / "folder.cfg");
     const std::pair<const char*, const char*> cases[] = {
         {"missing.cfg", "does not exist"},
@@ -279,8 +269,9 @@ TEST_F(ConfigFiles, FilesThatAreNoConfigurationAreRecognised) {
 class ConfigFilesWithEcu : public LinkHarness {};
 
 TEST_F(ConfigFilesWithEcu, EcuNameBringsTheInstallerNotesOnly) {
-    writeFile(ctx.paths.Config_Dir / "CAR01.cfg",
-              "User_Name                    Jan {}\r\nPG_RPM                       1900 {}\r\n");
+    WriteFileBytes(
+        ctx.paths.Config_Dir / "CAR01.cfg",
+        "User_Name                    Jan {}\r\nPG_RPM                       1900 {}\r\n");
     connect();
     EXPECT_EQ(ctx.config.User_Name, "Jan");
     EXPECT_EQ(ctx.config.PG_RPM, 600) << "the ECU's value";
@@ -306,8 +297,9 @@ TEST_F(ConfigFilesWithEcu, WriteToTheEcuSavesTheFileOnce) {
 }
 
 TEST_F(ConfigFilesWithEcu, LoadingWhileConnectedChangesOnlyWhatTheFileHolds) {
-    writeFile(ctx.paths.Config_Dir / "OTHER.cfg",
-              "PG_RPM                       1900 {}\r\nLPG_on                       False {}\r\n");
+    WriteFileBytes(
+        ctx.paths.Config_Dir / "OTHER.cfg",
+        "PG_RPM                       1900 {}\r\nLPG_on                       False {}\r\n");
     ecu.state().params[0x5A] = 1400;   // pressure scale
     ecu.state().params[0x45] = 0x2103; // 0x21 and prescaler 1:3
     ecu.state().params[0x93] = 0x2647; // a measured correction

@@ -6,18 +6,8 @@
 #include "files/SaveLoad_3D_Unit.h"
 #include "link/Link_Operations.h"
 
-#include <fstream>
-#include <sstream>
-
 namespace bifuel::test {
 namespace {
-
-std::string readFile(const std::filesystem::path& p) {
-    return ReadFileBytes(p);
-}
-void writeFile(const std::filesystem::path& p, const std::string& text) {
-    WriteFileBytes(p, text);
-}
 
 class SaveLoadOnEcu : public LinkHarness {
   protected:
@@ -66,7 +56,7 @@ TEST_F(SaveLoadOnEcu, ALoadOfWhatTheEcuHoldsWritesTheSameBytes) {
     KeyFile keys;
     keys.OpenFromText("");
     PutConfigKeys(ctx, keys);
-    writeFile(cfg("SHOP7"), keys.ToText());
+    WriteFileBytes(cfg("SHOP7"), keys.ToText());
     startLoad("SHOP7");
     ASSERT_TRUE(ctx.saveLoad.Diff_Shown) << ctx.saveLoad.Last_Error;
     SaveLoadDiffLoad(ctx, true);
@@ -76,10 +66,10 @@ TEST_F(SaveLoadOnEcu, ALoadOfWhatTheEcuHoldsWritesTheSameBytes) {
 
 TEST_F(SaveLoadOnEcu, TheBytesComparedAreTheBytesLoadedWhateverTheFileBecomesMeanwhile) {
     connect();
-    writeFile(cfg("CAR9"), "Level1 300\r\nPG_RPM 1500\r\n");
+    WriteFileBytes(cfg("CAR9"), "Level1 300\r\nPG_RPM 1500\r\n");
     startLoad("CAR9");
     ASSERT_TRUE(ctx.saveLoad.Diff_Shown) << ctx.saveLoad.Last_Error;
-    writeFile(cfg("CAR9"), "Level1 5000\r\nPG_RPM 700\r\n");
+    WriteFileBytes(cfg("CAR9"), "Level1 5000\r\nPG_RPM 700\r\n");
     SaveLoadDiffLoad(ctx, true);
     runWrite();
     EXPECT_EQ(ecu.state().params.at(0x54) & 0x3FF, 300);
@@ -90,7 +80,7 @@ TEST_F(SaveLoadOnEcu, AMergedFileThatBreaksARuleIsRefusedAndNothingChanges) {
     connect();
     const EcuMemory before = memory();
     const Configuration_Class record = ctx.config;
-    writeFile(cfg("BAD"), "User_Name x\r\nPetrol_Point_3 20000 {}\r\n");
+    WriteFileBytes(cfg("BAD"), "User_Name x\r\nPetrol_Point_3 20000 {}\r\n");
     startLoad("BAD");
     EXPECT_FALSE(ctx.saveLoad.Diff_Shown);
     EXPECT_NE(ctx.saveLoad.Last_Error.find("line 2: Petrol_Point_3 20000"), std::string::npos)
@@ -104,7 +94,7 @@ TEST_F(SaveLoadOnEcu, ANameWithoutAFileIsNotFoundAndChangesNothing) {
     connect();
     const EcuMemory before = memory();
     const Configuration_Class record = ctx.config;
-    writeFile(ctx.paths.Config_Dir / "notes.txt", "User_Name x\r\n");
+    WriteFileBytes(ctx.paths.Config_Dir / "notes.txt", "User_Name x\r\n");
     startLoad("notes");
     EXPECT_NE(ctx.saveLoad.Last_Error.find("does not exist"), std::string::npos)
         << ctx.saveLoad.Last_Error;
@@ -119,7 +109,7 @@ TEST_F(SaveLoadOnEcu, ANameWithoutAFileIsNotFoundAndChangesNothing) {
 TEST_F(SaveLoadOnEcu, ALoadOfTickedRowsLeavesTheFileItCameFromAsItIs) {
     connect();
     const std::string text = "User_Name Jan\r\nPG_RPM 1500\r\nPG_Time 30\r\nLevel2 300\r\n";
-    writeFile(cfg("SHOP7"), text);
+    WriteFileBytes(cfg("SHOP7"), text);
     startLoad("SHOP7");
     ASSERT_TRUE(ctx.saveLoad.Diff_Shown) << ctx.saveLoad.Last_Error;
     for (std::size_t i = 0; i < ctx.saveLoad.Diff_Rows.size(); ++i) {
@@ -129,10 +119,11 @@ TEST_F(SaveLoadOnEcu, ALoadOfTickedRowsLeavesTheFileItCameFromAsItIs) {
     runWrite();
     EXPECT_EQ(ecu.state().params.at(0x43), 30000000 / 1500);
     EXPECT_EQ(ecu.state().params.at(0x55), 600) << "an unticked row reached the ECU";
-    EXPECT_EQ(readFile(cfg("SHOP7")), text) << "the automatic save rewrote the file loaded in part";
+    EXPECT_EQ(ReadFileBytes(cfg("SHOP7")), text)
+        << "the automatic save rewrote the file loaded in part";
     // The user's own Save takes the mixed set-up, and automatic saves go on from there.
     ASSERT_TRUE(SaveConfigFile(ctx).ok);
-    EXPECT_NE(readFile(cfg("SHOP7")), text);
+    EXPECT_NE(ReadFileBytes(cfg("SHOP7")), text);
     EXPECT_TRUE(ctx.saveLoad.Partly_Loaded.empty());
 }
 

@@ -1,8 +1,11 @@
+#include "EcuMemory.h"
 #include "LinkHarness.h"
 
 #include "link/Link_Operations.h"
 #include "link/Receiver_Unit.h"
 #include "rpm_map/MapRPM_Unit.h"
+
+#include <optional>
 
 namespace bifuel::test {
 namespace {
@@ -302,6 +305,31 @@ TEST_F(WriteProgram, AWriteCutOffByALinkLossEndsAndLaterRequestsGoOut) {
     ASSERT_TRUE(clock.runUntil([&] { return !ends.empty() && ends.back().id == mode; }, 5000));
     EXPECT_EQ(ends.back().result, OperationResult::Done);
     EXPECT_EQ(ecu.state().lastModeByte, 0x01);
+}
+
+class WriteOnConfiguredEcu : public LinkHarness {
+  protected:
+    WriteOnConfiguredEcu() : LinkHarness(ConfiguredEcu(), true) {}
+};
+
+// A write sends the image it was checked as when it started: an edit made while its frames
+// go out (here one the ECU could not even hold) neither slips into it nor goes unchecked.
+TEST_F(WriteOnConfiguredEcu, AnEditWhileAWriteRunsDoesNotMixIntoIt) {
+    connect();
+    EcuMemory want = memoryOf(ecu.state());
+    ctx.config.Level2 = 300;
+    want.params[0x55] = 300;
+    std::optional<OperationEnd> end;
+    const OperationId id = SetPendingRequest(ctx, Request::WriteConfig);
+    const Subscription watch = ctx.events.operationEnded.subscribe([&](const OperationEnd& e) {
+        if (e.id == id) end = e;
+    });
+    ASSERT_TRUE(clock.runUntil([this] { return ctx.link.Write_Running; }, 5000));
+    ctx.config.Level1 = 5000;
+    ctx.config.PG_RPM = 1500;
+    ASSERT_TRUE(clock.runUntil([&] { return end.has_value(); }, 20000)) << "the write never ended";
+    EXPECT_EQ(end->result, OperationResult::Done) << end->reason;
+    EXPECT_EQ(memoryOf(ecu.state()), want) << differences(memoryOf(ecu.state()), want);
 }
 
 } // namespace
