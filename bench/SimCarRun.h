@@ -71,13 +71,15 @@ class SimCarRun {
         line.host().setPortName("sim");
         driver_ = ctx.events.replyAccepted.subscribe([this](std::span<const std::uint8_t>) {
             ++replies;
-            const std::string& label = ctx.view.HudLabel_3D_ACB_Prompt.text;
+            const std::string& label = prompt;
             if (label.starts_with(ACB_Prompt_Text(ctx, 14))) {
                 car.engine().requestRpm(0);
             } else if (label.starts_with(ACB_Prompt_Text(ctx, 12))) {
                 car.engine().requestRpm(2500);
             }
         });
+        progress_ = ctx.events.autoCalibrationProgress.subscribe(
+            [this](const AutoCalibrationProgress& p) { prompt = p.prompt; });
         ended_ = ctx.events.autoCalibrationEnded.subscribe(
             [this](const AutoCalibrationEnd& e) { acbEnded = e; });
     }
@@ -113,6 +115,7 @@ class SimCarRun {
     Context ctx;
     long replies = 0;
     std::optional<AutoCalibrationEnd> acbEnded;
+    std::string prompt; // the run's prompt line, as it was last told
 
   private:
     static std::filesystem::path makeDir() {
@@ -129,6 +132,7 @@ class SimCarRun {
     }
 
     Subscription driver_;
+    Subscription progress_;
     Subscription ended_;
 };
 

@@ -35,8 +35,7 @@ Figures runOnce(const std::string& algorithm, const std::string& firmware) {
     run.connect();
 
     Figures f;
-    ctx.settings.ACB_SCR_Type = algorithm;
-    ACB_Begin(ctx);
+    StartAutoCalibration(ctx, algorithm);
     const long startReplies = run.replies;
     const std::int64_t startUs = run.clock.nowUs();
     run.runAutoCalibrationToEnd();

@@ -19,12 +19,11 @@
 #include <fstream>
 #include <optional>
 #include <unistd.h>
+#include <utility>
 #include <variant>
 
 namespace bifuel::cli {
 namespace {
-
-constexpr int kRenderMs = 100;
 
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
@@ -148,9 +147,8 @@ struct Session::Impl {
 
     Impl(Session& owner, Context& c, SessionOptions o, std::ostream& output, std::ostream& errors)
         : self(owner), ctx(c), options(std::move(o)), out(output), err(errors),
-          deadline(c.scheduler.createTimer()), render(c.scheduler.createTimer(kRenderMs)) {
+          deadline(c.scheduler.createTimer()) {
         deadline->setOnFire([this] { onDeadline(); });
-        render->setOnFire([this] { printAutocal(); });
     }
 
     void start(const Command& cmd, std::function<void(int)> done) {
@@ -258,6 +256,8 @@ struct Session::Impl {
             [this](const OperationProgress& p) { onProgress(p); }));
         subscriptions.push_back(ctx.events.operationEnded.subscribe(
             [this](const OperationEnd& e) { onOperationEnd(e); }));
+        subscriptions.push_back(ctx.events.autoCalibrationProgress.subscribe(
+            [this](const AutoCalibrationProgress& p) { onAutocalProgress(p); }));
         subscriptions.push_back(ctx.events.autoCalibrationEnded.subscribe(
             [this](const AutoCalibrationEnd& e) { onAutocalEnd(e); }));
         subscriptions.push_back(
@@ -266,7 +266,6 @@ struct Session::Impl {
             // A run waits, frozen, for the same ECU; the tool waits with it as long as it
             // waits for an ECU to answer at all.
             if (phase == Phase::Autocal) {
-                printAutocal();
                 err << "bifuel-cli: the link to the ECU was lost; waiting up to "
                     << options.timeoutS << " s for it to answer again\n";
                 armDeadline(std::int64_t{options.timeoutS} * 1000);
@@ -289,8 +288,7 @@ struct Session::Impl {
             // for that ECU, which only this process knows.
             err << "bifuel-cli: the ECU did not answer again within " << options.timeoutS << " s\n";
             gaveUp = true;
-            ctx.view.HudButton_ACB_Start.pressed = false;
-            ACB_Stop(ctx);
+            StopAutoCalibration(ctx);
             return;
         }
         if (phase == Phase::Restoring) {
@@ -409,35 +407,36 @@ struct Session::Impl {
     // The algorithm named, or the one the identification chose for this ECU. The question
     // the page asks on an ECU with the innovational algorithm is answered by the name.
     void startAutocal() {
-        if (!command.args.empty()) ctx.settings.ACB_SCR_Type = command.args[0];
-        const std::string& name = ctx.settings.ACB_SCR_Type;
-        if (name == kAlgorithmInnovational && !ctx.link.Ident.Innovational_Capable) {
-            err << "bifuel-cli: this ECU (firmware " << ctx.config.ECU_Version
-                << ") has no innovational auto-calibration\n";
+        const std::string name = command.args.empty() ? ctx.settings.ACB_SCR_Type : command.args[0];
+        phase = Phase::Autocal;
+        const AutoCalibrationStart started = StartAutoCalibration(ctx, name);
+        if (!started.started()) {
+            err << "bifuel-cli: " << started.reason << " (firmware " << ctx.config.ECU_Version
+                << ")\n";
             finish(kUsage);
             return;
         }
-        ctx.acbView.Bar_Scale = 0;
-        phase = Phase::Autocal;
-        ACB_Begin(ctx);
-        out << "algorithm: " << ctx.acb.Algorithm << "\n";
-        render->start();
+        showAlgorithm(AutoCalibrationNow(ctx));
     }
 
-    // The page's prompt line and bar, as the page would show them.
-    void printAutocal() {
+    // The first line of a run, before anything the run tells.
+    void showAlgorithm(const AutoCalibrationProgress& p) {
+        if (std::exchange(algorithmShown, true)) return;
+        out << "algorithm: " << p.algorithm << "\n";
+    }
+
+    // The prompt line and the bar, as the page shows them.
+    void onAutocalProgress(const AutoCalibrationProgress& p) {
         if (phase != Phase::Autocal) return;
-        const std::string& label = ctx.view.HudLabel_3D_ACB_Prompt.text;
-        if (label != lastPrompt) {
-            if (!label.empty()) out << "prompt: " << label << std::endl;
-            lastPrompt = label;
+        showAlgorithm(p);
+        if (p.prompt != lastPrompt) {
+            if (!p.prompt.empty()) out << "prompt: " << p.prompt << std::endl;
+            lastPrompt = p.prompt;
         }
-        const ViewProgress& bar = ctx.view.ProgressBar_3D_ACB;
-        const int percent = bar.max > 0 ? std::clamp(bar.value * 100 / bar.max, 0, 100) : 0;
         // The bar goes back to 0 when the run is over; that is no progress to report.
-        if (ctx.view.HudButton_ACB_Start.pressed && percent / 10 != lastPercent / 10) {
-            out << "progress: " << percent << "%" << std::endl;
-            lastPercent = percent;
+        if (p.measuring && p.percent / 10 != lastPercent / 10) {
+            out << "progress: " << p.percent << "%" << std::endl;
+            lastPercent = p.percent;
         }
     }
 
@@ -445,7 +444,6 @@ struct Session::Impl {
     // the new calibration and has confirmed it.
     void onAutocalEnd(const AutoCalibrationEnd& end) {
         if (phase != Phase::Autocal) return;
-        printAutocal();
         out << "result: " << end.text << "\n";
         if (!end.reason.empty()) err << "bifuel-cli: " << end.reason << "\n";
         if (end.restorePending && !gaveUp) {
@@ -468,13 +466,12 @@ struct Session::Impl {
 
     // Ctrl+C: as the Stop button; the run's ending goes out before the program ends.
     bool stopAutocal() {
-        if (phase != Phase::Autocal || stopRequested || !ctx.acb.In_Run) return false;
+        if (phase != Phase::Autocal || stopRequested || !AutoCalibrationRunning(ctx)) return false;
         stopRequested = true;
-        err << (ctx.acb.Target_Is_Result
+        err << (AutoCalibrationNow(ctx).resultTaken
                     ? "bifuel-cli: stopping, the new calibration stays on the ECU\n"
                     : "bifuel-cli: stopping, restoring what the ECU had\n");
-        // A released button means the run is already ending.
-        if (ctx.view.HudButton_ACB_Start.pressed) HudButton_ACB_StartClick(ctx);
+        StopAutoCalibration(ctx); // a run already ending goes on to its end
         return true;
     }
 
@@ -484,10 +481,7 @@ struct Session::Impl {
     // user's choice, and what it leaves behind is said.
     bool leaveRestore() {
         if (phase != Phase::Restoring) return false;
-        err << "bifuel-cli: leaving; "
-            << PartialCalibrationText(ctx,
-                                      ctx.acb.Pending_Restore && ctx.acb.Pending_Restore->result)
-            << "\n";
+        err << "bifuel-cli: leaving; " << PendingRestoreText(ctx) << "\n";
         finish(kNoEcu);
         return true;
     }
@@ -679,7 +673,6 @@ struct Session::Impl {
         self.exitCode_ = code;
         phase = Phase::Done;
         deadline->stop();
-        render->stop();
         subscriptions.clear();
         // Nothing more goes out once the command is over.
         ctx.timers.Timer_Sending->stop();
@@ -698,7 +691,6 @@ struct Session::Impl {
     std::ostream& out;
     std::ostream& err;
     std::unique_ptr<Timer> deadline; // finding the ECU, or the end of a live log
-    std::unique_ptr<Timer> render;   // the auto-calibration page's prompt and bar
     std::vector<Subscription> subscriptions;
     Command command;
     std::function<void(int)> finished;
@@ -718,6 +710,7 @@ struct Session::Impl {
     std::string lastWhat;
     std::string lastPrompt;
     bool stopRequested = false;
+    bool algorithmShown = false;
     bool interruptedOnce = false;
     std::int64_t writeStartUs = 0;
     int writePercent = 0;

@@ -1,5 +1,7 @@
 #include "Context.h"
 
+#include "autocalibration/AutoCLB_Unit.h"
+#include "calibration/Calibr_Create.h"
 #include "calibration/Calibr_Ctrl.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
@@ -61,6 +63,14 @@ Context::Context(Scheduler& sched, SerialPort& serial, Paths where)
     view.HudLabel_Port_Name.colour = colours.ColourOf(Colour::Port_Close);
 
     ACB_Init(*this);
+    // Those who follow the engine, in the order a live reply reaches them; the windows
+    // and the tool subscribe after them.
+    wiring_.push_back(events.liveData.subscribe([this] {
+        if (!live.Complete) return;
+        RefreshDiagram(*this);
+        UpdateLiveCell(*this);
+    }));
+    wiring_.push_back(events.liveData.subscribe([this] { ACB_On_Live_Data(*this); }));
 
     timers.Timer_CLB_3D_Btn =
         makeTimer(scheduler, kKeyRepeatMs, [this] { OnKeyRepeatTimer(*this); });

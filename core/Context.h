@@ -109,6 +109,7 @@ class Context {
 
   private:
     TemperatureTable temperatures_;
+    std::vector<Subscription> wiring_; // the units' own subscriptions to the core's events
 };
 
 } // namespace bifuel

@@ -200,6 +200,8 @@ GERMAN = {
     "ACB_Restore_Done": "Was das Steuergerät vor der Autokalibrierung enthielt, wurde zurückgeschrieben.",
     "ACB_Result_Written": "Die neue Kalibrierung wurde vollständig in das Steuergerät geschrieben.",
     "ACB_Not_Confirmed": "Das Steuergerät hat das Speichern der Kalibrierung nicht bestätigt.",
+    "ACB_Still_Ending": "Die letzte Autokalibrierung wird noch beendet.",
+    "ACB_No_Innovational": "Dieses Steuergerät hat keine innovative Autokalibrierung.",
     "Operation_Values_Read_Again": "Die angezeigten Werte werden neu aus dem Steuergerät gelesen, sobald es antwortet.",
     # Main-window buttons
     "Button_GEN_Flip": "Drehen",

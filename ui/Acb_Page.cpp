@@ -255,7 +255,7 @@ AcbPage::AcbPage(Context& ctx, DesignLayout* upper, DesignLayout* middle, Design
         ctx_.events.autoCalibrationEnded.subscribe([this](const AutoCalibrationEnd& e) {
             end_ = e;
             // A stopped run that wrote nothing had nothing to put back.
-            endWrote_ = ctx_.acb.Ecu_Changed;
+            endWrote_ = e.ecuChanged;
             restore_.reset();
             Refresh();
         }));
@@ -311,7 +311,7 @@ void AcbPage::build() {
 
 void AcbPage::startClicked() {
     // A new start begins a new story: the last run's end is no longer what the page says.
-    if (!ctx_.view.HudButton_ACB_Start.pressed) {
+    if (!AutoCalibrationMeasuring(ctx_)) {
         end_.reset();
         restore_.reset();
     }
@@ -335,11 +335,11 @@ void AcbPage::showPrompt() {
     const LinkView& v = ctx_.view;
     QString text;
     QColor colour;
-    if (restore_ && !ctx_.acb.In_Run) {
+    if (restore_ && !AutoCalibrationRunning(ctx_)) {
         // A calibration put back after its run: what became of it.
         text = FromUtf8(restore_->text);
         colour = colourOf(ctx_, restore_->written ? Colour::Txt_Complete : Colour::Txt_Error);
-    } else if (end_ && !ctx_.acb.In_Run) {
+    } else if (end_ && !AutoCalibrationRunning(ctx_)) {
         // The run is over: what the core reported for it, and what became of the ECU.
         std::string shown = end_->text;
         std::string more = end_->reason;
@@ -371,10 +371,11 @@ void AcbPage::Refresh() {
     if (start_->isChecked() != button.pressed) start_->setChecked(button.pressed);
     if (start_->isEnabled() != button.enabled) start_->setEnabled(button.enabled);
     // The innovational question decides the algorithm on an ECU that knows it.
-    const bool choosable = !ctx_.acb.In_Run && !ctx_.link.Ident.Innovational_Capable;
+    const bool choosable = !AutoCalibrationRunning(ctx_) && !ctx_.link.Ident.Innovational_Capable;
     if (algorithm_->isEnabled() != choosable) algorithm_->setEnabled(choosable);
     const QString algorithm =
-        FromUtf8(ctx_.acb.In_Run ? ctx_.acb.Algorithm : ctx_.settings.ACB_SCR_Type);
+        FromUtf8(AutoCalibrationRunning(ctx_) ? AutoCalibrationNow(ctx_).algorithm
+                                              : ctx_.settings.ACB_SCR_Type);
     const int index = algorithm_->findText(algorithm);
     if (index < 0) {
         if (algorithm_->count() == static_cast<int>(ACBAlgorithmNames().size()))

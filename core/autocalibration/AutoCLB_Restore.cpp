@@ -23,6 +23,11 @@ std::string PartialCalibrationText(const Context& ctx, bool result) {
            ctx.LangText(result ? "ACB_Result_When_Back" : "ACB_Restore_When_Back");
 }
 
+std::string PendingRestoreText(const Context& ctx) {
+    const std::optional<PendingRestore>& pending = ctx.acb.Pending_Restore;
+    return PartialCalibrationText(ctx, pending && pending->result);
+}
+
 void KeepRestorePending(Context& ctx, const EcuImage& image, const EcuFingerprint& ecu,
                         bool result) {
     ctx.acb.Pending_Restore = PendingRestore{image, ecu, result};

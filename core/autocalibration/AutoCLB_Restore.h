@@ -27,6 +27,8 @@ struct PendingRestore {
 // The text the page and the tool show while an ECU holds part of a run's changes, and
 // what becomes of them.
 std::string PartialCalibrationText(const Context& ctx, bool result);
+// That text for the restore that waits now.
+std::string PendingRestoreText(const Context& ctx);
 
 // Called by the link: everything has been read after a connection (a pending restore goes
 // out now, before the user can act on what was read), and an operation has ended.

@@ -97,12 +97,6 @@ void yield(Context& ctx) {
     st(ctx).Yield = true;
 }
 
-void releaseButton(Context& ctx) {
-    ViewControl& button = ctx.view.HudButton_ACB_Start;
-    button.pressed = false;
-    button.text = ctx.LangText("Start");
-}
-
 void redrawDiagram(Context& ctx) {
     ctx.diagram.Selected_Point = -1;
     RefreshDiagram(ctx);
@@ -170,8 +164,7 @@ void endWithoutLink(Context& ctx) {
     ACB_State& s = st(ctx);
     s.ACB_Running = false;
     s.In_Tail = false;
-    ctx.view.HudButton_ACB_Start.pressed = false;
-    ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
+    ACB_Set_Measuring(ctx, false);
     ctx.link.Wide_Gas_Mask = false;
     ctx.view.HudButton_ACB_Start.enabled = ctx.link.ECU_Connected;
     ACB_Set_Progress(ctx, 0);
@@ -336,11 +329,13 @@ std::string ACB_Prompt_Text(const Context& ctx, int n) {
 
 void ACB_Show(Context& ctx, const std::string& text) {
     ctx.view.HudLabel_3D_ACB_Prompt.text = text;
+    ACB_Tell_Progress(ctx);
 }
 
 void ACB_Set_Progress(Context& ctx, std::int32_t value) {
     ViewProgress& bar = ctx.view.ProgressBar_3D_ACB;
     bar.value = std::clamp(value, 0, std::max(bar.max, 0));
+    ACB_Tell_Progress(ctx);
 }
 
 void ACB_Add_Progress(Context& ctx, std::int32_t delta) {
@@ -398,7 +393,7 @@ void ACB_Init(Context& ctx) {
 void ACB_Refresh(Context& ctx, const std::string& groupText) {
     ACB_State& s = st(ctx);
     const LiveData& live = ctx.live;
-    const bool pressed = ctx.view.HudButton_ACB_Start.pressed;
+    const bool pressed = s.Measuring;
     if (pressed && groupText.empty()) {
         for (ACBCylinder& cyl : ctx.acbView.cylinders)
             cyl.value = {};
@@ -430,35 +425,88 @@ void ACB_Draw_Bars(Context& ctx) {
 
 // ---- Life cycle ------------------------------------------------------------------------
 
-void HudButton_ACB_StartClick(Context& ctx) {
-    ViewControl& button = ctx.view.HudButton_ACB_Start;
-    button.pressed = !button.pressed;
-    if (button.pressed) {
-        button.pressed = false;
-        // The last run is still ending, or this ECU still waits for what a run took from
-        // it: a new run would take the half-written values as the ones to come back to.
-        if (st(ctx).In_Run) return;
-        const std::optional<PendingRestore>& pending = st(ctx).Pending_Restore;
-        if (pending && pending->ecu == FingerprintOf(ctx)) {
-            ACB_Show(ctx, PartialCalibrationText(ctx, pending->result));
-            return;
-        }
-        ctx.acbView.Bar_Scale = 0;
-        if (ctx.link.Ident.Innovational_Capable) {
-            ShowMessageWindow(ctx, kMessageInnovationalQuestion,
-                              ctx.LangText("Run_ACB_SCR_Innovational"));
-            return;
-        }
-        ACB_Begin(ctx);
-    } else {
-        ACB_Stop(ctx);
+AutoCalibrationStart StartAutoCalibration(Context& ctx, std::string_view algorithm) {
+    ACB_State& s = st(ctx);
+    // A new run would take the half-written values of the last one, or of a run still
+    // waiting for this ECU, as the ones to come back to.
+    if (s.In_Run) return {AutoCalibrationRefusal::Ending, ctx.LangText("ACB_Still_Ending")};
+    const std::optional<PendingRestore>& pending = s.Pending_Restore;
+    if (pending && pending->ecu == FingerprintOf(ctx)) {
+        return {AutoCalibrationRefusal::RestorePending,
+                PartialCalibrationText(ctx, pending->result)};
     }
+    if (algorithm == kAlgorithmInnovational && !ctx.link.Ident.Innovational_Capable) {
+        return {AutoCalibrationRefusal::NoInnovational, ctx.LangText("ACB_No_Innovational")};
+    }
+    ctx.settings.ACB_SCR_Type = std::string(algorithm);
+    ctx.acbView.Bar_Scale = 0;
+    ACB_Begin(ctx);
+    return {};
+}
+
+bool StopAutoCalibration(Context& ctx) {
+    if (!st(ctx).Measuring) return false;
+    ACB_Set_Measuring(ctx, false);
+    ACB_Stop(ctx);
+    return true;
+}
+
+bool AutoCalibrationMeasuring(const Context& ctx) {
+    return ctx.acb.Measuring;
+}
+
+bool AutoCalibrationRunning(const Context& ctx) {
+    return ctx.acb.In_Run;
+}
+
+AutoCalibrationProgress AutoCalibrationNow(const Context& ctx) {
+    const ACB_State& s = ctx.acb;
+    const ViewProgress& bar = ctx.view.ProgressBar_3D_ACB;
+    const bool classic = s.Algorithm != kAlgorithmInnovational;
+    return {s.Algorithm,
+            ctx.view.HudLabel_3D_ACB_Prompt.text,
+            bar.max > 0 ? std::clamp(bar.value * 100 / bar.max, 0, 100) : 0,
+            classic ? std::clamp(s.Group_Index, 0, s.Group_Count) : 0,
+            classic ? s.Group_Count : 0,
+            s.Measuring,
+            s.Target_Is_Result};
+}
+
+void ACB_Tell_Progress(Context& ctx) {
+    ACB_State& s = st(ctx);
+    if (!s.In_Run) return;
+    AutoCalibrationProgress now = AutoCalibrationNow(ctx);
+    if (now == s.Told) return;
+    s.Told = std::move(now);
+    ctx.events.autoCalibrationProgress.notify(s.Told);
+}
+
+void ACB_Set_Measuring(Context& ctx, bool measuring) {
+    st(ctx).Measuring = measuring;
+    ViewControl& button = ctx.view.HudButton_ACB_Start;
+    button.pressed = measuring;
+    button.text = ctx.LangText(measuring ? "Stop" : "Start");
+    ACB_Tell_Progress(ctx);
+}
+
+void HudButton_ACB_StartClick(Context& ctx) {
+    if (StopAutoCalibration(ctx)) return;
+    const ACB_State& s = st(ctx);
+    const bool waits = s.Pending_Restore && s.Pending_Restore->ecu == FingerprintOf(ctx);
+    if (ctx.link.Ident.Innovational_Capable && !s.In_Run && !waits) {
+        ShowMessageWindow(ctx, kMessageInnovationalQuestion,
+                          ctx.LangText("Run_ACB_SCR_Innovational"));
+        return;
+    }
+    const AutoCalibrationStart start = StartAutoCalibration(ctx, ctx.settings.ACB_SCR_Type);
+    // A run still ending goes on showing its own prompts.
+    if (start.refusal == AutoCalibrationRefusal::RestorePending) ACB_Show(ctx, start.reason);
 }
 
 void ACB_Innovational_Answer(Context& ctx, bool yes) {
+    // The answer is the algorithm chosen from here on, even for a run that cannot start.
     ctx.settings.ACB_SCR_Type = std::string(yes ? kAlgorithmInnovational : kAlgorithmFast);
-    if (st(ctx).In_Run) return; // a run already going is not started over
-    ACB_Begin(ctx);
+    StartAutoCalibration(ctx, ctx.settings.ACB_SCR_Type);
 }
 
 void ACB_Prepare_Run(Context& ctx) {
@@ -484,10 +532,8 @@ void ACB_Prepare_Run(Context& ctx) {
 
 void ACB_Begin(Context& ctx) {
     ACB_State& s = st(ctx);
-    ViewControl& button = ctx.view.HudButton_ACB_Start;
     ctx.language.OpenLanguage();
-    button.pressed = true;
-    button.text = ctx.LangText("Stop");
+    ACB_Set_Measuring(ctx, true);
     s.Algorithm = ctx.settings.ACB_SCR_Type;
     if (ACB_Algorithm_Index(s.Algorithm) == 0) s.Algorithm = std::string(kAlgorithmFast);
     ACB_Load_Params(ctx, ACB_Algorithm_Index(s.Algorithm));
@@ -500,6 +546,7 @@ void ACB_Begin(Context& ctx) {
     s.Final_Write = 0;
     s.Final_Result.reset();
     s.In_Run = true;
+    s.Told = {};
     // Also taken here, so that a stop before the start step writes back what the ECU had.
     saveCorrections(ctx);
     s.Top_Target = ctx.settings.ACB_Top_20 ? 20 : 12;
@@ -525,7 +572,7 @@ void ACB_Stop(Context& ctx) {
     ACB_State& s = st(ctx);
     if (!s.In_Run) return;
     ctx.language.OpenLanguage();
-    ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
+    ACB_Set_Measuring(ctx, false);
     ctx.settings.Idle_Points = s.Saved_Idle_Points;
     // A sample cut short is no sample.
     s.Support_Taken = false;
@@ -548,11 +595,8 @@ void ACB_Stop(Context& ctx) {
 void ACB_Finished(Context& ctx, std::string reason, bool restorePending) {
     ACB_State& s = st(ctx);
     if (!s.In_Run) return; // told already
-    s.In_Run = false;
-    s.In_Tail = false;
-    s.Frozen = false;
     AutoCalibrationEnd end{s.Outcome.value_or(AutoCalibrationResult::Failed), s.Result_Text,
-                           std::move(reason), restorePending};
+                           std::move(reason), restorePending, s.Ecu_Changed};
     s.Outcome.reset();
     if (!end.restorePending && s.Ecu_Changed && !targetWritten(s)) {
         // The ECU did not confirm the last write: a result is not a success then.
@@ -561,9 +605,12 @@ void ACB_Finished(Context& ctx, std::string reason, bool restorePending) {
             end.result == AutoCalibrationResult::Advised) {
             end.result = AutoCalibrationResult::Failed;
         }
-        ACB_Show(ctx, s.Result_Text + " " + end.reason);
+        ACB_Show(ctx, s.Result_Text + " " + end.reason); // told while the run is still on
         colourPrompt(ctx, Colour::Txt_Error);
     }
+    s.In_Run = false;
+    s.In_Tail = false;
+    s.Frozen = false;
     if (!end.restorePending && ctx.link.ECU_Connected && !s.Pending_Restore) {
         RemoveStatus(ctx, ctx.LangText("ACB_Partial_Calibration"));
     }
@@ -592,12 +639,10 @@ void ACB_Resume_After_Link(Context& ctx) {
     if (!s.In_Run || !s.Frozen) return;
     if (FingerprintOf(ctx) == s.Run_Ecu) {
         s.Frozen = false;
-        ctx.view.HudButton_ACB_Start.pressed = false;
         ACB_Stop(ctx);
         return;
     }
     // Another ECU answers: nothing of the run goes to it.
-    ctx.view.HudButton_ACB_Start.pressed = false;
     ACB_Stop(ctx);
     if (s.Pending_Restore) {
         s.Pending_Restore->otherEcuTold = true;
@@ -609,10 +654,8 @@ void ACB_Tick(Context& ctx) {
     ACB_State& s = st(ctx);
     if (!s.ACB_Running) return;
     const LiveData& live = ctx.live;
-    if (ctx.view.HudButton_ACB_Start.pressed &&
-        std::all_of(live.Live_Petrol_Inj.begin() + 1, live.Live_Petrol_Inj.end(),
-                    [](std::int32_t t) { return t == 0; })) {
-        ctx.view.HudButton_ACB_Start.pressed = false;
+    if (s.Measuring && std::all_of(live.Live_Petrol_Inj.begin() + 1, live.Live_Petrol_Inj.end(),
+                                   [](std::int32_t t) { return t == 0; })) {
         if (!s.Target_Is_Result) {
             s.Result_Text = two(ctx, 20, 16);
             s.Outcome = AutoCalibrationResult::Failed;
@@ -623,6 +666,18 @@ void ACB_Tick(Context& ctx) {
     s.Reply_Countdown -= 1;
     if (!ctx.link.Write_Running && !s.Hold_Progress) ACB_Add_Progress(ctx, 1);
     if (s.Reply_Countdown == 0) ACB_Interpret(ctx);
+}
+
+void ACB_On_Live_Data(Context& ctx) {
+    if (!ctx.live.Complete) return;
+    if (ctx.live.Engine_Went_Off) StopAutoCalibration(ctx);
+    // A classic run on an ECU that also knows the innovational algorithm still needs
+    // its samples.
+    if (ctx.link.Ident.Innovational_Capable && !ctx.acb.ACB_Running) {
+        Innov_Refresh(ctx);
+    } else {
+        ACB_Refresh(ctx, ctx.acb.Group_Text);
+    }
 }
 
 void ACB_On_Write_End(Context& ctx) {
@@ -729,203 +784,272 @@ void ACB_Result(Context& ctx) {
     ctx.settings.Idle_Points = s.Saved_Idle_Points;
 }
 
-bool ACB_Run_Step(Context& ctx, std::int32_t code) {
-    ACB_State& s = st(ctx);
+// ---- The step program's steps ----------------------------------------------------------
+// Each step of a program word 20..199; a step that waits on the ECU sets the countdown of
+// replies and yields.
+namespace {
+
+void settle(ACB_State& s) {
+    s.Sampling_Off = true;
+    s.Reply_Countdown = s.Cur_Settle;
+}
+
+// 21: the start: the diagram reset (and brought to the top target), the map and the
+// corrections cleared, and all of it written.
+void startStep(Context& ctx, ACB_State& s) {
     DiagramModel& d = ctx.diagram;
-    const LiveData& live = ctx.live;
-    switch (code) {
-    case 21:
-        s.Group_Index = 0;
-        s.Shift_Count = 0;
-        if (ctx.settings.ACB_Reset_Diagram) {
-            ResetDiagram(ctx);
-            if (!offsetOnly(ctx) && d.Gas_Point[8] != 0) {
-                ACB_Scale(ctx, s.Top_Target * 1000.0 / d.Gas_Point[8]);
-            }
+    s.Group_Index = 0;
+    s.Shift_Count = 0;
+    if (ctx.settings.ACB_Reset_Diagram) {
+        ResetDiagram(ctx);
+        if (!offsetOnly(ctx) && d.Gas_Point[8] != 0) {
+            ACB_Scale(ctx, s.Top_Target * 1000.0 / d.Gas_Point[8]);
         }
-        ResetMap(ctx);
-        // What the first group falls back to when its first adjustment fails.
+    }
+    ResetMap(ctx);
+    // What the first group falls back to when its first adjustment fails.
+    s.Saved_Gas = d.Gas_Point;
+    saveCorrections(ctx);
+    for (std::int32_t* c : corrections(ctx.config))
+        *c = 0;
+    s.Sampling_Off = true;
+    s.Post_Wait = s.Ticks.Tick_500;
+    s.Prompt_Text = two(ctx, 2, 6);
+    showPromptText(ctx);
+    queueWrite(ctx, kRequestWriteAll);
+    yield(ctx);
+}
+
+void showExecuting(Context& ctx, ACB_State& s) {
+    s.Prompt_Text = two(ctx, 2, 3);
+    showPromptText(ctx);
+}
+
+void clearFailed(Context&, ACB_State& s) {
+    s.Failed = false;
+}
+
+void resetBestDiff(Context& ctx, ACB_State& s) {
+    s.Best_Diff = ctx.diagram.Gas_Axis_Max;
+}
+
+void petrolSettle(Context& ctx, ACB_State& s) {
+    settle(s);
+    s.Petrol_Phase = true;
+    queue(ctx, kRequestAllToPetrol);
+    yield(ctx);
+}
+
+void petrolSample(Context& ctx, ACB_State& s) {
+    s.Petrol_Sum = s.Petrol_Count = 0;
+    s.Sampling_Off = false;
+    s.Reply_Countdown = s.Cur_Sample;
+    s.Petrol_Phase = true;
+    yield(ctx);
+}
+
+// 27 sends the group to gas, 28 only waits with it there.
+void gasSettle(Context& ctx, ACB_State& s, bool toGas) {
+    settle(s);
+    ACB_Build_Mask(ctx);
+    if (toGas) queue(ctx, kRequestGroupToGas);
+    yield(ctx);
+}
+
+void groupToGas(Context& ctx, ACB_State& s) {
+    gasSettle(ctx, s, true);
+}
+
+void groupOnGas(Context& ctx, ACB_State& s) {
+    gasSettle(ctx, s, false);
+}
+
+void gasSample(Context& ctx, ACB_State& s) {
+    s.Gas_Sum = s.Gas_Count = 0;
+    s.Sampling_Off = false;
+    s.Reply_Countdown = s.Cur_Sample;
+    ACB_Build_Mask(ctx);
+    yield(ctx);
+}
+
+void firstGroup(Context& ctx, ACB_State&) {
+    ACB_Restart_Script(ctx);
+    ACB_Next_Group(ctx);
+}
+
+void holdProgress(Context&, ACB_State& s) {
+    s.Hold_Progress = true;
+}
+
+void releaseProgress(Context&, ACB_State& s) {
+    s.Hold_Progress = false;
+}
+
+void askForSpeed(Context& ctx, ACB_State& s) {
+    s.Prompt_Text = prompt(ctx, 12) + " 2000 - 3000 " + ctx.LangText("Dim_RPM_Short");
+}
+
+void showPrompt(Context& ctx, ACB_State&) {
+    showPromptText(ctx);
+}
+
+void secondsUp(Context& ctx, ACB_State& s) {
+    s.Reply_Countdown = s.Ticks.Tick_1000;
+    s.Step_Counter += 1;
+    ACB_Show(ctx, s.Prompt_Text + " (" + std::to_string(s.Step_Counter) + " " +
+                      ctx.LangText("Dim_Sec_Long") + ")");
+    yield(ctx);
+}
+
+void speedToGas(Context& ctx, ACB_State& s) {
+    groupToGas(ctx, s);
+    s.Post_Wait = s.Reply_Countdown = s.Ticks.Tick_500;
+}
+
+void askToHoldSpeed(Context& ctx, ACB_State& s) {
+    s.Prompt_Text = prompt(ctx, 13);
+}
+
+void secondsDown(Context& ctx, ACB_State& s) {
+    s.Reply_Countdown = s.Ticks.Tick_1000;
+    s.Step_Counter -= 1;
+    ACB_Show(ctx, s.Prompt_Text + " " + std::to_string(s.Step_Counter) + " " +
+                      ctx.LangText("Dim_Sec_Long"));
+    yield(ctx);
+}
+
+// The prompt whose number is the next program word.
+void promptFromProgram(Context& ctx, ACB_State& s) {
+    const std::int32_t n = s.ACB_PC + 1 <= kACBProgramWords
+                               ? s.ACB_Program[static_cast<std::size_t>(s.ACB_PC + 1)]
+                               : -1;
+    s.ACB_PC += 1;
+    s.Prompt_Text = prompt(ctx, n);
+    showPromptText(ctx);
+}
+
+void shortProgress(Context& ctx, ACB_State&) {
+    setProgressRange(ctx, 0, 30);
+}
+
+void writeDiagram(Context& ctx, ACB_State& s) {
+    s.Post_Wait = s.Ticks.Tick_500;
+    queueWrite(ctx, kRequestWriteDiagram);
+    yield(ctx);
+}
+
+// Back to the best slope seen, and written.
+void bestSlope(Context& ctx, ACB_State& s) {
+    DiagramModel& d = ctx.diagram;
+    d.Gas_Point = s.Saved_Gas;
+    if (!offsetOnly(ctx) && d.Gas_Point[8] != 0 && s.Best_Top > 0) {
+        ACB_Scale(ctx, static_cast<double>(s.Best_Top) / d.Gas_Point[8]);
         s.Saved_Gas = d.Gas_Point;
-        saveCorrections(ctx);
-        for (std::int32_t* c : corrections(ctx.config))
-            *c = 0;
-        s.Sampling_Off = true;
-        s.Post_Wait = s.Ticks.Tick_500;
-        s.Prompt_Text = two(ctx, 2, 6);
-        showPromptText(ctx);
-        queueWrite(ctx, kRequestWriteAll);
-        yield(ctx);
-        return true;
-    case 22:
-        s.Prompt_Text = two(ctx, 2, 3);
-        showPromptText(ctx);
-        return true;
-    case 23:
-        s.Failed = false;
-        return true;
-    case 24:
-        s.Best_Diff = d.Gas_Axis_Max;
-        return true;
-    case 25:
-        s.Sampling_Off = true;
-        s.Reply_Countdown = s.Cur_Settle;
-        s.Petrol_Phase = true;
-        queue(ctx, kRequestAllToPetrol);
-        yield(ctx);
-        return true;
-    case 26:
-        s.Petrol_Sum = s.Petrol_Count = 0;
-        s.Sampling_Off = false;
-        s.Reply_Countdown = s.Cur_Sample;
-        s.Petrol_Phase = true;
-        yield(ctx);
-        return true;
-    case 27:
-    case 28:
-        s.Sampling_Off = true;
-        s.Reply_Countdown = s.Cur_Settle;
-        ACB_Build_Mask(ctx);
-        if (code == 27) queue(ctx, kRequestGroupToGas);
-        yield(ctx);
-        return true;
-    case 29:
-        s.Gas_Sum = s.Gas_Count = 0;
-        s.Sampling_Off = false;
-        s.Reply_Countdown = s.Cur_Sample;
-        ACB_Build_Mask(ctx);
-        yield(ctx);
-        return true;
-    case 30:
-        ACB_Restart_Script(ctx);
-        ACB_Next_Group(ctx);
-        return true;
-    case 31:
-        s.Hold_Progress = true;
-        return true;
-    case 32:
-        s.Prompt_Text = prompt(ctx, 12) + " 2000 - 3000 " + ctx.LangText("Dim_RPM_Short");
-        return true;
-    case 33:
-        showPromptText(ctx);
-        return true;
-    case 34:
-        s.Reply_Countdown = s.Ticks.Tick_1000;
-        s.Step_Counter += 1;
-        ACB_Show(ctx, s.Prompt_Text + " (" + std::to_string(s.Step_Counter) + " " +
-                          ctx.LangText("Dim_Sec_Long") + ")");
-        yield(ctx);
-        return true;
-    case 35:
-        ACB_Run_Step(ctx, 27);
-        s.Post_Wait = s.Reply_Countdown = s.Ticks.Tick_500;
-        return true;
-    case 36:
-        s.Prompt_Text = prompt(ctx, 13);
-        return true;
-    case 37:
-        s.Reply_Countdown = s.Ticks.Tick_1000;
-        s.Step_Counter -= 1;
-        ACB_Show(ctx, s.Prompt_Text + " " + std::to_string(s.Step_Counter) + " " +
-                          ctx.LangText("Dim_Sec_Long"));
-        yield(ctx);
-        return true;
-    case 38: {
-        const std::int32_t n = s.ACB_PC + 1 <= kACBProgramWords
-                                   ? s.ACB_Program[static_cast<std::size_t>(s.ACB_PC + 1)]
-                                   : -1;
-        s.ACB_PC += 1;
-        s.Prompt_Text = prompt(ctx, n);
-        showPromptText(ctx);
-        return true;
     }
-    case 39:
-        s.Hold_Progress = false;
-        return true;
-    case 50:
-        setProgressRange(ctx, 0, 30);
-        return true;
-    case 51:
-        s.Post_Wait = s.Ticks.Tick_500;
-        queueWrite(ctx, kRequestWriteDiagram);
-        yield(ctx);
-        return true;
-    case 52:
-        d.Gas_Point = s.Saved_Gas;
-        if (!offsetOnly(ctx) && d.Gas_Point[8] != 0 && s.Best_Top > 0) {
-            ACB_Scale(ctx, static_cast<double>(s.Best_Top) / d.Gas_Point[8]);
-            s.Saved_Gas = d.Gas_Point;
-        }
-        s.Best_Diff = d.Gas_Axis_Max;
-        return ACB_Run_Step(ctx, 51);
-    case 53:
-        // Everything the run may have changed, not only the gas values: the petrol points,
-        // the idle point, the map and the corrections went with the start step's reset.
-        s.Sampling_Off = true;
+    s.Best_Diff = d.Gas_Axis_Max;
+    writeDiagram(ctx, s);
+}
+
+// Everything the run may have changed, not only the gas values: the petrol points, the
+// idle point, the map and the corrections went with the start step's reset.
+void putTarget(Context& ctx, ACB_State& s) {
+    s.Sampling_Off = true;
+    PutImage(ctx, s.Target);
+    s.Post_Wait = s.Ticks.Tick_500;
+    ACB_Show(ctx, two(ctx, 2, s.Target_Is_Result ? 6 : 9));
+    redrawDiagram(ctx);
+}
+
+void resultStep(Context& ctx, ACB_State& s) {
+    ACB_Result(ctx);
+    if (!s.Failed) ACB_Take_Result(ctx);
+}
+
+void completion(Context& ctx, ACB_State& s) {
+    if (!s.Result_Text.empty()) return;
+    s.Result_Text = prompt(ctx, 23);
+    s.Outcome = AutoCalibrationResult::Success;
+    colourPrompt(ctx, Colour::Txt_Complete);
+}
+
+void supportStart(Context& ctx, ACB_State& s) {
+    s.Sampling_Off = true;
+    s.Support_Taken = true;
+    s.Support_Sum = {};
+    ACB_Show(ctx, prompt(ctx, 10));
+    setProgressRange(ctx, 0, 30);
+}
+
+void supportSample(Context& ctx, ACB_State& s) {
+    const LiveData& live = ctx.live;
+    s.Reply_Countdown = 1;
+    s.Support_Sum[0] += live.Live_PressDiff;
+    s.Support_Sum[1] += live.Live_TempGas;
+    s.Support_Sum[2] += live.Live_Value18;
+    yield(ctx);
+}
+
+// The support parameters join the result, which is written; a failed run gives the ECU
+// back what it had, and so does a stop.
+void supportWrite(Context& ctx, ACB_State& s) {
+    if (s.Target_Is_Result && s.Support_Taken) {
+        Configuration_Class& c = ctx.config;
+        c.ACB_Press = s.Support_Sum[0] / kSupportSamples;
+        c.ACB_Temper = (s.Support_Sum[1] / kSupportSamples + 5) / 10;
+        c.ACB_Value_98 = s.Support_Sum[2] / kSupportSamples;
+        restoreCorrections(ctx);
+        ACB_Take_Result(ctx);
+    } else {
         PutImage(ctx, s.Target);
-        s.Post_Wait = s.Ticks.Tick_500;
-        ACB_Show(ctx, two(ctx, 2, s.Target_Is_Result ? 6 : 9));
-        redrawDiagram(ctx);
-        return true;
-    case 54:
-        ACB_Result(ctx);
-        if (!s.Failed) ACB_Take_Result(ctx);
-        return true;
-    case 55:
-        if (s.Result_Text.empty()) {
-            s.Result_Text = prompt(ctx, 23);
-            s.Outcome = AutoCalibrationResult::Success;
-            colourPrompt(ctx, Colour::Txt_Complete);
-        }
-        return true;
-    case 56:
-        s.Sampling_Off = true;
-        s.Support_Taken = true;
-        s.Support_Sum = {};
-        ACB_Show(ctx, prompt(ctx, 10));
-        setProgressRange(ctx, 0, 30);
-        return true;
-    case 57:
-        s.Reply_Countdown = 1;
-        s.Support_Sum[0] += live.Live_PressDiff;
-        s.Support_Sum[1] += live.Live_TempGas;
-        s.Support_Sum[2] += live.Live_Value18;
-        yield(ctx);
-        return true;
-    case 58: {
-        if (s.Target_Is_Result && s.Support_Taken) {
-            Configuration_Class& c = ctx.config;
-            c.ACB_Press = s.Support_Sum[0] / kSupportSamples;
-            c.ACB_Temper = (s.Support_Sum[1] / kSupportSamples + 5) / 10;
-            c.ACB_Value_98 = s.Support_Sum[2] / kSupportSamples;
-            restoreCorrections(ctx);
-            ACB_Take_Result(ctx);
-        } else {
-            // A failed run gives the ECU back what it had; so does a stop.
-            PutImage(ctx, s.Target);
-        }
-        s.Post_Wait = s.Ticks.Tick_500;
-        ACB_Show(ctx, prompt(ctx, 6));
-        writeTarget(ctx);
-        return true;
     }
-    case 59:
-        ACB_Show(ctx, s.Result_Text);
-        s.Reply_Countdown = s.Ticks.Tick_2000;
-        queue(ctx, kRequestAllToPetrol);
-        yield(ctx);
-        return true;
-    case 60:
-        // The next live reply reports the data-saved state afresh.
-        ctx.dynamicInd.Flags = static_cast<std::uint8_t>(ctx.dynamicInd.Flags & ~0x20);
-        ACB_Set_Progress(ctx, 0);
-        releaseButton(ctx);
-        s.ACB_Running = false;
-        ACB_Finished(ctx);
-        yield(ctx);
-        return true;
-    default:
-        return false;
-    }
+    s.Post_Wait = s.Ticks.Tick_500;
+    ACB_Show(ctx, prompt(ctx, 6));
+    writeTarget(ctx);
+}
+
+void backToPetrol(Context& ctx, ACB_State& s) {
+    ACB_Show(ctx, s.Result_Text);
+    s.Reply_Countdown = s.Ticks.Tick_2000;
+    queue(ctx, kRequestAllToPetrol);
+    yield(ctx);
+}
+
+void endRun(Context& ctx, ACB_State& s) {
+    // The next live reply reports the data-saved state afresh.
+    ctx.dynamicInd.Flags = static_cast<std::uint8_t>(ctx.dynamicInd.Flags & ~0x20);
+    ACB_Set_Measuring(ctx, false);
+    ACB_Set_Progress(ctx, 0);
+    s.ACB_Running = false;
+    ACB_Finished(ctx);
+    yield(ctx);
+}
+
+struct Step {
+    std::int32_t code;
+    void (*run)(Context&, ACB_State&);
+};
+
+constexpr std::array kSteps{
+    Step{21, &startStep},       Step{22, &showExecuting}, Step{23, &clearFailed},
+    Step{24, &resetBestDiff},   Step{25, &petrolSettle},  Step{26, &petrolSample},
+    Step{27, &groupToGas},      Step{28, &groupOnGas},    Step{29, &gasSample},
+    Step{30, &firstGroup},      Step{31, &holdProgress},  Step{32, &askForSpeed},
+    Step{33, &showPrompt},      Step{34, &secondsUp},     Step{35, &speedToGas},
+    Step{36, &askToHoldSpeed},  Step{37, &secondsDown},   Step{38, &promptFromProgram},
+    Step{39, &releaseProgress}, Step{50, &shortProgress}, Step{51, &writeDiagram},
+    Step{52, &bestSlope},       Step{53, &putTarget},     Step{54, &resultStep},
+    Step{55, &completion},      Step{56, &supportStart},  Step{57, &supportSample},
+    Step{58, &supportWrite},    Step{59, &backToPetrol},  Step{60, &endRun},
+};
+
+} // namespace
+
+bool ACB_Run_Step(Context& ctx, std::int32_t code) {
+    const auto step = std::find_if(kSteps.begin(), kSteps.end(),
+                                   [code](const Step& s) { return s.code == code; });
+    if (step == kSteps.end()) return false;
+    step->run(ctx, st(ctx));
+    return true;
 }
 
 std::optional<bool> ACB_Condition(Context& ctx, std::int32_t code) {

@@ -82,6 +82,10 @@ struct ACB_State {
     std::array<std::int32_t, 5> Saved_Corr{}; // 93, 94, 96, 97, 99
     std::array<std::int32_t, 3> Support_Sum{};
     bool Hold_Progress = false;
+    // From the start until the run is stopped or goes into its ending; the Start button
+    // shows it pressed.
+    bool Measuring = false;
+    AutoCalibrationProgress Told; // the progress last told, so that only changes go out
     std::string Prompt_Text;
     std::string Result_Text;
     std::optional<AutoCalibrationResult> Outcome; // what the run comes to, once known
@@ -159,6 +163,37 @@ struct ACBView {
     std::array<ViewRect, kACBRows> rowRect{};
 };
 
+// ---- The run as an operation ----------------------------------------------------------
+// A run starts here, tells its progress (`autoCalibrationProgress`) and ends exactly once
+// (`autoCalibrationEnded`). The page's button and the command-line tool both drive it
+// through these calls and follow it through those events.
+
+enum class AutoCalibrationRefusal : std::uint8_t {
+    None,
+    Ending,         // the last run is still ending
+    RestorePending, // this ECU still waits for what a run took from it
+    NoInnovational, // the innovational algorithm on an ECU without it
+};
+
+struct AutoCalibrationStart {
+    AutoCalibrationRefusal refusal = AutoCalibrationRefusal::None;
+    std::string reason; // what the user is told when the run did not start
+    bool started() const { return refusal == AutoCalibrationRefusal::None; }
+};
+
+// Starts a run of `algorithm` (remembered as the chosen one; a name the records do not
+// have runs the fast calibration).
+AutoCalibrationStart StartAutoCalibration(Context& ctx, std::string_view algorithm);
+// Stops a measuring run: it goes into its ending, which gives the ECU what it had at the
+// start, or the result once taken. False when no run measures.
+bool StopAutoCalibration(Context& ctx);
+bool AutoCalibrationMeasuring(const Context& ctx);
+// From the start until its end is told (through the ending, and while it waits for the ECU).
+bool AutoCalibrationRunning(const Context& ctx);
+AutoCalibrationProgress AutoCalibrationNow(const Context& ctx);
+// Tells the progress when it changed since it was last told; only during a run.
+void ACB_Tell_Progress(Context& ctx);
+
 // The text of prompt n; empty for a number the table does not have.
 std::string ACB_Prompt_Text(const Context& ctx, int n);
 
@@ -171,6 +206,8 @@ void ACB_Init(Context& ctx);
 // The toggle button. Pressing starts a run (or asks first on an ECU with the
 // innovational algorithm), releasing it stops the run.
 void HudButton_ACB_StartClick(Context& ctx);
+// The button shows whether the run measures.
+void ACB_Set_Measuring(Context& ctx, bool measuring);
 // The answer to the question whether to run the innovational algorithm.
 void ACB_Innovational_Answer(Context& ctx, bool yes);
 
@@ -189,6 +226,9 @@ void ACB_Link_Lost(Context& ctx);
 // The ECU answered again and everything is read: a frozen run goes on to its end.
 void ACB_Resume_After_Link(Context& ctx);
 void ACB_Tick(Context& ctx);
+// A live reply was decoded: a run stops when the engine stops, and the page's bars and the
+// run's samples take the reply's values.
+void ACB_On_Live_Data(Context& ctx);
 void ACB_Refresh(Context& ctx, const std::string& groupText);
 // Bar_Scale and the bars and boxes from the stored per-cylinder values.
 void ACB_Draw_Bars(Context& ctx);

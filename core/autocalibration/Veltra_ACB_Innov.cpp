@@ -195,8 +195,7 @@ void Innov_Completion(Context& ctx) {
     ctx.settings.Idle_Points = true;
     ACB_Show(ctx, acb.Result_Text);
     ACB_Set_Progress(ctx, ctx.view.ProgressBar_3D_ACB.max);
-    ctx.view.HudButton_ACB_Start.text = ctx.LangText("Start");
-    ctx.view.HudButton_ACB_Start.pressed = false;
+    ACB_Set_Measuring(ctx, false);
     // The ending program writes the result, or puts back what the ECU had, and checks
     // that the ECU saved it.
     ACB_Start_Tail(ctx);

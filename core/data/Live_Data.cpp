@@ -1,13 +1,9 @@
 #include "data/Live_Data.h"
 
 #include "Context.h"
-#include "autocalibration/AutoCLB_Unit.h"
-#include "autocalibration/Veltra_ACB_Innov.h"
-#include "calibration/Calibr_Create.h"
 #include "data/Calc_Unit.h"
 #include "data/Dynamic_IND_Unit.h"
 #include "link/Check_Versions.h"
-#include "rpm_map/MapRPM_Unit.h"
 
 namespace bifuel {
 namespace {
@@ -204,10 +200,7 @@ void handleStatusBits(Context& ctx, Reply rx) {
             ShowStatusNow(ctx, Colour::Txt_Complete, ctx.LangText("DynamicIND_Engine_on"));
         } else {
             AddStatus(ctx, Colour::Txt_Error, ctx.LangText("DynamicIND_Engine_off"));
-            if (ctx.view.HudButton_ACB_Start.pressed) {
-                ctx.view.HudButton_ACB_Start.pressed = false;
-                ACB_Stop(ctx);
-            }
+            ctx.live.Engine_Went_Off = true;
         }
     }
     if ((bits & 0x40) && !(ring.Flags & 0x40)) {
@@ -275,6 +268,8 @@ void DecodeLiveData(Context& ctx, std::span<const std::uint8_t> reply) {
     // The data bytes end before the checksum; a shorter reply would have the values of an
     // older one read in its place.
     const bool complete = reply.size() >= kLiveDataBytes + 3u;
+    ctx.live.Complete = complete;
+    ctx.live.Engine_Went_Off = false;
     if (complete) {
         ctx.live.Work_Mode = reply[38] & 0x07;
         decodeValues(ctx, reply);
@@ -286,15 +281,6 @@ void DecodeLiveData(Context& ctx, std::span<const std::uint8_t> reply) {
     if (ctx.link.ECU_Connected) {
         handleStatusBits(ctx, reply);
         handleErrorBytes(ctx, reply);
-    }
-    RefreshDiagram(ctx);
-    UpdateLiveCell(ctx);
-    // A classic run on an ECU that also knows the innovational algorithm still needs
-    // its samples.
-    if (ctx.link.Ident.Innovational_Capable && !ctx.acb.ACB_Running) {
-        Innov_Refresh(ctx);
-    } else {
-        ACB_Refresh(ctx, ctx.acb.Group_Text);
     }
 }
 

@@ -56,6 +56,10 @@ struct LiveData {
     std::uint8_t Error_Flags1 = 0;
     std::uint8_t Error_Flags2 = 0;
     bool Errors_Reported = false;
+    // The last reply carried every value: those who follow the engine look at it only then.
+    bool Complete = false;
+    // The status byte of this reply says the engine stopped since the one before.
+    bool Engine_Went_Off = false;
 };
 
 // What the live data shows: the indicator column, the mode label, the Setup page's level
@@ -85,6 +89,9 @@ struct DataView {
 // changes no value, status or error and is handed to nobody; only the indicators, the
 // mode label and the lamps are drawn again from the values held, which is how the call
 // over an empty reply at start-up puts zeros on them.
+// Decodes a live reply into the live values, the indicators and the status line. Whoever
+// follows the engine (the diagram, the RPM map, an auto-calibration) subscribes to the
+// live-data event that comes after.
 void DecodeLiveData(Context& ctx, std::span<const std::uint8_t> reply);
 // Timer_LevelGas: blinks lamp 5 while the ECU waits to switch to gas.
 void OnLevelGasTimer(Context& ctx);

@@ -191,6 +191,8 @@ constexpr std::array kEntries{
           "What the ECU had before the auto-calibration has been written back."},
     Entry{"ACB_Result_Written", "The new calibration has been written to the ECU in full."},
     Entry{"ACB_Not_Confirmed", "The ECU did not confirm that it saved the calibration."},
+    Entry{"ACB_Still_Ending", "The last auto-calibration is still ending."},
+    Entry{"ACB_No_Innovational", "This ECU has no innovational auto-calibration."},
     Entry{"Operation_Values_Read_Again",
           "The values shown are read from the ECU again when it answers."},
     Entry{"Button_GEN_Flip", "Flip"},

@@ -38,7 +38,8 @@ struct LinkEvents {
     // A request or one of the operations that end with a result.
     Signal<const OperationProgress&> operationProgress;
     Signal<const OperationEnd&> operationEnded;
-    // An auto-calibration run ended; once per run.
+    // An auto-calibration run moved on (its prompt or its bar), and how it ended: once.
+    Signal<const AutoCalibrationProgress&> autoCalibrationProgress;
     Signal<const AutoCalibrationEnd&> autoCalibrationEnded;
     // A calibration kept for an ECU that went away was written back, or could not be.
     Signal<const RestoreEnd&> restoreEnded;

@@ -41,6 +41,20 @@ struct AutoCalibrationEnd {
     // The link went before the start's calibration could be put back: it is written when
     // the same ECU answers again (`restoreEnded` tells how that went).
     bool restorePending = false;
+    bool ecuChanged = false; // the run sent the ECU a write (a stop has something to put back)
+};
+
+// Where a run stands, as the user follows it: told whenever the prompt or the bar changes,
+// from the start until the run's end is told.
+struct AutoCalibrationProgress {
+    std::string algorithm;    // fixed at the start
+    std::string prompt;       // the line the user reads now
+    int percent = 0;          // of the bar's present range, 0..100; it falls when a group repeats
+    int group = 0;            // the group being measured, 1..groups; 0 before the first
+    int groups = 0;           // groups the run measures (0 for the innovational search)
+    bool measuring = false;   // false once the run is stopped or goes into its ending
+    bool resultTaken = false; // the run ends with its result on the ECU, even when stopped now
+    bool operator==(const AutoCalibrationProgress&) const = default;
 };
 
 // What became of a calibration put back after its run had ended.

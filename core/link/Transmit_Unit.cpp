@@ -154,8 +154,8 @@ void endOfWrite(Context& ctx) {
 void showCountdown(Context& ctx) {
     // Shown with a point whatever the locale, as every number.
     const std::string seconds = TenthsToText(ctx.link.Tenths_Counter);
-    ctx.view.HudLabel_3D_ACB_Prompt.text =
-        ctx.view.ACB_Current_Prompt + " (" + seconds + " " + ctx.LangText("Dim_Sec_Long") + ")";
+    ACB_Show(ctx, ctx.view.ACB_Current_Prompt + " (" + seconds + " " +
+                      ctx.LangText("Dim_Sec_Long") + ")");
 }
 
 // Runs request step `step`; false when the step is not defined.
@@ -302,7 +302,7 @@ bool runStep(Context& ctx, std::int32_t step) {
         return true;
     case 98:
         ctx.timers.Timer_Countner->stop();
-        ctx.view.HudLabel_3D_ACB_Prompt.text = ctx.view.ACB_Current_Prompt;
+        ACB_Show(ctx, ctx.view.ACB_Current_Prompt);
         return true;
     case 100:
         endOfWrite(ctx);
@@ -448,7 +448,7 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
         if (!n) return false;
         const std::string text = ACB_Prompt_Text(ctx, *n);
         ctx.view.ACB_Current_Prompt = text;
-        ctx.view.HudLabel_3D_ACB_Prompt.text = text;
+        ACB_Show(ctx, text);
         link.Program_Counter = p + 2;
         return true;
     }
@@ -466,7 +466,7 @@ bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
         ctx.timers.Timer_Countner->start();
         link.Count_Up = false;
         ctx.view.ProgressBar_3D_ACB.max = link.Tenths_Counter;
-        ctx.view.ProgressBar_3D_ACB.value = 0;
+        ACB_Set_Progress(ctx, 0);
         link.Program_Counter = p + 2;
         return true;
     }

@@ -264,5 +264,76 @@ TEST_F(SimRun, StopWithThePortClosedEndsAtOnceAndRestoresWhenItOpens) {
     EXPECT_EQ(ctx->diagram.Gas_Point, gasBefore);
 }
 
+// The run as the tool drives it: no button, only the operation and its events.
+TEST_F(SimRun, TheOperationTellsEveryChangeAndEndsOnce) {
+    struct Case {
+        std::string algorithm;
+        std::string firmware;
+    };
+    for (const Case& c : {Case{"Fast calibration", "2.54"}, Case{"Innovational", "1.63"}}) {
+        SCOPED_TRACE(c.algorithm);
+        sim::SimOptions options;
+        options.firmware = c.firmware;
+        start(options);
+        std::vector<AutoCalibrationProgress> told;
+        std::vector<AutoCalibrationEnd> ends;
+        std::size_t toldAtEnd = 0;
+        const Subscription progress = ctx->events.autoCalibrationProgress.subscribe(
+            [&](const AutoCalibrationProgress& p) { told.push_back(p); });
+        const Subscription ended =
+            ctx->events.autoCalibrationEnded.subscribe([&](const AutoCalibrationEnd& e) {
+                ends.push_back(e);
+                toldAtEnd = told.size();
+            });
+        EXPECT_FALSE(StopAutoCalibration(*ctx)) << "nothing runs yet";
+        ASSERT_TRUE(StartAutoCalibration(*ctx, c.algorithm).started());
+        EXPECT_TRUE(AutoCalibrationMeasuring(*ctx));
+        const AutoCalibrationStart again = StartAutoCalibration(*ctx, c.algorithm);
+        EXPECT_EQ(again.refusal, AutoCalibrationRefusal::Ending);
+        EXPECT_FALSE(again.reason.empty());
+        ASSERT_TRUE(runToEnd());
+
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends[0].result, AutoCalibrationResult::Success);
+        EXPECT_EQ(toldAtEnd, told.size()) << "progress told after the end";
+        ASSERT_GT(told.size(), 10u);
+        EXPECT_EQ(told.back().prompt, ends[0].text);
+        bool full = false;
+        int groupsSeen = 0;
+        for (std::size_t i = 0; i < told.size(); ++i) {
+            const AutoCalibrationProgress& p = told[i];
+            EXPECT_EQ(p.algorithm, c.algorithm);
+            EXPECT_TRUE(p.percent >= 0 && p.percent <= 100) << p.percent;
+            EXPECT_LE(p.group, p.groups);
+            if (i > 0) EXPECT_FALSE(p == told[i - 1]) << "told twice: " << p.prompt;
+            full = full || (p.measuring && p.percent == 100);
+            groupsSeen = std::max(groupsSeen, p.group);
+        }
+        EXPECT_TRUE(told.front().measuring);
+        EXPECT_FALSE(told.back().measuring);
+        EXPECT_TRUE(told.back().resultTaken);
+        EXPECT_TRUE(full) << "the bar never reached its end while measuring";
+        if (c.algorithm != "Innovational") {
+            EXPECT_GT(told.back().groups, 0);
+            EXPECT_EQ(groupsSeen, told.back().groups) << "not every group was told";
+        }
+        ctx.reset();
+        car.reset();
+        line.host().close();
+    }
+}
+
+TEST_F(SimRun, AStartTheEcuCannotRunIsRefusedWithItsReason) {
+    start(); // firmware without the innovational algorithm
+    const auto gasBefore = ecuGas();
+    const AutoCalibrationStart refused = StartAutoCalibration(*ctx, "Innovational");
+    EXPECT_EQ(refused.refusal, AutoCalibrationRefusal::NoInnovational);
+    EXPECT_EQ(refused.reason, ctx->LangText("ACB_No_Innovational"));
+    EXPECT_FALSE(AutoCalibrationRunning(*ctx));
+    clock.advance(3000);
+    EXPECT_EQ(ecuGas(), gasBefore);
+    EXPECT_EQ(car->engine().snapshot().mode, 1);
+}
+
 } // namespace
 } // namespace bifuel::test

@@ -74,6 +74,7 @@ TEST_F(MessageWindow, QuestionAnswerSetsTheAlgorithmAndTheCloseBoxDoesNot) {
         bool starts;
     };
     ctx().settings.ACB_SCR_Type = "Default";
+    ctx().link.Ident.Innovational_Capable = true; // the ECUs the question is asked on
     for (const Case& c : {Case{0, "Innovational", true}, Case{1, "Fast calibration", true},
                           Case{-1, "Fast calibration", false}}) {
         ShowMessageWindow(ctx(), 3, "");
@@ -85,10 +86,10 @@ TEST_F(MessageWindow, QuestionAnswerSetsTheAlgorithmAndTheCloseBoxDoesNot) {
         EXPECT_FALSE(app->message().isVisible());
         EXPECT_EQ(ctx().settings.ACB_SCR_Type, c.type);
         // The answer starts the run; the close box starts nothing.
-        EXPECT_EQ(ctx().acb.In_Run, c.starts);
-        EXPECT_EQ(ctx().acb.Algorithm, c.type);
-        if (ctx().acb.In_Run) ACB_Stop(ctx());
-        EXPECT_FALSE(ctx().acb.In_Run);
+        EXPECT_EQ(AutoCalibrationRunning(ctx()), c.starts);
+        EXPECT_EQ(AutoCalibrationNow(ctx()).algorithm, c.type);
+        if (c.starts) EXPECT_TRUE(StopAutoCalibration(ctx()));
+        EXPECT_FALSE(AutoCalibrationRunning(ctx()));
     }
 }
 
