@@ -30,6 +30,15 @@ CONTROL = re.compile(r"^\s*(\}\s*)?(if|else|for|while|switch|do|try|catch|case|d
 LAMBDA = re.compile(r"\]\s*(mutable\s*)?\{$")
 
 
+def digit_separator(line, i):
+    """Whether the quote at i separates the digits of a number (1'000), which starts no
+    character literal."""
+    start = i
+    while start > 0 and (line[start - 1].isalnum() or line[start - 1] in "_.'"):
+        start -= 1
+    return start < i and line[start].isdigit()
+
+
 def strip_line(line, in_comment):
     """The line without comments, strings and character literals; whether a /* */
     comment is still open at its end."""
@@ -49,6 +58,10 @@ def strip_line(line, in_comment):
         if line.startswith("/*", i):
             in_comment = True
             i += 2
+            continue
+        if c == "'" and digit_separator(line, i):
+            out.append(c)
+            i += 1
             continue
         if c in "\"'":
             j = i + 1
