@@ -4,7 +4,7 @@ RELEASE_DIR ?= build-release
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: test deps build bench fuzz format format-check clean run install package
+.PHONY: test deps build bench fuzz format format-check size-check clean run install package
 
 deps:
 	scripts/install-deps
@@ -64,6 +64,12 @@ format: deps
 
 format-check: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+# No function longer than 80 lines outside data tables (tools/function-lengths.py says
+# which are); LIMIT changes the bound.
+LIMIT ?= 80
+size-check:
+	tools/function-lengths.py --limit $(LIMIT)
 
 clean:
 	rm -rf $(BUILD_DIR) $(RELEASE_DIR) $(RUN_BUILD_DIR) $(FUZZ_DIR)

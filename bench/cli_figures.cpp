@@ -43,6 +43,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -294,20 +295,20 @@ struct TempDir : bench::TempDir {
     explicit TempDir(const std::string& tag) : bench::TempDir("cli-figures", tag) {}
 };
 
-} // namespace
+struct Programs {
+    std::string cli;
+    std::string sim;
+};
 
-int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: cli_figures BIFUEL-CLI BIFUEL-SIM [RUNS] [LIVE-SECONDS]\n");
-        return 2;
-    }
-    const std::string cliProgram = fs::absolute(argv[1]).string();
-    const std::string simProgram = fs::absolute(argv[2]).string();
-    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
-    const int liveSeconds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 30;
+// Whether a part's simulator started, and whether its figures met their limits.
+struct Verdict {
+    bool started = true;
     bool good = true;
+};
 
-    // ---- read ----
+// The read in-process on the virtual clock, and the pace of the simulator's reply bytes;
+// nullopt when the read did not finish.
+std::optional<Minimum> inProcessFigures(const std::string& simProgram) {
     Minimum minimum;
     {
         TempDir dir("virtual");
@@ -315,7 +316,7 @@ int main(int argc, char** argv) {
     }
     if (!minimum.ok) {
         std::printf("the in-process read did not finish\n");
-        return 1;
+        return std::nullopt;
     }
     std::printf(
         "read, in-process on the virtual clock: %zu requests, %zu request bytes, %zu reply bytes, "
@@ -329,33 +330,46 @@ int main(int argc, char** argv) {
             "average (9600 baud: %.4f ms)\n",
             ReplyByteSpacingMs(simProgram, dir.path, minimum.frames), kByteMs);
     }
+    return minimum;
+}
+
+// One `read -o FILE` against a fresh simulator; its time goes to `times`.
+Verdict timeOneRead(const Programs& programs, const Minimum& minimum, int run,
+                    std::vector<double>& times) {
+    TempDir dir("read-" + std::to_string(run));
+    Simulator sim(programs.sim, dir.path);
+    if (sim.path.empty()) {
+        std::printf("bifuel-sim did not start\n");
+        return {false, false};
+    }
+    const IoCount before = ProcessIo(sim.process.pid);
+    const fs::path file = dir.path / "read.cfg";
+    const Finished f =
+        RunTimed({programs.cli, "--port", sim.path, "read", "-o", file.string()}, dir.path);
+    // Anything still on its way leaves the simulator within a few byte times.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const IoCount after = ProcessIo(sim.process.pid);
+    const long long said = static_cast<long long>(Drain(sim.process.errFd).size());
+    const long long requestBytes = after.read - before.read;
+    const long long replyBytes = after.written - before.written - said;
+    const bool same = requestBytes == static_cast<long long>(minimum.requestBytes) &&
+                      replyBytes == static_cast<long long>(minimum.replyBytes);
+    const bool written = fs::exists(file) && fs::file_size(file) > 0;
+    std::printf("  run %d: %.1f ms, exit %d, file %s, on the line %lld request and %lld reply "
+                "bytes%s\n",
+                run, f.wallMs, f.status, written ? "written" : "MISSING", requestBytes, replyBytes,
+                same ? "" : " (NOT the bytes of the in-process read)");
+    times.push_back(f.wallMs);
+    return {true, f.status == 0 && written && same};
+}
+
+Verdict readFigures(const Programs& programs, const Minimum& minimum, int runs) {
+    Verdict verdict;
     std::vector<double> times;
     for (int run = 1; run <= runs; ++run) {
-        TempDir dir("read-" + std::to_string(run));
-        Simulator sim(simProgram, dir.path);
-        if (sim.path.empty()) {
-            std::printf("bifuel-sim did not start\n");
-            return 1;
-        }
-        const IoCount before = ProcessIo(sim.process.pid);
-        const fs::path file = dir.path / "read.cfg";
-        const Finished f =
-            RunTimed({cliProgram, "--port", sim.path, "read", "-o", file.string()}, dir.path);
-        // Anything still on its way leaves the simulator within a few byte times.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const IoCount after = ProcessIo(sim.process.pid);
-        const long long said = static_cast<long long>(Drain(sim.process.errFd).size());
-        const long long requestBytes = after.read - before.read;
-        const long long replyBytes = after.written - before.written - said;
-        const bool same = requestBytes == static_cast<long long>(minimum.requestBytes) &&
-                          replyBytes == static_cast<long long>(minimum.replyBytes);
-        const bool written = fs::exists(file) && fs::file_size(file) > 0;
-        std::printf("  run %d: %.1f ms, exit %d, file %s, on the line %lld request and %lld reply "
-                    "bytes%s\n",
-                    run, f.wallMs, f.status, written ? "written" : "MISSING", requestBytes,
-                    replyBytes, same ? "" : " (NOT the bytes of the in-process read)");
-        if (f.status != 0 || !written || !same) good = false;
-        times.push_back(f.wallMs);
+        const Verdict one = timeOneRead(programs, minimum, run, times);
+        if (!one.started) return one;
+        if (!one.good) verdict.good = false;
     }
     const double median = Median(times);
     const double overPct = (median / minimum.minimumMs - 1.0) * 100.0;
@@ -366,38 +380,56 @@ int main(int argc, char** argv) {
         runs, median, *std::min_element(times.begin(), times.end()),
         *std::max_element(times.begin(), times.end()), minimum.minimumMs, overPct, kReadLimitPct,
         readOk ? "ok" : "MISSED");
+    verdict.good = verdict.good && readOk;
+    return verdict;
+}
 
-    // ---- live ----
-    {
-        TempDir dir("live");
-        Simulator sim(simProgram, dir.path);
-        if (sim.path.empty()) {
-            std::printf("bifuel-sim did not start\n");
-            return 1;
-        }
-        const fs::path lines = dir.path / "live.txt";
-        const Finished f = RunTimed(
-            {cliProgram, "--port", sim.path, "live", "--seconds", std::to_string(liveSeconds)},
-            dir.path, lines);
-        std::size_t replies = 0;
-        std::ifstream text(lines);
-        for (std::string line; std::getline(text, line);)
-            replies += line.rfind("t=", 0) == 0;
-        const double cpuMs = (Seconds(f.usage.ru_utime) + Seconds(f.usage.ru_stime)) * 1000.0;
-        const double cpuPct = 100.0 * cpuMs / f.wallMs;
-        const double peakMb = static_cast<double>(f.usage.ru_maxrss) / 1024.0;
-        const bool cpuOk = cpuPct <= kLiveCpuLimitPct;
-        const bool peakOk = peakMb <= kLivePeakLimitMb;
-        std::printf("live --seconds %d: exit %d, %zu live replies, %.1f s from start to exit\n",
-                    liveSeconds, f.status, replies, f.wallMs / 1000.0);
-        std::printf("live CPU (user %.0f ms + system %.0f ms): %.2f %% of the wall time (limit "
-                    "%.0f %%) %s\n",
-                    Seconds(f.usage.ru_utime) * 1000.0, Seconds(f.usage.ru_stime) * 1000.0, cpuPct,
-                    kLiveCpuLimitPct, cpuOk ? "ok" : "MISSED");
-        std::printf("live peak memory (ru_maxrss): %.1f MB (limit %.0f MB) %s\n", peakMb,
-                    kLivePeakLimitMb, peakOk ? "ok" : "MISSED");
-        if (f.status != 0 || replies == 0) good = false;
-        good = good && readOk && cpuOk && peakOk;
+Verdict liveFigures(const Programs& programs, int liveSeconds) {
+    TempDir dir("live");
+    Simulator sim(programs.sim, dir.path);
+    if (sim.path.empty()) {
+        std::printf("bifuel-sim did not start\n");
+        return {false, false};
     }
-    return good ? 0 : 1;
+    const fs::path lines = dir.path / "live.txt";
+    const Finished f = RunTimed(
+        {programs.cli, "--port", sim.path, "live", "--seconds", std::to_string(liveSeconds)},
+        dir.path, lines);
+    std::size_t replies = 0;
+    std::ifstream text(lines);
+    for (std::string line; std::getline(text, line);)
+        replies += line.rfind("t=", 0) == 0;
+    const double cpuMs = (Seconds(f.usage.ru_utime) + Seconds(f.usage.ru_stime)) * 1000.0;
+    const double cpuPct = 100.0 * cpuMs / f.wallMs;
+    const double peakMb = static_cast<double>(f.usage.ru_maxrss) / 1024.0;
+    const bool cpuOk = cpuPct <= kLiveCpuLimitPct;
+    const bool peakOk = peakMb <= kLivePeakLimitMb;
+    std::printf("live --seconds %d: exit %d, %zu live replies, %.1f s from start to exit\n",
+                liveSeconds, f.status, replies, f.wallMs / 1000.0);
+    std::printf("live CPU (user %.0f ms + system %.0f ms): %.2f %% of the wall time (limit "
+                "%.0f %%) %s\n",
+                Seconds(f.usage.ru_utime) * 1000.0, Seconds(f.usage.ru_stime) * 1000.0, cpuPct,
+                kLiveCpuLimitPct, cpuOk ? "ok" : "MISSED");
+    std::printf("live peak memory (ru_maxrss): %.1f MB (limit %.0f MB) %s\n", peakMb,
+                kLivePeakLimitMb, peakOk ? "ok" : "MISSED");
+    return {true, f.status == 0 && replies != 0 && cpuOk && peakOk};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: cli_figures BIFUEL-CLI BIFUEL-SIM [RUNS] [LIVE-SECONDS]\n");
+        return 2;
+    }
+    const Programs programs{fs::absolute(argv[1]).string(), fs::absolute(argv[2]).string()};
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+    const int liveSeconds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 30;
+    const std::optional<Minimum> minimum = inProcessFigures(programs.sim);
+    if (!minimum) return 1;
+    const Verdict read = readFigures(programs, *minimum, runs);
+    if (!read.started) return 1;
+    const Verdict live = liveFigures(programs, liveSeconds);
+    if (!live.started) return 1;
+    return read.good && live.good ? 0 : 1;
 }

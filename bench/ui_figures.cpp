@@ -346,17 +346,205 @@ std::filesystem::path prepareWorkDir(int page) {
     return dir;
 }
 
+// The page a run measures, from its first argument.
+struct FigureMode {
+    explicit FigureMode(const std::string& mode)
+        : graph(mode == "graph"), acb(mode == "acb"), map(mode == "map"), charts(mode == "charts") {
+    }
+    bool graph;
+    bool acb;
+    bool map;
+    bool charts;
+    int page() const { return graph ? 2 : acb ? 1 : map ? 3 : 0; }
+    const char* painted() const {
+        return graph    ? "the live point"
+               : acb    ? "the bars"
+               : map    ? "the map"
+               : charts ? "the plots"
+                        : "indicators";
+    }
+};
+
+// `ui_figures start`: the wall-clock time when the indicators first painted.
+void printFirstPaint(ui::StudioApp& studio, QApplication& app) {
+    bool done = false;
+    studio.main().onIndicatorsPainted = [&done] {
+        if (done) return;
+        done = true;
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        std::printf("%lld\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+        QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    };
+    studio.Show();
+    app.exec();
+}
+
+// A new engine speed, level and injection times for the next reply, so that every reply
+// repaints.
+class LiveVariation {
+  public:
+    explicit LiveVariation(bool map) : map_(map) {}
+    void next(sim::SimEcu& ecu) {
+        period_ = period_ == 37500 ? 36000 : 37500;
+        if (map_) {
+            // On the Map page the engine wanders over the grid, so the live cell and its
+            // trace change with every reply.
+            static constexpr std::array<int, 7> kRpm{800, 1200, 1700, 2200, 2700, 3200, 3700};
+            period_ =
+                static_cast<std::uint16_t>(30000000 / kRpm[static_cast<std::size_t>(replies_ % 7)]);
+        }
+        ++replies_;
+        std::vector<std::uint8_t>& live = ecu.state().live;
+        live[0] = static_cast<std::uint8_t>(period_ >> 8);
+        live[1] = static_cast<std::uint8_t>(period_ & 0xFF);
+        // A level across two thresholds: lamps, voltage and marker change each time.
+        level_ = level_ == 150 ? 640 : 150;
+        live[6] = static_cast<std::uint8_t>(level_ >> 8);
+        live[7] = static_cast<std::uint8_t>(level_ & 0xFF);
+        // Petrol and gas times of the four cylinders: the live point moves.
+        petrolUs_ = petrolUs_ == 4000 ? 6500 : 4000;
+        if (map_) petrolUs_ = static_cast<std::uint16_t>(1500 + 1100 * (replies_ % 5));
+        const auto gasUs = static_cast<std::uint16_t>(petrolUs_ + 1500);
+        for (std::size_t c = 0; c < 4; ++c) {
+            live[18 + 2 * c] = static_cast<std::uint8_t>(petrolUs_ >> 8);
+            live[19 + 2 * c] = static_cast<std::uint8_t>(petrolUs_ & 0xFF);
+            live[26 + 2 * c] = static_cast<std::uint8_t>(gasUs >> 8);
+            live[27 + 2 * c] = static_cast<std::uint8_t>(gasUs & 0xFF);
+        }
+    }
+
+  private:
+    bool map_;
+    std::uint16_t period_ = 37500;
+    std::uint16_t level_ = 150;
+    std::uint16_t petrolUs_ = 4000;
+    long replies_ = 0;
+};
+
+// The program as the figures run it.
+struct Program {
+    QApplication& app;
+    platform::QtScheduler& scheduler;
+    platform::ProgramPort& programPort;
+    TimedPort& port;
+    ui::StudioApp& studio;
+};
+
+// `ui_figures poll|graph|map|charts|acb SECONDS`: from the last byte of each live reply to
+// the page painted, the cpu while polling, then the page's drawing figures.
+class PollingFigures {
+  public:
+    PollingFigures(Program program, FigureMode mode) : p_(program), mode_(mode) {}
+
+    // 0 when the link held from start to end and live replies were painted.
+    int run(double seconds, const std::filesystem::path& dir) {
+        Context& ctx = p_.studio.context();
+        const Subscription live = ctx.events.liveData.subscribe([this] {
+            pendingFromUs_ = p_.port.lastBytesUs;
+            if (sim::SimEcu* ecu = p_.programPort.simulatedEcu()) variation_.next(*ecu);
+        });
+        watchPaints();
+        p_.studio.Show();
+        if (mode_.charts) QTimer::singleShot(1000, [this] { p_.studio.main().OpenCharts(); });
+        wallStart_ = std::chrono::steady_clock::now();
+        // Measure from the first live replies on, once the start-up work is over.
+        QTimer::singleShot(3000, [&ctx] { SwitchToGas(ctx); });
+        QTimer::singleShot(4000, [this, seconds, &dir] { measure(seconds, dir); });
+        p_.app.exec();
+        return report();
+    }
+
+  private:
+    void watchPaints() {
+        auto painted = [this] {
+            if (pendingFromUs_ < 0) return;
+            latencyMs_.push_back(double(p_.scheduler.nowUs() - pendingFromUs_) / 1000.0);
+            pendingFromUs_ = -1;
+        };
+        ui::TForm_3D_GEN& main = p_.studio.main();
+        if (mode_.graph) {
+            main.graphPage().canvas()->onPainted = painted;
+        } else if (mode_.acb) {
+            main.acbPage().bars()->onPainted = painted;
+        } else if (mode_.map) {
+            main.mapPage().grid()->onPainted = painted;
+        } else if (mode_.charts) {
+            main.charts().plot()->onPainted = painted;
+        } else {
+            main.onIndicatorsPainted = painted;
+        }
+    }
+
+    void measure(double seconds, const std::filesystem::path& dir) {
+        const Context& ctx = p_.studio.context();
+        connectedAtStart_ = ctx.link.ECU_Connected;
+        cpuStart_ = cpuSeconds();
+        samplesStart_ = latencyMs_.size();
+        QTimer::singleShot(static_cast<int>(seconds * 1000), [this, &ctx, &dir] {
+            connectedAtEnd_ = ctx.link.ECU_Connected;
+            cpu_ = cpuSeconds() - cpuStart_;
+            wall_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart_)
+                        .count() -
+                    4.0;
+            samplesEnd_ = latencyMs_.size();
+            // The drawing figures while the window is still open and polling.
+            if (mode_.graph) graphFigures(p_.studio);
+            if (mode_.acb) acbFigures(p_.studio);
+            if (mode_.map) mapFigures(p_.studio);
+            if (mode_.charts) chartsFigures(p_.studio, dir);
+            // Quitting closes the windows, and the main window's close closes the port.
+            QCoreApplication::quit();
+        });
+    }
+
+    int report() const {
+        const Context& ctx = p_.studio.context();
+        std::vector<double> lat(
+            latencyMs_.begin() + static_cast<std::ptrdiff_t>(samplesStart_),
+            latencyMs_.begin() + static_cast<std::ptrdiff_t>(std::max(samplesStart_, samplesEnd_)));
+        std::sort(lat.begin(), lat.end());
+        auto pct = [&lat](double p) {
+            return lat.empty() ? -1.0
+                               : lat[std::min(lat.size() - 1,
+                                              static_cast<std::size_t>(p * double(lat.size())))];
+        };
+        std::printf("connected at the start %d and at the end %d, live replies painted %zu, on gas "
+                    "%d, page %d\n",
+                    connectedAtStart_ ? 1 : 0, connectedAtEnd_ ? 1 : 0, lat.size(),
+                    ctx.live.Work_Mode == kModeGas ? 1 : 0, p_.studio.main().pageIndex());
+        std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu_ / wall_,
+                    wall_);
+        std::printf("last live byte to %s painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                    mode_.painted(), pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
+        std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
+        return connectedAtStart_ && connectedAtEnd_ && !lat.empty() ? 0 : 1;
+    }
+
+    Program p_;
+    FigureMode mode_;
+    LiveVariation variation_{mode_.map};
+    std::vector<double> latencyMs_;
+    std::int64_t pendingFromUs_ = -1;
+    std::chrono::steady_clock::time_point wallStart_;
+    double cpuStart_ = 0;
+    double cpu_ = 0;
+    double wall_ = 0;
+    std::size_t samplesStart_ = 0;
+    std::size_t samplesEnd_ = 0;
+    bool connectedAtStart_ = false;
+    bool connectedAtEnd_ = false;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "start";
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
-    const bool graph = mode == "graph";
-    const bool acb = mode == "acb";
-    const bool map = mode == "map";
-    const bool charts = mode == "charts";
-    const auto dir = prepareWorkDir(graph ? 2 : acb ? 1 : map ? 3 : 0);
+    const FigureMode figures(mode);
+    const auto dir = prepareWorkDir(figures.page());
     const Paths paths = MakePaths(dir, "bifuel-studio");
 
     // The same steps as the program's start.
@@ -374,132 +562,11 @@ int main(int argc, char** argv) {
 
     int status = 0;
     if (mode == "start") {
-        bool done = false;
-        studio.main().onIndicatorsPainted = [&done] {
-            if (done) return;
-            done = true;
-            const auto now = std::chrono::system_clock::now().time_since_epoch();
-            std::printf("%lld\n",
-                        static_cast<long long>(
-                            std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
-            QTimer::singleShot(0, [] { QCoreApplication::quit(); });
-        };
-        studio.Show();
-        app.exec();
+        printFirstPaint(studio, app);
     } else {
         const double seconds = argc > 2 ? std::stod(argv[2]) : 20.0;
-        Context& ctx = studio.context();
-        std::vector<double> latencyMs;
-        std::int64_t pendingFromUs = -1;
-        std::uint16_t period = 37500;
-        std::uint16_t level = 150;
-        std::uint16_t petrolUs = 4000;
-        long replies = 0;
-        const Subscription live = ctx.events.liveData.subscribe([&] {
-            pendingFromUs = port.lastBytesUs;
-            // A new engine speed for the next reply, so that every reply repaints.
-            if (sim::SimEcu* ecu = programPort.simulatedEcu()) {
-                period = period == 37500 ? 36000 : 37500;
-                if (map) {
-                    // On the Map page the engine wanders over the grid, so the live cell and
-                    // its trace change with every reply.
-                    static constexpr std::array<int, 7> kRpm{800,  1200, 1700, 2200,
-                                                             2700, 3200, 3700};
-                    period = static_cast<std::uint16_t>(
-                        30000000 / kRpm[static_cast<std::size_t>(replies % 7)]);
-                }
-                ++replies;
-                ecu->state().live[0] = static_cast<std::uint8_t>(period >> 8);
-                ecu->state().live[1] = static_cast<std::uint8_t>(period & 0xFF);
-                // A level across two thresholds: lamps, voltage and marker change each time.
-                level = level == 150 ? 640 : 150;
-                ecu->state().live[6] = static_cast<std::uint8_t>(level >> 8);
-                ecu->state().live[7] = static_cast<std::uint8_t>(level & 0xFF);
-                // Petrol and gas times of the four cylinders: the live point moves.
-                petrolUs = petrolUs == 4000 ? 6500 : 4000;
-                if (map) petrolUs = static_cast<std::uint16_t>(1500 + 1100 * (replies % 5));
-                const auto gasUs = static_cast<std::uint16_t>(petrolUs + 1500);
-                for (std::size_t c = 0; c < 4; ++c) {
-                    ecu->state().live[18 + 2 * c] = static_cast<std::uint8_t>(petrolUs >> 8);
-                    ecu->state().live[19 + 2 * c] = static_cast<std::uint8_t>(petrolUs & 0xFF);
-                    ecu->state().live[26 + 2 * c] = static_cast<std::uint8_t>(gasUs >> 8);
-                    ecu->state().live[27 + 2 * c] = static_cast<std::uint8_t>(gasUs & 0xFF);
-                }
-            }
-        });
-        auto painted = [&] {
-            if (pendingFromUs < 0) return;
-            latencyMs.push_back(double(scheduler.nowUs() - pendingFromUs) / 1000.0);
-            pendingFromUs = -1;
-        };
-        if (graph) {
-            studio.main().graphPage().canvas()->onPainted = painted;
-        } else if (acb) {
-            studio.main().acbPage().bars()->onPainted = painted;
-        } else if (map) {
-            studio.main().mapPage().grid()->onPainted = painted;
-        } else if (charts) {
-            studio.main().charts().plot()->onPainted = painted;
-        } else {
-            studio.main().onIndicatorsPainted = painted;
-        }
-        studio.Show();
-        if (charts) QTimer::singleShot(1000, [&studio] { studio.main().OpenCharts(); });
-        double cpuStart = 0;
-        double cpu = 0;
-        double wall = 0;
-        std::size_t samplesStart = 0;
-        std::size_t samplesEnd = 0;
-        const auto wallStart = std::chrono::steady_clock::now();
-        // Measure from the first live replies on, once the start-up work is over.
-        bool connectedAtStart = false;
-        bool connectedAtEnd = false;
-        QTimer::singleShot(3000, [&] { SwitchToGas(ctx); });
-        QTimer::singleShot(4000, [&] {
-            connectedAtStart = ctx.link.ECU_Connected;
-            cpuStart = cpuSeconds();
-            samplesStart = latencyMs.size();
-            QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
-                connectedAtEnd = ctx.link.ECU_Connected;
-                cpu = cpuSeconds() - cpuStart;
-                wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart)
-                           .count() -
-                       4.0;
-                samplesEnd = latencyMs.size();
-                // The drawing figures while the window is still open and polling.
-                if (graph) graphFigures(studio);
-                if (acb) acbFigures(studio);
-                if (map) mapFigures(studio);
-                if (charts) chartsFigures(studio, dir);
-                // Quitting closes the windows, and the main window's close closes the port.
-                QCoreApplication::quit();
-            });
-        });
-        app.exec();
-        std::vector<double> lat(
-            latencyMs.begin() + static_cast<std::ptrdiff_t>(samplesStart),
-            latencyMs.begin() + static_cast<std::ptrdiff_t>(std::max(samplesStart, samplesEnd)));
-        std::sort(lat.begin(), lat.end());
-        auto pct = [&lat](double p) {
-            return lat.empty() ? -1.0
-                               : lat[std::min(lat.size() - 1,
-                                              static_cast<std::size_t>(p * double(lat.size())))];
-        };
-        std::printf("connected at the start %d and at the end %d, live replies painted %zu, on gas "
-                    "%d, page %d\n",
-                    connectedAtStart ? 1 : 0, connectedAtEnd ? 1 : 0, lat.size(),
-                    ctx.live.Work_Mode == kModeGas ? 1 : 0, studio.main().pageIndex());
-        std::printf("cpu while polling: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall,
-                    wall);
-        std::printf("last live byte to %s painted: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    graph    ? "the live point"
-                    : acb    ? "the bars"
-                    : map    ? "the map"
-                    : charts ? "the plots"
-                             : "indicators",
-                    pct(0.5), pct(0.99), lat.empty() ? -1.0 : lat.back());
-        std::printf("peak memory: %.1f MB\n", double(peakKb()) / 1024.0);
-        status = connectedAtStart && connectedAtEnd && !lat.empty() ? 0 : 1;
+        PollingFigures polling({app, scheduler, programPort, port, studio}, figures);
+        status = polling.run(seconds, dir);
     }
     studio.onEnd = nullptr;
     std::error_code ec;

@@ -39,38 +39,50 @@ struct Arguments {
     cli::Command command;
 };
 
-// Parses the command line; an error text when it is wrong.
-std::string parse(int argc, char** argv, Arguments& a) {
-    std::vector<std::string> words(argv + 1, argv + argc);
-    std::size_t i = 0;
-    auto value = [&](const std::string& option) -> std::optional<std::string> {
-        if (i + 1 >= words.size()) return std::nullopt;
-        (void)option;
-        return words[++i];
-    };
-    auto number = [](const std::string& text, int lo, int hi) -> std::optional<int> {
-        try {
-            std::size_t used = 0;
-            const int n = std::stoi(text, &used);
-            if (used != text.size() || n < lo || n > hi) return std::nullopt;
-            return n;
-        } catch (...) {
-            return std::nullopt;
-        }
-    };
-    for (; i < words.size() && words[i].rfind("--", 0) == 0; ++i) {
-        const std::string& w = words[i];
+// The words of the command line, read one after the other.
+class Words {
+  public:
+    Words(int argc, char** argv) : words_(argv + 1, argv + argc) {}
+    bool done() const { return at_ >= words_.size(); }
+    const std::string& current() const { return words_[at_]; }
+    void next() { ++at_; }
+    // The word after the current one, which it takes; nullopt at the end.
+    std::optional<std::string> value() {
+        if (at_ + 1 >= words_.size()) return std::nullopt;
+        return words_[++at_];
+    }
+
+  private:
+    std::vector<std::string> words_;
+    std::size_t at_ = 0;
+};
+
+std::optional<int> number(const std::string& text, int lo, int hi) {
+    try {
+        std::size_t used = 0;
+        const int n = std::stoi(text, &used);
+        if (used != text.size() || n < lo || n > hi) return std::nullopt;
+        return n;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+// The options before the command; an error text when one is wrong.
+std::string parseOptions(Words& in, Arguments& a) {
+    for (; !in.done() && in.current().rfind("--", 0) == 0; in.next()) {
+        const std::string& w = in.current();
         if (w == "--port") {
-            const auto v = value(w);
+            const auto v = in.value();
             if (!v) return "--port needs a port name";
             a.port = *v;
         } else if (w == "--reply-delay") {
-            const auto v = value(w);
+            const auto v = in.value();
             const auto n = v ? number(*v, 0, 1000) : std::nullopt;
             if (!n) return "--reply-delay needs milliseconds 0..1000";
             a.replyDelay = *n;
         } else if (w == "--timeout") {
-            const auto v = value(w);
+            const auto v = in.value();
             const auto n = v ? number(*v, 1, 3600) : std::nullopt;
             if (!n) return "--timeout needs seconds 1..3600";
             a.session.timeoutS = *n;
@@ -79,7 +91,7 @@ std::string parse(int argc, char** argv, Arguments& a) {
         } else if (w == "--virtual-time") {
             a.virtualTime = true;
         } else if (w == "--sim-option") {
-            const auto v = value(w);
+            const auto v = in.value();
             if (!v) return "--sim-option needs KEY=VALUE";
             a.simOptions.push_back(*v);
         } else if (w == "--help") {
@@ -90,33 +102,41 @@ std::string parse(int argc, char** argv, Arguments& a) {
             return "unknown option " + w;
         }
     }
-    if (i >= words.size()) return "no command given";
-    a.command.name = words[i++];
-    for (; i < words.size(); ++i) {
-        const std::string& w = words[i];
+    return {};
+}
+
+// The words after the command: its own options and its arguments.
+std::string parseCommandWords(Words& in, Arguments& a) {
+    for (; !in.done(); in.next()) {
+        const std::string& w = in.current();
         if (a.command.name == "read" && w == "-o") {
-            const auto v = value(w);
+            const auto v = in.value();
             if (!v) return "-o needs a file name";
             a.session.outputFile = *v;
         } else if (a.command.name == "live" && w == "--seconds") {
-            const auto v = value(w);
+            const auto v = in.value();
             const auto n = v ? number(*v, 1, 24 * 3600) : std::nullopt;
             if (!n) return "--seconds needs a number of seconds";
             a.session.liveSeconds = *n;
         } else if (a.command.name == "autocal" && w == "--algorithm") {
-            const auto v = value(w);
+            const auto v = in.value();
             if (!v) return "--algorithm needs a name";
             a.command.args.push_back(*v);
         } else if (a.command.name == "live" && w == "--log") {
             a.session.logLive = true;
         } else if (a.command.name == "live" && w == "--csv") {
-            const auto v = value(w);
+            const auto v = in.value();
             if (!v) return "--csv needs a file name";
             a.session.csvFile = *v;
         } else {
             a.command.args.push_back(w);
         }
     }
+    return {};
+}
+
+// Whether the command exists and has the arguments it needs.
+std::string checkCommand(const Arguments& a) {
     const std::string& c = a.command.name;
     if (c == "ports" || c == "backups" || c == "identify" || c == "read" || c == "live" ||
         c == "clear-errors") {
@@ -141,6 +161,17 @@ std::string parse(int argc, char** argv, Arguments& a) {
     if (a.virtualTime && a.port != "sim" && !platform::IsReplayPortName(a.port))
         return "--virtual-time needs --port sim or --port replay:FILE";
     return {};
+}
+
+// Parses the command line; an error text when it is wrong.
+std::string parse(int argc, char** argv, Arguments& a) {
+    Words in(argc, argv);
+    if (std::string error = parseOptions(in, a); !error.empty()) return error;
+    if (in.done()) return "no command given";
+    a.command.name = in.current();
+    in.next();
+    if (std::string error = parseCommandWords(in, a); !error.empty()) return error;
+    return checkCommand(a);
 }
 
 // The port of the settings file here, if it names one.

@@ -445,6 +445,21 @@ int EngineModel::levelCode() const {
 // ---- one step ------------------------------------------------------------------------------
 
 void EngineModel::step(double dtS) {
+    const double rpmNoise = stepSpeed(dtS);
+    stepPressuresAndTemperatures(dtS);
+    updateMode(dtS);
+    ++ticksInMode_;
+    loadDiagram();
+    const double gasMsPerS = injectCylinders(dtS);
+    // The tank empties with the gas injected.
+    fuel_ = std::max(0.0, fuel_ - kFuelPerGasMs * gasMsPerS * dtS);
+    countWorkingMinutes(dtS);
+    publishSnapshot(rpmNoise);
+    recordMapPoint();
+}
+
+// The speed and whether the engine runs; returns the speed's noise of this tick.
+double EngineModel::stepSpeed(double dtS) {
     const bool wantRunning = options_.running;
 
     // Speed: the driver's foot follows the requested speed at a human pace; a starting or
@@ -455,8 +470,11 @@ void EngineModel::step(double dtS) {
     rpm_ = approach(rpm_, target, rate * dtS);
     const double rpmNoise = noise() * kRpmNoise;
     now_.running = wantRunning && rpm_ >= kStartRpm;
-    const bool running = now_.running;
+    return rpmNoise;
+}
 
+void EngineModel::stepPressuresAndTemperatures(double dtS) {
+    const bool running = now_.running;
     // Manifold pressure follows the throttle; a stopped engine sees the atmosphere.
     const double load = options_.load;
     lastManifoldBar_ = manifoldBar_;
@@ -479,11 +497,11 @@ void EngineModel::step(double dtS) {
                                             (kColdPressureShare + (1 - kColdPressureShare) * warmth)
                                       : 0.0;
     diffBar_ = dtS > 0 ? lag(diffBar_, diffTarget, dtS, kPressureTauS) : diffTarget;
+}
 
-    updateMode(dtS);
-    ++ticksInMode_;
-
-    // Cylinders: what the engine needs, and what the petrol ECU commands for it.
+// Cylinders: what the engine needs, and what the petrol ECU commands for it, by the
+// diagram the ECU holds.
+void EngineModel::loadDiagram() {
     diagram_ = {};
     for (const DiagramItem& item : state_.diagram) {
         const double x = item.petrol & 0x7FFF;
@@ -492,6 +510,11 @@ void EngineModel::step(double dtS) {
         diagram_.x[i] = x;
         diagram_.y[i] = item.gas;
     }
+}
+
+// Each cylinder's times; returns the gas injected, in ms per second.
+double EngineModel::injectCylinders(double dtS) {
+    const bool running = now_.running;
     // Fuel by air: the manifold pressure, with enrichment as it nears full load.
     const double airLoad = std::clamp(
         (manifoldBar_ - kIdleManifoldBar) / (kAtmosphereBar - kIdleManifoldBar), 0.0, 1.0);
@@ -533,21 +556,23 @@ void EngineModel::step(double dtS) {
         gasMsPerS += gas / 1000 * rpm_ / 120;
     }
     if (anyCapped) errors2_ |= kError2Jets;
+    return gasMsPerS;
+}
 
-    // The tank empties with the gas injected.
-    fuel_ = std::max(0.0, fuel_ - kFuelPerGasMs * gasMsPerS * dtS);
-
-    // Hours on each fuel, in whole minutes.
-    if (running) {
-        double& ms = mode_ == 4 ? gasMinuteMs_ : petrolMinuteMs_;
-        std::uint32_t& minutes = mode_ == 4 ? state_.workGasMinutes : state_.workPetrolMinutes;
-        ms += dtS * 1000;
-        while (ms >= kMinuteMs) {
-            ms -= kMinuteMs;
-            minutes = (minutes + 1) & 0xFFFFFF;
-        }
+// Hours on each fuel, in whole minutes.
+void EngineModel::countWorkingMinutes(double dtS) {
+    if (!now_.running) return;
+    double& ms = mode_ == 4 ? gasMinuteMs_ : petrolMinuteMs_;
+    std::uint32_t& minutes = mode_ == 4 ? state_.workGasMinutes : state_.workPetrolMinutes;
+    ms += dtS * 1000;
+    while (ms >= kMinuteMs) {
+        ms -= kMinuteMs;
+        minutes = (minutes + 1) & 0xFFFFFF;
     }
+}
 
+void EngineModel::publishSnapshot(double rpmNoise) {
+    const bool running = now_.running;
     const bool sensors = hasPressureSensors();
     now_.rpm =
         running ? static_cast<int>(std::lround(std::clamp(rpm_ + rpmNoise, 0.0, kMaxRpm))) : 0;
@@ -567,8 +592,6 @@ void EngineModel::step(double dtS) {
     now_.errors1 = errors1_;
     now_.errors2 = errors2_;
     now_.fuel = fuel_;
-
-    recordMapPoint();
 }
 
 // ---- the live reply ------------------------------------------------------------------------

@@ -89,6 +89,12 @@ class EngineModel final : public LiveModel {
     };
 
     void step(double dtS);
+    double stepSpeed(double dtS);
+    void stepPressuresAndTemperatures(double dtS);
+    void loadDiagram();
+    double injectCylinders(double dtS);
+    void countWorkingMinutes(double dtS);
+    void publishSnapshot(double rpmNoise);
     void applyTimeline();
     void applyChange(std::string_view key);
     void updateMode(double dtS);

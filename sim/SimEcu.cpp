@@ -216,6 +216,15 @@ struct SimEcu::Impl {
         handleFrame(frame);
     }
 
+    // A request frame that passed its checks: its command and data bytes.
+    struct Request {
+        std::uint8_t cmd;
+        const std::uint8_t* data;
+        std::size_t dataLen;
+        std::uint8_t d1; // the first two data bytes, 0 when missing
+        std::uint8_t d2;
+    };
+
     void handleFrame(const Bytes& f) {
         if (checksum(f.data(), f.size() - 1) != f.back()) {
             ++counters.badChecksums;
@@ -225,136 +234,165 @@ struct SimEcu::Impl {
         ++counters.byCommand[f[1]];
         if (f[0] != state.programCode) return; // another ECU's code: stay silent
 
-        const std::uint8_t cmd = f[1];
         const std::uint8_t* data = f.data() + 2;
         const std::size_t dataLen = f.size() - 3;
-        const std::uint8_t d1 = dataLen > 0 ? data[0] : 0;
-        const std::uint8_t d2 = dataLen > 1 ? data[1] : 0;
+        const Request r{f[1], data, dataLen, dataLen > 0 ? data[0] : std::uint8_t{0},
+                        dataLen > 1 ? data[1] : std::uint8_t{0}};
+        // A dropped acknowledgement is a line fault, not a refusal: every write is applied
+        // before the reply is built, so the ECU holds the data even when the ack is lost.
+        // Likewise the map offsets advance whether or not the reply arrives. A command this
+        // ECU does not know gets silence.
+        if (!answerRead(r) && !applyControl(r) && !applyWrite(r)) handleMapCommand(r);
+    }
 
-        // A dropped acknowledgement is a line fault, not a refusal: every write below is
-        // applied before the reply is built, so the ECU holds the data even when the ack
-        // is lost. Likewise the map offsets advance whether or not the reply arrives.
-        switch (cmd) {
+    // The reads: identification, live data, parameters, diagram, MAP lists, name.
+    bool answerRead(const Request& r) {
+        switch (r.cmd) {
         case kProbe: {
             Bytes payload{state.identLength};
             if (state.programCode == kWideProbeCode) payload.push_back(0);
-            reply(cmd, payload);
-            break;
+            reply(r.cmd, payload);
+            return true;
         }
         case kReadIdent:
-            reply(cmd, identBlock());
-            break;
-        case kSetMode:
-            state.lastModeByte = d2;
-            if (model) {
-                model->setMode(d2);
-            } else {
-                applyMode(d2);
-            }
-            reply(cmd, {});
-            break;
+            reply(r.cmd, identBlock());
+            return true;
         case kReadLive:
             replyLive();
-            break;
+            return true;
         case kReadParams:
-            reply(cmd, paramValues());
-            break;
+            reply(r.cmd, paramValues());
+            return true;
         case kReadDiagram:
-            reply(cmd, diagramBytes());
-            break;
+            reply(r.cmd, diagramBytes());
+            return true;
+        case kReadMapGas:
+            reply(r.cmd, mapList(state.mapGas));
+            return true;
+        case kReadMapPetrol:
+            reply(r.cmd, mapList(state.mapPetrol));
+            return true;
+        case kReadName:
+            reply(r.cmd, Bytes(state.name.begin(), state.name.end()));
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // Mode, errors, erased MAP lists, the announced length and calibration adjustments.
+    bool applyControl(const Request& r) {
+        switch (r.cmd) {
+        case kSetMode:
+            state.lastModeByte = r.d2;
+            if (model) {
+                model->setMode(r.d2);
+            } else {
+                applyMode(r.d2);
+            }
+            reply(r.cmd, {});
+            return true;
         case kClearErrors:
             if (model) model->clearErrors();
             if (state.live.size() > live::kErrors1) state.live[live::kErrors1] = 0;
             if (state.live.size() > live::kErrors2) state.live[live::kErrors2] = 0;
-            reply(cmd, {});
-            break;
-        case kReadMapGas:
-            reply(cmd, mapList(state.mapGas));
-            break;
-        case kReadMapPetrol:
-            reply(cmd, mapList(state.mapPetrol));
-            break;
+            reply(r.cmd, {});
+            return true;
         case kEraseMapGas:
             state.mapGas.assign(state.mapPointCount, 0);
             stored.notify();
-            reply(cmd, state.mapGas);
-            break;
+            reply(r.cmd, state.mapGas);
+            return true;
         case kEraseMapPetrol:
             state.mapPetrol.assign(state.mapPointCount, 0);
             stored.notify();
-            reply(cmd, state.mapPetrol);
-            break;
-        case kReadName:
-            reply(cmd, Bytes(state.name.begin(), state.name.end()));
-            break;
-        case kWriteName:
-            if (dataLen < state.name.size()) return; // a cut-off name is not stored
-            std::copy_n(data, state.name.size(), state.name.begin());
-            markSaved();
-            reply(cmd, {});
-            break;
+            reply(r.cmd, state.mapPetrol);
+            return true;
         case kAnnounce:
-            if (d2 < kMinFrame) return; // no frame can be that short
-            reply(cmd, {});
-            expected = d2;
-            break;
+            if (r.d2 < kMinFrame) return true; // no frame can be that short
+            reply(r.cmd, {});
+            expected = r.d2;
+            return true;
+        case kWriteAcb:
+            // Adjustments for a running calibration: applied, not stored, so no saved flag.
+            state.lastAcb.assign(r.data, r.data + r.dataLen);
+            if (model) model->autoCalibration(r.data, r.dataLen);
+            reply(r.cmd, {});
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // The writes the ECU keeps: name, parameters, diagram.
+    bool applyWrite(const Request& r) {
+        switch (r.cmd) {
+        case kWriteName:
+            if (r.dataLen < state.name.size()) return true; // a cut-off name is not stored
+            std::copy_n(r.data, state.name.size(), state.name.begin());
+            markSaved();
+            reply(r.cmd, {});
+            return true;
         case kWriteParams:
-            for (std::size_t i = 0; i + 3 <= dataLen; i += 3) {
-                state.params[data[i]] = static_cast<std::uint16_t>(data[i + 1] << 8 | data[i + 2]);
+            for (std::size_t i = 0; i + 3 <= r.dataLen; i += 3) {
+                state.params[r.data[i]] =
+                    static_cast<std::uint16_t>(r.data[i + 1] << 8 | r.data[i + 2]);
             }
             markSaved();
-            reply(cmd, {});
-            break;
+            reply(r.cmd, {});
+            return true;
         case kWriteDiagram:
-            for (std::size_t i = 0; i + 3 <= dataLen; i += 3) {
-                const auto item = diagramItem(data[i]);
+            for (std::size_t i = 0; i + 3 <= r.dataLen; i += 3) {
+                const auto item = diagramItem(r.data[i]);
                 if (!item) continue;
-                const auto value = static_cast<std::uint16_t>(data[i + 1] << 8 | data[i + 2]);
+                const auto value = static_cast<std::uint16_t>(r.data[i + 1] << 8 | r.data[i + 2]);
                 DiagramItem& point = state.diagram[item->first];
                 (item->second == 0   ? point.slope
                  : item->second == 1 ? point.gas
                                      : point.petrol) = value;
             }
             markSaved();
-            reply(cmd, {});
-            break;
+            reply(r.cmd, {});
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // The RPM map, read and written in chunks from a stream offset.
+    bool handleMapCommand(const Request& r) {
+        switch (r.cmd) {
         case kReadMapSize:
             mapReadOffset = kMapStreamCounts;
-            reply(cmd, {state.rpmMapSize[0], state.rpmMapSize[1]});
-            break;
+            reply(r.cmd, {state.rpmMapSize[0], state.rpmMapSize[1]});
+            return true;
         case kReadMapChunk: {
-            Bytes payload(d1, 0);
+            Bytes payload(r.d1, 0);
             for (std::size_t i = 0; i < payload.size(); ++i) {
                 const std::size_t at = mapReadOffset + i;
                 if (at < state.rpmMap.size()) payload[i] = state.rpmMap[at];
             }
-            mapReadOffset += d1;
-            reply(cmd, payload);
-            break;
+            mapReadOffset += r.d1;
+            reply(r.cmd, payload);
+            return true;
         }
         case kWriteMapSize:
-            state.rpmMapSize = {d1, d2};
+            state.rpmMapSize = {r.d1, r.d2};
             mapWriteOffset = 0;
             stored.notify();
-            reply(cmd, {});
-            break;
+            reply(r.cmd, {});
+            return true;
         case kWriteMapChunk:
-            for (std::size_t i = 0; i < dataLen && mapWriteOffset < SimEcu::kMaxMapStream; ++i) {
+            for (std::size_t i = 0; i < r.dataLen && mapWriteOffset < SimEcu::kMaxMapStream; ++i) {
                 if (state.rpmMap.size() <= mapWriteOffset)
                     state.rpmMap.resize(mapWriteOffset + 1, 0);
-                state.rpmMap[mapWriteOffset++] = data[i];
+                state.rpmMap[mapWriteOffset++] = r.data[i];
             }
             markSaved();
-            reply(cmd, {});
-            break;
-        case kWriteAcb:
-            // Adjustments for a running calibration: applied, not stored, so no saved flag.
-            state.lastAcb.assign(data, data + dataLen);
-            if (model) model->autoCalibration(data, dataLen);
-            reply(cmd, {});
-            break;
+            reply(r.cmd, {});
+            return true;
         default:
-            break; // not a command this ECU knows: silence
+            return false;
         }
     }
 
@@ -576,16 +614,13 @@ SimEcu::~SimEcu() {
     impl_->device.setEvents({});
 }
 
-EcuState SimEcu::defaultState() {
-    EcuState s;
-    s.programCode = 25;
-    s.firmwareVersion = "2.54";
-    s.model = "KestraLX";
+namespace {
 
-    // Raw words of a freshly installed LPG system: switch at 30 C / 600 rpm after 2 s,
-    // prescaler 1:5, level sensor "0 - 90 Om", auto-calibration defaults. Codes the host
-    // only reads past stay 0.
-    for (const std::uint8_t code : readListFor("3.62"))
+// Raw words of a freshly installed LPG system: switch at 30 C / 600 rpm after 2 s,
+// prescaler 1:5, level sensor "0 - 90 Om", auto-calibration defaults. Codes the host
+// only reads past stay 0.
+void setDefaultParams(EcuState& s) {
+    for (const std::uint8_t code : SimEcu::readListFor("3.62"))
         s.params[code] = 0;
     s.params[0x5A] = 1315;   // pressure scale
     s.params[0x41] = 0x0323; // switch-over temperature: the shipped table's code for 30 C
@@ -609,9 +644,11 @@ EcuState SimEcu::defaultState() {
     s.params[0x97] = 0x0D0A; // 10 %
     s.params[0x98] = 700;    // 1400 after doubling
     s.params[0x99] = 0x5A20; // 70 %
+}
 
-    // LPG default diagram (slope 23, offset 2 ms) with the idle flag on points 1 and 2,
-    // as the host writes it; slopes in 128ths.
+// LPG default diagram (slope 23, offset 2 ms) with the idle flag on points 1 and 2,
+// as the host writes it; slopes in 128ths.
+void setDefaultDiagram(EcuState& s) {
     constexpr std::array<std::uint16_t, 9> petrol{0,     2000,  4000,  6000, 9000,
                                                   12000, 16000, 20000, 25000};
     constexpr std::array<std::uint16_t, 9> gas{2000,  3840,  5680,  7520, 10280,
@@ -624,19 +661,21 @@ EcuState SimEcu::defaultState() {
                          : static_cast<std::uint16_t>(std::abs(gas[i] - gas[i - 1]) * 128 /
                                                       (petrol[i] - petrol[i - 1]));
     }
+}
 
-    // Some points recorded in the middle load bands, on gas slightly longer than on petrol.
+// Some points recorded in the middle load bands, on gas slightly longer than on petrol.
+void setRecordedMapPoints(EcuState& s) {
     s.mapGas.assign(s.mapPointCount, 0);
     s.mapPetrol.assign(s.mapPointCount, 0);
     for (std::size_t k = 4; k < 20; ++k) {
         s.mapPetrol[k] = static_cast<std::uint8_t>(0x10 + 3 * (k - 4));
         s.mapGas[k] = static_cast<std::uint8_t>(0x12 + 3 * (k - 4));
     }
+}
 
-    s.name = {'C', 'A', 'R', '0', '1', 0xFF, 0xFF, 0xFF};
-
-    // Default 8 x 12 map: counts, column periods (0 rpm as FF FF), row headers in tenths
-    // of a millisecond, factor 1.00 everywhere (128).
+// Default 8 x 12 map: counts, column periods (0 rpm as FF FF), row headers in tenths
+// of a millisecond, factor 1.00 everywhere (128).
+void setDefaultRpmMap(EcuState& s) {
     constexpr std::array<int, 8> rpm{0, 500, 1000, 1500, 2000, 2500, 3000, 4000};
     constexpr std::array<std::uint8_t, 12> rows{0, 10, 20, 30, 40, 50, 70, 90, 120, 150, 180, 220};
     s.rpmMapSize = {8, 12};
@@ -645,8 +684,10 @@ EcuState SimEcu::defaultState() {
         putWord(s.rpmMap, r == 0 ? 0xFFFF : static_cast<std::uint16_t>(30'000'000 / r));
     s.rpmMap.insert(s.rpmMap.end(), rows.begin(), rows.end());
     s.rpmMap.insert(s.rpmMap.end(), rpm.size() * rows.size(), 128);
+}
 
-    // Engine idling at 800 rpm on petrol, warm, no errors.
+// Engine idling at 800 rpm on petrol, warm, no errors.
+void setIdlingLiveData(EcuState& s) {
     s.live.assign(live::kLength, 0);
     const auto setWord = [&s](std::size_t at, std::uint16_t v) {
         s.live[at] = static_cast<std::uint8_t>(v >> 8);
@@ -663,6 +704,21 @@ EcuState SimEcu::defaultState() {
     for (std::size_t c = 0; c < 4; ++c)
         setWord(18 + 2 * c, 2800); // petrol times, us
     s.live[live::kMode] = 1;       // petrol
+}
+
+} // namespace
+
+EcuState SimEcu::defaultState() {
+    EcuState s;
+    s.programCode = 25;
+    s.firmwareVersion = "2.54";
+    s.model = "KestraLX";
+    setDefaultParams(s);
+    setDefaultDiagram(s);
+    setRecordedMapPoints(s);
+    s.name = {'C', 'A', 'R', '0', '1', 0xFF, 0xFF, 0xFF};
+    setDefaultRpmMap(s);
+    setIdlingLiveData(s);
     return s;
 }
 

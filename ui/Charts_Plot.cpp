@@ -326,28 +326,23 @@ void ChartsPlot::draw(QPainter& p) const {
     }
 }
 
-void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t last) const {
+ChartsPlot::StripSamples ChartsPlot::sampleStrip(int i, int count, std::size_t first,
+                                                 std::size_t last) const {
     const auto& recs = *records_;
     const int channel = channels_[static_cast<std::size_t>(i)];
     const ChartChannel& ch = ChartChannels()[static_cast<std::size_t>(channel)];
     const QRectF s = stripRect(i);
-    const int columns = std::max(1, int(std::ceil(s.width())));
-
-    // Per pixel column: first, lowest, highest, last.
-    struct Column {
-        double first, low, high, last;
-        bool used = false;
-    };
-    std::vector<Column> cols(static_cast<std::size_t>(columns) + 2);
+    StripSamples samples;
+    samples.columns.resize(static_cast<std::size_t>(count) + 2);
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
     const double perPx = (t1_ - t0_) / s.width();
     for (std::size_t k = first; k < last; ++k) {
         const double v = ch.value(recs[k]);
-        // Columns -1 and `columns` take the records just outside the view.
+        // Columns -1 and `count` take the records just outside the view.
         const int at =
-            std::clamp(int(std::floor((double(recs[k].Time_Ms) - t0_) / perPx)), -1, columns);
-        Column& c = cols[static_cast<std::size_t>(at + 1)];
+            std::clamp(int(std::floor((double(recs[k].Time_Ms) - t0_) / perPx)), -1, count);
+        StripColumn& c = samples.columns[static_cast<std::size_t>(at + 1)];
         if (!c.used) {
             c = {v, v, v, v, true};
         } else {
@@ -358,6 +353,19 @@ void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t la
         low = std::min(low, v);
         high = std::max(high, v);
     }
+    samples.low = low;
+    samples.high = high;
+    return samples;
+}
+
+void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t last) const {
+    const int channel = channels_[static_cast<std::size_t>(i)];
+    const ChartChannel& ch = ChartChannels()[static_cast<std::size_t>(channel)];
+    const QRectF s = stripRect(i);
+    const int columns = std::max(1, int(std::ceil(s.width())));
+    const StripSamples samples = sampleStrip(i, columns, first, last);
+    double low = samples.low;
+    double high = samples.high;
     if (!std::isfinite(low)) return;
     if (high - low < 1e-9) {
         const double pad = std::max(1.0, std::abs(high) * 0.05);
@@ -372,7 +380,7 @@ void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t la
     QPolygonF line;
     line.reserve(columns * 4 + 8);
     for (int k = 0; k < columns + 2; ++k) {
-        const Column& c = cols[static_cast<std::size_t>(k)];
+        const StripColumn& c = samples.columns[static_cast<std::size_t>(k)];
         if (!c.used) continue;
         const double x = s.left() + (k - 1) * s.width() / columns;
         line << QPointF(x, y(c.first));
@@ -388,8 +396,13 @@ void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t la
     p.setPen(pen);
     p.drawPolyline(line);
     p.restore();
+    drawStripTexts(p, i, low + pad, high - pad);
+}
 
-    // Name, range and the cursor's value.
+void ChartsPlot::drawStripTexts(QPainter& p, int i, double low, double high) const {
+    const int channel = channels_[static_cast<std::size_t>(i)];
+    const ChartChannel& ch = ChartChannels()[static_cast<std::size_t>(channel)];
+    const QRectF s = stripRect(i);
     p.setPen(textColour_);
     const QFontMetricsF fm(p.font());
     const double lh = fm.height();
@@ -408,9 +421,9 @@ void ChartsPlot::drawStrip(QPainter& p, int i, std::size_t first, std::size_t la
     }
     const QRectF left(0, 0, kLeftRoom - 4, lh);
     p.drawText(left.translated(0, s.top()), Qt::AlignRight | Qt::AlignTop,
-               FromUtf8(FixedText(high - pad, ch.decimals)));
+               FromUtf8(FixedText(high, ch.decimals)));
     p.drawText(left.translated(0, s.bottom() - lh), Qt::AlignRight | Qt::AlignBottom,
-               FromUtf8(FixedText(low + pad, ch.decimals)));
+               FromUtf8(FixedText(low, ch.decimals)));
 }
 
 void ChartsPlot::drawMarkers(QPainter& p) const {

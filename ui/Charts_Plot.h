@@ -104,7 +104,21 @@ class ChartsPlot : public QWidget {
     double dataEnd() const;
     void clampView();
     void changed();
+    // One pixel column of a strip: its first, lowest, highest and last value.
+    struct StripColumn {
+        double first, low, high, last;
+        bool used = false;
+    };
+    // Records first..last of strip i by pixel column, and their lowest and highest value.
+    struct StripSamples {
+        std::vector<StripColumn> columns; // columns -1 .. count, shifted by one
+        double low = 0;
+        double high = 0;
+    };
+    StripSamples sampleStrip(int i, int count, std::size_t first, std::size_t last) const;
     void drawStrip(QPainter& p, int i, std::size_t first, std::size_t last) const;
+    // The channel's name, the range shown and the cursor's value.
+    void drawStripTexts(QPainter& p, int i, double low, double high) const;
     void drawTimeAxis(QPainter& p) const;
     void drawMarkers(QPainter& p) const;
     QString valueText(int channel, double value) const;

@@ -96,6 +96,8 @@ class ChartsWindow;
 
 // The main window: title bar with its two circles, the indicator column with the port and
 // mode panels, the splitter, the four pages, the menus and the start-up splash.
+// One class over several files, one for each thing it does (Global_Window*.cpp): its
+// parts share most of its controls, so they stay members rather than pass them around.
 class TForm_3D_GEN : public QWidget {
   public:
     explicit TForm_3D_GEN(Context& ctx);
@@ -209,8 +211,18 @@ class TForm_3D_GEN : public QWidget {
   private:
     void buildControls();
     void buildColumn();
+    void buildIndicators();
+    void buildPortPanel();
+    void buildModePanel();
+    void buildSplitter();
+    void buildSizeSliders();
     void buildPages();
     void buildMenus();
+    void placeMenus();
+    // The splitter's mouse events: true when the event was the splitter's.
+    bool dragSplitter(QEvent* event);
+    // Hands a key to FormKeyDown or FormKeyUp, unless a text box has the focus.
+    void forwardKey(QObject* watched, QEvent* event);
     struct TitleLayout;
     TitleLayout titleLayout() const;
     void placeLayout();

@@ -265,25 +265,47 @@ void DiagramCanvas::draw(QPainter& p) const {
     p.setClipRect(QRectF(-kPointCircleSize * k, -kPointCircleSize * k, w + 2 * kPointCircleSize * k,
                          h + 2 * kPointCircleSize * k));
     p.setRenderHint(QPainter::Antialiasing);
-    if (v.Map_Visible) {
-        const QColor pair = colourOf(ctx_, Colour::Map_Point_Line);
-        for (int i = 0; i < v.Map_Pair_Count; ++i)
-            drawLine(p, v.Map_Pairs[static_cast<std::size_t>(i)], pair, k);
-        drawTrace(p, v.Map_Petrol, colourOf(ctx_, Colour::Map_Point_Petrol), k);
-        drawTrace(p, v.Map_Gas, colourOf(ctx_, Colour::Map_Point_Gas), k);
-    }
-    if (v.Guides_Visible) {
-        p.setRenderHint(QPainter::Antialiasing, false);
-        p.setPen(QPen(colourOf(ctx_, Colour::Diagram_Marked), 1, Qt::DashLine));
-        crispVertical(p, v.Guide_Lines[0].x, 0, h);
-        crispVertical(p, std::min(v.Guide_Lines[1].x, w - 1), 0, h);
-        crispHorizontal(p, v.Guide_Lines[2].x, v.Guide_Lines[2].x + v.Guide_Lines[2].width, 0);
-        crispHorizontal(p, v.Guide_Lines[3].x, v.Guide_Lines[3].x + v.Guide_Lines[3].width, h - 1);
-        p.setRenderHint(QPainter::Antialiasing);
-    }
+    if (v.Map_Visible) drawMap(p, k);
+    if (v.Guides_Visible) drawGuides(p, w, h);
     const QColor line = colourOf(ctx_, Colour::Diagram);
     for (const DiagramLine& l : v.Lines)
         drawLine(p, l, line, k);
+    drawPoints(p, k);
+    if (v.Proposed_Visible) drawProposal(p, k);
+    drawLivePoints(p, k);
+    drawLegend(p, k);
+    p.restore();
+
+    // The diagram's frame over everything drawn inside it.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(colourOf(ctx_, Colour::Diagram_Grid).lighter(130), 1));
+    p.drawRect(QRectF(std::floor(area.left()) + 0.5, 0.5, std::floor(w) - 1, std::floor(h) - 1));
+}
+
+void DiagramCanvas::drawMap(QPainter& p, double k) const {
+    const DiagramView& v = ctx_.diagramView;
+    const QColor pair = colourOf(ctx_, Colour::Map_Point_Line);
+    for (int i = 0; i < v.Map_Pair_Count; ++i)
+        drawLine(p, v.Map_Pairs[static_cast<std::size_t>(i)], pair, k);
+    drawTrace(p, v.Map_Petrol, colourOf(ctx_, Colour::Map_Point_Petrol), k);
+    drawTrace(p, v.Map_Gas, colourOf(ctx_, Colour::Map_Point_Gas), k);
+}
+
+void DiagramCanvas::drawGuides(QPainter& p, double w, double h) const {
+    const DiagramView& v = ctx_.diagramView;
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(colourOf(ctx_, Colour::Diagram_Marked), 1, Qt::DashLine));
+    crispVertical(p, v.Guide_Lines[0].x, 0, h);
+    crispVertical(p, std::min(v.Guide_Lines[1].x, w - 1), 0, h);
+    crispHorizontal(p, v.Guide_Lines[2].x, v.Guide_Lines[2].x + v.Guide_Lines[2].width, 0);
+    crispHorizontal(p, v.Guide_Lines[3].x, v.Guide_Lines[3].x + v.Guide_Lines[3].width, h - 1);
+    p.setRenderHint(QPainter::Antialiasing);
+}
+
+// The nine points, each with the number the digit keys take it by.
+void DiagramCanvas::drawPoints(QPainter& p, double k) const {
+    const DiagramView& v = ctx_.diagramView;
     QFont numbers = scaleFont();
     numbers.setPixelSize(std::max(6, static_cast<int>(std::lround(9 * k))));
     numbers.setBold(true);
@@ -299,27 +321,35 @@ void DiagramCanvas::draw(QPainter& p) const {
         const DiagramCircle& c = v.Points[i];
         const QColor fill = colourOf(ctx_, c.colour);
         drawCircle(p, c.x, c.y, c.size * k, fill);
-        // The number the digit keys take it by.
         p.setPen(fill.lightness() > 140 ? QColor(10, 14, 20) : QColor(245, 248, 255));
         const QSizeF size = numbers_[i].size();
         p.drawStaticText(QPointF(c.x - size.width() / 2, c.y - size.height() / 2), numbers_[i]);
     }
-    // The proposal over the diagram it would replace.
-    if (v.Proposed_Visible) {
-        const QColor recalc = colourOf(ctx_, Colour::Diagram_ReCalc);
-        for (const DiagramLine& l : v.Proposed_Lines)
-            drawLine(p, l, recalc, k);
-        for (const DiagramCircle& c : v.Proposed_Points)
-            drawCircle(p, c.x, c.y, c.size * k, recalc);
-    }
+}
+
+// The proposal over the diagram it would replace.
+void DiagramCanvas::drawProposal(QPainter& p, double k) const {
+    const DiagramView& v = ctx_.diagramView;
+    const QColor recalc = colourOf(ctx_, Colour::Diagram_ReCalc);
+    for (const DiagramLine& l : v.Proposed_Lines)
+        drawLine(p, l, recalc, k);
+    for (const DiagramCircle& c : v.Proposed_Points)
+        drawCircle(p, c.x, c.y, c.size * k, recalc);
+}
+
+void DiagramCanvas::drawLivePoints(QPainter& p, double k) const {
+    const DiagramView& v = ctx_.diagramView;
     const DiagramCircle& live = v.Live_Petrol_Gas;
     drawCircle(p, live.x, live.y, live.size * k, colourOf(ctx_, live.colour));
     if (v.Live_Petrol_Vacuum_Exists && v.Live_Petrol_Vacuum.visible) {
         const DiagramCircle& vac = v.Live_Petrol_Vacuum;
         drawCircle(p, vac.x, vac.y, vac.size * k, colourOf(ctx_, vac.colour));
     }
+}
 
-    // Legend, top left inside the diagram.
+// The legend, top left inside the diagram.
+void DiagramCanvas::drawLegend(QPainter& p, double k) const {
+    const DiagramView& v = ctx_.diagramView;
     p.setFont(scaleFont());
     const LanguageView& t = ctx_.languageView;
     auto legend = [&](double y, Colour c, const std::string& caption) {
@@ -331,13 +361,6 @@ void DiagramCanvas::draw(QPainter& p) const {
     };
     legend(6, Colour::Diagram_Gas, t.HudLabel_CLB_Gas);
     if (v.Circle_CLB_Manifuld.visible) legend(25, Colour::Diagram_Vacuum, t.HudLabel_CLB_Manifuld);
-    p.restore();
-
-    // The diagram's frame over everything drawn inside it.
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(colourOf(ctx_, Colour::Diagram_Grid).lighter(130), 1));
-    p.drawRect(QRectF(std::floor(area.left()) + 0.5, 0.5, std::floor(w) - 1, std::floor(h) - 1));
 }
 
 int DiagramCanvas::circleAt(QPointF local) const {

@@ -63,6 +63,13 @@ class DiagramCanvas : public QWidget {
     // fonts or the colours change.
     const QPixmap& backdrop() const;
     QFont scaleFont() const;
+    // The parts of draw() inside the diagram, in its own coordinates; k is lookScale().
+    void drawMap(QPainter& p, double k) const;
+    void drawGuides(QPainter& p, double w, double h) const;
+    void drawPoints(QPainter& p, double k) const;
+    void drawProposal(QPainter& p, double k) const;
+    void drawLivePoints(QPainter& p, double k) const;
+    void drawLegend(QPainter& p, double k) const;
     // The circle under a point of the diagram (its pixels), -1 for none; the selected
     // point wins where circles overlap.
     int circleAt(QPointF local) const;

@@ -50,6 +50,13 @@ QString listStyle(QColor text) {
         .arg(c);
 }
 
+HudButton* AddButton(const char* name, DesignLayout* in, QRectF r) {
+    auto* b = new HudButton(QString(), in);
+    b->setObjectName(QString::fromLatin1(name));
+    in->place(b, r);
+    return b;
+}
+
 } // namespace
 
 TForm_3D_SaveLoad::TForm_3D_SaveLoad(Context& ctx, QWidget* mainWindow)
@@ -62,14 +69,13 @@ TForm_3D_SaveLoad::TForm_3D_SaveLoad(Context& ctx, QWidget* mainWindow)
 }
 
 void TForm_3D_SaveLoad::build() {
-    auto button = [](const char* name, DesignLayout* in, QRectF r) {
-        auto* b = new HudButton(QString(), in);
-        b->setObjectName(QString::fromLatin1(name));
-        in->place(b, r);
-        return b;
-    };
+    buildListPage();
+    buildDiffPage();
+    connectControls();
+}
 
-    // The list, the name and the run button.
+// The list, the name and the run button.
+void TForm_3D_SaveLoad::buildListPage() {
     listPage_ = new DesignLayout(kListContent, content());
     listPage_->setObjectName(QStringLiteral("HudPanel_3D_SL"));
     listPage_->setPanelLook(true, ctx_.settings.Panels_Opacity);
@@ -85,11 +91,13 @@ void TForm_3D_SaveLoad::build() {
     message_->setObjectName(QStringLiteral("HudLabel_3D_SL_Message"));
     message_->setWordWrap(true);
     message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    run_ = button(
+    run_ = AddButton(
         "HudButton_3D_SL_Run", listPage_,
         QRectF(kInset, kListContent.height() - kInset - 24, kListContent.width() - 2 * kInset, 24));
+}
 
-    // The difference view.
+// The difference view.
+void TForm_3D_SaveLoad::buildDiffPage() {
     diffPage_ = new DesignLayout(kDiffContent, content());
     diffPage_->setObjectName(QStringLiteral("HudPanel_3D_SL_Diff"));
     diffPage_->setPanelLook(true, ctx_.settings.Panels_Opacity);
@@ -115,12 +123,15 @@ void TForm_3D_SaveLoad::build() {
     addEditor(table_);
     const double third = (kDiffContent.width() - 2 * kInset - 2 * kGap) / 3;
     const double buttonTop = kDiffContent.height() - kInset - 24;
-    loadAll_ = button("HudButton_3D_SL_Load_All", diffPage_, QRectF(kInset, buttonTop, third, 24));
-    loadTicked_ = button("HudButton_3D_SL_Load_Ticked", diffPage_,
-                         QRectF(kInset + third + kGap, buttonTop, third, 24));
-    cancel_ = button("HudButton_3D_SL_Cancel", diffPage_,
-                     QRectF(kInset + 2 * (third + kGap), buttonTop, third, 24));
+    loadAll_ =
+        AddButton("HudButton_3D_SL_Load_All", diffPage_, QRectF(kInset, buttonTop, third, 24));
+    loadTicked_ = AddButton("HudButton_3D_SL_Load_Ticked", diffPage_,
+                            QRectF(kInset + third + kGap, buttonTop, third, 24));
+    cancel_ = AddButton("HudButton_3D_SL_Cancel", diffPage_,
+                        QRectF(kInset + 2 * (third + kGap), buttonTop, third, 24));
+}
 
+void TForm_3D_SaveLoad::connectControls() {
     connect(list_, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { HudStringListBox_3D_SL_ListClick(list_->row(item)); });
     connect(name_, &QLineEdit::textEdited, this,

@@ -54,6 +54,9 @@ class TForm_3D_SaveLoad : public HudToolWindow {
 
   private:
     void build();
+    void buildListPage();
+    void buildDiffPage();
+    void connectControls();
     void showPage(bool diff);
     void fillList();
     void fillDiff();

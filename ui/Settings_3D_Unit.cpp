@@ -43,19 +43,29 @@ void TForm_3D_SET::build() {
     panel_->setObjectName(QStringLiteral("HudPanel_SET"));
     panel_->setPanelLook(true);
     content()->place(panel_, QRectF(QPointF(0, 0), kContent));
+    buildPortGroup();
+    buildLookAndCode();
+    buildRightColumn();
+    buildLiveGroup();
+    // Where the settings, configurations and logs are kept.
+    folder_ = addLabel(QRectF(12, 322, 475, 20));
+    folder_->setObjectName(QStringLiteral("HudLabel_SET_Files"));
+    connectControls();
+}
 
-    auto label = [this](QRectF r) {
-        auto* l = new HudLabel(panel_);
-        l->setShrinkToFit(true);
-        panel_->place(l, r);
-        return l;
-    };
-    auto editor = [this](QWidget* w, DesignLayout* in, QRectF r) {
-        in->place(w, r);
-        addEditor(w);
-    };
+HudLabel* TForm_3D_SET::addLabel(QRectF r) {
+    auto* l = new HudLabel(panel_);
+    l->setShrinkToFit(true);
+    panel_->place(l, r);
+    return l;
+}
 
-    // Port.
+void TForm_3D_SET::placeEditor(QWidget* w, DesignLayout* in, QRectF r) {
+    in->place(w, r);
+    addEditor(w);
+}
+
+void TForm_3D_SET::buildPortGroup() {
     portGroup_ = new HudGroupBox(QSizeF(238, 100), panel_);
     portGroup_->setObjectName(QStringLiteral("HudGroupBox_3D_SET_Port"));
     panel_->place(portGroup_, QRectF(6, 4, 238, 100));
@@ -65,10 +75,10 @@ void TForm_3D_SET::build() {
     portName_ = new QLineEdit(portGroup_);
     portName_->setObjectName(QStringLiteral("HudTextBox_3D_SET_Port_Name"));
     portName_->setReadOnly(true);
-    editor(portName_, portGroup_, QRectF(80, 22, 150, 20));
+    placeEditor(portName_, portGroup_, QRectF(80, 22, 150, 20));
     portSearch_ = new QCheckBox(portGroup_);
     portSearch_->setObjectName(QStringLiteral("HudCheckBox_3D_SET_Port_Search"));
-    editor(portSearch_, portGroup_, QRectF(8, 47, 222, 20));
+    placeEditor(portSearch_, portGroup_, QRectF(8, 47, 222, 20));
     portDelayLabel_ = new HudLabel(portGroup_);
     portDelayLabel_->setShrinkToFit(true);
     portGroup_->place(portDelayLabel_, QRectF(8, 72, 70, 20));
@@ -76,16 +86,18 @@ void TForm_3D_SET::build() {
     portDelay_->setObjectName(QStringLiteral("HudNumberBox_3D_SET_Port_Delay"));
     portDelay_->setRange(kReplyDelayMin, kReplyDelayMax);
     portDelay_->setKeyboardTracking(false);
-    editor(portDelay_, portGroup_, QRectF(80, 72, 56, 20));
+    placeEditor(portDelay_, portGroup_, QRectF(80, 72, 56, 20));
     manual_ = new HudButton(QString(), portGroup_);
     manual_->setObjectName(QStringLiteral("HudButton_3D_SET_Port_Manual"));
     portGroup_->place(manual_, QRectF(142, 72, 88, 20));
+}
 
+void TForm_3D_SET::buildLookAndCode() {
     // Language.
-    languageLabel_ = label(QRectF(12, 110, 64, 20));
+    languageLabel_ = addLabel(QRectF(12, 110, 64, 20));
     language_ = new QComboBox(panel_);
     language_->setObjectName(QStringLiteral("HudComboTextBox_3D_SET_Language"));
-    editor(language_, panel_, QRectF(80, 110, 164, 20));
+    placeEditor(language_, panel_, QRectF(80, 110, 164, 20));
 
     // Skin and font.
     skinGroup_ = new HudGroupBox(QSizeF(238, 52), panel_);
@@ -99,44 +111,48 @@ void TForm_3D_SET::build() {
     skinGroup_->place(font_, QRectF(123, 22, 107, 20));
 
     // Program code.
-    programCodeLabel_ = label(QRectF(12, 198, 118, 20));
+    programCodeLabel_ = addLabel(QRectF(12, 198, 118, 20));
     programCode_ = new QLineEdit(panel_);
     programCode_->setObjectName(QStringLiteral("HudTextBox_SET_Program_Code"));
-    editor(programCode_, panel_, QRectF(134, 198, 110, 20));
+    placeEditor(programCode_, panel_, QRectF(134, 198, 110, 20));
+}
 
+void TForm_3D_SET::buildRightColumn() {
     // Right column: write delay, diagram switches, opacity, algorithm.
-    transmitDelayLabel_ = label(QRectF(254, 4, 150, 38));
+    transmitDelayLabel_ = addLabel(QRectF(254, 4, 150, 38));
     transmitDelayLabel_->setWordWrap(true);
     transmitDelay_ = new QSpinBox(panel_);
     transmitDelay_->setObjectName(QStringLiteral("HudNumberBox_3D_SET_Transmit_CFG_Delay"));
     transmitDelay_->setRange(kTransmitDelayMin, kTransmitDelayMax);
     transmitDelay_->setKeyboardTracking(false);
-    editor(transmitDelay_, panel_, QRectF(408, 13, 79, 20));
+    placeEditor(transmitDelay_, panel_, QRectF(408, 13, 79, 20));
     idlePoints_ = new QCheckBox(panel_);
     idlePoints_->setObjectName(QStringLiteral("HudCheckBox_SET_Idle_Points"));
-    editor(idlePoints_, panel_, QRectF(254, 50, 233, 20));
+    placeEditor(idlePoints_, panel_, QRectF(254, 50, 233, 20));
     mapPoint_ = new QCheckBox(panel_);
     mapPoint_->setObjectName(QStringLiteral("HudCheckBox_SET_Map_Point"));
-    editor(mapPoint_, panel_, QRectF(254, 74, 233, 20));
+    placeEditor(mapPoint_, panel_, QRectF(254, 74, 233, 20));
     joystick_ = new QCheckBox(panel_);
     joystick_->setObjectName(QStringLiteral("HudCheckBox_SET_Diagram_Joystick"));
-    editor(joystick_, panel_, QRectF(254, 98, 233, 20));
-    opacityLabel_ = label(QRectF(254, 126, 80, 20));
+    placeEditor(joystick_, panel_, QRectF(254, 98, 233, 20));
+    opacityLabel_ = addLabel(QRectF(254, 126, 80, 20));
     opacity_ = new HudSlider(0, kOpacitySteps, panel_);
     opacity_->setObjectName(QStringLiteral("HudTrackBar_SET_Opacity"));
     panel_->place(opacity_, QRectF(338, 130, 149, 12));
-    algorithmLabel_ = label(QRectF(254, 154, 233, 20));
+    algorithmLabel_ = addLabel(QRectF(254, 154, 233, 20));
     algorithm_ = new QComboBox(panel_);
     algorithm_->setObjectName(QStringLiteral("HudComboTextBox_ACB_Algorithm"));
-    editor(algorithm_, panel_, QRectF(254, 178, 233, 20));
+    placeEditor(algorithm_, panel_, QRectF(254, 178, 233, 20));
+}
 
+void TForm_3D_SET::buildLiveGroup() {
     // Live data: the log and the polling.
     liveGroup_ = new HudGroupBox(QSizeF(481, 92), panel_);
     liveGroup_->setObjectName(QStringLiteral("HudGroupBox_SET_Live"));
     panel_->place(liveGroup_, QRectF(6, 226, 481, 92));
     logLive_ = new QCheckBox(liveGroup_);
     logLive_->setObjectName(QStringLiteral("HudCheckBox_SET_Log_Live"));
-    editor(logLive_, liveGroup_, QRectF(8, 20, 226, 20));
+    placeEditor(logLive_, liveGroup_, QRectF(8, 20, 226, 20));
     logMaxLabel_ = new HudLabel(liveGroup_);
     logMaxLabel_->setShrinkToFit(true);
     liveGroup_->place(logMaxLabel_, QRectF(242, 20, 150, 20));
@@ -144,19 +160,17 @@ void TForm_3D_SET::build() {
     logMax_->setObjectName(QStringLiteral("HudNumberBox_SET_Log_Max_MB"));
     logMax_->setRange(kLogFolderMinMb, kLogFolderMaxMb);
     logMax_->setKeyboardTracking(false);
-    editor(logMax_, liveGroup_, QRectF(396, 20, 77, 20));
+    placeEditor(logMax_, liveGroup_, QRectF(396, 20, 77, 20));
     liveOnly_ = new QCheckBox(liveGroup_);
     liveOnly_->setObjectName(QStringLiteral("HudCheckBox_SET_Live_Only"));
-    editor(liveOnly_, liveGroup_, QRectF(8, 44, 465, 20));
+    placeEditor(liveOnly_, liveGroup_, QRectF(8, 44, 465, 20));
     liveOnlyRisk_ = new HudLabel(liveGroup_);
     liveOnlyRisk_->setObjectName(QStringLiteral("HudLabel_SET_Live_Only_Risk"));
     liveOnlyRisk_->setShrinkToFit(true);
     liveGroup_->place(liveOnlyRisk_, QRectF(26, 66, 447, 20));
+}
 
-    // Where the settings, configurations and logs are kept.
-    folder_ = label(QRectF(12, 322, 475, 20));
-    folder_->setObjectName(QStringLiteral("HudLabel_SET_Files"));
-
+void TForm_3D_SET::connectControls() {
     SettingsView& view = ctx_.settingsView;
     Settings_Class& settings = ctx_.settings;
     connect(logLive_, &QCheckBox::toggled, this, [this, &view, &settings](bool on) {

@@ -71,6 +71,14 @@ class TForm_3D_SET : public HudToolWindow {
 
   private:
     void build();
+    HudLabel* addLabel(QRectF r);
+    // Places an editing control and lets the window style it and watch its focus.
+    void placeEditor(QWidget* w, DesignLayout* in, QRectF r);
+    void buildPortGroup();
+    void buildLookAndCode();
+    void buildRightColumn();
+    void buildLiveGroup();
+    void connectControls();
     void fill();
     void rememberGeometry();
     SettingsHooks hooks();

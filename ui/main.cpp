@@ -24,30 +24,27 @@
 #include <string>
 #include <string_view>
 
-int main(int argc, char** argv) {
-    using namespace bifuel;
-    // Answered without a display.
-    for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--version") {
-            std::cout << "bifuel-studio " << kProgramVersion << "\n";
-            return 0;
-        }
-    }
-    QApplication app(argc, argv);
+namespace {
 
-    // --sim-option KEY=VALUE: the simulated ECU of the port "sim" (or "replay:FILE"), as in
-    // bifuel-cli. --port NAME: the port of this run instead of the one in the settings.
-    sim::SimOptions simOptions;
+// --sim-option KEY=VALUE: the simulated ECU of the port "sim" (or "replay:FILE"), as in
+// bifuel-cli. --port NAME: the port of this run instead of the one in the settings.
+struct RunOptions {
+    bifuel::sim::SimOptions simOptions;
     std::string portName;
+    std::string error; // not empty: the program ends with it
+};
+
+RunOptions ReadRunOptions(int argc, char** argv) {
+    RunOptions run;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         std::string_view option;
         if (arg == "--port" || arg.starts_with("--port=")) {
-            portName =
+            run.portName =
                 arg == "--port" ? (i + 1 < argc ? argv[++i] : "") : std::string(arg.substr(7));
-            if (portName.empty()) {
-                std::cerr << "bifuel-studio: --port needs a port name\n";
-                return 2;
+            if (run.portName.empty()) {
+                run.error = "--port needs a port name";
+                return run;
             }
             continue;
         }
@@ -58,10 +55,52 @@ int main(int argc, char** argv) {
         } else {
             continue;
         }
-        if (const std::string error = sim::ApplySimOption(simOptions, option); !error.empty()) {
-            std::cerr << "bifuel-studio: " << error << "\n";
-            return 2;
+        run.error = bifuel::sim::ApplySimOption(run.simOptions, option);
+        if (!run.error.empty()) return run;
+    }
+    return run;
+}
+
+// For this run: the port opens when the window is shown, and the settings file keeps the
+// port it had.
+void UsePortForThisRun(bifuel::ui::StudioApp& studio, bifuel::platform::ProgramPort& port,
+                       const std::string& portName) {
+    bifuel::Settings_Class& settings = studio.context().settings;
+    settings.Port_Name_In_File = settings.Port_Name;
+    settings.Port_Name = portName;
+    port.setPortName(portName);
+}
+
+// For the start-up figure of an installed program (bench/install_figures): the time the
+// window first showed its indicators goes to the file named, and the program ends.
+void StampFirstShow(bifuel::ui::StudioApp& studio, const char* stamp) {
+    studio.main().onIndicatorsPainted = [file = std::string(stamp), &studio,
+                                         done = false]() mutable {
+        if (done) return;
+        done = true;
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        std::ofstream(file) << std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()
+                            << "\n";
+        QTimer::singleShot(0, [&studio] { studio.main().close(); });
+    };
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace bifuel;
+    // Answered without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            std::cout << "bifuel-studio " << kProgramVersion << "\n";
+            return 0;
         }
+    }
+    QApplication app(argc, argv);
+    const RunOptions run = ReadRunOptions(argc, argv);
+    if (!run.error.empty()) {
+        std::cerr << "bifuel-studio: " << run.error << "\n";
+        return 2;
     }
 
     // Files are named after the program; they live in the folder it was started in when
@@ -91,35 +130,17 @@ int main(int argc, char** argv) {
 
     platform::QtScheduler scheduler;
     platform::ProgramPort port(scheduler);
-    port.setSimOptions(simOptions);
+    port.setSimOptions(run.simOptions);
     ui::StudioApp studio(scheduler, port, paths);
-    if (!portName.empty()) {
-        // For this run: the port opens when the window is shown, and the settings file
-        // keeps the port it had.
-        Settings_Class& settings = studio.context().settings;
-        settings.Port_Name_In_File = settings.Port_Name;
-        settings.Port_Name = portName;
-        port.setPortName(portName);
-    }
+    if (!run.portName.empty()) UsePortForThisRun(studio, port, run.portName);
     platform::QtPortLister lister([&studio] { return studio.context().settings.Port_Name; });
     // The system's ports, and the line settings of the manual port choice to the port.
     const Subscription lineSettings = platform::ConnectToContext(studio.context(), port, lister);
     programWindow = &studio.main();
     studio.onEnd = [] { QCoreApplication::quit(); };
     app.setQuitOnLastWindowClosed(false);
-    // For the start-up figure of an installed program (bench/install_figures): the time the
-    // window first showed its indicators goes to the file named, and the program ends.
-    if (const char* stamp = std::getenv("BIFUEL_SHOWN_STAMP"); stamp != nullptr && *stamp != '\0') {
-        studio.main().onIndicatorsPainted = [file = std::string(stamp), &studio,
-                                             done = false]() mutable {
-            if (done) return;
-            done = true;
-            const auto now = std::chrono::system_clock::now().time_since_epoch();
-            std::ofstream(file) << std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()
-                                << "\n";
-            QTimer::singleShot(0, [&studio] { studio.main().close(); });
-        };
-    }
+    if (const char* stamp = std::getenv("BIFUEL_SHOWN_STAMP"); stamp != nullptr && *stamp != '\0')
+        StampFirstShow(studio, stamp);
     studio.Show();
     const int status = app.exec();
     programWindow = nullptr;

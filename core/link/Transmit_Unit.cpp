@@ -158,10 +158,12 @@ void showCountdown(Context& ctx) {
                       ctx.LangText("Dim_Sec_Long") + ")");
 }
 
-// Runs request step `step`; false when the step is not defined.
-bool runStep(Context& ctx, std::int32_t step) {
-    LinkState& link = ctx.link;
-    const EcuIdentity& id = link.Ident;
+// The request steps, grouped by what they do; each runs step `step` and returns true, or
+// returns false when the step is not one of its own.
+
+// Mode switches: gas, petrol, automatic.
+bool runModeStep(Context& ctx, std::int32_t step) {
+    const LinkState& link = ctx.link;
     switch (step) {
     case 21: {
         const std::uint8_t gas = link.Wide_Gas_Mask ? 0x0C : 0x04;
@@ -174,6 +176,15 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 23:
         ArmShortRequest(ctx, Command::SET_MODE, 0x00, 0x02, 3);
         return true;
+    default:
+        return false;
+    }
+}
+
+// The connection: probe, identification, name, and the status of a complete read.
+bool runConnectionStep(Context& ctx, std::int32_t step) {
+    LinkState& link = ctx.link;
+    switch (step) {
     case 24:
         addStatus(ctx, Colour::Txt_Information, "DynamicIND_Receiv_On");
         return true;
@@ -194,6 +205,22 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 33:
         DecodeIdentification(ctx, ReceivedReply(link));
         return true;
+    case 36:
+        ArmShortRequest(ctx, Command::READ_NAME, 0x08, 0x08, 11);
+        return true;
+    case 37:
+        OnNameReply(ctx, ReceivedReply(link));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Reads of the live data, the parameters, the diagram and the MAP lists.
+bool runReadStep(Context& ctx, std::int32_t step) {
+    LinkState& link = ctx.link;
+    const EcuIdentity& id = link.Ident;
+    switch (step) {
     case 34:
         ArmRead(ctx, Command::READ_LIVE, lengthPlusFrame(id.L1));
         if (!ctx.config.CFG_Name.empty() && link.CFG_Autosave) {
@@ -205,12 +232,6 @@ bool runStep(Context& ctx, std::int32_t step) {
         DecodeLiveData(ctx, ReceivedReply(link));
         ctx.events.liveData.notify();
         OperationLiveReply(ctx);
-        return true;
-    case 36:
-        ArmShortRequest(ctx, Command::READ_NAME, 0x08, 0x08, 11);
-        return true;
-    case 37:
-        OnNameReply(ctx, ReceivedReply(link));
         return true;
     case 38:
         ArmRead(ctx, Command::READ_PARAMS, lengthPlusFrame(id.L2));
@@ -236,6 +257,17 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 45:
         DecodeMapPetrol(ctx, ReceivedReply(link));
         return true;
+    default:
+        return false;
+    }
+}
+
+// Writes of the name, the parameters, the diagram and the auto-calibration; the erase
+// and clear requests; the end of a write.
+bool runWriteStep(Context& ctx, std::int32_t step) {
+    LinkState& link = ctx.link;
+    const EcuIdentity& id = link.Ident;
+    switch (step) {
     case word::AnnounceStep:
         addStatus(ctx, Colour::Txt_Information, "DynamicIND_Transmission");
         ArmAnnounce(ctx);
@@ -269,6 +301,23 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 55:
         ArmRead(ctx, Command::CLEAR_ERRORS, 3);
         return true;
+    case 65:
+        ArmWriteAcb(ctx);
+        return true;
+    case 66:
+        link.TX_Length = 5;
+        return true;
+    case 100:
+        endOfWrite(ctx);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The RPM map's read and write in chunks.
+bool runMapStep(Context& ctx, std::int32_t step) {
+    switch (step) {
     case word::ReadMapSizeStep:
         ArmRead(ctx, Command::READ_MAP_SIZE, 5);
         return true;
@@ -285,7 +334,7 @@ bool runStep(Context& ctx, std::int32_t step) {
         BuildMap(ctx);
         return true;
     case word::WriteMapSizeStep:
-        link.Map.Write_Offset = 0;
+        ctx.link.Map.Write_Offset = 0;
         ArmShortRequest(ctx, Command::WRITE_MAP_SIZE, kMapWriteCols, kMapWriteRows, 3);
         return true;
     case 62:
@@ -294,26 +343,32 @@ bool runStep(Context& ctx, std::int32_t step) {
     case 63:
         ArmWriteMapChunk(ctx);
         return true;
-    case 65:
-        ArmWriteAcb(ctx);
-        return true;
-    case 66:
-        link.TX_Length = 5;
-        return true;
-    case 98:
+    default:
+        return false;
+    }
+}
+
+// The auto-calibration's countdown and its instructions.
+bool runCalibrationStep(Context& ctx, std::int32_t step) {
+    if (step == 98) {
         ctx.timers.Timer_Countner->stop();
         ACB_Show(ctx, ctx.view.ACB_Current_Prompt);
         return true;
-    case 100:
-        endOfWrite(ctx);
-        return true;
-    default:
-        if (step >= 67 && step <= 79) {
-            Innov_Instruction(ctx, step);
-            return true;
-        }
-        return false;
     }
+    if (step >= 67 && step <= 79) {
+        Innov_Instruction(ctx, step);
+        return true;
+    }
+    return false;
+}
+
+// Runs request step `step`; false when the step is not defined.
+bool runStep(Context& ctx, std::int32_t step) {
+    for (const auto run : {runModeStep, runConnectionStep, runReadStep, runWriteStep, runMapStep,
+                           runCalibrationStep}) {
+        if (run(ctx, step)) return true;
+    }
+    return false;
 }
 
 // Evaluates condition word `condition`; nullopt when it is not defined.
@@ -387,89 +442,114 @@ std::optional<std::int32_t> wordAt(Context& ctx, std::int32_t index) {
     return std::nullopt;
 }
 
+// The control words' own steps: each runs the word at p and returns false when an
+// operand lies outside the table.
+
+bool runLoop(Context& ctx, std::int32_t p) {
+    LinkState& link = ctx.link;
+    const auto back = wordAt(ctx, p + 1);
+    const auto limit = wordAt(ctx, p + 2);
+    const auto count = wordAt(ctx, p + 3);
+    if (!back || !limit || !count) return false;
+    auto& stored = link.Program_Words[static_cast<std::size_t>(p + 3)];
+    if (*count < *limit) {
+        stored = *count + 1;
+        link.Program_Counter = p - *back;
+    } else {
+        stored = 0;
+        link.Program_Counter = p + 4;
+    }
+    return true;
+}
+
+bool runLoadProgram(Context& ctx, std::int32_t p, std::int32_t op) {
+    LinkState& link = ctx.link;
+    const auto number = wordAt(ctx, p + 1);
+    if (!number) return false;
+    const std::optional<Request> request = requestOfProgramNumber(*number);
+    const std::vector<std::int32_t> words =
+        *number == kPollingProgram ? PollingProgramFor(ctx) : ProgramByNumber(*number);
+    if (request && loadProgramOf(ctx, words, *request)) {
+        link.Program_Counter = 1;
+        // Back to polling: the one-shot program that ran has ended.
+        if (*request == Request::None) OperationProgramEnded(ctx);
+    } else {
+        ReportScriptError(ctx, p, op);
+        link.Program_Counter = p + 2;
+    }
+    return true;
+}
+
+bool runPrompt(Context& ctx, std::int32_t p) {
+    const auto n = wordAt(ctx, p + 1);
+    if (!n) return false;
+    const std::string text = ACB_Prompt_Text(ctx, *n);
+    ctx.view.ACB_Current_Prompt = text;
+    ACB_Show(ctx, text);
+    ctx.link.Program_Counter = p + 2;
+    return true;
+}
+
+bool runWait(Context& ctx, std::int32_t p) {
+    const auto ms = wordAt(ctx, p + 1);
+    if (!ms) return false;
+    ctx.timers.Timer_Wait->setInterval(std::max(*ms, 0));
+    ctx.timers.Timer_Wait->start();
+    ctx.link.Program_Counter = p + 2;
+    return true;
+}
+
+void runCountUp(Context& ctx, std::int32_t p) {
+    LinkState& link = ctx.link;
+    link.Tenths_Counter = 0;
+    link.Count_Up = true;
+    ctx.timers.Timer_Countner->start();
+    link.Program_Counter = p + 1;
+}
+
+bool runCountDown(Context& ctx, std::int32_t p) {
+    LinkState& link = ctx.link;
+    const auto ms = wordAt(ctx, p + 1);
+    if (!ms) return false;
+    const int interval = std::max(ctx.timers.Timer_Countner->interval(), 1);
+    link.Tenths_Counter = *ms / interval;
+    ctx.timers.Timer_Countner->start();
+    link.Count_Up = false;
+    ctx.view.ProgressBar_3D_ACB.max = link.Tenths_Counter;
+    ACB_Set_Progress(ctx, 0);
+    link.Program_Counter = p + 2;
+    return true;
+}
+
 // Runs a control word at p; false when its operands lie outside the table.
 bool runControl(Context& ctx, std::int32_t p, std::int32_t op) {
     LinkState& link = ctx.link;
-    auto operand = [&](int k) { return wordAt(ctx, p + k); };
     switch (op) {
     case word::Jump: {
-        const auto target = operand(1);
+        const auto target = wordAt(ctx, p + 1);
         if (!target) return false;
         link.Program_Counter = *target;
         return true;
     }
     case word::JumpRelative: {
-        const auto offset = operand(1);
+        const auto offset = wordAt(ctx, p + 1);
         if (!offset) return false;
         link.Program_Counter = p + *offset;
         return true;
     }
-    case word::Loop: {
-        const auto back = operand(1);
-        const auto limit = operand(2);
-        const auto count = operand(3);
-        if (!back || !limit || !count) return false;
-        auto& stored = link.Program_Words[static_cast<std::size_t>(p + 3)];
-        if (*count < *limit) {
-            stored = *count + 1;
-            link.Program_Counter = p - *back;
-        } else {
-            stored = 0;
-            link.Program_Counter = p + 4;
-        }
-        return true;
-    }
-    case word::Wait: {
-        const auto ms = operand(1);
-        if (!ms) return false;
-        ctx.timers.Timer_Wait->setInterval(std::max(*ms, 0));
-        ctx.timers.Timer_Wait->start();
-        link.Program_Counter = p + 2;
-        return true;
-    }
-    case word::LoadProgram: {
-        const auto number = operand(1);
-        if (!number) return false;
-        const std::optional<Request> request = requestOfProgramNumber(*number);
-        const std::vector<std::int32_t> words =
-            *number == kPollingProgram ? PollingProgramFor(ctx) : ProgramByNumber(*number);
-        if (request && loadProgramOf(ctx, words, *request)) {
-            link.Program_Counter = 1;
-            // Back to polling: the one-shot program that ran has ended.
-            if (*request == Request::None) OperationProgramEnded(ctx);
-        } else {
-            ReportScriptError(ctx, p, op);
-            link.Program_Counter = p + 2;
-        }
-        return true;
-    }
-    case word::Prompt: {
-        const auto n = operand(1);
-        if (!n) return false;
-        const std::string text = ACB_Prompt_Text(ctx, *n);
-        ctx.view.ACB_Current_Prompt = text;
-        ACB_Show(ctx, text);
-        link.Program_Counter = p + 2;
-        return true;
-    }
+    case word::Loop:
+        return runLoop(ctx, p);
+    case word::Wait:
+        return runWait(ctx, p);
+    case word::LoadProgram:
+        return runLoadProgram(ctx, p, op);
+    case word::Prompt:
+        return runPrompt(ctx, p);
     case word::CountUp:
-        link.Tenths_Counter = 0;
-        link.Count_Up = true;
-        ctx.timers.Timer_Countner->start();
-        link.Program_Counter = p + 1;
+        runCountUp(ctx, p);
         return true;
-    case word::CountDown: {
-        const auto ms = operand(1);
-        if (!ms) return false;
-        const int interval = std::max(ctx.timers.Timer_Countner->interval(), 1);
-        link.Tenths_Counter = *ms / interval;
-        ctx.timers.Timer_Countner->start();
-        link.Count_Up = false;
-        ctx.view.ProgressBar_3D_ACB.max = link.Tenths_Counter;
-        ACB_Set_Progress(ctx, 0);
-        link.Program_Counter = p + 2;
-        return true;
-    }
+    case word::CountDown:
+        return runCountDown(ctx, p);
     default:
         return true; // 6 moves nothing; the dispatch below reports it
     }

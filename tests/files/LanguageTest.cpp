@@ -309,113 +309,121 @@ TEST_F(LanguageFolder, ApplyLanguageJoinsUnitWordsAndRunsTheHooksWithTheFileOpen
     EXPECT_FALSE(lang.isOpen());
 }
 
+namespace english {
+
+// The English text of every control: the program's own texts, with no language file.
+struct ControlText {
+    std::string LanguageView::*member;
+    std::string_view text;
+};
+using V = LanguageView;
+const ControlText kControls[] = {
+    {&V::HudLabel_Work_Mode, "Automat"},
+    {&V::HudButton_Work_Mode, "Mode"},
+    {&V::HudButton_Menu_File, "File"},
+    {&V::HudButton_Menu_LNG, "Language"},
+    {&V::HudButton_3D_GEN_Flip, "Flip"},
+    {&V::HudButton_3D_GEN_Settings, "Settings"},
+    {&V::HudLabel_IND_Petrol_Name, "Petrol, ms"},
+    {&V::HudLabel_IND_Gas_Name, "Gas, ms"},
+    {&V::HudLabel_IND_RPM_Name, "R.P.M."},
+    {&V::HudLabel_IND_PressVap_Name, "P, Reducer, bar"},
+    {&V::HudLabel_IND_PressColl_Name, "P, Manifuld, bar"},
+    {&V::HudLabel_IND_PressDiff_Name, "P, Differential , bar"},
+    {&V::HudLabel_IND_TempVap_Name, "T, Reducer,°C"},
+    {&V::HudLabel_IND_TempGas_Name, "T, Gas,°C"},
+    {&V::HudButton_Port_Search, "Search port"},
+    {&V::HudTabItem_CFG, "Setup"},
+    {&V::HudGroupBox_CFG, "Configutation"},
+    {&V::HudLabel_CFG_RPM_Prescaler, "R.P.M. prescaler"},
+    {&V::HudLabel_CFG_PG_Temper, "Switch to gas when temperature,°C >"},
+    {&V::HudLabel_CFG_PG_RPM, "Switch to gas when RPM >"},
+    {&V::HudLabel_CFG_Injection, "Petrol injection"},
+    {&V::HudLabel_CFG_Gas_Type, "Gas type"},
+    {&V::HudLabel_CFG_Level_Sensor, "Type"},
+    {&V::HudCheckBox_CFG_LevelGas_Buzzer, "Buzzer signal when gas level low"},
+    {&V::HudCheckBox_CFG_GP_Buzzer, "Buzzer signal when switch to petrol"},
+    {&V::HudCheckBox_CFG_PG_GAS_Hot_Engine, "Start the car with gas when the engine is hot"},
+    {&V::HudGroupBox_CFG_LevelSensor, "Gas level sensor"},
+    {&V::HudLabel_CFG_LevelGas_Current, "Current value, volt"},
+    {&V::HudGroupBox_CFG_Errors, "Errors"},
+    {&V::HudButton_CFG_Errors_Clear, "Clear"},
+    {&V::HudLabel_CFG_User_Name, "Name"},
+    {&V::HudLabel_CFG_User_Phone, "Phone"},
+    {&V::HudLabel_CFG_User_Install_Date, "Installed date"},
+    {&V::HudLabel_CFG_User_Install_KM, "Installed KM, km"},
+    {&V::HudLabel_CFG_User_Gas_Jets, "Gas jet diameter, mm"},
+    {&V::HudLabel_CFG_User_Notice, "Notice"},
+    {&V::HudTabItem_ACB, "Auto Calibration"},
+    {&V::HudButton_ACB_Start, "Start"},
+    {&V::HudLabel_3D_ACB_Prompt, "To run autocalibration press \"START\"."},
+    {&V::HudTabItem_CLB, "Graph"},
+    {&V::HudLabel_CLB_Gas, "Gas"},
+    {&V::HudLabel_CLB_Manifuld, "Manifuld"},
+    {&V::HudLabel_CLB_Scale_Gas, "Gas, ms"},
+    {&V::HudLabel_CLB_Scale_Manifuld, "Manifuld, bar"},
+    {&V::HudLabel_CLB_Scale_Petrol, "Petrol, ms"},
+    {&V::HudLabel_CLB_MAP_Collection, "MAP points collection"},
+    {&V::HudButton_CLB_MAP_Start, "Start"},
+    {&V::HudButton_CLB_MAP_Stop, "Stop"},
+    {&V::HudButton_CLB_MAP_To_Count, "To count"},
+    {&V::HudLabel_CLB_MAP_Delete, "Delete MAP points"},
+    {&V::HudButton_CLB_MAP_Del_Gas, "Gas"},
+    {&V::HudButton_CLB_MAP_Del_Petrol, "Petrol"},
+    {&V::HudTabItem_MAP, "Map"},
+    {&V::HudButton_3D_MapRPM_Clear, "Clear"},
+    {&V::HudButton_3D_MapRPM_Default, "Default"},
+    {&V::HudLabel_CFG_PG_Time, "Delay of gas injectors, sec"},
+    {&V::HudCheckBox_CLB_Idle_Run, "Idle run points"},
+};
+
+struct SharedText {
+    std::string SharedUnitTexts::*member;
+    std::string_view text;
+};
+using S = SharedUnitTexts;
+const SharedText kShared[] = {
+    {&S::Dim_Hour_Long, "hours"},
+    {&S::Dim_MS_Short, "ms"},
+    {&S::Dim_Bar_Long, "bar"},
+    {&S::Dim_RPM_Short, "r.p.m."},
+    {&S::Dim_Volt_Long, "volt"},
+    {&S::Dim_Sec_Long, "sec"},
+    {&S::Start, "Start"},
+    {&S::Stop, "Stop"},
+    {&S::Gas, "Gas"},
+    {&S::Petrol, "Petrol"},
+    {&S::Automat, "Automat"},
+    {&S::RPM, "R.P.M."},
+    {&S::Manifuld, "Manifuld"},
+    {&S::Save, "Save"},
+    {&S::Load, "Load"},
+    {&S::CFG_User, "Installer Detail"},
+    {&S::File, "File"},
+    {&S::Point, "Point"},
+    {&S::Factor, "Factor"},
+    {&S::Table, "Table"},
+    {&S::Range, "Range"},
+    {&S::Date, "Date"},
+    {&S::Firmware, "Firmware"},
+    {&S::CFG_Config, "Configutation"},
+    {&S::CLB_History_Diagram, "History diagram"},
+    {&S::CLB_History_Back, "Step back"},
+    {&S::CLB_History_Forward, "Step forward"},
+};
+
+} // namespace english
+
 TEST(LanguageApply, EnglishTextsOfEveryControl) {
     Language lang;
     LanguageView view;
     ApplyLanguage(lang, view);
 
-    using V = LanguageView;
-    const struct {
-        std::string V::*member;
-        std::string_view text;
-    } controls[] = {
-        {&V::HudLabel_Work_Mode, "Automat"},
-        {&V::HudButton_Work_Mode, "Mode"},
-        {&V::HudButton_Menu_File, "File"},
-        {&V::HudButton_Menu_LNG, "Language"},
-        {&V::HudButton_3D_GEN_Flip, "Flip"},
-        {&V::HudButton_3D_GEN_Settings, "Settings"},
-        {&V::HudLabel_IND_Petrol_Name, "Petrol, ms"},
-        {&V::HudLabel_IND_Gas_Name, "Gas, ms"},
-        {&V::HudLabel_IND_RPM_Name, "R.P.M."},
-        {&V::HudLabel_IND_PressVap_Name, "P, Reducer, bar"},
-        {&V::HudLabel_IND_PressColl_Name, "P, Manifuld, bar"},
-        {&V::HudLabel_IND_PressDiff_Name, "P, Differential , bar"},
-        {&V::HudLabel_IND_TempVap_Name, "T, Reducer,°C"},
-        {&V::HudLabel_IND_TempGas_Name, "T, Gas,°C"},
-        {&V::HudButton_Port_Search, "Search port"},
-        {&V::HudTabItem_CFG, "Setup"},
-        {&V::HudGroupBox_CFG, "Configutation"},
-        {&V::HudLabel_CFG_RPM_Prescaler, "R.P.M. prescaler"},
-        {&V::HudLabel_CFG_PG_Temper, "Switch to gas when temperature,°C >"},
-        {&V::HudLabel_CFG_PG_RPM, "Switch to gas when RPM >"},
-        {&V::HudLabel_CFG_Injection, "Petrol injection"},
-        {&V::HudLabel_CFG_Gas_Type, "Gas type"},
-        {&V::HudLabel_CFG_Level_Sensor, "Type"},
-        {&V::HudCheckBox_CFG_LevelGas_Buzzer, "Buzzer signal when gas level low"},
-        {&V::HudCheckBox_CFG_GP_Buzzer, "Buzzer signal when switch to petrol"},
-        {&V::HudCheckBox_CFG_PG_GAS_Hot_Engine, "Start the car with gas when the engine is hot"},
-        {&V::HudGroupBox_CFG_LevelSensor, "Gas level sensor"},
-        {&V::HudLabel_CFG_LevelGas_Current, "Current value, volt"},
-        {&V::HudGroupBox_CFG_Errors, "Errors"},
-        {&V::HudButton_CFG_Errors_Clear, "Clear"},
-        {&V::HudLabel_CFG_User_Name, "Name"},
-        {&V::HudLabel_CFG_User_Phone, "Phone"},
-        {&V::HudLabel_CFG_User_Install_Date, "Installed date"},
-        {&V::HudLabel_CFG_User_Install_KM, "Installed KM, km"},
-        {&V::HudLabel_CFG_User_Gas_Jets, "Gas jet diameter, mm"},
-        {&V::HudLabel_CFG_User_Notice, "Notice"},
-        {&V::HudTabItem_ACB, "Auto Calibration"},
-        {&V::HudButton_ACB_Start, "Start"},
-        {&V::HudLabel_3D_ACB_Prompt, "To run autocalibration press \"START\"."},
-        {&V::HudTabItem_CLB, "Graph"},
-        {&V::HudLabel_CLB_Gas, "Gas"},
-        {&V::HudLabel_CLB_Manifuld, "Manifuld"},
-        {&V::HudLabel_CLB_Scale_Gas, "Gas, ms"},
-        {&V::HudLabel_CLB_Scale_Manifuld, "Manifuld, bar"},
-        {&V::HudLabel_CLB_Scale_Petrol, "Petrol, ms"},
-        {&V::HudLabel_CLB_MAP_Collection, "MAP points collection"},
-        {&V::HudButton_CLB_MAP_Start, "Start"},
-        {&V::HudButton_CLB_MAP_Stop, "Stop"},
-        {&V::HudButton_CLB_MAP_To_Count, "To count"},
-        {&V::HudLabel_CLB_MAP_Delete, "Delete MAP points"},
-        {&V::HudButton_CLB_MAP_Del_Gas, "Gas"},
-        {&V::HudButton_CLB_MAP_Del_Petrol, "Petrol"},
-        {&V::HudTabItem_MAP, "Map"},
-        {&V::HudButton_3D_MapRPM_Clear, "Clear"},
-        {&V::HudButton_3D_MapRPM_Default, "Default"},
-        {&V::HudLabel_CFG_PG_Time, "Delay of gas injectors, sec"},
-        {&V::HudCheckBox_CLB_Idle_Run, "Idle run points"},
-    };
-    for (const auto& c : controls)
+    for (const auto& c : english::kControls)
         EXPECT_EQ(view.*c.member, c.text);
     EXPECT_EQ(view.HudStringListBox_Menu_File,
               (std::vector<std::string>{"Save", "Load", "Default", "Exit"}));
-
-    using S = SharedUnitTexts;
-    const struct {
-        std::string S::*member;
-        std::string_view text;
-    } shared[] = {
-        {&S::Dim_Hour_Long, "hours"},
-        {&S::Dim_MS_Short, "ms"},
-        {&S::Dim_Bar_Long, "bar"},
-        {&S::Dim_RPM_Short, "r.p.m."},
-        {&S::Dim_Volt_Long, "volt"},
-        {&S::Dim_Sec_Long, "sec"},
-        {&S::Start, "Start"},
-        {&S::Stop, "Stop"},
-        {&S::Gas, "Gas"},
-        {&S::Petrol, "Petrol"},
-        {&S::Automat, "Automat"},
-        {&S::RPM, "R.P.M."},
-        {&S::Manifuld, "Manifuld"},
-        {&S::Save, "Save"},
-        {&S::Load, "Load"},
-        {&S::CFG_User, "Installer Detail"},
-        {&S::File, "File"},
-        {&S::Point, "Point"},
-        {&S::Factor, "Factor"},
-        {&S::Table, "Table"},
-        {&S::Range, "Range"},
-        {&S::Date, "Date"},
-        {&S::Firmware, "Firmware"},
-        {&S::CFG_Config, "Configutation"},
-        {&S::CLB_History_Diagram, "History diagram"},
-        {&S::CLB_History_Back, "Step back"},
-        {&S::CLB_History_Forward, "Step forward"},
-    };
-    for (const auto& s : shared)
+    for (const auto& s : english::kShared)
         EXPECT_EQ(view.Shared.*s.member, s.text);
 }
 

@@ -27,78 +27,103 @@ Bytes lastRequest(const bifuel::sim::MemoryLine& line) {
     return {};
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace bifuel;
-    VirtualScheduler clock;
-    sim::MemoryLine line(clock, sim::MemoryLine::kByteTimeUs9600);
-    test::WireMonitor monitor(clock, line.host());
-    Context ctx(clock, monitor, MakePaths(fuzz::WorkFolder() / "link", "bifuel-studio"));
-    ctx.link.Main_Shown = true;
-    ctx.settings.Search_Port = false;
-    ctx.settings.Port_Name = "ttyFUZZ";
-    monitor.setPortName("ttyFUZZ");
-    monitor.watch(ctx.events);
-    line.device().open();
-    line.device().setEvents({[&line] {
-                                 std::uint8_t buffer[256];
-                                 while (line.device().read(buffer, sizeof buffer) > 0) {
-                                 }
-                             },
-                             {},
-                             {}});
-    monitor.open();
-
+// The fuzz input, read a byte at a time; 0 once it is used up.
+struct Input {
+    const std::uint8_t* data;
+    std::size_t size;
     std::size_t at = 0;
-    const auto next = [&]() -> std::uint8_t { return at < size ? data[at++] : 0; };
+    bool more() const { return at < size; }
+    std::uint8_t next() { return at < size ? data[at++] : 0; }
+};
+
+// The link on a line in memory at 9600 baud, every event on it recorded; the peer's end
+// drops whatever the program sends.
+struct FuzzLink {
+    FuzzLink()
+        : line(clock, bifuel::sim::MemoryLine::kByteTimeUs9600), monitor(clock, line.host()),
+          ctx(clock, monitor,
+              bifuel::MakePaths(bifuel::fuzz::WorkFolder() / "link", "bifuel-studio")) {
+        ctx.link.Main_Shown = true;
+        ctx.settings.Search_Port = false;
+        ctx.settings.Port_Name = "ttyFUZZ";
+        monitor.setPortName("ttyFUZZ");
+        monitor.watch(ctx.events);
+        line.device().open();
+        line.device().setEvents({[this] {
+                                     std::uint8_t buffer[256];
+                                     while (line.device().read(buffer, sizeof buffer) > 0) {
+                                     }
+                                 },
+                                 {},
+                                 {}});
+        monitor.open();
+    }
+
+    bifuel::VirtualScheduler clock;
+    bifuel::sim::MemoryLine line;
+    bifuel::test::WireMonitor monitor;
+    bifuel::Context ctx;
+};
+
+void sendRawBytes(bifuel::sim::MemoryLine& line, Input& in) {
+    Bytes bytes(in.next() % 48 + 1);
+    for (std::uint8_t& b : bytes)
+        b = in.next();
+    line.device().write(bytes.data(), bytes.size());
+}
+
+// A reply shaped like one: the request's code and command, a checksum.
+void sendShapedReply(bifuel::sim::MemoryLine& line, Input& in) {
+    const Bytes request = lastRequest(line);
+    if (request.size() < 2) return;
+    Bytes reply{request[0], request[1]};
+    const std::size_t payload = in.next() % 96;
+    for (std::size_t i = 0; i < payload; ++i)
+        reply.push_back(in.next());
+    reply.push_back(bifuel::FrameChecksum(reply.data(), reply.size()));
+    line.device().write(reply.data(), reply.size());
+}
+
+// The peer's bytes, pauses and cable pulls, and the user's requests, as the input says.
+void play(FuzzLink& link, Input& in) {
+    using bifuel::Request;
     static constexpr std::array kRequests{
         Request::ModeGas,     Request::ModePetrol,   Request::ModeAuto, Request::WriteAll,
         Request::WriteConfig, Request::WriteDiagram, Request::WriteMap, Request::ClearErrors,
         Request::EraseMapGas, Request::Reconnect};
-    while (at < size) {
-        switch (next() % 8) {
-        case 0: { // raw bytes
-            Bytes bytes(next() % 48 + 1);
-            for (std::uint8_t& b : bytes)
-                b = next();
-            line.device().write(bytes.data(), bytes.size());
+    while (in.more()) {
+        switch (in.next() % 8) {
+        case 0:
+            sendRawBytes(link.line, in);
             break;
-        }
         case 1:
-        case 2: { // a reply shaped like one: the request's code and command, a checksum
-            const Bytes request = lastRequest(line);
-            if (request.size() < 2) break;
-            Bytes reply{request[0], request[1]};
-            const std::size_t payload = next() % 96;
-            for (std::size_t i = 0; i < payload; ++i)
-                reply.push_back(next());
-            reply.push_back(FrameChecksum(reply.data(), reply.size()));
-            line.device().write(reply.data(), reply.size());
+        case 2:
+            sendShapedReply(link.line, in);
             break;
-        }
         case 3:
-            clock.advance(static_cast<std::int64_t>(next()) * 20);
+            link.clock.advance(static_cast<std::int64_t>(in.next()) * 20);
             break;
         case 4: {
-            const bool pull = !line.unplugged();
-            line.setUnplugged(pull);
-            monitor.cable(!pull);
+            const bool pull = !link.line.unplugged();
+            link.line.setUnplugged(pull);
+            link.monitor.cable(!pull);
             break;
         }
         case 5:
-            SetPendingRequest(ctx, kRequests[next() % kRequests.size()]);
+            bifuel::SetPendingRequest(link.ctx, kRequests[in.next() % kRequests.size()]);
             break;
         case 6:
-            ScheduleWrite(ctx, static_cast<std::uint8_t>(next() % 3 + 2));
+            bifuel::ScheduleWrite(link.ctx, static_cast<std::uint8_t>(in.next() % 3 + 2));
             break;
         default:
-            clock.advance(static_cast<std::int64_t>(next()) + 1);
+            link.clock.advance(static_cast<std::int64_t>(in.next()) + 1);
             break;
         }
     }
-    clock.advance(6000);
+}
 
+void checkWire(const bifuel::test::WireMonitor& monitor) {
+    using namespace bifuel;
     const auto& log = monitor.log();
     if (const auto v = test::FirstMalformedFrame(log)) {
         fuzz::Require(false, "every frame sent is well formed",
@@ -113,5 +138,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Require(false, "every accepted reply answers the frame sent last",
                       v->what + "\n" + monitor.trace(v->at));
     }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzLink link;
+    Input in{data, size};
+    play(link, in);
+    link.clock.advance(6000);
+    checkWire(link.monitor);
     return 0;
 }

@@ -60,27 +60,38 @@ struct SeedResult {
     int linkDrops = 0;
 };
 
-SeedResult RunSeed(std::uint32_t seed, const TempWorkDir& work) {
-    std::mt19937 rng(seed);
-    const auto pick = [&rng](int lo, int hi) {
+// The link under test on a line in memory, every event on it recorded.
+struct Rig {
+    Rig(std::uint32_t seed, std::mt19937& rng, const TempWorkDir& work)
+        : line(clock, Pick(rng, 0, 3) == 0 ? sim::MemoryLine::kByteTimeUs9600 : 0),
+          monitor(clock, line.host()), ctx(clock, monitor, work.paths(false)) {
+        ctx.link.Main_Shown = true;
+        ctx.settings.Search_Port = false;
+        ctx.settings.Port_Name = "ttyTEST0";
+        monitor.setPortName("ttyTEST0");
+        ctx.settings.Reply_Delay = Pick(rng, 0, 1000);
+        monitor.watch(ctx.events);
+        monitor.note("seed " + std::to_string(seed) + ", Reply_Delay " +
+                     std::to_string(ctx.settings.Reply_Delay) + " ms");
+    }
+    static int Pick(std::mt19937& rng, int lo, int hi) {
         return std::uniform_int_distribution<int>(lo, hi)(rng);
-    };
-    VirtualScheduler clock;
-    sim::MemoryLine line(clock, pick(0, 3) == 0 ? sim::MemoryLine::kByteTimeUs9600 : 0);
-    WireMonitor monitor(clock, line.host());
-    Context ctx(clock, monitor, work.paths(false));
-    ctx.link.Main_Shown = true;
-    ctx.settings.Search_Port = false;
-    ctx.settings.Port_Name = "ttyTEST0";
-    monitor.setPortName("ttyTEST0");
-    ctx.settings.Reply_Delay = pick(0, 1000);
-    monitor.watch(ctx.events);
-    monitor.note("seed " + std::to_string(seed) + ", Reply_Delay " +
-                 std::to_string(ctx.settings.Reply_Delay) + " ms");
+    }
 
-    auto peer = std::make_unique<ChaosPeer>(clock, line, ctx, static_cast<std::uint32_t>(rng()),
-                                            ChaosOptions{.sizeableIdentity = true});
-    peer->onCable = [&monitor](bool plugged) { monitor.cable(plugged); };
+    VirtualScheduler clock;
+    sim::MemoryLine line;
+    WireMonitor monitor;
+    Context ctx;
+};
+
+// A peer that answers anything for kChaosMs while the user acts at random; the cable is
+// plugged in again at the end.
+void RunChaos(Rig& rig, std::mt19937& rng) {
+    Context& ctx = rig.ctx;
+    auto peer =
+        std::make_unique<ChaosPeer>(rig.clock, rig.line, ctx, static_cast<std::uint32_t>(rng()),
+                                    ChaosOptions{.sizeableIdentity = true});
+    peer->onCable = [&rig](bool plugged) { rig.monitor.cable(plugged); };
     peer->onTurn = [&ctx](ChaosPeer& p) {
         if (!p.chance(6)) return;
         if (p.chance(30)) {
@@ -91,33 +102,63 @@ SeedResult RunSeed(std::uint32_t seed, const TempWorkDir& work) {
                           p.pick(0, static_cast<int>(kUserRequests.size()) - 1))]);
         }
     };
-    monitor.open();
-    clock.advance(kChaosMs);
-
+    rig.monitor.open();
+    rig.clock.advance(kChaosMs);
     peer.reset();
-    if (line.unplugged()) {
-        line.setUnplugged(false);
-        monitor.cable(true);
+    if (rig.line.unplugged()) {
+        rig.line.setUnplugged(false);
+        rig.monitor.cable(true);
     }
-    monitor.note("a well-behaved ECU takes over");
-    sim::SimEcu ecu(clock, line.device());
+}
+
+// How the run ended with a well-behaved ECU.
+struct CalmEnd {
     bool polled = false;
     bool askedToSwitch = false;
     bool switched = false;
-    auto watch = ctx.events.replyAccepted.subscribe([&](std::span<const std::uint8_t> reply) {
-        polled = polled || reply[1] == kReadLive;
-        switched = switched || (askedToSwitch && reply[1] == kSetMode);
-    });
-    // Once the link polls and whatever the user asked for before has run, the user asks to
-    // switch to gas; the run ends when the ECU acknowledged that.
-    const std::int64_t endMs = clock.nowMs() + kCalmMs;
-    if (clock.runUntil([&] { return polled && !UserRequestWaiting(ctx); }, kCalmMs)) {
-        ActAsUser(ctx, UserAct::Request, kSwitchToGas);
-        askedToSwitch = true;
-        clock.runUntil([&] { return switched; }, endMs - clock.nowMs());
-    }
+};
 
+// Once the link polls and whatever the user asked for before has run, the user asks to
+// switch to gas; the run ends when the ECU acknowledged that.
+CalmEnd RunCalm(Rig& rig) {
+    CalmEnd end;
+    auto watch =
+        rig.ctx.events.replyAccepted.subscribe([&end](std::span<const std::uint8_t> reply) {
+            end.polled = end.polled || reply[1] == kReadLive;
+            end.switched = end.switched || (end.askedToSwitch && reply[1] == kSetMode);
+        });
+    VirtualScheduler& clock = rig.clock;
+    const std::int64_t endMs = clock.nowMs() + kCalmMs;
+    if (clock.runUntil([&] { return end.polled && !UserRequestWaiting(rig.ctx); }, kCalmMs)) {
+        ActAsUser(rig.ctx, UserAct::Request, kSwitchToGas);
+        end.askedToSwitch = true;
+        clock.runUntil([&end] { return end.switched; }, endMs - clock.nowMs());
+    }
+    return end;
+}
+
+// What keeps the link from having recovered at the end; empty when it did.
+std::string RecoveryProblem(const Context& ctx, const CalmEnd& end) {
+    std::string recovery;
+    if (!end.polled) {
+        recovery = "no live-data reply within " + std::to_string(kCalmMs / 1000) +
+                   " s after a well-behaved ECU took over";
+    } else if (!end.askedToSwitch) {
+        recovery = "an earlier request of the user was never taken up";
+    } else if (!end.switched) {
+        recovery = "a mode switch asked for once polling resumed was never acknowledged";
+        if (ctx.link.Write_Running) recovery += " (a write is still marked running)";
+    } else if (ctx.link.Write_Running) {
+        recovery = "a write is still marked running at the end";
+    } else if (ctx.view.TForm_3D_Wait == WaitForm::Large) {
+        recovery = "the wait window is still large at the end";
+    }
+    return recovery;
+}
+
+SeedResult Judge(std::uint32_t seed, const Rig& rig, const CalmEnd& end) {
     SeedResult result;
+    const WireMonitor& monitor = rig.monitor;
     const auto& log = monitor.log();
     const auto report = [&](Property p, const Violation& v) {
         result.broken[p] = "seed " + std::to_string(seed) + ": " + v.what + "\n" +
@@ -126,28 +167,15 @@ SeedResult RunSeed(std::uint32_t seed, const TempWorkDir& work) {
     if (auto v = FirstMalformedFrame(log)) report(WellFormed, *v);
     if (auto v = FirstUnannouncedDataFrame(log)) report(Announced, *v);
     if (auto v = FirstStrayReply(log)) report(Answered, *v);
-    const std::int64_t delay = ctx.settings.Reply_Delay;
+    const std::int64_t delay = rig.ctx.settings.Reply_Delay;
     // A stalled exchange may be noticed only at its next repeat: one more ANNOUNCE and data
     // frame, each Reply_Delay after the reply before it, and the data frame's timeout.
     // An ECU that was refused is probed again only after the link-loss delay.
     const LinkLossBounds bounds{
         .silenceMs = 5000, .stallMs = 5000 + 2 * delay + 1000, .probeMs = 5000 + 1000 + delay};
-    if (auto v = FirstMissedLinkLoss(log, clock.nowUs(), bounds)) report(LinkLoss, *v);
-    std::string recovery;
-    if (!polled) {
-        recovery = "no live-data reply within " + std::to_string(kCalmMs / 1000) +
-                   " s after a well-behaved ECU took over";
-    } else if (!askedToSwitch) {
-        recovery = "an earlier request of the user was never taken up";
-    } else if (!switched) {
-        recovery = "a mode switch asked for once polling resumed was never acknowledged";
-        if (ctx.link.Write_Running) recovery += " (a write is still marked running)";
-    } else if (ctx.link.Write_Running) {
-        recovery = "a write is still marked running at the end";
-    } else if (ctx.view.TForm_3D_Wait == WaitForm::Large) {
-        recovery = "the wait window is still large at the end";
-    }
-    if (!recovery.empty()) report(Recovers, {log.size(), recovery});
+    if (auto v = FirstMissedLinkLoss(log, rig.clock.nowUs(), bounds)) report(LinkLoss, *v);
+    if (const std::string recovery = RecoveryProblem(rig.ctx, end); !recovery.empty())
+        report(Recovers, {log.size(), recovery});
 
     for (std::size_t i = 0; i < log.size(); ++i) {
         const WireEvent& e = log[i];
@@ -159,6 +187,16 @@ SeedResult RunSeed(std::uint32_t seed, const TempWorkDir& work) {
         }
     }
     return result;
+}
+
+SeedResult RunSeed(std::uint32_t seed, const TempWorkDir& work) {
+    std::mt19937 rng(seed);
+    Rig rig(seed, rng, work);
+    RunChaos(rig, rng);
+    rig.monitor.note("a well-behaved ECU takes over");
+    sim::SimEcu ecu(rig.clock, rig.line.device());
+    const CalmEnd end = RunCalm(rig);
+    return Judge(seed, rig, end);
 }
 
 // The seeds to run: all of them, or the one LINK_PROPERTY_SEED names, to replay a failure.

@@ -58,6 +58,62 @@ class SettingsWindow : public StudioHarness {
     }
 
     std::size_t hostWrites() const { return line.hostWrites().size(); }
+
+    static void typeInto(QAbstractSpinBox* box, const char* text) {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, text);
+        QTest::keyClick(box, Qt::Key_Return);
+    }
+    static void tick(QCheckBox* box) {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    }
+
+    // A control of the window, what a user does with it, and whether the setting took it.
+    struct ControlCase {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> took;
+    };
+    std::vector<ControlCase> controlCases(ui::TForm_3D_SET& window) {
+        ui::TForm_3D_SET* s = &window;
+        const Settings_Class* set = &ctx().settings;
+        return {
+            {"automatic search", [s] { tick(s->portSearchBox()); },
+             [set] { return !set->Search_Port; }},
+            {"reply delay", [s] { typeInto(s->portDelayBox(), "250"); },
+             [set] { return set->Reply_Delay == 250; }},
+            {"write delay", [s] { typeInto(s->transmitDelayBox(), "3000"); },
+             [set] { return set->CFG_Transmit_Delay == 3000; }},
+            {"idle points", [s] { tick(s->idlePointsBox()); }, [set] { return set->Idle_Points; }},
+            {"MAP point", [s] { tick(s->mapPointBox()); }, [set] { return set->Map_Point; }},
+            {"joystick", [s] { tick(s->joystickBox()); }, [set] { return set->Diagram_Joystick; }},
+            {"no live-data log", [s] { tick(s->logLiveBox()); }, [set] { return !set->Log_Live; }},
+            {"log folder limit", [s] { typeInto(s->logMaxBox(), "20"); },
+             [set] { return set->Log_Max_MB == 20; }},
+            {"live-only polling", [s] { tick(s->liveOnlyBox()); },
+             [set] { return set->Live_Only_Polling; }},
+            {"algorithm",
+             [s] {
+                 s->algorithmBox()->setFocus();
+                 s->algorithmBox()->setCurrentIndex(0);
+                 emit s->algorithmBox()->activated(0);
+             },
+             [set] { return set->ACB_SCR_Type == "Default"; }},
+            {"opacity, half way",
+             [s] {
+                 QTest::mouseClick(s->opacitySlider(), Qt::LeftButton, {},
+                                   s->opacitySlider()->rect().center());
+             },
+             [this, s, set] {
+                 return std::abs(set->Panels_Opacity - 0.5) < 0.02 &&
+                        s->panel()->fillOpacity() == set->Panels_Opacity &&
+                        main().page(0)
+                                ->findChild<ui::DesignLayout*>("HudPanel_CFG")
+                                ->fillOpacity() == set->Panels_Opacity;
+             }},
+        };
+    }
 };
 
 TEST_F(SettingsWindow, ManualPortDialogIsReachedFromTheMainWindowAndOkHandsThePortToTheLink) {
@@ -130,55 +186,8 @@ TEST_F(SettingsWindow, OpensBelowTheMainWindowAndItsControlsChangeTheSettings) {
         << "the window says where the files are";
     save(s, "settings-window.png");
 
-    auto typeInto = [](QAbstractSpinBox* box, const char* text) {
-        box->setFocus();
-        box->selectAll();
-        QTest::keyClicks(box, text);
-        QTest::keyClick(box, Qt::Key_Return);
-    };
-    auto tick = [](QCheckBox* box) {
-        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-    };
     const Settings_Class& set = ctx().settings;
-    struct Case {
-        const char* what;
-        std::function<void()> act;
-        std::function<bool()> took;
-    };
-    const std::vector<Case> cases{
-        {"automatic search", [&] { tick(s.portSearchBox()); }, [&] { return !set.Search_Port; }},
-        {"reply delay", [&] { typeInto(s.portDelayBox(), "250"); },
-         [&] { return set.Reply_Delay == 250; }},
-        {"write delay", [&] { typeInto(s.transmitDelayBox(), "3000"); },
-         [&] { return set.CFG_Transmit_Delay == 3000; }},
-        {"idle points", [&] { tick(s.idlePointsBox()); }, [&] { return set.Idle_Points; }},
-        {"MAP point", [&] { tick(s.mapPointBox()); }, [&] { return set.Map_Point; }},
-        {"joystick", [&] { tick(s.joystickBox()); }, [&] { return set.Diagram_Joystick; }},
-        {"no live-data log", [&] { tick(s.logLiveBox()); }, [&] { return !set.Log_Live; }},
-        {"log folder limit", [&] { typeInto(s.logMaxBox(), "20"); },
-         [&] { return set.Log_Max_MB == 20; }},
-        {"live-only polling", [&] { tick(s.liveOnlyBox()); },
-         [&] { return set.Live_Only_Polling; }},
-        {"algorithm",
-         [&] {
-             s.algorithmBox()->setFocus();
-             s.algorithmBox()->setCurrentIndex(0);
-             emit s.algorithmBox()->activated(0);
-         },
-         [&] { return set.ACB_SCR_Type == "Default"; }},
-        {"opacity, half way",
-         [&] {
-             QTest::mouseClick(s.opacitySlider(), Qt::LeftButton, {},
-                               s.opacitySlider()->rect().center());
-         },
-         [&] {
-             return std::abs(set.Panels_Opacity - 0.5) < 0.02 &&
-                    s.panel()->fillOpacity() == set.Panels_Opacity &&
-                    main().page(0)->findChild<ui::DesignLayout*>("HudPanel_CFG")->fillOpacity() ==
-                        set.Panels_Opacity;
-         }},
-    };
-    for (const Case& c : cases) {
+    for (const ControlCase& c : controlCases(s)) {
         c.act();
         EXPECT_TRUE(c.took()) << c.what;
     }
