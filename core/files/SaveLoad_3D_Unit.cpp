@@ -384,6 +384,36 @@ template <std::size_t N> KeyRule oneOf(const std::array<std::string_view, N>& li
     return r;
 }
 
+// What the file may hold for a parameter's field: what its codec carries. Flags have none:
+// a boolean that is neither True nor False counts as absent.
+std::optional<KeyRule> ruleOf(const ParamField& f) {
+    switch (f.codec) {
+    case ParamCodec::Word:
+        return whole(0, 0xFFFF);
+    case ParamCodec::Byte:
+    case ParamCodec::ZeroAs80: // 128 is the image's check
+        return whole(0, 255);
+    case ParamCodec::TenBits:
+        return whole(0, 1023);
+    case ParamCodec::RpmPeriod:
+        return whole(0, kRpmHighest);
+    case ParamCodec::Temperature: // degrees: whether the table reaches them is the image's check
+        return whole(std::numeric_limits<std::int32_t>::min() + 1,
+                     std::numeric_limits<std::int32_t>::max());
+    case ParamCodec::PreScaler:
+        return KeyRule{KeyRule::PreScaler};
+    case ParamCodec::LevelType: {
+        KeyRule types{KeyRule::OneOf};
+        for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes)
+            types.texts.emplace_back(box.Name);
+        types.texts.emplace_back(kLevelTypeError); // saved from an ECU with a type of its own
+        return types;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 // Every key a configuration file may hold, with what the ECU can hold there. Installer
 // notes are free text; a boolean that is neither True nor False counts as absent. The rules
 // between keys (the diagram's order, the map's headers) are those of the whole image the
@@ -393,22 +423,12 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         std::vector<std::pair<std::string, KeyRule>> r;
         r.emplace_back("Work_Gas", whole(0, 0xFFFFFF)); // the ECU counts minutes in 24 bits
         r.emplace_back("Work_Petrol", whole(0, 0xFFFFFF));
-        r.emplace_back("RPM_PreScaler", KeyRule{KeyRule::PreScaler});
-        r.emplace_back("PG_RPM", whole(0, kRpmHighest));
-        // Degrees: whether the table reaches them is the image's check.
-        r.emplace_back("PG_Temper", whole(std::numeric_limits<std::int32_t>::min() + 1,
-                                          std::numeric_limits<std::int32_t>::max()));
-        r.emplace_back(kTemperCodeKey, whole(0, 0xFFFF));
-        r.emplace_back("PG_Time", whole(0, 255)); // tenths of a second, one byte on the ECU
-        KeyRule types{KeyRule::OneOf};
-        for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes)
-            types.texts.emplace_back(box.Name);
-        types.texts.emplace_back(
-            kLevelTypeError); // saved from an ECU that reported a type of its own
-        r.emplace_back("Level_Type", types);
-        r.emplace_back("Level1", whole(0, 1023)); // 10-bit sensor code under four flags
-        for (int n = 2; n <= 5; ++n)
-            r.emplace_back("Level" + std::to_string(n), whole(0, 0xFFFF));
+        for (const ParamField* f : FileFields()) {
+            if (const auto rule = ruleOf(*f)) r.emplace_back(f->key, *rule);
+            // Saved without the table, a switch-over temperature is the ECU's word.
+            if (f->codec == ParamCodec::Temperature)
+                r.emplace_back(kTemperCodeKey, whole(0, 0xFFFF));
+        }
         for (std::size_t n = 0; n < kDiagramPoints; ++n) {
             r.emplace_back(pointKey("Gas_Point_", n), whole(0, 0xFFFF));
             r.emplace_back(pointKey("Petrol_Point_", n), whole(0, 0x7FFF)); // under the idle flag
