@@ -46,7 +46,11 @@ std::int32_t ComboIndex(std::string_view text, std::span<const std::string_view>
 }
 
 void DecodePreScaler(Configuration_Class& cfg, std::uint8_t position) {
-    cfg.RPM_PreScaler = "1:" + std::to_string(position);
+    cfg.RPM_PreScaler = PreScalerText(position);
+}
+
+std::string PreScalerText(std::uint8_t position) {
+    return "1:" + std::to_string(position);
 }
 
 std::optional<std::uint8_t> PreScalerPosition(std::string_view text) {

@@ -187,6 +187,7 @@ std::int32_t ComboIndex(std::string_view text, std::span<const std::string_view>
 
 // Takes the prescaler position the ECU reported: "1:N" for any position.
 void DecodePreScaler(Configuration_Class& cfg, std::uint8_t position);
+std::string PreScalerText(std::uint8_t position);
 // The position a prescaler text stands for; none for a text that is not "1:N" with N a
 // byte.
 std::optional<std::uint8_t> PreScalerPosition(std::string_view text);

@@ -41,49 +41,45 @@ std::string checkText(const Context& ctx, bool on) {
     return ctx.LangText(on ? "Yes" : "No");
 }
 
-template <std::int32_t C::*Level> std::string levelText(const C& c, const Context&) {
-    return AdcToVoltText(c.*Level);
-}
-
-constexpr std::array<SetupField, 15> kFields = {{
-    {"RPM_PreScaler", &LanguageView::HudLabel_CFG_RPM_Prescaler, nullptr,
-     [](const C& c, const Context&) { return c.RPM_PreScaler; }},
-    {"PG_RPM", &LanguageView::HudLabel_CFG_PG_RPM, nullptr,
-     [](const C& c, const Context&) { return std::to_string(c.PG_RPM); }},
-    {"PG_Temper", &LanguageView::HudLabel_CFG_PG_Temper, nullptr,
-     [](const C& c, const Context& ctx) { return TemperatureText(ctx, c.PG_Temper); }},
-    {"PG_Time", &LanguageView::HudLabel_CFG_PG_Time, nullptr,
-     [](const C& c, const Context& ctx) {
-         return DelayListText(c.PG_Time, ctx.setupView.Decimal_Separator);
-     }},
-    {"NoSequentInject", &LanguageView::HudLabel_CFG_Injection, nullptr,
-     [](const C& c, const Context&) { return std::string(InjectionText(c.NoSequentInject)); }},
-    {"LPG_on", &LanguageView::HudLabel_CFG_Gas_Type, nullptr,
-     [](const C& c, const Context&) { return std::string(GasTypeText(c.LPG_on)); }},
-    {"Level_Buzzer", &LanguageView::HudCheckBox_CFG_LevelGas_Buzzer, nullptr,
-     [](const C& c, const Context& ctx) { return checkText(ctx, c.Level_Buzzer); }},
-    {"GP_Buzzer", &LanguageView::HudCheckBox_CFG_GP_Buzzer, nullptr,
-     [](const C& c, const Context& ctx) { return checkText(ctx, c.GP_Buzzer); }},
-    {"PG_GAS_Hot_Engine", &LanguageView::HudCheckBox_CFG_PG_GAS_Hot_Engine, nullptr,
-     [](const C& c, const Context& ctx) { return checkText(ctx, c.PG_GAS_Hot_Engine); }},
-    {"Level_Type", &LanguageView::HudLabel_CFG_Level_Sensor, nullptr,
-     [](const C& c, const Context&) { return c.Level_Type; }},
-    {"Level1", nullptr, "CFG_LevelSensor", levelText<&C::Level1>},
-    {"Level2", nullptr, "CFG_LevelSensor", levelText<&C::Level2>},
-    {"Level3", nullptr, "CFG_LevelSensor", levelText<&C::Level3>},
-    {"Level4", nullptr, "CFG_LevelSensor", levelText<&C::Level4>},
-    {"Level5", nullptr, "CFG_LevelSensor", levelText<&C::Level5>},
-}};
-
 } // namespace
 
+std::string SetupField::text(const C& c, const Context& ctx) const {
+    const ParamField& f = *field;
+    switch (f.setup.show) {
+    case SetupShow::Text:
+        return c.*f.text;
+    case SetupShow::Number:
+        return std::to_string(c.*f.number);
+    case SetupShow::Temperature:
+        return TemperatureText(ctx, c.*f.number);
+    case SetupShow::Delay:
+        return DelayListText(c.*f.number, ctx.setupView.Decimal_Separator);
+    case SetupShow::Injection:
+        return std::string(InjectionText(c.*f.flag));
+    case SetupShow::GasType:
+        return std::string(GasTypeText(c.*f.flag));
+    case SetupShow::YesNo:
+        return checkText(ctx, c.*f.flag);
+    case SetupShow::Volts:
+        return AdcToVoltText(c.*f.number);
+    }
+    return {};
+}
+
 std::span<const SetupField> SetupFields() {
+    static const std::vector<SetupField> kFields = [] {
+        std::vector<SetupField> fields;
+        for (const ParamField* f : SetupRows())
+            fields.push_back({f->key, f});
+        return fields;
+    }();
     return kFields;
 }
 
 std::string SetupFieldCaption(const Context& ctx, const SetupField& field) {
-    if (field.caption != nullptr) return ctx.languageView.*field.caption;
-    return ctx.LangText(field.captionKey) + " " + std::string(field.key).substr(5);
+    const SetupRow& row = field.field->setup;
+    if (row.caption != nullptr) return ctx.languageView.*row.caption;
+    return ctx.LangText(row.captionKey) + " " + std::string(field.key).substr(5);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "data/Config_Unit.h"
 #include "files/Language_View.h"
+#include "link/Parameter_Table.h"
 
 #include <array>
 #include <cstdint>
@@ -59,12 +60,12 @@ struct SetupView {
     bool User_Text_As_Utf8 = false;
 };
 
-// One setting of the page as the page shows it: its file key, its caption and its text.
+// One setting of the page as the page shows it: its file key, its row of the parameter
+// table (caption, place, how it shows) and its text.
 struct SetupField {
     const char* key;
-    std::string LanguageView::*caption; // null: the caption is built from `captionKey`
-    const char* captionKey;             // text key plus " " + n for the level thresholds
-    std::string (*text)(const Configuration_Class& c, const Context& ctx);
+    const ParamField* field;
+    std::string text(const Configuration_Class& c, const Context& ctx) const;
 };
 // The page's settings that reach the ECU, in page order.
 std::span<const SetupField> SetupFields();

@@ -12,6 +12,7 @@
 #include "link/Edit_Tracker.h"
 #include "link/Image_Check.h"
 #include "link/Link_Operations.h"
+#include "link/Parameter_Table.h"
 #include "link/Receiver_Unit.h"
 #include "rpm_map/MapRPM_Unit.h"
 
@@ -31,14 +32,6 @@ struct TextField {
     const char* key;
     std::string Configuration_Class::*field;
 };
-struct IntField {
-    const char* key;
-    std::int32_t Configuration_Class::*field;
-};
-struct BoolField {
-    const char* key;
-    bool Configuration_Class::*field;
-};
 
 using C = Configuration_Class;
 
@@ -51,38 +44,19 @@ constexpr TextField kInstallerKeys[] = {
     {"Car_Comments", &C::Car_Comments},
 };
 
-// One entry of the file's fixed keys, in the order they are written.
-struct FileKey {
-    const char* key;
-    enum Kind { Text, Int, Bool } kind;
-    std::string C::*text = nullptr;
-    std::int32_t C::*number = nullptr;
-    bool C::*flag = nullptr;
-};
+// A setting's value as the file writes it.
+std::string settingText(const std::string& value) {
+    return value;
+}
+std::string settingText(std::int32_t value) {
+    return std::to_string(value);
+}
+std::string settingText(bool value) {
+    return std::string(BoolToText(value));
+}
 
-const std::vector<FileKey>& settingKeys() {
-    static const std::vector<FileKey> kKeys = {
-        {"Save_Map", FileKey::Bool, nullptr, nullptr, &C::Save_Map},
-        {"RPM_PreScaler", FileKey::Text, &C::RPM_PreScaler},
-        {"PG_RPM", FileKey::Int, nullptr, &C::PG_RPM},
-        {"PG_Temper", FileKey::Int, nullptr, &C::PG_Temper},
-        {"PG_Time", FileKey::Int, nullptr, &C::PG_Time},
-        {"PG_GAS_Hot_Engine", FileKey::Bool, nullptr, nullptr, &C::PG_GAS_Hot_Engine},
-        {"GP_Buzzer", FileKey::Bool, nullptr, nullptr, &C::GP_Buzzer},
-        {"NoSequentInject", FileKey::Bool, nullptr, nullptr, &C::NoSequentInject},
-        {"MonoInject", FileKey::Bool, nullptr, nullptr, &C::MonoInject},
-        {"LPG_on", FileKey::Bool, nullptr, nullptr, &C::LPG_on},
-        {"Level_Type", FileKey::Text, &C::Level_Type},
-        {"Level_Buzzer", FileKey::Bool, nullptr, nullptr, &C::Level_Buzzer},
-        {"Level_Invert", FileKey::Bool, nullptr, nullptr, &C::Level_Invert},
-        {"Level_90", FileKey::Bool, nullptr, nullptr, &C::Level_90},
-        {"Level1", FileKey::Int, nullptr, &C::Level1},
-        {"Level2", FileKey::Int, nullptr, &C::Level2},
-        {"Level3", FileKey::Int, nullptr, &C::Level3},
-        {"Level4", FileKey::Int, nullptr, &C::Level4},
-        {"Level5", FileKey::Int, nullptr, &C::Level5},
-    };
-    return kKeys;
+std::string rawValue(const ParamField& k, const Configuration_Class& c) {
+    return VisitMember(k, [&c](auto member) { return settingText(c.*member); });
 }
 
 std::string pointKey(const char* prefix, std::size_t n) {
@@ -130,6 +104,18 @@ std::string fullFileName(const Context& ctx, const std::string& name) {
     return (ctx.paths.Config_Dir / (name + ".cfg")).string();
 }
 
+// A setting the file holds into the record.
+void readSetting(KeyFile& file, const ParamField& k, Configuration_Class& c) {
+    if (k.text != nullptr) {
+        // An empty text says nothing, as a boolean that is neither True nor False.
+        if (file.FindKey(k.key) && !textOf(file.Found_Value).empty()) c.*k.text = file.Found_Value;
+    } else if (k.number != nullptr) {
+        if (file.GetKeyInt(k.key)) c.*k.number = file.Found_Int;
+    } else if (file.GetKeyBool(k.key)) {
+        c.*k.flag = file.Found_Bool;
+    }
+}
+
 // The degrees of a temperature word; unknown without the table.
 std::int32_t degreesOfCode(TemperatureTable& table, std::int32_t code) {
     const WordBytes b = WordToBytes(code);
@@ -152,21 +138,8 @@ void readRecordKeys(KeyFile& file, bool clear, std::size_t mapPoints, Configurat
     number("Work_Gas", c.Work_Gas);
     number("Work_Petrol", c.Work_Petrol);
     const bool lpgBefore = c.LPG_on;
-    for (const FileKey& k : settingKeys()) {
-        switch (k.kind) {
-        case FileKey::Text:
-            // An empty text says nothing, as a boolean that is neither True nor False.
-            if (file.FindKey(k.key) && !textOf(file.Found_Value).empty())
-                c.*k.text = file.Found_Value;
-            break;
-        case FileKey::Int:
-            if (file.GetKeyInt(k.key)) c.*k.number = file.Found_Int;
-            break;
-        case FileKey::Bool:
-            if (file.GetKeyBool(k.key)) c.*k.flag = file.Found_Bool;
-            break;
-        }
-    }
+    for (const ParamField* k : FileFields())
+        readSetting(file, *k, c);
     temperCode.reset();
     if (!file.GetKeyInt("PG_Temper") && file.GetKeyInt(kTemperCodeKey) && file.Found_Int >= 0 &&
         file.Found_Int <= 0xFFFF) {
@@ -257,19 +230,8 @@ void PutConfigKeys(Context& ctx, KeyFile& file) {
     }
     file.SetKey("Work_Gas", std::to_string(c.Work_Gas));
     file.SetKey("Work_Petrol", std::to_string(c.Work_Petrol));
-    for (const FileKey& k : settingKeys()) {
-        switch (k.kind) {
-        case FileKey::Text:
-            file.SetKey(k.key, c.*k.text);
-            break;
-        case FileKey::Int:
-            file.SetKey(k.key, std::to_string(c.*k.number));
-            break;
-        case FileKey::Bool:
-            file.SetKey(k.key, BoolToText(c.*k.flag));
-            break;
-        }
-    }
+    for (const ParamField* k : FileFields())
+        file.SetKey(k->key, rawValue(*k, c));
     // Degrees nobody knows (no table) are kept as the ECU's word, never as 0 °C; known
     // degrees replace a word an earlier save kept.
     const auto temperWord = ctx.link.Raw_Params.find(0x41);
@@ -422,6 +384,36 @@ template <std::size_t N> KeyRule oneOf(const std::array<std::string_view, N>& li
     return r;
 }
 
+// What the file may hold for a parameter's field: what its codec carries. Flags have none:
+// a boolean that is neither True nor False counts as absent.
+std::optional<KeyRule> ruleOf(const ParamField& f) {
+    switch (f.codec) {
+    case ParamCodec::Word:
+        return whole(0, 0xFFFF);
+    case ParamCodec::Byte:
+    case ParamCodec::ZeroAs80: // 128 is the image's check
+        return whole(0, 255);
+    case ParamCodec::TenBits:
+        return whole(0, 1023);
+    case ParamCodec::RpmPeriod:
+        return whole(0, kRpmHighest);
+    case ParamCodec::Temperature: // degrees: whether the table reaches them is the image's check
+        return whole(std::numeric_limits<std::int32_t>::min() + 1,
+                     std::numeric_limits<std::int32_t>::max());
+    case ParamCodec::PreScaler:
+        return KeyRule{KeyRule::PreScaler};
+    case ParamCodec::LevelType: {
+        KeyRule types{KeyRule::OneOf};
+        for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes)
+            types.texts.emplace_back(box.Name);
+        types.texts.emplace_back(kLevelTypeError); // saved from an ECU with a type of its own
+        return types;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 // Every key a configuration file may hold, with what the ECU can hold there. Installer
 // notes are free text; a boolean that is neither True nor False counts as absent. The rules
 // between keys (the diagram's order, the map's headers) are those of the whole image the
@@ -431,22 +423,12 @@ const std::vector<std::pair<std::string, KeyRule>>& configRules() {
         std::vector<std::pair<std::string, KeyRule>> r;
         r.emplace_back("Work_Gas", whole(0, 0xFFFFFF)); // the ECU counts minutes in 24 bits
         r.emplace_back("Work_Petrol", whole(0, 0xFFFFFF));
-        r.emplace_back("RPM_PreScaler", KeyRule{KeyRule::PreScaler});
-        r.emplace_back("PG_RPM", whole(0, kRpmHighest));
-        // Degrees: whether the table reaches them is the image's check.
-        r.emplace_back("PG_Temper", whole(std::numeric_limits<std::int32_t>::min() + 1,
-                                          std::numeric_limits<std::int32_t>::max()));
-        r.emplace_back(kTemperCodeKey, whole(0, 0xFFFF));
-        r.emplace_back("PG_Time", whole(0, 255)); // tenths of a second, one byte on the ECU
-        KeyRule types{KeyRule::OneOf};
-        for (const Level_Sensor_Box_Class& box : kLevelSensorBoxes)
-            types.texts.emplace_back(box.Name);
-        types.texts.emplace_back(
-            kLevelTypeError); // saved from an ECU that reported a type of its own
-        r.emplace_back("Level_Type", types);
-        r.emplace_back("Level1", whole(0, 1023)); // 10-bit sensor code under four flags
-        for (int n = 2; n <= 5; ++n)
-            r.emplace_back("Level" + std::to_string(n), whole(0, 0xFFFF));
+        for (const ParamField* f : FileFields()) {
+            if (const auto rule = ruleOf(*f)) r.emplace_back(f->key, *rule);
+            // Saved without the table, a switch-over temperature is the ECU's word.
+            if (f->codec == ParamCodec::Temperature)
+                r.emplace_back(kTemperCodeKey, whole(0, 0xFFFF));
+        }
         for (std::size_t n = 0; n < kDiagramPoints; ++n) {
             r.emplace_back(pointKey("Gas_Point_", n), whole(0, 0xFFFF));
             r.emplace_back(pointKey("Petrol_Point_", n), whole(0, 0x7FFF)); // under the idle flag
@@ -562,8 +544,8 @@ std::string CheckConfigText(const ConfigText& config, const ConfigTextLookup& te
     bool known = false;
     for (const TextField& f : kInstallerKeys)
         known = known || file.FindKey(f.key);
-    for (const FileKey& k : settingKeys())
-        known = known || file.FindKey(k.key);
+    for (const ParamField* k : FileFields())
+        known = known || file.FindKey(k->key);
     // A file is refused whole at its first value out of bounds: nothing of it is loaded.
     for (const auto& [key, rule] : configRules()) {
         if (!file.FindKey(key)) continue;
@@ -658,49 +640,19 @@ EcuImage ecuImageOf(Context& ctx, const FileImage& f) {
     return image;
 }
 
-const FileKey* fileKey(std::string_view key) {
-    for (const FileKey& k : settingKeys()) {
-        if (key == k.key) return &k;
+const ParamField* fileKey(std::string_view key) {
+    for (const ParamField* k : FileFields()) {
+        if (key == k->key) return k;
     }
     return nullptr;
 }
 
-bool sameValue(const FileKey& k, const Configuration_Class& a, const Configuration_Class& b) {
-    switch (k.kind) {
-    case FileKey::Text:
-        return a.*k.text == b.*k.text;
-    case FileKey::Int:
-        return a.*k.number == b.*k.number;
-    case FileKey::Bool:
-        return a.*k.flag == b.*k.flag;
-    }
-    return true;
+bool sameValue(const ParamField& k, const Configuration_Class& a, const Configuration_Class& b) {
+    return VisitMember(k, [&](auto member) { return a.*member == b.*member; });
 }
 
-void copyValue(const FileKey& k, const Configuration_Class& from, Configuration_Class& to) {
-    switch (k.kind) {
-    case FileKey::Text:
-        to.*k.text = from.*k.text;
-        break;
-    case FileKey::Int:
-        to.*k.number = from.*k.number;
-        break;
-    case FileKey::Bool:
-        to.*k.flag = from.*k.flag;
-        break;
-    }
-}
-
-std::string rawValue(const FileKey& k, const Configuration_Class& c) {
-    switch (k.kind) {
-    case FileKey::Text:
-        return c.*k.text;
-    case FileKey::Int:
-        return std::to_string(c.*k.number);
-    case FileKey::Bool:
-        return std::string(BoolToText(c.*k.flag));
-    }
-    return {};
+void copyValue(const ParamField& k, const Configuration_Class& from, Configuration_Class& to) {
+    VisitMember(k, [&](auto member) { to.*member = from.*member; });
 }
 
 // The settings a file carries to the ECU that the Setup page does not show, with their
@@ -729,7 +681,7 @@ SaveLoadDiffRow wholeRow(const Context& ctx, SaveLoadDiffRow::Kind kind, const c
 std::vector<SaveLoadDiffRow> compareImage(Context& ctx, const FileImage& file) {
     std::vector<SaveLoadDiffRow> rows;
     const Configuration_Class& now = ctx.config;
-    const auto add = [&](const FileKey& k, std::string caption, std::string ecuText,
+    const auto add = [&](const ParamField& k, std::string caption, std::string ecuText,
                          std::string fileText) {
         if (sameValue(k, now, file.config)) return;
         // Two values the page shows alike (thresholds a code apart) still say which is which.
@@ -741,12 +693,12 @@ std::vector<SaveLoadDiffRow> compareImage(Context& ctx, const FileImage& file) {
                         std::move(ecuText), std::move(fileText)});
     };
     for (const SetupField& f : SetupFields()) {
-        if (const FileKey* k = fileKey(f.key))
+        if (const ParamField* k = fileKey(f.key))
             add(*k, SetupFieldCaption(ctx, f), f.text(now, ctx), f.text(file.config, ctx));
     }
     for (const HiddenSetting& h : kHiddenSettings) {
-        const FileKey* k = fileKey(h.key);
-        if (k == nullptr || k->kind != FileKey::Bool) continue;
+        const ParamField* k = fileKey(h.key);
+        if (k == nullptr || k->flag == nullptr) continue;
         const auto yesNo = [&ctx](bool on) { return ctx.LangText(on ? "Yes" : "No"); };
         add(*k, ctx.LangText(h.captionKey), yesNo(now.*k->flag), yesNo(file.config.*k->flag));
     }
@@ -777,7 +729,7 @@ FileImage takeRows(Context& ctx, const FileImage& file, const std::vector<SaveLo
         if (!row.ticked) continue;
         switch (row.kind) {
         case SaveLoadDiffRow::Kind::Setting:
-            if (const FileKey* k = fileKey(row.key)) copyValue(*k, file.config, c);
+            if (const ParamField* k = fileKey(row.key)) copyValue(*k, file.config, c);
             if (row.key == "LPG_on") c.Param44_Press = file.config.Param44_Press;
             if (row.key == "PG_Temper") out.temperCode = file.temperCode;
             break;

@@ -2,6 +2,7 @@
 
 #include "data/Calc_Unit.h"
 #include "data/Config_Unit.h"
+#include "link/Parameter_Table.h"
 #include "rpm_map/MapRPM_Unit.h"
 
 #include <functional>
@@ -42,50 +43,17 @@ using C = Configuration_Class;
 
 std::vector<ImageField> buildFields() {
     std::vector<ImageField> f;
-    // The configuration file's settings, in its order.
-    f.push_back(configField("Save_Map", &C::Save_Map));
-    f.push_back(configField("RPM_PreScaler", &C::RPM_PreScaler));
-    f.push_back(configField("PG_RPM", &C::PG_RPM));
-    f.push_back(configField("PG_Temper", &C::PG_Temper));
-    f.push_back(configField("PG_Time", &C::PG_Time));
-    f.push_back(configField("PG_GAS_Hot_Engine", &C::PG_GAS_Hot_Engine));
-    f.push_back(configField("GP_Buzzer", &C::GP_Buzzer));
-    f.push_back(configField("NoSequentInject", &C::NoSequentInject));
-    f.push_back(configField("MonoInject", &C::MonoInject));
-    f.push_back(configField("LPG_on", &C::LPG_on));
-    f.push_back(configField("Level_Type", &C::Level_Type));
-    f.push_back(configField("Level_Buzzer", &C::Level_Buzzer));
-    f.push_back(configField("Level_Invert", &C::Level_Invert));
-    f.push_back(configField("Level_90", &C::Level_90));
-    f.push_back(configField("Level1", &C::Level1));
-    f.push_back(configField("Level2", &C::Level2));
-    f.push_back(configField("Level3", &C::Level3));
-    f.push_back(configField("Level4", &C::Level4));
-    f.push_back(configField("Level5", &C::Level5));
-    // What the ECU reports beside them: the page or an auto-calibration may change them.
-    f.push_back(configField("Param44_Press", &C::Param44_Press));
-    f.push_back(configField("Param45", &C::Param45));
-    f.push_back(configField("Param5C", &C::Param5C));
-    f.push_back(configField("Level_Param", &C::Level_Param));
-    f.push_back(configField("Press_Scale", &C::Press_Scale));
-    f.push_back(configField("ACB_Press", &C::ACB_Press));
-    f.push_back(configField("ACB_Corr_93", &C::ACB_Corr_93));
-    f.push_back(configField("ACB_Corr_94", &C::ACB_Corr_94));
-    f.push_back(configField("ACB_Temper", &C::ACB_Temper));
-    f.push_back(configField("ACB_Corr_96", &C::ACB_Corr_96));
-    f.push_back(configField("ACB_Corr_97", &C::ACB_Corr_97));
-    f.push_back(configField("ACB_Value_98", &C::ACB_Value_98));
-    f.push_back(configField("ACB_Corr_99", &C::ACB_Corr_99));
-    for (const auto& [key, flag] : std::initializer_list<std::pair<const char*, bool C::*>>{
-             {"Flag52_0", &C::Flag52_0}, {"Flag52_3", &C::Flag52_3}, {"Flag52_4", &C::Flag52_4},
-             {"Flag52_6", &C::Flag52_6}, {"Flag52_7", &C::Flag52_7}, {"Flag5C_0", &C::Flag5C_0},
-             {"Flag5C_1", &C::Flag5C_1}, {"Flag5C_4", &C::Flag5C_4}, {"Flag5C_5", &C::Flag5C_5},
-             {"Flag5C_6", &C::Flag5C_6}, {"Flag5C_7", &C::Flag5C_7}, {"Flag9F_0", &C::Flag9F_0},
-             {"Flag9F_1", &C::Flag9F_1}, {"Flag9F_2", &C::Flag9F_2}, {"Flag9F_3", &C::Flag9F_3},
-             {"Flag9F_4", &C::Flag9F_4}, {"Flag9F_6", &C::Flag9F_6}, {"Flag9F_7", &C::Flag9F_7},
-             {"Flag9F_8", &C::Flag9F_8}, {"Flag9F_9", &C::Flag9F_9}, {"Flag9F_11", &C::Flag9F_11},
-         }) {
-        f.push_back(configField(key, flag));
+    // The configuration file's settings, in its order, then the rest of what the ECU reports:
+    // the page or an auto-calibration may change them.
+    const auto add = [&f](const ParamField& field) {
+        VisitMember(field, [&](auto member) { f.push_back(configField(field.key, member)); });
+    };
+    for (const ParamField* field : FileFields())
+        add(*field);
+    for (const ParamCode& p : ParameterTable()) {
+        for (const ParamField& field : p.fields) {
+            if (field.key != nullptr && field.file == 0) add(field);
+        }
     }
     f.push_back(configField("CFG_Name", &C::CFG_Name));
 

@@ -2,6 +2,7 @@
 
 #include "Context.h"
 #include "autocalibration/Veltra_ACB_Innov.h"
+#include "link/Parameter_Table.h"
 #include "link/Port_3D_Connect.h"
 #include "link/Receiver_Unit.h"
 
@@ -47,9 +48,12 @@ std::vector<std::uint8_t> ReadList(std::int32_t fw) {
 }
 
 const std::vector<std::uint8_t>& ParameterWriteList() {
-    static const std::vector<std::uint8_t> kList{0x5A, 0x41, 0x43, 0x52, 0x5C, 0x9F, 0x44, 0x45,
-                                                 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x92, 0x93,
-                                                 0x94, 0x95, 0x96, 0x97, 0x98, 0x99};
+    static const std::vector<std::uint8_t> kList = [] {
+        std::vector<std::uint8_t> list;
+        for (const ParamCode& p : ParameterTable())
+            list.push_back(p.code);
+        return list;
+    }();
     return kList;
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/Calc_Unit.h"
 #include "link/Ecu_Image.h"
+#include "link/Parameter_Table.h"
 
 #include <array>
 #include <cstdint>
@@ -33,18 +34,6 @@ inline constexpr std::uint8_t kNameDataBytes = 8;
 // value for takes its default and schedules a parameter write, so the ECU gets the default
 // too.
 void DecodeParams(Context& ctx, std::span<const std::uint8_t> reply);
-// Engine speeds as far as their period encoder carries them.
-inline constexpr std::int32_t kRpmHighest = 8000;
-
-// Why a value cannot go to the ECU: the field's file key, its value, and the rule as a
-// text key with the values that fill it.
-struct ParamFault {
-    std::string key;
-    std::string value;
-    std::string rule;
-    std::vector<std::string> ruleArgs;
-};
-
 // High and low byte of one parameter of the write list for the image. While the ECU's
 // reported word still says what the image says (with the words its encoding depends on),
 // that word goes back as it came; otherwise the bytes are computed, and a value its bits

@@ -1,113 +1,84 @@
 #include "Context.h"
 #include "LinkHarness.h"
+#include "link/Parameter_Table.h"
 #include "link/Receiver_Unit.h"
 
+#include <map>
 #include <random>
 
 namespace bifuel::test {
 namespace {
 
-// Every field the parameter codes carry, set to a random value of its valid range. Values
-// that cannot travel unchanged are left out here and named in their own tests below.
+// Every field of the parameter table set to a random value its codec carries unchanged.
+// Values that cannot travel unchanged are left out here and named in their own tests below.
 void randomiseCodecFields(Configuration_Class& c, std::mt19937& rng) {
     auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    auto flag = [&] { return in(0, 1) == 1; };
     auto percent = [&] { return in(0, 1) ? in(1, 99) : -in(1, 99); };
-    c.Press_Scale = 1315; // the pressures below read back exactly at the default scale
-    c.PG_Temper = in(10, 50);
-    c.PG_RPM = 600 + 100 * in(0, 14);
-    c.PG_Time = in(0, 127);
-    for (bool* f :
-         {&c.Flag52_0,        &c.Save_Map, &c.MonoInject,   &c.Flag52_3,          &c.Flag52_4,
-          &c.NoSequentInject, &c.Flag52_6, &c.Flag52_7,     &c.Flag5C_0,          &c.Flag5C_1,
-          &c.LPG_on,          &c.Flag5C_4, &c.Flag5C_5,     &c.Flag5C_6,          &c.Flag5C_7,
-          &c.Flag9F_0,        &c.Flag9F_1, &c.Flag9F_2,     &c.Flag9F_4,          &c.Flag9F_6,
-          &c.Flag9F_7,        &c.Flag9F_8, &c.Flag9F_9,     &c.PG_GAS_Hot_Engine, &c.Flag9F_11,
-          &c.Level_Invert,    &c.Level_90, &c.Level_Buzzer, &c.GP_Buzzer}) {
-        *f = flag();
+    for (const ParamCode& p : ParameterTable()) {
+        for (const ParamField& f : p.fields) {
+            switch (f.codec) {
+            case ParamCodec::Bit:
+            case ParamCodec::InvertedBit:
+                c.*f.flag = in(0, 1) == 1;
+                break;
+            case ParamCodec::ZeroBit:       // never sent
+            case ParamCodec::HalvedPercent: // reads back within 1 %
+                break;
+            case ParamCodec::Word:
+                c.*f.number = in(0, 0xFFFF);
+                break;
+            case ParamCodec::Byte:
+                c.*f.number = in(0, 0xFF);
+                break;
+            case ParamCodec::ZeroAs80: {
+                const int v = in(0, 0xFE);
+                c.*f.number = v < 0x80 ? v : v + 1; // 128 has no byte of its own
+                break;
+            }
+            case ParamCodec::TenBits:
+                c.*f.number = in(0, 1023);
+                break;
+            case ParamCodec::Temperature:
+                c.*f.number = in(1, 120);
+                break;
+            case ParamCodec::RpmPeriod:
+                c.*f.number = 600 + 100 * in(0, 14); // the page's speeds
+                break;
+            case ParamCodec::Pressure:
+                c.*f.number = in(0, 448 / f.scale);
+                break;
+            case ParamCodec::Doubled:
+                c.*f.number = 2 * in(1, 1023);
+                break;
+            case ParamCodec::PreScaler:
+                c.*f.text = PreScalerText(static_cast<std::uint8_t>(in(0, 255)));
+                break;
+            case ParamCodec::LevelType:
+                c.*f.text = std::string(LevelTypeName(in(1, 9)));
+                break;
+            case ParamCodec::PressurePercent:
+            case ParamCodec::DegreesPercent:
+                c.*f.number = percent();
+                // A zero companion sends no value: its own case below.
+                c.*f.companion = std::max(c.*f.companion, 1);
+                break;
+            }
+        }
     }
-    c.Param5C = in(0, 127);
-    c.Param44_Press = in(0, 44);
-    c.Param45 = in(0, 255);
-    DecodePreScaler(c, static_cast<std::uint8_t>(in(1, 6)));
-    c.Level_Type = std::string(LevelTypeName(in(1, 9)));
-    c.Level_Param = in(0, 255);
-    c.Level1 = in(0, 1023);
-    c.Level2 = in(0, 1023);
-    c.Level3 = in(0, 1023);
-    c.Level4 = in(0, 1023);
-    c.Level5 = in(0, 65535);
-    c.ACB_Press = in(1, 448);
-    c.ACB_Corr_93 = percent();
-    c.ACB_Corr_94 = percent();
-    c.ACB_Temper = in(1, 120);
-    c.ACB_Corr_96 = percent();
-    c.ACB_Corr_97 = percent();
-    c.ACB_Value_98 = 2 * in(1, 1023);
-    c.ACB_Corr_99 = 70;
+    c.Press_Scale = 1315; // the pressures read back exactly at the default scale
 }
 
-// The codec fields that differ between two records, for readable failures.
+// The table's fields that differ between two records, for readable failures.
 std::string Differences(const Configuration_Class& a, const Configuration_Class& b) {
     std::string out;
-    auto check = [&](const char* name, auto member) {
-        if (a.*member != b.*member) out += std::string(name) + " ";
-    };
-#define FIELD(f) check(#f, &Configuration_Class::f)
-    FIELD(Press_Scale);
-    FIELD(PG_Temper);
-    FIELD(PG_RPM);
-    FIELD(PG_Time);
-    FIELD(Flag52_0);
-    FIELD(Save_Map);
-    FIELD(MonoInject);
-    FIELD(Flag52_3);
-    FIELD(Flag52_4);
-    FIELD(NoSequentInject);
-    FIELD(Flag52_6);
-    FIELD(Flag52_7);
-    FIELD(Param5C);
-    FIELD(Flag5C_0);
-    FIELD(Flag5C_1);
-    FIELD(LPG_on);
-    FIELD(Flag5C_4);
-    FIELD(Flag5C_5);
-    FIELD(Flag5C_6);
-    FIELD(Flag5C_7);
-    FIELD(Flag9F_0);
-    FIELD(Flag9F_1);
-    FIELD(Flag9F_2);
-    FIELD(Flag9F_3);
-    FIELD(Flag9F_4);
-    FIELD(Flag9F_6);
-    FIELD(Flag9F_7);
-    FIELD(Flag9F_8);
-    FIELD(Flag9F_9);
-    FIELD(PG_GAS_Hot_Engine);
-    FIELD(Flag9F_11);
-    FIELD(Param44_Press);
-    FIELD(Param45);
-    FIELD(RPM_PreScaler);
-    FIELD(Level_Type);
-    FIELD(Level_Param);
-    FIELD(Level1);
-    FIELD(Level_Invert);
-    FIELD(Level_90);
-    FIELD(Level_Buzzer);
-    FIELD(GP_Buzzer);
-    FIELD(Level2);
-    FIELD(Level3);
-    FIELD(Level4);
-    FIELD(Level5);
-    FIELD(ACB_Press);
-    FIELD(ACB_Corr_93);
-    FIELD(ACB_Corr_94);
-    FIELD(ACB_Temper);
-    FIELD(ACB_Corr_96);
-    FIELD(ACB_Corr_97);
-    FIELD(ACB_Value_98);
-    FIELD(ACB_Corr_99);
-#undef FIELD
+    for (const ParamCode& p : ParameterTable()) {
+        for (const ParamField& f : p.fields) {
+            if (f.key == nullptr) continue;
+            VisitMember(f, [&](auto member) {
+                if (a.*member != b.*member) out += std::string(f.key) + " ";
+            });
+        }
+    }
     return out.empty() && !(a == b) ? "a field outside the codec" : out;
 }
 
@@ -132,6 +103,26 @@ class ParameterCodec : public ::testing::Test {
         ctx.config = over;
         DecodeParams(ctx, ReceivedReply(ctx.link));
         return ctx.config;
+    }
+
+    // Decodes a full parameter reply holding `words` by code, every other word 0.
+    void receive(const std::map<std::uint8_t, std::uint16_t>& words) {
+        const std::vector<std::uint8_t> list = ReadList(ctx.link.Ident.Firmware_Version);
+        auto& rx = ctx.link.RX_Frame;
+        rx.fill(0);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const auto word = words.find(list[i]);
+            if (word == words.end()) continue;
+            rx[2 + 2 * i] = static_cast<std::uint8_t>(word->second >> 8);
+            rx[3 + 2 * i] = static_cast<std::uint8_t>(word->second);
+        }
+        ctx.link.Reply_Length = static_cast<std::uint8_t>(2 * list.size() + 3);
+        DecodeParams(ctx, ReceivedReply(ctx.link));
+    }
+
+    std::uint16_t sent(std::uint8_t code) {
+        const WordBytes b = EncodeParameter(ctx, code);
+        return static_cast<std::uint16_t>(BytesToWord(b[0], b[1]));
     }
 
     TempWorkDir work;
@@ -286,6 +277,63 @@ TEST_F(ParameterCodec, CorrectionsKeepTheirOwnRange) {
             EXPECT_EQ(EncodeParameter(ctx, code)[0], first)
                 << std::hex << int(code) << std::dec << " " << percent;
         }
+    }
+}
+
+// A word the ECU reported goes back as it came while the record still says what it says:
+// bits no field keeps included, only the bits a write always clears cleared. Once a field
+// of it changes, the word is computed from the fields alone.
+TEST_F(ParameterCodec, ReportedWordGoesBackWithOnlyTheAlwaysClearedBitsCleared) {
+    const struct {
+        std::uint8_t code;
+        std::uint16_t reported;
+        std::uint16_t sent;
+        void (*edit)(Configuration_Class&);
+        std::uint16_t sentEdited;
+    } cases[] = {
+        {0x9F, 0xFFFF, 0xD7FF, [](Configuration_Class& c) { c.Flag9F_0 = false; }, 0xD60F},
+        {0x5C, 0x05FF, 0x05F7, [](Configuration_Class& c) { c.Param5C = 6; }, 0x06F7},
+        {0x54, 0x0FFF, 0x0FFF, [](Configuration_Class& c) { c.Level_Invert = true; }, 0x13FF},
+        {0x52, 0x80FF, 0x80FF, [](Configuration_Class& c) { c.Flag52_7 = false; }, 0x807F},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        receive({{c.code, c.reported}});
+        EXPECT_EQ(sent(c.code), c.sent);
+        c.edit(ctx.config);
+        EXPECT_EQ(sent(c.code), c.sentEdited);
+    }
+}
+
+// A pressure or correction goes back as the ECU reported it only while the words its
+// encoding depends on do too.
+TEST_F(ParameterCodec, ReportedWordGoesBackOnlyWhileItsCompanionsHold) {
+    using C = Configuration_Class;
+    const std::map<std::uint8_t, std::uint16_t> companions = {
+        {0x5A, 1315}, {0x92, 0x0123}, {0x95, 0x0200}, {0x98, 0x02BC}};
+    const struct {
+        std::uint8_t code;
+        std::uint16_t reported;
+        std::int32_t C::*companion;
+        std::int32_t edited;
+    } cases[] = {
+        {0x44, 0x0200, &C::Press_Scale, 2630}, {0x92, 0x0123, &C::Press_Scale, 2630},
+        {0x93, 0x4077, &C::ACB_Press, 250},    {0x94, 0x4077, &C::Press_Scale, 2630},
+        {0x96, 0x4077, &C::ACB_Temper, 80},    {0x97, 0x4077, &C::ACB_Temper, 80},
+        {0x99, 0x5977, &C::ACB_Value_98, 600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        auto words = companions;
+        words[c.code] = c.reported;
+        receive(words);
+        ASSERT_EQ(sent(c.code), c.reported);
+        ctx.config.*c.companion = c.edited;
+        const auto fresh = EncodeFreshParameter(TakeImage(ctx), ctx.temperatureTable(), c.code);
+        ASSERT_TRUE(std::holds_alternative<WordBytes>(fresh));
+        const WordBytes expected = std::get<WordBytes>(fresh);
+        EXPECT_EQ(sent(c.code), BytesToWord(expected[0], expected[1]));
+        EXPECT_NE(sent(c.code), c.reported);
     }
 }
 
