@@ -111,6 +111,53 @@ bool ecuHoldsDiagram(const sim::EcuState& s, const DiagramModel& d) {
     return true;
 }
 
+// The driving schedule, then back to idle on petrol, where the installer works at the laptop.
+void drive(bench::SimCarRun& run) {
+    Context& ctx = run.ctx;
+    sim::EngineModel& engine = run.car.engine();
+    bool onGas = false;
+    for (const Segment& s : drivingSchedule()) {
+        if (s.gas != onGas) {
+            onGas = s.gas;
+            if (onGas) {
+                SwitchToGas(ctx);
+            } else {
+                SwitchToPetrol(ctx);
+            }
+        }
+        engine.requestRpm(s.rpm);
+        engine.setLoad(s.load);
+        run.clock.advance(kSegmentMs);
+    }
+    engine.requestRpm(0);
+    engine.setLoad(0);
+    SwitchToPetrol(ctx);
+    run.clock.runUntil([&] { return engine.snapshot().mode == 1 && run.linkIdle(); },
+                       kOperationLimitMs);
+    run.clock.advance(3000);
+}
+
+// The number of the prompt "To count" shows; 0 for none of them.
+int shownPromptKey(const Context& ctx) {
+    int key = 0;
+    for (std::size_t i = 1; i < kPromptKeys.size(); ++i) {
+        if (ctx.diagramView.Prompt_Panel.text == ctx.LangText(kPromptKeys[i]))
+            key = static_cast<int>(i);
+    }
+    return key;
+}
+
+// The MAP pairs the collection holds: band, petrol on petrol and on gas (us).
+std::vector<std::array<std::int32_t, 3>> collectedPairs(const MapPoints& m) {
+    std::vector<std::array<std::int32_t, 3>> pairs;
+    for (std::size_t k = 0; k < std::min<std::size_t>(m.MAP_Point_Count, kMapPointsMax); ++k) {
+        if (m.MAP_Gas[k] != 0 && m.MAP_Petrol[k] != 0)
+            pairs.push_back(
+                {static_cast<std::int32_t>(k), m.MAP_Petrol[k] * 10, m.MAP_Gas[k] * 10});
+    }
+    return pairs;
+}
+
 Workflow runWorkflow(bool autoCalibrate) {
     sim::SimOptions options;
     options.engine.warm = true;
@@ -138,11 +185,10 @@ Workflow runWorkflow(bool autoCalibrate) {
     const std::int64_t startUs = run.clock.nowUs();
     if (!run.connect()) return w;
 
-    // 1. Auto-calibration, as the Start button runs it; without it the ECU keeps the
-    // default diagram, which gives too little gas, so the MAP points have more to correct.
+    // 1. Auto-calibration; without it the ECU keeps the default diagram, which gives too
+    // little gas, so the MAP points have more to correct.
     if (autoCalibrate) {
-        ctx.settings.ACB_SCR_Type = "Default";
-        HudButton_ACB_StartClick(ctx);
+        StartAutoCalibration(ctx, "Default");
         run.runAutoCalibrationToEnd();
         w.calibrated = run.acbEnded && run.acbEnded->result == AutoCalibrationResult::Success;
     }
@@ -161,44 +207,16 @@ Workflow runWorkflow(bool autoCalibrate) {
         click(ctx);
         awaitEnd(request, from);
     }
-    bool onGas = false;
-    for (const Segment& s : drivingSchedule()) {
-        if (s.gas != onGas) {
-            onGas = s.gas;
-            if (onGas) {
-                SwitchToGas(ctx);
-            } else {
-                SwitchToPetrol(ctx);
-            }
-        }
-        engine.requestRpm(s.rpm);
-        engine.setLoad(s.load);
-        run.clock.advance(kSegmentMs);
-    }
-    // Back to idle on petrol, where the installer works at the laptop.
-    engine.requestRpm(0);
-    engine.setLoad(0);
-    SwitchToPetrol(ctx);
-    run.clock.runUntil([&] { return engine.snapshot().mode == 1 && run.linkIdle(); },
-                       kOperationLimitMs);
-    run.clock.advance(3000);
+    drive(run);
     w.stages[1] = {"MAP collection", bench::curveDeviation(ctx.diagram, engine),
                    mapPairs(ctx.mapPoints)};
-    const MapPoints& m = ctx.mapPoints;
-    for (std::size_t k = 0; k < std::min<std::size_t>(m.MAP_Point_Count, kMapPointsMax); ++k) {
-        if (m.MAP_Gas[k] != 0 && m.MAP_Petrol[k] != 0)
-            w.pairs.push_back(
-                {static_cast<std::int32_t>(k), m.MAP_Petrol[k] * 10, m.MAP_Gas[k] * 10});
-    }
+    w.pairs = collectedPairs(ctx.mapPoints);
     w.petrol = ctx.diagram.Petrol_Point;
     w.gasBefore = ctx.diagram.Gas_Point;
 
     // 3. To count, and Yes twice when it proposes a correction.
     HudButton_CLB_MAP_To_CountClick(ctx);
-    for (std::size_t i = 1; i < kPromptKeys.size(); ++i) {
-        if (ctx.diagramView.Prompt_Panel.text == ctx.LangText(kPromptKeys[i]))
-            w.promptKey = static_cast<int>(i);
-    }
+    w.promptKey = shownPromptKey(ctx);
     from = ends.size();
     if (ctx.diagramView.Prompt_Panel.mode == PromptMode::YesNo) {
         PromptButton1Click(ctx);

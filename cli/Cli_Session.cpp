@@ -154,13 +154,19 @@ struct Session::Impl {
     void start(const Command& cmd, std::function<void(int)> done) {
         command = cmd;
         finished = std::move(done);
+        if (runWithoutEcu() || !inputsUsable()) return;
+        connect();
+    }
+
+    // The commands that need no ECU; false for the others.
+    bool runWithoutEcu() {
         if (command.name == "backups") {
             // Every complete read of an ECU left one, by configuration name, oldest first.
             for (const BackupEntry& e : ListBackups(ctx.paths)) {
                 out << e.name << "  " << e.stamp << "  " << e.path.string() << "\n";
             }
             finish(kDone);
-            return;
+            return true;
         }
         if (command.name == "ports") {
             if (ctx.lister != nullptr) {
@@ -168,8 +174,14 @@ struct Session::Impl {
                     out << p << "\n";
             }
             finish(kDone);
-            return;
+            return true;
         }
+        return false;
+    }
+
+    // The file to write, the files to write to and the temperature table, checked before
+    // anything is sent; false (and the command finished) when one is not usable.
+    bool inputsUsable() {
         if (command.name == "write") {
             writeFile = command.args.empty() ? std::string() : command.args[0];
             // The file is read once: the bytes checked here are the bytes written.
@@ -181,7 +193,7 @@ struct Session::Impl {
             if (!problem.empty()) {
                 err << "bifuel-cli: " << problem << "; nothing was written to the ECU\n";
                 finish(kUsage);
-                return;
+                return false;
             }
         }
         for (const std::string* output : {&options.outputFile, &options.csvFile}) {
@@ -191,7 +203,7 @@ struct Session::Impl {
                 err << "bifuel-cli: cannot write \"" << *output << "\": " << problem
                     << "; nothing was sent to the ECU\n";
                 finish(kUsage);
-                return;
+                return false;
             }
         }
         if (needsTemperatureTable(command.name) && ctx.temperatureTable().Load() == nullptr) {
@@ -199,8 +211,13 @@ struct Session::Impl {
                 << "\" is missing, unreadable or incomplete; " << command.name
                 << " needs it to convert temperatures, so nothing was sent to the ECU\n";
             finish(kNoTemperatureTable);
-            return;
+            return false;
         }
+        return true;
+    }
+
+    // Reads everything from the ECU on the port given, or on the first port that answers.
+    void connect() {
         watchTheProgram();
         ctx.link.Main_Shown = true; // messages are printed, as the window would show them
         // The tool writes only what it is asked to: no configuration file after a write,

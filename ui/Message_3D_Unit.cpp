@@ -113,6 +113,20 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
         return;
     }
 
+    placeButtons(kinds);
+    const QRect textRect = textPanel_->geometry();
+    label_ = new HudLabel(textPanel_);
+    label_->setGeometry(8, 4, textRect.width() - 16, textRect.height() - 8);
+    label_->setAlignment(Qt::AlignCenter);
+    label_->setWordWrap(true);
+    label_->setShrinkToFit(true);
+    label_->setText(messageText());
+    label_->show();
+    ApplyFonts();
+    QueueDeferredAction(ctx_, 6, 100);
+}
+
+void TForm_3D_MSG::placeButtons(const std::vector<std::pair<int, QString>>& kinds) {
     QRect buttonsRect = kButtonsPanel;
     QRect textRect = kTextPanel;
     if (buttonsRect.height() < kButtonsMinHeight) {
@@ -133,11 +147,9 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
         b->show();
         buttons_.push_back(b);
     }
-    label_ = new HudLabel(textPanel_);
-    label_->setGeometry(8, 4, textRect.width() - 16, textRect.height() - 8);
-    label_->setAlignment(Qt::AlignCenter);
-    label_->setWordWrap(true);
-    label_->setShrinkToFit(true);
+}
+
+QString TForm_3D_MSG::messageText() {
     QString text;
     switch (type_) {
     case 3:
@@ -163,10 +175,7 @@ void TForm_3D_MSG::showEvent(QShowEvent* event) {
     }
     // The script error text carries "\n\r" line breaks; one break each is enough here.
     text.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
-    label_->setText(text);
-    label_->show();
-    ApplyFonts();
-    QueueDeferredAction(ctx_, 6, 100);
+    return text;
 }
 
 void TForm_3D_MSG::ApplyFonts() {

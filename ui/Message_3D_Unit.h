@@ -51,6 +51,10 @@ class TForm_3D_MSG : public QWidget {
   private:
     void Answer(int kind);
     void placeOverMain();
+    // The buttons of the panel, in their row; the text of the message (a version refusal
+    // disables the main window too).
+    void placeButtons(const std::vector<std::pair<int, QString>>& kinds);
+    QString messageText();
 
     Context& ctx_;
     QWidget* main_;

@@ -221,17 +221,19 @@ class RunEnd : public ::testing::TestWithParam<Algorithm> {
     int writeFrames = 0;
 };
 
-TEST_P(RunEnd, AStopTheEngineOffOrNoPulsesEndWithTheStartOrTheResult) {
-    const Baseline& b = baseline();
-    const bool isClassic = classic(GetParam());
-    enum class Expect { Start, Result, ResultWithStartSupport };
-    struct Point {
-        const char* what;
-        std::function<bool(RunEnd&)> reached;
-        Expect expect;
-        bool supportSample = false;
-    };
-    const Point points[] = {
+// What a run cut at a point ends with.
+enum class Expect { Start, Result, ResultWithStartSupport };
+
+// A point of a run, reached on a reply.
+struct StopPoint {
+    const char* what;
+    std::function<bool(RunEnd&)> reached;
+    Expect expect;
+    bool supportSample = false;
+};
+
+std::vector<StopPoint> stopPoints(const Baseline& b, bool isClassic) {
+    return {
         {"before the first write", [](RunEnd& t) { return t.replies >= 2; }, Expect::Start},
         {"in the middle", [&b](RunEnd& t) { return t.replies >= b.replies * 2 / 5; },
          Expect::Start},
@@ -250,17 +252,22 @@ TEST_P(RunEnd, AStopTheEngineOffOrNoPulsesEndWithTheStartOrTheResult) {
          },
          Expect::Result},
     };
-    struct How {
-        const char* what;
-        std::function<void(RunEnd&)> act;
-        const char* endText;             // of a run that ends with the start
-        bool innovationalWatches = true; // the innovational run reacts during its support sample
-    };
-    const How hows[] = {
+}
+
+// A way the run is cut there.
+struct StopHow {
+    const char* what;
+    std::function<void(RunEnd&)> act;
+    const char* endText;             // of a run that ends with the start
+    bool innovationalWatches = true; // the innovational run reacts during its support sample
+};
+
+std::vector<StopHow> stopHows() {
+    return {
         {"Stop",
          [](RunEnd& t) {
-             // Only a pressed button can be released; the ending program runs released.
-             if (t.ctx->view.HudButton_ACB_Start.pressed) HudButton_ACB_StartClick(*t.ctx);
+             // Only a measuring run can be stopped; the ending program runs on its own.
+             StopAutoCalibration(*t.ctx);
          },
          "Autocalibration stopped."},
         {"engine off", [](RunEnd& t) { t.car->engine().setRunning(false); },
@@ -275,8 +282,15 @@ TEST_P(RunEnd, AStopTheEngineOffOrNoPulsesEndWithTheStartOrTheResult) {
          // to the result.
          false},
     };
-    for (const Point& point : points) {
-        for (const How& how : hows) {
+}
+
+TEST_P(RunEnd, AStopTheEngineOffOrNoPulsesEndWithTheStartOrTheResult) {
+    const Baseline& b = baseline();
+    const bool isClassic = classic(GetParam());
+    const std::vector<StopPoint> points = stopPoints(b, isClassic);
+    const std::vector<StopHow> hows = stopHows();
+    for (const StopPoint& point : points) {
+        for (const StopHow& how : hows) {
             SCOPED_TRACE(std::string(how.what) + " " + point.what);
             startCar();
             ASSERT_EQ(memory(), b.start) << "the car does not start from the same calibration";
