@@ -134,10 +134,7 @@ void TForm_3D_GEN::RunDeferredAction(int action) {
 }
 
 void TForm_3D_GEN::FormCreate() {
-    CreateHooks hooks;
-    hooks.UpdateTitle = [this] { Update_Title(); };
-    hooks.CloseMenus = [this] { CloseMenus(); };
-    MainWindow_Create(ctx_, hooks);
+    MainWindow_Create(ctx_);
     ApplyPanelsOpacity(ctx_.settings.Panels_Opacity);
     menuFileList_->setItems(ctx_.languageView.HudStringListBox_Menu_File);
     menuLngList_->setItems(ctx_.languageView.HudStringListBox_Menu_LNG);

@@ -205,10 +205,7 @@ void TForm_3D_GEN::HudStringListBox_Menu_LNGChange(int index) {
 }
 
 void TForm_3D_GEN::TakeLanguage(const std::string& name) {
-    CreateHooks hooks;
-    hooks.UpdateTitle = [this] { Update_Title(); };
-    hooks.CloseMenus = [this] { CloseMenus(); };
-    if (PickLanguage(ctx_, name, hooks)) {
+    if (PickLanguage(ctx_, name)) {
         QueueDeferredAction(ctx_, kActionFonts, 100);
         Refresh();
     }

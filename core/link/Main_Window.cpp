@@ -48,10 +48,10 @@ std::string InstallerGroupCaption(const Context& ctx) {
 
 namespace {
 
-LanguageHooks languageHooks(Context& ctx, const CreateHooks& hooks) {
+LanguageHooks languageHooks(Context& ctx) {
     LanguageHooks h;
-    h.Update_Title = hooks.UpdateTitle;
-    h.CloseMenus = hooks.CloseMenus;
+    h.Update_Title = [&ctx] { ctx.events.titleChanged.notify(); };
+    h.CloseMenus = [&ctx] { ctx.events.menusClose.notify(); };
     // The work hours on the status line follow the language too.
     h.RefreshUnitTexts = [&ctx] { RefreshStatusLine(ctx); };
     return h;
@@ -59,7 +59,7 @@ LanguageHooks languageHooks(Context& ctx, const CreateHooks& hooks) {
 
 } // namespace
 
-void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
+void MainWindow_Create(Context& ctx) {
     ctx.link.Port_Error = false;
     ctx.link.Port_Opened = false;
     ctx.link.ECU_Connected = false;
@@ -80,7 +80,7 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
     if (!ctx.language.setCurrent(ctx.settings.Language))
         ctx.language.setCurrent(std::string(Language::kEnglish));
     BuildLanguageList(ctx.language, ctx.languageView);
-    ApplyLanguage(ctx.language, ctx.languageView, languageHooks(ctx, hooks));
+    ApplyLanguage(ctx.language, ctx.languageView, languageHooks(ctx));
 
     // The configuration record starts at its defaults; the last file the user had, if any,
     // unless a value in it is out of bounds: then nothing of it, and the status line says why.
@@ -103,16 +103,16 @@ void MainWindow_Create(Context& ctx, const CreateHooks& hooks) {
     ctx.dataView.Form_Fill_Colour = ctx.skin.Color;
     DecodeLiveData(ctx, ReceivedReply(ctx.link));
     ctx.events.liveData.notify();
-    if (hooks.UpdateTitle) hooks.UpdateTitle();
+    ctx.events.titleChanged.notify();
 }
 
-bool PickLanguage(Context& ctx, const std::string& itemText, const CreateHooks& hooks) {
+bool PickLanguage(Context& ctx, const std::string& itemText) {
     const std::string name = StripExtension(itemText);
     if (name.empty() || !IsUsableLanguageName(name)) return false;
     const WriteResult written =
         SwitchLanguage(ctx.keyFile, ctx.paths.Ini_Name, ctx.settings, ctx.colours, name);
     (void)written; // the settings are written again at exit; a failure here loses nothing
-    SelectLanguage(ctx.language, ctx.languageView, name, languageHooks(ctx, hooks));
+    SelectLanguage(ctx.language, ctx.languageView, name, languageHooks(ctx));
     return true;
 }
 

@@ -24,19 +24,14 @@ std::string SimulatedEcuNote(const Context& ctx);
 // The installer group's caption with the configuration file name.
 std::string InstallerGroupCaption(const Context& ctx);
 
-// What the window needs while the context creates itself.
-struct CreateHooks {
-    std::function<void()> UpdateTitle;
-    std::function<void()> CloseMenus;
-};
-
 // Main window creation over the context: settings, language, configuration, status line,
-// indicators at zero. Opens no port and sends nothing.
-void MainWindow_Create(Context& ctx, const CreateHooks& hooks);
+// indicators at zero. Opens no port and sends nothing. The window follows the title and
+// its menus through the `titleChanged` and `menusClose` events.
+void MainWindow_Create(Context& ctx);
 
 // The language menu's pick: the name before the last "." becomes the language (with its
 // own font) and every text follows. An empty or unusable name changes nothing.
-bool PickLanguage(Context& ctx, const std::string& itemText, const CreateHooks& hooks);
+bool PickLanguage(Context& ctx, const std::string& itemText);
 
 // How the Settings window reaches the link and the main window's queue. The window adds
 // the hooks that need its own controls (panel opacity, the diagram).
