@@ -4,7 +4,8 @@ RELEASE_DIR ?= build-release
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: test deps build bench fuzz format format-check size-check clean run install package
+.PHONY: test deps build bench fuzz format format-check size-check architecture-check clean run \
+	install package
 
 deps:
 	scripts/install-deps
@@ -14,7 +15,7 @@ build: deps
 		-DBIFUEL_SANITIZE=ON -DBIFUEL_WERROR=$(WERROR)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build format-check
+test: build format-check size-check architecture-check
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # Benchmarks run on an optimised build without sanitizers.
@@ -70,6 +71,10 @@ format-check: deps
 LIMIT ?= 80
 size-check:
 	tools/function-lengths.py --limit $(LIMIT)
+
+# The structure's figures (ARCHITECTURE.md); fails when a rule the project keeps is broken.
+architecture-check:
+	tools/architecture-figures.py --check
 
 clean:
 	rm -rf $(BUILD_DIR) $(RELEASE_DIR) $(RUN_BUILD_DIR) $(FUZZ_DIR)
