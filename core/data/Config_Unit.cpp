@@ -6,7 +6,7 @@
 
 namespace bifuel {
 
-void ResetConfiguration(Configuration_Class& cfg, const ConfigResetHooks& hooks) {
+void ResetConfiguration(Configuration_Class& cfg) {
     Configuration_Class fresh;
     fresh.ECU_Model = std::move(cfg.ECU_Model);
     fresh.ECU_Version = std::move(cfg.ECU_Version);
@@ -16,9 +16,6 @@ void ResetConfiguration(Configuration_Class& cfg, const ConfigResetHooks& hooks)
     fresh.CFG_Name = std::move(cfg.CFG_Name);
     fresh.Name_Read = cfg.Name_Read;
     cfg = std::move(fresh);
-
-    if (hooks.ResetDiagram) hooks.ResetDiagram();
-    if (hooks.ResetMap) hooks.ResetMap();
 }
 
 std::int32_t LevelTypeIndex(std::string_view name) {

@@ -164,16 +164,10 @@ struct Configuration_Class {
     bool operator==(const Configuration_Class&) const = default;
 };
 
-// What a reset does beyond the record: the calibration diagram and the RPM map.
-struct ConfigResetHooks {
-    std::function<void()> ResetDiagram;
-    std::function<void()> ResetMap;
-};
-
-// Every configuration field and installer note back to its default, then the diagram and
-// the map (the diagram's default depends on the gas and injector type, so it comes after).
-// The identification and CFG_Name describe the ECU and the file, not the set-up: kept.
-void ResetConfiguration(Configuration_Class& cfg, const ConfigResetHooks& hooks = {});
+// Every configuration field and installer note back to its default. The identification
+// and CFG_Name describe the ECU and the file, not the set-up: kept. (The whole set-up's
+// reset, diagram and map included, is the context's ResetConfiguration.)
+void ResetConfiguration(Configuration_Class& cfg);
 
 // 1-based index of a level sensor type name (exact, case-sensitive), 0 when absent.
 std::int32_t LevelTypeIndex(std::string_view name);

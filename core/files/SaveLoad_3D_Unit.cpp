@@ -318,11 +318,11 @@ void LoadInstallerDetail(Context& ctx) {
 }
 
 void ResetConfiguration(Context& ctx) {
-    ResetConfiguration(ctx.config, {[&ctx] {
-                                        ResetDiagram(ctx);
-                                        TakeEndEdgeFromPoints(ctx.diagram);
-                                    },
-                                    [&ctx] { ResetMap(ctx); }});
+    ResetConfiguration(ctx.config);
+    // The default diagram depends on the gas and injector type: from the reset record.
+    ResetDiagram(ctx);
+    TakeEndEdgeFromPoints(ctx.diagram);
+    ResetMap(ctx);
 }
 
 bool LoadConfigForEcu(Context& ctx, const ConfigText& text) {

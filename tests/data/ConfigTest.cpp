@@ -152,26 +152,6 @@ TEST(ResetConfiguration, RestoresEveryDefaultAndKeepsTheEcuIdentityAndName) {
     EXPECT_TRUE(cfg.Car_Comments.empty());
 }
 
-TEST(ResetConfiguration, ResetsTheDiagramThenTheMapFromTheResetRecord) {
-    Configuration_Class cfg = editedRecord();
-    std::vector<std::string> calls;
-    ConfigResetHooks hooks;
-    // The default diagram depends on the gas and injector type: they must already be reset.
-    hooks.ResetDiagram = [&] {
-        calls.push_back(std::string("diagram ") + (cfg.LPG_on ? "LPG " : "CNG ") +
-                        cfg.Injector_Type);
-    };
-    hooks.ResetMap = [&] { calls.push_back("map"); };
-
-    ResetConfiguration(cfg, hooks);
-    EXPECT_EQ(calls, (std::vector<std::string>{"diagram LPG RAIL IG1 3 Om", "map"}));
-
-    calls.clear();
-    hooks.ResetMap = nullptr;
-    ResetConfiguration(cfg, hooks);
-    EXPECT_EQ(calls, (std::vector<std::string>{"diagram LPG RAIL IG1 3 Om"}));
-}
-
 TEST(PreScaler, EveryPositionTheEcuMayHoldHasItsTextAndOnlyThatTextGivesIt) {
     for (const int position : {0, 1, 5, 6, 7, 42, 255}) {
         SCOPED_TRACE(position);

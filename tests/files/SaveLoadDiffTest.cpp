@@ -2,6 +2,7 @@
 // scratch copy, and may load only some of it.
 #include "link/LinkHarness.h"
 
+#include "calibration/Calibr_Unit.h"
 #include "data/Calc_Unit.h"
 #include "data/Setup_Page.h"
 #include "files/SaveLoad_3D_Unit.h"
@@ -274,6 +275,25 @@ TEST_F(SaveLoadDiffWithEcu, AFileChangedAfterTheComparisonLoadsAsItWasCompared) 
     EXPECT_EQ(ctx.config.PG_RPM, 1900);
     EXPECT_EQ(ctx.config.Level2, level2);
     EXPECT_EQ(ctx.link.Pending_Request, Request::WriteAll);
+}
+
+// A reset of the whole set-up: the diagram follows the reset record's gas and injector type,
+// not the ones it had, and the map is the default one.
+TEST_F(SaveLoadDiff, AResetTakesTheDiagramFromTheResetRecordAndTheDefaultMap) {
+    ctx.config.LPG_on = false;
+    ctx.config.Injector_Type = "KEIHIN";
+    ctx.diagram.Gas_Point[4] += 700;
+    ctx.rpmMap.Map_Value[2][3] = 150;
+    DiagramModel stale = ctx.diagram;
+    ResetDiagram(stale, ctx.config);
+    DiagramModel want = ctx.diagram;
+    ResetDiagram(want, Configuration_Class{});
+    ASSERT_NE(stale.Gas_Point, want.Gas_Point) << "the types chosen give the same diagram";
+    ResetConfiguration(ctx);
+    EXPECT_TRUE(ctx.config.LPG_on);
+    EXPECT_EQ(ctx.diagram.Gas_Point, want.Gas_Point);
+    EXPECT_EQ(ctx.diagram.Petrol_Point, want.Petrol_Point);
+    EXPECT_EQ(ctx.rpmMap.Map_Value, DefaultMapValues());
 }
 
 } // namespace
