@@ -347,11 +347,10 @@ constexpr std::array<std::string_view, 4> kFileMenu{"Save", "Load", "Default", "
 
 } // namespace
 
-void ApplyLanguage(Language& language, LanguageView& view, const LanguageHooks& hooks) {
+void ApplyLanguage(Language& language, LanguageView& view) {
     language.OpenLanguage();
     for (const SharedText& s : kSharedTexts)
         view.Shared.*s.text = language.LangText(s.key);
-    if (hooks.Update_Title) hooks.Update_Title();
 
     for (const ControlText& c : kControlTexts) {
         std::string text = language.LangText(c.key);
@@ -362,17 +361,13 @@ void ApplyLanguage(Language& language, LanguageView& view, const LanguageHooks& 
     view.HudStringListBox_Menu_File.clear();
     for (const std::string_view key : kFileMenu)
         view.HudStringListBox_Menu_File.push_back(language.LangText(key));
-
-    if (hooks.RefreshUnitTexts) hooks.RefreshUnitTexts();
     language.CloseLanguage();
 }
 
-bool SelectLanguage(Language& language, LanguageView& view, std::string_view itemText,
-                    const LanguageHooks& hooks) {
+bool SelectLanguage(Language& language, LanguageView& view, std::string_view itemText) {
     const std::string name = StripExtension(itemText);
     const bool taken = !name.empty() && language.setCurrent(name);
-    ApplyLanguage(language, view, hooks);
-    if (hooks.CloseMenus) hooks.CloseMenus();
+    ApplyLanguage(language, view);
     return taken;
 }
 

@@ -75,25 +75,16 @@ class Language {
     std::unordered_map<std::string, std::size_t, KeyHasher, KeyEqualTo> index_;
 };
 
-// What ApplyLanguage and SelectLanguage ask of other units; any may be empty.
-struct LanguageHooks {
-    std::function<void()> Update_Title; // after the shared texts are set
-    std::function<void()>
-        RefreshUnitTexts;             // other units' texts; runs while the language file is open
-    std::function<void()> CloseMenus; // File and Language menus, after a pick
-};
-
 // Refills the language list and the language menu.
 void BuildLanguageList(Language& language, LanguageView& view);
 
-// Sets the shared unit texts, rebuilds the title, sets every main-window text, then lets
-// the colour unit refresh its texts, all within one OpenLanguage ... CloseLanguage.
-void ApplyLanguage(Language& language, LanguageView& view, const LanguageHooks& hooks = {});
+// Sets the shared unit texts, every main-window text and the File menu, within one
+// OpenLanguage ... CloseLanguage. (The title and the other units' texts follow in the
+// context's ApplyLanguageTexts.)
+void ApplyLanguage(Language& language, LanguageView& view);
 
-// A pick from the language menu: the item's text without its extension becomes the
-// current language unless it is empty or not a safe name; then the texts are applied and
-// the menus close. Returns whether the name was taken.
-bool SelectLanguage(Language& language, LanguageView& view, std::string_view itemText,
-                    const LanguageHooks& hooks = {});
+// The item's text without its extension becomes the current language unless it is empty
+// or not a safe name; then the texts are applied. Returns whether the name was taken.
+bool SelectLanguage(Language& language, LanguageView& view, std::string_view itemText);
 
 } // namespace bifuel

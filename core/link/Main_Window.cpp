@@ -46,18 +46,13 @@ std::string InstallerGroupCaption(const Context& ctx) {
     return caption;
 }
 
-namespace {
-
-LanguageHooks languageHooks(Context& ctx) {
-    LanguageHooks h;
-    h.Update_Title = [&ctx] { ctx.events.titleChanged.notify(); };
-    h.CloseMenus = [&ctx] { ctx.events.menusClose.notify(); };
-    // The work hours on the status line follow the language too.
-    h.RefreshUnitTexts = [&ctx] { RefreshStatusLine(ctx); };
-    return h;
+void ApplyLanguageTexts(Context& ctx) {
+    ctx.language.OpenLanguage();
+    ApplyLanguage(ctx.language, ctx.languageView);
+    ctx.events.titleChanged.notify();
+    RefreshStatusLine(ctx);
+    ctx.language.CloseLanguage();
 }
-
-} // namespace
 
 void MainWindow_Create(Context& ctx) {
     ctx.link.Port_Error = false;
@@ -80,7 +75,7 @@ void MainWindow_Create(Context& ctx) {
     if (!ctx.language.setCurrent(ctx.settings.Language))
         ctx.language.setCurrent(std::string(Language::kEnglish));
     BuildLanguageList(ctx.language, ctx.languageView);
-    ApplyLanguage(ctx.language, ctx.languageView, languageHooks(ctx));
+    ApplyLanguageTexts(ctx);
 
     // The configuration record starts at its defaults; the last file the user had, if any,
     // unless a value in it is out of bounds: then nothing of it, and the status line says why.
@@ -112,7 +107,9 @@ bool PickLanguage(Context& ctx, const std::string& itemText) {
     const WriteResult written =
         SwitchLanguage(ctx.keyFile, ctx.paths.Ini_Name, ctx.settings, ctx.colours, name);
     (void)written; // the settings are written again at exit; a failure here loses nothing
-    SelectLanguage(ctx.language, ctx.languageView, name, languageHooks(ctx));
+    ctx.language.setCurrent(name);
+    ApplyLanguageTexts(ctx);
+    ctx.events.menusClose.notify();
     return true;
 }
 

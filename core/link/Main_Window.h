@@ -24,6 +24,10 @@ std::string SimulatedEcuNote(const Context& ctx);
 // The installer group's caption with the configuration file name.
 std::string InstallerGroupCaption(const Context& ctx);
 
+// Every text in the current language: the window's, then the title and the units' own
+// (the status line's work hours), all read within one opening of the language file.
+void ApplyLanguageTexts(Context& ctx);
+
 // Main window creation over the context: settings, language, configuration, status line,
 // indicators at zero. Opens no port and sends nothing. The window follows the title and
 // its menus through the `titleChanged` and `menusClose` events.

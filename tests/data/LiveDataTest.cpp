@@ -3,6 +3,7 @@
 #include "data/Dynamic_IND_Unit.h"
 #include "data/Live_Data.h"
 #include "files/Language.h"
+#include "link/Main_Window.h"
 #include "runtime/VirtualScheduler.h"
 
 #include <gtest/gtest.h>
@@ -376,6 +377,22 @@ TEST(StatusRing, AddRemoveAndRotate) {
 namespace bifuel {
 namespace {
 
+// The language menu's pick: a usable name is taken and the menus close; an unsafe one
+// changes nothing.
+using LanguagePick = LiveDataTest;
+TEST_F(LanguagePick, ATakenNameClosesTheMenusAndAnUnsafeOneChangesNothing) {
+    ctx.language.setLanguageDir(BIFUEL_SOURCE_DIR "/data/Language");
+    int closed = 0;
+    const Subscription menus = ctx.events.menusClose.subscribe([&closed] { ++closed; });
+    EXPECT_TRUE(PickLanguage(ctx, "Deutsch.lng"));
+    EXPECT_EQ(ctx.language.current(), "Deutsch");
+    EXPECT_EQ(ctx.languageView.Shared.Petrol, "Benzin");
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(PickLanguage(ctx, "../evil.lng"));
+    EXPECT_EQ(ctx.language.current(), "Deutsch");
+    EXPECT_EQ(closed, 1);
+}
+
 // The work hours shown while no status text rotates follow a change of language.
 TEST(StatusLine, WorkHoursFollowTheLanguage) {
     VirtualScheduler clock;
@@ -387,8 +404,15 @@ TEST(StatusLine, WorkHoursFollowTheLanguage) {
     EXPECT_NE(ctx.view.HudLabel_DynamicIND.text.find("hours"), std::string::npos);
     ctx.language.setLanguageDir(BIFUEL_SOURCE_DIR "/data/Language");
     ASSERT_TRUE(ctx.language.setCurrent("Deutsch"));
-    ApplyLanguage(ctx.language, ctx.languageView,
-                  LanguageHooks{.RefreshUnitTexts = [&ctx] { RefreshStatusLine(ctx); }});
+    // The title is rebuilt from the new shared texts, with the language file still open.
+    std::vector<std::string> titles;
+    const Subscription title = ctx.events.titleChanged.subscribe([&ctx, &titles] {
+        titles.push_back(ctx.languageView.Shared.Petrol +
+                         (ctx.language.isOpen() ? " (open)" : " (closed)"));
+    });
+    ApplyLanguageTexts(ctx);
+    EXPECT_EQ(titles, (std::vector<std::string>{"Benzin (open)"}));
+    EXPECT_FALSE(ctx.language.isOpen());
     EXPECT_NE(ctx.view.HudLabel_DynamicIND.text.find("1.50 Std."), std::string::npos)
         << ctx.view.HudLabel_DynamicIND.text;
 }

@@ -252,11 +252,9 @@ TEST_F(LanguageFolder, UnsafeNamesNeverBecomePaths) {
         EXPECT_TRUE(IsSafeFileName(name)) << name;
     }
 
-    int menusClosed = 0;
-    EXPECT_FALSE(SelectLanguage(lang, view, "../evil.lng", {.CloseMenus = [&] { ++menusClosed; }}));
+    EXPECT_FALSE(SelectLanguage(lang, view, "../evil.lng"));
     EXPECT_EQ(lang.current(), "Deutsch");
     EXPECT_EQ(view.HudTabItem_CFG, "Einstellung");
-    EXPECT_EQ(menusClosed, 1);
     EXPECT_FALSE(SelectLanguage(lang, view, ".lng")); // nothing before the extension
     EXPECT_EQ(lang.current(), "Deutsch");
 }
@@ -282,7 +280,7 @@ TEST_F(LanguageFolder, TextsOutliveTheBracketUntilTheLanguageChanges) {
     EXPECT_FALSE(lang.isOpen());
 }
 
-TEST_F(LanguageFolder, ApplyLanguageJoinsUnitWordsAndRunsTheHooksWithTheFileOpen) {
+TEST_F(LanguageFolder, ApplyLanguageJoinsUnitWords) {
     writeLng("Deutsch", "Petrol Benzin\r\n"
                         "IND_TempVap T, Verdampfer\r\n"
                         "CFG_Config_PG_Time Umschaltzeit\r\n"
@@ -291,13 +289,8 @@ TEST_F(LanguageFolder, ApplyLanguageJoinsUnitWordsAndRunsTheHooksWithTheFileOpen
                         "Save Speichern\r\n"
                         "Color_3D_Gas Farbe Gas\r\n");
     ASSERT_TRUE(lang.setCurrent("Deutsch"));
-    std::vector<std::string> calls;
-    LanguageHooks hooks;
-    hooks.Update_Title = [&] { calls.push_back("title:" + view.Shared.Petrol); };
-    hooks.RefreshUnitTexts = [&] { calls.push_back("colours:" + lang.LangText("Color_3D_Gas")); };
-    ApplyLanguage(lang, view, hooks);
+    ApplyLanguage(lang, view);
 
-    EXPECT_EQ(calls, (std::vector<std::string>{"title:Benzin", "colours:Farbe Gas"}));
     EXPECT_EQ(view.HudLabel_IND_Petrol_Name, "Benzin, ms");
     EXPECT_EQ(view.HudLabel_CLB_Scale_Petrol, "Benzin, ms");
     EXPECT_EQ(view.HudLabel_IND_TempVap_Name, "T, Verdampfer,°C");
