@@ -305,7 +305,9 @@ TEST_F(SimRun, TheOperationTellsEveryChangeAndEndsOnce) {
             EXPECT_EQ(p.algorithm, c.algorithm);
             EXPECT_TRUE(p.percent >= 0 && p.percent <= 100) << p.percent;
             EXPECT_LE(p.group, p.groups);
-            if (i > 0) EXPECT_FALSE(p == told[i - 1]) << "told twice: " << p.prompt;
+            if (i > 0) {
+                EXPECT_FALSE(p == told[i - 1]) << "told twice: " << p.prompt;
+            }
             full = full || (p.measuring && p.percent == 100);
             groupsSeen = std::max(groupsSeen, p.group);
         }

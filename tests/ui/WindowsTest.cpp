@@ -88,7 +88,9 @@ TEST_F(MessageWindow, QuestionAnswerSetsTheAlgorithmAndTheCloseBoxDoesNot) {
         // The answer starts the run; the close box starts nothing.
         EXPECT_EQ(AutoCalibrationRunning(ctx()), c.starts);
         EXPECT_EQ(AutoCalibrationNow(ctx()).algorithm, c.type);
-        if (c.starts) EXPECT_TRUE(StopAutoCalibration(ctx()));
+        if (c.starts) {
+            EXPECT_TRUE(StopAutoCalibration(ctx()));
+        }
         EXPECT_FALSE(AutoCalibrationRunning(ctx()));
     }
 }
