@@ -393,13 +393,13 @@ void ACB_Init(Context& ctx) {
 void ACB_Refresh(Context& ctx, const std::string& groupText) {
     ACB_State& s = st(ctx);
     const LiveData& live = ctx.live;
-    const bool pressed = s.Measuring;
-    if (pressed && groupText.empty()) {
+    const bool measuring = s.Measuring;
+    if (measuring && groupText.empty()) {
         for (ACBCylinder& cyl : ctx.acbView.cylinders)
             cyl.value = {};
     }
     for (int c = 1; c <= 4; ++c) {
-        const bool marked = !pressed || groupText.empty() ||
+        const bool marked = !measuring || groupText.empty() ||
                             groupText.find(static_cast<char>('0' + c)) != std::string::npos;
         if (!marked) continue;
         const auto i = static_cast<std::size_t>(c);
@@ -408,7 +408,7 @@ void ACB_Refresh(Context& ctx, const std::string& groupText) {
             {live.Live_Petrol_On_Petrol[i], live.Live_Petrol_On_Gas[i], live.Live_Gas_Inj[i]});
     }
     drawBars(ctx, false);
-    if (pressed && !s.Sampling_Off) {
+    if (measuring && !s.Sampling_Off) {
         if (s.Petrol_Phase) {
             s.Petrol_Sum += live.Live_Petrol_Avg;
             s.Petrol_Count += 1;
@@ -425,15 +425,22 @@ void ACB_Draw_Bars(Context& ctx) {
 
 // ---- Life cycle ------------------------------------------------------------------------
 
+namespace {
+
+// This ECU still waits for what an earlier run took from it.
+bool restoreWaitsHere(const Context& ctx) {
+    const std::optional<PendingRestore>& pending = ctx.acb.Pending_Restore;
+    return pending && pending->ecu == FingerprintOf(ctx);
+}
+
+} // namespace
+
 AutoCalibrationStart StartAutoCalibration(Context& ctx, std::string_view algorithm) {
-    ACB_State& s = st(ctx);
     // A new run would take the half-written values of the last one, or of a run still
     // waiting for this ECU, as the ones to come back to.
-    if (s.In_Run) return {AutoCalibrationRefusal::Ending, ctx.LangText("ACB_Still_Ending")};
-    const std::optional<PendingRestore>& pending = s.Pending_Restore;
-    if (pending && pending->ecu == FingerprintOf(ctx)) {
-        return {AutoCalibrationRefusal::RestorePending,
-                PartialCalibrationText(ctx, pending->result)};
+    if (st(ctx).In_Run) return {AutoCalibrationRefusal::Ending, ctx.LangText("ACB_Still_Ending")};
+    if (restoreWaitsHere(ctx)) {
+        return {AutoCalibrationRefusal::RestorePending, PendingRestoreText(ctx)};
     }
     if (algorithm == kAlgorithmInnovational && !ctx.link.Ident.Innovational_Capable) {
         return {AutoCalibrationRefusal::NoInnovational, ctx.LangText("ACB_No_Innovational")};
@@ -491,9 +498,7 @@ void ACB_Set_Measuring(Context& ctx, bool measuring) {
 
 void HudButton_ACB_StartClick(Context& ctx) {
     if (StopAutoCalibration(ctx)) return;
-    const ACB_State& s = st(ctx);
-    const bool waits = s.Pending_Restore && s.Pending_Restore->ecu == FingerprintOf(ctx);
-    if (ctx.link.Ident.Innovational_Capable && !s.In_Run && !waits) {
+    if (ctx.link.Ident.Innovational_Capable && !st(ctx).In_Run && !restoreWaitsHere(ctx)) {
         ShowMessageWindow(ctx, kMessageInnovationalQuestion,
                           ctx.LangText("Run_ACB_SCR_Innovational"));
         return;

@@ -6,7 +6,6 @@
 #include "files/Settings_3D_Unit.h"
 
 #include <filesystem>
-#include <functional>
 #include <string>
 
 namespace bifuel {
